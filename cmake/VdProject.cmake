@@ -1,0 +1,93 @@
+# Helpers that keep every library, suite, benchmark and fuzz target to one line.
+
+# vd_add_library(<target> [DEPS <targets...>])
+# Compiles every .cpp below the calling folder into a static library; the folder is its include path.
+function(vd_add_library target)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+    add_library(${target} STATIC ${sources})
+    target_include_directories(${target} PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}")
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads)
+endfunction()
+
+# vd_add_suite(<label> <file> [TSAN] [LIBS <targets...>])
+# One GoogleTest executable; each test case runs as its own process.
+function(vd_add_suite label file)
+    cmake_parse_arguments(ARG "TSAN" "" "LIBS" ${ARGN})
+    if(VD_TSAN_ONLY AND NOT ARG_TSAN)
+        return()
+    endif()
+    get_filename_component(stem "${file}" NAME_WE)
+    set(target "${label}_${stem}")
+    add_executable(${target} "${file}")
+    target_link_libraries(${target} PRIVATE ${label} ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    if(TARGET ${label}_testsupport)
+        target_link_libraries(${target} PRIVATE ${label}_testsupport)
+    endif()
+    set(labels ${label})
+    if(ARG_TSAN)
+        list(APPEND labels tsan)
+        add_dependencies(tsan_suites ${target})
+    endif()
+    gtest_discover_tests(${target}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+        PROPERTIES LABELS "${labels}" TIMEOUT 300)
+endfunction()
+
+# vd_add_suites(<label> [LIBS <targets...>])
+# Every *_test.cpp of the calling folder is a suite; *_mt_test.cpp suites are threaded and carry `tsan`.
+# Every other .cpp of the folder's support/ subfolder is linked into each suite.
+function(vd_add_suites label)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    file(GLOB support CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp")
+    if(support AND NOT TARGET ${label}_testsupport)
+        add_library(${label}_testsupport STATIC ${support})
+        target_include_directories(${label}_testsupport PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/support")
+        target_link_libraries(${label}_testsupport PUBLIC ${label} ${ARG_LIBS} GTest::gmock)
+    endif()
+    file(GLOB files CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
+    foreach(file IN LISTS files)
+        if(file MATCHES "_mt_test\\.cpp$")
+            vd_add_suite(${label} "${file}" TSAN LIBS ${ARG_LIBS})
+        else()
+            vd_add_suite(${label} "${file}" LIBS ${ARG_LIBS})
+        endif()
+    endforeach()
+endfunction()
+
+# vd_add_fuzz(<label> <name> [LIBS <targets...>])
+# tests/fuzz/<label>/<name>.cpp defines LLVMFuzzerTestOneInput; tests/fuzz/<label>/<name>/ holds its seeds.
+# The fuzz build links libFuzzer; every other build replays the seeds and a fixed-seed mutation sweep
+# as a GoogleTest case.
+function(vd_add_fuzz label name)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    if(VD_TSAN_ONLY)
+        return()
+    endif()
+    set(target "fuzz_${label}_${name}")
+    set(source "${CMAKE_CURRENT_SOURCE_DIR}/${label}/${name}.cpp")
+    set(corpus "${CMAKE_CURRENT_SOURCE_DIR}/${label}/${name}")
+    if(VD_SANITIZE STREQUAL "fuzz")
+        add_executable(${target} "${source}")
+        target_link_libraries(${target} PRIVATE ${label} ${ARG_LIBS})
+        target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+    else()
+        add_executable(${target} "${source}" "${CMAKE_CURRENT_SOURCE_DIR}/replay_main.cpp")
+        target_compile_definitions(${target} PRIVATE VD_FUZZ_CORPUS="${corpus}")
+        target_link_libraries(${target} PRIVATE ${label} ${ARG_LIBS} GTest::gtest)
+        gtest_discover_tests(${target}
+            DISCOVERY_MODE PRE_TEST
+            PROPERTIES LABELS "${label};fuzz" TIMEOUT 300)
+    endif()
+endfunction()
+
+# vd_add_bench(<label> [LIBS <targets...>])
+# Every .cpp of the calling folder goes into one benchmark executable, bench_<label>.
+function(vd_add_bench label)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    file(GLOB files CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+    add_executable(bench_${label} ${files})
+    target_link_libraries(bench_${label} PRIVATE ${label} ${ARG_LIBS} benchmark::benchmark_main)
+endfunction()

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: first the threaded suites under TSan,
+# then all suites under ASan and UBSan. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+jobs=$(nproc)
+
+echo "== tsan: threaded suites"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan -j "$jobs"
+
+echo "== default: all suites (ASan, UBSan)"
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs"
