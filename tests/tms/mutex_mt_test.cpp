@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "tms_Mutex.h"
+#include "tms_TestSupport.h"
+
+namespace {
+
+using TMS::TMSMutex;
+
+class TMSMutexThreads : public tmstest::OsLayerTest {};
+
+// Eight threads take the mutex (sometimes re-entering it) and, while not holding it, try to unlock it. The
+// stray unlocks are refused and never admit a second holder; no increment of the shared total is lost.
+TEST_F(TMSMutexThreads, UnheldUnlocksNeverAdmitTwoHolders)
+{
+    TMSMutex mutex("Shared");
+    ASSERT_TRUE(mutex.isValid());
+    constexpr int THREADS = 8;
+    constexpr int ROUNDS = 3000;
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> wrongResults{0};
+    long total = 0;
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < ROUNDS; ++round) {
+                if (mutex.unlock() != 0x80000005u) {
+                    wrongResults.fetch_add(1);
+                }
+                if (mutex.lock() != 0) {
+                    wrongResults.fetch_add(1);
+                    continue;
+                }
+                if (inside.fetch_add(1) != 0) {
+                    overlaps.fetch_add(1);
+                }
+                bool reenter = (round + t) % 4 == 0;
+                if (reenter && mutex.lock() != 0) {
+                    wrongResults.fetch_add(1);
+                }
+                ++total;
+                if (reenter && mutex.unlock() != 0) {
+                    wrongResults.fetch_add(1);
+                }
+                inside.fetch_sub(1);
+                if (mutex.unlock() != 0) {
+                    wrongResults.fetch_add(1);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(wrongResults.load(), 0);
+    EXPECT_EQ(total, static_cast<long>(THREADS) * ROUNDS);
+    EXPECT_EQ(mutex.getOwner(), 0u);
+}
+
+// More threads than the OS layer has foreign ids: every thread is still told apart, so two of them never hold
+// the mutex at once.
+TEST_F(TMSMutexThreads, ThreadsBeyondTheForeignIdTableStayExclusive)
+{
+    TMSMutex mutex("Many");
+    constexpr int THREADS = 120;
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> failures{0};
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t) {
+        threads.emplace_back([&] {
+            u16 id = 0;
+            ossupport::getCurrentTaskId(&id);  // claims a foreign id while one is left
+            ready.fetch_add(1);
+            while (!go.load()) {
+                std::this_thread::yield();
+            }
+            for (int round = 0; round < 50; ++round) {
+                if (mutex.lock() != 0) {
+                    failures.fetch_add(1);
+                    continue;
+                }
+                if (inside.fetch_add(1) != 0) {
+                    overlaps.fetch_add(1);
+                }
+                std::this_thread::yield();
+                inside.fetch_sub(1);
+                if (mutex.unlock() != 0) {
+                    failures.fetch_add(1);
+                }
+            }
+        });
+    }
+    ASSERT_TRUE(tmstest::waitUntil([&] { return ready.load() == THREADS; }, 20000));
+    go.store(true);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(failures.load(), 0);
+}
+
+} // namespace
