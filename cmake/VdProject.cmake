@@ -17,6 +17,17 @@ function(vd_add_library target)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads)
 endfunction()
 
+# Discovered tests get their labels from a script that ctest includes after discovery: a label list
+# cannot pass through gtest_discover_tests' PROPERTIES intact.
+function(vd_label_discovered_tests target labels)
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
+    file(WRITE "${script}"
+        "foreach(t IN LISTS ${target}_TESTS)\n"
+        "    set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${labels}\")\n"
+        "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+endfunction()
+
 # vd_add_suite(<label> <file> [TSAN] [LIBS <targets...>])
 # One GoogleTest executable; each test case runs as its own process.
 function(vd_add_suite label file)
@@ -40,7 +51,8 @@ function(vd_add_suite label file)
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
-        PROPERTIES LABELS "${labels}" TIMEOUT 300)
+        PROPERTIES TIMEOUT 300)
+    vd_label_discovered_tests(${target} "${labels}")
 endfunction()
 
 # vd_add_suites(<label> [LIBS <targets...>])
@@ -83,10 +95,13 @@ function(vd_add_fuzz label name)
     else()
         add_executable(${target} "${source}" "${CMAKE_CURRENT_SOURCE_DIR}/replay_main.cpp")
         target_compile_definitions(${target} PRIVATE VD_FUZZ_CORPUS="${corpus}")
-        target_link_libraries(${target} PRIVATE ${label} ${ARG_LIBS} GTest::gtest)
+        target_link_libraries(${target} PRIVATE ${label} ${ARG_LIBS} GTest::gtest_main)
         gtest_discover_tests(${target}
             DISCOVERY_MODE PRE_TEST
-            PROPERTIES LABELS "${label};fuzz" TIMEOUT 300)
+            DISCOVERY_TIMEOUT 60
+            TEST_PREFIX "${label}_${name}."
+            PROPERTIES TIMEOUT 300)
+        vd_label_discovered_tests(${target} "${label};fuzz")
     endif()
 endfunction()
 

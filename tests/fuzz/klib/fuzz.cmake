@@ -1,0 +1,2 @@
+vd_add_fuzz(klib base64Decode)
+vd_add_fuzz(klib strToNumber)
