@@ -1,0 +1,70 @@
+// Shared helpers of the POSIX file API sources; not part of the public interface.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <climits>
+#include <type_traits>
+
+#include "fsw_Hooks.h"
+#include "fsw_api.h"
+
+namespace fsw_detail {
+
+// The data-moving system calls, through the test seam.
+ssize_t sysRead(int fd, void* buffer, size_t size);
+ssize_t sysWrite(int fd, const void* buffer, size_t size);
+int sysFsync(int fd);
+
+// Descriptor of a handle; false for a null pointer or an invalid value.
+inline bool toFd(const FswHandle* handle, int* fd)
+{
+    if (handle == nullptr || *handle > static_cast<FswHandle>(INT_MAX)) {
+        return false;
+    }
+    *fd = static_cast<int>(*handle);
+    return true;
+}
+
+// Loops until size bytes, end of file or an error (EINTR is retried); *got is what was read.
+u32 readAll(int fd, void* buffer, u32 size, u32* got);
+// Loops until size bytes or an error; *put is what was written.
+u32 writeAll(int fd, const void* buffer, u32 size, u32* put);
+
+// fsync, retrying EINTR; special files that cannot be synced count as synced.
+u32 syncFd(int fd);
+
+// Read-only in the sense of this API: a regular file without owner-write permission.
+inline bool isProtectedFile(const struct stat& st)
+{
+    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+// True when the final name of path starts with "." (and is not "." or "..").
+bool isHiddenPath(const char* path);
+
+// Attribute word of a stat record of path.
+u32 attributesOf(const struct stat& st, const char* path);
+
+// Copies a regular file through the atomic replacement; no hooks are run.
+u32 copyFile(const char* from, const char* to);
+// Begins a replacement without running hooks.
+u32 replaceBegin(FswReplace** out, const char* targetPath);
+
+// Runs an operation between its pre- and post-hook.
+template <typename Fn, typename... Args>
+u32 runHooked(const FswHookPair<Args...>& hooks, Fn&& operation, std::type_identity_t<Args>... args)
+{
+    u32 flag = 0;
+    if (hooks.pre != nullptr) {
+        hooks.pre(&flag, args...);
+    }
+    const u32 result = operation();
+    if (flag != 0 && hooks.post != nullptr) {
+        hooks.post(result, args...);
+    }
+    return result;
+}
+
+} // namespace fsw_detail

@@ -1,0 +1,204 @@
+// fsw: the flat file API. UTF-8 paths, "/" as the only separator, results in the fsw code family below.
+// Every function is safe to call with null arguments (they are reported, never dereferenced).
+#pragma once
+
+#include "klib_Types.h"
+
+// ---------------------------------------------------------------------------------------------------------------
+// Result codes
+// ---------------------------------------------------------------------------------------------------------------
+constexpr u32 FSW_OK = 0;
+constexpr u32 FSW_END_OF_FILE = 1;         // fsw_read moved nothing
+constexpr u32 FSW_DIR_EXISTED = 2;         // fsw_makeDir: every folder existed already
+constexpr u32 FSW_E_NOT_FOUND = 0x80000001; // also: no more directory entries
+constexpr u32 FSW_E_EXISTS = 0x80000002;
+constexpr u32 FSW_E_INVALID_HANDLE = 0x80000003;
+constexpr u32 FSW_E_INVALID_NAME = 0x80000004; // invalid name or path; a folder could not be made or removed
+constexpr u32 FSW_E_ACCESS = 0x80000005;       // access denied / write-protected
+constexpr u32 FSW_E_IN_USE = 0x80000006;
+constexpr u32 FSW_E_NAME_TOO_LONG = 0x80000010;
+constexpr u32 FSW_E_TOO_MANY_FILES = 0x80000011;
+constexpr u32 FSW_E_BEYOND_32_BITS = 0x80000012; // size or position does not fit 32 bits
+constexpr u32 FSW_E_DISK_FULL = 0x80000014;
+constexpr u32 FSW_E_UNSUPPORTED = 0x80000100;
+constexpr u32 FSW_E_DAMAGED = 0x80001000;
+constexpr u32 FSW_E_NO_MEMORY = 0x80001001;
+constexpr u32 FSW_E_BAD_ARGUMENT = 0x8000f000;
+constexpr u32 FSW_E_OTHER = 0x8000ffff;
+
+// ---------------------------------------------------------------------------------------------------------------
+// Types
+// ---------------------------------------------------------------------------------------------------------------
+
+// OS file handle (the descriptor); all bits set = invalid.
+using FswHandle = u64;
+constexpr FswHandle FSW_INVALID_HANDLE = ~static_cast<u64>(0);
+
+// Calendar time, UTC unless converted by fsw_toLocalTime.
+struct FswTime {
+    u16 year;
+    u8 month;  // 1..12
+    u8 day;    // 1..31
+    u8 hour;   // 0..23
+    u8 minute; // 0..59
+    u8 second; // 0..60
+};
+
+// Open mode bits.
+constexpr u32 FSW_MODE_READ = 0x01;
+constexpr u32 FSW_MODE_WRITE = 0x02;
+constexpr u32 FSW_MODE_OPEN_EXISTING = 0x10;
+constexpr u32 FSW_MODE_OPEN_ALWAYS = 0x20;   // create when missing
+constexpr u32 FSW_MODE_CREATE_ALWAYS = 0x40; // create or truncate
+
+// Attribute bits. Read-only = no owner-write permission; hidden = the final name starts with ".".
+// System, archive and temporary are never reported; setting them is ignored.
+constexpr u32 FSW_ATTR_NORMAL = 0x01;
+constexpr u32 FSW_ATTR_READONLY = 0x02;
+constexpr u32 FSW_ATTR_SYSTEM = 0x04;
+constexpr u32 FSW_ATTR_HIDDEN = 0x08;
+constexpr u32 FSW_ATTR_ARCHIVE = 0x10;
+constexpr u32 FSW_ATTR_TEMPORARY = 0x20;
+constexpr u32 FSW_ATTR_DIRECTORY = 0x80; // reported only
+
+// Directory listing handle (opaque).
+struct FswDir;
+
+// Atomic replacement of one file (opaque), see fsw_replaceBegin.
+struct FswReplace;
+
+// ---------------------------------------------------------------------------------------------------------------
+// Errors and paths
+// ---------------------------------------------------------------------------------------------------------------
+
+// Translates an errno value into the fsw family (0 stays 0; unlisted values give 0x8000ffff).
+u32 fsw_fromErrno(int error);
+
+// Checks that a path is usable: null gives 0x8000f000, text that is not valid UTF-8 gives 0x80000004.
+u32 fsw_checkPath(const char* path);
+
+// Always 0x80000100.
+u32 fsw_unsupported();
+
+// ---------------------------------------------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------------------------------------------
+
+// Opens a file. `*out` is set invalid first. Access from bits 0x01/0x02 (at least one required); disposition
+// 0x40 create always, else 0x20 open always, else 0x10 open existing; a read-only mode always opens an existing
+// file; write access without a disposition gives 0x8000f000. A write-access open of a read-only file and an open
+// of a folder give 0x80000005.
+u32 fsw_open(FswHandle* out, const char* path, u32 mode);
+
+// Closes the handle and sets it invalid, also when the close reports a failure (the descriptor is gone then).
+// Null or invalid handle: 0x8000f000.
+u32 fsw_close(FswHandle* handle);
+
+// Reads until `size` bytes, end of file or an error. `got` receives what was read. Size 0 gives got 0 and 0;
+// nothing read at the end of the file gives 1.
+u32 fsw_read(void* buffer, u32* got, u32 size, FswHandle* handle);
+
+// Writes all `size` bytes unless an error stops it; `put` receives what was written.
+u32 fsw_write(const void* buffer, u32* put, u32 size, FswHandle* handle);
+
+// Moves the position: origin 0 beginning, 1 current, 2 end (another origin 0x8000f000). A target before the start
+// gives 0x80000004, one beyond 0xFFFFFFFF gives 0x80000012; the position is unchanged on failure.
+u32 fsw_seek(i32 offset, u32 origin, FswHandle* handle);
+
+// Sets the absolute position (0..0xFFFFFFFF).
+u32 fsw_seekAbsolute(u32 position, FswHandle* handle);
+
+// Current position; 0x80000012 beyond 32 bits.
+u32 fsw_tell(u32* position, FswHandle* handle);
+
+// Writes buffered data through to the disk (fsync).
+u32 fsw_flush(FswHandle* handle);
+
+// Runs only the instrumentation hooks of flush; returns 0.
+u32 fsw_flushHooks(FswHandle* handle);
+
+// Size of the file at `path` (0 on failure); 0x80000012 beyond 32 bits, 0x80000005 for a folder.
+u32 fsw_getSize(u32* size, const char* path);
+// The same in 64 bits.
+u32 fsw_getSize64(u64* size, const char* path);
+// Size of an open file in 64 bits.
+u32 fsw_getOpenSize(u64* size, FswHandle* handle);
+
+// ---------------------------------------------------------------------------------------------------------------
+// Names and attributes
+// ---------------------------------------------------------------------------------------------------------------
+
+// Deletes a file or a symbolic link (never what it points to). A folder or a read-only file: 0x80000005.
+u32 fsw_remove(const char* path);
+
+// Renames or moves, replacing an existing destination file. A read-only destination or an existing destination
+// folder gives 0x80000005; a refused rename over a plain existing destination gives 0x80000006 (in use).
+// Across file systems a file is copied (atomically) and the source removed.
+u32 fsw_move(const char* from, const char* to);
+
+// Copies a file, replacing the destination atomically: on any failure the destination stays byte-identical and
+// no temporary file remains. The copy gets the source's permission bits.
+u32 fsw_copy(const char* from, const char* to);
+
+// Attribute word of the entry (following symbolic links); 0x01 alone when no other bit applies.
+u32 fsw_getAttributes(u32* attributes, const char* path);
+
+// The same for the entry itself without following a final symbolic link; `isLink` (optional) reports a link.
+u32 fsw_getLinkAttributes(u32* attributes, bool* isLink, const char* path);
+
+// Sets read-only (0x02) or clears it (any word without 0x02, e.g. 0x01). Read-only is never applied to a folder.
+// Other bits are ignored.
+u32 fsw_setAttributes(u32 attributes, const char* path);
+
+// Creation (birth time when the file system reports it, else modification), access and modification times in
+// UTC. At least one output is required (else 0x8000f000).
+u32 fsw_getTime(FswTime* created, FswTime* accessed, FswTime* modified, const char* path);
+
+// Converts a UTC record to local time (out may equal in). Null arguments: 0x80000000.
+u32 fsw_toLocalTime(FswTime* out, const FswTime* in);
+
+// ---------------------------------------------------------------------------------------------------------------
+// Folders
+// ---------------------------------------------------------------------------------------------------------------
+
+// Creates every missing folder along the path (split at "/"). 0 when this call created any folder, 2 when all
+// existed, 0x80000004 for a path of 260 bytes or more or when a folder could not be made.
+u32 fsw_makeDir(const char* path);
+
+// Lists a folder: "." and ".." first, then the names in byte order. `*out` is null on failure.
+u32 fsw_openDir(FswDir** out, const char* path);
+
+// Copies the current entry's name (cut to size - 1 bytes, always NUL-terminated) and moves to the next entry.
+// Bad handle 0x80000003; size 0 or above 0x7FFFFFFF 0x8000f000; no entry left 0x80000001.
+u32 fsw_readDir(FswDir* dir, char* name, u32 size);
+
+// Byte size of the current entry's name including its NUL; 0x80000001 (size 0) when no entry is left.
+u32 fsw_getDirEntryNameSize(FswDir* dir, u32* size);
+
+// Ends the listing and frees the handle; bad handle 0x80000003.
+u32 fsw_closeDir(FswDir* dir);
+
+// Removes a folder; with `recursive` also everything in it. Symbolic links are unlinked and never followed, also
+// when `path` itself is one. Recursive: missing folder 0x80000001; any entry that cannot be removed (a read-only
+// file, for one) stops the removal with 0x80000004.
+u32 fsw_removeDir(const char* path, bool recursive);
+
+// ---------------------------------------------------------------------------------------------------------------
+// Atomic replacement
+//
+// begin creates a hidden temporary "." + name + ".tmp-" + unique suffix in the target's folder and opens it
+// read-write; write the new content through fsw_replaceHandle. commit fsyncs, gives the temporary the old target's
+// permission bits (or those set with fsw_replaceSetMode), renames it over the target and fsyncs the folder. abort,
+// and any failure in commit, closes and removes the temporary, so the old target stays byte-identical. commit and
+// abort always free the object. A read-only target, or a folder, is refused with 0x80000005. A target that is a
+// symbolic link replaces the file the link points to.
+// ---------------------------------------------------------------------------------------------------------------
+u32 fsw_replaceBegin(FswReplace** out, const char* targetPath);
+FswHandle* fsw_replaceHandle(FswReplace* replace); // null for a null object
+const char* fsw_replaceTempPath(FswReplace* replace);
+u32 fsw_replaceSetMode(FswReplace* replace, u32 permissionBits);
+u32 fsw_replaceCommit(FswReplace* replace);
+u32 fsw_replaceAbort(FswReplace* replace);
+
+// Temporary files of the replacement are recognisable by name: true for "." + x + ".tmp-" + suffix.
+bool fsw_isReplaceTempName(const char* name);

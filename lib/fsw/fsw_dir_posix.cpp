@@ -1,0 +1,327 @@
+// File API on POSIX: folder creation, listings and recursive removal.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "fsw_Internal.h"
+#include "fsw_api.h"
+#include "klib_Print.h"
+
+using namespace fsw_detail;
+
+namespace {
+
+constexpr u32 kDirTag = 0x46535744; // "FSWD"
+constexpr size_t kMakeDirPathLimit = 260;
+
+} // namespace
+
+struct FswDir {
+    u32 tag = kDirTag;
+    std::vector<std::string> names; // ".", "..", then the names in byte order
+    size_t current = 0;
+};
+
+namespace {
+
+bool isValidDir(const FswDir* dir)
+{
+    return dir != nullptr && dir->tag == kDirTag;
+}
+
+bool isDotName(const char* name)
+{
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+enum class ListResult { ok, noMemory, readFailed };
+
+// Reads every name of an open directory stream except "." and "..", sorted by bytes. Takes no ownership.
+ListResult listNames(DIR* stream, std::vector<std::string>* names, int* error)
+{
+    try {
+        for (;;) {
+            errno = 0;
+            const struct dirent* entry = ::readdir(stream);
+            if (entry == nullptr) {
+                if (errno != 0) {
+                    *error = errno;
+                    return ListResult::readFailed;
+                }
+                break;
+            }
+            if (!isDotName(entry->d_name)) {
+                names->emplace_back(entry->d_name);
+            }
+        }
+        std::sort(names->begin(), names->end());
+    } catch (const std::bad_alloc&) {
+        return ListResult::noMemory;
+    }
+    return ListResult::ok;
+}
+
+// Creates one folder of a path; an existing folder is fine.
+bool makeOneDir(const char* path, bool* created)
+{
+    if (::mkdir(path, 0777) == 0) {
+        *created = true;
+        return true;
+    }
+    if (errno != EEXIST) {
+        return false;
+    }
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+enum class RemoveResult { ok, listingFailed, entryFailed };
+
+// Empties the folder open as dirFd (which is consumed). Every entry is examined without following links: a link
+// is unlinked, never entered. Works relative to open folders, so a path swapped for a link meanwhile cannot
+// redirect the removal.
+RemoveResult removeContents(int dirFd)
+{
+    DIR* stream = ::fdopendir(dirFd);
+    if (stream == nullptr) {
+        ::close(dirFd);
+        KLIB_LOG("[E] fsw_removeDir - cannot read a directory entry!\n");
+        return RemoveResult::listingFailed;
+    }
+    std::vector<std::string> names;
+    int error = 0;
+    const ListResult listed = listNames(stream, &names, &error);
+    RemoveResult result = RemoveResult::ok;
+    if (listed == ListResult::noMemory) {
+        KLIB_LOG("[E] fsw_removeDir - cannot allocate buffer memory!\n");
+        result = RemoveResult::listingFailed;
+    } else if (listed == ListResult::readFailed) {
+        KLIB_LOG("[E] fsw_removeDir - cannot read a directory entry!\n");
+        result = RemoveResult::listingFailed;
+    }
+    const int fd = ::dirfd(stream);
+    for (const std::string& name : names) {
+        struct stat st;
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) {
+                continue; // gone meanwhile
+            }
+            result = RemoveResult::entryFailed;
+            break;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0 || removeContents(child) != RemoveResult::ok ||
+                ::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) {
+                result = RemoveResult::entryFailed;
+                break;
+            }
+        } else if (isProtectedFile(st) || ::unlinkat(fd, name.c_str(), 0) != 0) {
+            result = RemoveResult::entryFailed;
+            break;
+        }
+    }
+    ::closedir(stream);
+    return result;
+}
+
+} // namespace
+
+u32 fsw_makeDir(const char* path)
+{
+    return runHooked(
+        fsw_makeDirHooks,
+        [&]() -> u32 {
+            const u32 checked = fsw_checkPath(path);
+            if (checked != FSW_OK) {
+                return checked;
+            }
+            const size_t length = std::strlen(path);
+            if (length >= kMakeDirPathLimit) {
+                return FSW_E_INVALID_NAME;
+            }
+            char prefix[kMakeDirPathLimit];
+            std::memcpy(prefix, path, length + 1);
+            bool created = false;
+            for (size_t i = 1; i < length; ++i) {
+                if (prefix[i] != '/' || prefix[i - 1] == '/') {
+                    continue;
+                }
+                prefix[i] = 0;
+                const bool made = makeOneDir(prefix, &created);
+                prefix[i] = '/';
+                if (!made) {
+                    return FSW_E_INVALID_NAME;
+                }
+            }
+            if (!makeOneDir(path, &created)) {
+                return FSW_E_INVALID_NAME;
+            }
+            return created ? FSW_OK : FSW_DIR_EXISTED;
+        },
+        path);
+}
+
+u32 fsw_openDir(FswDir** out, const char* path)
+{
+    return runHooked(
+        fsw_openDirHooks,
+        [&]() -> u32 {
+            if (out != nullptr) {
+                *out = nullptr;
+            }
+            if (out == nullptr) {
+                return FSW_E_BAD_ARGUMENT;
+            }
+            const u32 checked = fsw_checkPath(path);
+            if (checked != FSW_OK) {
+                return checked;
+            }
+            FswDir* dir = new (std::nothrow) FswDir;
+            if (dir == nullptr) {
+                return FSW_E_NO_MEMORY;
+            }
+            DIR* stream = ::opendir(path);
+            if (stream == nullptr) {
+                const int error = errno;
+                delete dir;
+                return fsw_fromErrno(error);
+            }
+            u32 result = FSW_OK;
+            try {
+                dir->names.emplace_back(".");
+                dir->names.emplace_back("..");
+            } catch (const std::bad_alloc&) {
+                result = FSW_E_NO_MEMORY;
+            }
+            std::vector<std::string> names;
+            int error = 0;
+            if (result == FSW_OK) {
+                const ListResult listed = listNames(stream, &names, &error);
+                if (listed == ListResult::noMemory) {
+                    result = FSW_E_NO_MEMORY;
+                } else if (listed == ListResult::readFailed) {
+                    result = fsw_fromErrno(error);
+                }
+            }
+            ::closedir(stream);
+            if (result == FSW_OK) {
+                try {
+                    dir->names.insert(dir->names.end(), names.begin(), names.end());
+                } catch (const std::bad_alloc&) {
+                    result = FSW_E_NO_MEMORY;
+                }
+            }
+            if (result != FSW_OK) {
+                delete dir;
+                return result;
+            }
+            *out = dir;
+            return FSW_OK;
+        },
+        out, path);
+}
+
+u32 fsw_readDir(FswDir* dir, char* name, u32 size)
+{
+    return runHooked(
+        fsw_readDirHooks,
+        [&]() -> u32 {
+            if (!isValidDir(dir)) {
+                return FSW_E_INVALID_HANDLE;
+            }
+            if (size == 0 || size > 0x7FFFFFFFu || name == nullptr) {
+                return FSW_E_BAD_ARGUMENT;
+            }
+            if (dir->current >= dir->names.size()) {
+                return FSW_E_NOT_FOUND;
+            }
+            const std::string& entry = dir->names[dir->current];
+            const size_t count = std::min<size_t>(entry.size(), size - 1);
+            std::memcpy(name, entry.data(), count);
+            name[count] = 0;
+            ++dir->current;
+            return FSW_OK;
+        },
+        dir, name, size);
+}
+
+u32 fsw_getDirEntryNameSize(FswDir* dir, u32* size)
+{
+    return runHooked(
+        fsw_getDirEntryNameSizeHooks,
+        [&]() -> u32 {
+            if (!isValidDir(dir)) {
+                return FSW_E_INVALID_HANDLE;
+            }
+            if (size == nullptr) {
+                return FSW_E_BAD_ARGUMENT;
+            }
+            *size = 0;
+            if (dir->current >= dir->names.size()) {
+                return FSW_E_NOT_FOUND;
+            }
+            *size = static_cast<u32>(dir->names[dir->current].size() + 1);
+            return FSW_OK;
+        },
+        dir, size);
+}
+
+u32 fsw_closeDir(FswDir* dir)
+{
+    return runHooked(
+        fsw_closeDirHooks,
+        [&]() -> u32 {
+            if (!isValidDir(dir)) {
+                return FSW_E_INVALID_HANDLE;
+            }
+            dir->tag = 0;
+            delete dir;
+            return FSW_OK;
+        },
+        dir);
+}
+
+u32 fsw_removeDir(const char* path, bool recursive)
+{
+    return runHooked(
+        fsw_removeDirHooks,
+        [&]() -> u32 {
+            const u32 checked = fsw_checkPath(path);
+            if (checked != FSW_OK) {
+                return checked;
+            }
+            struct stat st;
+            if (::lstat(path, &st) != 0) {
+                return fsw_fromErrno(errno);
+            }
+            if (S_ISLNK(st.st_mode)) {
+                // A link is removed itself; what it points to is left alone.
+                return ::unlink(path) == 0 ? FSW_OK : fsw_fromErrno(errno);
+            }
+            if (!recursive) {
+                return ::rmdir(path) == 0 ? FSW_OK : fsw_fromErrno(errno);
+            }
+            const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                return FSW_E_NOT_FOUND;
+            }
+            const RemoveResult removed = removeContents(fd);
+            if (removed == RemoveResult::entryFailed) {
+                return FSW_E_INVALID_NAME;
+            }
+            if (::rmdir(path) != 0 || removed != RemoveResult::ok) {
+                return FSW_E_INVALID_NAME;
+            }
+            return FSW_OK;
+        },
+        path, recursive);
+}

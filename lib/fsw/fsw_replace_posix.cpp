@@ -1,0 +1,353 @@
+// File API on POSIX: atomic replacement of a file, copy and move.
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "fsw_Internal.h"
+#include "fsw_api.h"
+#include "klib_Print.h"
+
+using namespace fsw_detail;
+
+namespace {
+
+constexpr u32 kReplaceTag = 0x46535752; // "FSWR"
+constexpr const char* kTempMarker = ".tmp-";
+constexpr u32 kCopyBufferSize = 256 * 1024;
+
+} // namespace
+
+struct FswReplace {
+    u32 tag = kReplaceTag;
+    FswHandle handle = FSW_INVALID_HANDLE;
+    std::string target; // the file that is replaced (a link's destination when the target was a link)
+    std::string temp;   // the temporary in the target's folder
+    std::string folder; // the target's folder, synced after the rename
+    bool modeSet = false;
+    mode_t mode = 0;
+};
+
+namespace {
+
+bool isValidReplace(const FswReplace* replace)
+{
+    return replace != nullptr && replace->tag == kReplaceTag;
+}
+
+// A suffix that no other process or call of this process uses at the same time.
+std::string uniqueSuffix()
+{
+    static std::atomic<u32> counter{0};
+    u32 noise = 0;
+    if (::getrandom(&noise, sizeof noise, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof noise)) {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        noise = static_cast<u32>(now.tv_nsec) ^ static_cast<u32>(now.tv_sec);
+    }
+    char text[40];
+    klib_snprintf(text, sizeof text, nullptr, "%x-%x-%08x", static_cast<u32>(::getpid()), counter.fetch_add(1) + 1,
+                  noise);
+    return text;
+}
+
+void discard(FswReplace* replace)
+{
+    int fd;
+    if (toFd(&replace->handle, &fd)) {
+        ::close(fd);
+    }
+    ::unlink(replace->temp.c_str());
+    replace->tag = 0;
+    delete replace;
+}
+
+} // namespace
+
+namespace fsw_detail {
+
+u32 replaceBegin(FswReplace** out, const char* targetPath)
+{
+    if (out != nullptr) {
+        *out = nullptr;
+    }
+    if (out == nullptr) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    const u32 checked = fsw_checkPath(targetPath);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    std::unique_ptr<FswReplace> replace(new (std::nothrow) FswReplace);
+    if (!replace) {
+        return FSW_E_NO_MEMORY;
+    }
+    try {
+        replace->target = targetPath;
+        struct stat st;
+        if (::lstat(targetPath, &st) == 0 && S_ISLNK(st.st_mode)) {
+            // Replace what the link points to, as an in-place write would; a dangling link is replaced itself.
+            char* resolved = ::realpath(targetPath, nullptr);
+            if (resolved != nullptr) {
+                replace->target = resolved;
+                std::free(resolved);
+            }
+        }
+        if (::stat(replace->target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || isProtectedFile(st))) {
+            return FSW_E_ACCESS; // what an in-place write open would give
+        }
+        const size_t slash = replace->target.rfind('/');
+        const std::string name = slash == std::string::npos ? replace->target : replace->target.substr(slash + 1);
+        if (name.empty() || name == "." || name == "..") {
+            return FSW_E_INVALID_NAME;
+        }
+        replace->folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : replace->target.substr(0, slash));
+        const std::string prefix = slash == std::string::npos ? std::string() : replace->target.substr(0, slash + 1);
+        int fd = -1;
+        int error = 0;
+        for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+            replace->temp = prefix + "." + name + kTempMarker + uniqueSuffix();
+            do {
+                fd = ::open(replace->temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            } while (fd < 0 && errno == EINTR);
+            error = fd < 0 ? errno : 0;
+            if (fd < 0 && error != EEXIST) {
+                break;
+            }
+        }
+        if (fd < 0) {
+            return fsw_fromErrno(error);
+        }
+        replace->handle = static_cast<FswHandle>(fd);
+    } catch (const std::bad_alloc&) {
+        return FSW_E_NO_MEMORY;
+    }
+    *out = replace.release();
+    return FSW_OK;
+}
+
+u32 copyFile(const char* from, const char* to)
+{
+    u32 result = fsw_checkPath(from);
+    if (result == FSW_OK) {
+        result = fsw_checkPath(to);
+    }
+    if (result != FSW_OK) {
+        return result;
+    }
+    // The source is checked before anything is created, so a missing source leaves no trace.
+    int in;
+    do {
+        in = ::open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    } while (in < 0 && errno == EINTR);
+    if (in < 0) {
+        return fsw_fromErrno(errno);
+    }
+    struct stat st;
+    if (::fstat(in, &st) != 0) {
+        result = fsw_fromErrno(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        result = FSW_E_ACCESS;
+    }
+    std::unique_ptr<u8[]> buffer;
+    if (result == FSW_OK) {
+        buffer.reset(new (std::nothrow) u8[kCopyBufferSize]);
+        if (!buffer) {
+            result = FSW_E_NO_MEMORY;
+        }
+    }
+    FswReplace* replace = nullptr;
+    if (result == FSW_OK) {
+        result = replaceBegin(&replace, to);
+    }
+    if (result != FSW_OK) {
+        ::close(in);
+        return result;
+    }
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    fsw_replaceSetMode(replace, st.st_mode & 07777);
+    int out = static_cast<int>(replace->handle);
+    for (;;) {
+        u32 got = 0;
+        result = readAll(in, buffer.get(), kCopyBufferSize, &got);
+        if (result != FSW_OK || got == 0) {
+            break;
+        }
+        u32 put = 0;
+        result = writeAll(out, buffer.get(), got, &put);
+        if (result != FSW_OK) {
+            break;
+        }
+    }
+    ::close(in);
+    if (result != FSW_OK) {
+        fsw_replaceAbort(replace);
+        return result;
+    }
+    return fsw_replaceCommit(replace);
+}
+
+} // namespace fsw_detail
+
+u32 fsw_replaceBegin(FswReplace** out, const char* targetPath)
+{
+    return replaceBegin(out, targetPath);
+}
+
+FswHandle* fsw_replaceHandle(FswReplace* replace)
+{
+    return isValidReplace(replace) ? &replace->handle : nullptr;
+}
+
+const char* fsw_replaceTempPath(FswReplace* replace)
+{
+    return isValidReplace(replace) ? replace->temp.c_str() : nullptr;
+}
+
+u32 fsw_replaceSetMode(FswReplace* replace, u32 permissionBits)
+{
+    if (!isValidReplace(replace)) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    replace->modeSet = true;
+    replace->mode = static_cast<mode_t>(permissionBits & 07777);
+    return FSW_OK;
+}
+
+u32 fsw_replaceCommit(FswReplace* replace)
+{
+    if (!isValidReplace(replace)) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    int fd;
+    if (!toFd(&replace->handle, &fd)) {
+        discard(replace); // the handle was closed behind our back
+        return FSW_E_INVALID_HANDLE;
+    }
+    u32 result = FSW_OK;
+    struct stat st;
+    if (::stat(replace->target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode) || isProtectedFile(st)) {
+            result = FSW_E_ACCESS; // became unreplaceable meanwhile
+        } else if (!replace->modeSet) {
+            replace->modeSet = true;
+            replace->mode = st.st_mode & 07777;
+        }
+    }
+    if (result == FSW_OK && replace->modeSet && ::fchmod(fd, replace->mode) != 0) {
+        result = fsw_fromErrno(errno);
+    }
+    if (result == FSW_OK) {
+        result = syncFd(fd);
+    }
+    replace->handle = FSW_INVALID_HANDLE;
+    if (::close(fd) != 0 && errno != EINTR && result == FSW_OK) {
+        result = fsw_fromErrno(errno);
+    }
+    if (result == FSW_OK && ::rename(replace->temp.c_str(), replace->target.c_str()) != 0) {
+        result = fsw_fromErrno(errno);
+    }
+    if (result != FSW_OK) {
+        discard(replace);
+        return result;
+    }
+    // Make the rename itself durable.
+    int folder;
+    do {
+        folder = ::open(replace->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (folder < 0 && errno == EINTR);
+    if (folder < 0) {
+        result = fsw_fromErrno(errno);
+    } else {
+        int rc;
+        do {
+            rc = sysFsync(folder);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0 && errno != EINVAL) {
+            result = fsw_fromErrno(errno);
+        }
+        ::close(folder);
+    }
+    if (result != FSW_OK) {
+        KLIB_LOG("[E] fsw_replaceCommit - folder sync failed for %s\n", replace->target.c_str());
+    }
+    replace->tag = 0;
+    delete replace;
+    return result;
+}
+
+u32 fsw_replaceAbort(FswReplace* replace)
+{
+    if (!isValidReplace(replace)) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    discard(replace);
+    return FSW_OK;
+}
+
+bool fsw_isReplaceTempName(const char* name)
+{
+    if (name == nullptr || name[0] != '.' || name[1] == 0) {
+        return false;
+    }
+    // "." + at least one character of the target name + ".tmp-" + a non-empty suffix.
+    const char* marker = std::strstr(name + 2, kTempMarker);
+    return marker != nullptr && marker[std::strlen(kTempMarker)] != 0;
+}
+
+u32 fsw_copy(const char* from, const char* to)
+{
+    return runHooked(fsw_copyHooks, [&]() -> u32 { return copyFile(from, to); }, from, to);
+}
+
+u32 fsw_move(const char* from, const char* to)
+{
+    return runHooked(
+        fsw_moveHooks,
+        [&]() -> u32 {
+            u32 result = fsw_checkPath(from);
+            if (result == FSW_OK) {
+                result = fsw_checkPath(to);
+            }
+            if (result != FSW_OK) {
+                return result;
+            }
+            struct stat source;
+            if (::lstat(from, &source) != 0) {
+                return fsw_fromErrno(errno);
+            }
+            struct stat target;
+            const bool targetExists = ::lstat(to, &target) == 0;
+            if (targetExists && (S_ISDIR(target.st_mode) || isProtectedFile(target))) {
+                return FSW_E_ACCESS;
+            }
+            if (::rename(from, to) == 0) {
+                return FSW_OK;
+            }
+            const int error = errno;
+            if (error == EXDEV && S_ISREG(source.st_mode)) {
+                // Another file system: copy atomically, then drop the source.
+                result = copyFile(from, to);
+                if (result != FSW_OK) {
+                    return result;
+                }
+                return ::unlink(from) == 0 ? FSW_OK : fsw_fromErrno(errno);
+            }
+            result = fsw_fromErrno(error);
+            if (result == FSW_E_ACCESS && targetExists && S_ISREG(target.st_mode) && !isHiddenPath(to)) {
+                result = FSW_E_IN_USE; // a plain destination that could not be replaced is taken to be in use
+            }
+            return result;
+        },
+        from, to);
+}

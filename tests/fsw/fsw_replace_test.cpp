@@ -1,0 +1,358 @@
+// Atomic replacement, copy, move and partial I/O of the file API.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "fsw_SystemCalls.h"
+#include "fsw_TestSupport.h"
+#include "fsw_api.h"
+
+using fswtest::TempDir;
+
+namespace {
+
+// Names that are not the given ones (left-over temporaries, for one).
+std::vector<std::string> strayNames(const std::string& folder, std::vector<std::string> expected)
+{
+    std::vector<std::string> stray;
+    for (const std::string& name : fswtest::listNames(folder)) {
+        bool known = false;
+        for (const std::string& e : expected) {
+            known = known || e == name;
+        }
+        if (!known) {
+            stray.push_back(name);
+        }
+    }
+    return stray;
+}
+
+mode_t permissions(const std::string& path)
+{
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+// Seam state: fail writes once this many bytes went through, or fail fsync.
+size_t g_writeBudget = 0;
+int g_writeErrno = EIO;
+int g_fsyncErrno = EIO;
+
+ssize_t writeUntilBudget(int fd, const void* buffer, size_t size)
+{
+    if (g_writeBudget == 0) {
+        errno = g_writeErrno;
+        return -1;
+    }
+    const size_t n = size < g_writeBudget ? size : g_writeBudget;
+    g_writeBudget -= n;
+    return ::write(fd, buffer, n);
+}
+
+int failingFsync(int)
+{
+    errno = g_fsyncErrno;
+    return -1;
+}
+
+// Short counts and EINTR in turn.
+int g_calls = 0;
+
+ssize_t choppyRead(int fd, void* buffer, size_t size)
+{
+    if (++g_calls % 3 == 0) {
+        errno = EINTR;
+        return -1;
+    }
+    return ::read(fd, buffer, size < 4093 ? size : 4093);
+}
+
+ssize_t choppyWrite(int fd, const void* buffer, size_t size)
+{
+    if (++g_calls % 3 == 0) {
+        errno = EINTR;
+        return -1;
+    }
+    return ::write(fd, buffer, size < 1021 ? size : 1021);
+}
+
+ssize_t readThenFail(int fd, void* buffer, size_t size)
+{
+    if (g_calls++ == 0) {
+        return ::read(fd, buffer, size < 100 ? size : 100);
+    }
+    errno = EIO;
+    return -1;
+}
+
+class FswSeam : public ::testing::Test {
+protected:
+    void TearDown() override { fsw_setSystemCalls(nullptr, nullptr, nullptr); }
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
+{
+    const std::string target = dir / "data.bin";
+    ASSERT_TRUE(fswtest::writeFile(target, "old"));
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+
+    FswReplace* replace = nullptr;
+    ASSERT_EQ(fsw_replaceBegin(&replace, target.c_str()), 0u);
+    const std::string temp = fsw_replaceTempPath(replace);
+    const std::string tempName = temp.substr(temp.rfind('/') + 1);
+    EXPECT_EQ(temp.substr(0, temp.rfind('/')), dir.path());
+    EXPECT_EQ(tempName.rfind(".data.bin.tmp-", 0), 0u) << tempName;
+    EXPECT_TRUE(fsw_isReplaceTempName(tempName.c_str()));
+
+    u32 put = 0;
+    ASSERT_EQ(fsw_write("new content", &put, 11, fsw_replaceHandle(replace)), 0u);
+    EXPECT_EQ(fswtest::readFile(target), "old") << "the target is untouched until commit";
+    EXPECT_EQ(fsw_replaceCommit(replace), 0u);
+    EXPECT_EQ(fswtest::readFile(target), "new content");
+    EXPECT_EQ(permissions(target), 0640u) << "the old target's mode bits carry over";
+    EXPECT_TRUE(strayNames(dir.path(), {"data.bin"}).empty());
+
+    ASSERT_EQ(fsw_replaceBegin(&replace, target.c_str()), 0u);
+    ASSERT_EQ(fsw_write("discard", &put, 7, fsw_replaceHandle(replace)), 0u);
+    EXPECT_EQ(fsw_replaceAbort(replace), 0u);
+    EXPECT_EQ(fswtest::readFile(target), "new content");
+    EXPECT_TRUE(strayNames(dir.path(), {"data.bin"}).empty());
+
+    // A new target is created.
+    ASSERT_EQ(fsw_replaceBegin(&replace, (dir / "fresh").c_str()), 0u);
+    EXPECT_EQ(fsw_replaceCommit(replace), 0u);
+    EXPECT_EQ(fswtest::readFile(dir / "fresh"), "");
+
+    EXPECT_FALSE(fsw_isReplaceTempName("data.tmp-1"));
+    EXPECT_FALSE(fsw_isReplaceTempName(".data.tmp-"));
+    EXPECT_FALSE(fsw_isReplaceTempName(".data"));
+    EXPECT_EQ(fsw_replaceCommit(nullptr), 0x8000f000u);
+    EXPECT_EQ(fsw_replaceHandle(nullptr), nullptr);
+}
+
+TEST_F(FswSeam, ReplacementRefusesWhatAnInPlaceWriteWouldRefuse)
+{
+    const std::string target = dir / "ro";
+    ASSERT_TRUE(fswtest::writeFile(target, "keep"));
+    ASSERT_EQ(fsw_setAttributes(FSW_ATTR_READONLY, target.c_str()), 0u);
+    FswReplace* replace = reinterpret_cast<FswReplace*>(0x1);
+    EXPECT_EQ(fsw_replaceBegin(&replace, target.c_str()), 0x80000005u);
+    EXPECT_EQ(replace, nullptr);
+    EXPECT_EQ(fsw_replaceBegin(&replace, dir.path().c_str()), 0x80000005u);
+    EXPECT_EQ(fsw_replaceBegin(&replace, (dir / "missing/x").c_str()), 0x80000001u);
+    EXPECT_EQ(fsw_replaceBegin(&replace, nullptr), 0x8000f000u);
+
+    // Turning read-only between begin and commit is caught at commit.
+    const std::string later = dir / "later";
+    ASSERT_TRUE(fswtest::writeFile(later, "old"));
+    ASSERT_EQ(fsw_replaceBegin(&replace, later.c_str()), 0u);
+    ASSERT_EQ(fsw_setAttributes(FSW_ATTR_READONLY, later.c_str()), 0u);
+    EXPECT_EQ(fsw_replaceCommit(replace), 0x80000005u);
+    EXPECT_EQ(fswtest::readFile(later), "old");
+    EXPECT_TRUE(strayNames(dir.path(), {"ro", "later"}).empty());
+}
+
+TEST_F(FswSeam, ReplacementThroughALinkReplacesTheLinkedFile)
+{
+    ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+    const std::string real = dir / "real/file";
+    ASSERT_TRUE(fswtest::writeFile(real, "old"));
+    const std::string link = dir / "link";
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    FswReplace* replace = nullptr;
+    ASSERT_EQ(fsw_replaceBegin(&replace, link.c_str()), 0u);
+    u32 put = 0;
+    ASSERT_EQ(fsw_write("new", &put, 3, fsw_replaceHandle(replace)), 0u);
+    ASSERT_EQ(fsw_replaceCommit(replace), 0u);
+    struct stat st;
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(fswtest::readFile(real), "new");
+}
+
+TEST_F(FswSeam, CopyReplacesTheDestinationAndCarriesTheSourceMode)
+{
+    const std::string from = dir / "from";
+    const std::string to = dir / "to";
+    const std::string content = fswtest::pattern(700 * 1024 + 3, 1);
+    ASSERT_TRUE(fswtest::writeFile(from, content));
+    ASSERT_EQ(::chmod(from.c_str(), 0604), 0);
+    ASSERT_TRUE(fswtest::writeFile(to, "old destination"));
+    EXPECT_EQ(fsw_copy(from.c_str(), to.c_str()), 0u);
+    EXPECT_EQ(fswtest::readFile(to), content);
+    EXPECT_EQ(permissions(to), 0604u);
+    EXPECT_EQ(fsw_copy(from.c_str(), (dir / "empty-src").c_str()), 0u);
+    EXPECT_TRUE(strayNames(dir.path(), {"from", "to", "empty-src"}).empty());
+
+    EXPECT_EQ(fsw_copy(dir.path().c_str(), (dir / "x").c_str()), 0x80000005u);
+    EXPECT_EQ(fsw_copy(from.c_str(), dir.path().c_str()), 0x80000005u);
+    EXPECT_EQ(fsw_copy(nullptr, to.c_str()), 0x8000f000u);
+}
+
+TEST_F(FswSeam, FailedCopyLeavesTheDestinationByteIdentical)
+{
+    const std::string from = dir / "from";
+    const std::string to = dir / "to";
+    const std::string old = fswtest::pattern(5000, 2);
+    ASSERT_TRUE(fswtest::writeFile(from, fswtest::pattern(1 << 20, 3)));
+    ASSERT_TRUE(fswtest::writeFile(to, old));
+    const std::vector<std::string> names = {"from", "to"};
+
+    EXPECT_EQ(fsw_copy((dir / "missing").c_str(), to.c_str()), 0x80000001u);
+    EXPECT_EQ(fswtest::readFile(to), old);
+    EXPECT_TRUE(strayNames(dir.path(), names).empty());
+
+    g_writeBudget = 300 * 1024; // fails mid-copy
+    g_writeErrno = EIO;
+    fsw_setSystemCalls(nullptr, &writeUntilBudget, nullptr);
+    EXPECT_EQ(fsw_copy(from.c_str(), to.c_str()), 0x8000ffffu);
+    EXPECT_EQ(fswtest::readFile(to), old);
+    EXPECT_TRUE(strayNames(dir.path(), names).empty());
+
+    g_writeBudget = 64 * 1024;
+    g_writeErrno = ENOSPC;
+    EXPECT_EQ(fsw_copy(from.c_str(), to.c_str()), 0x80000014u);
+    EXPECT_EQ(fswtest::readFile(to), old);
+    EXPECT_TRUE(strayNames(dir.path(), names).empty());
+
+    g_fsyncErrno = EIO;
+    fsw_setSystemCalls(nullptr, nullptr, &failingFsync);
+    EXPECT_EQ(fsw_copy(from.c_str(), to.c_str()), 0x8000ffffu);
+    EXPECT_EQ(fswtest::readFile(to), old);
+    EXPECT_TRUE(strayNames(dir.path(), names).empty());
+    fsw_setSystemCalls(nullptr, nullptr, nullptr);
+
+    ASSERT_EQ(fsw_setAttributes(FSW_ATTR_READONLY, to.c_str()), 0u);
+    EXPECT_EQ(fsw_copy(from.c_str(), to.c_str()), 0x80000005u);
+    EXPECT_EQ(fswtest::readFile(to), old);
+    EXPECT_TRUE(strayNames(dir.path(), names).empty());
+}
+
+TEST_F(FswSeam, MoveReplacesPlainDestinationsOnly)
+{
+    const std::string from = dir / "from";
+    const std::string to = dir / "to";
+    ASSERT_TRUE(fswtest::writeFile(from, "moved"));
+    ASSERT_TRUE(fswtest::writeFile(to, "old"));
+    EXPECT_EQ(fsw_move(from.c_str(), to.c_str()), 0u);
+    EXPECT_FALSE(fswtest::exists(from));
+    EXPECT_EQ(fswtest::readFile(to), "moved");
+
+    EXPECT_EQ(fsw_move(from.c_str(), to.c_str()), 0x80000001u);
+    ASSERT_TRUE(fswtest::writeFile(from, "again"));
+    ASSERT_EQ(fsw_setAttributes(FSW_ATTR_READONLY, to.c_str()), 0u);
+    EXPECT_EQ(fsw_move(from.c_str(), to.c_str()), 0x80000005u);
+    EXPECT_EQ(fswtest::readFile(to), "moved");
+    EXPECT_EQ(fswtest::readFile(from), "again");
+
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    EXPECT_EQ(fsw_move(from.c_str(), (dir / "folder").c_str()), 0x80000005u);
+    EXPECT_EQ(fswtest::readFile(from), "again");
+}
+
+namespace {
+
+// Sets or clears the immutable flag; false when the file system or the privileges do not allow it.
+bool setImmutable(const std::string& path, bool on)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+TEST_F(FswSeam, RefusedMoveOverAPlainDestinationMeansInUse)
+{
+    const std::string from = dir / "from";
+    ASSERT_TRUE(fswtest::writeFile(from, "new"));
+    for (const char* name : {"plain", ".hidden"}) {
+        const std::string to = dir / name;
+        ASSERT_TRUE(fswtest::writeFile(to, "old"));
+        if (!setImmutable(to, true)) {
+            GTEST_SKIP() << "cannot make a file immutable here";
+        }
+        const u32 result = fsw_move(from.c_str(), to.c_str());
+        setImmutable(to, false);
+        EXPECT_EQ(result, name[0] == '.' ? 0x80000005u : 0x80000006u) << name;
+        EXPECT_EQ(fswtest::readFile(to), "old");
+        EXPECT_EQ(fswtest::readFile(from), "new");
+    }
+}
+
+TEST_F(FswSeam, MoveAcrossFileSystemsCopiesAndRemoves)
+{
+    struct stat here {}, shm {};
+    if (::stat("/dev/shm", &shm) != 0 || ::access("/dev/shm", W_OK) != 0 || ::stat(dir.path().c_str(), &here) != 0 ||
+        here.st_dev == shm.st_dev) {
+        GTEST_SKIP() << "no second file system to move across";
+    }
+    const std::string from = "/dev/shm/fswtest-move-" + std::to_string(::getpid());
+    const std::string content = fswtest::pattern(100000, 4);
+    ASSERT_TRUE(fswtest::writeFile(from, content));
+    ASSERT_TRUE(fswtest::writeFile(dir / "to", "old"));
+    EXPECT_EQ(fsw_move(from.c_str(), (dir / "to").c_str()), 0u);
+    EXPECT_FALSE(fswtest::exists(from));
+    EXPECT_EQ(fswtest::readFile(dir / "to"), content);
+    ::unlink(from.c_str());
+}
+
+TEST_F(FswSeam, ShortCountsAndInterruptionsMoveEveryByte)
+{
+    const std::string file = dir / "big";
+    const std::string content = fswtest::pattern(1 << 20, 5);
+    fsw_setSystemCalls(&choppyRead, &choppyWrite, nullptr);
+
+    FswHandle h = FSW_INVALID_HANDLE;
+    ASSERT_EQ(fsw_open(&h, file.c_str(), 0x43), 0u);
+    u32 put = 0;
+    EXPECT_EQ(fsw_write(content.data(), &put, static_cast<u32>(content.size()), &h), 0u);
+    EXPECT_EQ(put, content.size());
+    ASSERT_EQ(fsw_seek(0, 0, &h), 0u);
+    std::string back(content.size() + 10, '\0');
+    u32 got = 0;
+    EXPECT_EQ(fsw_read(back.data(), &got, static_cast<u32>(back.size()), &h), 0u);
+    EXPECT_EQ(got, content.size());
+    back.resize(got);
+    EXPECT_TRUE(back == content);
+    EXPECT_GT(g_calls, 1000) << "the seam must have been used";
+
+    g_calls = 0;
+    fsw_setSystemCalls(&readThenFail, nullptr, nullptr);
+    ASSERT_EQ(fsw_seek(0, 0, &h), 0u);
+    EXPECT_EQ(fsw_read(back.data(), &got, 1000, &h), 0x8000ffffu);
+    EXPECT_EQ(got, 100u) << "got reports what was actually read";
+    EXPECT_EQ(fsw_close(&h), 0u);
+}
+
+TEST(FswDeviceFull, WritingToAFullDiskReportsDiskFull)
+{
+    FswHandle h = FSW_INVALID_HANDLE;
+    ASSERT_EQ(fsw_open(&h, "/dev/full", 0x12), 0u);
+    u32 put = 1;
+    EXPECT_EQ(fsw_write("abc", &put, 3, &h), 0x80000014u);
+    EXPECT_EQ(put, 0u);
+    EXPECT_EQ(fsw_flush(&h), 0u);
+    EXPECT_EQ(fsw_close(&h), 0u);
+}
