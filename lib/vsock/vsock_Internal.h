@@ -1,0 +1,138 @@
+// Internal state of the slot layer: the slot table, the OS socket table and the layer context.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+
+#include "os_Clock.h"
+#include "vsock_Socket.h"
+
+struct sockaddr_storage;
+
+namespace VSOCK {
+
+constexpr u32 OS_ENTRY_COUNT = 32;
+constexpr u32 DATAGRAM_MAX = 2048;
+constexpr u32 RING_WORDS = 16384;
+constexpr u32 RING_MASK = RING_WORDS - 1;
+constexpr u32 RING_HEADER_WORDS = 8;  // 7 words source address, 1 word length
+constexpr int INVALID_FD = -1;
+
+// Slot states.
+constexpr u32 SLOT_FREE = 0;
+constexpr u32 SLOT_OPENING = 1;
+constexpr u32 SLOT_OPEN = 3;
+
+// Slot kinds.
+constexpr u32 KIND_NONE = 0;
+constexpr u32 KIND_UDP = 1;
+constexpr u32 KIND_CLIENT = 2;
+constexpr u32 KIND_LISTENER = 3;
+constexpr u32 KIND_CHILD = 4;
+
+// Transmit states (TCP send, UDP send-to).
+constexpr u32 TX_IDLE = 0;
+constexpr u32 TX_SENDING = 2;
+constexpr u32 TX_SENT = 3;
+constexpr u32 TX_FAILED = 4;
+// Receive states.
+constexpr u32 RX_IDLE = 0;
+constexpr u32 RX_WAITING = 2;
+// Connect states.
+constexpr u32 CONN_IDLE = 0;
+constexpr u32 CONN_PENDING = 2;
+constexpr u32 CONN_DONE = 3;
+constexpr u32 CONN_FAILED = 4;
+// Accept states.
+constexpr u32 ACC_IDLE = 0;
+constexpr u32 ACC_WAITING = 1;
+
+// One operation record: state, the caller's token, buffer, running count and deadline.
+struct OpRecord {
+    u32 state;
+    const void* token;
+    u8* buffer;
+    u32 length;
+    u32 count;
+    i32 result;
+    u32 timeoutMs;
+    ossupport::Timer deadline;
+};
+
+struct Slot {
+    u32 state;
+    VsockOpenParams params;  // an accepted child carries its peer's address in params.local
+    VsockOptions options;
+    i32 entry;               // OS socket table entry, -1 none
+    u64 userValue;
+    u32 kind;
+    OpRecord tx;
+    OpRecord rx;
+    OpRecord conn;
+    OpRecord acc;
+    VsockSocketAddress txDestination;  // UDP send-to
+    VsockSocketAddress* acceptOut;     // caller's output record of the armed accept
+    u32 childCount;                    // listener: live children
+    i32 listener;                      // child: its listener's handle
+    // UDP: one datagram buffer and the ring of queued datagrams.
+    u32 ringRead;
+    u32 ringWrite;
+    u8 datagram[DATAGRAM_MAX];
+    u32 ring[RING_WORDS];
+};
+
+struct OsEntry {
+    std::atomic<u32> inUse;
+    int fd;          // guarded by the context lock
+    i32 slot;        // owning slot, -1 none
+    u32 generation;  // changes on every claim, so that a poll result never reaches a reused entry
+};
+
+// Layer states.
+constexpr u32 LAYER_DOWN = 0;
+constexpr u32 LAYER_STARTING = 1;
+constexpr u32 LAYER_RUNNING = 2;
+
+struct Context {
+    std::mutex lock;        // the context lock: every handle operation and every dispatch
+    std::mutex stateLock;   // guards start and stop of the layer
+    std::atomic<u32> layerState{LAYER_DOWN};
+    std::atomic<bool> initialised{false};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<u32> pollStatus{0};  // 0 not yet, 1 running, 2 failed to start, 3 stopped
+    std::atomic<int> wakeFd{-1};
+    u16 taskId = 0;
+    Slot slots[VSOCK_SLOT_COUNT];
+    OsEntry entries[OS_ENTRY_COUNT];
+};
+
+Context& context();
+
+// errno to result code.
+i32 mapErrno(int err);
+// The pending error of a connect (SO_ERROR): like mapErrno, but an unknown value gives VSOCK_E_ARG.
+i32 mapConnectError(int err);
+// True for the errors that leave a readiness handler's operation pending.
+bool isTransient(int err);
+
+// Socket address conversions (IPv4 and IPv6 sockaddr <-> record); toSockaddr returns the length or 0.
+unsigned toSockaddr(const VsockSocketAddress& in, sockaddr_storage* out);
+void fromSockaddr(const sockaddr_storage& in, VsockSocketAddress* out);
+
+// Wakes the poll task so that it rebuilds its poll set at once.
+void wakePollTask();
+
+// Poll-task side, called with the context lock held.
+void clearSlot(Slot& slot);
+void collectInterest(const Slot& slot, bool* read, bool* write, bool* except);
+void dispatchReady(i32 handle, bool readable, bool writable, bool except);
+// Reports a send that the starting call handed to the OS whole; it needs no writability to complete.
+void reportFinishedSend(i32 handle);
+void closeOsEntry(i32 entry);
+
+// Interface listing: the OS interface index of the numbered interface and its IPv4 addresses (at most
+// `maxV4`). 0, VSOCK_E_CLOSED when the number names no interface, 0x80000000 when the list cannot be read
+// or no interface qualifies.
+i32 findInterface(i32 number, unsigned* ifIndex, u32 ipv4[], u32 maxV4, u32* v4Count);
+
+} // namespace VSOCK

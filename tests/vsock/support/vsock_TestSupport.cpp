@@ -1,0 +1,334 @@
+#include "vsock_TestSupport.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "os_Tasks.h"
+
+namespace vsocktest {
+
+namespace {
+
+struct Recorded {
+    i32 handle;
+    VsockEvent event;
+};
+
+std::mutex& recorderLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::condition_variable& recorderSignal()
+{
+    static std::condition_variable cv;
+    return cv;
+}
+
+std::deque<Recorded>& recorded()
+{
+    static std::deque<Recorded> events;
+    return events;
+}
+
+void recordEvent(i32 handle, const VsockEvent* event)
+{
+    {
+        std::lock_guard<std::mutex> guard(recorderLock());
+        recorded().push_back({handle, *event});
+    }
+    recorderSignal().notify_all();
+}
+
+sockaddr_in loopbackSockaddr(u16 port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sa;
+}
+
+u16 boundPort(int fd)
+{
+    sockaddr_in sa{};
+    socklen_t len = sizeof(sa);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    return ntohs(sa.sin_port);
+}
+
+} // namespace
+
+void startLayer()
+{
+    if (!ossupport::isInitialized()) {
+        ASSERT_EQ(ossupport::initialize(), 0u);
+    }
+    ASSERT_EQ(vsockInitialize(), VSOCK_OK);
+    clearEvents();
+}
+
+void stopLayer()
+{
+    for (i32 h = 0; h < static_cast<i32>(VSOCK_SLOT_COUNT); ++h) {
+        if (vsockCheckHandle(h) == VSOCK_OK) {
+            vsockClose(h);  // a listener with live children refuses: the second pass closes it
+        }
+    }
+    for (i32 h = 0; h < static_cast<i32>(VSOCK_SLOT_COUNT); ++h) {
+        if (vsockCheckHandle(h) == VSOCK_OK) {
+            vsockClose(h);
+        }
+    }
+    EXPECT_EQ(vsockFinalize(), VSOCK_OK);
+}
+
+void VsockTest::SetUp()
+{
+    startLayer();
+}
+
+void VsockTest::TearDown()
+{
+    stopLayer();
+}
+
+VsockSocketAddress loopback(u32 port)
+{
+    VsockSocketAddress a{};
+    a.port = port;
+    a.address.family = VSOCK_FAMILY_IPV4;
+    a.address.address[0] = 127;
+    a.address.address[3] = 1;
+    return a;
+}
+
+VsockSocketAddress anyAddress(u32 port)
+{
+    VsockSocketAddress a{};
+    a.port = port;
+    a.address.family = VSOCK_FAMILY_IPV4;
+    return a;
+}
+
+VsockOpenParams openParams(u32 type, const VsockSocketAddress& local)
+{
+    VsockOpenParams p{};
+    p.type = type;
+    p.local = local;
+    return p;
+}
+
+VsockOptions recordingOptions()
+{
+    VsockOptions o{};
+    o.flags = VSOCK_OPTION_EVENT_CALLBACK;
+    o.callback = &recordEvent;
+    return o;
+}
+
+bool waitEvent(i32 handle, u32 kind, VsockEvent* out, int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(recorderLock());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto& events = recorded();
+        for (auto it = events.begin(); it != events.end(); ++it) {
+            if (it->handle == handle && it->event.kind == kind) {
+                if (out != nullptr) {
+                    *out = it->event;
+                }
+                events.erase(it);
+                return true;
+            }
+        }
+        if (recorderSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
+            return false;
+        }
+    }
+}
+
+size_t countEvents(i32 handle, u32 kind)
+{
+    std::lock_guard<std::mutex> guard(recorderLock());
+    size_t n = 0;
+    for (const auto& r : recorded()) {
+        if (r.handle == handle && r.event.kind == kind) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+void clearEvents()
+{
+    std::lock_guard<std::mutex> guard(recorderLock());
+    recorded().clear();
+}
+
+int rawTcpListen(u16* port, int backlog)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = loopbackSockaddr(0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || listen(fd, backlog) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = boundPort(fd);
+    return fd;
+}
+
+int rawTcpConnect(u16 port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = loopbackSockaddr(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int rawAccept(int listener, int timeoutMs)
+{
+    if (!waitReadable(listener, timeoutMs)) {
+        return -1;
+    }
+    return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+int rawUdp(u16* port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = loopbackSockaddr(0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = boundPort(fd);
+    return fd;
+}
+
+bool waitReadable(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) == 1;
+}
+
+bool readExactly(int fd, u8* buffer, size_t length, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t got = 0;
+    while (got < length) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !waitReadable(fd, static_cast<int>(left.count()))) {
+            return false;
+        }
+        const ssize_t n = recv(fd, buffer + got, length - got, 0);
+        if (n <= 0) {
+            return false;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const u8* data, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = send(fd, data + done, length - done, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool peerClosed(int fd, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    u8 scratch[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!waitReadable(fd, 50)) {
+            continue;
+        }
+        const ssize_t n = recv(fd, scratch, sizeof(scratch), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno == ECONNRESET)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void closeFd(int fd)
+{
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+bool rawSendTo(int fd, u16 port, const u8* data, size_t length)
+{
+    sockaddr_in sa = loopbackSockaddr(port);
+    return sendto(fd, data, length, 0, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == static_cast<ssize_t>(length);
+}
+
+u16 localPort(i32 handle)
+{
+    u32 port = 0;
+    EXPECT_EQ(vsockGetLocalPort(handle, &port), VSOCK_OK);
+    return static_cast<u16>(port);
+}
+
+u16 bindBySending(i32 handle, int sink, u16 sinkPort)
+{
+    static const u8 probe[4] = {'p', 'r', 'b', 0};
+    const VsockSocketAddress to = loopback(sinkPort);
+    EXPECT_EQ(vsockSendTo(handle, probe, sizeof(probe), &to, VSOCK_NO_TIMEOUT), VSOCK_E_PENDING);
+    VsockEvent ev{};
+    EXPECT_TRUE(waitEvent(handle, VSOCK_EVENT_SENDTO, &ev));
+    EXPECT_EQ(ev.result, 4);
+    u8 scratch[16];
+    EXPECT_TRUE(waitReadable(sink, 2000));
+    recv(sink, scratch, sizeof(scratch), MSG_DONTWAIT);
+    return localPort(handle);
+}
+
+u32 crc32(const u8* data, size_t length, u32 crc)
+{
+    crc = ~crc;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+std::vector<u8> pattern(size_t length, u32 seed)
+{
+    std::vector<u8> out(length);
+    u32 x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < length; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = static_cast<u8>(x);
+    }
+    return out;
+}
+
+} // namespace vsocktest

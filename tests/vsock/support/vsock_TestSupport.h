@@ -1,0 +1,59 @@
+// Helpers of the slot-layer suites: layer start, an event recorder, raw loopback sockets and a CRC-32.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "vsock_Socket.h"
+#include "vsock_TestAccess.h"
+
+namespace vsocktest {
+
+// Starts the OS layer (when needed) and the slot layer; stops the slot layer again.
+void startLayer();
+void stopLayer();
+
+class VsockTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+VsockSocketAddress loopback(u32 port);
+VsockSocketAddress anyAddress(u32 port);
+VsockOpenParams openParams(u32 type, const VsockSocketAddress& local);
+// Options whose callback records every event.
+VsockOptions recordingOptions();
+
+// Recorded events. waitEvent removes and returns the first event of the handle and kind.
+bool waitEvent(i32 handle, u32 kind, VsockEvent* out, int timeoutMs = 5000);
+size_t countEvents(i32 handle, u32 kind);
+void clearEvents();
+
+// Raw blocking sockets on 127.0.0.1.
+int rawTcpListen(u16* port, int backlog = 8);
+int rawTcpConnect(u16 port);
+int rawAccept(int listener, int timeoutMs = 5000);
+int rawUdp(u16* port);
+// Waits until fd is readable; false on time-out.
+bool waitReadable(int fd, int timeoutMs);
+bool readExactly(int fd, u8* buffer, size_t length, int timeoutMs);
+bool writeAll(int fd, const u8* data, size_t length);
+// True when the peer closed (read gives 0 or a reset) within the time.
+bool peerClosed(int fd, int timeoutMs);
+void closeFd(int fd);
+// Sends a datagram to 127.0.0.1:port.
+bool rawSendTo(int fd, u16 port, const u8* data, size_t length);
+
+// The local port of a slot (test accessor).
+u16 localPort(i32 handle);
+// A UDP slot opened without a port is not bound: one send-to binds it to an ephemeral port, which the
+// returned value gives. The datagram goes to `sink` (a raw UDP socket) and is drained.
+u16 bindBySending(i32 handle, int sink, u16 sinkPort);
+
+u32 crc32(const u8* data, size_t length, u32 crc = 0);
+std::vector<u8> pattern(size_t length, u32 seed);
+
+} // namespace vsocktest
