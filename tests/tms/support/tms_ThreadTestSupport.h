@@ -1,0 +1,79 @@
+// Helpers of the thread suites: the repository environment, a latch and a thread that records what its loop did.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tms_AbstractThread.h"
+#include "tms_ThreadRepository.h"
+
+namespace tmstest {
+
+// ThreadRepository::initialize before the suite, finalize after it.
+class RepositoryEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// A one-shot gate: wait() blocks until open().
+class Latch {
+public:
+    void open();
+    void wait();
+    bool isOpen();
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_open = false;
+};
+
+// The sizes every test thread uses: 20000-byte stack and heap, 100 log lines.
+u32 initializeThread(TMS::AbstractThread& thread, const char* name, u32 tickInterval = 0, u8 stage = 0);
+
+// A thread that records its handler calls as texts ("status:RUN", "event:3", "msg:ping@7" with the loop count,
+// "child", "sysinfo", "timer:1:4", "finalize") and runs optional hooks on its own task. Hooks are set before
+// initialize.
+class RecordingThread : public TMS::AbstractThread {
+public:
+    explicit RecordingThread(u32 queueCapacity = 5) : TMS::AbstractThread(queueCapacity) {}
+    ~RecordingThread() override;
+
+    std::function<void()> m_initializeHook;
+    std::function<void(const TMS::AbstractMessage&)> m_messageHook;
+    std::function<void(u32)> m_eventHook;
+    std::function<void()> m_childHook;
+    std::function<void()> m_systemInfoHook;
+    std::function<void(u32, u32)> m_timerHook;
+
+    u32 onInitialize(const TMS::FieldMap& arguments) override;
+    u32 onChangeStatus(u32 status, const TMS::FieldMap& arguments) override;
+    u32 onChangeChildStatus() override;
+    u32 onChangeSystemInfo() override;
+    u32 onReceiveEvent(u32 bit) override;
+    u32 onReceiveMessage(const TMS::AbstractMessage& message) override;
+    u32 onFinalize() override;
+    u32 onTimer(u32 timerId, u32 count) override;
+
+    void record(const std::string& text);
+    std::vector<std::string> records();
+    // Number of records that start with prefix.
+    size_t countOf(const std::string& prefix);
+    // Waits until countOf(prefix) >= n.
+    bool waitForCount(const std::string& prefix, size_t n, int timeoutMs = 5000);
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_records;
+};
+
+// A user message "CommandName" = command, from the calling thread.
+TMS::AbstractMessage userMessage(const char* command);
+
+} // namespace tmstest
