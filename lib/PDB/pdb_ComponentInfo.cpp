@@ -1,0 +1,537 @@
+#include "pdb_ComponentInfo.h"
+
+#include <cstring>
+#include <new>
+
+#include "fcache_BinaryAccessor.h"
+#include "klib_Print.h"
+#include "pdb_ComponentInfoRepository.h"
+#include "pdb_ParameterStrategy.h"
+
+namespace PDB {
+
+namespace {
+
+constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
+constexpr i32 RESULT_NOT_FOUND = static_cast<i32>(0x80000002u);
+constexpr i32 RESULT_BAD_RECORD = static_cast<i32>(0x80010000u);
+constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
+
+constexpr char MAGIC[4] = {'#', 'C', 'I', '1'};
+
+KVariant makeUInt(u32 value)
+{
+    KVariant v;
+    v.setUInt(value);
+    return v;
+}
+
+KVariant makeInt(i32 value)
+{
+    KVariant v;
+    v.setInt(value);
+    return v;
+}
+
+KVariant makeFloat(f32 value)
+{
+    KVariant v;
+    v.setFloat(value);
+    return v;
+}
+
+const char* orEmpty(const char* text)
+{
+    return text != nullptr ? text : "";
+}
+
+u32 readBE(const u8* bytes, u32 width)
+{
+    return FILECACHE::BinaryAccessor::readUInt(bytes, width, true);
+}
+
+// The text of a fixed field: up to the first NUL, never beyond the field.
+std::string readField(const u8* field, u32 width)
+{
+    const void* nul = std::memchr(field, 0, width);
+    const u32 length = nul != nullptr ? static_cast<u32>(static_cast<const u8*>(nul) - field) : width;
+    return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+// Writes the text into a zeroed field, cut to width - 1 bytes so that a NUL always follows.
+void writeField(u8* field, u32 width, const std::string& text)
+{
+    const size_t length = text.size() < width - 1 ? text.size() : width - 1;
+    std::memcpy(field, text.data(), length);
+}
+
+}  // namespace
+
+ComponentInfo::ComponentInfo() : m_pParameterStrategy(getDefaultStrategy()) {}
+
+ComponentInfo::ComponentInfo(const ComponentInfo& other)
+{
+    copyFrom(other);
+}
+
+ComponentInfo& ComponentInfo::operator=(const ComponentInfo& other)
+{
+    if (this != &other) {
+        copyFrom(other);
+    }
+    return *this;
+}
+
+ComponentInfo::ComponentInfo(ComponentInfo&& other) noexcept
+{
+    assign(std::move(other));
+}
+
+ComponentInfo& ComponentInfo::operator=(ComponentInfo&& other) noexcept
+{
+    if (this != &other) {
+        assign(std::move(other));
+    }
+    return *this;
+}
+
+void ComponentInfo::assign(ComponentInfo&& other) noexcept
+{
+    if (this == &other) {
+        return;
+    }
+    releaseParameters();
+    m_ComponentUID = other.m_ComponentUID;
+    m_UserValue = other.m_UserValue;
+    m_pParameterStrategy = other.m_pParameterStrategy;
+    m_Version = other.m_Version;
+    m_ComponentNumber = other.m_ComponentNumber;
+    m_CurrentX = other.m_CurrentX;
+    m_CurrentY = other.m_CurrentY;
+    m_MinX = other.m_MinX;
+    m_MinY = other.m_MinY;
+    m_MaxX = other.m_MaxX;
+    m_MaxY = other.m_MaxY;
+    // The source keeps its texts; only when memory runs out are they taken over instead of copied.
+    try {
+        m_InstanceName = other.m_InstanceName;
+        m_Name = other.m_Name;
+        m_CommentX = other.m_CommentX;
+        m_CommentY = other.m_CommentY;
+    } catch (const std::bad_alloc&) {
+        m_InstanceName = std::move(other.m_InstanceName);
+        m_Name = std::move(other.m_Name);
+        m_CommentX = std::move(other.m_CommentX);
+        m_CommentY = std::move(other.m_CommentY);
+    }
+    m_Parameters = std::move(other.m_Parameters);
+    m_AddressIndex = std::move(other.m_AddressIndex);
+    other.m_Parameters.clear();
+    other.m_AddressIndex.clear();
+}
+
+ComponentInfo::~ComponentInfo() = default;
+
+i32 ComponentInfo::copyFrom(const ComponentInfo& other)
+{
+    if (this == &other) {
+        return 0;
+    }
+    releaseParameters();
+    const i32 result = copyFieldsAndBlocks(other);
+    if (result < 0) {
+        releaseParameters();
+    }
+    return result;
+}
+
+i32 ComponentInfo::copyFieldsAndBlocks(const ComponentInfo& other)
+{
+    m_ComponentUID = other.m_ComponentUID;
+    m_UserValue = other.m_UserValue;
+    m_pParameterStrategy = other.m_pParameterStrategy;
+    m_Version = other.m_Version;
+    m_ComponentNumber = other.m_ComponentNumber;
+    m_CurrentX = other.m_CurrentX;
+    m_CurrentY = other.m_CurrentY;
+    m_MinX = other.m_MinX;
+    m_MinY = other.m_MinY;
+    m_MaxX = other.m_MaxX;
+    m_MaxY = other.m_MaxY;
+    try {
+        m_InstanceName = other.m_InstanceName;
+        m_Name = other.m_Name;
+        m_CommentX = other.m_CommentX;
+        m_CommentY = other.m_CommentY;
+        m_Parameters.reserve(other.m_Parameters.size());
+        for (const auto& block : other.m_Parameters) {
+            std::unique_ptr<ParameterInfo> copy(new (std::nothrow) ParameterInfo(*block));
+            if (!copy) {
+                return RESULT_NO_MEMORY;
+            }
+            const u32 index = static_cast<u32>(m_Parameters.size());
+            m_Parameters.push_back(std::move(copy));
+            m_AddressIndex.emplace(m_Parameters.back()->getAddress(), index);
+        }
+    } catch (const std::bad_alloc&) {
+        return RESULT_NO_MEMORY;
+    }
+    return 0;
+}
+
+void ComponentInfo::releaseParameters()
+{
+    m_Parameters.clear();
+    m_AddressIndex.clear();
+}
+
+i32 ComponentInfo::initialize(const char* name, u32 version, u32 minX, u32 minY, u32 maxX, u32 maxY,
+                              const char* commentX, const char* commentY, ParameterStrategy* strategy)
+{
+    clear();
+    if (minX < 1 || minX > maxX || maxX > MAX_DIMENSION || minY < 1 || minY > maxY || maxY > MAX_DIMENSION) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    try {
+        m_Name = orEmpty(name);
+        m_CommentX = orEmpty(commentX);
+        m_CommentY = orEmpty(commentY);
+    } catch (const std::bad_alloc&) {
+        clear();
+        return RESULT_NO_MEMORY;
+    }
+    m_Version = version;
+    m_MinX = minX;
+    m_MinY = minY;
+    m_MaxX = maxX;
+    m_MaxY = maxY;
+    m_CurrentX = minX;
+    m_CurrentY = minY;
+    m_pParameterStrategy = strategy;
+    m_ComponentNumber = 0;
+    return 0;
+}
+
+i32 ComponentInfo::clear()
+{
+    m_Name.clear();
+    m_Version = 0;
+    m_ComponentNumber = -1;
+    m_CurrentX = m_CurrentY = 1;
+    m_MinX = m_MinY = m_MaxX = m_MaxY = 1;
+    m_CommentX.clear();
+    m_CommentY.clear();
+    m_ComponentUID = INVALID_COMPONENT_UID;
+    m_InstanceName.clear();
+    m_UserValue = 0;
+    releaseParameters();
+    return 0;
+}
+
+i32 ComponentInfo::setInstanceName(const char* name)
+{
+    try {
+        m_InstanceName = orEmpty(name);
+    } catch (const std::bad_alloc&) {
+        return RESULT_NO_MEMORY;
+    }
+    return 0;
+}
+
+u32 ComponentInfo::findParameterIndex(const char* address) const
+{
+    if (address == nullptr) {
+        return NOT_FOUND;
+    }
+    const auto it = m_AddressIndex.find(std::string_view(address));
+    return it != m_AddressIndex.end() ? it->second : NOT_FOUND;
+}
+
+const ParameterInfo& ComponentInfo::getParameterInfo(u32 index) const
+{
+    if (index < m_Parameters.size()) {
+        return *m_Parameters[index];
+    }
+    static const ParameterInfo* const s_default = new ParameterInfo();
+    return *s_default;
+}
+
+// ---- Adding blocks ---------------------------------------------------------------------------------------------
+
+i32 ComponentInfo::prepareBlock(const char* address, u32& index)
+{
+    // An empty address is refused: its index entry would outlive a reuse of the block and later redirect
+    // writes for "" to whatever block took that slot.
+    if (address == nullptr || address[0] == '\0') {
+        return RESULT_BAD_ARGUMENT;
+    }
+    index = findParameterIndex(address);
+    if (index != NOT_FOUND) {
+        m_Parameters[index]->clear();
+        return 0;
+    }
+    // Only non-empty addresses are ever stored, so no block is free for reuse: append.
+    std::unique_ptr<ParameterInfo> block(new (std::nothrow) ParameterInfo());
+    if (!block) {
+        return RESULT_NO_MEMORY;
+    }
+    index = static_cast<u32>(m_Parameters.size());
+    m_Parameters.push_back(std::move(block));
+    return 0;
+}
+
+void ComponentInfo::setCommon(ParameterInfo& info, const char* address, u8 typeCode, u32 elementSize,
+                              u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                              ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI)
+{
+    info.setAddress(address);
+    info.setTypeCode(typeCode);
+    info.setAttribute(attribute);
+    info.setElementSize(elementSize);
+    info.setPatterns(patternX, patternY);
+    info.setComments(commentX, commentY);
+    info.setTexts(unit, kind, defUI);
+}
+
+i32 ComponentInfo::finishBlock(u32 index, const char* address, bool numeric)
+{
+    ParameterInfo& info = *m_Parameters[index];
+    // The result is deliberately not checked: a block that cannot be resolved keeps counts 0 and is not valid.
+    info.setDimensions(m_CurrentX, m_CurrentY);
+    if (numeric && info.getNominal() == info.getMin()) {
+        info.setNominal(KVariant());
+    }
+    m_AddressIndex.emplace(address, index);
+    return 0;
+}
+
+template <typename V>
+i32 ComponentInfo::addNumeric(const char* address, u8 typeCode, u32 elementSize, u32 patternX, u32 patternY,
+                              const char* commentX, const char* commentY, const V& min, const V& max,
+                              const V& def, const V& nominal, const KVariant& step, u32 scaling,
+                              ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI)
+{
+    const u32 countBefore = getParameterCount();
+    u32 index = 0;
+    try {
+        const i32 prepared = prepareBlock(address, index);
+        if (prepared < 0) {
+            return prepared;
+        }
+        ParameterInfo& info = *m_Parameters[index];
+        setCommon(info, address, typeCode, elementSize, patternX, patternY, commentX, commentY, attribute, unit,
+                  kind, defUI);
+        info.setMin(min);
+        info.setMax(max);
+        info.setDefault(def);
+        info.setNominal(nominal);
+        info.setStep(step);
+        info.setScaling(scaling);
+        const bool isNumber = (typeCode >> 4) >= 1 && (typeCode >> 4) <= 3;
+        return finishBlock(index, address, isNumber);
+    } catch (const std::bad_alloc&) {
+        // A block appended by this call goes again, so the list and the index stay consistent.
+        if (getParameterCount() > countBefore) {
+            m_Parameters.pop_back();
+        }
+        return RESULT_NO_MEMORY;
+    }
+}
+
+i32 ComponentInfo::addParameterUInt8(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                     const char* commentY, u8 min, u8 max, u8 def, u8 nominal, u32 step,
+                                     u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                     const char* defUI)
+{
+    return addNumeric(address, TYPE_UINT8, 1, patternX, patternY, commentX, commentY, makeUInt(min), makeUInt(max),
+                      makeUInt(def), makeUInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
+}
+
+i32 ComponentInfo::addParameterUInt16(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                      const char* commentY, u16 min, u16 max, u16 def, u16 nominal, u32 step,
+                                      u32 scaling, ParameterAttribute attribute, const char* unit,
+                                      const char* kind, const char* defUI)
+{
+    return addNumeric(address, TYPE_UINT16, 2, patternX, patternY, commentX, commentY, makeUInt(min),
+                      makeUInt(max), makeUInt(def), makeUInt(nominal), makeUInt(step), scaling, attribute, unit,
+                      kind, defUI);
+}
+
+i32 ComponentInfo::addParameterUInt32(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                      const char* commentY, u32 min, u32 max, u32 def, u32 nominal, u32 step,
+                                      u32 scaling, ParameterAttribute attribute, const char* unit,
+                                      const char* kind, const char* defUI)
+{
+    return addNumeric(address, TYPE_UINT32, 4, patternX, patternY, commentX, commentY, makeUInt(min),
+                      makeUInt(max), makeUInt(def), makeUInt(nominal), makeUInt(step), scaling, attribute, unit,
+                      kind, defUI);
+}
+
+i32 ComponentInfo::addParameterSInt8(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                     const char* commentY, i8 min, i8 max, i8 def, i8 nominal, u32 step,
+                                     u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                     const char* defUI)
+{
+    return addNumeric(address, TYPE_SINT8, 1, patternX, patternY, commentX, commentY, makeInt(min), makeInt(max),
+                      makeInt(def), makeInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
+}
+
+i32 ComponentInfo::addParameterSInt16(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                      const char* commentY, i16 min, i16 max, i16 def, i16 nominal, u32 step,
+                                      u32 scaling, ParameterAttribute attribute, const char* unit,
+                                      const char* kind, const char* defUI)
+{
+    return addNumeric(address, TYPE_SINT16, 2, patternX, patternY, commentX, commentY, makeInt(min), makeInt(max),
+                      makeInt(def), makeInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
+}
+
+i32 ComponentInfo::addParameterSInt32(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                      const char* commentY, i32 min, i32 max, i32 def, i32 nominal, u32 step,
+                                      u32 scaling, ParameterAttribute attribute, const char* unit,
+                                      const char* kind, const char* defUI)
+{
+    return addNumeric(address, TYPE_SINT32, 4, patternX, patternY, commentX, commentY, makeInt(min), makeInt(max),
+                      makeInt(def), makeInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
+}
+
+i32 ComponentInfo::addParameterFloat(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                     const char* commentY, f32 min, f32 max, f32 def, f32 nominal, f32 step,
+                                     u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                     const char* defUI)
+{
+    return addNumeric(address, TYPE_FLOAT, 4, patternX, patternY, commentX, commentY, makeFloat(min),
+                      makeFloat(max), makeFloat(def), makeFloat(nominal), makeFloat(step), scaling, attribute, unit,
+                      kind, defUI);
+}
+
+i32 ComponentInfo::addParameterBool(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                    const char* commentY, u32 min, u32 max, u32 def, ParameterAttribute attribute,
+                                    const char* unit, const char* kind, const char* defUI)
+{
+    return addNumeric(address, TYPE_BOOL, 1, patternX, patternY, commentX, commentY, makeUInt(min != 0 ? 1 : 0),
+                      makeUInt(max != 0 ? 1 : 0), makeUInt(def != 0 ? 1 : 0), KVariant(), makeUInt(1), 1,
+                      attribute, unit, kind, defUI);
+}
+
+i32 ComponentInfo::addParameterString(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                      const char* commentY, u32 capacity, const char* defaultText,
+                                      ParameterAttribute attribute, const char* unit, const char* kind,
+                                      const char* defUI)
+{
+    KVariant text;
+    text.setString(orEmpty(defaultText), 1024);
+    return addNumeric(address, TYPE_STRING, capacity, patternX, patternY, commentX, commentY, makeUInt(0),
+                      makeUInt(0), text, KVariant(), makeUInt(0), 0, attribute, unit, kind, defUI);
+}
+
+i32 ComponentInfo::addParameterBinary(const char* address, u32 patternX, u32 patternY, const char* commentX,
+                                      const char* commentY, u32 capacity, ParameterAttribute attribute,
+                                      const char* unit, const char* kind, const char* defUI)
+{
+    return addNumeric(address, TYPE_BINARY, capacity, patternX, patternY, commentX, commentY, makeUInt(0),
+                      makeUInt(0), makeUInt(0), KVariant(), makeUInt(0), 0, attribute, unit, kind, defUI);
+}
+
+// ---- Dimensions ------------------------------------------------------------------------------------------------
+
+i32 ComponentInfo::setDimensions(u32 x, u32 y, i16 componentNumber)
+{
+    if (m_Parameters.empty()) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    if (x == 0) {
+        x = m_MinX;
+    }
+    if (y == 0) {
+        y = m_MinY;
+    }
+    if (x < m_MinX || x > m_MaxX || y < m_MinY || y > m_MaxY) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    m_ComponentNumber = componentNumber;
+    m_CurrentX = x;
+    m_CurrentY = y;
+    for (const auto& block : m_Parameters) {
+        const i32 result = block->setDimensions(x, y);
+        if (result < 0) {
+            return result;
+        }
+    }
+    return 0;
+}
+
+// ---- "#CI1" ----------------------------------------------------------------------------------------------------
+
+i32 ComponentInfo::exportBinary(void* buffer, u32 size) const
+{
+    if (buffer == nullptr || size < BINARY_SIZE) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    using FILECACHE::BinaryAccessor::writeUInt;
+    u8* out = static_cast<u8*>(buffer);
+    std::memset(out, 0, BINARY_SIZE);
+    std::memcpy(out, MAGIC, sizeof(MAGIC));
+    writeUInt(out + 4, 4, m_ComponentUID, true);
+    writeField(out + 8, NAME_FIELD_SIZE, m_Name);
+    writeUInt(out + 32, 4, m_Version, true);
+    writeUInt(out + 36, 2, m_CurrentX & 0xFFFFu, true);
+    writeUInt(out + 38, 2, m_CurrentY & 0xFFFFu, true);
+    writeField(out + 40, INSTANCE_NAME_FIELD_SIZE, m_InstanceName);
+    writeUInt(out + 88, 2, getParameterCount() & 0xFFFFu, true);
+    writeUInt(out + 90, 2, m_UserValue & 0xFFFFu, true);
+    return 0;
+}
+
+i32 ComponentInfo::importBinary(const void* buffer, u32 size, u32& parameterCount)
+{
+    parameterCount = 0;
+    if (buffer == nullptr || size < BINARY_SIZE) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    clear();
+    const u8* in = static_cast<const u8*>(buffer);
+    if (std::memcmp(in, MAGIC, sizeof(MAGIC)) != 0) {
+        return RESULT_BAD_RECORD;
+    }
+    i32 result = 0;
+    try {
+        const std::string name = readField(in + 8, NAME_FIELD_SIZE);
+        const u32 version = readBE(in + 32, 4);
+        const ComponentInfo& registered = ComponentInfoRepository::getInstance().findComponentInfo(name.c_str(), version);
+        if (!registered.hasParameters()) {
+            KLIB_LOG("[E] ComponentInfo::importBinary - Unknown ComponentInfo found. [name=%s, ver=%d]\n",
+                     name.c_str(), static_cast<i32>(version));
+            return RESULT_NOT_FOUND;
+        }
+        parameterCount = readBE(in + 88, 2);
+        result = copyFrom(registered);
+        if (result >= 0) {
+            m_ComponentUID = readBE(in + 4, 4);
+            m_InstanceName = readField(in + 40, INSTANCE_NAME_FIELD_SIZE);
+            m_UserValue = readBE(in + 90, 2);
+            u32 x = readBE(in + 36, 2);
+            u32 y = readBE(in + 38, 2);
+            if (x == 0) {
+                x = m_MinX;
+            }
+            if (y == 0) {
+                y = m_MinY;
+            }
+            result = setDimensions(x, y, 0);
+        }
+    } catch (const std::bad_alloc&) {
+        result = RESULT_NO_MEMORY;
+    }
+    if (result < 0) {
+        clear();
+    }
+    return result;
+}
+
+const ComponentInfo& getEmptyComponentInfo()
+{
+    static const ComponentInfo* const s_empty = new ComponentInfo();
+    return *s_empty;
+}
+
+}  // namespace PDB
