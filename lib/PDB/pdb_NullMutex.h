@@ -1,0 +1,44 @@
+// NullMutex, the lock that does nothing (the default of a database until it is initialised), and the two scoped
+// lock holders of the databases.
+#pragma once
+
+#include "pdb_IParameterDB.h"
+
+namespace PDB {
+
+// Every operation does nothing and returns 0. One shared instance (getInstance), never freed by its users.
+class NullMutex final : public IMutex {
+public:
+    static NullMutex& getInstance();
+
+    i32 lockRead() override { return 0; }
+    i32 unlockRead() override { return 0; }
+    i32 lockWrite() override { return 0; }
+    i32 unlockWrite() override { return 0; }
+};
+
+// lockRead on construction, unlockRead on destruction.
+class ReadLock {
+public:
+    explicit ReadLock(IMutex& mutex) : m_Mutex(mutex) { m_Mutex.lockRead(); }
+    ~ReadLock() { m_Mutex.unlockRead(); }
+    ReadLock(const ReadLock&) = delete;
+    ReadLock& operator=(const ReadLock&) = delete;
+
+private:
+    IMutex& m_Mutex;
+};
+
+// lockWrite on construction, unlockWrite on destruction.
+class WriteLock {
+public:
+    explicit WriteLock(IMutex& mutex) : m_Mutex(mutex) { m_Mutex.lockWrite(); }
+    ~WriteLock() { m_Mutex.unlockWrite(); }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+    IMutex& m_Mutex;
+};
+
+}  // namespace PDB

@@ -1,0 +1,81 @@
+#include "pdb_ParameterAddress.h"
+
+#include <cstring>
+#include <new>
+
+#include "klib_Codec.h"
+
+namespace PDB {
+
+namespace {
+
+constexpr i32 RESULT_FAILURE = static_cast<i32>(0x80000000u);
+constexpr i32 RESULT_ALLOCATION = static_cast<i32>(0x80040000u);
+constexpr i32 RESULT_NOT_SUPPORTED = static_cast<i32>(0x80080000u);
+
+u32 crcOverText(u32 crc, const char* text) {
+    if (text == nullptr) {
+        return crc;
+    }
+    return klib_crc32Update(crc, text, static_cast<u32>(std::strlen(text)));
+}
+
+u32 crcOverWord(u32 crc, u32 value) {
+    const u8 bytes[4] = {static_cast<u8>(value), static_cast<u8>(value >> 8), static_cast<u8>(value >> 16),
+                         static_cast<u8>(value >> 24)};
+    return klib_crc32Update(crc, bytes, 4);
+}
+
+}  // namespace
+
+void ParameterAddress::reset() {
+    *this = ParameterAddress();
+}
+
+i32 ParameterAddress::setTexts(const char* databaseName, const ComponentUID& uid, const char* address) {
+    if (databaseName == nullptr || address == nullptr) {
+        return RESULT_NOT_SUPPORTED;
+    }
+    // Build the copies first so that a failure leaves the record as it was.
+    std::string name;
+    std::string text;
+    try {
+        name.assign(databaseName);
+        text.assign(address);
+    } catch (const std::bad_alloc&) {
+        return RESULT_ALLOCATION;
+    }
+    m_DatabaseName.swap(name);
+    m_Address.swap(text);
+    m_HasTexts = true;
+    m_ComponentUID = uid;
+    m_DatabaseId = UNRESOLVED;
+    m_ComponentIndex = UNRESOLVED;
+    m_ComponentNumber = -1;
+    m_BlockIndex = UNRESOLVED;
+    m_Hash = 0;
+    return 0;
+}
+
+i32 ParameterAddress::setIndices(u32 databaseId, u32 componentIndex, i32 componentNumber, u32 blockIndex) {
+    if (databaseId == UNRESOLVED || componentIndex == UNRESOLVED || blockIndex == UNRESOLVED ||
+        componentNumber < 0) {
+        return RESULT_FAILURE;
+    }
+    m_DatabaseId = databaseId;
+    m_ComponentIndex = componentIndex;
+    m_ComponentNumber = componentNumber;
+    m_BlockIndex = blockIndex;
+    m_Hash = computeHash(m_DatabaseName.c_str(), m_ComponentUID, m_Address.c_str(), componentNumber);
+    return 0;
+}
+
+u32 ParameterAddress::computeHash(const char* databaseName, ComponentUID uid, const char* address,
+                                  i32 componentNumber) {
+    u32 crc = crcOverText(0, databaseName);
+    crc = crcOverWord(crc, uid);
+    crc = crcOverText(crc, address);
+    return crcOverWord(crc, static_cast<u32>(componentNumber));
+}
+
+}  // namespace PDB

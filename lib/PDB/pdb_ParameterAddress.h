@@ -1,0 +1,68 @@
+// ParameterAddress: a parameter address resolved once into database, component and block indices, kept by
+// callers and passed to the address forms of the database operations.
+//
+// An empty record holds no texts, the invalid uid, database id, component index and block index 0xFFFFFFFF,
+// component number -1 and hash 0. It is resolved when its database id is not 0xFFFFFFFF and its component
+// number is not negative. The record owns copies of the database name and the address text, so a record made
+// from temporary texts stays usable after they are gone.
+//
+// Hash: CRC-32 (KLIB) continued from 0 over the name's bytes, the uid's 4 bytes little-endian, the address's
+// bytes and the component number's 4 bytes little-endian (texts without terminator).
+#pragma once
+
+#include <string>
+
+#include "klib_Types.h"
+#include "pdb_ComponentInfo.h"
+
+namespace PDB {
+
+class ParameterAddress {
+public:
+    static constexpr u32 UNRESOLVED = 0xFFFFFFFF;
+
+    ParameterAddress() = default;
+    ParameterAddress(const ParameterAddress&) = default;
+    ParameterAddress& operator=(const ParameterAddress&) = default;
+    ParameterAddress(ParameterAddress&&) noexcept = default;
+    ParameterAddress& operator=(ParameterAddress&&) noexcept = default;
+    ~ParameterAddress() = default;
+
+    // Back to the empty record.
+    void reset();
+    // Stores copies of the two texts and the uid and marks the record unresolved (indices 0xFFFFFFFF,
+    // component number -1, hash 0). A null text gives 0x80080000, an allocation failure 0x80040000; either
+    // leaves the record unchanged. Otherwise 0.
+    i32 setTexts(const char* databaseName, const ComponentUID& uid, const char* address);
+    // Stores the four numbers and computes the hash. A database id, component index or block index of
+    // 0xFFFFFFFF or a negative component number gives 0x80000000 and leaves the record unchanged.
+    i32 setIndices(u32 databaseId, u32 componentIndex, i32 componentNumber, u32 blockIndex);
+    bool isValid() const { return m_DatabaseId != UNRESOLVED && m_ComponentNumber >= 0; }
+
+    // Hash of the given fields, as setIndices computes it (null texts count as empty).
+    static u32 computeHash(const char* databaseName, ComponentUID uid, const char* address, i32 componentNumber);
+
+    // The texts; empty when none was set.
+    const char* getDatabaseName() const { return m_DatabaseName.c_str(); }
+    const char* getAddress() const { return m_Address.c_str(); }
+    bool hasTexts() const { return m_HasTexts; }
+    ComponentUID getComponentUID() const { return m_ComponentUID; }
+    u32 getDatabaseId() const { return m_DatabaseId; }
+    u32 getComponentIndex() const { return m_ComponentIndex; }
+    i32 getComponentNumber() const { return m_ComponentNumber; }
+    u32 getBlockIndex() const { return m_BlockIndex; }
+    u32 getHash() const { return m_Hash; }
+
+private:
+    std::string m_DatabaseName;
+    ComponentUID m_ComponentUID = INVALID_COMPONENT_UID;
+    std::string m_Address;
+    u32 m_DatabaseId = UNRESOLVED;
+    u32 m_ComponentIndex = UNRESOLVED;
+    i32 m_ComponentNumber = -1;
+    u32 m_BlockIndex = UNRESOLVED;
+    u32 m_Hash = 0;
+    bool m_HasTexts = false;
+};
+
+}  // namespace PDB
