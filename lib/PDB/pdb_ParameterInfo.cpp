@@ -39,10 +39,10 @@ u64 computeRawSize64(u8 typeCode, u32 elementSize, u64 count)
     switch (typeCode) {
     case TYPE_UINT8:
     case TYPE_SINT8:
-        return count;
+        return (count + 3) & ~u64{3};
     case TYPE_UINT16:
     case TYPE_SINT16:
-        return count * 2;
+        return (count * 2 + 3) & ~u64{3};
     case TYPE_UINT32:
     case TYPE_SINT32:
     case TYPE_FLOAT:

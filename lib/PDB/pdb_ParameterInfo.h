@@ -39,8 +39,9 @@ bool isValidTypeCode(u8 typeCode, u32 elementSize);
 // Element count of one axis for a pattern and the component's dimension (64 bits: never wraps).
 u64 resolvePatternCount(u32 pattern, u32 dimension);
 
-// Bytes a block of this shape occupies in storage, in 64 bits (numbers count * width, BOOL the bit block rounded
-// to 4 bytes, STRING/BINARY count * element size rounded to 4; an unknown code count * element size).
+// Bytes a block of this shape occupies in storage, in 64 bits, as the raw arrays allocate it (numbers count * width
+// and BOOL the bit block, both rounded up to 4 bytes; STRING/BINARY count * element size rounded to 4; an unknown
+// code count * element size).
 u64 computeRawSize64(u8 typeCode, u32 elementSize, u64 count);
 
 // Attribute value byte and flag byte.

@@ -1,0 +1,121 @@
+#include "pdb_LocalComponent.h"
+
+#include <new>
+
+#include "pdb_FlagArray.h"
+#include "pdb_ParameterArrayNULL.h"
+
+namespace PDB {
+
+namespace {
+constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
+constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
+}  // namespace
+
+LocalComponent::~LocalComponent() { releaseArrays(); }
+
+i32 LocalComponent::releaseArrays() {
+    m_Arrays.reset();
+    m_Count = 0;
+    return 0;
+}
+
+i32 LocalComponent::create(const ComponentInfo& info) {
+    if (!info.hasParameters()) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    if (&info == &m_Info) {
+        const ComponentInfo own(info);  // rebuilding from its own description
+        return own.hasParameters() ? create(own) : RESULT_NO_MEMORY;
+    }
+    releaseArrays();
+    m_Info.clear();
+    const u32 count = info.getParameterCount();
+    m_Arrays.reset(new (std::nothrow) LocalParameterArray[count]);
+    if (!m_Arrays) {
+        return RESULT_NO_MEMORY;
+    }
+    m_Count = count;
+    for (u32 block = 0; block < count; ++block) {
+        const i32 result = m_Arrays[block].initialize(info.getParameterInfo(block));
+        if (result < 0) {
+            releaseArrays();
+            return result;
+        }
+    }
+    if (m_Info.copyFrom(info) < 0) {
+        releaseArrays();
+        m_Info.clear();
+        return RESULT_NO_MEMORY;
+    }
+    return 0;
+}
+
+i32 LocalComponent::copyFrom(const IComponent& source) {
+    if (&source == this) {
+        return 0;
+    }
+    i32 result = create(source.getComponentInfo());
+    if (result < 0) {
+        releaseArrays();
+        m_Info.clear();
+        return result;
+    }
+    for (u32 block = 0; block < m_Count; ++block) {
+        result = m_Arrays[block].assign(source.getParameterArray(block), 0xFF, 0);
+        if (result < 0) {
+            releaseArrays();
+            m_Info.clear();
+            return result;
+        }
+    }
+    return 0;
+}
+
+i32 LocalComponent::recreate(IParameterDB* /*owner*/, u32 /*index*/, const ComponentInfo& info, u8 /*copyByte*/) {
+    return create(info);
+}
+
+i32 LocalComponent::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
+    if (x == 0 || y == 0) {
+        return RESULT_NOT_SUPPORTED;
+    }
+    ComponentInfo saved;
+    if (saved.copyFrom(m_Info) < 0) {
+        return RESULT_NO_MEMORY;
+    }
+    i32 result = m_Info.setDimensions(x, y, m_Info.getComponentNumber());
+    if (result < 0) {
+        m_Info.assign(std::move(saved));
+        return result;
+    }
+    result = 0;
+    for (u32 block = 0; block < m_Count; ++block) {
+        result |= m_Arrays[block].resize(x, y, keep, status);
+    }
+    return result;
+}
+
+IParameterArray& LocalComponent::getParameterArray(u32 block) {
+    if (block >= m_Count) {
+        return ParameterArrayNULL::getInstance();
+    }
+    return m_Arrays[block];
+}
+
+const IParameterArray& LocalComponent::getParameterArray(u32 block) const {
+    if (block >= m_Count) {
+        return ParameterArrayNULL::getInstance();
+    }
+    return m_Arrays[block];
+}
+
+void LocalComponent::prefetchBlock(u32 block) const {
+    if (block < m_Count) {
+        __builtin_prefetch(&m_Arrays[block].getRawArray());
+    }
+}
+
+const IFlagArray& LocalComponent::getSkipMask(u32 /*block*/) const { return *getDummyFlagArray(); }
+
+}  // namespace PDB
