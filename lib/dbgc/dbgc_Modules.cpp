@@ -1,0 +1,205 @@
+#include "dbgc_Modules.h"
+
+#include <string>
+
+#include "dbgc_HelpText.h"
+#include "pyrite_ProductInfo.h"
+#include "tms_ThreadRepository.h"
+
+namespace DBGC {
+
+namespace {
+
+constexpr i32 FAILED = static_cast<i32>(0x80000000u);
+
+const ModuleEntry MODULES[] = {
+    {"Top", &moduleTop, "基本コマンド"},
+    {"Thread", &moduleThread, "Threadコマンド"},
+    {"Component", &moduleComponent, "Componentコマンド"},
+    {"PDB", &modulePDB, "PDBコマンド"},
+};
+
+template <size_t N>
+void putLines(DebugConsole& console, const char* const (&lines)[N])
+{
+    for (const char* line : lines) {
+        console.puts(line);
+    }
+}
+
+bool isHelp(const StringElement& word)
+{
+    return word.equals("help") || word.equals("?");
+}
+
+const char* statusName(u32 status)
+{
+    static const char* const NAMES[] = {"UNINITIALIZED", "OPENING", "STOP", "RUN",
+                                        "PAUSE",         "CLOSING", "CLOSED", "DESTROY"};
+    return status < 8 ? NAMES[status] : "UNKNOWN";
+}
+
+const char* textOf(const char* text)
+{
+    return text != nullptr ? text : "";
+}
+
+// A word with a letter names a thread; any other word is a decimal task id. Missing threads are the null thread.
+TMS::AbstractThread* findThread(const StringElement& word)
+{
+    const char* text = textOf(word.text());
+    for (const char* p = text; *p != '\0'; ++p) {
+        if ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z')) {
+            return TMS::ThreadRepository::getThread(text);
+        }
+    }
+    const u32 id = word.toUInt();
+    if (id > 0xFFFE) {
+        return TMS::ThreadRepository::getNullThread();
+    }
+    return TMS::ThreadRepository::getThreadById(static_cast<u16>(id));
+}
+
+i32 threadList(DebugConsole& console)
+{
+    const std::vector<TMS::ThreadSnapshotEntry> threads = TMS::ThreadRepository::snapshot();
+    ConsoleLock lock(console);
+    console.printf("  [ ThreadName ] [TaskID] [LogSize] [ElapseCount] [Status]\n");
+    for (const TMS::ThreadSnapshotEntry& entry : threads) {
+        const u32 logSize = entry.m_thread->getLogger().getCount();
+        const u32 previous = entry.m_thread->exchangeShownLoopCount(entry.m_loopCount);
+        console.printf("  %-16s %4d        %2d     %10d   %-s\n", textOf(entry.m_name), static_cast<i32>(entry.m_taskId),
+                       static_cast<i32>(logSize), static_cast<i32>(entry.m_loopCount - previous),
+                       statusName(entry.m_status));
+    }
+    return 0;
+}
+
+i32 threadLog(DebugConsole& console, u32 count, StringElement words[])
+{
+    if (count < 2) {
+        return FAILED;
+    }
+    TMS::AbstractThread* thread = findThread(words[1]);
+    u32 start = 0;
+    if (count >= 3 && words[2].toUInt(&start, 10) != 0) {
+        return FAILED;
+    }
+    TMS::ThreadLogger& logger = thread->getLogger();
+    const u32 entries = logger.getCount();
+    if (entries == 0 || static_cast<i32>(entries) < 0) {
+        return FAILED;
+    }
+    u32 end = entries - 1;
+    if (count == 4 && words[3].toUInt(&end, 10) != 0) {
+        return FAILED;
+    }
+    if (end > entries - 1) {
+        end = entries - 1;
+    }
+    if (start > end) {
+        return FAILED;
+    }
+    ConsoleLock lock(console);
+    console.printf("[THREAD:%s]\n", textOf(thread->getName()));
+    char line[TMS::ThreadLogger::LINE_SIZE];
+    for (u32 i = start; i <= end; ++i) {
+        if (logger.getLine(i, line, sizeof(line)) != 0) {
+            break;
+        }
+        console.printf("%02d)", static_cast<i32>(i));
+        console.puts(line);
+    }
+    return 0;
+}
+
+i32 threadLogClear(DebugConsole& console, u32 count, StringElement words[])
+{
+    if (count < 2) {
+        return FAILED;
+    }
+    TMS::AbstractThread* thread = findThread(words[1]);
+    console.printf("[THREAD:%s] logs clear\n", textOf(thread->getName()));
+    thread->getLogger().clearLines();
+    return 0;
+}
+
+} // namespace
+
+const ModuleEntry* getModuleTable()
+{
+    return MODULES;
+}
+
+u32 getModuleCount()
+{
+    return static_cast<u32>(sizeof(MODULES) / sizeof(MODULES[0]));
+}
+
+void printBanner(DebugConsole& console)
+{
+    PyriteProductInfo& info = PyriteProductInfo::getInstance();
+    const char* product = info.getProductName(0);
+    std::string boot;
+    std::string kernel;
+    std::string program;
+    info.getVersionString(PyriteProductInfo::VERSION_BOOT_LOADER, boot);
+    info.getVersionString(PyriteProductInfo::VERSION_KERNEL, kernel);
+    info.getVersionString(PyriteProductInfo::VERSION_PROGRAM, program);
+
+    ConsoleLock lock(console);
+    console.puts("\n");
+    console.printf("== KORVAN %s Debug Monitor\n", product);
+    console.puts("==\n");
+    console.printf("== Boot Loader Version : %s\n", boot.c_str());
+    console.printf("== Kernel Version      : %s\n", kernel.c_str());
+    console.printf("== Program Version     : %s\n", program.c_str());
+    console.puts("==\n");
+    console.puts("== [?]  Help Display\n");
+    console.puts("\n");
+}
+
+i32 moduleTop(DebugConsole& console, u32 count, StringElement words[])
+{
+    if (count == 0) {
+        return FAILED;
+    }
+    if (isHelp(words[0])) {
+        ConsoleLock lock(console);
+        putLines(console, helptext::TOP_HELP);
+        for (const ModuleEntry& module : MODULES) {
+            console.printf("%-12s%s\n", module.m_name, module.m_description);
+        }
+        console.puts(helptext::TOP_HELP_END);
+        return 0;
+    }
+    if (words[0].equals("shutdown")) {
+        TMS::ThreadRepository::getThread("System")->release();
+        return 0;
+    }
+    return 0;
+}
+
+i32 moduleThread(DebugConsole& console, u32 count, StringElement words[])
+{
+    if (count == 0) {
+        return FAILED;
+    }
+    if (isHelp(words[0])) {
+        ConsoleLock lock(console);
+        putLines(console, helptext::THREAD_HELP);
+        return 0;
+    }
+    if (words[0].equals("tlist")) {
+        return threadList(console);
+    }
+    if (words[0].equals("tlog")) {
+        return threadLog(console, count, words);
+    }
+    if (words[0].equals("tlogc")) {
+        return threadLogClear(console, count, words);
+    }
+    return 0;
+}
+
+} // namespace DBGC
