@@ -207,7 +207,7 @@ AbstractThread* ThreadRepository::getNullThread()
     return created;
 }
 
-std::vector<ThreadSnapshotEntry> ThreadRepository::snapshot()
+std::vector<ThreadSnapshotEntry> ThreadRepository::snapshot(bool markShown)
 {
     std::vector<ThreadSnapshotEntry> entries;
     ThreadRepository* self = repository();
@@ -218,8 +218,10 @@ std::vector<ThreadSnapshotEntry> ThreadRepository::snapshot()
     try {
         entries.reserve(self->m_byName.size());
         for (const auto& [name, thread] : self->m_byName) {
-            entries.push_back({name, thread, thread->getTaskId(), thread->getStage(), thread->getStatus(),
-                               thread->getLoopCount()});
+            const u32 loopCount = thread->getLoopCount();
+            const u32 shown = markShown ? thread->exchangeShownLoopCount(loopCount) : 0;
+            entries.push_back({name, thread, thread->getTaskId(), thread->getStage(), thread->getStatus(), loopCount,
+                               thread->getLogger().getCount(), shown});
         }
     } catch (const std::bad_alloc&) {
         entries.clear();

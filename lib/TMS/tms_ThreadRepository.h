@@ -24,6 +24,8 @@ struct ThreadSnapshotEntry {
     u8 m_stage;
     u32 m_status;
     u32 m_loopCount;
+    u32 m_logSize;            // lines held by the thread's logger
+    u32 m_shownLoopCount;     // loop count shown by the previous thread list (see snapshot)
 };
 
 class ThreadRepository : public IOSTimerCallback {
@@ -45,8 +47,10 @@ public:
     // The thread whose loop runs on the calling OS thread, else the null thread.
     static AbstractThread* getCurrentThread();
     static AbstractThread* getNullThread();
-    // The registered threads in name order, taken under the mutex.
-    static std::vector<ThreadSnapshotEntry> snapshot();
+    // The registered threads in name order, taken under the mutex. With markShown, each thread's shown loop
+    // count is replaced by the current one (the debug console's thread list); m_shownLoopCount holds the old value.
+    // Nothing of a thread is read after the mutex is released, so a thread may end meanwhile.
+    static std::vector<ThreadSnapshotEntry> snapshot(bool markShown = false);
 
     // Under the mutex: onTick(now) of every registered thread: 0; invalid mutex: 0x80000004.
     u32 onOSTimer() override;

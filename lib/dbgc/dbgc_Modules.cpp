@@ -62,14 +62,12 @@ TMS::AbstractThread* findThread(const StringElement& word)
 
 i32 threadList(DebugConsole& console)
 {
-    const std::vector<TMS::ThreadSnapshotEntry> threads = TMS::ThreadRepository::snapshot();
+    const std::vector<TMS::ThreadSnapshotEntry> threads = TMS::ThreadRepository::snapshot(true);
     ConsoleLock lock(console);
     console.printf("  [ ThreadName ] [TaskID] [LogSize] [ElapseCount] [Status]\n");
     for (const TMS::ThreadSnapshotEntry& entry : threads) {
-        const u32 logSize = entry.m_thread->getLogger().getCount();
-        const u32 previous = entry.m_thread->exchangeShownLoopCount(entry.m_loopCount);
         console.printf("  %-16s %4d        %2d     %10d   %-s\n", textOf(entry.m_name), static_cast<i32>(entry.m_taskId),
-                       static_cast<i32>(logSize), static_cast<i32>(entry.m_loopCount - previous),
+                       static_cast<i32>(entry.m_logSize), static_cast<i32>(entry.m_loopCount - entry.m_shownLoopCount),
                        statusName(entry.m_status));
     }
     return 0;
