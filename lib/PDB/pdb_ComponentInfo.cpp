@@ -418,8 +418,13 @@ i32 ComponentInfo::addParameterString(const char* address, u32 patternX, u32 pat
                                       ParameterAttribute attribute, const char* unit, const char* kind,
                                       const char* defUI)
 {
+    // A value text holds at most 1023 characters; a longer default would silently become the variant's error
+    // text, so the block is refused before anything changes.
     KVariant text;
-    text.setString(orEmpty(defaultText), 1024);
+    const u32 stored = text.setString(orEmpty(defaultText), 1024);
+    if ((stored & 0x80000000u) != 0) {
+        return stored == KVariant::RESULT_NO_MEMORY ? RESULT_NO_MEMORY : RESULT_BAD_ARGUMENT;
+    }
     return addNumeric(address, TYPE_STRING, capacity, patternX, patternY, commentX, commentY, makeUInt(0),
                       makeUInt(0), text, KVariant(), makeUInt(0), 0, attribute, unit, kind, defUI);
 }

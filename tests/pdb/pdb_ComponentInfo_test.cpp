@@ -229,6 +229,23 @@ TEST(ComponentInfo, OverflowingBlockAndEmptyAddressAreRefused)
     EXPECT_EQ(info.findParameterIndex(""), ComponentInfo::NOT_FOUND);
 }
 
+TEST(ComponentInfo, StringDefaultBeyondTheValueLimitIsRefused)
+{
+    ComponentInfo info;
+    ASSERT_EQ(info.initialize("T", 1, 1, 1, 1, 1, "", "", nullptr), 0);
+    const std::string longest(1023, 'a');
+    ASSERT_EQ(info.addParameterString("/s", 1, 1, "", "", 2048, longest.c_str(), ATTR, "", "", ""), 0);
+    EXPECT_STREQ(info.getParameterInfo(0).getDefault().getString(), longest.c_str());
+
+    // One character more cannot be held as a value: the block keeps its old description.
+    const std::string tooLong(1024, 'b');
+    EXPECT_EQ(info.addParameterString("/s", 1, 1, "", "", 2048, tooLong.c_str(), ATTR, "", "", ""), BAD_ARGUMENT);
+    EXPECT_EQ(info.addParameterString("/t", 1, 1, "", "", 2048, tooLong.c_str(), ATTR, "", "", ""), BAD_ARGUMENT);
+    EXPECT_EQ(info.getParameterCount(), 1u);
+    EXPECT_EQ(info.findParameterIndex("/t"), ComponentInfo::NOT_FOUND);
+    EXPECT_STREQ(info.getParameterInfo(0).getDefault().getString(), longest.c_str());
+}
+
 TEST(ComponentInfo, IndexBeyondListGivesSharedDefault)
 {
     const ComponentInfo info = makeMixer();
