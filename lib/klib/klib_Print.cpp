@@ -81,7 +81,9 @@ void emitPadded(Sink& out, const Spec& spec, char sign, const char* body, u32 bo
     }
 }
 
-void emitInteger(Sink& out, const Spec& spec, u32 magnitude, bool negative, u32 base, bool upper, bool allowPlus)
+// Every numeric conversion takes the sign rules: "-" for a negative value, "+" (when asked for) for any non-zero
+// value, unsigned and hexadecimal ones included.
+void emitInteger(Sink& out, const Spec& spec, u32 magnitude, bool negative, u32 base, bool upper)
 {
     char digits[12];
     u32 n = 0;
@@ -98,7 +100,7 @@ void emitInteger(Sink& out, const Spec& spec, u32 magnitude, bool negative, u32 
     const bool isZero = (n == 1 && body[0] == '0');
     if (negative) {
         sign = '-';
-    } else if (allowPlus && spec.plus && !isZero) {
+    } else if (spec.plus && !isZero) {
         sign = '+';
     }
     emitPadded(out, spec, sign, body, n, true);
@@ -363,17 +365,17 @@ u32 klib_vsnprintf(char* buffer, u32 size, u32* length, const char* format, va_l
             const i32 v = va_arg(args, int);
             const bool negative = v < 0;
             const u32 magnitude = negative ? 0u - static_cast<u32>(v) : static_cast<u32>(v);
-            emitInteger(out, spec, magnitude, negative, 10, false, true);
+            emitInteger(out, spec, magnitude, negative, 10, false);
             ++p;
             break;
         }
         case 'u':
-            emitInteger(out, spec, va_arg(args, unsigned int), false, 10, false, false);
+            emitInteger(out, spec, va_arg(args, unsigned int), false, 10, false);
             ++p;
             break;
         case 'x':
         case 'X':
-            emitInteger(out, spec, va_arg(args, unsigned int), false, 16, *p == 'X', false);
+            emitInteger(out, spec, va_arg(args, unsigned int), false, 16, *p == 'X');
             ++p;
             break;
         case 'c':

@@ -320,7 +320,6 @@ u32 KVariant::setFloat(f32 value)
 
 u32 KVariant::setString(const char* text, u32 maxLength)
 {
-    clear();
     if (text == nullptr) {
         text = "";
     }
@@ -333,12 +332,16 @@ u32 KVariant::setString(const char* text, u32 maxLength)
         length = sizeof(kErrorText) - 1;
         result = RESULT_BAD_INPUT;
     }
+    // The new block is filled before the old one is released: the text may be this value's own.
     auto* payload = reinterpret_cast<char*>(allocatePayload(length + 1, STRING_TAG));
+    if (payload != nullptr) {
+        std::memcpy(payload, text, length);
+        payload[length] = '\0';
+    }
+    clear();
     if (payload == nullptr) {
         return RESULT_NO_MEMORY;
     }
-    std::memcpy(payload, text, length);
-    payload[length] = '\0';
     m_Value.m_pString = payload;
     m_Kind = KIND_STRING;
     return result;
@@ -346,19 +349,24 @@ u32 KVariant::setString(const char* text, u32 maxLength)
 
 u32 KVariant::setBinary(const void* data, u32 size)
 {
-    clear();
     if (data == nullptr || size == 0 || size > 0xFFFFFFFBu) {
+        clear();
         return RESULT_BAD_INPUT;
     }
     if (static_cast<u64>(size) + 3 >= 0xFFFFFF) {
+        clear();
         return RESULT_NO_MEMORY;
     }
+    // The new block is filled before the old one is released: the bytes may be this value's own.
     u8* payload = allocatePayload(size + 4, BINARY_TAG);
+    if (payload != nullptr) {
+        writeBigEndian32(payload, size);
+        std::memcpy(payload + 4, data, size);
+    }
+    clear();
     if (payload == nullptr) {
         return RESULT_NO_MEMORY;
     }
-    writeBigEndian32(payload, size);
-    std::memcpy(payload + 4, data, size);
     m_Value.m_pBinary = payload;
     m_Kind = KIND_BINARY;
     return RESULT_SET_OK;

@@ -75,6 +75,7 @@ public:
     u32 setFloat(f32 value);
     // Stores at most maxLength characters of text (null text = empty text). More than 1023 characters
     // store "ERROR:" and give 0x80010001; without memory the value stays empty and 0x80010002 is given.
+    // The text (or, for setBinary, the bytes) may be this value's own storage.
     u32 setString(const char* text, u32 maxLength);
     // Null data, size 0 or size > 0xFFFFFFFB: 0x80010001; too large for a block or no memory: 0x80010002.
     u32 setBinary(const void* data, u32 size);

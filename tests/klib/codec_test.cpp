@@ -179,6 +179,29 @@ TEST(Crc32, MatchesCheckValueAndZlib)
         const u32 split = n == 0 ? 0 : rng() % (n + 1);
         ASSERT_EQ(expected, klib_crc32Update(klib_crc32(data.data(), split), data.data() + split, n - split)) << n;
     }
+    // Every start alignment and lengths around the 16-byte steps and the 384-byte blocks of three lanes, also
+    // continued from a running CRC.
+    std::vector<u32> lengths;
+    for (u32 n = 0; n <= 80; ++n) {
+        lengths.push_back(n);
+    }
+    for (const u32 n : {383u, 384u, 385u, 399u, 400u, 401u, 767u, 768u, 769u, 1151u, 1152u, 1153u, 2000u}) {
+        lengths.push_back(n);
+    }
+    for (u32 offset = 0; offset < 16; ++offset) {
+        for (const u32 n : lengths) {
+            const unsigned char* p = data.data() + offset;
+            ASSERT_EQ(static_cast<u32>(crc32(0L, p, n)), klib_crc32(p, n)) << offset << "/" << n;
+            const u32 start = klib_crc32(data.data() + 100, 7);
+            ASSERT_EQ(static_cast<u32>(crc32(start, p, n)), klib_crc32Update(start, p, n)) << offset << "/" << n;
+        }
+    }
+    std::vector<unsigned char> big(1u << 20);
+    for (auto& b : big) {
+        b = static_cast<unsigned char>(rng());
+    }
+    EXPECT_EQ(static_cast<u32>(crc32(0L, big.data() + 3, static_cast<uInt>(big.size() - 3))),
+              klib_crc32(big.data() + 3, static_cast<u32>(big.size() - 3)));
 }
 
 TEST(Md5, RfcSuiteAndSplitUpdates)

@@ -53,6 +53,11 @@ TEST(Formatter, ConversionsFlagsAndWidths)
     EXPECT_EQ("+7", fmt("%+d", 7));
     EXPECT_EQ("  +7", fmt("%+4d", 7));
     EXPECT_EQ("+007", fmt("%+04d", 7));
+    // "+" marks every non-zero number, unsigned and hexadecimal ones as well (unlike the C runtime).
+    EXPECT_EQ("+7", fmt("%+u", 7u));
+    EXPECT_EQ("0", fmt("%+u", 0u));
+    EXPECT_EQ("  +ff", fmt("%+5x", 0xFFu));
+    EXPECT_EQ("+00FF", fmt("%+05X", 0xFFu));
     EXPECT_EQ("-12345", fmt("%2d", -12345));
     EXPECT_EQ("0000BEEF", fmt("%08X", 0xBEEFu));
     EXPECT_EQ("deadbeef", fmt("%x", 0xDEADBEEFu));

@@ -285,6 +285,25 @@ TEST(KVariantTest, CopiesAreDeepAndSelfAssignmentKeepsTheValue)
     EXPECT_EQ(numeric.getKind(), KVariant::KIND_FLOAT32);
 }
 
+TEST(KVariantTest, SettersAcceptTheValuesOwnStorage)
+{
+    // The source is read before the old block goes (a use after free under ASan otherwise).
+    KVariant text("abcdef");
+    EXPECT_EQ(text.setString(text.getString(), 3), 0x10000u);
+    EXPECT_STREQ(text.getString(), "abc");
+    EXPECT_EQ(text.setString(text.getString() + 1, 1024), 0x10000u);
+    EXPECT_STREQ(text.getString(), "bc");
+
+    const u8 bytes[5] = {9, 8, 7, 6, 5};
+    KVariant bin(bytes, 5);
+    EXPECT_EQ(bin.setBinary(static_cast<const u8*>(bin.getBinary()) + 2, 3), 0x10000u);
+    ASSERT_EQ(bin.getBinarySize(), 3u);
+    EXPECT_EQ(std::memcmp(bin.getBinary(), bytes + 2, 3), 0);
+    // Refused input still empties the value.
+    EXPECT_EQ(bin.setBinary(bin.getBinary(), 0), 0x80010001u);
+    EXPECT_EQ(bin.getKind(), KVariant::KIND_EMPTY);
+}
+
 TEST(KVariantTest, AssignmentOverloadsOnLp64)
 {
     KVariant v;
