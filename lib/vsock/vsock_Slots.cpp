@@ -687,7 +687,8 @@ i32 vsockSend(i32 handle, const u8* data, u32 length, u32 timeoutMs)
     if (!isStreamData(*slot)) {
         return VSOCK_E_OBJ;
     }
-    if (data == nullptr || length == 0) {
+    // The completion reports the total sent as an i32, so a longer send could not be reported.
+    if (data == nullptr || length == 0 || length > 0x7FFFFFFFu) {
         return VSOCK_E_ARG;
     }
     if (slot->tx.state == TX_SENDING || slot->tx.state == TX_SENT) {

@@ -156,11 +156,14 @@ TEST(MbdfFileId, SeamsGiveTheKnownSequenceAndZerosWithoutAdapter)
 
     EXPECT_EQ(makeUniqueFileId(nullptr, 16), kFailed);
     EXPECT_EQ(makeUniqueFileId(a, 15), kFailed);
+    mbdftesthooks::clearFixedFileIdAddress();
+    mbdftesthooks::clearFixedFileIdTime();
 }
 
 TEST(MbdfFileId, RealClockAndUniqueGeneratorBytes)
 {
     mbdftesthooks::fixFileIdAddress(nullptr);
+    mbdftesthooks::clearFixedFileIdTime(); // the seams are process-wide: another case may have fixed the clock
     const u32 before = static_cast<u32>(std::time(nullptr));
     std::set<Bytes> tails;
     u8 id[16];

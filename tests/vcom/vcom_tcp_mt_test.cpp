@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -299,6 +300,43 @@ TEST_F(VcomTcp, ServerKeepsAcceptingAfterAnAcceptFailed)
     server.release();
     closeFd(refused);
     closeFd(accepted);
+}
+
+TEST_F(VcomTcp, ReleasingAServerWithAnAcceptNotYetHandledFreesEverySlot)
+{
+    // The owner is woken for an accepted connection but releases the server before it runs handleEvents: the
+    // untaken child must not keep the listener (and its port) open.
+    auto server = std::make_unique<VComTcpServerSocket>(2);
+    ASSERT_EQ(server->initialize(4, &m_owner), VCOM_OK);
+    ASSERT_EQ(server->listen(ipv4("127.0.0.1"), 0), VCOM_IN_PROGRESS);
+    const i32 listener = server->getHandle();
+    const u16 port = localPort(listener);
+    const u32 before = m_owner.wakeups();
+    const int peer = rawTcpConnect(port);
+    ASSERT_GE(peer, 0);
+    for (int i = 0; i < 5000 && m_owner.wakeups() == before; ++i) {
+        usleep(1000);
+    }
+    ASSERT_GT(m_owner.wakeups(), before);
+    server->release();
+    EXPECT_EQ(vsockCheckHandle(listener), VSOCK_E_CLOSED);
+    EXPECT_TRUE(peerClosed(peer, 2000));
+    // Neither slot is left behind: every slot of the table can be opened again, and the port can be listened on.
+    std::vector<i32> handles;
+    const VsockOpenParams p = openParams(VSOCK_TYPE_UDP, loopback(0));
+    const VsockOptions o = recordingOptions();
+    for (i32 h = vsockOpen(&p, &o); h >= 0; h = vsockOpen(&p, &o)) {
+        handles.push_back(h);
+    }
+    EXPECT_EQ(handles.size(), static_cast<size_t>(VSOCK_SLOT_COUNT));
+    for (const i32 h : handles) {
+        vsockClose(h);
+    }
+    server = std::make_unique<VComTcpServerSocket>(1);
+    ASSERT_EQ(server->initialize(5, &m_owner), VCOM_OK);
+    EXPECT_EQ(server->listen(ipv4("127.0.0.1"), port), VCOM_IN_PROGRESS);
+    server->release();
+    closeFd(peer);
 }
 
 TEST_F(VcomTcp, ServerMaximumIsCappedAndValidated)

@@ -68,6 +68,27 @@ void VComTcpServerSocket::closeAndClear()
             m_children[i].release();
         }
     }
+    // A connection accepted but not yet taken by handleEvents is a live child of the listener in the slot layer,
+    // and a listener with children refuses to close: its slot, the child's slot and the port would stay taken.
+    // Such a child is closed first, while the server is still registered, so that an accept completing meanwhile
+    // is recorded here as well. Only one accept is armed at a time, so this ends after a second round at most.
+    for (int round = 0; m_handle >= 0 && round < 4; ++round) {
+        i32 untaken = -1;
+        {
+            std::lock_guard<std::mutex> guard(socketLock());
+            if ((m_events.bits & EVENT_ACCEPTED) != 0) {
+                untaken = m_events.acceptHandle;
+                m_events.bits &= ~EVENT_ACCEPTED;
+                m_events.acceptHandle = -1;
+            }
+        }
+        if (untaken >= 0) {
+            vsockClose(untaken);
+        }
+        if (vsockClose(m_handle) != VSOCK_E_OBJ) {
+            m_handle = -1;  // closed (or already gone)
+        }
+    }
     VComAbstractTcpSocket::closeAndClear();
 }
 
