@@ -1,0 +1,5 @@
+vd_add_fuzz(pdb componentInfoJson)
+vd_add_fuzz(pdb componentInfoBinary)
+vd_add_fuzz(pdb compo_import)
+vd_add_fuzz(pdb ctable_import)
+vd_add_fuzz(pdb snap_record)
