@@ -36,12 +36,17 @@ SystemThread::SystemThread(u32 queueCapacity) : AbstractThread(queueCapacity), m
 
 SystemThread::~SystemThread()
 {
-    if (getChildState() != CHILDREN_RELEASED && getTaskId() != NO_ID) {
+    if (getTaskId() == NO_ID) {
+        return;
+    }
+    if (getChildState() != CHILDREN_RELEASED) {
         beginRelease();
-        if (callerIsPlainThread()) {
-            waitUntilReleased();
-            AbstractThread::release();
-        }
+    }
+    if (callerIsPlainThread()) {
+        // Torn down here, while this object is still whole: the loop may still be running its last handlers
+        // (also when the children are gone already), and they are this class's.
+        waitUntilReleased();
+        AbstractThread::release();
     }
 }
 
@@ -106,6 +111,12 @@ void SystemThread::waitUntilReleased()
 {
     u32 lastComplaint = getTickCount();
     while (getChildState() != CHILDREN_RELEASED) {
+        if (getStatus() == STATUS_DESTROY) {
+            // The loop ended without releasing the children (ended through the OS layer or by a plain release
+            // request): nothing would ever serve the walk, so the children are released from here.
+            releaseRemainingChildren();
+            return;
+        }
         sleep(WAIT_STEP_MS);
         const u32 now = getTickCount();
         if (now - lastComplaint >= COMPLAINT_MS) {
@@ -113,6 +124,31 @@ void SystemThread::waitUntilReleased()
             lastComplaint = now;
         }
     }
+}
+
+void SystemThread::releaseRemainingChildren()
+{
+    std::vector<AbstractThread*> children = copyChildren();
+    std::stable_sort(children.begin(), children.end(),
+                     [](AbstractThread* a, AbstractThread* b) { return a->getStage() > b->getStage(); });
+    bool first = true;
+    u8 stage = 0;
+    for (AbstractThread* child : children) {
+        if (first || child->getStage() != stage) {
+            first = false;
+            stage = child->getStage();
+            log("[i] SystemThread[%s]::releaseChildThreads - (stage = %d)\n", textOf(getName()),
+                static_cast<int>(stage));
+        }
+        const char* childName = textOf(child->getName());
+        log("[i] SystemThread[%s]::releaseChildThreads - %s\n", textOf(getName()), childName);
+        if (failed(child->release())) {
+            log("[E] SystemThread[%s]::releaseChildThreads - Cannot release thread[%s]!\n", textOf(getName()),
+                childName);
+            removeChild(child);
+        }
+    }
+    m_childState.store(CHILDREN_RELEASED, std::memory_order_release);
 }
 
 u32 SystemThread::release()

@@ -62,7 +62,10 @@ private:
     void continueRelease();
     // Steps 2 and 3 of release: highest stage, state releasing, child-status post to itself.
     void beginRelease();
+    // Waits until the loop released every child. When the loop has ended without doing so, releases them from the
+    // calling thread, highest stage first.
     void waitUntilReleased();
+    void releaseRemainingChildren();
 
     std::atomic<u32> m_childState{CHILDREN_STARTING};
     std::atomic<u8> m_currentStage{0};

@@ -54,10 +54,7 @@ u32 ThreadLogger::prepare(TMSMutex* mutex, const char* ownerName, u32 lines)
         return RESULT_NO_MUTEX;
     }
     m_mutex = mutex;
-    TMSMutexLocker locker(m_mutex);
-    if (!locker.isLocked()) {
-        return RESULT_NO_MUTEX;
-    }
+    std::lock_guard<std::mutex> guard(m_ringLock);
     dropRing();
     if (lines == 0 || lines > MAX_LINES) {
         return RESULT_FAILED;
@@ -89,10 +86,7 @@ u32 ThreadLogger::print(const char* format, va_list args)
     line[0] = '\0';
     klib_vsnprintf(line, sizeof(line), nullptr, format, args);
     {
-        TMSMutexLocker locker(m_mutex);
-        if (!locker.isLocked()) {
-            return RESULT_NO_MUTEX;
-        }
+        std::lock_guard<std::mutex> guard(m_ringLock);
         u32 capacity = m_ring.getCapacity();
         if (capacity == 0) {
             return RESULT_FAILED;
@@ -127,10 +121,7 @@ u32 ThreadLogger::getLine(u32 index, char* out, u32 size)
     if (!mutexUsable()) {
         return RESULT_NO_MUTEX;
     }
-    TMSMutexLocker locker(m_mutex);
-    if (!locker.isLocked()) {
-        return RESULT_NO_MUTEX;
-    }
+    std::lock_guard<std::mutex> guard(m_ringLock);
     u32 capacity = m_ring.getCapacity();
     if (capacity == 0) {
         return RESULT_FAILED;
@@ -149,10 +140,7 @@ u32 ThreadLogger::clearLines()
     if (!mutexUsable()) {
         return RESULT_NO_MUTEX;
     }
-    TMSMutexLocker locker(m_mutex);
-    if (!locker.isLocked()) {
-        return RESULT_NO_MUTEX;
-    }
+    std::lock_guard<std::mutex> guard(m_ringLock);
     if (m_ring.getCapacity() == 0) {
         return RESULT_FAILED;
     }
@@ -167,7 +155,7 @@ u32 ThreadLogger::getCount()
     if (!mutexUsable()) {
         return 0;
     }
-    TMSMutexLocker locker(m_mutex);
+    std::lock_guard<std::mutex> guard(m_ringLock);
     return m_ring.getCount();
 }
 
@@ -176,16 +164,14 @@ u32 ThreadLogger::getCapacity()
     if (!mutexUsable()) {
         return 0;
     }
-    TMSMutexLocker locker(m_mutex);
+    std::lock_guard<std::mutex> guard(m_ringLock);
     return m_ring.getCapacity();
 }
 
 void ThreadLogger::release()
 {
-    if (mutexUsable()) {
-        TMSMutexLocker locker(m_mutex);
-        dropRing();
-    } else {
+    {
+        std::lock_guard<std::mutex> guard(m_ringLock);
         dropRing();
     }
     delete[] m_ownerName;

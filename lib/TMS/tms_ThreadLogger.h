@@ -1,10 +1,13 @@
 // ThreadLogger: the log of one thread, a ring of the last lines written, each also printed through the debug
-// print. Every ring operation holds the owner thread's mutex ("TMSThread"); any thread may write into another
-// thread's ring. A line is stored under the mutex and printed after it is released, so a blocked standard output
-// never holds up the owner thread's other users of that mutex.
+// print. Any thread may write into another thread's ring. The logger needs its owner thread's mutex ("TMSThread")
+// to be valid, but the ring itself is guarded by a lock of its own that is never held while anything else is
+// taken: a writer may hold its own "TMSThread" (inside onTimer, for instance) while it writes a line into another
+// thread's ring, and two threads doing so towards each other cannot block one another. A line is stored under
+// that lock and printed after it is released, so a blocked standard output holds up nobody else.
 #pragma once
 
 #include <cstdarg>
+#include <mutex>
 
 #include "klib_RingBuffer.h"
 #include "klib_Types.h"
@@ -29,7 +32,7 @@ public:
     ThreadLogger(const ThreadLogger&) = delete;
     ThreadLogger& operator=(const ThreadLogger&) = delete;
 
-    // 1 when already prepared; 0x80000004 for a missing or invalid mutex. Under the mutex: drops the old ring and
+    // 1 when already prepared; 0x80000004 for a missing or invalid mutex. Drops the old ring and
     // allocates `lines` lines (1..0xFFFFFF) from heap 0; 0 lines, more, or no memory: 0x80000000 with no ring.
     // On success keeps a copy of the owner's name and returns 0.
     u32 prepare(TMSMutex* mutex, const char* ownerName, u32 lines);
@@ -60,6 +63,7 @@ private:
 
     char* m_ownerName = nullptr;
     TMSMutex* m_mutex = nullptr;
+    std::mutex m_ringLock;  // guards the ring; a leaf lock
     KLIB::KRingBuffer<LogItem> m_ring;  // lines of heap 0; the positions are driven here
 };
 

@@ -109,8 +109,8 @@ TEST_F(ThreadLoggerTest, PrepareChecksMutexAndRefusesASecondPrepare)
     EXPECT_EQ(logger.getCapacity(), 5u);
 }
 
-// The line is stored under the owner's mutex and printed after it is released: while standard output is a
-// pipe that nobody reads, the writer blocks in the print, yet other users of the mutex go on.
+// The line is stored under the ring's lock and printed after it is released: while standard output is a
+// pipe that nobody reads, the writer blocks in the print, yet readers of the ring go on.
 TEST_F(ThreadLoggerTest, BlockedStdoutDoesNotHoldTheMutex)
 {
     ASSERT_EQ(logger.prepare(&mutex, "Worker", 4), 0u);
@@ -134,7 +134,7 @@ TEST_F(ThreadLoggerTest, BlockedStdoutDoesNotHoldTheMutex)
         logger.printf("blocked line\n");
         printed = true;
     });
-    // Another thread must be able to take the mutex and read the stored line while the writer is blocked.
+    // Another thread must be able to read the stored line while the writer is blocked.
     bool storedWhileBlocked = false;
     auto reader = std::async(std::launch::async, [&] {
         while (logger.getCount() == 0) {

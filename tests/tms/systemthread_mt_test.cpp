@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "os_Tasks.h"
 #include "tms_SystemThread.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
@@ -229,6 +230,35 @@ TEST(SystemThread, ChildrenBelowTheOwnStageStartAndRelease)
     EXPECT_EQ(system.release(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
     EXPECT_EQ(sequence.items("final:"), (std::vector<std::string>{"HighChild", "LowChild", "System"}));
+}
+
+TEST(SystemThread, ReleaseAfterTheLoopEndedStillReleasesTheChildren)
+{
+    // The loop ends through the OS layer before any release walk: the release must not wait for a walk that
+    // nobody serves, and the children must not be left behind with a torn-down parent.
+    Sequence sequence;
+    TestSystem system(&sequence);
+    StagedChild low(sequence);
+    StagedChild high(sequence);
+    ASSERT_EQ(initializeThread(system, "EndedRoot"), 0u);
+    ASSERT_EQ(initializeThread(low, "EndedLow", 0, 1), 0u);
+    ASSERT_EQ(initializeThread(high, "EndedHigh", 0, 2), 0u);
+    ASSERT_EQ(system.addChild(&low), 0u);
+    ASSERT_EQ(system.addChild(&high), 0u);
+    ASSERT_EQ(system.start(none()), 0u);
+    ASSERT_TRUE(waitUntil([&] { return system.getChildState() == SystemThread::CHILDREN_STARTED; }));
+    ASSERT_EQ(ossupport::setTaskEvent(system.getTaskId(), ossupport::OS_TASK_END_BIT), 0u);
+    ASSERT_TRUE(waitUntil([&] { return system.getStatus() == TMS::STATUS_DESTROY; }));
+
+    EXPECT_EQ(system.release(), 0u);
+    EXPECT_EQ(sequence.items("final:"), (std::vector<std::string>{"System", "EndedHigh", "EndedLow"}));
+    for (AbstractThread* thread : {static_cast<AbstractThread*>(&low), static_cast<AbstractThread*>(&high),
+                                   static_cast<AbstractThread*>(&system)}) {
+        EXPECT_EQ(thread->getStatus(), TMS::STATUS_UNINITIALIZED);
+        EXPECT_EQ(thread->getParent(), nullptr);
+    }
+    EXPECT_EQ(system.getChildCount(), 0u);
+    EXPECT_TRUE(ThreadRepository::snapshot().empty());
 }
 
 // Reads and clears the marks of the watched items on each change event.

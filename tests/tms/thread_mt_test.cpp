@@ -352,6 +352,53 @@ TEST_F(RetryTest, ReleaseOfAnEndedThreadWithFullQueueCleansUpAtOnce)
     EXPECT_TRUE(ThreadRepository::getThread("Ended")->isNull());
 }
 
+TEST_F(RetryTest, TwoTimersSendingToEachOthersFullQueueDoNotDeadlock)
+{
+    // Each thread sends from its onTimer (its own "TMSThread" held) into the other's full queue; the "Busy!"
+    // lines go into the other's log. Both sends must time out instead of blocking each other for good.
+    Latch aInTimer;
+    Latch bInTimer;
+    Latch go;
+    constexpr u32 PENDING = 1;
+    std::atomic<u32> aResult{PENDING};
+    std::atomic<u32> bResult{PENDING};
+    RecordingThread a(1);
+    RecordingThread b(1);
+    a.m_timerHook = [&](u32, u32) {
+        aInTimer.open();
+        go.wait();
+        aResult = b.sendMessageWithWaiting(userMessage("fromA"));
+    };
+    b.m_timerHook = [&](u32, u32) {
+        bInTimer.open();
+        go.wait();
+        bResult = a.sendMessageWithWaiting(userMessage("fromB"));
+    };
+    ASSERT_EQ(initializeThread(a, "CrossA", 10), 0u);
+    ASSERT_EQ(initializeThread(b, "CrossB", 10), 0u);
+    ASSERT_EQ(a.getTimers().setTimer(1, 1, true, &a), 0u);
+    ASSERT_EQ(b.getTimers().setTimer(1, 1, true, &b), 0u);
+    ASSERT_EQ(a.getTimers().getTimer(1).start(), 0u);
+    ASSERT_EQ(b.getTimers().getTimer(1).start(), 0u);
+    ASSERT_EQ(a.start(none()), 0u);
+    ASSERT_EQ(b.start(none()), 0u);
+    aInTimer.wait();
+    bInTimer.wait();
+    ASSERT_EQ(a.sendMessage(userMessage("fillsA")), 0u);
+    ASSERT_EQ(b.sendMessage(userMessage("fillsB")), 0u);
+    go.open();
+    ASSERT_TRUE(waitUntil([&] { return aResult.load() != PENDING && bResult.load() != PENDING; }, 5000));
+    // The first to give up returns to its loop and drains its queue, so the other may then get through.
+    for (u32 result : {aResult.load(), bResult.load()}) {
+        EXPECT_TRUE(result == 0x80000003u || result == 0u) << result;
+    }
+    EXPECT_TRUE(aResult.load() == 0x80000003u || bResult.load() == 0x80000003u);
+    EXPECT_TRUE(logHas(b, "[i] AbstractThread[CrossB]::sendMessage (call from [CrossA]) - Busy!\n"));
+    EXPECT_TRUE(logHas(a, "[i] AbstractThread[CrossA]::sendMessage (call from [CrossB]) - Busy!\n"));
+    EXPECT_EQ(a.release(), 0u);
+    EXPECT_EQ(b.release(), 0u);
+}
+
 TEST(ThreadTick, TimersRunOnTheThreadsTickSteps)
 {
     RecordingThread thread;
