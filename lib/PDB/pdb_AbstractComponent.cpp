@@ -278,6 +278,13 @@ i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* 
         }
     }
 
+    // Another type without recreation is refused before its records are looked at.
+    if (!recreating && !framed && record.name != m_Info.getName()) {
+        KLIB_LOG("[E] AbstractComponent::importBinary - Unknown component. [name=%s, ver=%d]\n", record.name.c_str(),
+                 static_cast<int>(record.version));
+        return RESULT_TYPE_MISMATCH;
+    }
+
     // Frame every announced record before anything changes.
     if (!framed) {
         u64 used = 0;
@@ -292,10 +299,6 @@ i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* 
         if (result < 0) {
             return result;
         }
-    } else if (!framed && record.name != m_Info.getName()) {
-        KLIB_LOG("[E] AbstractComponent::importBinary - Unknown component. [name=%s, ver=%d]\n", record.name.c_str(),
-                 static_cast<int>(record.version));
-        return RESULT_TYPE_MISMATCH;
     }
 
     u64 position = CI1_SIZE;

@@ -39,7 +39,11 @@ u64 rawSize64(u8 typeCode, u32 elementSize, u64 count) {
 
 i32 readParameterRecord(const u8* data, u64 size, u32 recordIndex, bool log, ParameterRecord& record) {
     if (data == nullptr || size < PR1_HEADER_SIZE) {
-        if (log) {
+        if (log && data != nullptr && size >= 4 && std::memcmp(data, "#PR1", 4) != 0) {
+            // The tag is read first: a foreign record is a format error even when it is short as well.
+            KLIB_LOG("[E] ComponentInfo::importBinary - Unknown ParameterInfo format. [paramBlockIndex=%d]\n",
+                     static_cast<int>(recordIndex));
+        } else if (log) {
             KLIB_LOG("[E] ComponentInfo::importBinary - Insufficient data size. [paramBlockIndex=%d, "
                      "destAddressIndex=%d]\n",
                      static_cast<int>(recordIndex),

@@ -640,6 +640,11 @@ i32 LocalParameterDB::importComponentTable(const void* record, u32 size, Paramet
     componentFilter.clearBits(1);
     for (const ComponentTableEntry& entry : entries) {
         if (!entry.importable) {
+            if (entry.size != 0) {
+                // A type that is not registered: reading its description logs it, and the entry is passed over.
+                Record::ComponentRecord unknown;
+                Record::peekComponentRecord(entry.data, entry.size, true, unknown);
+            }
             continue;  // an index that named no component, or a type that is not registered
         }
         u32 index = entry.targetIndex;

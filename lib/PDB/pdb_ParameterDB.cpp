@@ -1157,8 +1157,8 @@ i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFil
             continue;  // an index that named no component
         }
         Record::ComponentRecord peeked;
-        if (Record::peekComponentRecord(entry.data, entry.size, false, peeked) < 0) {
-            continue;  // type not registered (the check let nothing else through)
+        if (Record::peekComponentRecord(entry.data, entry.size, true, peeked) < 0) {
+            continue;  // type not registered, logged (the check let nothing else through)
         }
         if (replace) {
             ComponentInfo recorded;
@@ -1182,7 +1182,8 @@ i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFil
             deleteAt(index);
         }
     }
-    if (setChanged) {
+    // A successful import tells the observers; a failed one only when it changed the component set already.
+    if (result >= 0 || setChanged) {
         notifyComponentSetChanged();
     }
     return result < 0 ? result : 0;

@@ -194,7 +194,7 @@ public:
     // Checks the whole record first (a refused record changes nothing and tells nobody). With option bit 0
     // (replace) a reserved component refuses with 0x80000004; otherwise every component is freed (observers
     // stay, their added and removed lists are emptied) and the record's components are added. Observers are
-    // told of a changed component set whether or not the import then succeeds.
+    // told (onParameterDBChanged) after a successful import, and after a failed one that changed the set.
     i32 importComponentTable(const void* record, u32 size, ParameterFilter options, u8 writeFlag) override;
     i32 suppressStrategy() override;
     i32 resumeStrategy() override;

@@ -262,3 +262,21 @@ TEST(ComponentTable, ExportChecksTheRoomOfAllAndOfTheListedTable) {
     EXPECT_EQ(Record::readU32(buffer.data() + 8), 1u);
     EXPECT_EQ(Record::readU32(buffer.data() + 16 + 4), 0x102u);
 }
+
+TEST(ComponentTable, ImportLogsTypesThatAreNotRegistered) {
+    LocalParameterDB source;
+    buildReferenceDB(source);
+    std::vector<u8> record = exportAll(source);
+    std::memcpy(record.data() + 20 + 8, "Nope", 4);  // entry 0 (uid 0x101): a type nobody registered
+
+    LocalParameterDB target;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(target.importComponentTable(record.data(), static_cast<u32>(record.size()), 1, 0xFF), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[E] ComponentInfo::importBinary - Unknown ComponentInfo found. [name=Nope, ver=1]\n");
+    EXPECT_EQ(target.getComponentCount(), 1u);
+    // The check alone logs nothing.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(checkComponentTable(target, record.data(), static_cast<u32>(record.size()), 8), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}

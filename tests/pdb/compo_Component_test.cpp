@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <utility>
 
 #include "compo_TestTypes.h"
 #include "pdb_Component.h"
@@ -342,4 +344,54 @@ TEST(Component, DefaultsRevalidationAndSkipMaskedCopies) {
     EXPECT_EQ(local.setAllToDefault(0), static_cast<i32>(0x80000040u));
     EXPECT_EQ(local.copyFrom(ComponentNULL::getInstance()), BAD_ARGUMENT);
     EXPECT_FALSE(local.isValid());
+}
+
+TEST(Component, ImportLogsEachRecordProblemWithItsLine) {
+    const std::vector<u8> reference = referenceExport();
+    // Runs one import into a fresh "Gain" component: its result and everything it logged.
+    auto run = [](const std::vector<u8>& record, size_t length) {
+        LocalComponent component;
+        EXPECT_EQ(component.create(gainInfo(0x101)), 0);
+        testing::internal::CaptureStdout();
+        const i32 result =
+            component.importBinary(nullptr, 0, record.data(), static_cast<u32>(length), 8, 0, 0);
+        return std::make_pair(result, testing::internal::GetCapturedStdout());
+    };
+    using Outcome = std::pair<i32, std::string>;
+    constexpr i32 MALFORMED = static_cast<i32>(0x80010000u);
+
+    std::vector<u8> record = reference;
+    record[92 + 5] = 9;
+    EXPECT_EQ(run(record, record.size()),
+              Outcome(0, "[W] ComponentInfo::importBinary - Unknown address found. [paramBlockIndex=0, "
+                         "destAddressIndex=9]\n"));
+    record = reference;
+    record[92 + 6] = 0x14;
+    EXPECT_EQ(run(record, record.size()),
+              Outcome(0, "[E] ComponentInfo::importBinary - Parameter importing failed. [paramBlockIndex=0, "
+                         "destAddressIndex=0]\n"));
+    record = reference;
+    record[140] = 'X';
+    EXPECT_EQ(run(record, record.size()),
+              Outcome(MALFORMED, "[E] ComponentInfo::importBinary - Unknown ParameterInfo format. "
+                                 "[paramBlockIndex=1]\n"));
+    EXPECT_EQ(run(reference, reference.size() - 1),
+              Outcome(MALFORMED, "[E] ComponentInfo::importBinary - Insufficient data size. [paramBlockIndex=1, "
+                                 "destAddressIndex=1]\n"));
+    // A foreign tag is a format error even when its header is cut short as well.
+    EXPECT_EQ(run(record, 140 + 10),
+              Outcome(MALFORMED, "[E] ComponentInfo::importBinary - Unknown ParameterInfo format. "
+                                 "[paramBlockIndex=1]\n"));
+    EXPECT_EQ(run(reference, 140 + 10),
+              Outcome(MALFORMED, "[E] ComponentInfo::importBinary - Insufficient data size. [paramBlockIndex=1, "
+                                 "destAddressIndex=1]\n"));
+
+    // Another type is refused as such before its records are looked at, damaged or not.
+    registerOther();
+    LocalParameterDB db;
+    db.addComponent(0x101, "Other", 1, 0, 0, 0);
+    std::vector<u8> other = exportComponent(db.getComponent(0));
+    other[140] = 'X';
+    EXPECT_EQ(run(other, other.size()),
+              Outcome(TYPE_MISMATCH, "[E] AbstractComponent::importBinary - Unknown component. [name=Other, ver=1]\n"));
 }

@@ -3,6 +3,7 @@
 // brackets, and "#CT1" imports that must change nothing when refused.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -423,4 +424,42 @@ TEST_F(SharedDB, RefusedImportsChangeNothingAndTellNobody) {
     EXPECT_EQ(exportAll(target, 7), table);
     EXPECT_EQ(target.getCallbackIndex(1), 0u);
     EXPECT_EQ(added(target), (std::vector<ComponentUID>{0x101, 0x102}));
+}
+
+TEST_F(SharedDB, ImportLogsTypesThatAreNotRegistered) {
+    LocalParameterDB source;
+    buildReferenceDB(source);
+    std::vector<u8> record = exportAll(source);
+    std::memcpy(record.data() + 20 + 8, "Nope", 4);  // entry 0 (uid 0x101): a type nobody registered
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(db.importComponentTable(record.data(), static_cast<u32>(record.size()), 9, 0xFF), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[E] ComponentInfo::importBinary - Unknown ComponentInfo found. [name=Nope, ver=1]\n");
+    EXPECT_EQ(db.getComponentCount(), 1u);
+    EXPECT_EQ(db.getComponentIndex(0x101), 0xFFFFFFFFu);
+}
+
+TEST_F(SharedDB, SuccessfulImportsTellTheObservers) {
+    LocalParameterDB source;
+    buildReferenceDB(source);
+    const std::vector<u8> record = exportAll(source);
+    addGain(0x101);
+    CountingObserver observer;
+    ASSERT_EQ(db.registerCallback(1, &observer, 0), 0);
+    // A value import changes no component, yet a successful import is announced once.
+    ASSERT_EQ(db.importComponentTable(record.data(), static_cast<u32>(record.size()), 8, 0xFF), 0);
+    EXPECT_EQ(db.getValueInt(0, 0, 2, 1, nullptr), 7);
+    EXPECT_EQ(observer.dbChanged.load(), 1);
+    EXPECT_GT(observer.parameterChanged.load(), 0);
+    // An empty table replacing nothing succeeds and is announced too; a refused one is not.
+    const std::vector<u8> empty = hexBytes("23435431 00000000 00000000");
+    SimpleReadWriteMutex other;
+    ParameterDB fresh;
+    ASSERT_EQ(fresh.initialize(4, "Fresh", &other), 0);
+    CountingObserver second;
+    ASSERT_EQ(fresh.registerCallback(1, &second, 0), 0);
+    ASSERT_EQ(fresh.importComponentTable(empty.data(), 12, 9, 0xFF), 0);
+    EXPECT_EQ(second.dbChanged.load(), 1);
+    EXPECT_EQ(fresh.importComponentTable(empty.data(), 11, 9, 0xFF), static_cast<i32>(0x80000001u));
+    EXPECT_EQ(second.dbChanged.load(), 1);
 }
