@@ -41,7 +41,8 @@ u32 DebugConsole::initialize(IDebugConsoleCallback* owner, IDebugConsoleLowIO* t
     m_transport = transport;
     if (transport->open(this) != 0) {
         m_transport = nullptr;
-        DBGC_LOG("[E] DebugConsole::initialize - Cannot initialize 'Low-level I/O'!\n");
+        // The process-wide debug print pair (standard output), not the console print.
+        KLIB_LOG("[E] DebugConsole::initialize - Cannot initialize 'Low-level I/O'!\n");
         return FAILED;
     }
     return 0;

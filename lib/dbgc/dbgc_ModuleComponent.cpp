@@ -231,17 +231,36 @@ i32 showComponent(DebugConsole& console, StringElement words[])
     return 0;
 }
 
-// Reads uid (w1), address (w2), x (w3) and y (w4) and resolves component and block.
-bool readTarget(PDB::IParameterDB& db, StringElement words[], Target& target)
+// Reads uid (w1), x (w3) and y (w4).
+bool readTarget(StringElement words[], Target& target)
 {
-    if (words[1].toStrictUInt(&target.m_uid) != 0 || words[3].toStrictUInt(&target.m_x) != 0 ||
-        words[4].toStrictUInt(&target.m_y) != 0) {
-        return false;
-    }
-    target.m_component = db.getComponentIndex(target.m_uid);
-    target.m_block = db.getBlockIndex(target.m_uid, words[2].text());
-    return true;
+    return words[1].toStrictUInt(&target.m_uid) == 0 && words[3].toStrictUInt(&target.m_x) == 0 &&
+           words[4].toStrictUInt(&target.m_y) == 0;
 }
+
+// Resolves component and block of the address text (the caller holds the database lock, so the indices stay
+// valid for the access that follows).
+void resolveTarget(PDB::IParameterDB& db, const StringElement& address, Target& target)
+{
+    target.m_component = db.getComponentIndex(target.m_uid);
+    target.m_block = db.getBlockIndex(target.m_uid, address.text());
+}
+
+// Holds the database's read or write lock for the life of the guard.
+class DatabaseLock {
+public:
+    DatabaseLock(PDB::IParameterDB& db, bool write) : m_db(db), m_write(write)
+    {
+        m_write ? m_db.lockWrite() : m_db.lockRead();
+    }
+    ~DatabaseLock() { m_write ? m_db.unlockWrite() : m_db.unlockRead(); }
+    DatabaseLock(const DatabaseLock&) = delete;
+    DatabaseLock& operator=(const DatabaseLock&) = delete;
+
+private:
+    PDB::IParameterDB& m_db;
+    bool m_write;
+};
 
 // An unknown uid or address is reported as not found instead of reaching the null objects, which would read as
 // an empty value or take a write without effect.
@@ -254,18 +273,22 @@ bool resolved(const Target& target)
 
 i32 getParameter(DebugConsole& console, StringElement words[])
 {
-    PDB::IParameterDB& db = getComponentDatabase();
     Target target;
-    if (!readTarget(db, words, target)) {
+    if (!readTarget(words, target)) {
         return FAILED;
     }
-    if (!resolved(target)) {
-        return NOT_FOUND;
-    }
+    PDB::IParameterDB& db = getComponentDatabase();
     KVariant value;
-    const i32 result = db.getValue(value, target.m_component, target.m_block, target.m_x, target.m_y, nullptr);
-    if (result < 0) {
-        return result;
+    {
+        DatabaseLock guard(db, false);
+        resolveTarget(db, words[2], target);
+        if (!resolved(target)) {
+            return NOT_FOUND;
+        }
+        const i32 result = db.getValue(value, target.m_component, target.m_block, target.m_x, target.m_y, nullptr);
+        if (result < 0) {
+            return result;
+        }
     }
     std::string text;
     appendf(text, "get component value: UniqID:%d ComponentIdx:%d AddressIdx:%d x:%d y:%d value:[%s]\n",
@@ -275,13 +298,14 @@ i32 getParameter(DebugConsole& console, StringElement words[])
     return 0;
 }
 
-i32 setParameter(DebugConsole& console, u32 count, StringElement words[])
+// Resolves the target and writes w5 (binary: w5 onwards) by the parameter's kind. Resolution, kind and write
+// run under one hold of the lock, so the indices and the description stay those of the addressed parameter
+// while other threads add or remove components. written tells whether a setter ran; its result is returned.
+i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Target& target, bool& written)
 {
-    PDB::IParameterDB& db = getComponentDatabase();
-    Target target;
-    if (!readTarget(db, words, target)) {
-        return FAILED;
-    }
+    written = false;
+    DatabaseLock guard(db, true);
+    resolveTarget(db, words[2], target);
     if (!resolved(target)) {
         return NOT_FOUND;
     }
@@ -352,10 +376,26 @@ i32 setParameter(DebugConsole& console, u32 count, StringElement words[])
     default:
         return FAILED;
     }
+    written = true;
+    return result;
+}
+
+i32 setParameter(DebugConsole& console, u32 count, StringElement words[])
+{
+    Target target;
+    if (!readTarget(words, target)) {
+        return FAILED;
+    }
+    bool written = false;
+    const i32 result = writeParameter(getComponentDatabase(), count, words, target, written);
+    if (!written) {
+        return result;
+    }
+    const char* value = words[5].text();
     std::string text;
     appendf(text, "set component value: UniqID:%d ComponentIdx:%d AddressIdx:%d x:%d y:%d value:[%s]\n",
-            static_cast<i32>(target.m_uid), static_cast<i32>(ci), static_cast<i32>(bi), static_cast<i32>(x),
-            static_cast<i32>(y), word.text() != nullptr ? word.text() : "");
+            static_cast<i32>(target.m_uid), static_cast<i32>(target.m_component), static_cast<i32>(target.m_block),
+            static_cast<i32>(target.m_x), static_cast<i32>(target.m_y), value != nullptr ? value : "");
     console.puts(text.c_str());
     return result;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dbgc_DebugConsole.h"
+#include "dbgc_Print.h"
 #include "dbgc_TestSupport.h"
 #include "os_Tasks.h"
 
@@ -162,7 +163,15 @@ TEST_F(ConsoleTest, LifecycleAndOutput)
     FakeTransport failing;
     failing.m_failOpen = true;
     EXPECT_EQ(m_console.initialize(nullptr, &m_transport, MODULES, 3), 0x80000000u);
+    // A transport that cannot open is logged on standard output only, never to the console peers.
+    FakeTransport peer;
+    ASSERT_EQ(dbgc_addLowIO(&peer), 0u);
+    ::testing::internal::CaptureStdout();
     EXPECT_EQ(other.initialize(nullptr, &failing, MODULES, 3), 0x80000000u);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "[E] DebugConsole::initialize - Cannot initialize 'Low-level I/O'!\n");
+    EXPECT_EQ(peer.output(), "");
+    dbgc_finalize();
     EXPECT_FALSE(other.isInitialized());
     EXPECT_EQ(other.initialize(nullptr, &m_transport, nullptr, 3), 0x80000000u);
     EXPECT_EQ(other.initialize(nullptr, &m_transport, MODULES, 0), 0x80000000u);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -15,7 +17,6 @@
 #include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_ParameterDBNULL.h"
-#include "pdb_SimpleReadWriteMutex.h"
 #include "tms_ThreadRepository.h"
 
 namespace {
@@ -198,6 +199,36 @@ TEST_F(ModulesTest, ThreadLogRangesAndClear)
     EXPECT_EQ(run("tlog DeviceControl", "Thread>"), refused);
 }
 
+// The recursive exclusive lock of the shared databases, counting how often it was taken from unlocked.
+class CountingMutex : public PDB::IMutex {
+public:
+    i32 lockRead() override { return take(); }
+    i32 unlockRead() override { return give(); }
+    i32 lockWrite() override { return take(); }
+    i32 unlockWrite() override { return give(); }
+    u32 outermost() const { return m_outermost.load(); }
+
+private:
+    i32 take()
+    {
+        m_mutex.lock();
+        if (++m_depth == 1) {
+            ++m_outermost;
+        }
+        return 0;
+    }
+    i32 give()
+    {
+        --m_depth;
+        m_mutex.unlock();
+        return 0;
+    }
+
+    std::recursive_mutex m_mutex;
+    u32 m_depth = 0;
+    std::atomic<u32> m_outermost{0};
+};
+
 // The component database of the database commands, entry 10 of the collection: uid 7 of a small type with one
 // block of each kind.
 class DatabaseTest : public ModulesTest {
@@ -240,7 +271,7 @@ protected:
         return open == std::string::npos ? out : out.substr(open + 7, out.size() - open - 9);
     }
 
-    PDB::SimpleReadWriteMutex m_mutex;
+    CountingMutex m_mutex;
 };
 
 TEST(ComponentDatabase, NullDatabaseWithoutEntry10)
@@ -277,6 +308,15 @@ TEST_F(DatabaseTest, GetAndSetEveryKind)
     EXPECT_EQ(run("set 7 /bin 0 0 0A ff", "Component>"),
               "set component value: UniqID:7 ComponentIdx:0 AddressIdx:5 x:0 y:0 value:[0A]\n");
     EXPECT_EQ(get("/bin").substr(0, 6), "0A FF ");
+
+    // Resolving uid and address and the access itself happen under one hold of the lock, so the indices cannot
+    // go stale when another thread adds or removes components in between.
+    u32 before = m_mutex.outermost();
+    EXPECT_EQ(run("set 7 /u 0 0 301", "Component>").rfind("set component value:", 0), 0u);
+    EXPECT_EQ(m_mutex.outermost() - before, 1u);
+    before = m_mutex.outermost();
+    EXPECT_EQ(get("/u"), "301");
+    EXPECT_EQ(m_mutex.outermost() - before, 1u);
 }
 
 TEST_F(DatabaseTest, MalformedValuesWriteNothing)
