@@ -16,6 +16,14 @@ using fswtest::TempDir;
 
 namespace {
 
+// The file id's clock is CLOCK_REALTIME; time() reads a coarser clock that may lag it by a tick.
+u32 realtimeSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<u32>(now.tv_sec);
+}
+
 const u8 kId[16] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x65, 0xc3, 0x9e, 0xb4, 0x7a, 0x8e, 0x88};
 
 Bytes goldenEmpty()
@@ -96,9 +104,9 @@ TEST(MbdfContainer, GoldenEmptyContainerProgressAndReadBack)
     // With a made id only bytes 0x38-0x47 differ: address, time in the test's window, generator bytes.
     mbdftesthooks::fixFileIdAddress(kId);
     u8 id[16];
-    const u32 before = static_cast<u32>(std::time(nullptr));
+    const u32 before = realtimeSeconds();
     ASSERT_EQ(makeUniqueFileId(id, 16), 0);
-    const u32 after = static_cast<u32>(std::time(nullptr));
+    const u32 after = realtimeSeconds();
     ASSERT_EQ(c.create("Backup", "ZethImage", 0x01020304, id, 16), 0);
     ASSERT_EQ(c.write(path.c_str(), nullptr, nullptr, true), 0);
     Bytes made = readBytes(path);
@@ -164,14 +172,14 @@ TEST(MbdfFileId, RealClockAndUniqueGeneratorBytes)
 {
     mbdftesthooks::fixFileIdAddress(nullptr);
     mbdftesthooks::clearFixedFileIdTime(); // the seams are process-wide: another case may have fixed the clock
-    const u32 before = static_cast<u32>(std::time(nullptr));
+    const u32 before = realtimeSeconds();
     std::set<Bytes> tails;
     u8 id[16];
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(makeUniqueFileId(id, 16), 0);
         tails.insert(Bytes(id + 10, id + 16));
     }
-    const u32 after = static_cast<u32>(std::time(nullptr));
+    const u32 after = realtimeSeconds();
     const u32 t = u32(id[6]) | (u32(id[7]) << 8) | (u32(id[8]) << 16) | (u32(id[9]) << 24);
     EXPECT_GE(t, before);
     EXPECT_LE(t, after);

@@ -138,9 +138,15 @@ TEST_F(OsClock, UtcTimeAgreesWithTheCalendar)
     // Unfixed: the real clock, as the C library's calendar shows it.
     testhooks::clearFixedUtcTime();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const time_t before = time(nullptr);
+        // CLOCK_REALTIME, as the layer reads it: time() reads a coarser clock that may lag by a tick.
+        const auto seconds = [] {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            return static_cast<time_t>(now.tv_sec);
+        };
+        const time_t before = seconds();
         ASSERT_EQ(getCurrentUtcTime(&year, &month, &day, &weekday, &hour, &minute, &second), 0u);
-        if (time(nullptr) != before) {
+        if (seconds() != before) {
             continue; // a second boundary passed in between
         }
         tm expected{};
