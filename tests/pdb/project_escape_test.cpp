@@ -1,0 +1,151 @@
+// Project files from untrusted sources: stored names that would leave the item folder, links inside item
+// folders, truncated and corrupted files. None of them may change a folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "project_TestUtil.h"
+
+namespace {
+
+using namespace project_test;
+
+class ProjectEscapeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(m_scratch.path().empty());
+        setupProjectInfo();
+        m_items = m_scratch / "items";
+        makeDir(m_items);
+        m_current = m_items + "/Current";
+        makeDir(m_current);
+        writeText(m_current + "/a.txt", "original a");
+        writeBytes(m_current + "/big", randomBytes(70000, 3));
+        ASSERT_EQ(m_project.initialize("HUX-NQ", 0, 0, {{"Current", m_current}}, nullptr, 0), 0);
+        m_path = m_scratch / "p.zethiprj";
+        ASSERT_EQ(m_project.save(m_path.c_str(), "", "", nullptr, nullptr), 0);
+        m_good = readBytes(m_path);
+        // What the user has now differs from the file, so any extraction would show.
+        writeText(m_current + "/a.txt", "edited a");
+        writeText(m_current + "/extra", "extra");
+        m_before = imageTree(m_scratch.path());
+    }
+
+    // The saved image with raw blocks inserted before the end block.
+    std::vector<u8> withBlock(const std::vector<u8>& block) const
+    {
+        std::vector<u8> image = m_good;
+        const size_t end = endBlockOffset(image);
+        image.insert(image.begin() + static_cast<long>(end), block.begin(), block.end());
+        return image;
+    }
+
+    // Loads image from a file beside the items; expects a failure and every folder as it was.
+    void expectRefused(const std::vector<u8>& image, const std::string& what)
+    {
+        const std::string crafted = m_scratch / "crafted.zethiprj";
+        writeBytes(crafted, image);
+        const std::string previous = m_project.getCurrentFileName();
+        const i32 result = m_project.load(crafted.c_str(), nullptr, nullptr, nullptr);
+        EXPECT_LT(result, 0) << what;
+        ::unlink(crafted.c_str());
+        EXPECT_EQ(imageTree(m_scratch.path()), m_before) << what;
+        EXPECT_EQ(m_project.getCurrentFileName(), previous) << what;
+    }
+
+    ScratchDir m_scratch;
+    std::string m_items;
+    std::string m_current;
+    std::string m_path;
+    std::vector<u8> m_good;
+    TreeImage m_before;
+    ProjectFile m_project;
+};
+
+TEST_F(ProjectEscapeTest, TheCraftedImageIsAcceptedWithASafeName)
+{
+    // The builder itself is sound: a plain name is extracted.
+    const std::string crafted = m_scratch / "crafted.zethiprj";
+    writeBytes(crafted, withBlock(rawFileBlock("Current", "plain", "raw content")));
+    ASSERT_EQ(m_project.load(crafted.c_str(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(readBytes(m_current + "/plain"), (std::vector<u8>{'r', 'a', 'w', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't'}));
+    EXPECT_EQ(readBytes(m_current + "/a.txt").size(), 10u);
+    EXPECT_FALSE(exists(m_current + "/extra"));
+}
+
+TEST_F(ProjectEscapeTest, StoredNamesThatLeaveTheFolderAreRefused)
+{
+    const std::string outside = "/tmp/pdbproject_escape_" + std::to_string(::getpid());
+    const std::vector<std::string> names = {"../x", outside, "a/b", "..", ".", "", "a\\b", std::string("a\0b", 3)};
+    for (const std::string& name : names) {
+        expectRefused(withBlock(rawFileBlock("Current", name, "evil")), "name [" + name + "]");
+    }
+    EXPECT_FALSE(exists(outside));
+    EXPECT_FALSE(exists(m_items + "/x"));
+}
+
+TEST_F(ProjectEscapeTest, ALinkInsideAnItemFolderIsNotFollowed)
+{
+    const std::string target = m_scratch / "target";
+    writeText(target, "precious");
+    ASSERT_EQ(::symlink(target.c_str(), (m_current + "/a.txt.link").c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), (m_current + "/linked").c_str()), 0);
+    // A stored file of the same name as the link.
+    const std::string crafted = m_scratch / "crafted.zethiprj";
+    writeBytes(crafted, withBlock(rawFileBlock("Current", "linked", "overwritten?")));
+    ASSERT_EQ(m_project.load(crafted.c_str(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(readBytes(target), (std::vector<u8>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_FALSE(exists(m_current + "/a.txt.link"));
+    EXPECT_EQ(readBytes(m_current + "/linked").size(), 12u);
+}
+
+TEST_F(ProjectEscapeTest, TruncatedFilesChangeNothing)
+{
+    const std::vector<size_t> at = blockOffsets(m_good);
+    ASSERT_GE(at.size(), 4u);
+    // Every length up to the first file block's data part, then sampled lengths up to the whole file.
+    const size_t firstData = at[2] + 36 + 12;
+    for (size_t length = 0; length <= firstData; ++length) {
+        expectRefused(std::vector<u8>(m_good.begin(), m_good.begin() + static_cast<long>(length)),
+                      "length " + std::to_string(length));
+    }
+    for (size_t length = firstData + 1; length < m_good.size(); length += 997) {
+        expectRefused(std::vector<u8>(m_good.begin(), m_good.begin() + static_cast<long>(length)),
+                      "length " + std::to_string(length));
+    }
+    expectRefused(std::vector<u8>(m_good.begin(), m_good.end() - 1), "one byte short");
+}
+
+TEST_F(ProjectEscapeTest, ACorruptStreamChangesNothing)
+{
+    const std::vector<size_t> at = blockOffsets(m_good);
+    ASSERT_GE(at.size(), 5u);
+    // The second file block ("big"): flip bytes in the middle of its compressed data part.
+    std::vector<u8> image = m_good;
+    const size_t data = at[3] + 36 + 12;
+    for (size_t i = 100; i < 140; ++i) {
+        image[data + i] ^= 0x5A;
+    }
+    expectRefused(image, "corrupt stream");
+
+    // A stream that ends early inside a block whose sizes still agree.
+    image = m_good;
+    const size_t dataSize = (size_t{image[at[3] + 28]} << 24) | (size_t{image[at[3] + 29]} << 16) |
+                            (size_t{image[at[3] + 30]} << 8) | image[at[3] + 31];
+    std::fill(image.begin() + static_cast<long>(data + dataSize / 2), image.begin() + static_cast<long>(data + dataSize),
+              0);
+    expectRefused(image, "zeroed tail");
+}
+
+TEST_F(ProjectEscapeTest, ABlockOverTheReadLimitChangesNothing)
+{
+    std::vector<u8> block = rawFileBlock("Current", "huge", "");
+    // Claim a data part of 11 MiB that is not there.
+    block[28] = 0x00;
+    block[29] = 0xB0;
+    block[30] = 0x00;
+    block[31] = 0x00;
+    expectRefused(withBlock(block), "over the limit");
+}
+
+} // namespace
