@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "fcache_MBDF.h"
@@ -10,6 +11,7 @@
 #include "pdb_ComponentTable.h"
 #include "pdb_IParameterDB.h"
 #include "pdb_MBDFPDBBlock.h"
+#include "pdb_ParameterDB.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_ParameterDBNULL.h"
 
@@ -27,6 +29,14 @@ const char* nameOf(const IParameterDB* db)
 {
     const char* name = db->getName();
     return name == nullptr ? "" : name;
+}
+
+// What orders the locks of several databases: the mutex of a shared database (the order in which every operation
+// that holds two database locks takes them), the object itself for any other database.
+const void* lockKeyOf(const IParameterDB* db)
+{
+    const ParameterDB* shared = dynamic_cast<const ParameterDB*>(db);
+    return shared != nullptr ? static_cast<const void*>(&shared->getMutex()) : static_cast<const void*>(db);
 }
 
 // One "#PDB DB" block and the database it restores.
@@ -177,9 +187,14 @@ i32 BackupFile::importFromFile(const char* fileName)
             locked.push_back(db);
         }
     }
+    // Databases on different mutexes are locked in mutex address order, as the database copy operations do, so
+    // that a copy between two of them on another thread cannot deadlock with this import.
+    std::stable_sort(locked.begin(), locked.end(), [](const IParameterDB* a, const IParameterDB* b) {
+        return std::less<const void*>()(lockKeyOf(a), lockKeyOf(b));
+    });
 
-    // Check every block against its target before any is imported, holding the targets' write locks (in
-    // collection order) until the imports are done, so nothing changes between check and import.
+    // Check every block against its target before any is imported, holding the targets' write locks until the
+    // imports are done, so nothing changes between check and import.
     for (IParameterDB* db : locked) {
         db->lockWrite();
     }

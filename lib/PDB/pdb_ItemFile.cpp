@@ -39,6 +39,9 @@ bool isMatchingInfo(const IParameterDB& a, const IParameterDB& b)
     return a.hasOwnerThread() && b.hasOwnerThread() && sameName(a.getName(), b.getName());
 }
 
+// Room of the container's name text: a longer model tag is stored cut, and is compared the same way.
+constexpr size_t CONTAINER_NAME_LENGTH = 16;
+
 }  // namespace
 
 ItemFile::ItemFile()
@@ -217,7 +220,7 @@ i32 ItemFile::load(const char* name)
         clearAll();
         return ItemFileResult::READ_FAILED;
     }
-    if (!m_File.isKind(getFileKind()) || !m_File.isName(m_ModelTag.c_str())) {
+    if (!m_File.isKind(getFileKind()) || !m_File.isName(m_ModelTag.substr(0, CONTAINER_NAME_LENGTH).c_str())) {
         clearAll();
         return ItemFileResult::WRONG_FILE;
     }

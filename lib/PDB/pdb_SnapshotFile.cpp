@@ -56,6 +56,9 @@ std::string tagTextOf(const u8* header, u32 available)
     return std::string(text, strnlen(text, room));
 }
 
+// Room of the container's name text: a longer model tag is stored cut, and is compared the same way.
+constexpr size_t CONTAINER_NAME_LENGTH = 16;
+
 bool startsWith(const u8* bytes, u32 available, const char* text)
 {
     const size_t length = std::strlen(text);
@@ -266,7 +269,7 @@ i32 SnapshotData::importImage(const u8* image, u32 size)
     if (!ended) {
         m_File.getEndBlock()->setup();  // an image may stop right after its last data block
     }
-    if (!m_File.isKind(FILE_KIND) || !m_File.isName(m_ModelTag.c_str())) {
+    if (!m_File.isKind(FILE_KIND) || !m_File.isName(m_ModelTag.substr(0, CONTAINER_NAME_LENGTH).c_str())) {
         clearAll();
         return ItemFileResult::WRONG_FILE;
     }

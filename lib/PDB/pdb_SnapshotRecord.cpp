@@ -587,6 +587,11 @@ i32 applyElements(IParameterDB& db, u32 index, u32 block, const PresetItem& item
         return result;
     }
     const u32 step = elementBytes(info);
+    // A values area too short for the whole range is refused before anything is written, so that a cut record
+    // does not leave its first elements applied.
+    if (step == 0 || static_cast<u64>(header.valuesSize) < range.elements() * step) {
+        return RESULT_BAD_ARGUMENT;
+    }
     u64 position = 0;
     KVariant value;
     db.beginRecall();

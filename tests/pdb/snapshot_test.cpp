@@ -171,6 +171,29 @@ TEST_F(Snapshot, KindThreeRangesAndTheWholeAxisMark) {
               0);
 }
 
+TEST_F(Snapshot, CutKindThreeRecordWritesNoElement) {
+    addMixed(0x201);
+    IParameterDB& db = test();
+    for (u32 y = 0; y < 4; ++y) {
+        setUInt(db, 0x201, "/Grid", 2, y, 100 + y);
+    }
+    const std::vector<u8> record = snapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 2, WHOLE));
+    ASSERT_EQ(record.size(), 40u);
+    for (u32 y = 0; y < 4; ++y) {
+        setUInt(db, 0x201, "/Grid", 2, y, 7);
+    }
+    // Values for three of the four elements: refused, and the first three are not written either.
+    PresetItem item;
+    for (u32 cut : {34u, 37u, 38u}) {
+        EXPECT_EQ(decodeSnapshotRecord(item, ParameterDBCollection::getCollection(), record.data(), cut, true),
+                  BAD_ARGUMENT)
+            << cut;
+        for (u32 y = 0; y < 4; ++y) {
+            EXPECT_EQ(uintAt(db, 0x201, "/Grid", 2, y), 7u) << cut << " " << y;
+        }
+    }
+}
+
 TEST_F(Snapshot, EncoderRefusals) {
     const ParameterDBCollection& all = ParameterDBCollection::getCollection();
     std::vector<u8> out(256);
@@ -445,6 +468,28 @@ TEST_F(Snapshot, ImagesTravelBetweenObjects) {
     EXPECT_FALSE(target.isComplete());
     EXPECT_EQ(target.importImage(nullptr, 10), BAD_ARGUMENT);
     EXPECT_EQ(target.exportImage(image.data(), static_cast<u32>(size)), NOTHING_TO_DO);
+}
+
+TEST_F(Snapshot, ModelTagLongerThanTheNameFieldReadsBack) {
+    const char* const tag = "VEXA_SNAPSHOT_LONG_TAG";  // 22 characters, stored cut to 16
+    SnapshotData source;
+    makeScene(source, {levelColumn()}, tag);
+    ASSERT_EQ(source.save("long.zethis"), 0);
+    SnapshotData loaded;
+    makeScene(loaded, {}, tag);
+    ASSERT_EQ(loaded.load("long.zethis"), 0);
+    EXPECT_EQ(loaded.getContents().getCount(), 1u);
+
+    std::vector<u8> image(source.getFileSize());
+    ASSERT_EQ(source.exportImage(image.data(), static_cast<u32>(image.size())), 0);
+    SnapshotData target;
+    makeScene(target, {}, tag);
+    ASSERT_EQ(target.importImage(image.data(), static_cast<u32>(image.size())), 0);
+    EXPECT_EQ(target.getContents().getCount(), 1u);
+    // A tag that differs within the stored 16 bytes is still another file.
+    SnapshotData other;
+    makeScene(other, {}, "VEXA_SNAPXHOT_LONG_TAG");
+    EXPECT_EQ(other.load("long.zethis"), WRONG_FILE);
 }
 
 TEST_F(Snapshot, RecallKeepsTheRecallSafeParameters) {
