@@ -686,13 +686,9 @@ u32 fsw_setAttributes(u32 attributes, const char* path)
 
 namespace {
 
-bool toFswTime(i64 seconds, FswTime* out)
+// Calendar fields to the record; false when the year does not fit its 16 bits.
+bool fromCalendar(const struct tm& parts, FswTime* out)
 {
-    const time_t t = static_cast<time_t>(seconds);
-    struct tm parts;
-    if (::gmtime_r(&t, &parts) == nullptr) {
-        return false;
-    }
     const long year = static_cast<long>(parts.tm_year) + 1900;
     if (year < 0 || year > 0xFFFF) {
         return false;
@@ -704,6 +700,13 @@ bool toFswTime(i64 seconds, FswTime* out)
     out->minute = static_cast<u8>(parts.tm_min);
     out->second = static_cast<u8>(parts.tm_sec);
     return true;
+}
+
+bool toFswTime(i64 seconds, FswTime* out)
+{
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm parts;
+    return ::gmtime_r(&t, &parts) != nullptr && fromCalendar(parts, out);
 }
 
 } // namespace
@@ -758,18 +761,8 @@ u32 fsw_toLocalTime(FswTime* out, const FswTime* in)
     parts.tm_sec = in->second;
     const time_t t = ::timegm(&parts);
     struct tm local;
-    if (::localtime_r(&t, &local) == nullptr) {
+    if (::localtime_r(&t, &local) == nullptr || !fromCalendar(local, out)) {
         return FSW_E_OTHER;
     }
-    const long year = static_cast<long>(local.tm_year) + 1900;
-    if (year < 0 || year > 0xFFFF) {
-        return FSW_E_OTHER;
-    }
-    out->year = static_cast<u16>(year);
-    out->month = static_cast<u8>(local.tm_mon + 1);
-    out->day = static_cast<u8>(local.tm_mday);
-    out->hour = static_cast<u8>(local.tm_hour);
-    out->minute = static_cast<u8>(local.tm_min);
-    out->second = static_cast<u8>(local.tm_sec);
     return FSW_OK;
 }
