@@ -1,5 +1,13 @@
 #include "fcache_MBDFFileBlock.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -33,6 +41,31 @@ public:
 private:
     FileAccessor& m_file;
 };
+
+// Writes into a file of the file API that the caller opened.
+class HandleWriteStrategy : public MBDFFileBlock::IFileWriteStrategy {
+public:
+    explicit HandleWriteStrategy(FswHandle& handle) : m_handle(handle) {}
+    i32 write(const u8* bytes, u32 size, u32* written) override
+    {
+        return fsw_write(bytes, written, size, &m_handle) == FSW_OK ? 0 : MBDFResult::kFileError;
+    }
+
+private:
+    FswHandle& m_handle;
+};
+
+// Temporaries of the unsynced export follow the atomic-replacement helper's naming ("." + name + ".tmp-" +
+// suffix), so listings that skip the helper's leftovers skip these too.
+std::string tempName(const std::string& fileName)
+{
+    static std::atomic<u32> counter{0};
+    const u64 noise = static_cast<u64>(std::chrono::steady_clock::now().time_since_epoch().count());
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, "%x-%x-%08x", static_cast<u32>(::getpid()), counter.fetch_add(1) + 1,
+                  static_cast<u32>(noise ^ (noise >> 32)));
+    return "." + fileName + ".tmp-" + suffix;
+}
 
 // Writes all bytes through the strategy: a failure or a short write gives 0x80000003.
 i32 writeThrough(MBDFFileBlock::IFileWriteStrategy& out, const u8* bytes, u32 size)
@@ -508,6 +541,59 @@ i32 MBDFFileBlock::writeContent(IFileWriteStrategy& out) const
 
 u32 MBDFFileBlock::exportFile(const char* dir, const char* name)
 {
+    return exportTo(dir, name, true);
+}
+
+u32 MBDFFileBlock::exportFileUnsynced(const char* dir, const char* name)
+{
+    return exportTo(dir, name, false);
+}
+
+u32 MBDFFileBlock::writeUnsynced(const char* dir, const std::string& fileName, const std::string& target)
+{
+    constexpr u32 kFailed = static_cast<u32>(MBDFResult::kOutOfRange);
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temp = MBDF::makePath(dir, tempName(fileName).c_str());
+        do {
+            fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        return kFailed;
+    }
+    FswHandle handle = static_cast<FswHandle>(fd);
+    // A replaced file keeps its permission bits, as with the synced form.
+    struct stat old;
+    bool ok = true;
+    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    if (ok && getDataSize(false) != 0) {
+        HandleWriteStrategy strategy(handle);
+        ok = writeContent(strategy) >= 0;
+    }
+    if (ok) {
+        // Starts writeback now, so the caller's later fsync finds the data (mostly) on its way already.
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    ok = fsw_close(&handle) == FSW_OK && ok;
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return kFailed;
+    }
+    return 0;
+}
+
+u32 MBDFFileBlock::exportTo(const char* dir, const char* name, bool sync)
+{
     if (!isValid()) {
         return static_cast<u32>(MBDFResult::kInvalid);
     }
@@ -546,6 +632,13 @@ u32 MBDFFileBlock::exportFile(const char* dir, const char* name)
     if (FileAccessor::getAttributes(target.c_str(), &targetReadOnly, nullptr, &targetSystem, &targetDirectory) == 0 &&
         (targetReadOnly || targetSystem)) {
         return static_cast<u32>(MBDFResult::kNoMemory); // 0x80000005: left untouched
+    }
+    if (!sync) {
+        const u32 result = writeUnsynced(dir, fileName, target);
+        if (result == 0) {
+            FileAccessor::setAttributes(target.c_str(), readOnly, hidden, system);
+        }
+        return result;
     }
     FileAccessor file;
     if (file.beginReplace(target.c_str()) < 0) {

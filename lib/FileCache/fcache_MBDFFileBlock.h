@@ -59,6 +59,12 @@ public:
     // 0x80000006 data not loaded; 0x80000001 unsafe name; 0x80000005 a read-only existing target (left as it
     // is); 0x80000003 a cut or corrupt compressed part or a failed write (the old target stays).
     u32 exportFile(const char* dir, const char* name);
+    // The same without the sync of the file and its folder, for a caller that writes many files and makes them
+    // durable once at the end (fsync of each file, then of the folder). The file is still written to a temporary
+    // beside the target and renamed over it, every write and the close are checked, unsafe names are refused,
+    // and writeback of the data is started before the rename. A target that is a symbolic link is replaced
+    // itself, never what it points to.
+    u32 exportFileUnsynced(const char* dir, const char* name);
     // The stored name, decoded; empty when not valid.
     std::string getFileName() const;
 
@@ -80,6 +86,8 @@ private:
     i32 loadFile(const std::string& path, u32 level, u8 key);
     i32 streamFile(FileAccessor& out, u64* count);
     i32 writeContent(IFileWriteStrategy& out) const;
+    u32 exportTo(const char* dir, const char* name, bool sync);
+    u32 writeUnsynced(const char* dir, const std::string& fileName, const std::string& target);
 
     std::string m_sourceDir;
     u32 m_level;

@@ -207,6 +207,22 @@ bool isSameFile(const std::string& a, const std::string& b)
            first.st_ino == second.st_ino;
 }
 
+// Writes a file or folder through to the disk (fsync through the file API); false when it cannot be opened,
+// synced or closed.
+bool syncPath(const std::string& path)
+{
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return false;
+    }
+    FswHandle handle = static_cast<FswHandle>(fd);
+    const bool synced = fsw_flush(&handle) == FSW_OK;
+    return fsw_close(&handle) == FSW_OK && synced;
+}
+
 // The index of the first component that holds the address, or 0xFFFFFFFF.
 u32 findComponentWith(const IParameterDB& db, const char* address)
 {
@@ -750,7 +766,9 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
         }
     }
 
-    // Extract every stored file of an item into its staging folder.
+    // Extract every stored file of an item into its staging folder. The files are written without a sync each;
+    // they are made durable together before the swap.
+    std::vector<std::string> stagedPaths;
     const u32 total = m_container.getBlockCount();
     u32 index = 0;
     for (auto it = m_container.beginBlocks(); it != m_container.endBlocks(); ++it, ++index) {
@@ -773,7 +791,10 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
         observer.onProgress(0, index, total, target.c_str(), "Extracting files...", false);
         i32 result = m_container.loadBlockData(it, &file);
         if (result >= 0) {
-            result = static_cast<i32>(fileBlock->exportFile(found->second.staging.c_str(), nullptr));
+            result = static_cast<i32>(fileBlock->exportFileUnsynced(found->second.staging.c_str(), nullptr));
+        }
+        if (result >= 0) {
+            stagedPaths.push_back(found->second.staging + "/" + storedName);
         }
         m_container.releaseBlockData(it);
         if (result < 0) {
@@ -789,6 +810,21 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
         observer.onProgress(0, total, total, path, "Aborted.", true);
         removeStaging();
         return RESULT_ABORTED;
+    }
+
+    // Nothing is swapped in before every staged file and staging folder is on the disk.
+    for (const std::string& stagedPath : stagedPaths) {
+        if (!syncPath(stagedPath)) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot sync [%s]! (%d)\n", stagedPath.c_str(), errno);
+            return fail();
+        }
+    }
+    for (const auto& entry : staged) {
+        const StagedItem& stage = entry.second;
+        if (!stage.staging.empty() && !stage.shared && !syncPath(stage.staging)) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot sync [%s]! (%d)\n", stage.staging.c_str(), errno);
+            return fail();
+        }
     }
 
     // Swap the staging folders in; undo the swaps made so far when one fails.
@@ -843,6 +879,16 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
         }
         stage.swapped = true;
         done.push_back(&stage);
+    }
+    // Make the swaps durable; they cannot be taken back any more, so a failure is only reported.
+    std::set<std::string> parents;
+    for (StagedItem* stage : done) {
+        parents.insert(stage->parent);
+    }
+    for (const std::string& parent : parents) {
+        if (!syncPath(parent)) {
+            KLIB_LOG("[W] ProjectFile::extract - cannot sync [%s]\n", parent.c_str());
+        }
     }
     for (StagedItem* stage : done) {
         if (!stage->old.empty() && !removeTree(stage->old)) {

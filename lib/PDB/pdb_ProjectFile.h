@@ -11,8 +11,9 @@
 // cancelled save leaves the old file, the information database and the current file name as they were.
 //
 // Loading extracts every item into a fresh staging folder beside its item folder and swaps the staging folders
-// in only when every stored file was written; the information database is updated at the same moment. A failed
-// or cancelled load changes no folder, no information and not the current file name.
+// in only when every stored file was written and synced to the disk (the files are written without a sync each
+// and synced together, then their staging folders); the information database is updated at the same moment. A
+// failed or cancelled load changes no folder, no information and not the current file name.
 //
 // The cancel flag is a byte that another thread may set at any time; it is read with atomic loads.
 //

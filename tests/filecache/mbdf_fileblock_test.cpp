@@ -297,3 +297,97 @@ TEST(MbdfFileBlock, CopyOfAStreamedBlockStreamsToo)
     ASSERT_EQ(generic.copyFrom(plain, true), 0);
     EXPECT_FALSE(generic.isValid());
 }
+
+namespace {
+
+// Counts fsync calls while alive.
+class CountingSyncs {
+public:
+    CountingSyncs()
+    {
+        s_count = 0;
+        fsw_setSystemCalls(nullptr, nullptr, &CountingSyncs::sync);
+    }
+    ~CountingSyncs() { fsw_setSystemCalls(nullptr, nullptr, nullptr); }
+    static int count() { return s_count; }
+
+private:
+    static int sync(int fd)
+    {
+        ++s_count;
+        return ::fsync(fd);
+    }
+    static inline int s_count = 0;
+};
+
+} // namespace
+
+TEST(MbdfFileBlock, UnsyncedExportIsAtomicAndSafeWithoutSyncing)
+{
+    TempDir dir;
+    const std::string content = fswtest::pattern(150000, 5) + std::string(150000, 'q');
+    ASSERT_TRUE(fswtest::writeFile(dir / "src", content));
+    std::unique_ptr<MBDFFileBlock> packed(imported(dir, "src", true, 6, 0x33));
+    std::unique_ptr<MBDFFileBlock> plain(imported(dir, "src", true, 0, 0));
+    const std::string out = dir / "out";
+    {
+        CountingSyncs syncs;
+        ASSERT_EQ(packed->exportFileUnsynced(out.c_str(), nullptr), 0u);
+        EXPECT_EQ(fswtest::readFile(out + "/src"), content);
+        // Over an existing file: replaced whole, its permission bits kept.
+        ASSERT_TRUE(fswtest::writeFile(out + "/old", "old"));
+        ASSERT_EQ(::chmod((out + "/old").c_str(), 0640), 0);
+        ASSERT_EQ(plain->exportFileUnsynced(out.c_str(), "old"), 0u);
+        EXPECT_EQ(fswtest::readFile(out + "/old"), content);
+        struct stat st;
+        ASSERT_EQ(::stat((out + "/old").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(syncs.count(), 0);
+    }
+
+    // A link at the target is replaced itself; the file it points to stays.
+    ASSERT_TRUE(fswtest::writeFile(dir / "outside", "outside"));
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (out + "/lnk").c_str()), 0);
+    ASSERT_EQ(plain->exportFileUnsynced(out.c_str(), "lnk"), 0u);
+    EXPECT_EQ(fswtest::readFile(dir / "outside"), "outside");
+    EXPECT_EQ(fswtest::readFile(out + "/lnk"), content);
+
+    // Refusals leave the target as it was and no temporary behind.
+    const std::vector<std::string> before = fswtest::listNames(out);
+    for (const std::string& name : std::vector<std::string>{"../x", "/x", "a/b", ".", "..", "", "a\\b",
+                                                              std::string("a\0b", 3)}) {
+        auto stored = fromBytes(rawBlock(fileTag(), fileInfo(name, 0x21, 0), bytesOf("data")));
+        ASSERT_TRUE(stored->isValid());
+        EXPECT_EQ(stored->exportFileUnsynced(out.c_str(), nullptr), static_cast<u32>(kBadArgument));
+    }
+    EXPECT_EQ(plain->exportFileUnsynced(out.c_str(), "../escaped"), static_cast<u32>(kBadArgument));
+    EXPECT_FALSE(fswtest::exists(dir / "x"));
+    EXPECT_FALSE(fswtest::exists(dir / "escaped"));
+    ASSERT_TRUE(fswtest::writeFile(out + "/ro", "keep"));
+    ASSERT_EQ(::chmod((out + "/ro").c_str(), 0444), 0);
+    EXPECT_EQ(plain->exportFileUnsynced(out.c_str(), "ro"), static_cast<u32>(kAccess));
+    EXPECT_EQ(fswtest::readFile(out + "/ro"), "keep");
+    for (int after : {0, 1, 3}) {
+        FailingWrites failing(ENOSPC, after);
+        EXPECT_EQ(packed->exportFileUnsynced(out.c_str(), "old"), static_cast<u32>(kOutOfRange)) << after;
+    }
+    EXPECT_EQ(fswtest::readFile(out + "/old"), content);
+    // A cut stream fails the same way.
+    const Bytes raw = blockBytes(dir, imported(dir, "src", true, 6, 0));
+    const Bytes info(raw.begin() + 36, raw.begin() + 36 + 11);
+    const Bytes data(raw.begin() + 48, raw.begin() + 48 + getU32(raw, 28) / 2);
+    EXPECT_EQ(fromBytes(rawBlock(fileTag(), info, data))->exportFileUnsynced(out.c_str(), "old"),
+              static_cast<u32>(kOutOfRange));
+    EXPECT_EQ(fswtest::readFile(out + "/old"), content);
+    std::vector<std::string> expected = before;
+    expected.push_back("ro");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(fswtest::listNames(out), expected);
+
+    // The stored read-only flag is applied after the rename.
+    ASSERT_EQ(::chmod((dir / "src").c_str(), 0444), 0);
+    std::unique_ptr<MBDFFileBlock> readOnly(imported(dir, "src", true, 1, 0));
+    ASSERT_EQ(readOnly->exportFileUnsynced((dir / "ro2").c_str(), nullptr), 0u);
+    EXPECT_FALSE(fswtest::isWritableByOwner(dir / "ro2/src"));
+    EXPECT_EQ(fswtest::readFile(dir / "ro2/src"), content);
+}

@@ -1,0 +1,161 @@
+// Project loads and the disk: the staged files and staging folders are synced before the swap, and a failing
+// sync changes nothing.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+
+#include "fsw_SystemCalls.h"
+#include "project_TestUtil.h"
+
+namespace {
+
+using namespace project_test;
+
+// Records the path of every fsync; a call whose path matches failWhen fails with EIO instead.
+struct SyncRecorder {
+    static inline std::vector<std::string> paths;
+    static inline std::function<bool(const std::string&)> failWhen;
+
+    static int sync(int fd)
+    {
+        char link[64];
+        std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+        char target[PATH_MAX] = {};
+        const ssize_t n = ::readlink(link, target, sizeof(target) - 1);
+        const std::string path(target, n > 0 ? static_cast<size_t>(n) : 0);
+        paths.push_back(path);
+        if (failWhen && failWhen(path)) {
+            errno = EIO;
+            return -1;
+        }
+        return ::fsync(fd);
+    }
+    SyncRecorder()
+    {
+        paths.clear();
+        failWhen = nullptr;
+        fsw_setSystemCalls(nullptr, nullptr, &SyncRecorder::sync);
+    }
+    ~SyncRecorder()
+    {
+        fsw_setSystemCalls(nullptr, nullptr, nullptr);
+        failWhen = nullptr;
+    }
+};
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class ProjectSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(m_scratch.path().empty());
+        setupProjectInfo();
+        char real[PATH_MAX];
+        ASSERT_NE(::realpath(m_scratch.path().c_str(), real), nullptr);
+        m_root = real; // what /proc reports
+        m_current = m_root + "/Current";
+        m_list = m_root + "/CurrentList";
+        makeDir(m_current);
+        makeDir(m_list);
+        writeBytes(m_current + "/a.bin", randomBytes(70000, 3));
+        writeText(m_current + "/b.txt", std::string(100000, 'b'));
+        writeText(m_current + "/empty", "");
+        writeText(m_list + "/x", "list");
+        ASSERT_EQ(m_project.initialize("HUX-NQ", 3, 0, {{"Current", m_current}, {"CurrentList", m_list}}, nullptr,
+                                       0),
+                  0);
+        m_path = m_root + "/p.zethiprj";
+        ASSERT_EQ(m_project.save(m_path.c_str(), "saved", "me", nullptr, nullptr), 0);
+        // The folders move on from the saved state.
+        writeText(m_current + "/b.txt", "changed");
+        writeText(m_current + "/new", "new");
+        ::unlink((m_list + "/x").c_str());
+    }
+
+    ScratchDir m_scratch;
+    std::string m_root;
+    std::string m_current;
+    std::string m_list;
+    std::string m_path;
+    ProjectFile m_project;
+};
+
+TEST_F(ProjectSyncTest, EveryStagedFileAndStagingFolderIsSyncedBeforeTheSwap)
+{
+    SyncRecorder recorder;
+    ASSERT_EQ(m_project.load(m_path.c_str(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(readBytes(m_current + "/a.bin"), randomBytes(70000, 3));
+    EXPECT_FALSE(exists(m_current + "/new"));
+
+    // Each staged file once, while it is still in its staging folder, then each staging folder, then their
+    // parent after the swap.
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+    size_t lastStaged = 0;
+    size_t parentAt = SIZE_MAX;
+    for (size_t i = 0; i < SyncRecorder::paths.size(); ++i) {
+        const std::string& path = SyncRecorder::paths[i];
+        const size_t slash = path.rfind('/');
+        const std::string folder = path.substr(0, slash);
+        if (contains(folder, "/.Current.prjnew-") || contains(folder, "/.CurrentList.prjnew-")) {
+            files.push_back(path.substr(slash + 1));
+            lastStaged = i;
+        } else if (folder == m_root && contains(path, ".prjnew-")) {
+            folders.push_back(path.substr(slash + 1, path.find(".prjnew-") - slash - 1));
+            lastStaged = i;
+        } else if (path == m_root) {
+            parentAt = i;
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"a.bin", "b.txt", "empty", "x"}));
+    EXPECT_EQ(folders, (std::vector<std::string>{".Current", ".CurrentList"}));
+    EXPECT_NE(parentAt, SIZE_MAX);
+    EXPECT_GT(parentAt, lastStaged);
+    EXPECT_EQ(listNames(m_root), (std::vector<std::string>{"Current", "CurrentList", "p.zethiprj"}));
+}
+
+// Which sync fails: a staged file, the last staged file, a staging folder.
+class ProjectFailedSyncTest : public ProjectSyncTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ProjectFailedSyncTest, ALoadWhoseSyncFailsChangesNothing)
+{
+    // Another project becomes current, with other information.
+    writeText(m_list + "/other", "other");
+    const std::string other = m_root + "/other.zethiprj";
+    ASSERT_EQ(m_project.save(other.c_str(), "current", "you", nullptr, nullptr), 0);
+    const TreeImage before = imageTree(m_root);
+
+    const std::string failing = GetParam();
+    SyncRecorder recorder;
+    SyncRecorder::failWhen = [&](const std::string& path) {
+        if (failing == "folder") {
+            return contains(path, "/.CurrentList.prjnew-") && !contains(path.substr(m_root.size() + 1), "/");
+        }
+        return contains(path, ".prjnew-") && path.substr(path.rfind('/') + 1) == failing;
+    };
+    EXPECT_EQ(m_project.load(m_path.c_str(), nullptr, nullptr, nullptr), FAILED);
+    bool hit = false;
+    for (const std::string& path : SyncRecorder::paths) {
+        hit = hit || SyncRecorder::failWhen(path);
+    }
+    EXPECT_TRUE(hit);
+    EXPECT_EQ(imageTree(m_root), before);
+    EXPECT_EQ(infoText(m_project, ProjectFile::INFO_COMMENT), "current");
+    EXPECT_EQ(m_project.getCurrentFileName(), other);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, ProjectFailedSyncTest, ::testing::Values("a.bin", "x", "folder"));
+
+} // namespace
