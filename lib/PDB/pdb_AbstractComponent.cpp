@@ -12,6 +12,36 @@ namespace PDB {
 
 using namespace Record;
 
+namespace {
+
+// Walks over every block (size and export) chase several pointers per block: the component's entry, the array,
+// its raw storage and the values. One block after the other, each chase waits for the one before. The blocks
+// are therefore taken in groups: a group's arrays are looked up together and their storage (and, for an
+// export, their values) is requested before any of it is read, so that the loads of a group overlap.
+constexpr u32 BLOCK_GROUP = 16;
+
+struct BlockGroup {
+    const IParameterArray* arrays[BLOCK_GROUP];
+    u32 count = 0;
+};
+
+void lookUpGroup(const AbstractComponent& component, u32 first, u32 blocks, bool values, BlockGroup& group) {
+    group.count = blocks - first < BLOCK_GROUP ? blocks - first : BLOCK_GROUP;
+    for (u32 i = 0; i < group.count; ++i) {
+        group.arrays[i] = &component.getParameterArray(first + i);
+    }
+    for (u32 i = 0; i < group.count; ++i) {
+        __builtin_prefetch(&group.arrays[i]->getRawArray());
+    }
+    if (values) {
+        for (u32 i = 0; i < group.count; ++i) {
+            __builtin_prefetch(group.arrays[i]->getRawArray().getElementPointer(0));
+        }
+    }
+}
+
+}  // namespace
+
 const ParameterInfo& AbstractComponent::getParameterInfo(u32 block) const {
     return getParameterArray(block).getParameterInfo();
 }
@@ -190,8 +220,13 @@ i32 AbstractComponent::copyValueFrom(u32 block, u32 x, u32 y, const IComponent& 
 
 u32 AbstractComponent::getExportSize() const {
     u64 total = CI1_SIZE;
-    for (u32 block = 0; block < getBlockCount(); ++block) {
-        total += PR1_HEADER_SIZE + getParameterArray(block).getExportSize();
+    const u32 blocks = getBlockCount();
+    BlockGroup group;
+    for (u32 first = 0; first < blocks; first += group.count) {
+        lookUpGroup(*this, first, blocks, false, group);
+        for (u32 i = 0; i < group.count; ++i) {
+            total += PR1_HEADER_SIZE + group.arrays[i]->getExportSize();
+        }
     }
     return total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(total);
 }
@@ -209,12 +244,18 @@ i32 AbstractComponent::exportCounted(void* buffer, u32 size, u32& written) const
     }
     u8* out = static_cast<u8*>(buffer);
     u32 position = CI1_SIZE;
-    for (u32 block = 0; block < getBlockCount(); ++block) {
+    const u32 blocks = getBlockCount();
+    BlockGroup group;
+    for (u32 block = 0; block < blocks; ++block) {
         if (size - position < PR1_HEADER_SIZE) {
             return RESULT_BAD_ARGUMENT;
         }
+        const u32 member = block % BLOCK_GROUP;
+        if (member == 0) {
+            lookUpGroup(*this, block, blocks, true, group);
+        }
         prefetchBlock(block + 2);
-        const IParameterArray& array = getParameterArray(block);
+        const IParameterArray& array = *group.arrays[member];
         const ParameterInfo& info = array.getParameterInfo();
         u8* header = out + position;
         std::memcpy(header, "#PR1", 4);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
+#include <utility>
 
 #include "klib_Print.h"
 #include "pdb_AbstractComponent.h"
@@ -264,18 +264,26 @@ u64 getComponentTableSize64(const IParameterDB& db, const std::vector<u32>& indi
 }
 
 void listComponentsByUID(const IParameterDB& db, std::vector<u32>& indices) {
-    std::map<ComponentUID, u32> byUid;
+    // (uid, position) pairs of the valid components, in uid order; of two components with one uid the lower
+    // position counts. Positions are visited in order, so the pairs usually come sorted already.
+    std::vector<std::pair<ComponentUID, u32>> byUid;
     const u32 slots = db.getComponentSlotCount();
+    byUid.reserve(slots);
     for (u32 i = 0; i < slots; ++i) {
         const IComponent& component = db.getComponent(i);
         if (component.isValid()) {
-            byUid.emplace(component.getComponentInfo().getComponentUID(), i);
+            byUid.emplace_back(component.getComponentInfo().getComponentUID(), i);
         }
+    }
+    if (!std::is_sorted(byUid.begin(), byUid.end())) {
+        std::sort(byUid.begin(), byUid.end());
     }
     indices.clear();
     indices.reserve(byUid.size());
-    for (const auto& [uid, index] : byUid) {
-        indices.push_back(index);
+    for (size_t i = 0; i < byUid.size(); ++i) {
+        if (i == 0 || byUid[i].first != byUid[i - 1].first) {
+            indices.push_back(byUid[i].second);
+        }
     }
 }
 

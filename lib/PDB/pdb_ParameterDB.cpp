@@ -1107,7 +1107,9 @@ i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue) c
     ReadLock lock(getMutex());
     std::vector<u32> indices;
     listComponentsByUID(*this, indices);
-    return writeComponentTable(*this, buffer, size, headerValue, indices);
+    // The list holds every component: each one writes into what is left of the buffer and a table that does not
+    // fit fails at the first component past the size, without a separate size pass.
+    return writeComponentTable(*this, buffer, size, headerValue, indices, true);
 }
 
 u32 ParameterDB::getComponentTableSize(const std::vector<u32>& componentIndices) const {
