@@ -53,10 +53,10 @@ TEST(ParameterAddress, HashGoldenAndAgainstZlib) {
     EXPECT_TRUE(a.isValid());
     EXPECT_EQ(a.getHash(), 0xFA0BBDEAu);
     const u8 head[] = {0x50, 0x72, 0x6F, 0x66, 0x69, 0x6C, 0x65, 0x05, 0x00, 0x00, 0x00};
-    std::vector<u8> bytes(head, head + sizeof head);
-    const char* title = "/Info/Title";
-    bytes.insert(bytes.end(), title, title + std::strlen(title));
-    bytes.insert(bytes.end(), 4, 0);
+    const std::string title = "/Info/Title";
+    std::vector<u8> bytes(sizeof head + title.size() + 4, 0);
+    std::memcpy(bytes.data(), head, sizeof head);
+    std::memcpy(bytes.data() + sizeof head, title.data(), title.size());
     EXPECT_EQ(klib_crc32(bytes.data(), static_cast<u32>(bytes.size())), 0xFA0BBDEAu);
 
     std::mt19937 random(11);
