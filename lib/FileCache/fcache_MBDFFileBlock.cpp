@@ -64,7 +64,18 @@ std::string tempName(const std::string& fileName)
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, "%x-%x-%08x", static_cast<u32>(::getpid()), counter.fetch_add(1) + 1,
                   static_cast<u32>(noise ^ (noise >> 32)));
-    return "." + fileName + ".tmp-" + suffix;
+    // A name component holds at most 255 bytes: for a long file name the temporary takes only its start (cut
+    // before a UTF-8 continuation byte), so every name that can be a target also gets a temporary.
+    constexpr size_t kNameMax = 255;
+    const size_t fixed = 1 + std::strlen(".tmp-") + std::strlen(suffix);
+    size_t keep = fileName.size();
+    if (fixed + keep > kNameMax) {
+        keep = kNameMax - fixed;
+        while (keep > 1 && (static_cast<u8>(fileName[keep]) & 0xC0) == 0x80) {
+            --keep;
+        }
+    }
+    return "." + fileName.substr(0, keep) + ".tmp-" + suffix;
 }
 
 // Writes all bytes through the strategy: a failure or a short write gives 0x80000003.

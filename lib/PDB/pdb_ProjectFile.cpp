@@ -120,10 +120,14 @@ bool forEachEntry(const std::string& dirPath, Visit visit)
     return true;
 }
 
-// Clears the read-only flag of every file and folder below path (links are neither followed nor changed), so
-// that a recursive removal is not stopped by it.
+// Clears the read-only flag of every file below path and gives the owner full access to every folder (links are
+// neither followed nor changed), so that a recursive removal is stopped by neither.
 void clearReadOnlyTree(const std::string& path)
 {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_IRWXU) != S_IRWXU) {
+        ::chmod(path.c_str(), (info.st_mode & 07777) | S_IRWXU);
+    }
     forEachEntry(path, [&](const std::string& name) {
         const std::string child = path + "/" + name;
         const EntryKind kind = judgeEntry(child);
@@ -208,12 +212,12 @@ bool isSameFile(const std::string& a, const std::string& b)
 }
 
 // Writes a file or folder through to the disk (fsync through the file API); false when it cannot be opened,
-// synced or closed.
-bool syncPath(const std::string& path)
+// synced or closed. A final symbolic link is followed only when asked (a parent folder named through a link).
+bool syncPath(const std::string& path, bool followLink = false)
 {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | (followLink ? 0 : O_NOFOLLOW) | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return false;
@@ -258,6 +262,7 @@ struct ProjectFile::StagedItem {
     std::string base;
     std::string staging; // empty: the item takes no part in this load
     std::string old;     // after the swap: where the previous content is
+    mode_t mode = 0;     // permission bits the staging folder takes once it is filled
     bool existed = false;
     bool swapped = false;
     bool exchanged = false;
@@ -560,8 +565,14 @@ i32 ProjectFile::load(const char* path, const bool* cancel, IMBDFObserver* obser
         return RESULT_FAILED;
     }
     const std::string target = path;
-    const i32 result = extract(path, true, cancel, observer, selection);
-    if (result == RESULT_ABORTED || result == RESULT_REFUSED) {
+    bool refused = false;
+    const i32 result = extractProject(path, true, cancel, observer, selection, &refused);
+    // Only a refused selection answers 0x80000004; the delegate's own extraction failing with that code is a
+    // failure like any other.
+    if (refused) {
+        return RESULT_REFUSED;
+    }
+    if (result == RESULT_ABORTED) {
         return result;
     }
     if (result < 0) {
@@ -573,6 +584,13 @@ i32 ProjectFile::load(const char* path, const bool* cancel, IMBDFObserver* obser
 
 i32 ProjectFile::extract(const char* path, bool extractFiles, const bool* cancel, IMBDFObserver* observer,
                          const void* selection)
+{
+    bool refused = false;
+    return extractProject(path, extractFiles, cancel, observer, selection, &refused);
+}
+
+i32 ProjectFile::extractProject(const char* path, bool extractFiles, const bool* cancel, IMBDFObserver* observer,
+                                const void* selection, bool* refused)
 {
     if (path == nullptr || path[0] == '\0') {
         return RESULT_FAILED;
@@ -607,6 +625,7 @@ i32 ProjectFile::extract(const char* path, bool extractFiles, const bool* cancel
     const bool delegated = selection != nullptr && m_loader != nullptr;
     if (extractFiles && delegated && !m_loader->accept(m_container, observer, selection, cancel)) {
         m_container.clear();
+        *refused = true;
         return RESULT_REFUSED;
     }
 
@@ -664,11 +683,17 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
     }
 
     std::map<std::string, StagedItem> staged;
+    // Folders made for missing item folders' parents, each chain from the outermost one.
+    std::vector<std::string> madeParents;
     const auto removeStaging = [&]() {
         for (auto& entry : staged) {
             if (!entry.second.staging.empty() && !entry.second.swapped && !entry.second.shared) {
                 removeTree(entry.second.staging);
             }
+        }
+        // A load that does not finish leaves no folder behind; the innermost go first, and only while empty.
+        for (auto it = madeParents.rbegin(); it != madeParents.rend(); ++it) {
+            ::rmdir(it->c_str());
         }
     };
     const auto fail = [&]() {
@@ -742,6 +767,22 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
         if (!stage.existed && filled.count(item.first) == 0) {
             continue;  // nothing to empty, nothing to write
         }
+        if (!stage.existed) {
+            std::vector<std::string> missing;
+            std::string probe = stage.parent;
+            struct stat probed;
+            while (::lstat(probe.c_str(), &probed) != 0 && errno == ENOENT) {
+                missing.push_back(probe);
+                std::string up;
+                std::string ignored;
+                splitPath(probe, up, ignored);
+                if (up == probe) {
+                    break;
+                }
+                probe = up;
+            }
+            madeParents.insert(madeParents.end(), missing.rbegin(), missing.rend());
+        }
         if (!stage.existed && (fsw_makeDir(stage.parent.c_str()) & 0x80000000u) != 0) {
             KLIB_LOG("[E] ProjectFile::extract - cannot make a directory! [%s]\n", stage.parent.c_str());
             return fail();
@@ -758,11 +799,11 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
         }
         stage.staging = staging;
         if (stage.existed) {
-            ::chmod(staging.c_str(), mode);
+            stage.mode = mode;
         } else {
             const mode_t mask = ::umask(0);
             ::umask(mask);
-            ::chmod(staging.c_str(), mode & ~mask);
+            stage.mode = mode & ~mask;
         }
     }
 
@@ -810,6 +851,16 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
         observer.onProgress(0, total, total, path, "Aborted.", true);
         removeStaging();
         return RESULT_ABORTED;
+    }
+
+    // The staging folders take their item folders' permission bits only now: a read-only item folder would have
+    // refused the extracted files.
+    for (const auto& entry : staged) {
+        const StagedItem& stage = entry.second;
+        if (!stage.staging.empty() && !stage.shared && ::chmod(stage.staging.c_str(), stage.mode) != 0) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot set the mode of [%s]! (%d)\n", stage.staging.c_str(), errno);
+            return fail();
+        }
     }
 
     // Nothing is swapped in before every staged file and staging folder is on the disk.
@@ -885,8 +936,15 @@ i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* 
     for (StagedItem* stage : done) {
         parents.insert(stage->parent);
     }
+    // Folders made for missing parents are entries of their own parents.
+    for (const std::string& made : madeParents) {
+        std::string up;
+        std::string ignored;
+        splitPath(made, up, ignored);
+        parents.insert(up);
+    }
     for (const std::string& parent : parents) {
-        if (!syncPath(parent)) {
+        if (!syncPath(parent, true)) {
             KLIB_LOG("[W] ProjectFile::extract - cannot sync [%s]\n", parent.c_str());
         }
     }

@@ -87,7 +87,7 @@ public:
     // the items, the delegate (null keeps the one stored before) and the replace-previous flag; copies the
     // structure and values of the process-wide "ProjectInfo" database (when it has an owner) and writes the model
     // tag and an empty sub-name into it. Clears the current file name.
-    //   0; 0x80000001 a null model tag, or an item name that is empty or over 12 bytes (nothing changed).
+    //   0; 0x80000001 a null model tag, or an item name over 12 bytes or holding NUL (nothing changed).
     i32 initialize(const char* modelTag, u32 version, u32 tableHeaderValue, const ItemMap& items,
                    MMSFUNC::SelectedItemLoader* loader, u8 replacePrevious);
 
@@ -99,7 +99,8 @@ public:
              FILECACHE::IMBDFObserver* observer);
 
     // Extracts the project file at path into the item folders (or through the delegate when a selection is
-    // given). 0; 2 cancelled; 0x80000004 the delegate refused the selection; 0x80000000 any other failure.
+    // given). 0; 2 cancelled; 0x80000004 the delegate refused the selection (its accept answered false);
+    // 0x80000000 any other failure, a failing extraction of the delegate included.
     // Only success makes path the current file name.
     i32 load(const char* path, const bool* cancel, FILECACHE::IMBDFObserver* observer, const void* selection);
 
@@ -143,6 +144,9 @@ private:
     // Stores the files of one item folder as "#FILE" blocks. 0 or 0x80000000 (the write must not go on).
     i32 addItemBlocks(const std::string& itemName, const std::string& itemDir, FILECACHE::IMBDFObserver& observer,
                       i32& status);
+    // extract; *refused tells whether the delegate refused the selection (then 0x80000004).
+    i32 extractProject(const char* path, bool extractFiles, const bool* cancel, FILECACHE::IMBDFObserver* observer,
+                       const void* selection, bool* refused);
     // The built-in extraction: stage, extract, swap.
     i32 extractItems(const char* path, FILECACHE::FileAccessor& file, const bool* cancel,
                      FILECACHE::IMBDFObserver& observer);

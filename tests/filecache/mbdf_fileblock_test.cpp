@@ -391,3 +391,27 @@ TEST(MbdfFileBlock, UnsyncedExportIsAtomicAndSafeWithoutSyncing)
     EXPECT_FALSE(fswtest::isWritableByOwner(dir / "ro2/src"));
     EXPECT_EQ(fswtest::readFile(dir / "ro2/src"), content);
 }
+
+TEST(MbdfFileBlock, UnsyncedExportTakesNamesUpToTheComponentLimit)
+{
+    TempDir dir;
+    ASSERT_TRUE(fswtest::writeFile(dir / "src", "long name"));
+    std::unique_ptr<MBDFFileBlock> block(imported(dir, "src", true, 6, 0));
+    const std::string out = dir / "out";
+    ASSERT_TRUE(fswtest::writeFile(dir / "seed", ""));
+    ASSERT_EQ(block->exportFileUnsynced(out.c_str(), "seed"), 0u);
+    // 255 bytes of plain text, and 255 bytes of two-byte characters (the temporary's cut falls inside one).
+    std::string twoByte;
+    while (twoByte.size() + 2 <= 254) {
+        twoByte += "\xC3\xA9";
+    }
+    twoByte += "x";
+    for (const std::string& name : {std::string(255, 'n'), twoByte}) {
+        ASSERT_EQ(name.size(), 255u);
+        EXPECT_EQ(block->exportFileUnsynced(out.c_str(), name.c_str()), 0u);
+        EXPECT_EQ(fswtest::readFile(out + "/" + name), "long name");
+        // Over the existing file too.
+        EXPECT_EQ(block->exportFileUnsynced(out.c_str(), name.c_str()), 0u);
+    }
+    EXPECT_EQ(fswtest::listNames(out).size(), 3u);
+}

@@ -126,6 +126,35 @@ TEST_F(ProjectSyncTest, EveryStagedFileAndStagingFolderIsSyncedBeforeTheSwap)
     EXPECT_EQ(listNames(m_root), (std::vector<std::string>{"Current", "CurrentList", "p.zethiprj"}));
 }
 
+// An item folder made below a parent that is named through a symbolic link: that parent is synced after the swap.
+TEST_F(ProjectSyncTest, AParentNamedThroughALinkIsSyncedToo)
+{
+    makeDir(m_root + "/real");
+    ASSERT_EQ(::symlink((m_root + "/real").c_str(), (m_root + "/via").c_str()), 0);
+    ProjectFile project;
+    ASSERT_EQ(project.initialize("HUX-NQ", 3, 0, {{"Current", m_root + "/via/Current"}}, nullptr, 0), 0);
+    SyncRecorder recorder;
+    ASSERT_EQ(project.load(m_path.c_str(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(readBytes(m_root + "/real/Current/a.bin"), randomBytes(70000, 3));
+    ASSERT_FALSE(SyncRecorder::paths.empty());
+    EXPECT_EQ(SyncRecorder::paths.back(), m_root + "/real");
+}
+
+// Folders made for a missing item folder are synced into their parents as well.
+TEST_F(ProjectSyncTest, FoldersMadeForAMissingItemAreSyncedIntoTheirParents)
+{
+    ProjectFile project;
+    ASSERT_EQ(project.initialize("HUX-NQ", 3, 0, {{"Current", m_root + "/new/deeper/Current"}}, nullptr, 0), 0);
+    SyncRecorder recorder;
+    ASSERT_EQ(project.load(m_path.c_str(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(readBytes(m_root + "/new/deeper/Current/a.bin"), randomBytes(70000, 3));
+    for (const std::string& folder : {m_root, m_root + "/new", m_root + "/new/deeper"}) {
+        EXPECT_NE(std::find(SyncRecorder::paths.begin(), SyncRecorder::paths.end(), folder),
+                  SyncRecorder::paths.end())
+            << folder;
+    }
+}
+
 // Which sync fails: a staged file, the last staged file, a staging folder.
 class ProjectFailedSyncTest : public ProjectSyncTest, public ::testing::WithParamInterface<const char*> {};
 

@@ -1,6 +1,8 @@
 // Project files: layout, round trip, skipped entries, replace-previous, refusals, the delegate.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -441,10 +443,15 @@ TEST_F(ProjectFileTest, TheDelegateTakesOverSelectedLoads)
     project.getInformationDB().setValueString(comment, 0, 0, "mine", 0xFF);
     EXPECT_EQ(project.load(path.c_str(), nullptr, nullptr, &selection), FAILED);
     EXPECT_EQ(infoText(project, ProjectFile::INFO_COMMENT), "mine");
+    // Only a refused selection answers 0x80000004; the delegate's extraction failing with that code is a failure.
+    taking.result = REFUSED;
+    EXPECT_EQ(project.load(path.c_str(), nullptr, nullptr, &selection), FAILED);
+    EXPECT_EQ(project.getCurrentFileName(), path);
+    EXPECT_EQ(infoText(project, ProjectFile::INFO_COMMENT), "mine");
 
     // Without a selection the built-in extraction runs.
     ASSERT_EQ(project.load(path.c_str(), nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(taking.extracts, 2);
+    EXPECT_EQ(taking.extracts, 3);
     EXPECT_EQ(readBytes(m_current + "/a"), std::vector<u8>{'a'});
 }
 
@@ -462,6 +469,66 @@ TEST_F(ProjectFileTest, AMissingItemFolderIsMadeOnlyWhenItHasFiles)
     EXPECT_FALSE(exists(m_list));
     // A missing item folder fails a save: the project would lack it.
     EXPECT_EQ(project.save(path.c_str(), "", "", nullptr, nullptr), FAILED);
+}
+
+// 65534 reads of a listing take "." and ".." and 65532 names; one name more fails instead of being dropped.
+TEST_F(ProjectFileTest, TheListingCapFailsRatherThanDropsEntries)
+{
+    const std::string dir = m_scratch / "many";
+    makeDir(dir);
+    char name[16];
+    for (u32 i = 0; i < 65532; ++i) {
+        std::snprintf(name, sizeof(name), "/f%05u", i);
+        const int fd = ::open((dir + name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    ProjectFile::EntryMap entries;
+    ASSERT_EQ(ProjectFile::addItem(dir.c_str(), entries), 0);
+    EXPECT_EQ(entries.size(), 65532u);
+    EXPECT_EQ(entries.begin()->second, dir);
+    writeText(dir + "/g", "one more");
+    ProjectFile::EntryMap more;
+    EXPECT_EQ(ProjectFile::addItem(dir.c_str(), more), FAILED);
+}
+
+// Read-only item folders (a load as a user without the privilege to ignore permission bits): the stored files
+// still reach the folder, its mode is kept, and the previous content goes, read-only sub-folders included.
+TEST_F(ProjectFileTest, ReadOnlyItemFoldersAreReplacedWithoutPrivileges)
+{
+    writeText(m_current + "/a", "a");
+    ProjectFile project;
+    init(project);
+    const std::string path = m_scratch / "p.zethiprj";
+    ASSERT_EQ(project.save(path.c_str(), "", "", nullptr, nullptr), 0);
+    writeText(m_current + "/a", "changed");
+    makeDir(m_current + "/sub");
+    writeText(m_current + "/sub/deep", "deep");
+    ::chmod((m_current + "/sub").c_str(), 0555);
+    ::chmod(m_current.c_str(), 0555);
+
+    constexpr uid_t kNobody = 65534;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(std::system(("chown -R 65534:65534 '" + m_scratch.path() + "'").c_str()), 0);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            ::_exit(90);
+        }
+        ::_exit(project.load(path.c_str(), nullptr, nullptr, nullptr) == 0 ? 0 : 91);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(listNames(m_current), std::vector<std::string>{"a"});
+    EXPECT_EQ(readBytes(m_current + "/a"), std::vector<u8>{'a'});
+    struct stat info;
+    ASSERT_EQ(::stat(m_current.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0555u);
+    EXPECT_EQ(listNames(m_scratch.path()), (std::vector<std::string>{"Current", "CurrentList", "p.zethiprj"}));
 }
 
 class ProjectSwapTest : public ProjectFileTest, public ::testing::WithParamInterface<bool> {
@@ -530,6 +597,31 @@ TEST_F(ProjectFileTest, ItemsSharingAFolderKeepEachOthersFiles)
     ASSERT_EQ(project.load(path.c_str(), nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(listNames(m_current), std::vector<std::string>{"a"});
     EXPECT_EQ(listNames(m_scratch.path()), (std::vector<std::string>{"Current", "CurrentList", "p.zethiprj"}));
+}
+
+TEST_P(ProjectSwapTest, AFailedLoadRemovesTheParentFoldersItMade)
+{
+    PDB::projecttesthooks::setAtomicExchange(GetParam());
+    writeText(m_current + "/a", "a");
+    writeText(m_list + "/b", "b");
+    ProjectFile writer;
+    init(writer);
+    const std::string path = m_scratch / "p.zethiprj";
+    ASSERT_EQ(writer.save(path.c_str(), "", "", nullptr, nullptr), 0);
+
+    // "Current" now lives below folders that do not exist yet; the load fails at the last swap.
+    ProjectFile reader;
+    const std::string moved = m_scratch / "new/deeper/Current";
+    ASSERT_EQ(reader.initialize("HUX-NQ", 3, 0, {{"Current", moved}, {"CurrentList", m_list}}, nullptr, 0), 0);
+    const TreeImage before = imageTree(m_scratch.path());
+    PDB::projecttesthooks::failSwapAt(1);
+    EXPECT_EQ(reader.load(path.c_str(), nullptr, nullptr, nullptr), FAILED);
+    EXPECT_EQ(imageTree(m_scratch.path()), before);
+    EXPECT_FALSE(exists(m_scratch / "new"));
+
+    PDB::projecttesthooks::failSwapAt(-1);
+    ASSERT_EQ(reader.load(path.c_str(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(readBytes(moved + "/a"), std::vector<u8>{'a'});
 }
 
 INSTANTIATE_TEST_SUITE_P(Exchange, ProjectSwapTest, ::testing::Values(true, false));
