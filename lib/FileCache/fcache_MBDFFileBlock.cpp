@@ -55,27 +55,13 @@ private:
     FswHandle& m_handle;
 };
 
-// Temporaries of the unsynced export follow the atomic-replacement helper's naming ("." + name + ".tmp-" +
-// suffix), so listings that skip the helper's leftovers skip these too.
+// Temporaries of the unsynced export follow the atomic-replacement helper's naming, so listings that skip the
+// helper's leftovers skip these too; an empty text when the name has none.
 std::string tempName(const std::string& fileName)
 {
-    static std::atomic<u32> counter{0};
-    const u64 noise = static_cast<u64>(std::chrono::steady_clock::now().time_since_epoch().count());
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, "%x-%x-%08x", static_cast<u32>(::getpid()), counter.fetch_add(1) + 1,
-                  static_cast<u32>(noise ^ (noise >> 32)));
-    // A name component holds at most 255 bytes: for a long file name the temporary takes only its start (cut
-    // before a UTF-8 continuation byte), so every name that can be a target also gets a temporary.
-    constexpr size_t kNameMax = 255;
-    const size_t fixed = 1 + std::strlen(".tmp-") + std::strlen(suffix);
-    size_t keep = fileName.size();
-    if (fixed + keep > kNameMax) {
-        keep = kNameMax - fixed;
-        while (keep > 1 && (static_cast<u8>(fileName[keep]) & 0xC0) == 0x80) {
-            --keep;
-        }
-    }
-    return "." + fileName.substr(0, keep) + ".tmp-" + suffix;
+    char name[256];
+    return fsw_makeReplaceTempName(name, sizeof name, fileName.c_str()) == FSW_OK ? std::string(name)
+                                                                                   : std::string();
 }
 
 // Writes all bytes through the strategy: a failure or a short write gives 0x80000003.

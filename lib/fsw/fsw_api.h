@@ -202,3 +202,7 @@ u32 fsw_replaceAbort(FswReplace* replace);
 
 // Temporary files of the replacement are recognisable by name: true for "." + x + ".tmp-" + suffix.
 bool fsw_isReplaceTempName(const char* name);
+// A fresh temporary name (no folder) for the target file name `name`, in that pattern and within the 255-byte
+// limit of a name component: a long name contributes only its start, cut before a UTF-8 continuation byte.
+// 0; FSW_E_BAD_ARGUMENT for a null or empty name, or an output smaller than 256 bytes.
+u32 fsw_makeReplaceTempName(char* out, u32 size, const char* name);

@@ -116,7 +116,11 @@ u32 replaceBegin(FswReplace** out, const char* targetPath)
         int fd = -1;
         int error = 0;
         for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-            replace->temp = prefix + "." + name + kTempMarker + uniqueSuffix();
+            char tempName[256];
+            if (fsw_makeReplaceTempName(tempName, sizeof tempName, name.c_str()) != FSW_OK) {
+                return FSW_E_INVALID_NAME;
+            }
+            replace->temp = prefix + tempName;
             do {
                 fd = ::open(replace->temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             } while (fd < 0 && errno == EINTR);
@@ -292,6 +296,26 @@ u32 fsw_replaceAbort(FswReplace* replace)
         return FSW_E_BAD_ARGUMENT;
     }
     discard(replace);
+    return FSW_OK;
+}
+
+u32 fsw_makeReplaceTempName(char* out, u32 size, const char* name)
+{
+    if (out == nullptr || size < 256 || name == nullptr || name[0] == 0) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    constexpr size_t kNameMax = 255;
+    const std::string suffix = uniqueSuffix();
+    const size_t fixed = 1 + std::strlen(kTempMarker) + suffix.size();
+    size_t keep = std::strlen(name);
+    if (fixed + keep > kNameMax) {
+        keep = kNameMax - fixed;
+        while (keep > 1 && (static_cast<u8>(name[keep]) & 0xC0) == 0x80) {
+            --keep;
+        }
+    }
+    const std::string temp = "." + std::string(name, keep) + kTempMarker + suffix;
+    std::memcpy(out, temp.c_str(), temp.size() + 1);
     return FSW_OK;
 }
 

@@ -142,6 +142,37 @@ TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
     EXPECT_EQ(fsw_replaceHandle(nullptr), nullptr);
 }
 
+TEST_F(FswSeam, ReplacementTakesNamesUpToTheComponentLimit)
+{
+    // 253 bytes: 'a' then 126 two-byte characters. The temporary keeps only the start of the name, never half a
+    // character, and is still recognised as a temporary.
+    std::string name = "a";
+    for (int i = 0; i < 126; ++i) {
+        name += "\xC3\xA9";
+    }
+    ASSERT_EQ(name.size(), 253u);
+    const std::string target = dir / name;
+    FswReplace* replace = nullptr;
+    ASSERT_EQ(fsw_replaceBegin(&replace, target.c_str()), 0u);
+    const std::string temp = fsw_replaceTempPath(replace);
+    const std::string tempName = temp.substr(temp.rfind('/') + 1);
+    EXPECT_LE(tempName.size(), 255u);
+    EXPECT_TRUE(fsw_isReplaceTempName(tempName.c_str()));
+    const size_t marker = tempName.find(".tmp-");
+    ASSERT_NE(marker, std::string::npos);
+    EXPECT_EQ(name.compare(0, marker - 1, tempName, 1, marker - 1), 0) << "a prefix of the target name";
+    EXPECT_EQ((marker - 1) % 2, 1u) << "cut between characters";
+    u32 put = 0;
+    ASSERT_EQ(fsw_write("x", &put, 1, fsw_replaceHandle(replace)), 0u);
+    ASSERT_EQ(fsw_replaceCommit(replace), 0u);
+    EXPECT_EQ(fswtest::readFile(target), "x");
+    EXPECT_TRUE(strayNames(dir.path(), {name}).empty());
+
+    char out[256];
+    EXPECT_EQ(fsw_makeReplaceTempName(out, sizeof out, ""), 0x8000f000u);
+    EXPECT_EQ(fsw_makeReplaceTempName(out, 255, "a"), 0x8000f000u);
+}
+
 TEST_F(FswSeam, ReplacementRefusesWhatAnInPlaceWriteWouldRefuse)
 {
     const std::string target = dir / "ro";
