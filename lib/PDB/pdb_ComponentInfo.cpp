@@ -101,17 +101,7 @@ void ComponentInfo::assign(ComponentInfo&& other) noexcept
         return;
     }
     releaseParameters();
-    m_ComponentUID = other.m_ComponentUID;
-    m_UserValue = other.m_UserValue;
-    m_pParameterStrategy = other.m_pParameterStrategy;
-    m_Version = other.m_Version;
-    m_ComponentNumber = other.m_ComponentNumber;
-    m_CurrentX = other.m_CurrentX;
-    m_CurrentY = other.m_CurrentY;
-    m_MinX = other.m_MinX;
-    m_MinY = other.m_MinY;
-    m_MaxX = other.m_MaxX;
-    m_MaxY = other.m_MaxY;
+    copyScalarFields(other);
     // The source keeps its texts; only when memory runs out are they taken over instead of copied.
     try {
         m_InstanceName = other.m_InstanceName;
@@ -145,7 +135,7 @@ i32 ComponentInfo::copyFrom(const ComponentInfo& other)
     return result;
 }
 
-i32 ComponentInfo::copyFieldsAndBlocks(const ComponentInfo& other)
+void ComponentInfo::copyScalarFields(const ComponentInfo& other)
 {
     m_ComponentUID = other.m_ComponentUID;
     m_UserValue = other.m_UserValue;
@@ -158,6 +148,11 @@ i32 ComponentInfo::copyFieldsAndBlocks(const ComponentInfo& other)
     m_MinY = other.m_MinY;
     m_MaxX = other.m_MaxX;
     m_MaxY = other.m_MaxY;
+}
+
+i32 ComponentInfo::copyFieldsAndBlocks(const ComponentInfo& other)
+{
+    copyScalarFields(other);
     try {
         m_InstanceName = other.m_InstanceName;
         m_Name = other.m_Name;

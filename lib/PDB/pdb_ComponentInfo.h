@@ -145,6 +145,8 @@ public:
 
 private:
     i32 copyFieldsAndBlocks(const ComponentInfo& other);
+    // The uid, user value, strategy, version, number and dimensions of other (no texts, no blocks).
+    void copyScalarFields(const ComponentInfo& other);
     void releaseParameters();
     // Index of a block for the address (reused and cleared, or appended): 0, or a failure code.
     i32 prepareBlock(const char* address, u32& index);

@@ -366,21 +366,29 @@ u32 fsw_close(FswHandle* handle)
         handle);
 }
 
+namespace {
+
+// Arguments of a read or write: the count is cleared and the descriptor found, or the failure to return.
+u32 checkTransfer(const void* buffer, u32* count, u32 size, FswHandle* handle, int* fd)
+{
+    if (count == nullptr || handle == nullptr || (buffer == nullptr && size != 0)) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    *count = 0;
+    return toFd(handle, fd) ? FSW_OK : FSW_E_INVALID_HANDLE;
+}
+
+} // namespace
+
 u32 fsw_read(void* buffer, u32* got, u32 size, FswHandle* handle)
 {
     return runHooked(
         fsw_readHooks,
         [&]() -> u32 {
-            if (got == nullptr || handle == nullptr || (buffer == nullptr && size != 0)) {
-                return FSW_E_BAD_ARGUMENT;
-            }
-            *got = 0;
             int fd;
-            if (!toFd(handle, &fd)) {
-                return FSW_E_INVALID_HANDLE;
-            }
-            if (size == 0) {
-                return FSW_OK;
+            const u32 checked = checkTransfer(buffer, got, size, handle, &fd);
+            if (checked != FSW_OK || size == 0) {
+                return checked;
             }
             const u32 result = readAll(fd, buffer, size, got);
             if (result != FSW_OK) {
@@ -396,16 +404,10 @@ u32 fsw_write(const void* buffer, u32* put, u32 size, FswHandle* handle)
     return runHooked(
         fsw_writeHooks,
         [&]() -> u32 {
-            if (put == nullptr || handle == nullptr || (buffer == nullptr && size != 0)) {
-                return FSW_E_BAD_ARGUMENT;
-            }
-            *put = 0;
             int fd;
-            if (!toFd(handle, &fd)) {
-                return FSW_E_INVALID_HANDLE;
-            }
-            if (size == 0) {
-                return FSW_OK;
+            const u32 checked = checkTransfer(buffer, put, size, handle, &fd);
+            if (checked != FSW_OK || size == 0) {
+                return checked;
             }
             return writeAll(fd, buffer, size, put);
         },
