@@ -76,6 +76,14 @@ i32 JsonAdapter::dump(const JsonValue& value, std::string& out, int indent, Json
     }, error);
 }
 
+i32 JsonAdapter::dumpReplacing(const JsonValue& value, std::string& out, int indent, JsonError* error)
+{
+    return invoke([&]() -> i32 {
+        out = value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+        return 0;
+    }, error);
+}
+
 void JsonAdapter::printError(const JsonError& error)
 {
     klib_printf("message: %s\n", error.message.c_str());

@@ -43,6 +43,11 @@ public:
     static i32 parse(const char* data, size_t length, JsonValue& out, JsonError* error = nullptr);
     // Serialises (indent < 0: compact). Texts that are not valid UTF-8 give 0x80020000.
     static i32 dump(const JsonValue& value, std::string& out, int indent = -1, JsonError* error = nullptr);
+    // Serialises like dump, but writes U+FFFD for every invalid UTF-8 sequence instead of failing, so a
+    // document that carries foreign texts (plug-in names, stored strings) always leaves. Valid text is
+    // written byte for byte as dump writes it.
+    static i32 dumpReplacing(const JsonValue& value, std::string& out, int indent = -1,
+                             JsonError* error = nullptr);
 
     // Runs a callable that uses the library and turns its exceptions into result codes; the callable's own
     // i32 result is returned when it completes.

@@ -186,6 +186,7 @@ static_assert(std::is_trivially_destructible_v<Tables>, "the tables must outlive
 
 constinit Tables g_tables;
 constinit std::atomic<bool> g_initialized{false};
+constinit std::atomic<u32> g_initGeneration{0};
 constinit std::atomic<u64> g_nextIdentity{1};
 constinit std::atomic<u32> g_deleteWaitMs{5000};
 // Never destroyed: late static destructors may still call in.
@@ -476,6 +477,7 @@ u32 initialize()
     for (u16 id = 1; id <= OS_SEMAPHORE_ID_MAX; ++id) {
         g_tables.m_semaphores[id].m_control.publish(SLOT_FREE, 0);
     }
+    g_initGeneration.fetch_add(1, std::memory_order_acq_rel);
     g_initialized.store(true, std::memory_order_release);
     return OS_OK;
 }
@@ -520,6 +522,8 @@ u32 shutdown()
 }
 
 bool isInitialized() { return initialized(); }
+
+u32 getInitGeneration() { return g_initGeneration.load(std::memory_order_acquire); }
 
 // ------------------------------------------------------------------------------------------------------------
 // Tasks

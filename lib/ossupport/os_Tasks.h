@@ -57,6 +57,10 @@ constexpr u16 OS_FOREIGN_ID_COUNT = 100;
 u32 initialize();
 u32 shutdown();
 bool isInitialized();
+// Counts successful initialize() calls (0 before the first). An object that keeps an id of the layer
+// (a semaphore, say) across a shutdown()/initialize() cycle records this value with the id and must not
+// use the id once the value has changed: the id may belong to another object by then.
+u32 getInitGeneration();
 
 // Tasks.
 u32 createTask(u16* id, const TaskRecord* record);

@@ -142,15 +142,18 @@ TEST(OsLifeCycle, EveryCallIsSafeWhileNotInitialised)
     };
     refusedEverywhere();
 
+    const u32 generation = getInitGeneration();
     ASSERT_EQ(initialize(), 0u);
     EXPECT_EQ(initialize(), 0x80000008u);
+    EXPECT_EQ(getInitGeneration(), generation + 1);  // a refused initialize counts nothing
     ASSERT_EQ(createSemaphore(&id, &semaphoreRecord), 0u);
     EXPECT_EQ(id, 300);
     ASSERT_EQ(shutdown(), 0u);
     refusedEverywhere();
 
-    // A second life starts from empty tables.
+    // A second life starts from empty tables, under a new generation.
     ASSERT_EQ(initialize(), 0u);
+    EXPECT_EQ(getInitGeneration(), generation + 2);
     EXPECT_EQ(waitSemaphore(300), 0x80000007u);
     ASSERT_EQ(createSemaphore(&id, &semaphoreRecord), 0u);
     EXPECT_EQ(id, 300);
