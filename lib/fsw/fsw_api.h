@@ -183,6 +183,15 @@ u32 fsw_closeDir(FswDir* dir);
 // file, for one) stops the removal with 0x80000004.
 u32 fsw_removeDir(const char* path, bool recursive);
 
+// Called by fsw_removeTree for each entry that could not be removed, with its path and the failure code.
+using FswRemoveFailure = void (*)(const char* path, u32 code, void* context);
+
+// Removes a file, a link or a folder with everything in it, whatever its read-only flags: folders get owner
+// access and files lose their read-only flag before removal. Links are unlinked and never followed, also when
+// `path` itself is one. An entry that still cannot be removed is reported to onFailure (optional) and skipped;
+// the rest goes on. 0 when everything is gone, else the first failure (a missing path: 0x80000001).
+u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure = nullptr, void* context = nullptr);
+
 // ---------------------------------------------------------------------------------------------------------------
 // Atomic replacement
 //

@@ -85,15 +85,36 @@ bool makeOneDir(const char* path, bool* created)
 
 enum class RemoveResult { ok, listingFailed, entryFailed };
 
-// Empties the folder open as dirFd (which is consumed). Every entry is examined without following links: a link
-// is unlinked, never entered. Works relative to open folders, so a path swapped for a link meanwhile cannot
-// redirect the removal.
-RemoveResult removeContents(int dirFd)
+// How a removal treats what it cannot remove at once. The plain removal stops at the first read-only file or
+// failing entry; the forced one gives the owner write access first, reports each entry that still fails and
+// goes on with the rest.
+struct RemoveMode {
+    bool force = false;
+    FswRemoveFailure onFailure = nullptr;
+    void* context = nullptr;
+    u32 firstFailure = FSW_OK;
+};
+
+void noteFailure(RemoveMode& mode, const std::string& path, u32 code)
+{
+    if (mode.firstFailure == FSW_OK) {
+        mode.firstFailure = code;
+    }
+    if (mode.onFailure != nullptr) {
+        mode.onFailure(path.c_str(), code, mode.context);
+    }
+}
+
+// Empties the folder open as dirFd (which is consumed); dirPath names it for failure reports. Every entry is
+// examined without following links: a link is unlinked, never entered. Works relative to open folders, so a
+// path swapped for a link meanwhile cannot redirect the removal.
+RemoveResult removeContents(int dirFd, const std::string& dirPath, RemoveMode& mode)
 {
     DIR* stream = ::fdopendir(dirFd);
     if (stream == nullptr) {
         ::close(dirFd);
         KLIB_LOG("[E] fsw_removeDir - cannot read a directory entry!\n");
+        noteFailure(mode, dirPath, FSW_E_INVALID_NAME);
         return RemoveResult::listingFailed;
     }
     std::vector<std::string> names;
@@ -107,26 +128,55 @@ RemoveResult removeContents(int dirFd)
         KLIB_LOG("[E] fsw_removeDir - cannot read a directory entry!\n");
         result = RemoveResult::listingFailed;
     }
+    if (result != RemoveResult::ok) {
+        noteFailure(mode, dirPath, FSW_E_INVALID_NAME);
+    }
     const int fd = ::dirfd(stream);
     for (const std::string& name : names) {
+        const std::string childPath = dirPath + "/" + name;
         struct stat st;
         if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) {
                 continue; // gone meanwhile
             }
+            noteFailure(mode, childPath, fsw_fromErrno(errno));
             result = RemoveResult::entryFailed;
-            break;
+            if (!mode.force) {
+                break;
+            }
+            continue;
         }
+        bool removed = false;
         if (S_ISDIR(st.st_mode)) {
+            if (mode.force && (st.st_mode & S_IRWXU) != S_IRWXU) {
+                ::fchmodat(fd, name.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+            }
             const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child < 0 || removeContents(child) != RemoveResult::ok ||
-                ::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) {
+            const bool emptied = child >= 0 && removeContents(child, childPath, mode) == RemoveResult::ok;
+            removed = emptied && ::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0;
+            if (!removed && emptied) {
+                noteFailure(mode, childPath, fsw_fromErrno(errno));
+            } else if (child < 0) {
+                noteFailure(mode, childPath, fsw_fromErrno(errno));
+            }
+        } else {
+            if (mode.force && isProtectedFile(st)) {
+                ::fchmodat(fd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+            } else if (isProtectedFile(st)) {
+                noteFailure(mode, childPath, FSW_E_ACCESS);
                 result = RemoveResult::entryFailed;
                 break;
             }
-        } else if (isProtectedFile(st) || ::unlinkat(fd, name.c_str(), 0) != 0) {
+            removed = ::unlinkat(fd, name.c_str(), 0) == 0;
+            if (!removed) {
+                noteFailure(mode, childPath, fsw_fromErrno(errno));
+            }
+        }
+        if (!removed) {
             result = RemoveResult::entryFailed;
-            break;
+            if (!mode.force) {
+                break;
+            }
         }
     }
     ::closedir(stream);
@@ -314,7 +364,8 @@ u32 fsw_removeDir(const char* path, bool recursive)
             if (fd < 0) {
                 return FSW_E_NOT_FOUND;
             }
-            const RemoveResult removed = removeContents(fd);
+            RemoveMode mode;
+            const RemoveResult removed = removeContents(fd, path, mode);
             if (removed == RemoveResult::entryFailed) {
                 return FSW_E_INVALID_NAME;
             }
@@ -324,4 +375,39 @@ u32 fsw_removeDir(const char* path, bool recursive)
             return FSW_OK;
         },
         path, recursive);
+}
+
+u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure, void* context)
+{
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    RemoveMode mode{true, onFailure, context, FSW_OK};
+    struct stat st;
+    if (::lstat(path, &st) != 0) {
+        return fsw_fromErrno(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        // A file or a link is removed itself; what a link points to is left alone.
+        if (isProtectedFile(st)) {
+            ::chmod(path, (st.st_mode & 07777) | S_IWUSR);
+        }
+        if (::unlink(path) != 0) {
+            noteFailure(mode, path, fsw_fromErrno(errno));
+        }
+        return mode.firstFailure;
+    }
+    if ((st.st_mode & S_IRWXU) != S_IRWXU) {
+        ::chmod(path, (st.st_mode & 07777) | S_IRWXU);
+    }
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        noteFailure(mode, path, fsw_fromErrno(errno));
+        return mode.firstFailure;
+    }
+    if (removeContents(fd, path, mode) == RemoveResult::ok && ::rmdir(path) != 0) {
+        noteFailure(mode, path, fsw_fromErrno(errno));
+    }
+    return mode.firstFailure;
 }

@@ -188,3 +188,40 @@ TEST(FswRemoveDir, PathThatIsALinkRemovesOnlyTheLink)
         EXPECT_EQ(fswtest::readFile(target + "/a/b/c/deep"), "3");
     }
 }
+
+TEST(FswRemoveTree, ClearsReadOnlyEntriesKeepsLinkTargetsAndReportsWhatStays)
+{
+    TempDir dir;
+    const std::string outside = dir / "outside";
+    ASSERT_EQ(fsw_makeDir(outside.c_str()), 0u);
+    ASSERT_TRUE(fswtest::writeFile(outside + "/precious", "p"));
+
+    const std::string root = dir / "tree";
+    makeTree(root);
+    ASSERT_TRUE(fswtest::writeFile(root + "/a/b/locked", "l"));
+    ASSERT_EQ(fsw_setAttributes(FSW_ATTR_READONLY, (root + "/a/b/locked").c_str()), 0u);
+    ASSERT_EQ(::chmod((root + "/a/b/c").c_str(), 0500), 0) << "a folder without write access";
+    ASSERT_EQ(::symlink(outside.c_str(), (root + "/a/dirlink").c_str()), 0);
+
+    struct Seen {
+        std::vector<std::string> paths;
+    } seen;
+    auto record = [](const char* path, u32, void* context) {
+        static_cast<Seen*>(context)->paths.emplace_back(path);
+    };
+    EXPECT_EQ(fsw_removeTree(root.c_str(), record, &seen), 0u);
+    EXPECT_TRUE(seen.paths.empty());
+    EXPECT_FALSE(fswtest::exists(root));
+    EXPECT_EQ(fswtest::readFile(outside + "/precious"), "p");
+
+    // A single read-only file, a link to a folder, and a missing path.
+    ASSERT_TRUE(fswtest::writeFile(dir / "single", "s"));
+    ASSERT_EQ(fsw_setAttributes(FSW_ATTR_READONLY, (dir / "single").c_str()), 0u);
+    EXPECT_EQ(fsw_removeTree((dir / "single").c_str()), 0u);
+    ASSERT_EQ(::symlink(outside.c_str(), (dir / "link").c_str()), 0);
+    EXPECT_EQ(fsw_removeTree((dir / "link").c_str()), 0u);
+    EXPECT_EQ(fswtest::readFile(outside + "/precious"), "p");
+    EXPECT_EQ(fsw_removeTree((dir / "missing").c_str()), 0x80000001u);
+    EXPECT_EQ(fsw_removeTree(nullptr), 0x8000f000u);
+
+}
