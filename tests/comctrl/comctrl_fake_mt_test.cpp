@@ -211,7 +211,7 @@ TEST(FakeUnit, DeliversTheScriptOnTheOwnerThreadAndRecordsEveryCall)
     const std::vector<FakeCall> sent = script.sentEvents();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].m_text, "ApplyConfig");
-    EXPECT_EQ(sent[0].m_value, 240u);
+    EXPECT_EQ(sent[0].m_code, 240u);
     EXPECT_EQ(script.calls(FakeOp::SendEvent).size(), 3u);
     ASSERT_EQ(script.calls(FakeOp::SendFile).size(), 1u);
     EXPECT_EQ(script.calls(FakeOp::SendFile)[0].m_text, "CompileResult.json");

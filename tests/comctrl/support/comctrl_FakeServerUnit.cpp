@@ -84,7 +84,8 @@ public:
         if (rc == COMCTRL_OK) {
             m_executors[index] = executor;
         }
-        return answer({FakeOp::SetupEventMessenger, UnitPart::EventMessenger, index, eventCode, textOf(name), "", rc});
+        return answer(
+            {FakeOp::SetupEventMessenger, UnitPart::EventMessenger, index, 0, textOf(name), "", rc, eventCode});
     }
 
     i32 setupPdbSynchronizer(u32 index, const char* tag, u32 databaseId) override
@@ -103,7 +104,7 @@ public:
             m_monitors[index] = monitor;
         }
         return answer(
-            {FakeOp::SetupFileSynchronizer, UnitPart::MmsSynchronizer, index, eventCode, textOf(name), "", rc});
+            {FakeOp::SetupFileSynchronizer, UnitPart::MmsSynchronizer, index, 0, textOf(name), "", rc, eventCode});
     }
 
     i32 setupDirSynchronizer(u32 index, const char* name, const char* directory, u32 maxFiles, FileAccessor* cache,
@@ -115,7 +116,7 @@ public:
         }
         // The event code is checked through the set-up entry; the record keeps the maximum file count.
         return answer({FakeOp::SetupDirSynchronizer, UnitPart::DirSynchronizer, index, maxFiles, textOf(name),
-                       textOf(directory), rc});
+                       textOf(directory), rc, eventCode});
     }
 
     i32 connect(const VCOM::VComSocketAddress& device, u16 port) override
@@ -260,10 +261,11 @@ public:
         FakeCall call{FakeOp::SendEvent,
                       UnitPart::EventMessenger,
                       messenger,
-                      eventCode,
+                      0,
                       textOf(name),
                       textOf(argument),
-                      m_setup.checkReady(UnitPart::EventMessenger, messenger)};
+                      m_setup.checkReady(UnitPart::EventMessenger, messenger),
+                      eventCode};
         if (call.m_result == COMCTRL_OK && (name == nullptr || argument == nullptr)) {
             call.m_result = COMCTRL_E_FAILED;
         }

@@ -43,10 +43,11 @@ struct FakeCall
     FakeOp m_op = FakeOp::Count;
     ComControl::UnitPart m_part = ComControl::UnitPart::EventMessenger;
     u32 m_index = 0;      // part index, messenger, synchroniser; Initialize: the unit id
-    u32 m_value = 0;      // mode, event code, port, database id, maximum file count
+    u32 m_value = 0;      // mode, port, database id, maximum file count; Initialize: the buffer size
     std::string m_text;   // id, name, tag, event name, file name, device address
     std::string m_detail; // event argument, directory
     i32 m_result = 0;
+    u32 m_code = 0; // event code of SendEvent and of the messenger and synchroniser set-ups
 };
 
 enum class ConnectOutcome { Connected, Failed, Silent };
@@ -103,7 +104,7 @@ public:
     std::vector<FakeCall> calls(FakeOp op) const;
     std::vector<FakeDelivery> deliveries() const;
     std::vector<FakeDelivery> deliveries(Delivery kind) const;
-    // The SendEvent calls that were answered 0 (name in m_text, argument in m_detail, code in m_value).
+    // The SendEvent calls that were answered 0 (name in m_text, argument in m_detail).
     std::vector<FakeCall> sentEvents() const;
     u32 periodicCount() const;
     u32 unitsCreated() const;
