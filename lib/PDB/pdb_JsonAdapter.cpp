@@ -194,4 +194,42 @@ i32 JsonAdapter::getBits64(const JsonValue* value, u64& out)
     }
 }
 
+JsonScalar JsonAdapter::getScalar(const JsonValue* value)
+{
+    JsonScalar scalar;
+    if (value == nullptr) {
+        return scalar;
+    }
+    switch (value->type()) {
+    case JsonValue::value_t::boolean:
+        scalar.kind = JsonScalarKind::BOOLEAN;
+        scalar.flag = *value->get_ptr<const JsonValue::boolean_t*>();
+        break;
+    case JsonValue::value_t::number_integer:
+        scalar.kind = JsonScalarKind::INTEGER;
+        scalar.integer = *value->get_ptr<const JsonValue::number_integer_t*>();
+        break;
+    case JsonValue::value_t::number_unsigned:
+        scalar.kind = JsonScalarKind::UNSIGNED;
+        scalar.unsignedInteger = *value->get_ptr<const JsonValue::number_unsigned_t*>();
+        break;
+    case JsonValue::value_t::number_float:
+        scalar.kind = JsonScalarKind::FLOAT;
+        scalar.real = *value->get_ptr<const JsonValue::number_float_t*>();
+        break;
+    case JsonValue::value_t::string:
+        scalar.kind = JsonScalarKind::STRING;
+        scalar.text = value->get_ptr<const JsonValue::string_t*>();
+        break;
+    default:
+        break;
+    }
+    return scalar;
+}
+
+size_t JsonAdapter::getElementCount(const JsonValue& value)
+{
+    return value.size();
+}
+
 }  // namespace PDB

@@ -18,6 +18,17 @@ namespace PDB {
 
 using JsonValue = nlohmann::json;
 
+// The kind and contents of a scalar value, for readers that apply conversion rules of their own.
+enum class JsonScalarKind : u8 { NONE, BOOLEAN, INTEGER, UNSIGNED, FLOAT, STRING };
+struct JsonScalar {
+    JsonScalarKind kind = JsonScalarKind::NONE;  // NONE: absent, null, an object or an array
+    bool flag = false;                           // BOOLEAN
+    i64 integer = 0;                             // INTEGER
+    u64 unsignedInteger = 0;                     // UNSIGNED
+    double real = 0.0;                           // FLOAT
+    const std::string* text = nullptr;           // STRING, valid while the value lives
+};
+
 // What a failed call reported: the result code, and for the library's own exceptions its text and numeric id.
 struct JsonError {
     i32 result = 0;
@@ -83,6 +94,10 @@ public:
     // -2^63..2^64 gives 0x80000003.
     static i32 getBits64(const JsonValue* value, u64& out);
     static bool isNull(const JsonValue* value) { return value == nullptr || value->is_null(); }
+    // The value's kind and, for a scalar, its contents as stored (no conversion).
+    static JsonScalar getScalar(const JsonValue* value);
+    // Members of an object, elements of an array; 0 for null and 1 for any other value.
+    static size_t getElementCount(const JsonValue& value);
 
 private:
     static i32 report(const nlohmann::json::exception& e, JsonError* error);
