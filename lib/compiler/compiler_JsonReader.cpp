@@ -138,4 +138,17 @@ size_t jsonElementCount(const JsonValue& value)
     return JsonAdapter::getElementCount(value);
 }
 
+JsonParseOutcome parseJsonText(const char* text, JsonValue& out)
+{
+    PDB::JsonError error;
+    if (JsonAdapter::parse(text, out, &error) == 0) {
+        return JsonParseOutcome::PARSED;
+    }
+    if (error.fromLibrary) {
+        JsonAdapter::printError(error);
+        return JsonParseOutcome::LIBRARY_ERROR;
+    }
+    return JsonParseOutcome::OTHER_ERROR;
+}
+
 } // namespace Compiler

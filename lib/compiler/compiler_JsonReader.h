@@ -39,4 +39,31 @@ size_t jsonElementCount(const JsonValue& value);
 // The one null value the look-ups return; it is never changed.
 const JsonValue& jsonNull();
 
+// How parseJsonText ended.
+enum class JsonParseOutcome {
+    PARSED,
+    LIBRARY_ERROR, // the library refused the text; its "message: " and "exception id: " lines are on stdout
+    OTHER_ERROR,   // anything else (memory); nothing printed, the caller logs its own line
+};
+// Parses text up to its first NUL byte as one strict JSON value. out is null unless the outcome is PARSED.
+JsonParseOutcome parseJsonText(const char* text, JsonValue& out);
+
+// Parses text as parseJsonText and runs convert(root) when it parsed. False when something other than the
+// library's refusal went wrong (memory, during parsing or conversion): the caller then logs its own line.
+template <typename Convert> bool convertJsonText(const std::string& text, Convert&& convert)
+{
+    JsonValue root;
+    switch (parseJsonText(text.c_str(), root)) {
+    case JsonParseOutcome::PARSED:
+        return PDB::JsonAdapter::invoke([&]() -> i32 {
+                   convert(static_cast<const JsonValue&>(root));
+                   return 0;
+               }) == 0;
+    case JsonParseOutcome::LIBRARY_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace Compiler

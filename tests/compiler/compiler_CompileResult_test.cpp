@@ -1,22 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "compiler_CompileResult.h"
+#include "compiler_TestDocuments.h"
 #include "pdb_JsonAdapter.h"
 
 using namespace Compiler;
 
 namespace {
-
-std::string golden(const char* name)
-{
-    std::ifstream in(std::string(VD_COMPILER_DATA) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(in.good()) << name;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 CompileResult systemOnly(const char* name)
 {
@@ -102,7 +96,7 @@ TEST(CompileResultWriter, Goldens)
 {
     std::string text;
     ASSERT_EQ(writeCompileResult(systemOnly("S"), text), COMPILER_OK);
-    EXPECT_EQ(text, golden("result_empty.json"));
+    EXPECT_EQ(text, compilertest::readData("result_empty.json"));
 
     // Lists given out of order and with duplicates; an assignment without "step"; a 64-bit offset; UTF-8.
     CompileResult r = systemOnly("S2");
@@ -121,7 +115,7 @@ TEST(CompileResultWriter, Goldens)
                           assignment(1, 0, 8, 0, {{"step", 5000000000ull, 7}})};
     r.m_logicConnections = {{9, 1, 7, 0}, {2, 0, 9, 0}, {9, 1, 7, 0}};
     ASSERT_EQ(writeCompileResult(r, text), COMPILER_OK);
-    EXPECT_EQ(text, golden("result_lists.json"));
+    EXPECT_EQ(text, compilertest::readData("result_lists.json"));
 }
 
 TEST(CompileResultWriter, RefusalsAndForeignText)
