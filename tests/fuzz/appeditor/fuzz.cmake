@@ -1,1 +1,2 @@
 vd_add_fuzz(appeditor decodePacket)
+vd_add_fuzz(appeditor clientStream)

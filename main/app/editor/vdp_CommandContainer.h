@@ -1,0 +1,78 @@
+// CommandContainer: the editor requests that complete later (a component added by another thread, a compile, a
+// synchronisation), kept until their reply has been sent. Items are found again by request id, by cmdinfo or by
+// the key of a sub-request; each sub-request records its state: 1 while it executes, else the result code of its
+// answer, and 0xFFFFFFFF to leave it out of findBySub. Nothing expires.
+//
+// Every operation runs under the re-entrant mutex "VDProcContainer". When that mutex could not be created the
+// container does nothing: the changing operations and the finders answer 0x80000000, get gives the empty packet
+// and isExecuting false.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "klib_Types.h"
+#include "tms_Mutex.h"
+#include "vdp_PacketContainer.h"
+
+namespace VDProtocol {
+
+class CommandItem
+{
+public:
+    static constexpr u32 STATE_EXECUTING = 1;
+    static constexpr u32 STATE_IGNORED = 0xFFFFFFFF;
+
+    CommandItem(u32 id, const PacketContainer& packet) : m_packet(packet), m_id(id) {}
+    virtual ~CommandItem() = default;
+
+    PacketContainer m_packet;               // a copy of the stored request
+    u32 m_id;                               // the id it is stored under
+    std::map<std::string, u32> m_subStates; // sub-request key -> state
+};
+
+class CommandContainer
+{
+public:
+    static constexpr u32 MAX_ITEMS = 100;
+    static constexpr const char* MUTEX_NAME = "VDProcContainer";
+
+    CommandContainer();
+    virtual ~CommandContainer() = default;
+    CommandContainer(const CommandContainer&) = delete;
+    CommandContainer& operator=(const CommandContainer&) = delete;
+
+    // Stores a copy of a request under a new id: the millisecond clock, stepped past ids in use. Refused for a
+    // request without reqid or cmdinfo, and when 100 items are stored.
+    [[nodiscard]] i32 add(u32& id, const PacketContainer& request);
+    // Sets the key's state to 1 (executing), creating the key. 0x80000000 for an unknown id.
+    [[nodiscard]] i32 markSub(u32 id, const std::string& key);
+    // Sets the state of a marked key. 0x80000000 for an unknown id or key.
+    [[nodiscard]] i32 setSub(u32 id, const std::string& key, u32 state);
+    // False for an unknown id; true for an item without sub-requests or with one still executing.
+    bool isExecuting(u32 id);
+    // The first item in id order whose cmdinfo matches and whose key has a state other than 0xFFFFFFFF.
+    [[nodiscard]] i32 findBySub(u32& id, const std::string& cmdInfo, const std::string& key);
+    // The first item in id order whose cmdinfo matches.
+    [[nodiscard]] i32 findByCmdInfo(u32& id, const std::string& cmdInfo);
+    // The first item in id order whose reqid matches, with its cmdinfo.
+    [[nodiscard]] i32 findByReqId(u32& id, std::string& cmdInfo, const std::string& reqId);
+    // The stored request, valid until the item is removed; the empty packet for an unknown id.
+    const PacketContainer& get(u32 id);
+    // Erases the item; an unknown id is no failure.
+    i32 remove(u32 id);
+    u32 getCount();
+
+protected:
+    // The millisecond clock the ids come from.
+    virtual u32 readClock() const;
+
+private:
+    template <typename Match> i32 findFirst(u32& id, Match&& match);
+
+    TMS::TMSMutex m_mutex;
+    std::map<u32, CommandItem> m_items;
+    const PacketContainer m_empty;
+};
+
+} // namespace VDProtocol
