@@ -33,58 +33,55 @@ i32 CommandContainer::add(u32& id, const PacketContainer& request)
     return RESULT_OK;
 }
 
-i32 CommandContainer::markSub(u32 id, const std::string& key)
+template <typename Result, typename Use> Result CommandContainer::withItem(u32 id, Result missing, Use&& use)
 {
     TMS::TMSMutexLocker lock(&m_mutex);
     if (!lock.isLocked()) {
-        return RESULT_NG;
+        return missing;
     }
     const auto it = m_items.find(id);
-    if (it == m_items.end()) {
-        return RESULT_NG;
-    }
-    it->second.m_subStates[key] = CommandItem::STATE_EXECUTING;
-    return RESULT_OK;
+    return it != m_items.end() ? use(it->second) : missing;
+}
+
+i32 CommandContainer::markSub(u32 id, const std::string& key)
+{
+    return withItem(id, RESULT_NG, [&](CommandItem& item) {
+        item.m_subStates[key] = CommandItem::STATE_EXECUTING;
+        return RESULT_OK;
+    });
 }
 
 i32 CommandContainer::setSub(u32 id, const std::string& key, u32 state)
 {
-    TMS::TMSMutexLocker lock(&m_mutex);
-    if (!lock.isLocked()) {
-        return RESULT_NG;
-    }
-    const auto it = m_items.find(id);
-    if (it == m_items.end()) {
-        return RESULT_NG;
-    }
-    const auto sub = it->second.m_subStates.find(key);
-    if (sub == it->second.m_subStates.end()) {
-        return RESULT_NG;
-    }
-    sub->second = state;
-    return RESULT_OK;
+    return withItem(id, RESULT_NG, [&](CommandItem& item) {
+        const auto sub = item.m_subStates.find(key);
+        if (sub == item.m_subStates.end()) {
+            return RESULT_NG;
+        }
+        sub->second = state;
+        return RESULT_OK;
+    });
 }
 
 bool CommandContainer::isExecuting(u32 id)
 {
-    TMS::TMSMutexLocker lock(&m_mutex);
-    if (!lock.isLocked()) {
-        return false;
-    }
-    const auto it = m_items.find(id);
-    if (it == m_items.end()) {
-        return false;
-    }
-    const auto& states = it->second.m_subStates;
-    if (states.empty()) {
-        return true;
-    }
-    for (const auto& sub : states) {
-        if (sub.second == CommandItem::STATE_EXECUTING) {
+    return withItem(id, false, [](const CommandItem& item) {
+        if (item.m_subStates.empty()) {
             return true;
         }
-    }
-    return false;
+        for (const auto& sub : item.m_subStates) {
+            if (sub.second == CommandItem::STATE_EXECUTING) {
+                return true;
+            }
+        }
+        return false;
+    });
+}
+
+const PacketContainer& CommandContainer::get(u32 id)
+{
+    return withItem<const PacketContainer&>(
+        id, m_empty, [](const CommandItem& item) -> const PacketContainer& { return item.m_packet; });
 }
 
 template <typename Match> i32 CommandContainer::findFirst(u32& id, Match&& match)
@@ -132,16 +129,6 @@ i32 CommandContainer::findByReqId(u32& id, std::string& cmdInfo, const std::stri
         cmdInfo = std::move(found);
     }
     return result;
-}
-
-const PacketContainer& CommandContainer::get(u32 id)
-{
-    TMS::TMSMutexLocker lock(&m_mutex);
-    if (!lock.isLocked()) {
-        return m_empty;
-    }
-    const auto it = m_items.find(id);
-    return it != m_items.end() ? it->second.m_packet : m_empty;
 }
 
 i32 CommandContainer::remove(u32 id)

@@ -68,6 +68,8 @@ protected:
     virtual u32 readClock() const;
 
 private:
+    // Runs use on the item of the id under the mutex; missing without mutex or item.
+    template <typename Result, typename Use> Result withItem(u32 id, Result missing, Use&& use);
     template <typename Match> i32 findFirst(u32& id, Match&& match);
 
     TMS::TMSMutex m_mutex;
