@@ -33,7 +33,8 @@ bool nestsDeeperThan(const char* text, size_t length, u32 limit);
 // packet untouched) when the text is not one JSON value or nests deeper than MAX_JSON_DEPTH.
 [[nodiscard]] i32 decodePacket(const char* text, size_t length, PacketContainer& packet);
 [[nodiscard]] i32 decodePacket(const std::string& line, PacketContainer& packet);
-// The line of a packet, without line feed: 0, or 0x80000000 when it cannot be built (no memory).
+// The line of a packet, without line feed, written directly and byte for byte as the library dumps the value of
+// packetToJson (with U+FFFD for invalid UTF-8): 0, or 0x80000000 when it cannot be built (no memory).
 [[nodiscard]] i32 encodePacket(const PacketContainer& packet, std::string& text);
 
 // Fills the packet from a request or an abort; problems are logged and leave the packet as far as it was filled.
