@@ -116,3 +116,33 @@ function(vd_add_bench label)
     add_executable(bench_${label} ${files})
     target_link_libraries(bench_${label} PRIVATE ${label} ${ARG_LIBS} benchmark::benchmark_main)
 endfunction()
+
+# vd_add_plugin(<target> SOURCES <files...> [OUTPUT_NAME <name>] [SUFFIX <.dll|.DLL>] [LANGUAGE C])
+# An audio-component plug-in: a MODULE library <name><suffix> (default: the target's name and ".dll") without a
+# prefix. Symbols are hidden, so a library exports only what its sources mark (the factories and a probe); unique
+# symbols are off, since one would keep the library loaded after its release; a symbol the host would have to
+# provide fails the link. C++ plug-ins link dadovcommon and nothing else; LANGUAGE C links nothing.
+function(vd_add_plugin target)
+    cmake_parse_arguments(ARG "" "OUTPUT_NAME;SUFFIX;LANGUAGE" "SOURCES" ${ARGN})
+    if(NOT ARG_OUTPUT_NAME)
+        set(ARG_OUTPUT_NAME ${target})
+    endif()
+    if(NOT ARG_SUFFIX)
+        set(ARG_SUFFIX ".dll")
+    endif()
+    add_library(${target} MODULE ${ARG_SOURCES})
+    set_target_properties(${target} PROPERTIES
+        PREFIX ""
+        SUFFIX "${ARG_SUFFIX}"
+        OUTPUT_NAME "${ARG_OUTPUT_NAME}"
+        C_VISIBILITY_PRESET hidden
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+    if(ARG_LANGUAGE STREQUAL "C")
+        set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+    else()
+        target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
+        target_link_libraries(${target} PRIVATE dadovcommon)
+    endif()
+endfunction()
