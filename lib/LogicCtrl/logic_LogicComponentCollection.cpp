@@ -46,17 +46,15 @@ Mutex* LogicComponentCollection::obtainMutex()
     return made;
 }
 
-i32 LogicComponentCollection::lockReady()
+template <typename Operation> i32 LogicComponentCollection::whenReady(Operation&& operation)
 {
     Mutex* mutex = m_mutex.load(std::memory_order_acquire);
     if (mutex == nullptr || mutex->lock() != LOGIC_OK) {
         return LOGIC_E_FAILED;
     }
-    if (m_state.load(std::memory_order_relaxed) != STATE_READY) {
-        mutex->unlock();
-        return LOGIC_E_FAILED;
-    }
-    return LOGIC_OK;
+    const i32 result = m_state.load(std::memory_order_relaxed) == STATE_READY ? operation() : LOGIC_E_FAILED;
+    mutex->unlock();
+    return result;
 }
 
 i32 LogicComponentCollection::initialize()
@@ -87,73 +85,55 @@ i32 LogicComponentCollection::initialize()
 
 i32 LogicComponentCollection::finalize()
 {
-    const i32 locked = lockReady();
-    if (locked != LOGIC_OK) {
-        return locked;
-    }
-    m_components.clear();
-    m_state.store(STATE_OFF, std::memory_order_relaxed);
-    m_mutex.load(std::memory_order_relaxed)->unlock();
-    return LOGIC_OK;
+    return whenReady([this] {
+        m_components.clear();
+        m_state.store(STATE_OFF, std::memory_order_relaxed);
+        return LOGIC_OK;
+    });
 }
 
 i32 LogicComponentCollection::addComponent(ILogicComponent* component)
 {
-    const i32 locked = lockReady();
-    if (locked != LOGIC_OK) {
-        return locked;
-    }
-    i32 result = LOGIC_OK;
-    if (component == nullptr) {
-        TMS::returnZero();
-        result = LOGIC_E_ARGUMENT;
-    } else {
-        try {
-            result = m_components.try_emplace(component->getUniqID(), component).second ? LOGIC_OK : LOGIC_E_UID;
-        } catch (const std::bad_alloc&) {
-            result = LOGIC_E_NO_MEMORY;
+    return whenReady([this, component] {
+        if (component == nullptr) {
+            TMS::returnZero();
+            return LOGIC_E_ARGUMENT;
         }
-    }
-    m_mutex.load(std::memory_order_relaxed)->unlock();
-    return result;
+        try {
+            return m_components.try_emplace(component->getUniqID(), component).second ? LOGIC_OK : LOGIC_E_UID;
+        } catch (const std::bad_alloc&) {
+            return LOGIC_E_NO_MEMORY;
+        }
+    });
 }
 
 i32 LogicComponentCollection::removeComponent(ILogicComponent* component)
 {
-    const i32 locked = lockReady();
-    if (locked != LOGIC_OK) {
-        return locked;
-    }
-    i32 result = LOGIC_OK;
-    if (component == nullptr) {
-        TMS::returnZero();
-        result = LOGIC_E_ARGUMENT;
-    } else if (m_components.erase(component->getUniqID()) == 0) {
-        result = LOGIC_E_ARGUMENT;
-    }
-    m_mutex.load(std::memory_order_relaxed)->unlock();
-    return result;
+    return whenReady([this, component] {
+        if (component == nullptr) {
+            TMS::returnZero();
+            return LOGIC_E_ARGUMENT;
+        }
+        return m_components.erase(component->getUniqID()) != 0 ? LOGIC_OK : LOGIC_E_ARGUMENT;
+    });
 }
 
 i32 LogicComponentCollection::clear()
 {
-    const i32 locked = lockReady();
-    if (locked != LOGIC_OK) {
-        return locked;
-    }
-    m_components.clear();
-    m_mutex.load(std::memory_order_relaxed)->unlock();
-    return LOGIC_OK;
+    return whenReady([this] {
+        m_components.clear();
+        return LOGIC_OK;
+    });
 }
 
 ILogicComponent* LogicComponentCollection::findComponent(u32 uniqID)
 {
-    if (lockReady() != LOGIC_OK) {
-        return nullptr;
-    }
-    const auto found = m_components.find(uniqID);
-    ILogicComponent* component = found != m_components.end() ? found->second : nullptr;
-    m_mutex.load(std::memory_order_relaxed)->unlock();
+    ILogicComponent* component = nullptr;
+    whenReady([this, uniqID, &component] {
+        const auto found = m_components.find(uniqID);
+        component = found != m_components.end() ? found->second : nullptr;
+        return LOGIC_OK;
+    });
     return component;
 }
 

@@ -48,8 +48,8 @@ private:
     LogicComponentCollection() = default;
     // The registry's mutex, made on first need; null when it cannot be allocated.
     Mutex* obtainMutex();
-    // Locks the mutex of a usable registry: 0, or 0x80000000 (nothing held).
-    i32 lockReady();
+    // Runs the operation under the mutex when the registry is usable: its result, else 0x80000000.
+    template <typename Operation> i32 whenReady(Operation&& operation);
 
     std::atomic<Mutex*> m_mutex{nullptr};
     std::atomic<u32> m_state{STATE_OFF};

@@ -22,15 +22,6 @@ constexpr u32 UID = 77;
 constexpr u32 GAIN = 0, MODE = 1, NAME = 2, BLOB = 3, LEVEL = 4, ON = 5;
 constexpr u8 ORIGIN = 255;
 
-size_t countOf(const std::string& text, const std::string& part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 // A TestMixer component (2 x 1) in the shared component database, with TestMixer_2 alone in the folder.
 class MixerStrategy : public ::testing::Test
 {
@@ -83,7 +74,7 @@ TEST_F(MixerStrategy, HooksNarrowAdjustAndSeeEachChange)
     EXPECT_EQ(m_probe->writeBackResult, 0);
     EXPECT_EQ(m_db->getValueUInt(m_index, MODE, 0, 0, nullptr), 2u);
     EXPECT_EQ(m_probe->calls[29], changeCalls + 1);
-    EXPECT_EQ(countOf(log(), "29 1 "), 0u);
+    EXPECT_EQ(logictest::countOf(log(), "29 1 "), 0u);
 }
 
 TEST_F(MixerStrategy, SwitchedOffHooksCallNothing)

@@ -23,15 +23,6 @@ public:
     explicit Component(u32 uid) { EXPECT_EQ(initialize(uid, {}, {}, 0), 0); }
 };
 
-int countOf(const std::string& text, const std::string& part)
-{
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 class LogicRegistry : public ::testing::Test
 {
 protected:
@@ -56,7 +47,7 @@ TEST_F(LogicRegistry, FollowsItsLifeCycleAndKeysByTheReportedUid)
     testing::internal::CaptureStdout();
     EXPECT_EQ(registry.initialize(), 0);
     EXPECT_EQ(registry.initialize(), code(0x80080000));
-    EXPECT_EQ(countOf(testing::internal::GetCapturedStdout(), INITIALIZED_LINE), 1);
+    EXPECT_EQ(logictest::countOf(testing::internal::GetCapturedStdout(), INITIALIZED_LINE), 1u);
 
     EXPECT_EQ(registry.addComponent(&first), 0);
     EXPECT_EQ(registry.addComponent(&sameUid), code(0x80100000));
@@ -79,7 +70,7 @@ TEST_F(LogicRegistry, FollowsItsLifeCycleAndKeysByTheReportedUid)
     everyOperationFails();
     testing::internal::CaptureStdout();
     EXPECT_EQ(registry.initialize(), 0);
-    EXPECT_EQ(countOf(testing::internal::GetCapturedStdout(), INITIALIZED_LINE), 1);
+    EXPECT_EQ(logictest::countOf(testing::internal::GetCapturedStdout(), INITIALIZED_LINE), 1u);
     EXPECT_EQ(registry.findComponent(5), nullptr); // emptied by finalize
     EXPECT_EQ(registry.finalize(), 0);
 }

@@ -95,6 +95,17 @@ protected:
     u32 m_references = 1;
 };
 
+// The object as the interface asked for, with a reference of its own; null for another identifier.
+template <typename Interface>
+void* answer(Interface* self, const InterfaceId* id, const InterfaceId& own, u32& references)
+{
+    if (id == nullptr || !(*id == own)) {
+        return nullptr;
+    }
+    ++references;
+    return self;
+}
+
 template <typename Self> u32 dropReference(Self* self, u32& references)
 {
     const u32 left = --references;
@@ -114,11 +125,7 @@ public:
         (void)id;
         return nullptr;
 #else
-        if (id == nullptr || !(*id == IID_PARAM_INFO)) {
-            return nullptr;
-        }
-        ++m_references;
-        return static_cast<IParamInfo*>(this);
+        return answer<IParamInfo>(this, id, IID_PARAM_INFO, m_references);
 #endif
     }
     u32 release() override
@@ -199,11 +206,7 @@ class CalcCoef final : public ICalcCoef, Counted
 public:
     void* queryInterface(const InterfaceId* id) override
     {
-        if (id == nullptr || !(*id == IID_CALC_COEF)) {
-            return nullptr;
-        }
-        ++m_references;
-        return static_cast<ICalcCoef*>(this);
+        return answer<ICalcCoef>(this, id, IID_CALC_COEF, m_references);
     }
     u32 release() override { return dropReference(this, m_references); }
     i32 getArrayDescriptors(const u32** descriptors, u32* count) override
@@ -229,11 +232,7 @@ class AudioProcess final : public IAudioProcess, Counted
 public:
     void* queryInterface(const InterfaceId* id) override
     {
-        if (id == nullptr || !(*id == IID_AUDIO_PROCESS)) {
-            return nullptr;
-        }
-        ++m_references;
-        return static_cast<IAudioProcess*>(this);
+        return answer<IAudioProcess>(this, id, IID_AUDIO_PROCESS, m_references);
     }
     u32 release() override { return dropReference(this, m_references); }
 };
@@ -243,11 +242,7 @@ class LogicControl final : public ILogicControl, Counted
 public:
     void* queryInterface(const InterfaceId* id) override
     {
-        if (id == nullptr || !(*id == IID_LOGIC_CONTROL)) {
-            return nullptr;
-        }
-        ++m_references;
-        return static_cast<ILogicControl*>(this);
+        return answer<ILogicControl>(this, id, IID_LOGIC_CONTROL, m_references);
     }
     u32 release() override { return dropReference(this, m_references); }
     i32 setLogicAccessor(ILogicComponentAccessor_V1*, u32, u32, u32) override { return 0; }

@@ -11,6 +11,15 @@ void startOsLayer()
     }
 }
 
+size_t countOf(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 SemaphoreHog::SemaphoreHog()
 {
     ossupport::SemaphoreRecord record;

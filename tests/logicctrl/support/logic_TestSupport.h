@@ -1,6 +1,7 @@
 // Helpers of the logic suites (and of the engine-lock suites, which reuse the mutex contract).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "klib_Types.h"
@@ -9,6 +10,9 @@ namespace logictest {
 
 // Brings the OS layer up once for the process; it stays up.
 void startOsLayer();
+
+// Occurrences of part in text.
+size_t countOf(const std::string& text, const std::string& part);
 
 // The i32 form of a result code as the Parts write it.
 constexpr i32 code(u32 value)
