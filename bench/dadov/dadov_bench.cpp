@@ -11,6 +11,7 @@
 
 #include "dadov_AudioComponentDLLRepository.h"
 #include "dadov_Config.h"
+#include "fsw_api.h"
 #include "os_Tasks.h"
 #include "pdb_ComponentInfoParserJSON.h"
 #include "pdb_ComponentInfoRepository.h"
@@ -21,21 +22,32 @@ namespace {
 
 constexpr int COPIES = 32;
 
-// A folder with 32 copies of the plug-in under distinct names (left in the temporary folder for the run).
-const std::string& pluginFolder()
+// A folder with 32 copies of the plug-in under distinct names, removed at exit.
+class PluginFolder
 {
-    static const std::string folder = [] {
+public:
+    PluginFolder()
+    {
         char pattern[] = "/tmp/dadov_bench_XXXXXX";
         const char* made = mkdtemp(pattern);
-        const std::string path = std::string(made != nullptr ? made : "/tmp") + "/";
+        m_path = std::string(made != nullptr ? made : "/tmp") + "/";
         std::ifstream source(DADOV_BENCH_PLUGIN, std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
         for (int i = 0; i < COPIES; ++i) {
-            std::ofstream(path + "BenchMixer_" + std::to_string(100 + i) + ".dll", std::ios::binary) << bytes;
+            std::ofstream(m_path + "BenchMixer_" + std::to_string(100 + i) + ".dll", std::ios::binary) << bytes;
         }
-        return path;
-    }();
-    return folder;
+    }
+    ~PluginFolder() { fsw_removeDir(m_path.c_str(), true); }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+const std::string& pluginFolder()
+{
+    static const PluginFolder folder;
+    return folder.path();
 }
 
 PDB::IParameterDB& componentDatabase()
