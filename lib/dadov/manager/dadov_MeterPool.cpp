@@ -42,7 +42,6 @@ i32 MeterPool::initialize(const u32* descriptors, u32 count, u32 uid, u32 numX, 
         for (std::vector<u32>& list : m_descriptors) {
             list.assign(descriptors, descriptors + words);
         }
-        m_set2Fill.assign(count, 0);
     } catch (const std::bad_alloc&) {
         resetLocked();
         return DADOV_E_FAILED;
@@ -50,9 +49,6 @@ i32 MeterPool::initialize(const u32* descriptors, u32 count, u32 uid, u32 numX, 
     for (u32 i = 0; i < count; ++i) {
         const size_t at = static_cast<size_t>(i) * PARRAY::DESCRIPTOR_WORDS;
         const std::string_view name = meterName(&m_descriptors[0][at]);
-        if (name == "gr") {
-            m_set2Fill[i] = GR_FILL;
-        }
         if ((name == "level" || name == "gr") && m_descriptors[1][at] == TYPE_F32) {
             m_descriptors[1][at] = TYPE_U8;
             m_descriptors[2][at] = TYPE_U8;
@@ -64,6 +60,10 @@ i32 MeterPool::initialize(const u32* descriptors, u32 count, u32 uid, u32 numX, 
             resetLocked();
             return DADOV_E_FAILED;
         }
+    }
+    if (!planFillLocked()) {
+        resetLocked();
+        return DADOV_E_FAILED;
     }
     m_count = count;
     m_numX = numX;
@@ -98,22 +98,40 @@ void MeterPool::resetLocked()
         m_sets[s].clear();
         m_descriptors[s] = std::vector<u32>();
     }
-    m_set2Fill = std::vector<u8>();
+    m_fills = std::vector<Fill>();
+    m_fillsComplete = true;
 }
 
-bool MeterPool::fillLocked()
+bool MeterPool::planFillLocked()
 {
-    for (u32 i = 0; i < m_count; ++i) {
+    const u32 count = m_sets[0].getArrayCount();
+    try {
+        m_fills.reserve(static_cast<size_t>(count) * SET_COUNT);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (u32 i = 0; i < count; ++i) {
+        const u8 set2 =
+            meterName(&m_descriptors[0][static_cast<size_t>(i) * PARRAY::DESCRIPTOR_WORDS]) == "gr" ? GR_FILL : 0;
         for (u32 s = 0; s < SET_COUNT; ++s) {
             void* data = nullptr;
             u32 size = 0;
             if (m_sets[s].getArray(&data, &size, i) != PARRAY::RESULT_OK || data == nullptr || size == 0) {
-                return false;
+                m_fillsComplete = false;
+                return true;
             }
-            std::memset(data, s == 1 ? m_set2Fill[i] : 0, size);
+            m_fills.push_back({static_cast<u8*>(data), size, s == 1 ? set2 : u8{0}});
         }
     }
     return true;
+}
+
+bool MeterPool::fillLocked()
+{
+    for (const Fill& fill : m_fills) {
+        std::memset(fill.data, fill.value, fill.size);
+    }
+    return m_fillsComplete;
 }
 
 i32 MeterPool::writeMeterBytes(u32 setNo, u32 meter, u32 offset, const void* bytes, u32 count)

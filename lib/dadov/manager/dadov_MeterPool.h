@@ -63,8 +63,9 @@ public:
         return visit(static_cast<const PARRAY::ArrayAccessorForServer&>(m_sets[setNo - 1]));
     }
 
-    // Set 1 to 4 for a holder of its address (the manager accessor); null for another number. Its arrays change
-    // only under the pool's lock, by initialize, clearMeters, release and writeMeterBytes.
+    // Set 1 to 4 for a holder of its address (the manager accessor); null for another number. The holder reads
+    // and writes elements but never rebuilds or clears the set: the set changes only under the pool's lock, by
+    // initialize and release, and its values by clearMeters and writeMeterBytes.
     PARRAY::ArrayAccessorForServer* getArraySet(u32 setNo);
     u32 getDescriptorCount() const;
     // The fill byte given to initialize, or UNSET_FILL; the period given, or DEFAULT_PERIOD.
@@ -72,8 +73,18 @@ public:
     u32 getPeriod() const;
 
 private:
+    // One memset of the fill: an array's storage and the byte it is filled with.
+    struct Fill
+    {
+        u8* data;
+        u32 size;
+        u8 value;
+    };
+
     // Under the lock.
     void resetLocked();
+    // Lists the fills of every meter in descriptor order, up to the first array without storage.
+    bool planFillLocked();
     bool fillLocked();
 
     mutable std::mutex m_lock;
@@ -83,7 +94,8 @@ private:
     u32 m_fill = UNSET_FILL;
     u32 m_period = DEFAULT_PERIOD;
     std::vector<u32> m_descriptors[SET_COUNT];
-    std::vector<u8> m_set2Fill; // per meter: the byte set 2 is filled with
+    std::vector<Fill> m_fills;
+    bool m_fillsComplete = true; // no meter without storage cut the list short
     PARRAY::ArrayAccessorForServer m_sets[SET_COUNT];
 };
 
