@@ -11,25 +11,16 @@
 #include "compiler_CompileResult.h"
 #include "dadov_AudioConfigDB.h"
 #include "dadov_AudioConfigParserJSON.h"
-#include "os_Tasks.h"
 #include "pdb_JsonAdapter.h"
+#include "tms_TestSupport.h"
 
 using namespace DADOV;
 using PDB::JsonValue;
 
 namespace {
 
-class AudioConfigTest : public ::testing::Test
-{
-protected:
-    // The "JSON: " lines go through the debug print, and the store's lock needs the OS layer.
-    static void SetUpTestSuite()
-    {
-        if (!ossupport::isInitialized()) {
-            ASSERT_EQ(ossupport::initialize(), 0u);
-        }
-    }
-};
+// The "JSON: " lines go through the debug print, and the store's lock needs the OS layer.
+using AudioConfigTest = tmstest::OsLayerTest;
 
 std::string stdoutOf(const std::function<void()>& run)
 {
