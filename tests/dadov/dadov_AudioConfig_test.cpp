@@ -11,6 +11,7 @@
 #include "compiler_CompileResult.h"
 #include "dadov_AudioConfigDB.h"
 #include "dadov_AudioConfigParserJSON.h"
+#include "logic_TestSupport.h"
 #include "pdb_JsonAdapter.h"
 #include "tms_TestSupport.h"
 
@@ -263,7 +264,7 @@ TEST_F(AudioConfigTest, StoreOnlyBetweenInitializeAndFinalize)
         EXPECT_EQ(db.initialize(), DADOV_OK);
         EXPECT_EQ(db.initialize(), DADOV_E_FAILED);
     });
-    EXPECT_NE(log.find("[i] AudioConfigDB::initialize - AUDIOCONFIG_DB() initialized.\n"), std::string::npos);
+    EXPECT_EQ(logictest::countOf(log, "[i] AudioConfigDB::initialize - AUDIOCONFIG_DB() initialized.\n"), 1u);
     EXPECT_EQ(db.getAudioConfig(out), DADOV_OK);
     EXPECT_EQ(out, AudioConfig());
     EXPECT_EQ(db.setAudioConfig(full), DADOV_OK);
@@ -274,9 +275,7 @@ TEST_F(AudioConfigTest, StoreOnlyBetweenInitializeAndFinalize)
         EXPECT_EQ(db.finalize(), DADOV_OK);
         EXPECT_EQ(db.finalize(), DADOV_OK);
     });
-    const std::string finalized = "[i] AudioConfigDB::finalize - AUDIOCONFIG_DB() finalized.\n";
-    ASSERT_NE(log.find(finalized), std::string::npos);
-    EXPECT_EQ(log.find(finalized, log.find(finalized) + 1), std::string::npos) << log;
+    EXPECT_EQ(logictest::countOf(log, "[i] AudioConfigDB::finalize - AUDIOCONFIG_DB() finalized.\n"), 1u);
     out = before;
     EXPECT_EQ(db.getAudioConfig(out), DADOV_E_FAILED);
     EXPECT_EQ(db.setAudioConfig(AudioConfig()), DADOV_E_FAILED);
