@@ -1,0 +1,19 @@
+// Result codes of the application core: the product information, the application threads, program start and
+// restart. 0 is success; failures have the top bit set.
+#pragma once
+
+#include "klib_Types.h"
+
+namespace PYRITE {
+
+constexpr u32 PYRITE_OK = 0;
+constexpr u32 PYRITE_E_FAILED = 0x80000000;    // generic failure
+constexpr u32 PYRITE_E_NOT_FOUND = 0x80000002; // no such item
+constexpr u32 PYRITE_E_RANGE = 0x80000003;     // index or value out of range
+
+inline bool pyriteFailed(u32 result)
+{
+    return (result & 0x80000000u) != 0;
+}
+
+} // namespace PYRITE
