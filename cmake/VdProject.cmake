@@ -1,10 +1,22 @@
 # Helpers that keep every library, suite, benchmark and fuzz target to one line.
 
-# vd_add_library(<target> [DEPS <targets...>])
+# vd_add_library(<target> [DEPS <targets...>] [EXCLUDE <paths...>])
 # Compiles every .cpp below the calling folder into a static library; the folder is its include path.
+# EXCLUDE names files or subfolders (relative to the folder, a folder ending in "/") that are not compiled in.
 function(vd_add_library target)
-    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+    foreach(excluded IN LISTS ARG_EXCLUDE)
+        set(kept "")
+        foreach(source IN LISTS sources)
+            file(RELATIVE_PATH relative "${CMAKE_CURRENT_SOURCE_DIR}" "${source}")
+            string(FIND "${relative}" "${excluded}" at)
+            if(NOT at EQUAL 0 OR (NOT excluded MATCHES "/$" AND NOT relative STREQUAL excluded))
+                list(APPEND kept "${source}")
+            endif()
+        endforeach()
+        set(sources ${kept})
+    endforeach()
     if(NOT sources)
         # Header-only so far.
         add_library(${target} INTERFACE)
@@ -19,26 +31,39 @@ endfunction()
 
 # Discovered tests get their labels from a script that ctest includes after discovery: a label list
 # cannot pass through gtest_discover_tests' PROPERTIES intact.
+# With a resource lock the tests of the target also never run at the same time as others holding it.
 function(vd_label_discovered_tests target labels)
+    cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "" ${ARGN})
+    set(properties "LABELS \"${labels}\"")
+    if(ARG_RESOURCE_LOCK)
+        string(APPEND properties " RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\"")
+    endif()
     set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
     file(WRITE "${script}"
         "foreach(t IN LISTS ${target}_TESTS)\n"
-        "    set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${labels}\")\n"
+        "    set_tests_properties(\"\${t}\" PROPERTIES ${properties})\n"
         "endforeach()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
-# vd_add_suite(<label> <file> [TSAN] [LIBS <targets...>])
-# One GoogleTest executable; each test case runs as its own process.
+# vd_add_suite(<label> <file> [TSAN] [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>])
+# One GoogleTest executable; each test case runs as its own process. It links the library named by the label,
+# except for a suite of a PROGRAM: that one is built after the program and finds it through VD_PROGRAM_PATH.
 function(vd_add_suite label file)
-    cmake_parse_arguments(ARG "TSAN" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "TSAN" "PROGRAM;RESOURCE_LOCK" "LIBS" ${ARGN})
     if(VD_TSAN_ONLY AND NOT ARG_TSAN)
         return()
     endif()
     get_filename_component(stem "${file}" NAME_WE)
     set(target "${label}_${stem}")
     add_executable(${target} "${file}")
-    target_link_libraries(${target} PRIVATE ${label} ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    if(ARG_PROGRAM)
+        add_dependencies(${target} ${ARG_PROGRAM})
+        target_compile_definitions(${target} PRIVATE VD_PROGRAM_PATH="$<TARGET_FILE:${ARG_PROGRAM}>")
+    else()
+        target_link_libraries(${target} PRIVATE ${label})
+    endif()
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
     if(TARGET ${label}_testsupport)
         target_link_libraries(${target} PRIVATE ${label}_testsupport)
     endif()
@@ -52,26 +77,39 @@ function(vd_add_suite label file)
         DISCOVERY_TIMEOUT 60
         WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
         PROPERTIES TIMEOUT 300)
-    vd_label_discovered_tests(${target} "${labels}")
+    vd_label_discovered_tests(${target} "${labels}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
 endfunction()
 
-# vd_add_suites(<label> [LIBS <targets...>])
+# vd_add_suites(<label> [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>])
 # Every *_test.cpp of the calling folder is a suite; *_mt_test.cpp suites are threaded and carry `tsan`.
-# Every other .cpp of the folder's support/ subfolder is linked into each suite.
+# Every other .cpp of the folder's support/ subfolder is linked into each suite. PROGRAM and RESOURCE_LOCK are
+# passed to vd_add_suite (the support library of a program's suites gets VD_PROGRAM_PATH as well).
 function(vd_add_suites label)
-    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "PROGRAM;RESOURCE_LOCK" "LIBS" ${ARGN})
+    set(passed "")
+    if(ARG_PROGRAM)
+        list(APPEND passed PROGRAM ${ARG_PROGRAM})
+    endif()
+    if(ARG_RESOURCE_LOCK)
+        list(APPEND passed RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
     file(GLOB support CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp")
     if(support AND NOT TARGET ${label}_testsupport)
         add_library(${label}_testsupport STATIC ${support})
         target_include_directories(${label}_testsupport PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/support")
-        target_link_libraries(${label}_testsupport PUBLIC ${label} ${ARG_LIBS} GTest::gmock)
+        target_link_libraries(${label}_testsupport PUBLIC ${ARG_LIBS} GTest::gmock)
+        if(ARG_PROGRAM)
+            target_compile_definitions(${label}_testsupport PUBLIC VD_PROGRAM_PATH="$<TARGET_FILE:${ARG_PROGRAM}>")
+        else()
+            target_link_libraries(${label}_testsupport PUBLIC ${label})
+        endif()
     endif()
     file(GLOB files CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
     foreach(file IN LISTS files)
         if(file MATCHES "_mt_test\\.cpp$")
-            vd_add_suite(${label} "${file}" TSAN LIBS ${ARG_LIBS})
+            vd_add_suite(${label} "${file}" TSAN LIBS ${ARG_LIBS} ${passed})
         else()
-            vd_add_suite(${label} "${file}" LIBS ${ARG_LIBS})
+            vd_add_suite(${label} "${file}" LIBS ${ARG_LIBS} ${passed})
         endif()
     endforeach()
 endfunction()

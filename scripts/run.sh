@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
-# Builds the release tree and runs the back-end program with the arguments given.
+# Builds the release tree and runs the back-end program with the arguments given, inside its layout (the
+# settings file and userdata/ beside the binary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PROGRAM=build/release/main/vdback
+PROGRAM_DIR=build/release/program
 
 bash scripts/deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 
-if [[ ! -x "$PROGRAM" ]]; then
-    echo "The back-end program is not built yet: it comes with a later issue. The libraries and benchmarks are built in build/release."
-    exit 0
-fi
-exec "$PROGRAM" "$@"
+cd "$PROGRAM_DIR"
+exec "$PWD/virtualVEXA-D" "$@"

@@ -7,6 +7,8 @@
 #include <system_error>
 #include <thread>
 
+#include "os_Tasks.h"
+
 namespace TMS::OSTick {
 
 namespace {
@@ -48,6 +50,7 @@ i64 monotonicNow()
 
 void tickThread(TickRecord* tick, IOSTimerCallback* callback, i64 periodNanos)
 {
+    ossupport::runThreadStartHook();
     i64 next = monotonicNow();
     while (!tick->m_stopRequested.load(std::memory_order_acquire)) {
         next += periodNanos;

@@ -189,6 +189,7 @@ constinit std::atomic<bool> g_initialized{false};
 constinit std::atomic<u32> g_initGeneration{0};
 constinit std::atomic<u64> g_nextIdentity{1};
 constinit std::atomic<u32> g_deleteWaitMs{5000};
+constinit std::atomic<ThreadStartHook> g_threadStartHook{nullptr};
 // Never destroyed: late static destructors may still call in.
 pthread_mutex_t g_tableLock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -301,6 +302,7 @@ void* taskTrampoline(void* argument)
     task.m_osThreadId.store(static_cast<i32>(gettid()), std::memory_order_release);
     // Runs on normal return and on the unwind of exitTask's pthread_exit.
     TrampolineGuard guard{id};
+    runThreadStartHook();
     task.m_record.m_entry(task.m_argument);
     return nullptr;
 }
@@ -605,6 +607,19 @@ u32 startTask(u16 id, void* argument)
         }
     }
     return result;
+}
+
+void setThreadStartHook(ThreadStartHook hook)
+{
+    g_threadStartHook.store(hook, std::memory_order_release);
+}
+
+void runThreadStartHook()
+{
+    const ThreadStartHook hook = g_threadStartHook.load(std::memory_order_acquire);
+    if (hook != nullptr) {
+        hook();
+    }
 }
 
 u32 deleteTask(u16 id)

@@ -95,6 +95,13 @@ u32 deleteSemaphore(u16 id);
 u32 waitSemaphore(u16 id);
 u32 signalSemaphore(u16 id);
 
+// Thread-start hook: run by every task's thread before its entry, and by threads that are not tasks through
+// runThreadStartHook at their start (the application puts a per-thread signal stack there). One hook per
+// process, set before the threads concerned start; null removes it.
+using ThreadStartHook = void (*)();
+void setThreadStartHook(ThreadStartHook hook);
+void runThreadStartHook();
+
 // Process-unique identity of the calling thread: assigned on first use, never 0, never reused, and
 // available whether or not the layer is initialised. Cheap (no table look-up).
 u64 getCurrentThreadIdentity();

@@ -7,9 +7,7 @@
 namespace PYRITE {
 
 constexpr u32 PYRITE_OK = 0;
-constexpr u32 PYRITE_E_FAILED = 0x80000000;    // generic failure
-constexpr u32 PYRITE_E_NOT_FOUND = 0x80000002; // no such item
-constexpr u32 PYRITE_E_RANGE = 0x80000003;     // index or value out of range
+constexpr u32 PYRITE_E_FAILED = 0x80000000; // generic failure
 
 inline bool pyriteFailed(u32 result)
 {

@@ -1,0 +1,21 @@
+#include "pyrite_ClientVDProtocolThread.h"
+
+namespace PYRITE {
+
+PyriteClientVDProtocolThread::PyriteClientVDProtocolThread() : TMS::AbstractThread(QUEUE_CAPACITY) {}
+
+PyriteClientVDProtocolThread::~PyriteClientVDProtocolThread()
+{
+    release();
+}
+
+u32 PyriteClientVDProtocolThread::onChangeStatus(u32 status, const TMS::FieldMap& arguments)
+{
+    if (status == TMS::STATUS_RUN && getStatus() == TMS::STATUS_STOP) {
+        setSystemInfo("VDPState", 0, KVariant(1u));
+        commitSystemInfo();
+    }
+    return TMS::AbstractThread::onChangeStatus(status, arguments);
+}
+
+} // namespace PYRITE

@@ -1,0 +1,86 @@
+// The program binary: its debug console on 127.0.0.1:50002, its orderly ends and the delayed start.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "dbgc_TestSupport.h"
+#include "e2e_ProgramRun.h"
+
+namespace {
+
+using e2etest::ProgramRun;
+
+// Connects to the program's debug console and reads its banner up to the first prompt.
+bool openConsole(dbgctest::TestClient& client, int timeoutMs = 30000)
+{
+    return dbgctest::waitUntil([&] { return client.connectTo(e2etest::CONSOLE_PORT); }, timeoutMs) &&
+           client.waitFor("Top>");
+}
+
+// Local addresses of the TCP listeners on a port, as /proc/net/tcp or tcp6 shows them.
+std::set<std::string> listeners(const char* table, const std::string& portHex)
+{
+    std::set<std::string> found;
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot;
+        std::string local;
+        std::string remote;
+        std::string state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > portHex.size() && local.ends_with(":" + portHex)) {
+            found.insert(local);
+        }
+    }
+    return found;
+}
+
+TEST(Program, ConsoleBannerAndShutdown)
+{
+    ProgramRun run;
+    ASSERT_TRUE(run.start());
+    dbgctest::TestClient client;
+    ASSERT_TRUE(openConsole(client)) << run.output();
+    EXPECT_NE(client.received().find("== KORVAN ZethImage Debug Monitor\n"), std::string::npos) << client.received();
+    EXPECT_EQ(listeners("/proc/net/tcp", "C352"), std::set<std::string>{"0100007F:C352"});
+    EXPECT_TRUE(listeners("/proc/net/tcp6", "C352").empty());
+    ASSERT_TRUE(client.send("shutdown\r"));
+    EXPECT_EQ(run.waitForExit(5000), 0) << run.output();
+}
+
+TEST(Program, StopSignalsEndItInOrder)
+{
+    for (int signal : {SIGTERM, SIGINT}) {
+        ProgramRun run;
+        ASSERT_TRUE(run.start());
+        dbgctest::TestClient client;
+        ASSERT_TRUE(openConsole(client)) << run.output();
+        ASSERT_EQ(::kill(run.pid(), signal), 0);
+        EXPECT_EQ(run.waitForExit(10000), 0) << signal;
+        const std::string output = run.output();
+        EXPECT_NE(output.find("received, closing.\n"), std::string::npos) << output;
+        EXPECT_NE(output.find("[i] SystemThread[System]::releaseChildThreads - (stage = 1)\n"), std::string::npos);
+    }
+}
+
+TEST(Program, DelayedStartWaitsOneSecond)
+{
+    ProgramRun run({"delayedStart"});
+    ASSERT_TRUE(run.start());
+    dbgctest::TestClient client;
+    ASSERT_TRUE(openConsole(client)) << run.output();
+    EXPECT_GE(ProgramRun::Clock::now() - run.startTime(), std::chrono::seconds(1));
+    ASSERT_TRUE(client.send("shutdown\r"));
+    EXPECT_EQ(run.waitForExit(5000), 0);
+}
+
+} // namespace
