@@ -50,6 +50,7 @@ TEST(DebugConsoleThread, DebugStateSwitchesTheTcpConsole)
     ASSERT_EQ(root.addChild(&console), 0u);
     ASSERT_EQ(root.addChild(&reporter), 0u);
     ASSERT_EQ(root.start(TMS::AbstractMessage::emptyFields()), 0u);
+    ASSERT_TRUE(waitUntil([&] { return root.getChildState() == TMS::SystemThread::CHILDREN_STARTED; }));
 
     auto port = [&] { return console.getTransport().getBoundPort(); };
     auto expectBanner = [&] {

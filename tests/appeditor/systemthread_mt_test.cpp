@@ -70,6 +70,14 @@ public:
         ASSERT_TRUE(waitUntil([&] { return seen("GUIState") == m_toggle; }));
     }
 
+    // Starts it and waits until its child runs.
+    void run()
+    {
+        ASSERT_EQ(tmstest::initializeThread(*this, "System"), 0u);
+        ASSERT_EQ(start(none()), 0u);
+        ASSERT_TRUE(waitUntil([&] { return getChildState() == CHILDREN_STARTED; }));
+    }
+
     tmstest::RecordingThread m_reporter;
     u32 m_toggle = 0;
 };
@@ -87,8 +95,7 @@ TEST_F(SystemThreadTest, ProductStateFollowsTheSecondReadyReportOnce)
 {
     for (const auto& [first, second] : {std::pair{"PDBState", "VDPState"}, std::pair{"VDPState", "PDBState"}}) {
         RuleSystem system;
-        ASSERT_EQ(tmstest::initializeThread(system, "System"), 0u);
-        ASSERT_EQ(system.start(none()), 0u);
+        system.run();
         system.report(first, 1);
         system.settle();
         EXPECT_EQ(system.seen("ProductState"), 0u) << first;
@@ -105,8 +112,7 @@ TEST_F(SystemThreadTest, ProductStateFollowsTheSecondReadyReportOnce)
 TEST_F(SystemThreadTest, CloseWithCodeZeroEndsIt)
 {
     RuleSystem system;
-    ASSERT_EQ(tmstest::initializeThread(system, "System"), 0u);
-    ASSERT_EQ(system.start(none()), 0u);
+    system.run();
     for (u32 code : {1u, 0u}) {
         TMS::AbstractMessage close;
         close.initialize(TMS::MESSAGE_KIND_USER, code);
