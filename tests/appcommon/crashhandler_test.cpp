@@ -188,6 +188,24 @@ TEST_F(CrashHandlerTest, WithoutUserdataOnlyTheMessage)
     EXPECT_EQ(fswtest::listNames(bare).size(), 0u);
 }
 
+TEST_F(CrashHandlerTest, PathThatCannotBeBuiltLeavesTheSignalItsDefault)
+{
+    char path[CRASH_DUMP_PATH_SIZE];
+    ASSERT_EQ(getCrashDumpPath(path, sizeof(path)), 0u);
+    EXPECT_EQ(std::string(path),
+              std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/userdata/virtualVEXA-D.dmp");
+    EXPECT_EQ(getCrashDumpPath(path, 8), 0x80000000u);
+
+    const std::string tooLong = m_dir + "/" + std::string(CRASH_DUMP_PATH_SIZE, 'd');
+    EXPECT_EXIT(
+        {
+            if (installCrashHandler(tooLong.c_str()) == 0x80000000u) {
+                writeNull();
+            }
+        },
+        ::testing::KilledBySignal(SIGSEGV), "^$");
+}
+
 // The first thread is held in the handler (the report goes to a full pipe) until the second one has parked;
 // a second report or message would need the second thread to go on.
 TEST_F(CrashHandlerTest, TwoThreadsCrashingTogetherGiveOneReportAndOneMessage)
