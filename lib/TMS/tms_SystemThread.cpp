@@ -218,7 +218,9 @@ void SystemThread::continueStart()
     const bool allRunning = std::all_of(children.begin(), children.end(),
                                         [](AbstractThread* child) { return child->getStatus() == STATUS_RUN; });
     if (allRunning) {
-        m_childState.store(CHILDREN_STARTED, std::memory_order_release);
+        // A release requested meanwhile (from another thread) keeps its state.
+        u32 starting = CHILDREN_STARTING;
+        m_childState.compare_exchange_strong(starting, CHILDREN_STARTED, std::memory_order_acq_rel);
         return;
     }
     // The lowest stage that is not running yet. Walking up from the current stage finds the same one, except for
@@ -242,7 +244,15 @@ void SystemThread::continueStart()
 
 void SystemThread::continueRelease()
 {
-    const u8 stage = getCurrentStage();
+    // A start walk that was still running when the release began may have lowered the current stage; the walk
+    // down always begins at the highest stage with a child that is not closed yet.
+    u8 stage = getCurrentStage();
+    for (AbstractThread* child : copyChildren()) {
+        if (child->getStatus() < STATUS_CLOSED) {
+            stage = std::max(stage, child->getStage());
+        }
+    }
+    m_currentStage.store(stage, std::memory_order_release);
     log("[i] SystemThread[%s]::releaseChildThreads - (stage = %d)\n", textOf(getName()), static_cast<int>(stage));
     bool releasedAny = false;
     for (AbstractThread* child : copyChildren()) {
