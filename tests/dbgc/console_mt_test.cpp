@@ -15,6 +15,7 @@
 namespace {
 
 using dbgctest::ConsoleRig;
+using dbgctest::tcpListeners;
 using dbgctest::TestClient;
 
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new dbgctest::Environment());
@@ -125,26 +126,9 @@ TEST(TcpConsole, ListensOnLoopbackOnly)
 {
     ConsoleRig rig;
     ASSERT_TRUE(rig.m_ready);
-    char port[8];
-    std::snprintf(port, sizeof(port), ":%04X", rig.m_port);
-    std::ifstream table("/proc/net/tcp");
-    std::stringstream text;
-    text << table.rdbuf();
-    bool loopbackListener = false;
-    std::string line;
-    while (std::getline(text, line)) {
-        std::istringstream fields(line);
-        std::string slot;
-        std::string local;
-        std::string remote;
-        std::string state;
-        fields >> slot >> local >> remote >> state;
-        if (local.size() > 8 && local.substr(8) == port && state == "0A") {
-            EXPECT_EQ(local.substr(0, 8), "0100007F") << line;
-            loopbackListener = loopbackListener || local.substr(0, 8) == "0100007F";
-        }
-    }
-    EXPECT_TRUE(loopbackListener);
+    char loopback[16];
+    std::snprintf(loopback, sizeof(loopback), "0100007F:%04X", rig.m_port);
+    EXPECT_EQ(tcpListeners("/proc/net/tcp", rig.m_port), std::set<std::string>{loopback});
 }
 
 TEST(TcpConsole, StartAndStopTheTcpConsole)

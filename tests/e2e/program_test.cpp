@@ -4,9 +4,7 @@
 #include <signal.h>
 
 #include <chrono>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "dbgc_TestSupport.h"
@@ -23,27 +21,6 @@ bool openConsole(dbgctest::TestClient& client, int timeoutMs = 30000)
            client.waitFor("Top>");
 }
 
-// Local addresses of the TCP listeners on a port, as /proc/net/tcp or tcp6 shows them.
-std::set<std::string> listeners(const char* table, const std::string& portHex)
-{
-    std::set<std::string> found;
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string slot;
-        std::string local;
-        std::string remote;
-        std::string state;
-        fields >> slot >> local >> remote >> state;
-        if (state == "0A" && local.size() > portHex.size() && local.ends_with(":" + portHex)) {
-            found.insert(local);
-        }
-    }
-    return found;
-}
-
 TEST(Program, ConsoleBannerAndShutdown)
 {
     ProgramRun run;
@@ -51,8 +28,8 @@ TEST(Program, ConsoleBannerAndShutdown)
     dbgctest::TestClient client;
     ASSERT_TRUE(openConsole(client)) << run.output();
     EXPECT_NE(client.received().find("== KORVAN ZethImage Debug Monitor\n"), std::string::npos) << client.received();
-    EXPECT_EQ(listeners("/proc/net/tcp", "C352"), std::set<std::string>{"0100007F:C352"});
-    EXPECT_TRUE(listeners("/proc/net/tcp6", "C352").empty());
+    EXPECT_EQ(dbgctest::tcpListeners("/proc/net/tcp", e2etest::CONSOLE_PORT), std::set<std::string>{"0100007F:C352"});
+    EXPECT_TRUE(dbgctest::tcpListeners("/proc/net/tcp6", e2etest::CONSOLE_PORT).empty());
     ASSERT_TRUE(client.send("shutdown\r"));
     EXPECT_EQ(run.waitForExit(5000), 0) << run.output();
 }

@@ -3,32 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string_view>
 #include <vector>
 
 #include "pyrite_Result.h"
+#include "pyrite_Text.h"
 
 namespace {
-
-// Pieces of text between separators, empty pieces dropped.
-std::vector<std::string> splitAt(const char* text, std::string_view separators)
-{
-    std::vector<std::string> pieces;
-    std::string piece;
-    for (const char* p = text;; ++p) {
-        if (*p == '\0' || separators.find(*p) != std::string_view::npos) {
-            if (!piece.empty()) {
-                pieces.push_back(piece);
-                piece.clear();
-            }
-            if (*p == '\0') {
-                return pieces;
-            }
-        } else {
-            piece.push_back(*p);
-        }
-    }
-}
 
 std::string workingDirectory()
 {
@@ -44,7 +24,7 @@ std::string workingDirectory()
 
 std::string programDirectoryOf(const char* programPath)
 {
-    std::vector<std::string> parts = splitAt(programPath, "/\\");
+    std::vector<std::string> parts = PYRITE::splitText(programPath, "/\\");
     const bool absolute = programPath[0] == '/';
     if (parts.size() < 2 && !absolute) {
         return {};
@@ -88,7 +68,7 @@ u32 CommandLineOptions::parse(int argc, const char* const* argv)
         if (argv[i] == nullptr) {
             return PYRITE::PYRITE_E_FAILED;
         }
-        const std::vector<std::string> pieces = splitAt(argv[i], "=");
+        const std::vector<std::string> pieces = PYRITE::splitText(argv[i], "=");
         if (pieces.size() != 2 || pieces[1].size() > KVariant::MAX_STRING_LENGTH) {
             return PYRITE::PYRITE_E_FAILED;
         }

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 #include "tms_ThreadRepository.h"
@@ -364,6 +367,28 @@ std::string ConsoleRig::command(const std::string& line, const std::string& prom
         return "<timeout:" + all + ">";
     }
     return all.substr(echo.size(), all.size() - echo.size() - prompt.size());
+}
+
+std::set<std::string> tcpListeners(const char* table, u16 port)
+{
+    char suffix[8];
+    std::snprintf(suffix, sizeof(suffix), ":%04X", port);
+    std::set<std::string> found;
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot;
+        std::string local;
+        std::string remote;
+        std::string state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.ends_with(suffix)) {
+            found.insert(local);
+        }
+    }
+    return found;
 }
 
 } // namespace dbgctest

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,9 @@ public:
     u16 m_port = 0;
     bool m_ready = false;
 };
+
+// Local addresses ("0100007F:C352") of the TCP listeners on port in a table of the form of /proc/net/tcp.
+std::set<std::string> tcpListeners(const char* table, u16 port);
 
 // Polls condition until it holds or the time passes.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

@@ -8,6 +8,7 @@
 #include "klib_Codec.h"
 #include "klib_Print.h"
 #include "pyrite_Result.h"
+#include "pyrite_Text.h"
 #include "tms_Mutex.h"
 #include "tms_SystemInfo.h"
 #include "tms_SystemThread.h"
@@ -126,29 +127,10 @@ u32 debugOutputLevelOf(const std::string& text)
     return PyriteProductInfo::DEBUG_OUTPUT_ALL;
 }
 
-std::vector<std::string> blankSeparatedTokens(const char* text)
-{
-    std::vector<std::string> tokens;
-    std::string token;
-    for (const char* p = text;; ++p) {
-        if (*p == ' ' || *p == '\0') {
-            if (!token.empty()) {
-                tokens.push_back(token);
-                token.clear();
-            }
-            if (*p == '\0') {
-                return tokens;
-            }
-        } else {
-            token.push_back(*p);
-        }
-    }
-}
-
 // The token after "WQ" (the version) and the one after that; empty when absent.
 void versionTokens(const char* text, std::string& version, std::string& next)
 {
-    const std::vector<std::string> tokens = blankSeparatedTokens(text);
+    const std::vector<std::string> tokens = PYRITE::splitText(text, " ");
     version.clear();
     next.clear();
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
