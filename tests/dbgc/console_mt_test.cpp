@@ -128,7 +128,9 @@ TEST(TcpConsole, ListensOnLoopbackOnly)
     ASSERT_TRUE(rig.m_ready);
     char loopback[16];
     std::snprintf(loopback, sizeof(loopback), "0100007F:%04X", rig.m_port);
-    EXPECT_EQ(tcpListeners("/proc/net/tcp", rig.m_port), std::set<std::string>{loopback});
+    const auto listeners = tcpListeners("/proc/net/tcp", rig.m_port);
+    EXPECT_EQ(listeners.size(), 1u);
+    EXPECT_EQ(listeners.count(loopback), 1u);
 }
 
 TEST(TcpConsole, StartAndStopTheTcpConsole)

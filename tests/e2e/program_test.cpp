@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <set>
 #include <string>
 
 #include "dbgc_TestSupport.h"
@@ -14,11 +13,12 @@ namespace {
 
 using e2etest::ProgramRun;
 
-// Connects to the program's debug console and reads its banner up to the first prompt.
-bool openConsole(dbgctest::TestClient& client, int timeoutMs = 30000)
+// Connects to the program's debug console, once the program listens on its port (never to another program that
+// may hold the port on a shared machine), and reads the banner up to the first prompt.
+bool openConsole(const ProgramRun& run, dbgctest::TestClient& client, int timeoutMs = 30000)
 {
-    return dbgctest::waitUntil([&] { return client.connectTo(e2etest::CONSOLE_PORT); }, timeoutMs) &&
-           client.waitFor("Top>");
+    return dbgctest::waitUntil([&] { return run.ownsListener(e2etest::CONSOLE_PORT); }, timeoutMs) &&
+           client.connectTo(e2etest::CONSOLE_PORT) && client.waitFor("Top>");
 }
 
 TEST(Program, ConsoleBannerAndShutdown)
@@ -26,9 +26,11 @@ TEST(Program, ConsoleBannerAndShutdown)
     ProgramRun run;
     ASSERT_TRUE(run.start());
     dbgctest::TestClient client;
-    ASSERT_TRUE(openConsole(client)) << run.output();
+    ASSERT_TRUE(openConsole(run, client)) << run.output();
     EXPECT_NE(client.received().find("== KORVAN ZethImage Debug Monitor\n"), std::string::npos) << client.received();
-    EXPECT_EQ(dbgctest::tcpListeners("/proc/net/tcp", e2etest::CONSOLE_PORT), std::set<std::string>{"0100007F:C352"});
+    const auto listeners = dbgctest::tcpListeners("/proc/net/tcp", e2etest::CONSOLE_PORT);
+    EXPECT_EQ(listeners.size(), 1u);
+    EXPECT_EQ(listeners.count("0100007F:C352"), 1u);
     EXPECT_TRUE(dbgctest::tcpListeners("/proc/net/tcp6", e2etest::CONSOLE_PORT).empty());
     ASSERT_TRUE(client.send("shutdown\r"));
     EXPECT_EQ(run.waitForExit(5000), 0) << run.output();
@@ -40,7 +42,7 @@ TEST(Program, StopSignalsEndItInOrder)
         ProgramRun run;
         ASSERT_TRUE(run.start());
         dbgctest::TestClient client;
-        ASSERT_TRUE(openConsole(client)) << run.output();
+        ASSERT_TRUE(openConsole(run, client)) << run.output();
         ASSERT_EQ(::kill(run.pid(), signal), 0);
         EXPECT_EQ(run.waitForExit(10000), 0) << signal;
         const std::string output = run.output();
@@ -54,7 +56,7 @@ TEST(Program, DelayedStartWaitsOneSecond)
     ProgramRun run({"delayedStart"});
     ASSERT_TRUE(run.start());
     dbgctest::TestClient client;
-    ASSERT_TRUE(openConsole(client)) << run.output();
+    ASSERT_TRUE(openConsole(run, client)) << run.output();
     EXPECT_GE(ProgramRun::Clock::now() - run.startTime(), std::chrono::seconds(1));
     ASSERT_TRUE(client.send("shutdown\r"));
     EXPECT_EQ(run.waitForExit(5000), 0);

@@ -369,11 +369,11 @@ std::string ConsoleRig::command(const std::string& line, const std::string& prom
     return all.substr(echo.size(), all.size() - echo.size() - prompt.size());
 }
 
-std::set<std::string> tcpListeners(const char* table, u16 port)
+std::map<std::string, std::string> tcpListeners(const char* table, u16 port)
 {
     char suffix[8];
     std::snprintf(suffix, sizeof(suffix), ":%04X", port);
-    std::set<std::string> found;
+    std::map<std::string, std::string> found;
     std::ifstream in(table);
     std::string line;
     std::getline(in, line);
@@ -383,9 +383,11 @@ std::set<std::string> tcpListeners(const char* table, u16 port)
         std::string local;
         std::string remote;
         std::string state;
-        fields >> slot >> local >> remote >> state;
+        std::string skipped;
+        std::string inode;
+        fields >> slot >> local >> remote >> state >> skipped >> skipped >> skipped >> skipped >> skipped >> inode;
         if (state == "0A" && local.size() > 5 && local.ends_with(suffix)) {
-            found.insert(local);
+            found[local] = inode;
         }
     }
     return found;

@@ -7,9 +7,9 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -129,8 +129,9 @@ public:
     bool m_ready = false;
 };
 
-// Local addresses ("0100007F:C352") of the TCP listeners on port in a table of the form of /proc/net/tcp.
-std::set<std::string> tcpListeners(const char* table, u16 port);
+// The TCP listeners on port in a table of the form of /proc/net/tcp: local address ("0100007F:C352") -> socket
+// inode.
+std::map<std::string, std::string> tcpListeners(const char* table, u16 port);
 
 // Polls condition until it holds or the time passes.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
+
+#include "dbgc_TestSupport.h"
 
 extern char** environ;
 
@@ -130,6 +133,25 @@ std::optional<int> ProgramRun::waitForExit(int timeoutMs)
 std::string ProgramRun::output() const
 {
     return readWhole(m_folder + "/stdout.txt");
+}
+
+bool ProgramRun::ownsListener(u16 port) const
+{
+    char address[16];
+    std::snprintf(address, sizeof(address), "0100007F:%04X", port);
+    const auto listeners = dbgctest::tcpListeners("/proc/net/tcp", port);
+    const auto found = listeners.find(address);
+    if (m_pid <= 0 || found == listeners.end()) {
+        return false;
+    }
+    const std::string socket = "socket:[" + found->second + "]";
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc/" + std::to_string(m_pid) + "/fd", error)) {
+        if (fs::read_symlink(entry.path(), error).string() == socket) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string ProgramRun::errors() const

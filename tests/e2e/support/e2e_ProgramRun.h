@@ -37,6 +37,8 @@ public:
     // The captured standard output and standard error so far.
     std::string output() const;
     std::string errors() const;
+    // True when the program holds the TCP listener on 127.0.0.1 at port.
+    bool ownsListener(u16 port) const;
 
     pid_t pid() const { return m_pid; }
     const std::string& folder() const { return m_folder; }
