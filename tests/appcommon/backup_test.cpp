@@ -91,6 +91,7 @@ TEST_F(BackupHolder, RestoreFallsBackToTheOldGenerationAndRewritesBoth)
 
     // A corrupt current file beside a good ".old".
     ASSERT_TRUE(fswtest::writeFile(current(), "#KORVAN MBDF damaged"));
+    const std::string goodOld = bytes(old());
     setValue(9);
     testing::internal::CaptureStdout();
     EXPECT_EQ(m_holder.restore(), PYRITE_OK);
@@ -99,6 +100,7 @@ TEST_F(BackupHolder, RestoreFallsBackToTheOldGenerationAndRewritesBoth)
                   "restored from old backup file[CurrentBackupFile.bup.old].\n"),
               std::string::npos);
     EXPECT_EQ(value(), 5u);
+    EXPECT_NE(bytes(old()), goodOld) << "rewritten (each file has its own id)";
     EXPECT_EQ(valueIn(FILE_NAME), 5u);
     EXPECT_EQ(valueIn(OLD_NAME), 5u);
     EXPECT_FALSE(m_holder.isBackupRequested());
