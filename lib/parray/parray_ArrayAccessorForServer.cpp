@@ -11,10 +11,10 @@ ArrayAccessorForServer::~ArrayAccessorForServer()
 
 u32 ArrayAccessorForServer::create(const u32* descriptors, u32 count, u32 a, u32 b)
 {
+    clear();
     if (descriptors == nullptr || count == 0) {
         return RESULT_FAILED;
     }
-    clear();
 
     u8* set = nullptr;
     u32 setSize = 0;
@@ -81,6 +81,7 @@ u32 ArrayAccessorForServer::clear()
     }
     m_Descriptors.clear();
     m_Records.clear();
+    m_changedCount = 0;
     return RESULT_OK;
 }
 

@@ -1,4 +1,6 @@
-// Owns one array set built from descriptors and hands out each array's data pointer and byte size.
+// Owns one array set built from descriptors and hands out each array's data pointer and byte size, and keeps a
+// changed mark per array (in its record's reserved word) with a count of marked arrays, which create and clear
+// reset.
 // Not synchronised: an accessor belongs to its owner's thread.
 #pragma once
 
@@ -17,7 +19,7 @@ public:
         u32 y;
         u32 z;
         IArray* array;
-        u64 reserved; // 0; left to the users of the set
+        u64 reserved; // the changed mark: 0, or 1 once markChanged saw the array
     };
 
     ArrayAccessorForServer() = default;
@@ -36,10 +38,26 @@ public:
     // Destroys the set and forgets the descriptors and records; 0.
     u32 clear();
 
+    // Marks array index changed: true when this call set the mark (the changed count then grew by one); false
+    // when it was marked already or the index is >= count.
+    bool markChanged(u32 index)
+    {
+        if (index >= m_Records.size() || m_Records[index].reserved != 0) {
+            return false;
+        }
+        m_Records[index].reserved = 1;
+        ++m_changedCount;
+        return true;
+    }
+    bool isChanged(u32 index) const { return index < m_Records.size() && m_Records[index].reserved != 0; }
+    // Number of arrays marked since the last create or clear.
+    u32 getChangedCount() const { return m_changedCount; }
+
 private:
     u8* m_pSet = nullptr;
     std::vector<u32> m_Descriptors;
     std::vector<ArrayRecord> m_Records;
+    u32 m_changedCount = 0;
 };
 
 } // namespace PARRAY

@@ -173,3 +173,36 @@ TEST(ArrayAccessor, DescriptorsNeedNotOutliveTheAccessor)
     EXPECT_EQ(bytes, 16u);
     accessor.reset();
 }
+
+// The first mark of an array counts; create (also a refused one) and clear forget marks and count.
+TEST(ArrayAccessor, ChangedMarksCountEachArrayOnce)
+{
+    const auto d = descriptors({{ELEMENT_F32, 4, 0, 0}, {ELEMENT_U32, 2, 2, 0}, {ELEMENT_U8, 3, 0, 0}});
+    ArrayAccessorForServer accessor;
+    EXPECT_FALSE(accessor.markChanged(0)); // no set yet
+    ASSERT_EQ(accessor.create(d.data(), 3, 1, 1), RESULT_OK);
+    EXPECT_TRUE(accessor.markChanged(1));
+    EXPECT_FALSE(accessor.markChanged(1));
+    EXPECT_TRUE(accessor.markChanged(2));
+    EXPECT_FALSE(accessor.markChanged(3));
+    EXPECT_EQ(accessor.getChangedCount(), 2u);
+    EXPECT_FALSE(accessor.isChanged(0));
+    EXPECT_TRUE(accessor.isChanged(1));
+    EXPECT_EQ(accessor.getRecord(1)->reserved, 1u);
+
+    // Each way of replacing or emptying the set drops the marks.
+    for (int way = 0; way < 3; ++way) {
+        ASSERT_TRUE(accessor.markChanged(0));
+        if (way == 0) {
+            ASSERT_EQ(accessor.create(d.data(), 3, 1, 1), RESULT_OK);
+        } else if (way == 1) {
+            EXPECT_EQ(accessor.create(nullptr, 3, 1, 1), RESULT_FAILED);
+            EXPECT_EQ(accessor.getArrayCount(), 0u);
+        } else {
+            EXPECT_EQ(accessor.clear(), RESULT_OK);
+        }
+        EXPECT_EQ(accessor.getChangedCount(), 0u) << way;
+        EXPECT_FALSE(accessor.isChanged(0)) << way;
+        ASSERT_EQ(accessor.create(d.data(), 3, 1, 1), RESULT_OK);
+    }
+}
