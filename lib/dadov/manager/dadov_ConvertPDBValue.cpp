@@ -1,5 +1,7 @@
 #include "dadov_ConvertPDBValue.h"
 
+#include <cstring>
+
 namespace DADOV {
 
 i32 ConvertPDBValue::toVariantType(const KVariant& value, VariantType& out)
@@ -61,6 +63,47 @@ i32 ConvertPDBValue::toKVariant(const VariantType& value, KVariant& out)
         out.clear();
         return DADOV_E_FAILED;
     }
+}
+
+i32 ConvertPDBValue::toTextBuffer(const KVariant& value, char* buffer, u32 size)
+{
+    if (buffer == nullptr) {
+        return DADOV_E_FAILED;
+    }
+    if (size == 0) {
+        return DADOV_OK;
+    }
+    std::memset(buffer, 0, size);
+    const char* text = value.getKind() == KVariant::KIND_STRING ? value.getString() : nullptr;
+    if (text != nullptr) {
+        std::memcpy(buffer, text, strnlen(text, size - 1));
+    }
+    return DADOV_OK;
+}
+
+i32 ConvertPDBValue::toByteBuffer(const KVariant& value, u8* buffer, u32 size)
+{
+    if (buffer == nullptr) {
+        return DADOV_E_FAILED;
+    }
+    const void* bytes = value.getKind() == KVariant::KIND_BINARY ? value.getBinary() : nullptr;
+    if (bytes != nullptr && value.getBinarySize() <= size) {
+        std::memcpy(buffer, bytes, value.getBinarySize());
+    }
+    return DADOV_OK;
+}
+
+i32 ConvertPDBValue::toVariantType(const PDB::ParameterInfo* info, const KVariant& (PDB::ParameterInfo::*field)() const,
+                                   VariantType* out)
+{
+    if (out == nullptr) {
+        return DADOV_E_FAILED;
+    }
+    if (info == nullptr) {
+        out->clear();
+        return DADOV_E_FAILED;
+    }
+    return toVariantType((info->*field)(), *out);
 }
 
 u32 getParameterValueCapacity(const PDB::ParameterInfo& info)

@@ -19,6 +19,18 @@ public:
     // 8 -> binary (a byte count of 0 or beyond the capacity fails): 0, or 0x80000000 with the target unchanged.
     // Any other tag empties the target: 0x80000000.
     static i32 toKVariant(const VariantType& value, KVariant& out);
+
+    // The accessors' element reads into a plug-in's buffer:
+    // text: null buffer 0x80000000; size 0 writes nothing; else the buffer is zero-filled over size bytes and the
+    // text of a string value (no other kind) copied into it, at most size - 1 characters: 0.
+    static i32 toTextBuffer(const KVariant& value, char* buffer, u32 size);
+    // bytes: null buffer 0x80000000; else the bytes of a binary value are copied when they fit in size (nothing
+    // is copied otherwise): 0.
+    static i32 toByteBuffer(const KVariant& value, u8* buffer, u32 size);
+    // One description value of a block (field: getMin, getMax, getDefault, getNominal or getStep) converted as
+    // toVariantType does; null out 0x80000000; null info clears out: 0x80000000.
+    static i32 toVariantType(const PDB::ParameterInfo* info, const KVariant& (PDB::ParameterInfo::*field)() const,
+                             VariantType* out);
 };
 
 // Buffer size of a block's value: string blocks their size plus 1, binary blocks their size, others 0.

@@ -1,7 +1,5 @@
 #include "dadov_PDBParameterStrategy.h"
 
-#include <cstring>
-
 #include "dadov_ConvertPDBValue.h"
 #include "pdb_ParameterInfo.h"
 
@@ -33,40 +31,20 @@ bool PDBAccessor::getValueBool(u32 block, u32 x, u32 y)
 
 i32 PDBAccessor::getValueString(u32 block, u32 x, u32 y, char* buffer, u32 size)
 {
-    if (buffer == nullptr) {
-        return DADOV_E_FAILED;
-    }
-    if (size == 0) {
-        return DADOV_OK;
-    }
-    std::memset(buffer, 0, size);
-    if (m_database == nullptr) {
-        return DADOV_OK;
-    }
     KVariant value;
-    m_database->getValueString(value, m_componentIndex, block, x, y);
-    const char* text = value.getKind() == KVariant::KIND_STRING ? value.getString() : nullptr;
-    if (text != nullptr) {
-        std::memcpy(buffer, text, strnlen(text, size - 1));
+    if (m_database != nullptr && buffer != nullptr && size != 0) {
+        m_database->getValueString(value, m_componentIndex, block, x, y);
     }
-    return DADOV_OK;
+    return ConvertPDBValue::toTextBuffer(value, buffer, size);
 }
 
 i32 PDBAccessor::getValueBinary(u32 block, u32 x, u32 y, u8* buffer, u32 size)
 {
-    if (buffer == nullptr) {
-        return DADOV_E_FAILED;
-    }
-    if (m_database == nullptr) {
-        return DADOV_OK;
-    }
     KVariant value;
-    m_database->getValue(value, m_componentIndex, block, x, y, nullptr);
-    const void* bytes = value.getKind() == KVariant::KIND_BINARY ? value.getBinary() : nullptr;
-    if (bytes != nullptr && value.getBinarySize() <= size) {
-        std::memcpy(buffer, bytes, value.getBinarySize());
+    if (m_database != nullptr && buffer != nullptr) {
+        m_database->getValue(value, m_componentIndex, block, x, y, nullptr);
     }
-    return DADOV_OK;
+    return ConvertPDBValue::toByteBuffer(value, buffer, size);
 }
 
 i32 PDBAccessor::setValueUInt(u32 block, u32 x, u32 y, u32 value)
@@ -123,45 +101,29 @@ u32 PDBAccessor::getParameterInfoField2(u32 block)
     return info != nullptr ? info->getCountY() : 0u;
 }
 
-namespace {
-
-i32 describe(const PDB::ParameterInfo* info, const KVariant& (PDB::ParameterInfo::*field)() const, VariantType* out)
-{
-    if (out == nullptr) {
-        return DADOV_E_FAILED;
-    }
-    if (info == nullptr) {
-        out->clear();
-        return DADOV_E_FAILED;
-    }
-    return ConvertPDBValue::toVariantType((info->*field)(), *out);
-}
-
-} // namespace
-
 i32 PDBAccessor::getParameterInfoValue1(u32 block, VariantType* out)
 {
-    return describe(blockInfo(block), &PDB::ParameterInfo::getMin, out);
+    return ConvertPDBValue::toVariantType(blockInfo(block), &PDB::ParameterInfo::getMin, out);
 }
 
 i32 PDBAccessor::getParameterInfoValue2(u32 block, VariantType* out)
 {
-    return describe(blockInfo(block), &PDB::ParameterInfo::getMax, out);
+    return ConvertPDBValue::toVariantType(blockInfo(block), &PDB::ParameterInfo::getMax, out);
 }
 
 i32 PDBAccessor::getParameterInfoValue3(u32 block, VariantType* out)
 {
-    return describe(blockInfo(block), &PDB::ParameterInfo::getDefault, out);
+    return ConvertPDBValue::toVariantType(blockInfo(block), &PDB::ParameterInfo::getDefault, out);
 }
 
 i32 PDBAccessor::getParameterInfoValue4(u32 block, VariantType* out)
 {
-    return describe(blockInfo(block), &PDB::ParameterInfo::getNominal, out);
+    return ConvertPDBValue::toVariantType(blockInfo(block), &PDB::ParameterInfo::getNominal, out);
 }
 
 i32 PDBAccessor::getParameterInfoValue5(u32 block, VariantType* out)
 {
-    return describe(blockInfo(block), &PDB::ParameterInfo::getStep, out);
+    return ConvertPDBValue::toVariantType(blockInfo(block), &PDB::ParameterInfo::getStep, out);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
