@@ -5,9 +5,15 @@
 // Hooks: 27 narrows the maximum of "/Gain" to 50, 28 makes the default of "/Gain" 7, 29 logs (new, old) and may
 // write "/Mode" through the accessor.
 //
+// Instances: operation 13 gives two parameter arrays (u32 of numX; f32 of numX x numY), 14 four meters ("level",
+// "gr", "levelX" f32 and "peak" u32, numX each); the logic control has 3 inputs (kinds 2, 3 and 9, the first
+// named with 49 characters and no terminator, the second with a number) and 2 outputs (kind 2 "gain" with the
+// expression "dB", kind 7 "label"), processing interval 10. Their ranges carry value tags 1, 3, 5, 0 and 7.
+//
 // Variants by definition: TEST_PLUGIN_NAME / TEST_PLUGIN_VERSION (description), TEST_PLUGIN_NO_LOGIC,
 // TEST_PLUGIN_NO_COEF (export left out), TEST_PLUGIN_NO_PARAM_INTERFACE (the parameter-information object answers
-// no interface), TEST_PLUGIN_BAD_JSON (operation 23 gives "{").
+// no interface), TEST_PLUGIN_BAD_JSON (operation 23 gives "{"), TEST_PLUGIN_NULL_COEF (the coefficient factory
+// returns null), TEST_PLUGIN_NULL_QUERY (the coefficient, audio-process and logic objects answer no interface).
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -201,30 +207,94 @@ public:
     }
 };
 
+// The instance objects' queries; a variant answers none.
+template <typename Interface>
+void* answerInstance(Interface* self, const InterfaceId* id, const InterfaceId& own, u32& references)
+{
+#ifdef TEST_PLUGIN_NULL_QUERY
+    (void)self, (void)id, (void)own, (void)references;
+    return nullptr;
+#else
+    return answer<Interface>(self, id, own, references);
+#endif
+}
+
+constexpr u32 SIZE_NUM_X = 0x10000001; // numX elements
+constexpr u32 SIZE_NUM_Y = 0x20000001; // numY elements
+constexpr u32 F32 = 6;
+
+const u32 ARRAY_DESCRIPTORS[] = {0, SIZE_NUM_X, 0, 0, 0, 0, 0, 0, F32, SIZE_NUM_X, SIZE_NUM_Y, 0, 0, 0, 0, 0};
+
+// Four meters of numX elements; words 4-7 of a descriptor hold the name.
+const u32* meterDescriptors()
+{
+    static u32 words[4 * 8] = {};
+    const struct
+    {
+        u32 type;
+        const char* name;
+    } meters[] = {{F32, "level"}, {F32, "gr"}, {F32, "levelX"}, {0, "peak"}};
+    for (u32 i = 0; i < 4; ++i) {
+        u32* descriptor = words + 8 * i;
+        descriptor[0] = meters[i].type;
+        descriptor[1] = SIZE_NUM_X;
+        std::memcpy(descriptor + 4, meters[i].name, std::strlen(meters[i].name));
+    }
+    return words;
+}
+
+void recordCoef(u32 operation)
+{
+    if (g_probe.coefCallCount < sizeof(g_probe.coefCalls) / sizeof(g_probe.coefCalls[0])) {
+        g_probe.coefCalls[g_probe.coefCallCount++] = operation;
+    }
+}
+
 class CalcCoef final : public ICalcCoef, Counted
 {
 public:
     void* queryInterface(const InterfaceId* id) override
     {
-        return answer<ICalcCoef>(this, id, IID_CALC_COEF, m_references);
+        return answerInstance<ICalcCoef>(this, id, IID_CALC_COEF, m_references);
     }
     u32 release() override { return dropReference(this, m_references); }
     i32 getArrayDescriptors(const u32** descriptors, u32* count) override
     {
-        *descriptors = nullptr;
-        *count = 0;
-        return 0;
+        *descriptors = ARRAY_DESCRIPTORS;
+        *count = 2;
+        return g_probe.failDescriptors == 13 ? -1 : 0;
     }
     i32 getMeterDescriptors(const u32** descriptors, u32* count) override
     {
-        *descriptors = nullptr;
-        *count = 0;
+        *descriptors = meterDescriptors();
+        *count = 4;
+        return g_probe.failDescriptors == 14 ? -1 : 0;
+    }
+    i32 setup(IManagerAccessor_V1* accessor, u32 uid, u32 numX, u32 numY, u32 reserved1, u32 reserved2,
+              u32 numSamplePerFrame, u32 fsHz) override
+    {
+        recordCoef(29);
+        g_probe.setupAccessor = accessor;
+        const u32 arguments[] = {uid, numX, numY, reserved1, reserved2, numSamplePerFrame, fsHz};
+        std::memcpy(g_probe.setupArguments, arguments, sizeof(arguments));
         return 0;
     }
-    i32 setup(IManagerAccessor_V1*, u32, u32, u32, u32, u32, u32, u32) override { return 0; }
-    i32 setSamplingRate(u32) override { return 0; }
-    i32 getProcessingValue() override { return 0; }
-    i32 start() override { return 0; }
+    i32 setSamplingRate(u32 fsHz) override
+    {
+        recordCoef(30);
+        g_probe.samplingRate = fsHz;
+        return 0;
+    }
+    i32 getProcessingValue() override
+    {
+        recordCoef(39);
+        return 39;
+    }
+    i32 start() override
+    {
+        recordCoef(43);
+        return 0;
+    }
 };
 
 class AudioProcess final : public IAudioProcess, Counted
@@ -232,32 +302,84 @@ class AudioProcess final : public IAudioProcess, Counted
 public:
     void* queryInterface(const InterfaceId* id) override
     {
-        return answer<IAudioProcess>(this, id, IID_AUDIO_PROCESS, m_references);
+        return answerInstance<IAudioProcess>(this, id, IID_AUDIO_PROCESS, m_references);
     }
     u32 release() override { return dropReference(this, m_references); }
 };
+
+// A text written over the whole buffer without a terminator, as a careless plug-in might.
+void fillName(VariantType& name, char letter)
+{
+    name.setString("");
+    std::memset(const_cast<char*>(name.getString()), letter, name.getCapacity());
+}
 
 class LogicControl final : public ILogicControl, Counted
 {
 public:
     void* queryInterface(const InterfaceId* id) override
     {
-        return answer<ILogicControl>(this, id, IID_LOGIC_CONTROL, m_references);
+        return answerInstance<ILogicControl>(this, id, IID_LOGIC_CONTROL, m_references);
     }
     u32 release() override { return dropReference(this, m_references); }
-    i32 setLogicAccessor(ILogicComponentAccessor_V1*, u32, u32, u32) override { return 0; }
-    i32 getLogicInfo(bool* hasLogic, u32* processInterval) override
+    i32 setLogicAccessor(ILogicComponentAccessor_V1* accessor, u32 uid, u32 numX, u32 numY) override
     {
-        *hasLogic = false;
-        *processInterval = 0;
+        g_probe.logicAccessor = accessor;
+        g_probe.logicArguments[0] = uid;
+        g_probe.logicArguments[1] = numX;
+        g_probe.logicArguments[2] = numY;
         return 0;
     }
-    u32 getNumInputs() override { return 0; }
-    u32 getNumOutputs() override { return 0; }
-    i32 getInputDescriptors(LogicPortDescriptor*, u32) override { return 0; }
-    i32 getOutputDescriptors(LogicPortDescriptor*, u32) override { return 0; }
-    bool isLogicReady() override { return false; }
-    i32 process(u64, u32, u32) override { return 0; }
+    i32 getLogicInfo(bool* hasLogic, u32* processInterval) override
+    {
+        *hasLogic = g_probe.noLogicPorts == 0;
+        *processInterval = 10;
+        return 0;
+    }
+    u32 getNumInputs() override { return 3; }
+    u32 getNumOutputs() override { return 2; }
+    i32 getInputDescriptors(LogicPortDescriptor* ports, u32 count) override
+    {
+        if (count != 3) {
+            return -1;
+        }
+        fillName(ports[0].name, 'n');
+        ports[0].kind = 2;
+        ports[0].minValue.setUInt(0);
+        ports[0].maxValue.setUInt(100);
+        ports[1].name.setUInt(5);
+        ports[1].kind = 3;
+        ports[1].minValue.setInt(-5);
+        ports[1].maxValue.setFloat(2.5f);
+        ports[2].name.setString("mode");
+        ports[2].kind = 9;
+        ports[2].maxValue.initialize(8);
+        ports[2].maxValue.setString("x");
+        return 0;
+    }
+    i32 getOutputDescriptors(LogicPortDescriptor* ports, u32 count) override
+    {
+        if (count != 2) {
+            return -1;
+        }
+        ports[0].name.setString("gain");
+        ports[0].kind = 2;
+        ports[0].expressionName.setString("dB");
+        ports[0].minValue.setUInt(0);
+        ports[0].maxValue.setUInt(100);
+        ports[1].name.setString("label");
+        ports[1].kind = 7;
+        return 0;
+    }
+    bool isLogicReady() override { return g_probe.logicReady != 0; }
+    i32 process(u64 argument, u32 mode, u32 flags) override
+    {
+        g_probe.processArgument = argument;
+        g_probe.processMode = mode;
+        g_probe.processFlags = flags;
+        ++g_probe.processCalls;
+        return g_probe.processResult;
+    }
 };
 
 } // namespace
@@ -270,7 +392,11 @@ PLUGIN_EXPORT IPluginObject* createParamInfoFunction()
 #ifndef TEST_PLUGIN_NO_COEF
 PLUGIN_EXPORT IPluginObject* createCalcCoefFunction()
 {
+#ifdef TEST_PLUGIN_NULL_COEF
+    return nullptr;
+#else
     return new (std::nothrow) CalcCoef();
+#endif
 }
 #endif
 
