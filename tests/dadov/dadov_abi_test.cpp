@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "dadov_AudioComponent.h"
 #include "dadov_AudioComponentDLLRepository.h"
 #include "dadov_Config.h"
 #include "dadov_PluginInterfaces.h"
 #include "dadov_TestSupport.h"
+#include "logic_LogicComponentCollection.h"
+#include "logic_TestSupport.h"
 #include "os_Library.h"
 #include "pdb_ParameterDBCollection.h"
 
@@ -149,6 +152,74 @@ TEST(PluginAbi, APluginInCAgreesWithTheHost)
     ASSERT_GE(database.setValueUInt(index, GO_BLOCK, 0, 0, 1, 255), 0);
     EXPECT_EQ(probeValue<u32>(type, "abiProbeChecksRun"), 1u);
     EXPECT_EQ(probeValue<u32>(type, "abiProbeMismatches"), 0u) << "bit n: accessor position n";
+    EXPECT_EQ(probeValue<u32>(type, "abiProbeUnexpectedCalls"), 0u);
+    database.clear();
+    EXPECT_EQ(repository.unloadAll(), 0);
+}
+
+template <typename T> T elementOf(PARRAY::ArrayAccessorForServer& set, u32 array, u32 index)
+{
+    void* data = nullptr;
+    u32 size = 0;
+    T value{};
+    if (set.getArray(&data, &size, array) == 0 && (index + 1) * sizeof(T) <= size) {
+        std::memcpy(&value, static_cast<const u8*>(data) + index * sizeof(T), sizeof(T));
+    }
+    return value;
+}
+
+// An instance of the C plug-in: its logic control checks the logic accessor without a manager accessor, its
+// set-up every manager and logic accessor position; the host sees their stores and writes.
+TEST(PluginAbi, APluginInCReachesEveryAccessorPosition)
+{
+    logictest::startOsLayer();
+    dadovtest::createDatabases(11);
+    (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
+    dadovtest::PluginFolder folder;
+    folder.add("AbiProbe_1.dll");
+    AudioComponentDLLRepository& repository = AudioComponentDLLRepository::getInstance();
+    ASSERT_EQ(repository.initialize(folder.path().c_str()), 0);
+    const AudioComponentType& type = repository.findType("AbiProbe_1");
+    PDB::IParameterDB& database = PDB::ParameterDBCollection::getInstance(10);
+    {
+        constexpr u32 UID = 6;
+        AudioComponent component;
+        ASSERT_EQ(component.initialize("AbiProbe", 1, UID, 1, 1), 0);
+        EXPECT_EQ(probeValue<u32>(type, "abiProbeIdleChecksRun"), 1u);
+        EXPECT_EQ(probeValue<u32>(type, "abiProbeIdleLogicMismatches"), 0u) << "bit n: logic accessor position n";
+        EXPECT_EQ(component.getNumInPort(), 1015u);
+        EXPECT_EQ(component.getNumOutPort(), 1016u);
+        EXPECT_EQ(component.getDspResourceSize("dsp", 48000, 64, "fixedDelay"), 1021);
+        EXPECT_EQ(component.getLogicComponent().getNumOutputs(), 2u);
+
+        ASSERT_EQ(component.beginUseByDSPThread(nullptr), 0);
+        EXPECT_EQ(probeValue<u32>(type, "abiProbeUseChecksRun"), 1u);
+        EXPECT_EQ(probeValue<u32>(type, "abiProbeManagerMismatches"), 0u) << "bit n: manager accessor position n";
+        EXPECT_EQ(probeValue<u32>(type, "abiProbeLogicMismatches"), 0u) << "bit n: logic accessor position n";
+        EXPECT_EQ(component.getProcessingValue(), 1039);
+
+        PARRAY::ArrayAccessorForServer& arrays = component.getParameterArrays();
+        EXPECT_EQ(elementOf<u32>(arrays, 0, 0), 6u);
+        EXPECT_EQ(elementOf<u32>(arrays, 0, 1), 5u);
+        EXPECT_EQ(elementOf<f32>(arrays, 1, 1), 2.5f);
+        EXPECT_EQ(elementOf<f64>(arrays, 2, 0), 3.5);
+        EXPECT_EQ(arrays.getChangedCount(), 3u);
+        EXPECT_EQ(elementOf<u32>(*component.getMeterPool().getArraySet(1), 0, 1), 123u);
+        const u32 index = database.getComponentIndex(UID);
+        EXPECT_EQ(database.getValueUInt(index, 0, 1, 0, nullptr), 8u);  // manager position 24
+        EXPECT_EQ(database.getValueUInt(index, 0, 0, 0, nullptr), 58u); // logic position 26
+        EXPECT_EQ(database.getValueInt(index, 1, 0, 0, nullptr), -56);
+        EXPECT_EQ(database.getValueFloat(index, 2, 0, 0, nullptr), 2.5f);
+        EXPECT_FALSE(database.getValueBool(index, 3, 0, 0, nullptr));
+        KVariant text;
+        database.getValue(text, index, 4, 0, 0, nullptr);
+        EXPECT_STREQ(text.getString(), "uvw");
+
+        EXPECT_EQ(component.endUseByDSPThread(), 0);
+        EXPECT_EQ(probeValue<u32>(type, "abiProbeInstanceReferences"), 4u); // two objects, each queried once
+        EXPECT_EQ(component.release(), 0);
+        EXPECT_EQ(probeValue<u32>(type, "abiProbeInstanceReferences"), 0u);
+    }
     EXPECT_EQ(probeValue<u32>(type, "abiProbeUnexpectedCalls"), 0u);
     database.clear();
     EXPECT_EQ(repository.unloadAll(), 0);
