@@ -1,4 +1,8 @@
-// The benchmarks' plug-in: description "BenchMixer" version 2, every hook switched on and doing nothing.
+// The benchmarks' plug-in: description "BenchMixer" version 2, every hook switched on and doing nothing. Its
+// instances are shaped like the test mixer's: two parameter arrays (u32 of numX, f32 of numX x numY), four meters
+// and a logic control with three inputs and two outputs. benchStoreFloats stores through a manager accessor from
+// plug-in code.
+#include <cstring>
 #include <new>
 
 #include "dadov_PluginInterfaces.h"
@@ -9,7 +13,7 @@ namespace {
 
 using namespace DADOV;
 
-const char DESCRIPTION[] = R"({"component": {"name": "BenchMixer", "majorVer": 2},
+const char DESCRIPTION[] = R"({"component": {"name": "BenchMixer", "majorVer": 2, "maxX": 64, "maxY": 64},
  "parameters": [
   {"strAddress": "/Level", "type": "UINT32", "min": "0", "max": "1000000", "def": "0"},
   {"strAddress": "/Gain", "type": "SINT16", "min": "-13800", "max": "1000", "def": "0"},
@@ -51,6 +55,112 @@ private:
     u32 m_references = 1;
 };
 
+constexpr u32 SIZE_NUM_X = 0x10000001;
+constexpr u32 SIZE_NUM_Y = 0x20000001;
+constexpr u32 F32 = 6;
+const u32 ARRAYS[] = {0, SIZE_NUM_X, 0, 0, 0, 0, 0, 0, F32, SIZE_NUM_X, SIZE_NUM_Y, 0, 0, 0, 0, 0};
+
+const u32* meterDescriptors()
+{
+    static u32 words[4 * 8] = {};
+    const char* names[] = {"level", "gr", "levelX", "peak"};
+    for (u32 i = 0; i < 4; ++i) {
+        words[8 * i] = i < 3 ? F32 : 0;
+        words[8 * i + 1] = SIZE_NUM_X;
+        std::memcpy(words + 8 * i + 4, names[i], std::strlen(names[i]));
+    }
+    return words;
+}
+
+template <typename Self> u32 dropReference(Self* self, u32& references)
+{
+    const u32 left = --references;
+    if (left == 0) {
+        delete self;
+    }
+    return left;
+}
+
+class CalcCoef final : public ICalcCoef
+{
+public:
+    void* queryInterface(const InterfaceId* id) override
+    {
+        if (id == nullptr || !(*id == IID_CALC_COEF)) {
+            return nullptr;
+        }
+        ++m_references;
+        return static_cast<ICalcCoef*>(this);
+    }
+    u32 release() override { return dropReference(this, m_references); }
+    i32 getArrayDescriptors(const u32** descriptors, u32* count) override
+    {
+        *descriptors = ARRAYS;
+        *count = 2;
+        return 0;
+    }
+    i32 getMeterDescriptors(const u32** descriptors, u32* count) override
+    {
+        *descriptors = meterDescriptors();
+        *count = 4;
+        return 0;
+    }
+    i32 setup(IManagerAccessor_V1*, u32, u32, u32, u32, u32, u32, u32) override { return 0; }
+    i32 setSamplingRate(u32) override { return 0; }
+    i32 getProcessingValue() override { return 0; }
+    i32 start() override { return 0; }
+
+private:
+    u32 m_references = 1;
+};
+
+class LogicControl final : public ILogicControl
+{
+public:
+    void* queryInterface(const InterfaceId* id) override
+    {
+        if (id == nullptr || !(*id == IID_LOGIC_CONTROL)) {
+            return nullptr;
+        }
+        ++m_references;
+        return static_cast<ILogicControl*>(this);
+    }
+    u32 release() override { return dropReference(this, m_references); }
+    i32 setLogicAccessor(ILogicComponentAccessor_V1*, u32, u32, u32) override { return 0; }
+    i32 getLogicInfo(bool* hasLogic, u32* processInterval) override
+    {
+        *hasLogic = true;
+        *processInterval = 10;
+        return 0;
+    }
+    u32 getNumInputs() override { return 3; }
+    u32 getNumOutputs() override { return 2; }
+    i32 getInputDescriptors(LogicPortDescriptor* ports, u32 count) override
+    {
+        const u32 kinds[] = {2, 3, 2};
+        for (u32 i = 0; i < count && i < 3; ++i) {
+            ports[i].name.setString("in");
+            ports[i].kind = kinds[i];
+            ports[i].minValue.setUInt(0);
+            ports[i].maxValue.setUInt(100);
+        }
+        return 0;
+    }
+    i32 getOutputDescriptors(LogicPortDescriptor* ports, u32 count) override
+    {
+        for (u32 i = 0; i < count && i < 2; ++i) {
+            ports[i].name.setString("out");
+            ports[i].kind = i == 0 ? 2 : 7;
+        }
+        return 0;
+    }
+    bool isLogicReady() override { return false; }
+    i32 process(u64, u32, u32) override { return 0; }
+
+private:
+    u32 m_references = 1;
+};
+
 class AudioProcess final : public IAudioProcess
 {
 public:
@@ -71,7 +181,7 @@ PLUGIN_EXPORT IPluginObject* createParamInfoFunction()
 
 PLUGIN_EXPORT IPluginObject* createCalcCoefFunction()
 {
-    return nullptr;
+    return new (std::nothrow) CalcCoef();
 }
 
 PLUGIN_EXPORT IPluginObject* createAudioProcessFunction()
@@ -81,5 +191,17 @@ PLUGIN_EXPORT IPluginObject* createAudioProcessFunction()
 
 PLUGIN_EXPORT IPluginObject* createLogicControlFunction()
 {
-    return nullptr;
+    return new (std::nothrow) LogicControl();
+}
+
+// Stores every element of the f32 array (index 1) of a numX x numY instance, rounds times.
+PLUGIN_EXPORT void benchStoreFloats(IManagerAccessor_V1* accessor, u32 numX, u32 numY, u32 rounds)
+{
+    for (u32 round = 0; round < rounds; ++round) {
+        for (u32 x = 0; x < numX; ++x) {
+            for (u32 y = 0; y < numY; ++y) {
+                accessor->setArrayValueFloat(1, x, y, 0, static_cast<f32>(x + y + round));
+            }
+        }
+    }
 }

@@ -206,6 +206,8 @@ i32 VEXADManagerAccessor::setup(const PDB::ComponentInfo& info, u32 uid, u32 num
         teardown();
         return DADOV_E_FAILED;
     }
+    m_arraySlots = m_slots[SET_ARRAYS].data();
+    m_arraySlotCount = static_cast<u32>(m_slots[SET_ARRAYS].size());
     m_meters = meters;
     m_uid = uid;
     m_numX = numX;
@@ -220,6 +222,8 @@ void VEXADManagerAccessor::teardown()
     m_numX = 0;
     m_numY = 0;
     m_meters = nullptr;
+    m_arraySlots = nullptr;
+    m_arraySlotCount = 0;
     for (u32 set = 0; set < SET_COUNT; ++set) {
         m_sets[set] = nullptr;
         m_slots[set] = std::vector<Slot>();
@@ -313,39 +317,34 @@ u8* VEXADManagerAccessor::locate(u32 set, u32 index, u32 x, u32 y, u32 z, const 
     if (index >= slots.size()) {
         return nullptr;
     }
-    const Slot& found = slots[index];
-    if (found.data == nullptr || x >= found.x || (found.dimensions >= 2 && y >= found.y) ||
-        (found.dimensions >= 3 && z >= found.z)) {
-        return nullptr;
+    u8* at = elementOf(slots[index], x, y, z);
+    if (at != nullptr) {
+        slot = &slots[index];
     }
-    // Row-major, as the arrays lay their elements out.
-    u64 element = x;
-    if (found.dimensions >= 2) {
-        element = element * found.y + y;
-    }
-    if (found.dimensions >= 3) {
-        element = element * found.z + z;
-    }
-    slot = &found;
-    return found.data + element * found.elementSize;
+    return at;
 }
 
 template <typename Value> i32 VEXADManagerAccessor::storeArray(u32 array, u32 x, u32 y, u32 z, Value value)
 {
     constexpr i32 STORED = 1; // also when nothing was stored
-    const Slot* slot = nullptr;
-    u8* at = locate(SET_ARRAYS, array, x, y, z, slot);
+    if (array >= m_arraySlotCount) {
+        return STORED;
+    }
+    Slot& slot = m_arraySlots[array];
+    u8* at = elementOf(slot, x, y, z);
     if (at == nullptr) {
         return STORED;
     }
     if constexpr (std::is_integral_v<Value>) {
-        storeInteger(at, slot->typeCode, value);
+        storeInteger(at, slot.typeCode, value);
+    } else if (slot.typeCode == (sizeof(Value) == sizeof(f32) ? PARRAY::ELEMENT_F32 : PARRAY::ELEMENT_F64)) {
+        put(at, value); // the array's own type
     } else {
-        storeFloating(at, slot->typeCode, static_cast<f64>(value));
+        storeFloating(at, slot.typeCode, static_cast<f64>(value));
     }
-    PARRAY::ArrayAccessorForServer* set = m_sets[SET_ARRAYS];
-    if (!set->isChanged(array)) {
-        set->markChanged(array);
+    if (!slot.changed) {
+        slot.changed = true;
+        m_sets[SET_ARRAYS]->markChanged(array);
     }
     return STORED;
 }

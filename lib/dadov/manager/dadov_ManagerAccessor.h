@@ -103,10 +103,28 @@ private:
         u32 x = 0;
         u32 y = 0;
         u32 z = 0;
+        bool changed = false; // mirrors the set's mark (which only create and clear reset)
     };
 
     // The slot of array `index` of a set and the address of its element (x, y, z), or null.
     u8* locate(u32 set, u32 index, u32 x, u32 y, u32 z, const Slot*& slot) const;
+    // The address of element (x, y, z) of a slot, or null.
+    static u8* elementOf(const Slot& slot, u32 x, u32 y, u32 z)
+    {
+        if (slot.data == nullptr || x >= slot.x || (slot.dimensions >= 2 && y >= slot.y) ||
+            (slot.dimensions >= 3 && z >= slot.z)) {
+            return nullptr;
+        }
+        // Row-major, as the arrays lay their elements out.
+        u64 element = x;
+        if (slot.dimensions >= 2) {
+            element = element * slot.y + y;
+        }
+        if (slot.dimensions >= 3) {
+            element = element * slot.z + z;
+        }
+        return slot.data + element * slot.elementSize;
+    }
     template <typename Value> i32 storeArray(u32 array, u32 x, u32 y, u32 z, Value value);
     // Byte read of meter set 2 or 3 under the pool's lock; missing: the answer without that set.
     u8 readMeterByte(u32 set, u32 meter, u32 x, u32 y, u32 z, u8 missing) const;
@@ -120,6 +138,9 @@ private:
     PARRAY::ArrayAccessorForServer* m_sets[SET_COUNT] = {};
     MeterPool* m_meters = nullptr;
     std::vector<Slot> m_slots[SET_COUNT];
+    // The parameter arrays' slots, for the stores (count 0 without them).
+    Slot* m_arraySlots = nullptr;
+    u32 m_arraySlotCount = 0;
     PDBAccessor m_writer; // positions 24-29
     u32 m_zeroWord = 0;
 };
