@@ -366,6 +366,7 @@ TEST_F(AudioComponentTest, TheLogicAccessorForwardsWhatItHas)
     VariantType small(2);
     EXPECT_EQ(a.getOutputData(1, &kind, &small, nullptr, nullptr), code(0x80000000)); // cut to "h"
     EXPECT_STREQ(small.getString(), "h");
+    EXPECT_EQ(a.getOutputData(1, &kind, nullptr, nullptr, nullptr), 0); // no value wanted
     EXPECT_EQ(a.getInputData(1, &kind, &value, &normalized, &changed), 0);
     EXPECT_EQ(kind, 3u);
     EXPECT_EQ(value.getType(), VariantType::TYPE_INT);

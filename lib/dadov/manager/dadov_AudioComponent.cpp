@@ -358,10 +358,13 @@ i32 readLogicData(const LogicCtrl::LogicData& data, u32* kind, VariantType* valu
         out.setInt(data.getValue().getInt());
         break;
     case LogicData::KIND_TEXT: {
-        const char* text = data.getValue().getKind() == KVariant::KIND_STRING ? data.getValue().getString() : nullptr;
-        result = out.setString(text != nullptr ? text : "");
-        if (out.getType() != VariantType::TYPE_STRING) {
-            out.clear(); // no buffer to take it
+        if (value != nullptr) {
+            const KVariant& text = data.getValue();
+            const char* chars = text.getKind() == KVariant::KIND_STRING ? text.getString() : nullptr;
+            result = value->setString(chars != nullptr ? chars : "");
+            if (value->getType() != VariantType::TYPE_STRING) {
+                value->clear(); // no buffer to take it
+            }
         }
         break;
     }
