@@ -52,93 +52,66 @@ f32 narrowToFloat(f64 value)
     return static_cast<f32>(value);
 }
 
-void storeInteger(u8* at, u32 typeCode, u32 value)
+// Calls visit with a value of the element type of typeCode (nothing for an unknown code).
+template <typename Visit> void withElementType(u32 typeCode, Visit&& visit)
 {
     switch (typeCode) {
     case PARRAY::ELEMENT_U32:
-        put(at, value);
+        visit(u32{});
         break;
     case PARRAY::ELEMENT_U16:
-        put(at, static_cast<u16>(value));
+        visit(u16{});
         break;
     case PARRAY::ELEMENT_U8:
-        put(at, static_cast<u8>(value));
+        visit(u8{});
         break;
     case PARRAY::ELEMENT_I32:
-        put(at, static_cast<i32>(value));
+        visit(i32{});
         break;
     case PARRAY::ELEMENT_I16:
-        put(at, static_cast<std::int16_t>(value));
+        visit(std::int16_t{});
         break;
     case PARRAY::ELEMENT_I8:
-        put(at, static_cast<std::int8_t>(value));
+        visit(std::int8_t{});
         break;
     case PARRAY::ELEMENT_F32:
-        put(at, static_cast<f32>(value));
+        visit(f32{});
         break;
     case PARRAY::ELEMENT_F64:
-        put(at, static_cast<f64>(value));
+        visit(f64{});
         break;
     default:
         break;
     }
 }
 
+// Integers convert as C++ converts them.
+void storeInteger(u8* at, u32 typeCode, u32 value)
+{
+    withElementType(typeCode, [&](auto element) { put(at, static_cast<decltype(element)>(value)); });
+}
+
+// Floats truncate and saturate into integers.
 void storeFloating(u8* at, u32 typeCode, f64 value)
 {
-    switch (typeCode) {
-    case PARRAY::ELEMENT_U32:
-        put(at, truncateSaturated<u32>(value));
-        break;
-    case PARRAY::ELEMENT_U16:
-        put(at, truncateSaturated<u16>(value));
-        break;
-    case PARRAY::ELEMENT_U8:
-        put(at, truncateSaturated<u8>(value));
-        break;
-    case PARRAY::ELEMENT_I32:
-        put(at, truncateSaturated<i32>(value));
-        break;
-    case PARRAY::ELEMENT_I16:
-        put(at, truncateSaturated<std::int16_t>(value));
-        break;
-    case PARRAY::ELEMENT_I8:
-        put(at, truncateSaturated<std::int8_t>(value));
-        break;
-    case PARRAY::ELEMENT_F32:
-        put(at, narrowToFloat(value));
-        break;
-    case PARRAY::ELEMENT_F64:
-        put(at, value);
-        break;
-    default:
-        break;
-    }
+    withElementType(typeCode, [&](auto element) {
+        using T = decltype(element);
+        if constexpr (std::is_integral_v<T>) {
+            put(at, truncateSaturated<T>(value));
+        } else if constexpr (std::is_same_v<T, f32>) {
+            put(at, narrowToFloat(value));
+        } else {
+            put(at, value);
+        }
+    });
 }
 
 // Every element type's value is exact as a double.
 f64 readElement(const u8* at, u32 typeCode)
 {
-    switch (typeCode) {
-    case PARRAY::ELEMENT_U32:
-        return get<u32>(at);
-    case PARRAY::ELEMENT_U16:
-        return get<u16>(at);
-    case PARRAY::ELEMENT_U8:
-        return get<u8>(at);
-    case PARRAY::ELEMENT_I32:
-        return get<i32>(at);
-    case PARRAY::ELEMENT_I16:
-        return get<std::int16_t>(at);
-    case PARRAY::ELEMENT_I8:
-        return get<std::int8_t>(at);
-    case PARRAY::ELEMENT_F32:
-        return get<f32>(at);
-    case PARRAY::ELEMENT_F64:
-        return get<f64>(at);
-    default:
-        return 0.0;
-    }
+    f64 value = 0.0;
+    withElementType(typeCode, [&](auto element) { value = static_cast<f64>(get<decltype(element)>(at)); });
+    return value;
 }
 
 } // namespace
