@@ -1,13 +1,5 @@
 #include "fcache_MBDFFileBlock.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -54,15 +46,6 @@ public:
 private:
     FswHandle& m_handle;
 };
-
-// Temporaries of the unsynced export follow the atomic-replacement helper's naming, so listings that skip the
-// helper's leftovers skip these too; an empty text when the name has none.
-std::string tempName(const std::string& fileName)
-{
-    char name[256];
-    return fsw_makeReplaceTempName(name, sizeof name, fileName.c_str()) == FSW_OK ? std::string(name)
-                                                                                   : std::string();
-}
 
 // Writes all bytes through the strategy: a failure or a short write gives 0x80000003.
 i32 writeThrough(MBDFFileBlock::IFileWriteStrategy& out, const u8* bytes, u32 size)
@@ -546,47 +529,20 @@ u32 MBDFFileBlock::exportFileUnsynced(const char* dir, const char* name)
     return exportTo(dir, name, false);
 }
 
-u32 MBDFFileBlock::writeUnsynced(const char* dir, const std::string& fileName, const std::string& target)
+u32 MBDFFileBlock::writeUnsynced(const std::string& target)
 {
-    constexpr u32 kFailed = static_cast<u32>(MBDFResult::kOutOfRange);
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = MBDF::makePath(dir, tempName(fileName).c_str());
-        do {
-            fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0 && errno != EEXIST) {
-            break;
+    FswReplace* replace = nullptr;
+    if (fsw_replaceBeginUnsynced(&replace, target.c_str()) != FSW_OK) {
+        return static_cast<u32>(MBDFResult::kOutOfRange);
+    }
+    if (getDataSize(false) != 0) {
+        HandleWriteStrategy strategy(*fsw_replaceHandle(replace));
+        if (writeContent(strategy) < 0) {
+            fsw_replaceAbort(replace);
+            return static_cast<u32>(MBDFResult::kOutOfRange);
         }
     }
-    if (fd < 0) {
-        return kFailed;
-    }
-    FswHandle handle = static_cast<FswHandle>(fd);
-    // A replaced file keeps its permission bits, as with the synced form.
-    struct stat old;
-    bool ok = true;
-    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    }
-    if (ok && getDataSize(false) != 0) {
-        HandleWriteStrategy strategy(handle);
-        ok = writeContent(strategy) >= 0;
-    }
-    if (ok) {
-        // Starts writeback now, so the caller's later fsync finds the data (mostly) on its way already.
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    }
-    ok = fsw_close(&handle) == FSW_OK && ok;
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return kFailed;
-    }
-    return 0;
+    return fsw_replaceCommit(replace) == FSW_OK ? 0u : static_cast<u32>(MBDFResult::kOutOfRange);
 }
 
 u32 MBDFFileBlock::exportTo(const char* dir, const char* name, bool sync)
@@ -631,7 +587,7 @@ u32 MBDFFileBlock::exportTo(const char* dir, const char* name, bool sync)
         return static_cast<u32>(MBDFResult::kNoMemory); // 0x80000005: left untouched
     }
     if (!sync) {
-        const u32 result = writeUnsynced(dir, fileName, target);
+        const u32 result = writeUnsynced(target);
         if (result == 0) {
             FileAccessor::setAttributes(target.c_str(), readOnly, hidden, system);
         }

@@ -87,7 +87,7 @@ private:
     i32 streamFile(FileAccessor& out, u64* count);
     i32 writeContent(IFileWriteStrategy& out) const;
     u32 exportTo(const char* dir, const char* name, bool sync);
-    u32 writeUnsynced(const char* dir, const std::string& fileName, const std::string& target);
+    u32 writeUnsynced(const std::string& target);
 
     std::string m_sourceDir;
     u32 m_level;

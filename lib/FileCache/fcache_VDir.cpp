@@ -1,10 +1,7 @@
 // Virtual directories and their items.
 #include "fcache_VDir.h"
 
-#include <dirent.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <limits>
 #include <new>
 #include <vector>
@@ -234,7 +231,7 @@ VDirItemOpener::~VDirItemOpener()
 // VDir
 // ---------------------------------------------------------------------------------------------------------------
 VDir::VDir(bool keepDotEntries)
-    : m_keepDotEntries(keepDotEntries), m_limit(100), m_pCallback(nullptr), m_nextSequence(1), m_lastListingSize(0),
+    : m_keepDotEntries(keepDotEntries), m_limit(100), m_pCallback(nullptr), m_nextSequence(1),
       m_watchId(0)
 {
 }
@@ -463,77 +460,24 @@ i32 VDir::refresh(bool onDisk, const char* subPath)
         return kFailed;
     }
     const std::string folder = subPath != nullptr ? m_currentPath + "/" + subPath : m_currentPath;
-    // The listing reads the entry types with the names, so files and folders are told apart without a stat
-    // call per entry; links and file systems that report no type are asked as before.
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
+    // The listing carries the entry types, so files and folders are told apart without a stat call per entry;
+    // links and file systems that report no type are asked as before. Its order is "." and ".." first, then the
+    // names byte-wise.
+    FswDir* dir = nullptr;
+    if (fsw_openDir(&dir, folder.c_str()) != FSW_OK) {
         KLIB_LOG("[E] VDir::refresh - cannot open a directory!\n");
         return kFailed;
     }
-    struct Entry {
-        std::string name;
-        EntryType type;
-    };
-    // Sort keys: small, so sorting moves little; most comparisons end at the prefix.
-    struct Key {
-        u64 prefix; // the first 8 bytes of the name, big-endian
-        u32 index;  // into entries
-        u8 rank;    // 0 ".", 1 "..", 2 any other name
-    };
-    std::vector<Entry> entries;
-    std::vector<Key> keys;
-    entries.reserve(m_lastListingSize);
-    keys.reserve(m_lastListingSize);
-    i32 result = 0;
-    for (;;) {
-        errno = 0;
-        const struct dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            if (errno != 0) {
-                KLIB_LOG("[E] VDir::refresh - cannot read a directory entry!\n");
-                result = kFailed;
-            }
-            break;
-        }
-        EntryType type = EntryType::Unknown;
-        if (entry->d_type == DT_DIR) {
-            type = EntryType::Folder;
-        } else if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) {
-            type = EntryType::File;
-        }
-        const char* n = entry->d_name;
-        const u8 rank = n[0] != '.' ? 2 : n[1] == 0 ? 0 : (n[1] == '.' && n[2] == 0) ? 1 : 2;
-        u64 prefix = 0;
-        for (int i = 0; i < 8; ++i) {
-            const u8 c = static_cast<u8>(n[i]);
-            prefix |= static_cast<u64>(c) << (56 - 8 * i);
-            if (c == 0) {
-                break;
-            }
-        }
-        keys.push_back({prefix, static_cast<u32>(entries.size()), rank});
-        entries.push_back({n, type});
-    }
-    if (::closedir(dir) != 0) {
-        KLIB_LOG("[E] VDir::refresh - cannot close a directory!\n");
-        return kFailed;
-    }
-    if (result < 0) {
-        return result;
-    }
-    m_lastListingSize = entries.size();
-    // Same order as the file API's listing: "." and ".." first, then the names byte-wise.
-    std::sort(keys.begin(), keys.end(), [&entries](const Key& a, const Key& b) {
-        if (a.rank != b.rank) {
-            return a.rank < b.rank;
-        }
-        return a.prefix != b.prefix ? a.prefix < b.prefix : entries[a.index].name < entries[b.index].name;
-    });
     // Names of one listing are unique: into an empty list they go without a look-up.
     const bool fresh = m_items.empty();
-    for (const Key& key : keys) {
-        Entry& entry = entries[key.index];
-        std::string name = std::move(entry.name);
+    const char* listed = nullptr;
+    u32 listedType = FSW_ENTRY_UNKNOWN;
+    i32 result = 0;
+    while (result == 0 && fsw_readDirEntry(dir, &listed, &listedType) == FSW_OK) {
+        const EntryType type = listedType == FSW_ENTRY_FOLDER                                      ? EntryType::Folder
+                               : listedType == FSW_ENTRY_UNKNOWN || listedType == FSW_ENTRY_LINK ? EntryType::Unknown
+                                                                                                 : EntryType::File;
+        std::string name = listed;
         if (subPath != nullptr) {
             if (isDotName(name)) {
                 continue;
@@ -545,11 +489,15 @@ i32 VDir::refresh(bool onDisk, const char* subPath)
         }
         // An entry that vanished since the listing was taken, or a dangling link, is left out.
         bool unreadable = false;
-        if (addEntry(name.c_str(), onDisk, &unreadable, entry.type, true) < 0 && !unreadable) {
-            return kFailed;
+        if (addEntry(name.c_str(), onDisk, &unreadable, type, true) < 0 && !unreadable) {
+            result = kFailed;
         }
     }
-    return 0;
+    if (fsw_closeDir(dir) != FSW_OK) {
+        KLIB_LOG("[E] VDir::refresh - cannot close a directory!\n");
+        return kFailed;
+    }
+    return result;
 }
 
 i32 VDir::makeDir(const char* name, bool onDisk)

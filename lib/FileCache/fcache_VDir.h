@@ -203,7 +203,6 @@ private:
     // Exact-name index beside the ordered list, so look-ups and the duplicate check of a listing stay linear.
     std::unordered_multimap<std::string, Iterator> m_index;
     u64 m_nextSequence;
-    size_t m_lastListingSize; // entries of the last listing, to size the next one
     u32 m_watchId;
     FW::FileWatcher m_watcher;
 };

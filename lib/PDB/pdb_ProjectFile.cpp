@@ -1,13 +1,10 @@
 #include "pdb_ProjectFile.h"
-#include "pdb_ProjectFileTestHooks.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <atomic>
 #include <cstring>
@@ -51,9 +48,6 @@ constexpr ParameterFilter INFO_IMPORT_FILTER = 8;
 constexpr const char* STAGING_PART = ".prjnew-";
 constexpr const char* ASIDE_PART = ".prjold-";
 
-std::atomic<bool> g_atomicExchange{true};
-std::atomic<int> g_failSwapAt{-1};
-
 bool isCancelled(const bool* cancel)
 {
     return cancel != nullptr && __atomic_load_n(cancel, __ATOMIC_ACQUIRE);
@@ -75,23 +69,20 @@ enum class EntryKind { Missing, Regular, Link, Directory, Other };
 // Judges an entry without following a final symbolic link.
 EntryKind judgeEntry(const std::string& path)
 {
-    u32 attributes = 0;
-    bool isLink = false;
-    if (fsw_getLinkAttributes(&attributes, &isLink, path.c_str()) != FSW_OK) {
+    u32 type = FSW_ENTRY_UNKNOWN;
+    if (fsw_getEntryType(&type, path.c_str()) != FSW_OK) {
         return EntryKind::Missing;
     }
-    if (isLink) {
-        return EntryKind::Link;
-    }
-    if ((attributes & FSW_ATTR_DIRECTORY) != 0) {
+    switch (type) {
+    case FSW_ENTRY_FILE:
+        return EntryKind::Regular;
+    case FSW_ENTRY_FOLDER:
         return EntryKind::Directory;
+    case FSW_ENTRY_LINK:
+        return EntryKind::Link;
+    default:
+        return EntryKind::Other; // pipes, sockets and devices: opening a pipe would block
     }
-    // Pipes, sockets and devices read as plain files to the attribute call; opening a pipe would block.
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0) {
-        return EntryKind::Missing;
-    }
-    return S_ISREG(info.st_mode) ? EntryKind::Regular : EntryKind::Other;
 }
 
 // Calls visit(name) for every entry of the folder but "." and ".."; false when the folder cannot be listed.
@@ -102,54 +93,20 @@ bool forEachEntry(const std::string& dirPath, Visit visit)
     if (fsw_openDir(&dir, dirPath.c_str()) != FSW_OK) {
         return false;
     }
-    std::vector<char> name;
-    for (;;) {
-        u32 size = 0;
-        if (fsw_getDirEntryNameSize(dir, &size) != FSW_OK || size == 0) {
-            break;
-        }
-        name.assign(size, '\0');
-        if (fsw_readDir(dir, name.data(), size) != FSW_OK) {
-            break;
-        }
-        if (std::strcmp(name.data(), ".") != 0 && std::strcmp(name.data(), "..") != 0) {
-            visit(std::string(name.data()));
+    const char* name = nullptr;
+    while (fsw_readDirEntry(dir, &name, nullptr) == FSW_OK) {
+        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+            visit(std::string(name));
         }
     }
     fsw_closeDir(dir);
     return true;
 }
 
-// Clears the read-only flag of every file below path and gives the owner full access to every folder (links are
-// neither followed nor changed), so that a recursive removal is stopped by neither.
-void clearReadOnlyTree(const std::string& path)
-{
-    struct stat info;
-    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_IRWXU) != S_IRWXU) {
-        ::chmod(path.c_str(), (info.st_mode & 07777) | S_IRWXU);
-    }
-    forEachEntry(path, [&](const std::string& name) {
-        const std::string child = path + "/" + name;
-        const EntryKind kind = judgeEntry(child);
-        if (kind == EntryKind::Directory) {
-            clearReadOnlyTree(child);
-        } else if (kind == EntryKind::Regular) {
-            u32 attributes = 0;
-            if (fsw_getAttributes(&attributes, child.c_str()) == FSW_OK && (attributes & FSW_ATTR_READONLY) != 0) {
-                fsw_setAttributes(FSW_ATTR_NORMAL, child.c_str());
-            }
-        }
-    });
-}
-
-// Removes a folder with everything in it, read-only files included; links inside are unlinked, never followed.
+// Removes a file, a link or a folder with everything in it, read-only entries included; links are never followed.
 bool removeTree(const std::string& path)
 {
-    if (judgeEntry(path) != EntryKind::Directory) {
-        return fsw_remove(path.c_str()) == FSW_OK;
-    }
-    clearReadOnlyTree(path);
-    return fsw_removeDir(path.c_str(), true) == FSW_OK;
+    return fsw_removeTree(path.c_str()) == FSW_OK;
 }
 
 std::string uniqueSuffix()
@@ -182,49 +139,9 @@ std::string joinPath(const std::string& parent, const std::string& name)
     return parent == "/" ? "/" + name : parent + "/" + name;
 }
 
-// Exchanges two existing paths atomically; false when the file system cannot (the caller falls back).
-bool exchangePaths(const std::string& a, const std::string& b, bool& unsupported)
-{
-    unsupported = false;
-    if (!g_atomicExchange.load()) {
-        unsupported = true;
-        return false;
-    }
-    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) {
-        return true;
-    }
-    unsupported = errno == EINVAL || errno == ENOSYS || errno == ENOTSUP;
-    return false;
-}
-
 bool renamePath(const std::string& from, const std::string& to)
 {
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-// True when both paths name the same existing file.
-bool isSameFile(const std::string& a, const std::string& b)
-{
-    struct stat first;
-    struct stat second;
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
-}
-
-// Writes a file or folder through to the disk (fsync through the file API); false when it cannot be opened,
-// synced or closed. A final symbolic link is followed only when asked (a parent folder named through a link).
-bool syncPath(const std::string& path, bool followLink = false)
-{
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | (followLink ? 0 : O_NOFOLLOW) | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return false;
-    }
-    FswHandle handle = static_cast<FswHandle>(fd);
-    const bool synced = fsw_flush(&handle) == FSW_OK;
-    return fsw_close(&handle) == FSW_OK && synced;
+    return fsw_move(from.c_str(), to.c_str()) == FSW_OK;
 }
 
 // The index of the first component that holds the address, or 0xFFFFFFFF.
@@ -242,32 +159,340 @@ u32 findComponentWith(const IParameterDB& db, const char* address)
 
 } // namespace
 
-namespace projecttesthooks {
-void setAtomicExchange(bool enabled)
-{
-    g_atomicExchange.store(enabled);
-}
-void failSwapAt(int index)
-{
-    g_failSwapAt.store(index);
-}
-} // namespace projecttesthooks
+namespace {
 
-// One item of a load: its folder, and the staging folder its stored files are extracted into.
-struct ProjectFile::StagedItem {
-    std::string name;
-    std::string dir;     // the item folder as configured (used in texts)
-    std::string realDir; // the folder the swap acts on
-    std::string parent;
-    std::string base;
-    std::string staging; // empty: the item takes no part in this load
-    std::string old;     // after the swap: where the previous content is
-    mode_t mode = 0;     // permission bits the staging folder takes once it is filled
-    bool existed = false;
-    bool swapped = false;
-    bool exchanged = false;
-    bool shared = false; // uses the staging folder of an earlier item with the same folder
+// One load's extraction into the item folders. Every item folder that takes part is filled in a fresh staging
+// folder beside it; the staging folders are swapped in only when every stored file and staging folder is on the
+// disk. Until the swap the item folders are untouched; a failed swap takes back the swaps made before it.
+//   stage    clears leftovers of unfinished loads and makes the staging folders (and missing parents)
+//   extract  writes the stored files into the staging folders, without a sync each
+//   sync     gives the staging folders their final permission bits and puts everything on the disk
+//   swap     exchanges each staging folder with its item folder (or renames it in when there was none)
+//   commit   makes the swaps durable and removes the previous contents
+//   rollback removes the staging folders and the parents made, and takes back the swaps
+class StagedLoad {
+public:
+    StagedLoad(const ProjectFile::ItemMap& items, MBDF& container, FileAccessor& file, IMBDFObserver& observer,
+               const bool* cancel)
+        : m_items(items), m_container(container), m_file(file), m_observer(observer), m_cancel(cancel)
+    {
+    }
+
+    i32 stage();
+    i32 extract(const char* path);
+    bool sync();
+    bool swap();
+    void commit();
+    void rollback();
+
+private:
+    struct Item {
+        std::string dir;     // the item folder as configured (used in texts)
+        std::string realDir; // the folder the swap acts on
+        std::string parent;
+        std::string base;
+        std::string staging; // empty: the item takes no part in this load
+        std::string aside;   // where the item folder waits while a file system without exchange swaps
+        u32 mode = 0;        // permission bits the staging folder takes once it is filled (existing folders)
+        bool existed = false;
+        bool swapped = false;
+        bool shared = false; // uses the staging folder of an earlier item with the same folder
+    };
+
+    bool owns(const Item& item) const { return !item.staging.empty() && !item.shared; }
+    i32 stageItem(const std::string& name, const std::string& dir, bool filled);
+    void clearLeftovers(Item& item);
+    void noteMissingParents(const std::string& parent);
+    bool swapIn(Item& item);
+    void swapBack(Item& item);
+
+    const ProjectFile::ItemMap& m_items;
+    MBDF& m_container;
+    FileAccessor& m_file;
+    IMBDFObserver& m_observer;
+    const bool* m_cancel;
+    std::map<std::string, Item> m_staged;
+    std::vector<std::string> m_madeParents; // each chain from the outermost folder
+    std::vector<std::string> m_stagedFiles;
+    std::vector<Item*> m_swapped;
 };
+
+i32 StagedLoad::stage()
+{
+    // Which items have stored files.
+    std::set<std::string> filled;
+    for (auto it = m_container.beginBlocks(); it != m_container.endBlocks(); ++it) {
+        MBDFAbstractBlock* block = m_container.getBlock(it);
+        if (block->getTag() == MBDFFileBlock::kTag && m_items.count(block->getKind()) != 0) {
+            filled.insert(block->getKind());
+        }
+    }
+    for (const auto& item : m_items) {
+        const i32 result = stageItem(item.first, item.second, filled.count(item.first) != 0);
+        if (result != 0) {
+            return result;
+        }
+    }
+    return 0;
+}
+
+i32 StagedLoad::stageItem(const std::string& name, const std::string& dir, bool filled)
+{
+    Item& item = m_staged[name];
+    item.dir = dir;
+    if (dir.empty()) {
+        KLIB_LOG("[E] ProjectFile::extract - item [%s] has no folder!\n", name.c_str());
+        return ProjectFile::RESULT_FAILED;
+    }
+    std::string resolved = dir;
+    u32 attributes = 0;
+    if (fsw_getAttributes(&attributes, dir.c_str()) == FSW_OK) {
+        if ((attributes & FSW_ATTR_DIRECTORY) == 0) {
+            KLIB_LOG("[E] ProjectFile::extract - [%s] is not a folder!\n", dir.c_str());
+            return ProjectFile::RESULT_FAILED;
+        }
+        // A folder reached through a link is replaced where it lies; the link stays.
+        char real[PATH_MAX];
+        if (fsw_realPath(real, sizeof(real), dir.c_str()) == FSW_OK) {
+            resolved = real;
+        }
+        item.existed = true;
+    }
+    item.realDir = resolved;
+    // Items that share a folder share its staging folder; the first of them swaps it in.
+    for (const auto& other : m_staged) {
+        if (&other.second != &item && !other.second.staging.empty() && other.second.realDir == resolved) {
+            item.staging = other.second.staging;
+            item.shared = true;
+            return 0;
+        }
+    }
+    splitPath(resolved, item.parent, item.base);
+    if (item.base.empty() || item.base == "/" || item.base == "." || item.base == "..") {
+        KLIB_LOG("[E] ProjectFile::extract - [%s] cannot be replaced!\n", dir.c_str());
+        return ProjectFile::RESULT_FAILED;
+    }
+    clearLeftovers(item);
+    if (!item.existed && !filled) {
+        return 0; // nothing to empty, nothing to write
+    }
+    if (!item.existed) {
+        noteMissingParents(item.parent);
+        if ((fsw_makeDir(item.parent.c_str()) & 0x80000000u) != 0) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot make a directory! [%s]\n", item.parent.c_str());
+            return ProjectFile::RESULT_FAILED;
+        }
+    }
+    // A new item folder gets the usual bits at once; an existing one's bits are applied once it is filled.
+    if (item.existed && fsw_getPermissions(&item.mode, item.realDir.c_str()) != FSW_OK) {
+        item.mode = 0777;
+    }
+    const std::string staging = joinPath(item.parent, "." + item.base + STAGING_PART + uniqueSuffix());
+    if (fsw_makeFolder(staging.c_str(), item.existed ? 0700 : 0777) != FSW_OK) {
+        KLIB_LOG("[E] ProjectFile::extract - cannot make a directory! [%s]\n", staging.c_str());
+        return ProjectFile::RESULT_FAILED;
+    }
+    item.staging = staging;
+    return 0;
+}
+
+// Leftovers of a load that did not finish: a folder put aside while its item folder is missing is the item's
+// content and goes back; everything else of the two patterns is removed.
+void StagedLoad::clearLeftovers(Item& item)
+{
+    const std::string stagingPrefix = "." + item.base + STAGING_PART;
+    const std::string asidePrefix = "." + item.base + ASIDE_PART;
+    std::vector<std::string> leftovers;
+    forEachEntry(item.parent, [&](const std::string& name) {
+        if (name.compare(0, stagingPrefix.size(), stagingPrefix) == 0 ||
+            name.compare(0, asidePrefix.size(), asidePrefix) == 0) {
+            leftovers.push_back(name);
+        }
+    });
+    for (const std::string& name : leftovers) {
+        const std::string leftover = joinPath(item.parent, name);
+        if (!item.existed && name.compare(0, asidePrefix.size(), asidePrefix) == 0 &&
+            renamePath(leftover, item.realDir)) {
+            item.existed = true;
+            continue;
+        }
+        removeTree(leftover);
+    }
+}
+
+// Records the folders that making parent will create, so a load that does not finish can remove them.
+void StagedLoad::noteMissingParents(const std::string& parent)
+{
+    std::vector<std::string> missing;
+    std::string probe = parent;
+    u32 type = FSW_ENTRY_UNKNOWN;
+    while (fsw_getEntryType(&type, probe.c_str()) == FSW_E_NOT_FOUND) {
+        missing.push_back(probe);
+        std::string up;
+        std::string ignored;
+        splitPath(probe, up, ignored);
+        if (up == probe) {
+            break;
+        }
+        probe = up;
+    }
+    m_madeParents.insert(m_madeParents.end(), missing.rbegin(), missing.rend());
+}
+
+i32 StagedLoad::extract(const char* path)
+{
+    const u32 total = m_container.getBlockCount();
+    u32 index = 0;
+    for (auto it = m_container.beginBlocks(); it != m_container.endBlocks(); ++it, ++index) {
+        MBDFAbstractBlock* block = m_container.getBlock(it);
+        if (block->getTag() != MBDFFileBlock::kTag) {
+            continue;
+        }
+        const auto found = m_staged.find(block->getKind());
+        if (found == m_staged.end() || found->second.staging.empty()) {
+            continue;
+        }
+        auto* fileBlock = static_cast<MBDFFileBlock*>(block);
+        const std::string storedName = fileBlock->getFileName();
+        const std::string target = found->second.dir + "/" + storedName;
+        if (isCancelled(m_cancel)) {
+            m_observer.onProgress(0, index, total, target.c_str(), "Aborted.", true);
+            return ProjectFile::RESULT_ABORTED;
+        }
+        m_observer.onProgress(0, index, total, target.c_str(), "Extracting files...", false);
+        i32 result = m_container.loadBlockData(it, &m_file);
+        if (result >= 0) {
+            result = static_cast<i32>(fileBlock->exportFileUnsynced(found->second.staging.c_str(), nullptr));
+        }
+        if (result >= 0) {
+            m_stagedFiles.push_back(found->second.staging + "/" + storedName);
+        }
+        m_container.releaseBlockData(it);
+        if (result < 0) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot extract [%s]! (%x)\n", target.c_str(),
+                     static_cast<u32>(result));
+            if (!FileAccessor::exists(path)) {
+                m_observer.onError(0, path, ProjectFile::ERROR_UNREADABLE);
+            }
+            return ProjectFile::RESULT_FAILED;
+        }
+    }
+    if (isCancelled(m_cancel)) {
+        m_observer.onProgress(0, total, total, path, "Aborted.", true);
+        return ProjectFile::RESULT_ABORTED;
+    }
+    return 0;
+}
+
+bool StagedLoad::sync()
+{
+    // The staging folders of existing items take their bits only now: a read-only item folder would have refused
+    // the extracted files.
+    for (const auto& entry : m_staged) {
+        const Item& item = entry.second;
+        if (owns(item) && item.existed && fsw_setPermissions(item.mode, item.staging.c_str()) != FSW_OK) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot set the mode of [%s]! (%d)\n", item.staging.c_str(), errno);
+            return false;
+        }
+    }
+    // Nothing is swapped in before every staged file and staging folder is on the disk.
+    for (const std::string& stagedPath : m_stagedFiles) {
+        if (fsw_syncPath(stagedPath.c_str()) != FSW_OK) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot sync [%s]! (%d)\n", stagedPath.c_str(), errno);
+            return false;
+        }
+    }
+    for (const auto& entry : m_staged) {
+        const Item& item = entry.second;
+        if (owns(item) && fsw_syncPath(item.staging.c_str()) != FSW_OK) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot sync [%s]! (%d)\n", item.staging.c_str(), errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+// After the swap the staging path holds the previous content (none for a new item folder).
+bool StagedLoad::swapIn(Item& item)
+{
+    if (!item.existed) {
+        return renamePath(item.staging, item.realDir);
+    }
+    item.aside = joinPath(item.parent, "." + item.base + ASIDE_PART + uniqueSuffix());
+    return fsw_exchange(item.staging.c_str(), item.realDir.c_str(), item.aside.c_str()) == FSW_OK;
+}
+
+void StagedLoad::swapBack(Item& item)
+{
+    if (item.existed) {
+        fsw_exchange(item.staging.c_str(), item.realDir.c_str(), item.aside.c_str());
+    } else {
+        renamePath(item.realDir, item.staging);
+    }
+    item.swapped = false;
+}
+
+bool StagedLoad::swap()
+{
+    for (auto& entry : m_staged) {
+        Item& item = entry.second;
+        if (!owns(item)) {
+            continue;
+        }
+        if (!swapIn(item)) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot replace [%s]! (%d)\n", item.dir.c_str(), errno);
+            return false;
+        }
+        item.swapped = true;
+        m_swapped.push_back(&item);
+    }
+    return true;
+}
+
+void StagedLoad::commit()
+{
+    // The swaps cannot be taken back any more, so a failure to make them durable is only reported.
+    std::set<std::string> parents;
+    for (const Item* item : m_swapped) {
+        parents.insert(item->parent);
+    }
+    // Folders made for missing parents are entries of their own parents.
+    for (const std::string& made : m_madeParents) {
+        std::string up;
+        std::string ignored;
+        splitPath(made, up, ignored);
+        parents.insert(up);
+    }
+    for (const std::string& parent : parents) {
+        if (fsw_syncFolder(parent.c_str()) != FSW_OK) {
+            KLIB_LOG("[W] ProjectFile::extract - cannot sync [%s]\n", parent.c_str());
+        }
+    }
+    for (const Item* item : m_swapped) {
+        if (item->existed && !removeTree(item->staging)) {
+            KLIB_LOG("[W] ProjectFile::extract - cannot remove the previous content [%s]\n", item->staging.c_str());
+        }
+    }
+}
+
+void StagedLoad::rollback()
+{
+    for (auto it = m_swapped.rbegin(); it != m_swapped.rend(); ++it) {
+        swapBack(**it);
+    }
+    m_swapped.clear();
+    for (auto& entry : m_staged) {
+        if (owns(entry.second)) {
+            removeTree(entry.second.staging);
+        }
+    }
+    // A load that does not finish leaves no folder behind; the innermost go first, and only while empty.
+    for (auto it = m_madeParents.rbegin(); it != m_madeParents.rend(); ++it) {
+        fsw_removeDir(it->c_str(), false);
+    }
+}
+
+} // namespace
 
 ProjectFile::ProjectFile()
     : m_version(0), m_tableHeaderValue(0), m_replacePrevious(0), m_loader(nullptr)
@@ -548,7 +773,7 @@ i32 ProjectFile::save(const char* path, const char* comment, const char* owner, 
 
     const std::string target = path;
     if (m_replacePrevious != 0 && !m_currentFileName.empty() && m_currentFileName != target &&
-        !isSameFile(m_currentFileName, target)) {
+        !fsw_isSameFile(m_currentFileName.c_str(), target.c_str())) {
         if (fsw_remove(m_currentFileName.c_str()) != FSW_OK) {
             KLIB_LOG("[W] ProjectFile::save - cannot delete the previous file! [%s]\n", m_currentFileName.c_str());
         }
@@ -673,286 +898,19 @@ i32 ProjectFile::extractProject(const char* path, bool extractFiles, const bool*
 
 i32 ProjectFile::extractItems(const char* path, FileAccessor& file, const bool* cancel, IMBDFObserver& observer)
 {
-    // Which items have stored files.
-    std::set<std::string> filled;
-    for (auto it = m_container.beginBlocks(); it != m_container.endBlocks(); ++it) {
-        MBDFAbstractBlock* block = m_container.getBlock(it);
-        if (block->getTag() == MBDFFileBlock::kTag && m_items.count(block->getKind()) != 0) {
-            filled.insert(block->getKind());
-        }
+    StagedLoad load(m_items, m_container, file, observer, cancel);
+    i32 result = load.stage();
+    if (result == 0) {
+        result = load.extract(path);
     }
-
-    std::map<std::string, StagedItem> staged;
-    // Folders made for missing item folders' parents, each chain from the outermost one.
-    std::vector<std::string> madeParents;
-    const auto removeStaging = [&]() {
-        for (auto& entry : staged) {
-            if (!entry.second.staging.empty() && !entry.second.swapped && !entry.second.shared) {
-                removeTree(entry.second.staging);
-            }
-        }
-        // A load that does not finish leaves no folder behind; the innermost go first, and only while empty.
-        for (auto it = madeParents.rbegin(); it != madeParents.rend(); ++it) {
-            ::rmdir(it->c_str());
-        }
-    };
-    const auto fail = [&]() {
-        removeStaging();
-        return RESULT_FAILED;
-    };
-
-    for (const auto& item : m_items) {
-        StagedItem& stage = staged[item.first];
-        stage.name = item.first;
-        stage.dir = item.second;
-        if (item.second.empty()) {
-            KLIB_LOG("[E] ProjectFile::extract - item [%s] has no folder!\n", item.first.c_str());
-            return fail();
-        }
-        std::string resolved = item.second;
-        u32 attributes = 0;
-        if (fsw_getAttributes(&attributes, item.second.c_str()) == FSW_OK) {
-            if ((attributes & FSW_ATTR_DIRECTORY) == 0) {
-                KLIB_LOG("[E] ProjectFile::extract - [%s] is not a folder!\n", item.second.c_str());
-                return fail();
-            }
-            // A folder reached through a link is replaced where it lies; the link stays.
-            char real[PATH_MAX];
-            if (::realpath(item.second.c_str(), real) != nullptr) {
-                resolved = real;
-            }
-            stage.existed = true;
-        }
-        stage.realDir = resolved;
-        // Items that share a folder share its staging folder; the first of them swaps it in.
-        bool shared = false;
-        for (const auto& other : staged) {
-            if (&other.second != &stage && !other.second.staging.empty() && other.second.realDir == resolved) {
-                stage.staging = other.second.staging;
-                stage.shared = true;
-                shared = true;
-                break;
-            }
-        }
-        if (shared) {
-            continue;
-        }
-        splitPath(resolved, stage.parent, stage.base);
-        if (stage.base.empty() || stage.base == "/" || stage.base == "." || stage.base == "..") {
-            KLIB_LOG("[E] ProjectFile::extract - [%s] cannot be replaced!\n", item.second.c_str());
-            return fail();
-        }
-
-        // Leftovers of a load that did not finish: a folder put aside while its item folder is missing is the
-        // item's content and goes back; everything else of the two patterns is removed.
-        const std::string stagingPrefix = "." + stage.base + STAGING_PART;
-        const std::string asidePrefix = "." + stage.base + ASIDE_PART;
-        std::vector<std::string> leftovers;
-        forEachEntry(stage.parent, [&](const std::string& name) {
-            if (name.compare(0, stagingPrefix.size(), stagingPrefix) == 0 ||
-                name.compare(0, asidePrefix.size(), asidePrefix) == 0) {
-                leftovers.push_back(name);
-            }
-        });
-        for (const std::string& name : leftovers) {
-            const std::string leftover = joinPath(stage.parent, name);
-            if (!stage.existed && name.compare(0, asidePrefix.size(), asidePrefix) == 0 &&
-                renamePath(leftover, stage.realDir)) {
-                stage.existed = true;
-                continue;
-            }
-            removeTree(leftover);
-        }
-
-        if (!stage.existed && filled.count(item.first) == 0) {
-            continue;  // nothing to empty, nothing to write
-        }
-        if (!stage.existed) {
-            std::vector<std::string> missing;
-            std::string probe = stage.parent;
-            struct stat probed;
-            while (::lstat(probe.c_str(), &probed) != 0 && errno == ENOENT) {
-                missing.push_back(probe);
-                std::string up;
-                std::string ignored;
-                splitPath(probe, up, ignored);
-                if (up == probe) {
-                    break;
-                }
-                probe = up;
-            }
-            madeParents.insert(madeParents.end(), missing.rbegin(), missing.rend());
-        }
-        if (!stage.existed && (fsw_makeDir(stage.parent.c_str()) & 0x80000000u) != 0) {
-            KLIB_LOG("[E] ProjectFile::extract - cannot make a directory! [%s]\n", stage.parent.c_str());
-            return fail();
-        }
-        const std::string staging = joinPath(stage.parent, stagingPrefix + uniqueSuffix());
-        mode_t mode = 0777;
-        struct stat info;
-        if (stage.existed && ::stat(stage.realDir.c_str(), &info) == 0) {
-            mode = info.st_mode & 07777;
-        }
-        if (::mkdir(staging.c_str(), 0700) != 0) {
-            KLIB_LOG("[E] ProjectFile::extract - cannot make a directory! [%s]\n", staging.c_str());
-            return fail();
-        }
-        stage.staging = staging;
-        if (stage.existed) {
-            stage.mode = mode;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            stage.mode = mode & ~mask;
-        }
+    if (result == 0 && (!load.sync() || !load.swap())) {
+        result = RESULT_FAILED;
     }
-
-    // Extract every stored file of an item into its staging folder. The files are written without a sync each;
-    // they are made durable together before the swap.
-    std::vector<std::string> stagedPaths;
-    const u32 total = m_container.getBlockCount();
-    u32 index = 0;
-    for (auto it = m_container.beginBlocks(); it != m_container.endBlocks(); ++it, ++index) {
-        MBDFAbstractBlock* block = m_container.getBlock(it);
-        if (block->getTag() != MBDFFileBlock::kTag) {
-            continue;
-        }
-        const auto found = staged.find(block->getKind());
-        if (found == staged.end() || found->second.staging.empty()) {
-            continue;
-        }
-        auto* fileBlock = static_cast<MBDFFileBlock*>(block);
-        const std::string storedName = fileBlock->getFileName();
-        const std::string target = found->second.dir + "/" + storedName;
-        if (isCancelled(cancel)) {
-            observer.onProgress(0, index, total, target.c_str(), "Aborted.", true);
-            removeStaging();
-            return RESULT_ABORTED;
-        }
-        observer.onProgress(0, index, total, target.c_str(), "Extracting files...", false);
-        i32 result = m_container.loadBlockData(it, &file);
-        if (result >= 0) {
-            result = static_cast<i32>(fileBlock->exportFileUnsynced(found->second.staging.c_str(), nullptr));
-        }
-        if (result >= 0) {
-            stagedPaths.push_back(found->second.staging + "/" + storedName);
-        }
-        m_container.releaseBlockData(it);
-        if (result < 0) {
-            KLIB_LOG("[E] ProjectFile::extract - cannot extract [%s]! (%x)\n", target.c_str(),
-                     static_cast<u32>(result));
-            if (!FileAccessor::exists(path)) {
-                observer.onError(0, path, ERROR_UNREADABLE);
-            }
-            return fail();
-        }
+    if (result != 0) {
+        load.rollback();
+        return result;
     }
-    if (isCancelled(cancel)) {
-        observer.onProgress(0, total, total, path, "Aborted.", true);
-        removeStaging();
-        return RESULT_ABORTED;
-    }
-
-    // The staging folders take their item folders' permission bits only now: a read-only item folder would have
-    // refused the extracted files.
-    for (const auto& entry : staged) {
-        const StagedItem& stage = entry.second;
-        if (!stage.staging.empty() && !stage.shared && ::chmod(stage.staging.c_str(), stage.mode) != 0) {
-            KLIB_LOG("[E] ProjectFile::extract - cannot set the mode of [%s]! (%d)\n", stage.staging.c_str(), errno);
-            return fail();
-        }
-    }
-
-    // Nothing is swapped in before every staged file and staging folder is on the disk.
-    for (const std::string& stagedPath : stagedPaths) {
-        if (!syncPath(stagedPath)) {
-            KLIB_LOG("[E] ProjectFile::extract - cannot sync [%s]! (%d)\n", stagedPath.c_str(), errno);
-            return fail();
-        }
-    }
-    for (const auto& entry : staged) {
-        const StagedItem& stage = entry.second;
-        if (!stage.staging.empty() && !stage.shared && !syncPath(stage.staging)) {
-            KLIB_LOG("[E] ProjectFile::extract - cannot sync [%s]! (%d)\n", stage.staging.c_str(), errno);
-            return fail();
-        }
-    }
-
-    // Swap the staging folders in; undo the swaps made so far when one fails.
-    std::vector<StagedItem*> done;
-    const auto undo = [&]() {
-        for (auto it = done.rbegin(); it != done.rend(); ++it) {
-            StagedItem& stage = **it;
-            bool unsupported = false;
-            if (stage.exchanged) {
-                exchangePaths(stage.old, stage.realDir, unsupported);
-            } else {
-                renamePath(stage.realDir, stage.staging);
-                if (stage.existed) {
-                    renamePath(stage.old, stage.realDir);
-                }
-            }
-            stage.swapped = false;
-        }
-    };
-    for (auto& entry : staged) {
-        StagedItem& stage = entry.second;
-        if (stage.staging.empty() || stage.shared) {
-            continue;
-        }
-        bool ok = false;
-        if (static_cast<int>(done.size()) == g_failSwapAt.load()) {
-            errno = EIO;
-        } else if (stage.existed) {
-            bool unsupported = false;
-            if (exchangePaths(stage.staging, stage.realDir, unsupported)) {
-                stage.old = stage.staging;
-                stage.exchanged = true;
-                ok = true;
-            } else if (unsupported) {
-                const std::string aside = joinPath(stage.parent, "." + stage.base + ASIDE_PART + uniqueSuffix());
-                if (renamePath(stage.realDir, aside)) {
-                    if (renamePath(stage.staging, stage.realDir)) {
-                        stage.old = aside;
-                        ok = true;
-                    } else {
-                        renamePath(aside, stage.realDir);
-                    }
-                }
-            }
-        } else {
-            ok = renamePath(stage.staging, stage.realDir);
-        }
-        if (!ok) {
-            KLIB_LOG("[E] ProjectFile::extract - cannot replace [%s]! (%d)\n", stage.dir.c_str(), errno);
-            undo();
-            return fail();
-        }
-        stage.swapped = true;
-        done.push_back(&stage);
-    }
-    // Make the swaps durable; they cannot be taken back any more, so a failure is only reported.
-    std::set<std::string> parents;
-    for (StagedItem* stage : done) {
-        parents.insert(stage->parent);
-    }
-    // Folders made for missing parents are entries of their own parents.
-    for (const std::string& made : madeParents) {
-        std::string up;
-        std::string ignored;
-        splitPath(made, up, ignored);
-        parents.insert(up);
-    }
-    for (const std::string& parent : parents) {
-        if (!syncPath(parent, true)) {
-            KLIB_LOG("[W] ProjectFile::extract - cannot sync [%s]\n", parent.c_str());
-        }
-    }
-    for (StagedItem* stage : done) {
-        if (!stage->old.empty() && !removeTree(stage->old)) {
-            KLIB_LOG("[W] ProjectFile::extract - cannot remove the previous content [%s]\n", stage->old.c_str());
-        }
-    }
+    load.commit();
     return 0;
 }
 

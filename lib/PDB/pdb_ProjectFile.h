@@ -137,8 +137,6 @@ public:
     const ParameterAddress& getInfoAddress(InfoIndex index) const { return m_addresses[index]; }
 
 private:
-    struct StagedItem;
-
     // Resolves the ten information addresses in the information database.
     void resolveInfoAddresses();
     // Stores the files of one item folder as "#FILE" blocks. 0 or 0x80000000 (the write must not go on).
@@ -147,7 +145,7 @@ private:
     // extract; *refused tells whether the delegate refused the selection (then 0x80000004).
     i32 extractProject(const char* path, bool extractFiles, const bool* cancel, FILECACHE::IMBDFObserver* observer,
                        const void* selection, bool* refused);
-    // The built-in extraction: stage, extract, swap.
+    // The built-in extraction: stage, extract, sync, swap, then commit or roll back.
     i32 extractItems(const char* path, FILECACHE::FileAccessor& file, const bool* cancel,
                      FILECACHE::IMBDFObserver& observer);
 

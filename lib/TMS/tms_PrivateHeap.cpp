@@ -1,11 +1,10 @@
 #include "tms_PrivateHeap.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <new>
+
+#include "os_Memory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TMS_HEAP_ASAN 1
@@ -49,11 +48,7 @@ std::atomic<u64> g_keySeed{0x9E3779B97F4A7C15ull};
 
 u64 pageSize()
 {
-    static const u64 size = [] {
-        long value = sysconf(_SC_PAGESIZE);
-        return value > 0 ? static_cast<u64>(value) : 4096ull;
-    }();
-    return size;
+    return ossupport::getPageSize();
 }
 
 u64 roundUp(u64 value, u64 granularity)
@@ -86,8 +81,7 @@ u64 classSize(u32 sizeClass)
 
 void* mapPages(u64 length)
 {
-    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return base == MAP_FAILED ? nullptr : base;
+    return ossupport::reservePages(length);
 }
 
 void announceMapping(void* base, u64 length, u64 poisonFrom)
@@ -110,7 +104,7 @@ void unmapPages(void* base, u64 length)
     __lsan_unregister_root_region(base, length);
     __asan_unpoison_memory_region(base, length);
 #endif
-    munmap(base, length);
+    ossupport::releasePages(base, length);
     g_processMappedBytes.fetch_sub(length, std::memory_order_relaxed);
 }
 

@@ -1,6 +1,6 @@
 // A private heap: size-classed blocks carved from regions mapped from the OS, growing on demand.
 //
-// - Regions are mapped with mmap; the first one holds the requested initial capacity. When it is used up a new
+// - Regions are reserved from the OS layer (whole pages); the first one holds the requested initial capacity. When it is used up a new
 //   region is mapped (doubling, capped), so the heap grows on demand. Blocks above the largest size class get a
 //   mapping of their own, which is unmapped when the block is given back.
 // - Any thread may allocate or give back a block: one lock guards the free lists and the region list.

@@ -1,6 +1,7 @@
 // Shared helpers of the POSIX file API sources; not part of the public interface.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -12,10 +13,22 @@
 
 namespace fsw_detail {
 
-// The data-moving system calls, through the test seam.
+// The system calls, through the test seam (fsw_SystemCalls.h). sysOpenAt adds O_CLOEXEC and retries EINTR.
 ssize_t sysRead(int fd, void* buffer, size_t size);
 ssize_t sysWrite(int fd, const void* buffer, size_t size);
 int sysFsync(int fd);
+int sysOpenAt(int dirFd, const char* path, int flags, mode_t mode = 0);
+int sysClose(int fd);
+int sysRenameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags);
+int sysMkdirAt(int dirFd, const char* path, mode_t mode);
+int sysUnlinkAt(int dirFd, const char* path, int flags);
+int sysChmodAt(int dirFd, const char* path, mode_t mode, int flags);
+int sysFchmod(int fd, mode_t mode);
+
+inline int sysOpen(const char* path, int flags, mode_t mode = 0)
+{
+    return sysOpenAt(AT_FDCWD, path, flags, mode);
+}
 
 // Descriptor of a handle; false for a null pointer or an invalid value.
 inline bool toFd(const FswHandle* handle, int* fd)
@@ -34,6 +47,8 @@ u32 writeAll(int fd, const void* buffer, u32 size, u32* put);
 
 // fsync, retrying EINTR; special files that cannot be synced count as synced.
 u32 syncFd(int fd);
+// Opens and fsyncs a folder (following links); a file system that cannot sync folders counts as synced.
+u32 syncFolder(const char* path);
 
 // Read-only in the sense of this API: a regular file without owner-write permission.
 inline bool isProtectedFile(const struct stat& st)
@@ -49,8 +64,8 @@ u32 attributesOf(const struct stat& st, const char* path);
 
 // Copies a regular file through the atomic replacement; no hooks are run.
 u32 copyFile(const char* from, const char* to);
-// Begins a replacement without running hooks.
-u32 replaceBegin(FswReplace** out, const char* targetPath);
+// Begins a replacement without running hooks; see fsw_replaceBegin and fsw_replaceBeginUnsynced.
+u32 replaceBegin(FswReplace** out, const char* targetPath, bool unsynced);
 
 // Runs an operation between its pre- and post-hook.
 template <typename Fn, typename... Args>

@@ -61,6 +61,13 @@ constexpr u32 FSW_ATTR_ARCHIVE = 0x10;
 constexpr u32 FSW_ATTR_TEMPORARY = 0x20;
 constexpr u32 FSW_ATTR_DIRECTORY = 0x80; // reported only
 
+// Entry types of fsw_getEntryType and fsw_readDirEntry.
+constexpr u32 FSW_ENTRY_UNKNOWN = 0; // the listing could not tell; fsw_getEntryType can
+constexpr u32 FSW_ENTRY_FILE = 1;
+constexpr u32 FSW_ENTRY_FOLDER = 2;
+constexpr u32 FSW_ENTRY_LINK = 3;
+constexpr u32 FSW_ENTRY_OTHER = 4; // pipe, socket or device
+
 // Directory listing handle (opaque).
 struct FswDir;
 
@@ -150,6 +157,27 @@ u32 fsw_getLinkAttributes(u32* attributes, bool* isLink, const char* path);
 // Other bits are ignored.
 u32 fsw_setAttributes(u32 attributes, const char* path);
 
+// Type of the entry itself (a final symbolic link is not followed): FSW_ENTRY_FILE, _FOLDER, _LINK or _OTHER.
+u32 fsw_getEntryType(u32* type, const char* path);
+
+// Permission bits (07777) of the entry, following links.
+u32 fsw_getPermissions(u32* permissionBits, const char* path);
+// Sets the permission bits (07777) of the entry, following links; other bits are ignored.
+u32 fsw_setPermissions(u32 permissionBits, const char* path);
+
+// The absolute path of an existing entry with every link, "." and ".." resolved, into out (size bytes).
+// 0x80000010 when it does not fit; out is then empty.
+u32 fsw_realPath(char* out, u32 size, const char* path);
+
+// True when both paths name the same existing file (following links).
+bool fsw_isSameFile(const char* a, const char* b);
+
+// Writes the file or folder at path through to the disk; a final symbolic link is not followed (0x80000004).
+u32 fsw_syncPath(const char* path);
+// Writes the folder at path (following links) through to the disk, which makes its entries' names durable. A file
+// system that cannot sync folders counts as synced.
+u32 fsw_syncFolder(const char* path);
+
 // Creation (birth time when the file system reports it, else modification), access and modification times in
 // UTC. At least one output is required (else 0x8000f000).
 u32 fsw_getTime(FswTime* created, FswTime* accessed, FswTime* modified, const char* path);
@@ -165,6 +193,10 @@ u32 fsw_toLocalTime(FswTime* out, const FswTime* in);
 // existed, 0x80000004 for a path of 260 bytes or more or when a folder could not be made.
 u32 fsw_makeDir(const char* path);
 
+// Creates one folder (its parent must exist) with the permission bits given, less the umask. 0x80000002 when an
+// entry of that name exists.
+u32 fsw_makeFolder(const char* path, u32 permissionBits);
+
 // Lists a folder: "." and ".." first, then the names in byte order. `*out` is null on failure.
 u32 fsw_openDir(FswDir** out, const char* path);
 
@@ -174,6 +206,11 @@ u32 fsw_readDir(FswDir* dir, char* name, u32 size);
 
 // Byte size of the current entry's name including its NUL; 0x80000001 (size 0) when no entry is left.
 u32 fsw_getDirEntryNameSize(FswDir* dir, u32* size);
+
+// The current entry's name (valid until the listing is closed) and type, then moves to the next entry. The type
+// comes from the listing: FSW_ENTRY_UNKNOWN where the file system does not tell, and a link is FSW_ENTRY_LINK
+// whatever it points to. Bad handle 0x80000003; null name 0x8000f000; no entry left 0x80000001.
+u32 fsw_readDirEntry(FswDir* dir, const char** name, u32* type);
 
 // Ends the listing and frees the handle; bad handle 0x80000003.
 u32 fsw_closeDir(FswDir* dir);
@@ -192,6 +229,11 @@ using FswRemoveFailure = void (*)(const char* path, u32 code, void* context);
 // the rest goes on. 0 when everything is gone, else the first failure (a missing path: 0x80000001).
 u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure = nullptr, void* context = nullptr);
 
+// Exchanges two existing entries (files or folders): atomically where the file system can; elsewhere b is renamed
+// to `aside` (null: a hidden temporary name beside b), a to b and the aside to a, each failing step taking the
+// earlier ones back. A process that stops between the renames leaves b's entry at the aside name.
+u32 fsw_exchange(const char* a, const char* b, const char* aside = nullptr);
+
 // ---------------------------------------------------------------------------------------------------------------
 // Atomic replacement
 //
@@ -203,6 +245,10 @@ u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure = nullptr, void*
 // symbolic link replaces the file the link points to.
 // ---------------------------------------------------------------------------------------------------------------
 u32 fsw_replaceBegin(FswReplace** out, const char* targetPath);
+// The same for a caller that writes many files and makes them durable once at the end: commit neither syncs the
+// file nor its folder (it starts writeback before the rename), and a target that is a symbolic link is replaced
+// itself, never what it points to. A replaced regular file's permission bits are kept.
+u32 fsw_replaceBeginUnsynced(FswReplace** out, const char* targetPath);
 FswHandle* fsw_replaceHandle(FswReplace* replace); // null for a null object
 const char* fsw_replaceTempPath(FswReplace* replace);
 u32 fsw_replaceSetMode(FswReplace* replace, u32 permissionBits);

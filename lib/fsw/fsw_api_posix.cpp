@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "fsw_Internal.h"
@@ -62,34 +63,152 @@ int realFsync(int fd)
     return ::fsync(fd);
 }
 
-std::atomic<FswSysRead> g_readCall{&realRead};
-std::atomic<FswSysWrite> g_writeCall{&realWrite};
-std::atomic<FswSysFsync> g_fsyncCall{&realFsync};
+int realOpen(int dirFd, const char* path, int flags, mode_t mode)
+{
+    return ::openat(dirFd, path, flags, mode);
+}
+
+int realClose(int fd)
+{
+    return ::close(fd);
+}
+
+int realRename(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags)
+{
+    return ::renameat2(fromDirFd, from, toDirFd, to, flags);
+}
+
+int realMkdir(int dirFd, const char* path, mode_t mode)
+{
+    return ::mkdirat(dirFd, path, mode);
+}
+
+int realUnlink(int dirFd, const char* path, int flags)
+{
+    return ::unlinkat(dirFd, path, flags);
+}
+
+int realChmod(int dirFd, const char* path, mode_t mode, int flags)
+{
+    return ::fchmodat(dirFd, path, mode, flags);
+}
+
+int realFchmod(int fd, mode_t mode)
+{
+    return ::fchmod(fd, mode);
+}
+
+constexpr FswSystemCalls kRealCalls = {&realRead,  &realWrite, &realFsync,  &realOpen,  &realClose,
+                                       &realRename, &realMkdir, &realUnlink, &realChmod, &realFchmod};
+
+// The calls in use; each entry is swapped on its own, so a call in flight always sees a complete function.
+struct CallTable {
+    std::atomic<FswSysRead> read{kRealCalls.read};
+    std::atomic<FswSysWrite> write{kRealCalls.write};
+    std::atomic<FswSysFsync> fsync{kRealCalls.fsync};
+    std::atomic<decltype(FswSystemCalls::open)> open{kRealCalls.open};
+    std::atomic<decltype(FswSystemCalls::close)> close{kRealCalls.close};
+    std::atomic<decltype(FswSystemCalls::rename)> rename{kRealCalls.rename};
+    std::atomic<decltype(FswSystemCalls::mkdir)> mkdir{kRealCalls.mkdir};
+    std::atomic<decltype(FswSystemCalls::unlink)> unlink{kRealCalls.unlink};
+    std::atomic<decltype(FswSystemCalls::chmod)> chmod{kRealCalls.chmod};
+    std::atomic<decltype(FswSystemCalls::fchmod)> fchmod{kRealCalls.fchmod};
+};
+
+CallTable g_calls;
+
+template <typename Fn>
+void install(std::atomic<Fn>& slot, Fn call, Fn real)
+{
+    slot.store(call != nullptr ? call : real);
+}
 
 } // namespace
 
+void fsw_setSystemCallTable(const FswSystemCalls* calls)
+{
+    const FswSystemCalls& use = calls != nullptr ? *calls : kRealCalls;
+    install(g_calls.read, use.read, kRealCalls.read);
+    install(g_calls.write, use.write, kRealCalls.write);
+    install(g_calls.fsync, use.fsync, kRealCalls.fsync);
+    install(g_calls.open, use.open, kRealCalls.open);
+    install(g_calls.close, use.close, kRealCalls.close);
+    install(g_calls.rename, use.rename, kRealCalls.rename);
+    install(g_calls.mkdir, use.mkdir, kRealCalls.mkdir);
+    install(g_calls.unlink, use.unlink, kRealCalls.unlink);
+    install(g_calls.chmod, use.chmod, kRealCalls.chmod);
+    install(g_calls.fchmod, use.fchmod, kRealCalls.fchmod);
+}
+
 void fsw_setSystemCalls(FswSysRead readCall, FswSysWrite writeCall, FswSysFsync fsyncCall)
 {
-    g_readCall.store(readCall != nullptr ? readCall : &realRead);
-    g_writeCall.store(writeCall != nullptr ? writeCall : &realWrite);
-    g_fsyncCall.store(fsyncCall != nullptr ? fsyncCall : &realFsync);
+    FswSystemCalls calls = kRealCalls;
+    calls.read = readCall;
+    calls.write = writeCall;
+    calls.fsync = fsyncCall;
+    fsw_setSystemCallTable(&calls);
+}
+
+const FswSystemCalls& fsw_realSystemCalls()
+{
+    return kRealCalls;
 }
 
 namespace fsw_detail {
 
 ssize_t sysRead(int fd, void* buffer, size_t size)
 {
-    return g_readCall.load(std::memory_order_relaxed)(fd, buffer, size);
+    return g_calls.read.load(std::memory_order_relaxed)(fd, buffer, size);
 }
 
 ssize_t sysWrite(int fd, const void* buffer, size_t size)
 {
-    return g_writeCall.load(std::memory_order_relaxed)(fd, buffer, size);
+    return g_calls.write.load(std::memory_order_relaxed)(fd, buffer, size);
 }
 
 int sysFsync(int fd)
 {
-    return g_fsyncCall.load(std::memory_order_relaxed)(fd);
+    return g_calls.fsync.load(std::memory_order_relaxed)(fd);
+}
+
+int sysOpenAt(int dirFd, const char* path, int flags, mode_t mode)
+{
+    const auto call = g_calls.open.load(std::memory_order_relaxed);
+    int fd;
+    do {
+        fd = call(dirFd, path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int sysClose(int fd)
+{
+    return g_calls.close.load(std::memory_order_relaxed)(fd);
+}
+
+int sysRenameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags)
+{
+    return g_calls.rename.load(std::memory_order_relaxed)(fromDirFd, from, toDirFd, to, flags);
+}
+
+int sysMkdirAt(int dirFd, const char* path, mode_t mode)
+{
+    return g_calls.mkdir.load(std::memory_order_relaxed)(dirFd, path, mode);
+}
+
+int sysUnlinkAt(int dirFd, const char* path, int flags)
+{
+    return g_calls.unlink.load(std::memory_order_relaxed)(dirFd, path, flags);
+}
+
+int sysChmodAt(int dirFd, const char* path, mode_t mode, int flags)
+{
+    return g_calls.chmod.load(std::memory_order_relaxed)(dirFd, path, mode, flags);
+}
+
+int sysFchmod(int fd, mode_t mode)
+{
+    return g_calls.fchmod.load(std::memory_order_relaxed)(fd, mode);
 }
 
 u32 readAll(int fd, void* buffer, u32 size, u32* got)
@@ -150,6 +269,21 @@ u32 syncFd(int fd)
         return FSW_OK; // devices, pipes and sockets have nothing to sync
     }
     return fsw_fromErrno(error);
+}
+
+u32 syncFolder(const char* path)
+{
+    const int fd = sysOpen(path, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+        return fsw_fromErrno(errno);
+    }
+    int rc;
+    do {
+        rc = sysFsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    const u32 result = rc != 0 && errno != EINVAL ? fsw_fromErrno(errno) : FSW_OK;
+    sysClose(fd);
+    return result;
 }
 
 bool isHiddenPath(const char* path)
@@ -329,16 +463,13 @@ u32 fsw_open(FswHandle* out, const char* path, u32 mode)
                     return FSW_E_ACCESS;
                 }
             }
-            int fd;
-            do {
-                fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY, 0666);
-            } while (fd < 0 && errno == EINTR);
+            const int fd = sysOpen(path, flags | O_NOCTTY, 0666);
             if (fd < 0) {
                 return fsw_fromErrno(errno);
             }
             struct stat st;
             if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-                ::close(fd);
+                sysClose(fd);
                 return FSW_E_ACCESS; // a folder is not a file
             }
             *out = static_cast<FswHandle>(fd);
@@ -358,7 +489,7 @@ u32 fsw_close(FswHandle* handle)
             }
             // close(2) releases the descriptor even when it reports an error, so the handle is forgotten anyway.
             *handle = FSW_INVALID_HANDLE;
-            if (::close(fd) != 0 && errno != EINTR) {
+            if (sysClose(fd) != 0 && errno != EINTR) {
                 return fsw_fromErrno(errno);
             }
             return FSW_OK;
@@ -603,7 +734,7 @@ u32 fsw_remove(const char* path)
             if (S_ISDIR(st.st_mode) || isProtectedFile(st)) {
                 return FSW_E_ACCESS;
             }
-            if (::unlink(path) != 0) {
+            if (sysUnlinkAt(AT_FDCWD, path, 0) != 0) {
                 return fsw_fromErrno(errno);
             }
             return FSW_OK;
@@ -678,7 +809,7 @@ u32 fsw_setAttributes(u32 attributes, const char* path)
             } else {
                 mode |= S_IWUSR;
             }
-            if (mode != (st.st_mode & 07777) && ::chmod(path, mode) != 0) {
+            if (mode != (st.st_mode & 07777) && sysChmodAt(AT_FDCWD, path, mode, 0) != 0) {
                 return fsw_fromErrno(errno);
             }
             return FSW_OK;
@@ -767,4 +898,116 @@ u32 fsw_toLocalTime(FswTime* out, const FswTime* in)
         return FSW_E_OTHER;
     }
     return FSW_OK;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Path queries, permissions and syncs
+// ---------------------------------------------------------------------------------------------------------------
+u32 fsw_getEntryType(u32* type, const char* path)
+{
+    if (type == nullptr) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    *type = FSW_ENTRY_UNKNOWN;
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    struct stat st;
+    if (::lstat(path, &st) != 0) {
+        return fsw_fromErrno(errno);
+    }
+    if (S_ISREG(st.st_mode)) {
+        *type = FSW_ENTRY_FILE;
+    } else if (S_ISDIR(st.st_mode)) {
+        *type = FSW_ENTRY_FOLDER;
+    } else if (S_ISLNK(st.st_mode)) {
+        *type = FSW_ENTRY_LINK;
+    } else {
+        *type = FSW_ENTRY_OTHER;
+    }
+    return FSW_OK;
+}
+
+u32 fsw_getPermissions(u32* permissionBits, const char* path)
+{
+    if (permissionBits == nullptr) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    *permissionBits = 0;
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    struct stat st;
+    if (::stat(path, &st) != 0) {
+        return fsw_fromErrno(errno);
+    }
+    *permissionBits = st.st_mode & 07777;
+    return FSW_OK;
+}
+
+u32 fsw_setPermissions(u32 permissionBits, const char* path)
+{
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    if (sysChmodAt(AT_FDCWD, path, static_cast<mode_t>(permissionBits & 07777), 0) != 0) {
+        return fsw_fromErrno(errno);
+    }
+    return FSW_OK;
+}
+
+u32 fsw_realPath(char* out, u32 size, const char* path)
+{
+    if (out == nullptr || size == 0) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    out[0] = 0;
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    char* resolved = ::realpath(path, nullptr);
+    if (resolved == nullptr) {
+        return fsw_fromErrno(errno);
+    }
+    const size_t length = std::strlen(resolved);
+    u32 result = FSW_E_NAME_TOO_LONG;
+    if (length < size) {
+        std::memcpy(out, resolved, length + 1);
+        result = FSW_OK;
+    }
+    std::free(resolved);
+    return result;
+}
+
+bool fsw_isSameFile(const char* a, const char* b)
+{
+    struct stat first;
+    struct stat second;
+    return fsw_checkPath(a) == FSW_OK && fsw_checkPath(b) == FSW_OK && ::stat(a, &first) == 0 &&
+           ::stat(b, &second) == 0 && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+u32 fsw_syncPath(const char* path)
+{
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    const int fd = sysOpen(path, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) {
+        return fsw_fromErrno(errno);
+    }
+    const u32 synced = syncFd(fd);
+    const u32 closed = sysClose(fd) != 0 && errno != EINTR ? fsw_fromErrno(errno) : FSW_OK;
+    return synced != FSW_OK ? synced : closed;
+}
+
+u32 fsw_syncFolder(const char* path)
+{
+    const u32 checked = fsw_checkPath(path);
+    return checked != FSW_OK ? checked : syncFolder(path);
 }

@@ -27,6 +27,7 @@ constexpr size_t kMakeDirPathLimit = 260;
 struct FswDir {
     u32 tag = kDirTag;
     std::vector<std::string> names; // ".", "..", then the names in byte order
+    std::vector<u8> types;          // FSW_ENTRY_* of each name
     size_t current = 0;
 };
 
@@ -42,12 +43,36 @@ bool isDotName(const char* name)
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
+u8 typeOfListed(unsigned char type)
+{
+    switch (type) {
+    case DT_REG:
+        return FSW_ENTRY_FILE;
+    case DT_DIR:
+        return FSW_ENTRY_FOLDER;
+    case DT_LNK:
+        return FSW_ENTRY_LINK;
+    case DT_UNKNOWN:
+        return FSW_ENTRY_UNKNOWN;
+    default:
+        return FSW_ENTRY_OTHER;
+    }
+}
+
 enum class ListResult { ok, noMemory, readFailed };
 
-// Reads every name of an open directory stream except "." and "..", sorted by bytes. Takes no ownership.
-ListResult listNames(DIR* stream, std::vector<std::string>* names, int* error)
+// Reads every name of an open directory stream except "." and ".." with its type, sorted by bytes. Takes no
+// ownership. Sorting moves small keys, not the names: most comparisons end at the first 8 bytes.
+ListResult listNames(DIR* stream, std::vector<std::string>* names, std::vector<u8>* types, int* error)
 {
+    struct Key {
+        u64 prefix; // the first 8 bytes of the name, big-endian
+        u32 index;
+    };
     try {
+        std::vector<std::string> found;
+        std::vector<u8> foundTypes;
+        std::vector<Key> keys;
         for (;;) {
             errno = 0;
             const struct dirent* entry = ::readdir(stream);
@@ -58,11 +83,27 @@ ListResult listNames(DIR* stream, std::vector<std::string>* names, int* error)
                 }
                 break;
             }
-            if (!isDotName(entry->d_name)) {
-                names->emplace_back(entry->d_name);
+            const char* n = entry->d_name;
+            if (isDotName(n)) {
+                continue;
             }
+            u64 prefix = 0;
+            for (int i = 0; i < 8 && n[i] != 0; ++i) {
+                prefix |= static_cast<u64>(static_cast<u8>(n[i])) << (56 - 8 * i);
+            }
+            keys.push_back({prefix, static_cast<u32>(found.size())});
+            found.emplace_back(n);
+            foundTypes.push_back(typeOfListed(entry->d_type));
         }
-        std::sort(names->begin(), names->end());
+        std::sort(keys.begin(), keys.end(), [&found](const Key& a, const Key& b) {
+            return a.prefix != b.prefix ? a.prefix < b.prefix : found[a.index] < found[b.index];
+        });
+        names->reserve(names->size() + keys.size());
+        types->reserve(types->size() + keys.size());
+        for (const Key& key : keys) {
+            names->push_back(std::move(found[key.index]));
+            types->push_back(foundTypes[key.index]);
+        }
     } catch (const std::bad_alloc&) {
         return ListResult::noMemory;
     }
@@ -72,7 +113,7 @@ ListResult listNames(DIR* stream, std::vector<std::string>* names, int* error)
 // Creates one folder of a path; an existing folder is fine.
 bool makeOneDir(const char* path, bool* created)
 {
-    if (::mkdir(path, 0777) == 0) {
+    if (sysMkdirAt(AT_FDCWD, path, 0777) == 0) {
         *created = true;
         return true;
     }
@@ -112,14 +153,15 @@ RemoveResult removeContents(int dirFd, const std::string& dirPath, RemoveMode& m
 {
     DIR* stream = ::fdopendir(dirFd);
     if (stream == nullptr) {
-        ::close(dirFd);
+        sysClose(dirFd);
         KLIB_LOG("[E] fsw_removeDir - cannot read a directory entry!\n");
         noteFailure(mode, dirPath, FSW_E_INVALID_NAME);
         return RemoveResult::listingFailed;
     }
     std::vector<std::string> names;
+    std::vector<u8> types;
     int error = 0;
-    const ListResult listed = listNames(stream, &names, &error);
+    const ListResult listed = listNames(stream, &names, &types, &error);
     RemoveResult result = RemoveResult::ok;
     if (listed == ListResult::noMemory) {
         KLIB_LOG("[E] fsw_removeDir - cannot allocate buffer memory!\n");
@@ -149,11 +191,11 @@ RemoveResult removeContents(int dirFd, const std::string& dirPath, RemoveMode& m
         bool removed = false;
         if (S_ISDIR(st.st_mode)) {
             if (mode.force && (st.st_mode & S_IRWXU) != S_IRWXU) {
-                ::fchmodat(fd, name.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+                sysChmodAt(fd, name.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
             }
-            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child = sysOpenAt(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
             const bool emptied = child >= 0 && removeContents(child, childPath, mode) == RemoveResult::ok;
-            removed = emptied && ::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0;
+            removed = emptied && sysUnlinkAt(fd, name.c_str(), AT_REMOVEDIR) == 0;
             if (!removed && emptied) {
                 noteFailure(mode, childPath, fsw_fromErrno(errno));
             } else if (child < 0) {
@@ -161,13 +203,13 @@ RemoveResult removeContents(int dirFd, const std::string& dirPath, RemoveMode& m
             }
         } else {
             if (mode.force && isProtectedFile(st)) {
-                ::fchmodat(fd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+                sysChmodAt(fd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
             } else if (isProtectedFile(st)) {
                 noteFailure(mode, childPath, FSW_E_ACCESS);
                 result = RemoveResult::entryFailed;
                 break;
             }
-            removed = ::unlinkat(fd, name.c_str(), 0) == 0;
+            removed = sysUnlinkAt(fd, name.c_str(), 0) == 0;
             if (!removed) {
                 noteFailure(mode, childPath, fsw_fromErrno(errno));
             }
@@ -239,9 +281,13 @@ u32 fsw_openDir(FswDir** out, const char* path)
             if (dir == nullptr) {
                 return FSW_E_NO_MEMORY;
             }
-            DIR* stream = ::opendir(path);
+            const int fd = sysOpen(path, O_RDONLY | O_DIRECTORY);
+            DIR* stream = fd >= 0 ? ::fdopendir(fd) : nullptr;
             if (stream == nullptr) {
                 const int error = errno;
+                if (fd >= 0) {
+                    sysClose(fd);
+                }
                 delete dir;
                 return fsw_fromErrno(error);
             }
@@ -249,13 +295,13 @@ u32 fsw_openDir(FswDir** out, const char* path)
             try {
                 dir->names.emplace_back(".");
                 dir->names.emplace_back("..");
+                dir->types.assign(2, FSW_ENTRY_FOLDER);
             } catch (const std::bad_alloc&) {
                 result = FSW_E_NO_MEMORY;
             }
-            std::vector<std::string> names;
             int error = 0;
             if (result == FSW_OK) {
-                const ListResult listed = listNames(stream, &names, &error);
+                const ListResult listed = listNames(stream, &dir->names, &dir->types, &error);
                 if (listed == ListResult::noMemory) {
                     result = FSW_E_NO_MEMORY;
                 } else if (listed == ListResult::readFailed) {
@@ -263,13 +309,6 @@ u32 fsw_openDir(FswDir** out, const char* path)
                 }
             }
             ::closedir(stream);
-            if (result == FSW_OK) {
-                try {
-                    dir->names.insert(dir->names.end(), names.begin(), names.end());
-                } catch (const std::bad_alloc&) {
-                    result = FSW_E_NO_MEMORY;
-                }
-            }
             if (result != FSW_OK) {
                 delete dir;
                 return result;
@@ -355,12 +394,12 @@ u32 fsw_removeDir(const char* path, bool recursive)
             }
             if (S_ISLNK(st.st_mode)) {
                 // A link is removed itself; what it points to is left alone.
-                return ::unlink(path) == 0 ? FSW_OK : fsw_fromErrno(errno);
+                return sysUnlinkAt(AT_FDCWD, path, 0) == 0 ? FSW_OK : fsw_fromErrno(errno);
             }
             if (!recursive) {
-                return ::rmdir(path) == 0 ? FSW_OK : fsw_fromErrno(errno);
+                return sysUnlinkAt(AT_FDCWD, path, AT_REMOVEDIR) == 0 ? FSW_OK : fsw_fromErrno(errno);
             }
-            const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int fd = sysOpen(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
             if (fd < 0) {
                 return FSW_E_NOT_FOUND;
             }
@@ -369,7 +408,7 @@ u32 fsw_removeDir(const char* path, bool recursive)
             if (removed == RemoveResult::entryFailed) {
                 return FSW_E_INVALID_NAME;
             }
-            if (::rmdir(path) != 0 || removed != RemoveResult::ok) {
+            if (sysUnlinkAt(AT_FDCWD, path, AT_REMOVEDIR) != 0 || removed != RemoveResult::ok) {
                 return FSW_E_INVALID_NAME;
             }
             return FSW_OK;
@@ -391,23 +430,58 @@ u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure, void* context)
     if (!S_ISDIR(st.st_mode)) {
         // A file or a link is removed itself; what a link points to is left alone.
         if (isProtectedFile(st)) {
-            ::chmod(path, (st.st_mode & 07777) | S_IWUSR);
+            sysChmodAt(AT_FDCWD, path, (st.st_mode & 07777) | S_IWUSR, 0);
         }
-        if (::unlink(path) != 0) {
+        if (sysUnlinkAt(AT_FDCWD, path, 0) != 0) {
             noteFailure(mode, path, fsw_fromErrno(errno));
         }
         return mode.firstFailure;
     }
     if ((st.st_mode & S_IRWXU) != S_IRWXU) {
-        ::chmod(path, (st.st_mode & 07777) | S_IRWXU);
+        sysChmodAt(AT_FDCWD, path, (st.st_mode & 07777) | S_IRWXU, 0);
     }
-    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = sysOpen(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (fd < 0) {
         noteFailure(mode, path, fsw_fromErrno(errno));
         return mode.firstFailure;
     }
-    if (removeContents(fd, path, mode) == RemoveResult::ok && ::rmdir(path) != 0) {
+    if (removeContents(fd, path, mode) == RemoveResult::ok && sysUnlinkAt(AT_FDCWD, path, AT_REMOVEDIR) != 0) {
         noteFailure(mode, path, fsw_fromErrno(errno));
     }
     return mode.firstFailure;
+}
+
+u32 fsw_readDirEntry(FswDir* dir, const char** name, u32* type)
+{
+    if (!isValidDir(dir)) {
+        return FSW_E_INVALID_HANDLE;
+    }
+    if (name == nullptr) {
+        return FSW_E_BAD_ARGUMENT;
+    }
+    *name = nullptr;
+    if (type != nullptr) {
+        *type = FSW_ENTRY_UNKNOWN;
+    }
+    if (dir->current >= dir->names.size()) {
+        return FSW_E_NOT_FOUND;
+    }
+    *name = dir->names[dir->current].c_str();
+    if (type != nullptr) {
+        *type = dir->types[dir->current];
+    }
+    ++dir->current;
+    return FSW_OK;
+}
+
+u32 fsw_makeFolder(const char* path, u32 permissionBits)
+{
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    if (sysMkdirAt(AT_FDCWD, path, static_cast<mode_t>(permissionBits & 07777)) != 0) {
+        return fsw_fromErrno(errno);
+    }
+    return FSW_OK;
 }

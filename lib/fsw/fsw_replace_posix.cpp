@@ -35,6 +35,7 @@ struct FswReplace {
     std::string temp;   // the temporary in the target's folder
     std::string folder; // the target's folder, synced after the rename
     bool modeSet = false;
+    bool unsynced = false; // commit without syncs; a link target is replaced itself
     mode_t mode = 0;
 };
 
@@ -65,9 +66,9 @@ void discard(FswReplace* replace)
 {
     int fd;
     if (toFd(&replace->handle, &fd)) {
-        ::close(fd);
+        sysClose(fd);
     }
-    ::unlink(replace->temp.c_str());
+    sysUnlinkAt(AT_FDCWD, replace->temp.c_str(), 0);
     replace->tag = 0;
     delete replace;
 }
@@ -76,7 +77,7 @@ void discard(FswReplace* replace)
 
 namespace fsw_detail {
 
-u32 replaceBegin(FswReplace** out, const char* targetPath)
+u32 replaceBegin(FswReplace** out, const char* targetPath, bool unsynced)
 {
     if (out != nullptr) {
         *out = nullptr;
@@ -92,10 +93,11 @@ u32 replaceBegin(FswReplace** out, const char* targetPath)
     if (!replace) {
         return FSW_E_NO_MEMORY;
     }
+    replace->unsynced = unsynced;
     try {
         replace->target = targetPath;
         struct stat st;
-        if (::lstat(targetPath, &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (!unsynced && ::lstat(targetPath, &st) == 0 && S_ISLNK(st.st_mode)) {
             // Replace what the link points to, as an in-place write would; a dangling link is replaced itself.
             char* resolved = ::realpath(targetPath, nullptr);
             if (resolved != nullptr) {
@@ -103,7 +105,8 @@ u32 replaceBegin(FswReplace** out, const char* targetPath)
                 std::free(resolved);
             }
         }
-        if (::stat(replace->target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || isProtectedFile(st))) {
+        const int statted = unsynced ? ::lstat(targetPath, &st) : ::stat(replace->target.c_str(), &st);
+        if (statted == 0 && (S_ISDIR(st.st_mode) || isProtectedFile(st))) {
             return FSW_E_ACCESS; // what an in-place write open would give
         }
         const size_t slash = replace->target.rfind('/');
@@ -121,9 +124,7 @@ u32 replaceBegin(FswReplace** out, const char* targetPath)
                 return FSW_E_INVALID_NAME;
             }
             replace->temp = prefix + tempName;
-            do {
-                fd = ::open(replace->temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            } while (fd < 0 && errno == EINTR);
+            fd = sysOpen(replace->temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
             error = fd < 0 ? errno : 0;
             if (fd < 0 && error != EEXIST) {
                 break;
@@ -150,10 +151,7 @@ u32 copyFile(const char* from, const char* to)
         return result;
     }
     // The source is checked before anything is created, so a missing source leaves no trace.
-    int in;
-    do {
-        in = ::open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    } while (in < 0 && errno == EINTR);
+    const int in = sysOpen(from, O_RDONLY | O_NOCTTY);
     if (in < 0) {
         return fsw_fromErrno(errno);
     }
@@ -172,10 +170,10 @@ u32 copyFile(const char* from, const char* to)
     }
     FswReplace* replace = nullptr;
     if (result == FSW_OK) {
-        result = replaceBegin(&replace, to);
+        result = replaceBegin(&replace, to, false);
     }
     if (result != FSW_OK) {
-        ::close(in);
+        sysClose(in);
         return result;
     }
     ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -193,7 +191,7 @@ u32 copyFile(const char* from, const char* to)
             break;
         }
     }
-    ::close(in);
+    sysClose(in);
     if (result != FSW_OK) {
         fsw_replaceAbort(replace);
         return result;
@@ -205,7 +203,12 @@ u32 copyFile(const char* from, const char* to)
 
 u32 fsw_replaceBegin(FswReplace** out, const char* targetPath)
 {
-    return replaceBegin(out, targetPath);
+    return replaceBegin(out, targetPath, false);
+}
+
+u32 fsw_replaceBeginUnsynced(FswReplace** out, const char* targetPath)
+{
+    return replaceBegin(out, targetPath, true);
 }
 
 FswHandle* fsw_replaceHandle(FswReplace* replace)
@@ -240,50 +243,43 @@ u32 fsw_replaceCommit(FswReplace* replace)
     }
     u32 result = FSW_OK;
     struct stat st;
-    if (::stat(replace->target.c_str(), &st) == 0) {
+    const bool unsynced = replace->unsynced;
+    const int statted = unsynced ? ::lstat(replace->target.c_str(), &st) : ::stat(replace->target.c_str(), &st);
+    if (statted == 0) {
         if (S_ISDIR(st.st_mode) || isProtectedFile(st)) {
             result = FSW_E_ACCESS; // became unreplaceable meanwhile
-        } else if (!replace->modeSet) {
+        } else if (!replace->modeSet && (!unsynced || S_ISREG(st.st_mode))) {
             replace->modeSet = true;
             replace->mode = st.st_mode & 07777;
         }
     }
-    if (result == FSW_OK && replace->modeSet && ::fchmod(fd, replace->mode) != 0) {
+    if (result == FSW_OK && replace->modeSet && sysFchmod(fd, replace->mode) != 0) {
         result = fsw_fromErrno(errno);
     }
-    if (result == FSW_OK) {
+    if (result == FSW_OK && unsynced) {
+        // Starts writeback now, so the caller's later sync finds the data (mostly) on its way already.
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    } else if (result == FSW_OK) {
         result = syncFd(fd);
     }
     replace->handle = FSW_INVALID_HANDLE;
-    if (::close(fd) != 0 && errno != EINTR && result == FSW_OK) {
+    if (sysClose(fd) != 0 && errno != EINTR && result == FSW_OK) {
         result = fsw_fromErrno(errno);
     }
-    if (result == FSW_OK && ::rename(replace->temp.c_str(), replace->target.c_str()) != 0) {
+    if (result == FSW_OK &&
+        sysRenameAt(AT_FDCWD, replace->temp.c_str(), AT_FDCWD, replace->target.c_str(), 0) != 0) {
         result = fsw_fromErrno(errno);
     }
     if (result != FSW_OK) {
         discard(replace);
         return result;
     }
-    // Make the rename itself durable.
-    int folder;
-    do {
-        folder = ::open(replace->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (folder < 0 && errno == EINTR);
-    if (folder < 0) {
-        result = fsw_fromErrno(errno);
-    } else {
-        int rc;
-        do {
-            rc = sysFsync(folder);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0 && errno != EINVAL) {
-            result = fsw_fromErrno(errno);
+    if (!unsynced) {
+        // Make the rename itself durable.
+        result = syncFolder(replace->folder.c_str());
+        if (result != FSW_OK) {
+            KLIB_LOG("[E] fsw_replaceCommit - folder sync failed for %s\n", replace->target.c_str());
         }
-        ::close(folder);
-    }
-    if (result != FSW_OK) {
-        KLIB_LOG("[E] fsw_replaceCommit - folder sync failed for %s\n", replace->target.c_str());
     }
     replace->tag = 0;
     delete replace;
@@ -355,7 +351,7 @@ u32 fsw_move(const char* from, const char* to)
             if (targetExists && (S_ISDIR(target.st_mode) || isProtectedFile(target))) {
                 return FSW_E_ACCESS;
             }
-            if (::rename(from, to) == 0) {
+            if (sysRenameAt(AT_FDCWD, from, AT_FDCWD, to, 0) == 0) {
                 return FSW_OK;
             }
             const int error = errno;
@@ -365,7 +361,7 @@ u32 fsw_move(const char* from, const char* to)
                 if (result != FSW_OK) {
                     return result;
                 }
-                return ::unlink(from) == 0 ? FSW_OK : fsw_fromErrno(errno);
+                return sysUnlinkAt(AT_FDCWD, from, 0) == 0 ? FSW_OK : fsw_fromErrno(errno);
             }
             result = fsw_fromErrno(error);
             if (result == FSW_E_ACCESS && targetExists && S_ISREG(target.st_mode) && !isHiddenPath(to)) {
@@ -374,4 +370,70 @@ u32 fsw_move(const char* from, const char* to)
             return result;
         },
         from, to);
+}
+
+namespace {
+
+bool renamed(const char* from, const char* to)
+{
+    return sysRenameAt(AT_FDCWD, from, AT_FDCWD, to, 0) == 0;
+}
+
+} // namespace
+
+u32 fsw_exchange(const char* a, const char* b, const char* aside)
+{
+    u32 result = fsw_checkPath(a);
+    if (result == FSW_OK) {
+        result = fsw_checkPath(b);
+    }
+    if (result == FSW_OK && aside != nullptr) {
+        result = fsw_checkPath(aside);
+    }
+    if (result != FSW_OK) {
+        return result;
+    }
+    if (sysRenameAt(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0) {
+        return FSW_OK;
+    }
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP) {
+        return fsw_fromErrno(error);
+    }
+    // The file system cannot exchange: b goes aside, a takes its place, the aside becomes a. Each step that fails
+    // takes the earlier ones back.
+    std::string asidePath;
+    try {
+        if (aside != nullptr) {
+            asidePath = aside;
+        } else {
+            const std::string target = b;
+            const size_t slash = target.rfind('/');
+            char name[256];
+            if (fsw_makeReplaceTempName(name, sizeof name,
+                                        (slash == std::string::npos ? target : target.substr(slash + 1)).c_str()) !=
+                FSW_OK) {
+                return FSW_E_INVALID_NAME;
+            }
+            asidePath = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + name;
+        }
+    } catch (const std::bad_alloc&) {
+        return FSW_E_NO_MEMORY;
+    }
+    if (!renamed(b, asidePath.c_str())) {
+        return fsw_fromErrno(errno);
+    }
+    if (!renamed(a, b)) {
+        result = fsw_fromErrno(errno);
+        renamed(asidePath.c_str(), b);
+        return result;
+    }
+    if (!renamed(asidePath.c_str(), a)) {
+        result = fsw_fromErrno(errno);
+        if (renamed(b, a)) {
+            renamed(asidePath.c_str(), b);
+        }
+        return result;
+    }
+    return FSW_OK;
 }

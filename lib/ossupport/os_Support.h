@@ -3,6 +3,7 @@
 
 #include "os_Clock.h"
 #include "os_Library.h"
+#include "os_Memory.h"
 #include "os_Net.h"
 #include "os_Result.h"
 #include "os_Tasks.h"

@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 
+#include "fcache_MBDFTestHooks.h"
 #include "fsw_SystemCalls.h"
+#include "os_TestHooks.h"
 #include "project_TestUtil.h"
 
 namespace {
@@ -47,6 +50,59 @@ struct SyncRecorder {
         fsw_setSystemCalls(nullptr, nullptr, nullptr);
         failWhen = nullptr;
     }
+};
+
+// Fails the call numbered failAt (from 0) of every call through the file API's seam with EIO, and counts them.
+struct FaultSeam {
+    static inline std::atomic<long> calls{0};
+    static inline std::atomic<long> failAt{-1};
+
+    static bool failsNow() { return calls.fetch_add(1) == failAt.load(); }
+    static int fail()
+    {
+        errno = EIO;
+        return -1;
+    }
+    static const FswSystemCalls& real() { return fsw_realSystemCalls(); }
+    static ssize_t read(int fd, void* buffer, size_t size) { return failsNow() ? fail() : real().read(fd, buffer, size); }
+    static ssize_t write(int fd, const void* buffer, size_t size)
+    {
+        return failsNow() ? fail() : real().write(fd, buffer, size);
+    }
+    static int fsync(int fd) { return failsNow() ? fail() : real().fsync(fd); }
+    static int open(int dir, const char* path, int flags, mode_t mode)
+    {
+        return failsNow() ? fail() : real().open(dir, path, flags, mode);
+    }
+    static int close(int fd)
+    {
+        const bool failing = failsNow();
+        const int rc = real().close(fd); // the descriptor is gone either way
+        return failing ? fail() : rc;
+    }
+    static int rename(int fromDir, const char* from, int toDir, const char* to, unsigned flags)
+    {
+        return failsNow() ? fail() : real().rename(fromDir, from, toDir, to, flags);
+    }
+    static int mkdir(int dir, const char* path, mode_t mode) { return failsNow() ? fail() : real().mkdir(dir, path, mode); }
+    static int unlink(int dir, const char* path, int flags)
+    {
+        return failsNow() ? fail() : real().unlink(dir, path, flags);
+    }
+    static int chmod(int dir, const char* path, mode_t mode, int flags)
+    {
+        return failsNow() ? fail() : real().chmod(dir, path, mode, flags);
+    }
+    static int fchmod(int fd, mode_t mode) { return failsNow() ? fail() : real().fchmod(fd, mode); }
+
+    explicit FaultSeam(long at)
+    {
+        calls = 0;
+        failAt = at;
+        const FswSystemCalls table{&read, &write, &fsync, &open, &close, &rename, &mkdir, &unlink, &chmod, &fchmod};
+        fsw_setSystemCallTable(&table);
+    }
+    ~FaultSeam() { fsw_setSystemCallTable(nullptr); }
 };
 
 bool contains(const std::string& text, const std::string& part)
@@ -186,5 +242,86 @@ TEST_P(ProjectFailedSyncTest, ALoadWhoseSyncFailsChangesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, ProjectFailedSyncTest, ::testing::Values("a.bin", "x", "folder"));
+
+// One fault at each system call of a load in turn: the item folders are either as before or completely loaded.
+TEST_F(ProjectSyncTest, AFaultAtAnySystemCallOfALoadLeavesTheOldOrTheCompleteNewTree)
+{
+    const auto makeOld = [&] {
+        fsw_removeTree(m_current.c_str());
+        fsw_removeTree(m_list.c_str());
+        makeDir(m_current);
+        makeDir(m_list);
+        writeBytes(m_current + "/a.bin", randomBytes(70000, 3));
+        writeText(m_current + "/b.txt", "changed");
+        writeText(m_current + "/locked", "locked");
+        ::chmod((m_current + "/locked").c_str(), 0444);
+    };
+    const auto items = [&] {
+        TreeImage image = imageTree(m_current);
+        for (const auto& entry : imageTree(m_list)) {
+            image["list/" + entry.first] = entry.second;
+        }
+        return image;
+    };
+    makeOld();
+    const TreeImage old = items();
+    ASSERT_EQ(m_project.load(m_path.c_str(), nullptr, nullptr, nullptr), 0);
+    const TreeImage loaded = items();
+    ASSERT_NE(loaded, old);
+    for (long at = 0;; ++at) {
+        makeOld();
+        i32 result;
+        long used;
+        {
+            FaultSeam seam(at);
+            result = m_project.load(m_path.c_str(), nullptr, nullptr, nullptr);
+            used = FaultSeam::calls;
+        }
+        if (used <= at) {
+            EXPECT_EQ(result, 0);
+            EXPECT_GT(at, 40); // the sweep reached every kind of call of a load
+            break;
+        }
+        EXPECT_EQ(items(), result == 0 ? loaded : old) << "fault at call " << at;
+    }
+}
+
+// One fault at each system call of a save in turn: the project file is either as before or completely new.
+TEST_F(ProjectSyncTest, AFaultAtAnySystemCallOfASaveLeavesTheOldOrTheCompleteNewFile)
+{
+    const std::vector<u8> old = readBytes(m_path);
+    ossupport::testhooks::fixUtcTime(1772600767);
+    FILECACHE::mbdftesthooks::fixFileIdAddress(nullptr);
+    FILECACHE::mbdftesthooks::fixFileIdTime(0x11223344);
+    const auto save = [&] {
+        FILECACHE::mbdftesthooks::setFileIdGeneratorState(0x50000);
+        return m_project.save(m_path.c_str(), "next", "me", nullptr, nullptr);
+    };
+    ASSERT_EQ(save(), 0);
+    const std::vector<u8> saved = readBytes(m_path);
+    ASSERT_NE(saved, old);
+    for (long at = 0;; ++at) {
+        writeBytes(m_path, old);
+        i32 result;
+        long used;
+        {
+            FaultSeam seam(at);
+            result = save();
+            used = FaultSeam::calls;
+        }
+        if (used <= at) {
+            EXPECT_EQ(result, 0);
+            EXPECT_GT(at, 10);
+            break;
+        }
+        // A failing sync of the folder after the rename reports a failure with the new file in place.
+        const std::vector<u8> bytes = readBytes(m_path);
+        EXPECT_TRUE(bytes == (result == 0 ? saved : old) || (result != 0 && bytes == saved)) << "fault at call " << at;
+        EXPECT_EQ(listNames(m_root), (std::vector<std::string>{"Current", "CurrentList", "p.zethiprj"}));
+    }
+    ossupport::testhooks::clearFixedUtcTime();
+    FILECACHE::mbdftesthooks::clearFixedFileIdAddress();
+    FILECACHE::mbdftesthooks::clearFixedFileIdTime();
+}
 
 } // namespace

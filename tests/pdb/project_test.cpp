@@ -6,13 +6,13 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 #include "fsw_SystemCalls.h"
 #include "mms_SelectedItemLoader.h"
 #include "os_TestHooks.h"
-#include "pdb_ProjectFileTestHooks.h"
 #include "project_TestUtil.h"
 
 namespace {
@@ -531,18 +531,51 @@ TEST_F(ProjectFileTest, ReadOnlyItemFoldersAreReplacedWithoutPrivileges)
     EXPECT_EQ(listNames(m_scratch.path()), (std::vector<std::string>{"Current", "CurrentList", "p.zethiprj"}));
 }
 
+// The swap through the file API's seam: a file system without atomic exchange (the parameter false), and the
+// exchange of a staging folder with its item folder that fails with EIO (counted from 0).
+std::atomic<bool> g_exchangeWorks{true};
+std::atomic<int> g_failSwapAt{-1};
+std::atomic<int> g_swaps{0};
+
+int seamRename(int fromDir, const char* from, int toDir, const char* to, unsigned flags)
+{
+    if (flags == RENAME_EXCHANGE && std::strstr(from, ".prjnew-") != nullptr &&
+        g_swaps.fetch_add(1) == g_failSwapAt.load()) {
+        errno = EIO;
+        return -1;
+    }
+    if (flags == RENAME_EXCHANGE && !g_exchangeWorks.load()) {
+        errno = EINVAL;
+        return -1;
+    }
+    return fsw_realSystemCalls().rename(fromDir, from, toDir, to, flags);
+}
+
 class ProjectSwapTest : public ProjectFileTest, public ::testing::WithParamInterface<bool> {
 protected:
+    void SetUp() override
+    {
+        ProjectFileTest::SetUp();
+        g_exchangeWorks = GetParam();
+        FswSystemCalls calls{};
+        calls.rename = &seamRename;
+        fsw_setSystemCallTable(&calls);
+    }
     void TearDown() override
     {
-        PDB::projecttesthooks::setAtomicExchange(true);
-        PDB::projecttesthooks::failSwapAt(-1);
+        fsw_setSystemCallTable(nullptr);
+        g_exchangeWorks = true;
+        failSwapAt(-1);
+    }
+    static void failSwapAt(int index)
+    {
+        g_swaps = 0;
+        g_failSwapAt = index;
     }
 };
 
 TEST_P(ProjectSwapTest, AFailedSwapUndoesTheItemsSwappedBefore)
 {
-    PDB::projecttesthooks::setAtomicExchange(GetParam());
     writeText(m_current + "/a", "a");
     writeText(m_list + "/b", "b");
     ProjectFile project;
@@ -554,11 +587,11 @@ TEST_P(ProjectSwapTest, AFailedSwapUndoesTheItemsSwappedBefore)
     writeText(m_list + "/c", "c");
     const TreeImage before = imageTree(m_scratch.path());
 
-    PDB::projecttesthooks::failSwapAt(1);
+    failSwapAt(1);
     EXPECT_EQ(project.load(path.c_str(), nullptr, nullptr, nullptr), FAILED);
     EXPECT_EQ(imageTree(m_scratch.path()), before);
 
-    PDB::projecttesthooks::failSwapAt(-1);
+    failSwapAt(-1);
     ASSERT_EQ(project.load(path.c_str(), nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(readBytes(m_current + "/a"), std::vector<u8>{'a'});
     EXPECT_EQ(listNames(m_list), std::vector<std::string>{"b"});
@@ -567,7 +600,6 @@ TEST_P(ProjectSwapTest, AFailedSwapUndoesTheItemsSwappedBefore)
 
 TEST_P(ProjectSwapTest, LeftoversOfAnUnfinishedLoadAreCleared)
 {
-    PDB::projecttesthooks::setAtomicExchange(GetParam());
     writeText(m_current + "/a", "a");
     ProjectFile project;
     init(project);
@@ -601,7 +633,6 @@ TEST_F(ProjectFileTest, ItemsSharingAFolderKeepEachOthersFiles)
 
 TEST_P(ProjectSwapTest, AFailedLoadRemovesTheParentFoldersItMade)
 {
-    PDB::projecttesthooks::setAtomicExchange(GetParam());
     writeText(m_current + "/a", "a");
     writeText(m_list + "/b", "b");
     ProjectFile writer;
@@ -614,12 +645,12 @@ TEST_P(ProjectSwapTest, AFailedLoadRemovesTheParentFoldersItMade)
     const std::string moved = m_scratch / "new/deeper/Current";
     ASSERT_EQ(reader.initialize("HUX-NQ", 3, 0, {{"Current", moved}, {"CurrentList", m_list}}, nullptr, 0), 0);
     const TreeImage before = imageTree(m_scratch.path());
-    PDB::projecttesthooks::failSwapAt(1);
+    failSwapAt(0); // "Current" is renamed in, then the exchange of "CurrentList" fails
     EXPECT_EQ(reader.load(path.c_str(), nullptr, nullptr, nullptr), FAILED);
     EXPECT_EQ(imageTree(m_scratch.path()), before);
     EXPECT_FALSE(exists(m_scratch / "new"));
 
-    PDB::projecttesthooks::failSwapAt(-1);
+    failSwapAt(-1);
     ASSERT_EQ(reader.load(path.c_str(), nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(readBytes(moved + "/a"), std::vector<u8>{'a'});
 }
