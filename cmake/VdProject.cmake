@@ -1,11 +1,21 @@
 # Helpers that keep every library, suite, benchmark and fuzz target to one line.
 
 # vd_add_library(<target> [DEPS <targets...>] [EXCLUDE <paths...>])
-# Compiles every .cpp below the calling folder into a static library; the folder is its include path.
-# EXCLUDE names files or subfolders (relative to the folder, a folder ending in "/") that are not compiled in.
+# Compiles every .cpp below the calling folder (but not below a subfolder with a CMakeLists.txt of its own) into a
+# static library; the folder is its include path. EXCLUDE names files or subfolders (relative to the folder, a
+# folder ending in "/") that are not compiled in. Headers of an internal/ subfolder (the library's own helpers and
+# its test seams) are on the library's private include path and on that of <target>_internal, which test suites
+# link; dependents do not see them.
 function(vd_add_library target)
     cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+    # A subfolder with a CMakeLists.txt of its own is another target.
+    file(GLOB_RECURSE nested CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt")
+    foreach(list IN LISTS nested)
+        get_filename_component(folder "${list}" DIRECTORY)
+        list(FILTER sources EXCLUDE REGEX "^${folder}/")
+    endforeach()
+    set(internal "${CMAKE_CURRENT_SOURCE_DIR}/internal")
     foreach(excluded IN LISTS ARG_EXCLUDE)
         set(kept "")
         foreach(source IN LISTS sources)
@@ -27,6 +37,12 @@ function(vd_add_library target)
     add_library(${target} STATIC ${sources})
     target_include_directories(${target} PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}")
     target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads)
+    if(IS_DIRECTORY "${internal}")
+        target_include_directories(${target} PRIVATE "${internal}")
+        add_library(${target}_internal INTERFACE)
+        target_include_directories(${target}_internal INTERFACE "${internal}")
+        target_link_libraries(${target}_internal INTERFACE ${target})
+    endif()
 endfunction()
 
 # Discovered tests get their labels from a script that ctest includes after discovery: a label list
@@ -67,6 +83,9 @@ function(vd_add_suite label file)
     if(TARGET ${label}_testsupport)
         target_link_libraries(${target} PRIVATE ${label}_testsupport)
     endif()
+    if(TARGET ${label}_internal)
+        target_link_libraries(${target} PRIVATE ${label}_internal)
+    endif()
     set(labels ${label})
     if(ARG_TSAN)
         list(APPEND labels tsan)
@@ -102,6 +121,9 @@ function(vd_add_suites label)
             target_compile_definitions(${label}_testsupport PUBLIC VD_PROGRAM_PATH="$<TARGET_FILE:${ARG_PROGRAM}>")
         else()
             target_link_libraries(${label}_testsupport PUBLIC ${label})
+        endif()
+        if(TARGET ${label}_internal)
+            target_link_libraries(${label}_testsupport PUBLIC ${label}_internal)
         endif()
     endif()
     file(GLOB files CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")

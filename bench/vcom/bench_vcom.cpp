@@ -18,7 +18,6 @@
 
 #include "os_Tasks.h"
 #include "vcom_Socket.h"
-#include "vsock_TestAccess.h"
 
 using namespace VCOM;
 
@@ -313,8 +312,7 @@ void udpReceiveVcom(benchmark::State& state)
     while (!sent) {
         owner.pass(udp);
     }
-    u32 port = 0;
-    vsockGetLocalPort(udp.getHandle(), &port);
+    const u32 port = udp.getBoundPort();
 
     std::vector<u8> buffer(2048);
     std::atomic<int> received{0};

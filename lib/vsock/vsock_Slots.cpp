@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "vsock_Internal.h"
-#include "vsock_TestAccess.h"
 
 namespace VSOCK {
 

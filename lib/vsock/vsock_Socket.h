@@ -116,6 +116,10 @@ i32 vsockLeaveMulticastGroup(u32 interfaceNumber, const VsockAddress* group);
 // Addresses of the numbered interface: family 0 (both, IPv4 first), 4 or 6. Returns the count written.
 i32 vsockGetInterfaceAddresses(i32 interfaceNumber, u32 family, VsockInterfaceAddress* out, u32 maxCount);
 
+// The local port of an open slot's socket (0 while a UDP slot is not bound yet): what binding port 0 chose.
+// VSOCK_E_ARG bad handle or null port, VSOCK_E_CLOSED slot not open, VSOCK_E_FAIL the OS refused.
+i32 vsockGetLocalPort(i32 handle, u32* port);
+
 // Address texts. A text that does not parse gives 0x80000000; an output too small for the text and its
 // terminator gives 0x80000000.
 i32 vsockStringToAddress(u32 family, const char* text, VsockAddress* out);

@@ -258,4 +258,13 @@ void VComSocketMapper::eventCallback(i32 handle, const VsockEvent* event)
     getInstance()->dispatch(handle, event);
 }
 
+u16 VComAbstractSocket::getBoundPort() const
+{
+    u32 port = 0;
+    if (m_handle < 0 || vsockGetLocalPort(m_handle, &port) != VSOCK_OK) {
+        return 0;
+    }
+    return static_cast<u16>(port);
+}
+
 } // namespace VCOM

@@ -88,6 +88,8 @@ public:
     u32 getRole() const { return m_role; }
     const VComSocketAddress& getPeerAddress() const { return m_peerAddress; }
     u16 getPeerPort() const { return m_peerPort; }
+    // The local port the socket is bound to (what binding port 0 chose); 0 while it is closed or not bound yet.
+    u16 getBoundPort() const;
 
 protected:
     // "SEM_SOCK": one lock shared by every socket, guarding the event records.

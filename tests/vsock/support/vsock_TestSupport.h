@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "vsock_Socket.h"
-#include "vsock_TestAccess.h"
 
 namespace vsocktest {
 

@@ -4,7 +4,6 @@
 
 #include "klib_Print.h"
 #include "os_Clock.h"
-#include "vsock_TestAccess.h"
 
 namespace DBGC {
 
@@ -213,14 +212,7 @@ void LowIOEtherServer::onCommunicationFailed(u32, u8, u32) {}
 u16 LowIOEtherServer::getBoundPort()
 {
     TMS::TMSMutexLocker guard(&m_mutex);
-    if (m_server == nullptr || m_server->getHandle() < 0) {
-        return 0;
-    }
-    u32 port = 0;
-    if (vsockGetLocalPort(m_server->getHandle(), &port) < 0) {
-        return 0;
-    }
-    return static_cast<u16>(port);
+    return m_server != nullptr ? m_server->getBoundPort() : 0;
 }
 
 bool LowIOEtherServer::isOpen()
