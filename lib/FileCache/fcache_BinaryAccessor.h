@@ -3,6 +3,7 @@
 
 #include "fsw_api.h"
 #include "klib_Types.h"
+#include "fcache_Result.h"
 
 namespace FILECACHE {
 
@@ -11,7 +12,7 @@ namespace FILECACHE {
 // ---------------------------------------------------------------------------------------------------------------
 namespace BinaryAccessor {
 
-constexpr i32 kFailed = static_cast<i32>(0x80000000u);
+constexpr i32 kFailed = RESULT_FAILED;
 
 // Width 1: the byte; width 2 or 4: the value in the given order. Null bytes or another width give 0.
 u32 readUInt(const void* bytes, u32 width, bool bigEndian);

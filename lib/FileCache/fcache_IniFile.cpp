@@ -1,5 +1,6 @@
 // Ini files: parser, load and save.
 #include "fcache_IniFile.h"
+#include "fcache_Result.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +10,6 @@ namespace FILECACHE {
 
 namespace {
 
-constexpr i32 kFailed = static_cast<i32>(0x80000000u);
 constexpr size_t kChunkSize = 256;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
@@ -173,12 +173,12 @@ i32 IniParser::feed(const char* data, size_t size, bool final)
 {
     if (m_failed || (data == nullptr && size > 0)) {
         m_failed = true;
-        return kFailed;
+        return RESULT_FAILED;
     }
     for (size_t i = 0; i < size; ++i) {
         if (!step(data[i])) {
             m_failed = true;
-            return kFailed;
+            return RESULT_FAILED;
         }
     }
     if (final) {
@@ -214,17 +214,17 @@ i32 IniFile::onChanged()
 i32 IniFile::load()
 {
     if (m_kind != kKindFile) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     VDirItemOpener opener(*this, FileAccessor::kModeRead);
     if (opener.result() < 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     m_entries.clear();
     IniParser parser(m_entries);
     u64 remaining = 0;
     if (m_accessor.getSize(&remaining) < 0 || m_accessor.seek(0, 0) < 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     bool first = true;
     char chunk[kChunkSize];
@@ -232,7 +232,7 @@ i32 IniFile::load()
         const u32 want = static_cast<u32>(std::min<u64>(kChunkSize, remaining));
         u32 got = 0;
         if (m_accessor.read(chunk, want, &got) < 0 || got > want) {
-            return kFailed;
+            return RESULT_FAILED;
         }
         remaining -= got;
         // A read of nothing means the file shrank since its size was taken: that is its end.
@@ -247,7 +247,7 @@ i32 IniFile::load()
             }
         }
         if (parser.feed(data, size, final) < 0) {
-            return kFailed;
+            return RESULT_FAILED;
         }
         if (final) {
             break;
@@ -259,7 +259,7 @@ i32 IniFile::load()
 i32 IniFile::save(bool withByteOrderMark)
 {
     if (m_kind != kKindFile) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     std::string text;
     if (withByteOrderMark) {
@@ -282,21 +282,21 @@ i32 IniFile::save(bool withByteOrderMark)
         text += '\n';
     }
     if (text.size() > 0xFFFFFFFFu) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     // The new text goes to a temporary file that replaces the old one only when it is complete.
     FileAccessor file;
     if (file.beginReplace(getFullPath().c_str()) < 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const u32 size = static_cast<u32>(text.size());
     u32 put = 0;
     if (size > 0 && (file.write(text.data(), size, &put) < 0 || put != size)) {
         file.abortReplace();
-        return kFailed;
+        return RESULT_FAILED;
     }
     if (file.commitReplace() < 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     // An accessor the caller holds open still reads the replaced file: move it to the new one.
     if (m_accessor.isOpen()) {
@@ -320,7 +320,7 @@ i32 IniFile::setValue(const char* section, const char* key, const char* value)
 {
     if (!IniParser::isWritableSection(section) || !IniParser::isWritableKey(key) ||
         !IniParser::isWritableValue(value)) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     m_entries.insert_or_assign(std::make_pair(std::string(section), std::string(key)), std::string(value));
     return 0;

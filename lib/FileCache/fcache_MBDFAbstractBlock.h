@@ -11,21 +11,9 @@
 
 #include "fcache_BinaryAccessor.h"
 #include "klib_Types.h"
+#include "fcache_Result.h"
 
 namespace FILECACHE {
-
-namespace MBDFResult {
-constexpr i32 kFailed = static_cast<i32>(0x80000000u);
-constexpr i32 kBadArgument = static_cast<i32>(0x80000001u);
-constexpr i32 kInvalid = static_cast<i32>(0x80000002u);
-constexpr i32 kOutOfRange = static_cast<i32>(0x80000003u);
-constexpr i32 kFileError = static_cast<i32>(0x80000004u);
-constexpr i32 kNoMemory = static_cast<i32>(0x80000005u);
-constexpr i32 kNotLoaded = static_cast<i32>(0x80000006u);
-constexpr i32 kDirectory = static_cast<i32>(0x80000007u);
-constexpr i32 kDiskFull = static_cast<i32>(0x80000009u);
-constexpr i32 kAborted = static_cast<i32>(0x8000000Au);
-} // namespace MBDFResult
 
 // Largest info + data a reader accepts for one block.
 constexpr u64 kMBDFBlockLimit = 0xA00000u;

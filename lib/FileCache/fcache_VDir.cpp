@@ -8,12 +8,12 @@
 
 #include "fsw_api.h"
 #include "klib_Print.h"
+#include "fcache_Result.h"
 
 namespace FILECACHE {
 
 namespace {
 
-constexpr i32 kFailed = static_cast<i32>(0x80000000u);
 constexpr u32 kAnyKind = 0x7; // masks of kinds 0, 1 and 2
 
 bool isDotName(std::string_view name)
@@ -82,7 +82,7 @@ i32 VDirTreeItem::create(const char* parentPath, u32 kind, const char* name, boo
 {
     if (name == nullptr || kind > kKindFolder) {
         m_kind = kKindNone;
-        return kFailed;
+        return RESULT_FAILED;
     }
     // A refused name is still kept, so that the entry stays visible (as kind 0) in its directory's list.
     const char* parent = parentPath != nullptr ? parentPath : "";
@@ -94,7 +94,7 @@ i32 VDirTreeItem::create(const char* parentPath, u32 kind, const char* name, boo
     if ((kind == kKindFile && (!FileAccessor::isValidFileName(name) || dotEntry)) ||
         (escapes(m_name) && !dotEntry)) {
         m_kind = kKindNone;
-        return kFailed;
+        return RESULT_FAILED;
     }
     m_kind = kind;
     if (!onDisk || kind == kKindNone) {
@@ -124,7 +124,7 @@ i32 VDirTreeItem::create(const char* parentPath, u32 kind, const char* name, boo
 i32 VDirTreeItem::open(u32 mode)
 {
     if (m_kind != kKindFile) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const i32 result = m_accessor.open(getFullPath().c_str(), mode);
     if (result >= 0) {
@@ -135,34 +135,34 @@ i32 VDirTreeItem::open(u32 mode)
 
 i32 VDirTreeItem::close()
 {
-    return m_kind == kKindFile ? m_accessor.close() : kFailed;
+    return m_kind == kKindFile ? m_accessor.close() : RESULT_FAILED;
 }
 
 i32 VDirTreeItem::read(void* buffer, u32 size, u32* got)
 {
-    return m_kind == kKindFile ? m_accessor.read(buffer, size, got) : kFailed;
+    return m_kind == kKindFile ? m_accessor.read(buffer, size, got) : RESULT_FAILED;
 }
 
 i32 VDirTreeItem::write(const void* buffer, u32 size, u32* put)
 {
-    return m_kind == kKindFile ? m_accessor.write(buffer, size, put) : kFailed;
+    return m_kind == kKindFile ? m_accessor.write(buffer, size, put) : RESULT_FAILED;
 }
 
 i32 VDirTreeItem::seek(u32 origin, u32 offset)
 {
-    return m_kind == kKindFile ? m_accessor.seek(origin, offset) : kFailed;
+    return m_kind == kKindFile ? m_accessor.seek(origin, offset) : RESULT_FAILED;
 }
 
 u32 VDirTreeItem::tell()
 {
-    return m_kind == kKindFile ? m_accessor.tell() : 0x80000000u;
+    return m_kind == kKindFile ? m_accessor.tell() : static_cast<u32>(RESULT_FAILED);
 }
 
 i32 VDirTreeItem::remove(bool recursive)
 {
     // "." and ".." items stand for the folder itself and its parent: never removed through an item.
     if (m_kind == kKindNone || isDotName(withoutDotSlash(m_name))) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     return FileAccessor::remove(getFullPath().c_str(), recursive);
 }
@@ -171,11 +171,11 @@ i32 VDirTreeItem::rename(const char* newName)
 {
     if (m_kind == kKindNone || newName == nullptr || newName[0] == 0 || escapes(newName) || isDotName(newName) ||
         isDotName(withoutDotSlash(m_name))) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const i32 result = FileAccessor::move(getFullPath().c_str(), pathFor(newName).c_str());
     if (result < 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const std::string oldName = m_name;
     m_name = newName;
@@ -188,7 +188,7 @@ i32 VDirTreeItem::rename(const char* newName)
 i32 VDirTreeItem::copyTo(const char* newName)
 {
     if (m_kind == kKindNone || newName == nullptr || newName[0] == 0 || escapes(newName) || isDotName(newName)) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     return FileAccessor::copy(getFullPath().c_str(), pathFor(newName).c_str());
 }
@@ -196,7 +196,7 @@ i32 VDirTreeItem::copyTo(const char* newName)
 i32 VDirTreeItem::setAttributes(bool readOnly, bool hidden, bool system)
 {
     if (m_kind == kKindNone) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     return FileAccessor::setAttributes(getFullPath().c_str(), readOnly, hidden, system);
 }
@@ -387,7 +387,7 @@ void VDir::deleteAll()
 i32 VDir::open(const char* rootPath, u32 maxItems, bool onDisk)
 {
     if (maxItems == 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     m_rootPath = normalise(rootPath != nullptr ? rootPath : "");
     m_limit = maxItems > std::numeric_limits<u32>::max() - 2 ? std::numeric_limits<u32>::max() : maxItems + 2;
@@ -409,7 +409,7 @@ i32 VDir::changeDirectory(bool onDisk, const char* path, bool force)
     } else if (request == "..") {
         const size_t slash = m_currentPath.rfind('/');
         if (m_currentPath == m_rootPath || slash == std::string::npos) {
-            return kFailed;
+            return RESULT_FAILED;
         }
         target = slash == 0 ? "/" : m_currentPath.substr(0, slash);
     } else if (request[0] == '/') {
@@ -424,11 +424,11 @@ i32 VDir::changeDirectory(bool onDisk, const char* path, bool force)
         const std::string prefix = m_rootPath == "/" ? "/" : m_rootPath + "/";
         if (m_rootPath.empty() || target.compare(0, prefix.size(), prefix) != 0 ||
             escapes(target.substr(prefix.size()))) {
-            return kFailed;
+            return RESULT_FAILED;
         }
     }
     if (!isFolder(target)) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     if (target == m_currentPath && !force) {
         return 0;
@@ -454,10 +454,10 @@ i32 VDir::changeDirectory(bool onDisk, const char* path, bool force)
 i32 VDir::refresh(bool onDisk, const char* subPath)
 {
     if (subPath == nullptr && m_currentPath.empty()) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     if (subPath != nullptr && escapes(subPath)) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const std::string folder = subPath != nullptr ? m_currentPath + "/" + subPath : m_currentPath;
     // The listing carries the entry types, so files and folders are told apart without a stat call per entry;
@@ -466,7 +466,7 @@ i32 VDir::refresh(bool onDisk, const char* subPath)
     FswDir* dir = nullptr;
     if (fsw_openDir(&dir, folder.c_str()) != FSW_OK) {
         KLIB_LOG("[E] VDir::refresh - cannot open a directory!\n");
-        return kFailed;
+        return RESULT_FAILED;
     }
     // Names of one listing are unique: into an empty list they go without a look-up.
     const bool fresh = m_items.empty();
@@ -490,12 +490,12 @@ i32 VDir::refresh(bool onDisk, const char* subPath)
         // An entry that vanished since the listing was taken, or a dangling link, is left out.
         bool unreadable = false;
         if (addEntry(name.c_str(), onDisk, &unreadable, type, true) < 0 && !unreadable) {
-            result = kFailed;
+            result = RESULT_FAILED;
         }
     }
     if (fsw_closeDir(dir) != FSW_OK) {
         KLIB_LOG("[E] VDir::refresh - cannot close a directory!\n");
-        return kFailed;
+        return RESULT_FAILED;
     }
     return result;
 }
@@ -508,7 +508,7 @@ i32 VDir::makeDir(const char* name, bool onDisk)
 i32 VDir::addEntry(const char* name, bool onDisk, bool* unreadable, EntryType type, bool absent)
 {
     if (name == nullptr) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const std::string_view text = name;
     if (isDotName(text)) {
@@ -516,7 +516,7 @@ i32 VDir::addEntry(const char* name, bool onDisk, bool* unreadable, EntryType ty
             return 0;
         }
     } else if (text.empty() || escapes(text)) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     bool isDirectory = type == EntryType::Folder;
     if (type == EntryType::Unknown &&
@@ -525,14 +525,14 @@ i32 VDir::addEntry(const char* name, bool onDisk, bool* unreadable, EntryType ty
         if (unreadable != nullptr) {
             *unreadable = true;
         }
-        return kFailed;
+        return RESULT_FAILED;
     }
     if (!isDirectory) {
         return addFile(name, onDisk, absent);
     }
     if (m_items.size() >= m_limit) {
         KLIB_LOG("[E] VDir::makeDir - too many files and directories!\n");
-        return kFailed;
+        return RESULT_FAILED;
     }
     if (!absent && findExact(name, 1u << VDirTreeItem::kKindFolder) != m_items.end()) {
         return 0;
@@ -540,7 +540,7 @@ i32 VDir::addEntry(const char* name, bool onDisk, bool* unreadable, EntryType ty
     std::unique_ptr<VDirTreeItem> item(new (std::nothrow) VDirTreeItem());
     if (!item) {
         KLIB_LOG("[E] VDir::makeDir - cannot create new directory!\n");
-        return kFailed;
+        return RESULT_FAILED;
     }
     item->m_pParentPath = sharedCurrentPath();
     item->create(m_currentPath.c_str(), VDirTreeItem::kKindFolder, name, onDisk);
@@ -570,15 +570,15 @@ i32 VDir::makeFile(const char* name, bool onDisk)
 i32 VDir::addFile(const char* name, bool onDisk, bool absent)
 {
     if (name == nullptr) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const std::string_view text = name;
     if (text.empty() || escapes(text) || isDotName(text)) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     if (m_items.size() >= m_limit) {
         KLIB_LOG("[E] VDir::makeFile - too many files and directories!\n");
-        return kFailed;
+        return RESULT_FAILED;
     }
     // A name the item refuses stays listed as a kind-0 item; it counts as present too, so repeated reports do
     // not pile up copies of it.
@@ -589,7 +589,7 @@ i32 VDir::addFile(const char* name, bool onDisk, bool absent)
     std::unique_ptr<VDirTreeItem> item(newItemFor(text));
     if (!item) {
         KLIB_LOG("[E] VDir::makeFile - cannot create new file!\n");
-        return kFailed;
+        return RESULT_FAILED;
     }
     item->m_pParentPath = sharedCurrentPath();
     item->create(m_currentPath.c_str(), VDirTreeItem::kKindFile, name, onDisk);
@@ -600,18 +600,18 @@ i32 VDir::addFile(const char* name, bool onDisk, bool absent)
 i32 VDir::removeItem(const char* name, bool recursive)
 {
     if (name == nullptr || escapes(name) || isDotName(name)) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const Iterator it = findExact(name, kAnyKind);
     if (it == m_items.end()) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     VDirTreeItem& item = **it;
     if (item.getKind() == VDirTreeItem::kKindFile) {
         item.close();
     }
     if (item.remove(recursive) < 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     unlink(it);
     return 0;
@@ -653,7 +653,7 @@ i32 VDir::startWatching(IVDirTreeCallback* callback, bool rebuild)
     } catch (const std::exception&) {
         KLIB_LOG("[E] VDir::startWatching - cannot add a watching record of \"%s\"!\n", m_currentPath.c_str());
         m_pCallback = nullptr;
-        return kFailed;
+        return RESULT_FAILED;
     }
     KLIB_LOG("[i] VDir::startWatching - start to watch changes of \"%s\".\n", m_currentPath.c_str());
     return 0;
@@ -662,7 +662,7 @@ i32 VDir::startWatching(IVDirTreeCallback* callback, bool rebuild)
 i32 VDir::stopWatching()
 {
     if (!isWatching()) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const u32 id = m_watchId;
     m_watchId = 0;
@@ -671,7 +671,7 @@ i32 VDir::stopWatching()
     } catch (const std::exception&) {
         KLIB_LOG("[E] VDir::stopWatching - cannot remove a watching record of \"%s\"!\n", m_currentPath.c_str());
         m_pCallback = nullptr;
-        return kFailed;
+        return RESULT_FAILED;
     }
     KLIB_LOG("[i] VDir::stopWatching - stop to watch changes of \"%s\".\n", m_currentPath.c_str());
     m_pCallback = nullptr;
@@ -684,7 +684,7 @@ i32 VDir::checkModification()
         m_watcher.poll();
     } catch (...) {
         KLIB_LOG("[E] VDir::checkModification - an error happened.\n");
-        return kFailed;
+        return RESULT_FAILED;
     }
     return 0;
 }

@@ -3,16 +3,11 @@
 #pragma once
 
 #include "klib_Types.h"
+#include "fcache_Result.h"
 
 namespace FILECACHE {
 
 namespace Zlib {
-constexpr i32 kRunning = 0;                                  // step: more to do
-constexpr i32 kStreamEnd = 1;                                // step: the stream is complete
-constexpr i32 kBadArgument = static_cast<i32>(0x80000001u);  // null buffers, level out of range, not begun
-constexpr i32 kStreamError = static_cast<i32>(0x80000003u);  // corrupt, cut or otherwise failing stream
-constexpr i32 kNoMemory = static_cast<i32>(0x80000005u);
-
 // Level 1..10 of the container maps to zlib's 1..9 (10 runs at 9); 0 and above 10 are not compression levels.
 bool isCompressionLevel(u32 level);
 } // namespace Zlib

@@ -310,7 +310,7 @@ i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* 
     if (recreating) {
         recorded.reset(new (std::nothrow) ComponentInfo());
         if (!recorded) {
-            return static_cast<i32>(0x80040000u);
+            return RESULT_NO_MEMORY;
         }
         u32 announced = 0;
         result = recorded->importBinary(buffer, size, announced);

@@ -14,6 +14,7 @@
 #include "pdb_FlagArray.h"
 #include "pdb_IComponent.h"
 #include "pdb_IParameterArray.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -21,8 +22,8 @@ class IParameterDB;
 
 class AbstractComponent : public IComponent {
 public:
-    static constexpr i32 RESULT_NOT_SUPPORTED = static_cast<i32>(0x80080000u);
-    static constexpr i32 RESULT_BULK_FAILED = static_cast<i32>(0x80000040u);
+    static constexpr i32 RESULT_NOT_SUPPORTED = PDB::RESULT_NOT_SUPPORTED;
+    static constexpr i32 RESULT_BULK_FAILED = PDB::RESULT_BULK_FAILED;
 
     AbstractComponent() = default;
     AbstractComponent(const AbstractComponent&) = delete;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "klib_Types.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -26,11 +27,11 @@ class BackupFile {
 public:
     static constexpr const char* KIND = "Backup";
 
-    static constexpr i32 RESULT_READ_FAILED = static_cast<i32>(0x80000000u);
-    static constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-    static constexpr i32 RESULT_NOT_WRITTEN = static_cast<i32>(0x80000080u);
-    static constexpr i32 RESULT_MALFORMED = static_cast<i32>(0x80010000u);
-    static constexpr i32 RESULT_WRONG_FILE = static_cast<i32>(0x80020000u);
+    static constexpr i32 RESULT_READ_FAILED = PDB::RESULT_FAILED;
+    static constexpr i32 RESULT_BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
+    static constexpr i32 RESULT_NOT_WRITTEN = PDB::RESULT_NOT_WRITTEN;
+    static constexpr i32 RESULT_MALFORMED = PDB::RESULT_MALFORMED;
+    static constexpr i32 RESULT_WRONG_FILE = PDB::RESULT_WRONG_FILE;
 
     // One listed database; headerValue goes unchanged into its "#CT1" header.
     struct Entry {

@@ -23,12 +23,13 @@
 #include "pdb_ParameterAddress.h"
 #include "pdb_ParameterArray.h"
 #include "pdb_ParameterArrayCallback.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 class Component final : public AbstractComponent, public IParameterArrayCallback {
 public:
-    static constexpr i32 RESULT_INVALID_SUBSCRIBER = static_cast<i32>(0x80000000u);
+    static constexpr i32 RESULT_INVALID_SUBSCRIBER = PDB::RESULT_INVALID_SUBSCRIBER;
     static constexpr i32 RESULT_NO_FURTHER_CHANGE = 0x200000;
 
     Component() = default;

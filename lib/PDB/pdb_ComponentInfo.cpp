@@ -7,15 +7,12 @@
 #include "klib_Print.h"
 #include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterStrategy.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_NOT_FOUND = static_cast<i32>(0x80000002u);
-constexpr i32 RESULT_BAD_RECORD = static_cast<i32>(0x80010000u);
-constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
 
 constexpr char MAGIC[4] = {'#', 'C', 'I', '1'};
 
@@ -491,7 +488,7 @@ i32 ComponentInfo::importBinary(const void* buffer, u32 size, u32& parameterCoun
     clear();
     const u8* in = static_cast<const u8*>(buffer);
     if (std::memcmp(in, MAGIC, sizeof(MAGIC)) != 0) {
-        return RESULT_BAD_RECORD;
+        return RESULT_MALFORMED;
     }
     i32 result = 0;
     try {

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "klib_Print.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 RESULT_UNKNOWN_TYPE = static_cast<i32>(0x80020000u);
 constexpr i32 CONVERSION_ERROR = ComponentInfoParserJSON::RESULT_CONVERSION_ERROR;
 
 bool isBlank(char c)
@@ -121,7 +121,7 @@ bool readSignedValues(const EntryTexts& t, SignedValues& v)
            ComponentInfoParserJSON::parseSigned(t.step, v.step);
 }
 
-// Adds one entry; a conversion failure gives CONVERSION_ERROR, an unknown type RESULT_UNKNOWN_TYPE, otherwise
+// Adds one entry; a conversion failure gives CONVERSION_ERROR, an unknown type RESULT_UNKNOWN_PARAMETER_TYPE, otherwise
 // the add operation's result.
 i32 addEntry(ComponentInfo& info, const EntryTexts& t, u32 patternX, u32 patternY, u32 scaling,
              ParameterAttribute attribute)
@@ -198,7 +198,7 @@ i32 addEntry(ComponentInfo& info, const EntryTexts& t, u32 patternX, u32 pattern
         return info.addParameterBinary(t.address, patternX, patternY, t.commentX, t.commentY, capacity, attribute,
                                        t.unit, t.kind, t.defUI);
     }
-    return RESULT_UNKNOWN_TYPE;
+    return RESULT_UNKNOWN_PARAMETER_TYPE;
 }
 
 // Decodes one element of "parameters": CONVERSION_ERROR ends the decoding, any other failure is logged.

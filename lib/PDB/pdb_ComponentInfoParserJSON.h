@@ -13,13 +13,14 @@
 #include "klib_Types.h"
 #include "pdb_ComponentInfo.h"
 #include "pdb_JsonAdapter.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 class ComponentInfoParserJSON {
 public:
     // Result of decodeComponentInfo when a value could not be converted.
-    static constexpr i32 RESULT_CONVERSION_ERROR = static_cast<i32>(0x80000003u);
+    static constexpr i32 RESULT_CONVERSION_ERROR = PDB::RESULT_CONVERSION_ERROR;
 
     // Parses and decodes a NUL-terminated document. The description has no parameter strategy (the caller sets
     // one before registering it). A malformed document prints the library's "message: " and "exception id: "

@@ -8,15 +8,12 @@
 #include "fcache_BinaryAccessor.h"
 #include "fcache_MBDFAbstractBlock.h"
 #include "pdb_ComponentNULL.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 RESULT_FAILED = static_cast<i32>(0x80000000u);
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
-constexpr i32 RESULT_DUPLICATE = static_cast<i32>(0x80100000u);
 
 // Builds "<name>_<version>" without allocating for names that fit the buffer; longer names use the string.
 class RepositoryKey {

@@ -17,6 +17,7 @@
 #include "klib_Types.h"
 #include "pdb_ComponentInfo.h"
 #include "pdb_ParameterInfo.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -27,11 +28,6 @@ namespace Record {
 constexpr u32 CI1_SIZE = 92;
 constexpr u32 PR1_HEADER_SIZE = 16;
 constexpr u32 CT1_HEADER_SIZE = 12;
-
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_NOT_FOUND = static_cast<i32>(0x80000002u);
-constexpr i32 RESULT_MALFORMED = static_cast<i32>(0x80010000u);
-constexpr i32 RESULT_TYPE_MISMATCH = static_cast<i32>(0x80020000u);
 
 inline u16 readU16(const u8* p) { return static_cast<u16>((p[0] << 8) | p[1]); }
 inline u32 readU32(const u8* p) {

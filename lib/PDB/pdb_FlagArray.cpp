@@ -1,5 +1,6 @@
 // Change-flag bit sets.
 #include "pdb_FlagArray.h"
+#include "pdb_Result.h"
 
 #include <algorithm>
 #include <bit>
@@ -11,8 +12,6 @@ namespace PDB {
 
 namespace {
 
-constexpr i32 kBadIndex = static_cast<i32>(0x80000001u);
-constexpr i32 kAllocationFailed = static_cast<i32>(0x80040000u);
 constexpr i32 kNoFurtherChange = 0x200000;
 
 }  // namespace
@@ -70,11 +69,11 @@ void FlagArray::freeWords() {
 i32 FlagArray::allocate(u32 count) {
     freeWords();
     if (count == 0) {
-        return kBadIndex;
+        return RESULT_BAD_ARGUMENT;
     }
     void* words = std::calloc(wordCount(count), sizeof(u32));
     if (words == nullptr) {
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     m_pWords = static_cast<u32*>(words);
     m_Count = count;

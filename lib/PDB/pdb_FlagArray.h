@@ -12,6 +12,7 @@
 #include <bit>
 
 #include "klib_Types.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -102,8 +103,8 @@ public:
     }
 
 private:
-    static constexpr i32 RESULT_BAD_INDEX = static_cast<i32>(0x80000001u);
-    static constexpr i32 RESULT_INDEX_OUT_OF_RANGE = static_cast<i32>(0x80200001u);
+    static constexpr i32 RESULT_BAD_INDEX = PDB::RESULT_BAD_ARGUMENT;
+    static constexpr i32 RESULT_INDEX_OUT_OF_RANGE = PDB::RESULT_INDEX_OUT_OF_RANGE;
     static constexpr i32 RESULT_NO_FURTHER_CHANGE = 0x200000;
 
     static constexpr u32 bitOf(u32 index) { return 0x80000000u >> (index & 31); }

@@ -20,18 +20,19 @@
 #include "pdb_ParameterAddress.h"
 #include "pdb_PresetItem.h"
 #include "pdb_SnapshotContentsList.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace ItemFileResult {
-constexpr i32 READ_FAILED = static_cast<i32>(0x80000000u);
-constexpr i32 BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 PROTECTED = static_cast<i32>(0x80000008u);
-constexpr i32 NOT_WRITTEN = static_cast<i32>(0x80000080u);
-constexpr i32 MALFORMED = static_cast<i32>(0x80010000u);
-constexpr i32 WRONG_FILE = static_cast<i32>(0x80020000u);
-constexpr i32 NO_MEMORY = static_cast<i32>(0x80040000u);
-constexpr i32 NOTHING_TO_DO = static_cast<i32>(0x80080000u);
+constexpr i32 READ_FAILED = PDB::RESULT_FAILED;
+constexpr i32 BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
+constexpr i32 PROTECTED = PDB::RESULT_PROTECTED;
+constexpr i32 NOT_WRITTEN = PDB::RESULT_NOT_WRITTEN;
+constexpr i32 MALFORMED = PDB::RESULT_MALFORMED;
+constexpr i32 WRONG_FILE = PDB::RESULT_WRONG_FILE;
+constexpr i32 NO_MEMORY = PDB::RESULT_NO_MEMORY;
+constexpr i32 NOTHING_TO_DO = PDB::RESULT_NOTHING_TO_DO;
 }  // namespace ItemFileResult
 
 class ItemFile {

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "klib_Types.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -39,12 +40,12 @@ struct JsonError {
 
 class JsonAdapter {
 public:
-    static constexpr i32 RESULT_FAILED = static_cast<i32>(0x80000000u);
-    static constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-    static constexpr i32 RESULT_OUT_OF_RANGE = static_cast<i32>(0x80000003u);
-    static constexpr i32 RESULT_PARSE_ERROR = static_cast<i32>(0x80010000u);
-    static constexpr i32 RESULT_TYPE_ERROR = static_cast<i32>(0x80020000u);
-    static constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
+    static constexpr i32 RESULT_FAILED = PDB::RESULT_FAILED;
+    static constexpr i32 RESULT_BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
+    static constexpr i32 RESULT_OUT_OF_RANGE = PDB::RESULT_OUT_OF_RANGE;
+    static constexpr i32 RESULT_PARSE_ERROR = PDB::RESULT_MALFORMED;
+    static constexpr i32 RESULT_TYPE_ERROR = PDB::RESULT_TYPE_MISMATCH;
+    static constexpr i32 RESULT_NO_MEMORY = PDB::RESULT_NO_MEMORY;
 
     // Results of getUInt32.
     static constexpr i32 NUMBER_ABSENT = 1;  // null pointer, or neither a number nor a boolean

@@ -4,12 +4,11 @@
 
 #include "pdb_FlagArray.h"
 #include "pdb_ParameterArrayNULL.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
 }  // namespace
 
 LocalComponent::~LocalComponent() { releaseArrays(); }

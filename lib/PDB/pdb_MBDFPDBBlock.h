@@ -19,6 +19,7 @@
 #include "fcache_MBDF.h"
 #include "fcache_MBDFAbstractBlock.h"
 #include "klib_Types.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -31,11 +32,11 @@ constexpr u32 TAG_LENGTH = 12;
 // Bytes of a name that the kind text keeps.
 constexpr u32 NAME_LENGTH = 12;
 
-constexpr i32 RESULT_FAILED = static_cast<i32>(0x80000000u);
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_EXPORT_FAILED = static_cast<i32>(0x80000003u);
-constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80000005u);
-constexpr i32 RESULT_LIMIT_OVER = static_cast<i32>(0x80000007u);
+constexpr i32 RESULT_FAILED = PDB::RESULT_FAILED;
+constexpr i32 RESULT_BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
+constexpr i32 RESULT_EXPORT_FAILED = PDB::RESULT_EXPORT_FAILED;
+constexpr i32 RESULT_NO_MEMORY = PDB::RESULT_BLOCK_NO_MEMORY;
+constexpr i32 RESULT_LIMIT_OVER = PDB::RESULT_LIMIT_OVER;
 }  // namespace PDBBlock
 
 // The kind text that a block built for name carries: name cut to 12 bytes (empty for null).

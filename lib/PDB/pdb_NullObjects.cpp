@@ -1,13 +1,12 @@
 // The shared null component and null parameter array.
 #include "pdb_ComponentNULL.h"
 #include "pdb_ParameterArrayNULL.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 RESULT_NOT_FOUND = static_cast<i32>(0x80000002u);
-constexpr i32 RESULT_NOT_SUPPORTED = static_cast<i32>(0x80080000u);
 constexpr i32 RESULT_NO_FURTHER_CHANGE = 0x200000;
 constexpr u8 STATUS_NONE = 0xFF;
 

@@ -8,16 +8,12 @@
 #include "klib_Print.h"
 #include "pdb_ParamRawArrayBool.h"
 #include "pdb_ParamRawArrayByteData.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 kBadArgument = static_cast<i32>(0x80000001u);
-constexpr i32 kNoData = static_cast<i32>(0x80008000u);
-constexpr i32 kTypeMismatch = static_cast<i32>(0x80020000u);
-constexpr i32 kAllocationFailed = static_cast<i32>(0x80040000u);
-constexpr i32 kNotSupported = static_cast<i32>(0x80080000u);
 constexpr u64 kMaxBlockSize = 0xFFFFFFFFu;
 constexpr u8 kMaxCopyByte = 32;
 
@@ -71,11 +67,11 @@ i32 RawArray<T>::allocate(u32 count) {
     }
     const u64 bytes = u64{sizeof(T)} * count;
     if (bytes > kMaxBlockSize) {
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     void* block = std::calloc(count, sizeof(T));
     if (block == nullptr) {
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     m_pData = static_cast<T*>(block);
     m_Count = count;
@@ -167,13 +163,13 @@ bool RawArray<T>::getBool(u32 index) const {
 template <typename T>
 i32 RawArray<T>::getString(u32, char* buffer, u32 size) const {
     zeroFill(buffer, size);
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 template <typename T>
 i32 RawArray<T>::getBinary(u32, void* buffer, u32 size) const {
     zeroFill(buffer, size);
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 template <typename T>
@@ -235,31 +231,31 @@ i32 RawArray<T>::setBool(u32 index, bool value) {
 
 template <typename T>
 i32 RawArray<T>::setString(u32, const char*) {
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 template <typename T>
 i32 RawArray<T>::setBinary(u32, const void*, u32) {
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 template <typename T>
 i32 RawArray<T>::assign(const IRawArray& source, u8 copyByte) {
     if (copyByte >= kMaxCopyByte) {
-        return kNotSupported;
+        return RESULT_NOT_SUPPORTED;
     }
     if (!source.isAllocated()) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (source.getTypeCode() != TYPE_CODE) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     if (&source == this) {
         return 0;
     }
     if (source.getCount() != m_Count || m_pData == nullptr) {
         if (allocate(source.getCount()) < 0) {
-            return kAllocationFailed;
+            return RESULT_NO_MEMORY;
         }
     }
     std::memcpy(m_pData, source.getElementPointer(0), getSize());
@@ -269,17 +265,17 @@ i32 RawArray<T>::assign(const IRawArray& source, u8 copyByte) {
 template <typename T>
 i32 RawArray<T>::importRange(const void* image, u32 size, u8 typeCode, u32 elementSize, u32 start, u32 count) {
     if (m_pData == nullptr) {
-        return kNoData;
+        return RESULT_NO_DATA;
     }
     if (image == nullptr || size == 0 || elementSize != sizeof(T)) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (typeCode != TYPE_CODE) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     const u32 available = std::min<u32>(size / static_cast<u32>(sizeof(T)), m_Count);
     if (start >= available) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     const u32 n = std::min(available - start, count);
     std::memcpy(m_pData + start, static_cast<const u8*>(image) + size_t{start} * sizeof(T), size_t{n} * sizeof(T));
@@ -294,17 +290,17 @@ i32 RawArray<T>::importAll(const void* image, u32 size, u8 typeCode, u32 element
 template <typename T>
 i32 RawArray<T>::copyRange(const IRawArray& source, u32 start, u32 count) {
     if (m_pData == nullptr) {
-        return kNoData;
+        return RESULT_NO_DATA;
     }
     if (!source.isAllocated()) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (source.getTypeCode() != TYPE_CODE) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     const u32 available = std::min(source.getCount(), m_Count);
     if (start >= available) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     const u32 n = std::min(available - start, count);
     if (&source != this) {
@@ -407,7 +403,7 @@ IRawArray* newArrayOfType(u8 typeCode) {
 // Allocates count > 0 zeroed elements in an array made by newArrayOfType.
 i32 allocateElements(IRawArray& array, u32 elementSize, u32 count) {
     if (rawSize64(array.getTypeCode(), elementSize, count) > kMaxBlockSize) {
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     switch (array.getTypeCode()) {
     case 0x11: return static_cast<RawArray<unsigned char>&>(array).allocate(count);
@@ -421,7 +417,7 @@ i32 allocateElements(IRawArray& array, u32 elementSize, u32 count) {
     case RawArrayString::TYPE_CODE:
     case RawArrayBinary::TYPE_CODE:
         return static_cast<RawArrayAbstractByteData&>(array).allocate(count, elementSize);
-    default: return kAllocationFailed;
+    default: return RESULT_NO_MEMORY;
     }
 }
 
@@ -431,11 +427,11 @@ i32 createRawArray(IRawArray*& out, u8 typeCode, u32 elementSize, u32 count) {
     out = nullptr;
     IRawArray* array = newArrayOfType(typeCode);
     if (array == nullptr) {
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     if (count > 0 && allocateElements(*array, elementSize, count) < 0) {
         delete array;
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     out = array;
     return 0;
@@ -445,11 +441,11 @@ i32 createRawArrayWithData(IRawArray*& out, u8 typeCode, u32 elementSize, u32 co
     out = nullptr;
     IRawArray* array = newArrayOfType(typeCode);
     if (array == nullptr) {
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     if (count == 0 || allocateElements(*array, elementSize, count) < 0) {
         delete array;
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     if (data != nullptr) {
         std::memcpy(array->getElementPointer(0), data, std::min(size, array->getSize()));

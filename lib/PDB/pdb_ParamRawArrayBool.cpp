@@ -5,16 +5,12 @@
 #include <cstdlib>
 
 #include "klib_Print.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 kBadArgument = static_cast<i32>(0x80000001u);
-constexpr i32 kNoData = static_cast<i32>(0x80008000u);
-constexpr i32 kTypeMismatch = static_cast<i32>(0x80020000u);
-constexpr i32 kAllocationFailed = static_cast<i32>(0x80040000u);
-constexpr i32 kNotSupported = static_cast<i32>(0x80080000u);
 constexpr u8 kMaxCopyByte = 32;
 
 void zeroFill(void* buffer, u32 size) {
@@ -40,7 +36,7 @@ i32 RawArrayBool::allocate(u32 count) {
     }
     void* block = std::calloc(blockSize(count), 1);
     if (block == nullptr) {
-        return kAllocationFailed;
+        return RESULT_NO_MEMORY;
     }
     m_pData = static_cast<u8*>(block);
     m_Count = count;
@@ -73,12 +69,12 @@ i32 RawArrayBool::getValue(KVariant& out, u32 index) const {
 
 i32 RawArrayBool::getString(u32, char* buffer, u32 size) const {
     zeroFill(buffer, size);
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 i32 RawArrayBool::getBinary(u32, void* buffer, u32 size) const {
     zeroFill(buffer, size);
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 i32 RawArrayBool::setValue(u32 index, const KVariant& value) {
@@ -86,11 +82,11 @@ i32 RawArrayBool::setValue(u32 index, const KVariant& value) {
 }
 
 i32 RawArrayBool::setString(u32, const char*) {
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 i32 RawArrayBool::setBinary(u32, const void*, u32) {
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 void RawArrayBool::copyBits(u8* dst, const u8* src, u32 start, u32 count) {
@@ -120,20 +116,20 @@ void RawArrayBool::copyBits(u8* dst, const u8* src, u32 start, u32 count) {
 
 i32 RawArrayBool::assign(const IRawArray& source, u8 copyByte) {
     if (copyByte >= kMaxCopyByte) {
-        return kNotSupported;
+        return RESULT_NOT_SUPPORTED;
     }
     if (!source.isAllocated()) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (source.getTypeCode() != TYPE_CODE) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     if (&source == this) {
         return 0;
     }
     if (source.getCount() != m_Count || m_pData == nullptr) {
         if (allocate(source.getCount()) < 0) {
-            return kAllocationFailed;
+            return RESULT_NO_MEMORY;
         }
     }
     std::memcpy(m_pData, source.getElementPointer(0), getSize());
@@ -142,17 +138,17 @@ i32 RawArrayBool::assign(const IRawArray& source, u8 copyByte) {
 
 i32 RawArrayBool::importRange(const void* image, u32 size, u8 typeCode, u32, u32 start, u32 count) {
     if (m_pData == nullptr) {
-        return kNoData;
+        return RESULT_NO_DATA;
     }
     if (image == nullptr || size == 0) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (typeCode != TYPE_CODE) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     const u32 available = static_cast<u32>(std::min<u64>(u64{size} * 8, m_Count));
     if (start >= available) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     copyBits(m_pData, static_cast<const u8*>(image), start, std::min(available - start, count));
     return 0;
@@ -164,17 +160,17 @@ i32 RawArrayBool::importAll(const void* image, u32 size, u8 typeCode, u32 elemen
 
 i32 RawArrayBool::copyRange(const IRawArray& source, u32 start, u32 count) {
     if (m_pData == nullptr) {
-        return kNoData;
+        return RESULT_NO_DATA;
     }
     if (!source.isAllocated()) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (source.getTypeCode() != TYPE_CODE) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     const u32 available = std::min(source.getCount(), m_Count);
     if (start >= available) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (&source != this) {
         copyBits(m_pData, source.getElementPointer(0), start, std::min(available - start, count));

@@ -5,17 +5,12 @@
 #include <cstdlib>
 
 #include "klib_Print.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 kFailed = static_cast<i32>(0x80000000u);
-constexpr i32 kBadArgument = static_cast<i32>(0x80000001u);
-constexpr i32 kNoData = static_cast<i32>(0x80008000u);
-constexpr i32 kTypeMismatch = static_cast<i32>(0x80020000u);
-constexpr i32 kAllocationFailed = static_cast<i32>(0x80040000u);
-constexpr i32 kNotSupported = static_cast<i32>(0x80080000u);
 constexpr i32 kValueCut = 0x40;
 constexpr u64 kMaxBlockSize = 0xFFFFFFFFu;
 constexpr u8 kMaxCopyByte = 32;
@@ -62,15 +57,15 @@ i32 RawArrayAbstractByteData::allocateWithData(u32 count, u32 elementSize, const
 i32 RawArrayAbstractByteData::allocate(u32 count, u32 elementSize) {
     release();
     if (count == 0 || elementSize == 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const u64 stride = strideOf(elementSize);
     if (stride * count > kMaxBlockSize) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     void* block = std::calloc(count, static_cast<size_t>(stride));
     if (block == nullptr) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     m_pData = static_cast<u8*>(block);
     m_ElementSize = elementSize;
@@ -83,11 +78,11 @@ i32 RawArrayAbstractByteData::allocate(u32 count, u32 elementSize) {
 i32 RawArrayAbstractByteData::attach(u32 count, u32 elementSize, void* buffer, u32 size) {
     release();
     if (buffer == nullptr || count == 0 || elementSize == 0) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     const u64 stride = strideOf(elementSize);
     if (u64{size} < stride * count) {
-        return kFailed;
+        return RESULT_FAILED;
     }
     m_pData = static_cast<u8*>(buffer);
     m_ElementSize = elementSize;
@@ -125,31 +120,31 @@ void RawArrayAbstractByteData::writeElement(u32 index, const void* bytes, u32 le
     std::memset(element + length, 0, m_Stride - length);
 }
 
-i32 RawArrayAbstractByteData::setUInt32(u32, u32) { return kNotSupported; }
-i32 RawArrayAbstractByteData::setUInt16(u32, u16) { return kNotSupported; }
-i32 RawArrayAbstractByteData::setUInt8(u32, u8) { return kNotSupported; }
-i32 RawArrayAbstractByteData::setInt32(u32, i32) { return kNotSupported; }
-i32 RawArrayAbstractByteData::setInt16(u32, i16) { return kNotSupported; }
-i32 RawArrayAbstractByteData::setInt8(u32, i8) { return kNotSupported; }
-i32 RawArrayAbstractByteData::setFloat(u32, f32) { return kNotSupported; }
-i32 RawArrayAbstractByteData::setBool(u32, bool) { return kNotSupported; }
+i32 RawArrayAbstractByteData::setUInt32(u32, u32) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setUInt16(u32, u16) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setUInt8(u32, u8) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setInt32(u32, i32) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setInt16(u32, i16) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setInt8(u32, i8) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setFloat(u32, f32) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setBool(u32, bool) { return RESULT_NOT_SUPPORTED; }
 
 i32 RawArrayAbstractByteData::assign(const IRawArray& source, u8 copyByte) {
     if (copyByte >= kMaxCopyByte) {
-        return kNotSupported;
+        return RESULT_NOT_SUPPORTED;
     }
     if (!source.isAllocated()) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (source.getTypeCode() != getTypeCode()) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     if (&source == this) {
         return 0;
     }
     if (source.getCount() != m_Count || source.getElementSize() != m_ElementSize || m_pData == nullptr) {
         if (allocate(source.getCount(), source.getElementSize()) < 0) {
-            return kAllocationFailed;
+            return RESULT_NO_MEMORY;
         }
     }
     std::memcpy(m_pData, source.getElementPointer(0), getSize());
@@ -159,21 +154,21 @@ i32 RawArrayAbstractByteData::assign(const IRawArray& source, u8 copyByte) {
 i32 RawArrayAbstractByteData::importRange(const void* image, u32 size, u8 typeCode, u32 elementSize, u32 start,
                                           u32 count) {
     if (m_pData == nullptr) {
-        return kNoData;
+        return RESULT_NO_DATA;
     }
     if (image == nullptr || size == 0) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (typeCode != getTypeCode()) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     if (elementSize == 0) {
-        return kBadArgument;  // an image of empty elements has no stride to walk
+        return RESULT_BAD_ARGUMENT;  // an image of empty elements has no stride to walk
     }
     const u64 imageStride = strideOf(elementSize);
     const u32 available = static_cast<u32>(std::min<u64>(size / imageStride, m_Count));
     if (start >= available) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     const u32 n = std::min(available - start, count);
     const u8* bytes = static_cast<const u8*>(image);
@@ -191,17 +186,17 @@ i32 RawArrayAbstractByteData::importAll(const void* image, u32 size, u8 typeCode
 
 i32 RawArrayAbstractByteData::copyRange(const IRawArray& source, u32 start, u32 count) {
     if (m_pData == nullptr) {
-        return kNoData;
+        return RESULT_NO_DATA;
     }
     if (!source.isAllocated()) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (source.getTypeCode() != getTypeCode()) {
-        return kTypeMismatch;
+        return RESULT_TYPE_MISMATCH;
     }
     const u32 available = std::min(source.getCount(), m_Count);
     if (start >= available) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (&source == this) {
         return 0;
@@ -249,16 +244,16 @@ u32 elementTextLength(const u8* element, u32 capacity) {
 
 i32 RawArrayString::getValue(KVariant& out, u32 index) const {
     const u32 result = out.setString(reinterpret_cast<const char*>(getElementPointer(index)), m_ElementSize);
-    return (result & 0x80000000u) != 0 ? kAllocationFailed : 0;
+    return (result & 0x80000000u) != 0 ? RESULT_NO_MEMORY : 0;
 }
 
 i32 RawArrayString::getString(u32 index, char* buffer, u32 size) const {
     if (buffer == nullptr) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (u64{size} < u64{m_ElementSize} + 1) {
         zeroFill(buffer, size);
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     const u8* element = getElementPointer(index);
     const u32 length = elementTextLength(element, m_ElementSize);
@@ -294,7 +289,7 @@ i32 RawArrayString::setString(u32 index, const char* text) {
 }
 
 i32 RawArrayString::setBinary(u32, const void*, u32) {
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 void RawArrayString::dumpElement(const u8* element) const {
@@ -308,7 +303,7 @@ void RawArrayString::dumpElement(const u8* element) const {
 
 i32 RawArrayBinary::getValue(KVariant& out, u32 index) const {
     const u32 result = out.setBinary(getElementPointer(index), m_ElementSize);
-    return (result & 0x80000000u) != 0 ? kAllocationFailed : 0;
+    return (result & 0x80000000u) != 0 ? RESULT_NO_MEMORY : 0;
 }
 
 i32 RawArrayBinary::getString(u32, char* buffer, u32 size) const {
@@ -319,7 +314,7 @@ i32 RawArrayBinary::getString(u32, char* buffer, u32 size) const {
 i32 RawArrayBinary::getBinary(u32 index, void* buffer, u32 size) const {
     if (buffer == nullptr || size < m_ElementSize) {
         zeroFill(buffer, size);
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     std::memcpy(buffer, getElementPointer(index), m_ElementSize);
     std::memset(static_cast<u8*>(buffer) + m_ElementSize, 0, size - m_ElementSize);
@@ -337,7 +332,7 @@ i32 RawArrayBinary::setValue(u32 index, const KVariant& value) {
 }
 
 i32 RawArrayBinary::setString(u32, const char*) {
-    return kNotSupported;
+    return RESULT_NOT_SUPPORTED;
 }
 
 i32 RawArrayBinary::setBinary(u32 index, const void* data, u32 size) {

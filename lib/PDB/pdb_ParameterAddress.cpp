@@ -4,14 +4,12 @@
 #include <new>
 
 #include "klib_Codec.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 RESULT_FAILURE = static_cast<i32>(0x80000000u);
-constexpr i32 RESULT_ALLOCATION = static_cast<i32>(0x80040000u);
-constexpr i32 RESULT_NOT_SUPPORTED = static_cast<i32>(0x80080000u);
 
 u32 crcOverText(u32 crc, const char* text) {
     if (text == nullptr) {
@@ -43,7 +41,7 @@ i32 ParameterAddress::setTexts(const char* databaseName, const ComponentUID& uid
         name.assign(databaseName);
         text.assign(address);
     } catch (const std::bad_alloc&) {
-        return RESULT_ALLOCATION;
+        return RESULT_NO_MEMORY;
     }
     m_DatabaseName.swap(name);
     m_Address.swap(text);
@@ -60,7 +58,7 @@ i32 ParameterAddress::setTexts(const char* databaseName, const ComponentUID& uid
 i32 ParameterAddress::setIndices(u32 databaseId, u32 componentIndex, i32 componentNumber, u32 blockIndex) {
     if (databaseId == UNRESOLVED || componentIndex == UNRESOLVED || blockIndex == UNRESOLVED ||
         componentNumber < 0) {
-        return RESULT_FAILURE;
+        return RESULT_FAILED;
     }
     m_DatabaseId = databaseId;
     m_ComponentIndex = componentIndex;

@@ -10,18 +10,13 @@
 #include "pdb_IParameterDB.h"
 #include "pdb_ParameterArrayTestHooks.h"
 #include "pdb_ParameterDBNULL.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
 constexpr i32 RESULT_LIMITED = 0x20;
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_REFUSED = static_cast<i32>(0x80000004u);
-constexpr i32 RESULT_NO_DATA = static_cast<i32>(0x80008000u);
-constexpr i32 RESULT_TYPE_MISMATCH = static_cast<i32>(0x80020000u);
-constexpr i32 RESULT_ALLOCATION = static_cast<i32>(0x80040000u);
-constexpr i32 RESULT_NOT_SUPPORTED = static_cast<i32>(0x80080000u);
 constexpr u32 ALL_ELEMENTS = 0xFFFFFFFF;
 constexpr u8 NO_STATUS = 0xFF;
 
@@ -518,7 +513,7 @@ i32 ParameterArray::initialize(IParameterDB* owner, u32 componentIndex, u32 bloc
     m_pStatus = allocateStatusBytes(m_pRaw->getCount(), NO_STATUS, ok);
     if (!ok) {
         release();
-        return RESULT_ALLOCATION;
+        return RESULT_NO_MEMORY;
     }
     return 0;
 }
@@ -594,7 +589,7 @@ i32 ParameterArray::resize(u32 x, u32 y, u8 keep, u8 status) {
     u8* statuses = allocateStatusBytes(raw->getCount(), status, ok);
     if (!ok) {
         destroyRawArray(raw);
-        return RESULT_ALLOCATION;
+        return RESULT_NO_MEMORY;
     }
     if (keep != 0) {
         carryOver(*raw, info.getCountX(), info.getCountY());
@@ -726,7 +721,7 @@ i32 ParameterArray::assign(const IParameterArray& source, u8 status, u8 copyByte
     bool ok = false;
     u8* statuses = allocateStatusBytes(from.getCount(), status, ok);
     if (!ok) {
-        return RESULT_ALLOCATION;
+        return RESULT_NO_MEMORY;
     }
     const i32 copied = m_pRaw->assign(from, copyByte);
     if (copied < 0) {

@@ -13,6 +13,7 @@
 #include "pdb_ComponentNULL.h"
 #include "pdb_ComponentTable.h"
 #include "pdb_NullMutex.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -20,13 +21,6 @@ namespace {
 constexpr u32 NONE = 0xFFFFFFFF;
 constexpr u32 ALL_ELEMENTS = 0xFFFFFFFF;
 constexpr u32 RANDOM_DRAWS = 64;
-constexpr i32 RESULT_INVALID_INDEX = static_cast<i32>(0x80000000u);
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_REFUSED = static_cast<i32>(0x80000004u);
-constexpr i32 RESULT_MALFORMED = static_cast<i32>(0x80010000u);
-constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
-constexpr i32 RESULT_NOT_SUPPORTED = static_cast<i32>(0x80080000u);
-constexpr i32 RESULT_UNKNOWN_TYPE = static_cast<i32>(0x80200000u);
 
 u32 saturate(u64 value) { return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(value); }
 

@@ -14,15 +14,16 @@
 
 #include "klib_Types.h"
 #include "pdb_IParameterDB.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 class ParameterDBCollection {
 public:
     static constexpr u32 CAPACITY = 20;
-    static constexpr i32 RESULT_REFUSED = static_cast<i32>(0x80000001u);
-    static constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80040000u);
-    static constexpr i32 RESULT_NOT_SUPPORTED = static_cast<i32>(0x80080000u);
+    static constexpr i32 RESULT_REFUSED = PDB::RESULT_BAD_ARGUMENT;
+    static constexpr i32 RESULT_NO_MEMORY = PDB::RESULT_NO_MEMORY;
+    static constexpr i32 RESULT_NOT_SUPPORTED = PDB::RESULT_NOT_SUPPORTED;
 
     // An empty table (not a copy).
     ParameterDBCollection();

@@ -1,12 +1,12 @@
 #include "pdb_ParameterInfo.h"
 
 #include "pdb_ParamRawArray.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
 constexpr u64 MAX_U32 = 0xFFFFFFFFu;
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "klib_Types.h"
 #include "pdb_LocalParameterDB.h"
 #include "pdb_ParameterAddress.h"
+#include "pdb_Result.h"
 
 struct FswDir;
 
@@ -47,15 +48,15 @@ public:
     static constexpr u32 MAX_ITEM_NAME = 12;
 
     static constexpr i32 RESULT_ABORTED = 2;
-    static constexpr i32 RESULT_FAILED = static_cast<i32>(0x80000000u);
-    static constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-    static constexpr i32 RESULT_REFUSED = static_cast<i32>(0x80000004u);
-    static constexpr i32 RESULT_NOT_WRITTEN = static_cast<i32>(0x80000080u);
+    static constexpr i32 RESULT_FAILED = PDB::RESULT_FAILED;
+    static constexpr i32 RESULT_BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
+    static constexpr i32 RESULT_REFUSED = PDB::RESULT_REFUSED;
+    static constexpr i32 RESULT_NOT_WRITTEN = PDB::RESULT_NOT_WRITTEN;
 
     // Observer error codes.
-    static constexpr i32 ERROR_BAD_NAME = static_cast<i32>(0x80000001u);
-    static constexpr i32 ERROR_NOT_PROJECT = static_cast<i32>(0x80000003u);
-    static constexpr i32 ERROR_UNREADABLE = static_cast<i32>(0x80000004u);
+    static constexpr i32 ERROR_BAD_NAME = PDB::RESULT_BAD_ARGUMENT;
+    static constexpr i32 ERROR_NOT_PROJECT = PDB::RESULT_EXPORT_FAILED;
+    static constexpr i32 ERROR_UNREADABLE = PDB::RESULT_UNREADABLE;
 
     // Item name -> item folder; entry name -> folder of the entry (an empty folder: the name is the whole path).
     using ItemMap = std::map<std::string, std::string>;

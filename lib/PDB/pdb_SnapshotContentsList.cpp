@@ -4,12 +4,12 @@
 #include <string>
 
 #include "pdb_ParameterDBCollection.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
 namespace {
 
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
 
 bool isNameOfItem(const char* text)
 {

@@ -127,7 +127,7 @@ struct ElementRange {
 i32 rangeOf(u32 x, u32 y, const ParameterInfo& info, ElementRange& range)
 {
     if (x == PresetItem::WHOLE_AXIS && y == PresetItem::WHOLE_AXIS) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     range.firstX = x == PresetItem::WHOLE_AXIS ? 0 : x;
     range.countX = x == PresetItem::WHOLE_AXIS ? info.getCountX() : 1;
@@ -217,7 +217,7 @@ i32 encodeElement(const ParameterInfo& info, const KVariant& value, u8* dst)
         return 0;
     }
     default:
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
 }
 
@@ -258,7 +258,7 @@ i32 decodeElement(const ParameterInfo& info, const u8* src, KVariant& value)
         value.setBinary(src, size);
         return 0;
     default:
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
 }
 
@@ -281,7 +281,7 @@ i32 valuesSize(const PresetItem& item, const Source& source, u64& size)
     case PresetItem::KIND_COMPONENT: {
         const IComponent& component = db.getComponent(db.getComponentIndex(source.uid));
         if (!component.isValid()) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         size = component.getExportSize();
         return 0;
@@ -289,11 +289,11 @@ i32 valuesSize(const PresetItem& item, const Source& source, u64& size)
     case PresetItem::KIND_BLOCK: {
         const IComponent& component = db.getComponent(db.getComponentIndex(source.uid));
         if (!component.isValid()) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         const u32 block = component.getBlockIndex(item.getAddress().c_str());
         if (block == NOT_FOUND) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         size = component.getParameterArray(block).getExportSize();
         return 0;
@@ -303,7 +303,7 @@ i32 valuesSize(const PresetItem& item, const Source& source, u64& size)
         const u32 block = db.getBlockIndex(source.uid, item.getAddress().c_str());
         const ParameterInfo* info = db.getParameterInfo(index, block);
         if (info == nullptr) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         ElementRange range;
         const i32 result = rangeOf(item.getX(), item.getY(), *info, range);
@@ -336,7 +336,7 @@ i32 recordSize(const PresetItem& item, const Source& source, bool withValues, u3
         total += align4(values);
     }
     if (total > 0xFFFFFFFFu) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     size = static_cast<u32>(total);
     return 0;
@@ -346,10 +346,10 @@ i32 recordSize(const PresetItem& item, const Source& source, bool withValues, u3
 i32 checkEncodable(const PresetItem& item)
 {
     if (!item.isValid()) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     if (item.getKind() == PresetItem::KIND_ELEMENTS && (isUnwritableIndex(item.getX()) || isUnwritableIndex(item.getY()))) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     return 0;
 }
@@ -382,7 +382,7 @@ i32 writeValues(const PresetItem& item, const Source& source, u8* out, u64 room,
     case PresetItem::KIND_COMPONENT: {
         const IComponent& component = db.getComponent(db.getComponentIndex(source.uid));
         if (!component.isValid()) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         return component.exportBinary(out, static_cast<u32>(room));
     }
@@ -390,7 +390,7 @@ i32 writeValues(const PresetItem& item, const Source& source, u8* out, u64 room,
         const IComponent& component = db.getComponent(db.getComponentIndex(source.uid));
         const u32 block = component.getBlockIndex(item.getAddress().c_str());
         if (!component.isValid() || block == NOT_FOUND) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         u32 written = 0;
         return component.getParameterArray(block).exportBinary(out, static_cast<u32>(room), written);
@@ -400,10 +400,10 @@ i32 writeValues(const PresetItem& item, const Source& source, u8* out, u64 room,
         const u32 block = db.getBlockIndex(source.uid, item.getAddress().c_str());
         const ParameterInfo* info = db.getParameterInfo(index, block);
         if (info == nullptr) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         if (!isSupportedTypeCode(info->getTypeCode())) {
-            return RESULT_MALFORMED;
+            return ItemRecord::RESULT_MALFORMED;
         }
         ElementRange range;
         i32 result = rangeOf(item.getX(), item.getY(), *info, range);
@@ -416,7 +416,7 @@ i32 writeValues(const PresetItem& item, const Source& source, u8* out, u64 room,
         for (u32 i = 0; i < range.countX; ++i) {
             for (u32 j = 0; j < range.countY; ++j) {
                 if (room - position < step) {
-                    return RESULT_BAD_ARGUMENT;
+                    return ItemRecord::RESULT_BAD_ARGUMENT;
                 }
                 result = db.getValue(value, index, block, range.firstX + i, range.firstY + j, nullptr);
                 if (result < 0) {
@@ -444,10 +444,10 @@ i32 encode(const char* tag, const PresetItem& item, const Source& source, void* 
         return result;
     }
     if (buffer == nullptr) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     if (source.db == nullptr) {
-        return RESULT_NOT_FOUND;
+        return ItemRecord::RESULT_NOT_FOUND;
     }
     // One read lock across size and values: the component set and the values stay as measured.
     ReadGuard guard(*source.db);
@@ -457,7 +457,7 @@ i32 encode(const char* tag, const PresetItem& item, const Source& source, void* 
         return result;
     }
     if (size < needed) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
 
     u8* out = static_cast<u8*>(buffer);
@@ -506,18 +506,18 @@ i32 decodeHeader(const char* tag, PresetItem& item, const void* record, u32 size
 {
     item.reset();
     if (record == nullptr || size < HEADER_SIZE) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     const u8* in = static_cast<const u8*>(record);
     if (std::memcmp(in, tag, 4) != 0) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     NameLengths lengths;
     lengths.database = in[5];
     lengths.typeName = in[6];
     lengths.address = in[7];
     if (HEADER_SIZE + lengths.total() > size) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     const u32 kind = in[4] & KIND_MASK;
     item.setKind(kind);
@@ -566,11 +566,11 @@ i32 applyBlock(IParameterDB& db, u32 index, u32 block, const ParameterInfo& info
 {
     LocalParameterArray array;
     if (array.initialize(info) < 0) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     if (array.importBinary(info, header.values, header.valuesSize, *getDummyFlagArray(), FILTER_ALL, NO_STATUS) <
         0) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     db.beginRecall();
     const i32 result = db.setArray(index, block, array, NO_STATUS);
@@ -590,7 +590,7 @@ i32 applyElements(IParameterDB& db, u32 index, u32 block, const PresetItem& item
     // A values area too short for the whole range is refused before anything is written, so that a cut record
     // does not leave its first elements applied.
     if (step == 0 || static_cast<u64>(header.valuesSize) < range.elements() * step) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     u64 position = 0;
     KVariant value;
@@ -599,7 +599,7 @@ i32 applyElements(IParameterDB& db, u32 index, u32 block, const PresetItem& item
     for (u32 i = 0; i < range.countX && result >= 0; ++i) {
         for (u32 j = 0; j < range.countY; ++j) {
             if (header.valuesSize - position < step || step == 0) {
-                result = RESULT_BAD_ARGUMENT;
+                result = ItemRecord::RESULT_BAD_ARGUMENT;
                 break;
             }
             result = decodeElement(info, header.values + position, value);
@@ -630,7 +630,7 @@ i32 applyValues(IParameterDB& db, ComponentUID uid, const PresetItem& item, cons
         return result < 0 ? result : 0;
     }
     if (kind > PresetItem::KIND_ELEMENTS) {
-        return RESULT_MALFORMED;  // values that no kind explains
+        return ItemRecord::RESULT_MALFORMED;  // values that no kind explains
     }
 
     const u32 index = db.getComponentIndex(uid);
@@ -639,10 +639,10 @@ i32 applyValues(IParameterDB& db, ComponentUID uid, const PresetItem& item, cons
     const bool sameType = typeName != nullptr && item.getComponentTypeName() == typeName;
     if (kind == PresetItem::KIND_COMPONENT) {
         if (!component.isValid()) {
-            return RESULT_BAD_ARGUMENT;
+            return ItemRecord::RESULT_BAD_ARGUMENT;
         }
         if (!sameType) {
-            return RESULT_MALFORMED;
+            return ItemRecord::RESULT_MALFORMED;
         }
         db.beginRecall();
         const i32 result =
@@ -652,15 +652,15 @@ i32 applyValues(IParameterDB& db, ComponentUID uid, const PresetItem& item, cons
     }
 
     if (!sameType) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     if (!component.isValid()) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     const u32 block = component.getBlockIndex(item.getAddress().c_str());
     const ParameterInfo* info = db.getParameterInfo(index, block);
     if (info == nullptr) {
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     if (rules.recallableOnly && !info->getAttribute().isRecallable()) {
         return 0;
@@ -707,7 +707,7 @@ i32 encodeSnapshotRecord(const PresetItem& item, const ParameterDBCollection& co
     }
     const Source source{findDatabaseByName(collection, item.getDatabaseName().c_str()), item.getComponentUID()};
     if (source.db == nullptr) {
-        return RESULT_NOT_FOUND;
+        return ItemRecord::RESULT_NOT_FOUND;
     }
     ReadGuard guard(*source.db);
     u32 size = 0;
@@ -718,7 +718,7 @@ i32 encodeSnapshotRecord(const PresetItem& item, const ParameterDBCollection& co
     try {
         out.resize(size);
     } catch (const std::bad_alloc&) {
-        return RESULT_NO_MEMORY;
+        return ItemRecord::RESULT_NO_MEMORY;
     }
     return encode(SNAPSHOT_TAG, item, source, out.data(), size, headerValue, withValues);
 }
@@ -732,11 +732,11 @@ i32 decodeSnapshotRecord(PresetItem& item, const ParameterDBCollection& collecti
         return result;
     }
     if (header.values == nullptr) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     IParameterDB* db = findDatabaseByName(collection, item.getDatabaseName().c_str());
     if (db == nullptr) {
-        return RESULT_NOT_FOUND;
+        return ItemRecord::RESULT_NOT_FOUND;
     }
     return applyValues(*db, item.getComponentUID(), item, header, SNAPSHOT_RULES);
 }
@@ -761,10 +761,10 @@ i32 decodePresetRecord(PresetItem& item, IParameterDB* database, ComponentUID ui
         return result;
     }
     if (header.values == nullptr) {
-        return RESULT_MALFORMED;
+        return ItemRecord::RESULT_MALFORMED;
     }
     if (database == nullptr) {
-        return RESULT_NOT_FOUND;
+        return ItemRecord::RESULT_NOT_FOUND;
     }
     return applyValues(*database, uid, item, header, PRESET_RULES);
 }
@@ -779,7 +779,7 @@ i32 buildBlock(MBDFPDBRecordBlock& block, const char* name, u32 size, Encode enc
 {
     if (size == 0) {
         block.clear();
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     if (size > FILECACHE::kMBDFBlockLimit) {
         KLIB_LOG("[E] %s - [%s] record of %u bytes is over the block limit\n", "setupItemBlock",
@@ -790,11 +790,11 @@ i32 buildBlock(MBDFPDBRecordBlock& block, const char* name, u32 size, Encode enc
     std::unique_ptr<u8[]> buffer(new (std::nothrow) u8[size]);
     if (!buffer) {
         block.clear();
-        return RESULT_NO_MEMORY;
+        return ItemRecord::RESULT_NO_MEMORY;
     }
     if (encodeInto(buffer.get(), size) < 0) {
         block.clear();
-        return RESULT_EXPORT_FAILED;
+        return ItemRecord::RESULT_EXPORT_FAILED;
     }
     return block.setRecord(name, buffer.get(), size);
 }
@@ -812,12 +812,12 @@ i32 setupSnapshotBlock(MBDFPDBSSBlock& block, const char* name, const PresetItem
 {
     if (checkEncodable(item) < 0 || name == nullptr) {
         block.clear();
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     IParameterDB* db = findDatabaseByName(collection, item.getDatabaseName().c_str());
     if (db == nullptr) {
         block.clear();
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     // Held across size and encoding (the lock is recursive), so the record cannot outgrow its buffer.
     ReadGuard guard(*db);
@@ -835,7 +835,7 @@ i32 setupPresetBlock(MBDFPDBPSBlock& block, const char* name, const PresetItem& 
     IParameterDB* db = findDatabaseByName(ParameterDBCollection::getCollection(), item.getDatabaseName().c_str());
     if (db == nullptr || checkEncodable(item) < 0 || name == nullptr) {
         block.clear();
-        return RESULT_BAD_ARGUMENT;
+        return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     ReadGuard guard(*db);
     const Source source{db, item.getComponentUID()};

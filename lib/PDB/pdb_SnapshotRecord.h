@@ -34,6 +34,7 @@
 #include "pdb_IParameterDB.h"
 #include "pdb_MBDFPDBBlock.h"
 #include "pdb_PresetItem.h"
+#include "pdb_Result.h"
 
 namespace PDB {
 
@@ -48,12 +49,12 @@ constexpr u16 WHOLE_AXIS_FIELD = 0xFFFF;
 constexpr const char* SNAPSHOT_TAG = "#SC1";
 constexpr const char* PRESET_TAG = "#PC1";
 
-constexpr i32 RESULT_FAILED = static_cast<i32>(0x80000000u);
-constexpr i32 RESULT_BAD_ARGUMENT = static_cast<i32>(0x80000001u);
-constexpr i32 RESULT_NOT_FOUND = static_cast<i32>(0x80000002u);
-constexpr i32 RESULT_EXPORT_FAILED = static_cast<i32>(0x80000003u);
-constexpr i32 RESULT_NO_MEMORY = static_cast<i32>(0x80000005u);
-constexpr i32 RESULT_MALFORMED = static_cast<i32>(0x80010000u);
+constexpr i32 RESULT_FAILED = PDB::RESULT_FAILED;
+constexpr i32 RESULT_BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
+constexpr i32 RESULT_NOT_FOUND = PDB::RESULT_NOT_FOUND;
+constexpr i32 RESULT_EXPORT_FAILED = PDB::RESULT_EXPORT_FAILED;
+constexpr i32 RESULT_NO_MEMORY = PDB::RESULT_BLOCK_NO_MEMORY;
+constexpr i32 RESULT_MALFORMED = PDB::RESULT_MALFORMED;
 }  // namespace ItemRecord
 
 // The first database of the collection whose name equals name, or null (empty positions are skipped).

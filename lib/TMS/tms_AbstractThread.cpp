@@ -7,17 +7,11 @@
 #include "os_Tasks.h"
 #include "tms_ThreadRepository.h"
 #include "tms_ThreadTestHooks.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_ARGUMENT = 0x80000002;
-constexpr u32 RESULT_RANGE = 0x80000003;
-constexpr u32 RESULT_NO_MUTEX = 0x80000004;
-constexpr u32 RESULT_KIND = 0x80000006;
-constexpr u32 RESULT_FULL = 0x80000008;
-constexpr u32 RESULT_NO_PATTERN = 0x8000000C;
 
 constexpr u32 DEFAULT_SEND_ATTEMPTS = 100;
 constexpr u32 DEFAULT_SEND_INTERVAL_MS = 100;

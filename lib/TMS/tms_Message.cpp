@@ -9,13 +9,11 @@
 
 #include "tms_AbstractThread.h"
 #include "tms_ThreadRepository.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_ARGUMENT = 0x80000002;
-constexpr u32 RESULT_NO_MEMORY = 0x80000005;
 constexpr u32 MAX_FIELD_TEXT = 1024;
 const char* const DUMMY_SENDER = "Dummy";
 

@@ -4,16 +4,9 @@
 
 #include "klib_HeapManager.h"
 #include "tms_Mutex.h"
+#include "tms_Result.h"
 
 namespace TMS {
-
-namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_NO_MUTEX = 0x80000004;
-constexpr u32 RESULT_NO_MEMORY = 0x80000005;
-constexpr u32 RESULT_EMPTY = 0x80000007;
-constexpr u32 RESULT_FULL = 0x80000008;
-} // namespace
 
 ThreadMessageStream::~ThreadMessageStream()
 {

@@ -3,12 +3,11 @@
 #include "klib_Print.h"
 #include "os_Tasks.h"
 #include "tms_DebugBreak.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_NOT_OWNER = 0x80000005;
 constexpr int SPIN_COUNT = 16;
 
 inline void cpuRelax()

@@ -7,15 +7,11 @@
 #include "os_Clock.h"
 #include "tms_Mutex.h"
 #include "tms_ThreadTestHooks.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_ARGUMENT = 0x80000002;
-constexpr u32 RESULT_NO_MUTEX = 0x80000004;
-constexpr u32 RESULT_NO_MEMORY = 0x80000005;
-constexpr u32 RESULT_NO_TIMER = 0x80000009;
 
 std::atomic<testhooks::TimerClock> g_timerClock{nullptr};
 } // namespace

@@ -8,18 +8,12 @@
 #include "klib_Print.h"
 #include "tms_Mutex.h"
 #include "tms_ThreadLogger.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
 
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_ARGUMENT = 0x80000002;
-constexpr u32 RESULT_NOT_READY = 0x80000003;
-constexpr u32 RESULT_NO_MUTEX = 0x80000004;
-constexpr u32 RESULT_NO_ROOM = 0x80000004;  // allocation failure of an item
-constexpr u32 RESULT_NO_MEMORY = 0x80000005;
-constexpr u32 RESULT_UNKNOWN = 0x80000009;
 
 constexpr u32 MAX_ELEMENTS = 0xFFFFFF;
 constexpr const char* VALUES_TAG = "SystemInfoItem";

@@ -4,14 +4,11 @@
 #include <new>
 
 #include "tms_ThreadRepository.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_RANGE = 0x80000003;
-constexpr u32 RESULT_NO_MUTEX = 0x80000004;
-constexpr u32 RESULT_NO_MEMORY = 0x80000005;
 constexpr u32 WAIT_STEP_MS = 10;
 constexpr u32 COMPLAINT_MS = 2000;
 constexpr u8 LAST_STAGE = 255;

@@ -4,11 +4,11 @@
 #include <new>
 
 #include "tms_PrivateHeap.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

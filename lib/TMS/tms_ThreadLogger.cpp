@@ -6,14 +6,11 @@
 
 #include "klib_Print.h"
 #include "tms_Mutex.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_ARGUMENT = 0x80000002;
-constexpr u32 RESULT_NO_MUTEX = 0x80000004;
-constexpr u32 RESULT_NO_LINE = 0x80000007;
 
 std::atomic<CurrentThreadLoggerHook> g_currentLoggerHook{nullptr};
 } // namespace

@@ -9,13 +9,11 @@
 #include "klib_Print.h"
 #include "os_Clock.h"
 #include "os_Tasks.h"
+#include "tms_Result.h"
 
 namespace TMS {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
-constexpr u32 RESULT_RANGE = 0x80000003;
-constexpr u32 RESULT_NO_MUTEX = 0x80000004;
 constexpr const char* REPOSITORY_TAG = "ThreadRepository";
 constexpr const char* NULL_THREAD_TAG = "NullThread";
 

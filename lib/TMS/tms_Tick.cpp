@@ -1,4 +1,5 @@
 #include "tms_Tick.h"
+#include "tms_Result.h"
 
 #include <time.h>
 
@@ -12,7 +13,6 @@
 namespace TMS::OSTick {
 
 namespace {
-constexpr u32 RESULT_FAILED = 0x80000000;
 constexpr i64 NANOS_PER_SECOND = 1000000000;
 
 struct TickRecord {

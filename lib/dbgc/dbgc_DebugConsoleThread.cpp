@@ -3,11 +3,11 @@
 #include "dbgc_DataLogger.h"
 #include "dbgc_Modules.h"
 #include "dbgc_Print.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
-constexpr u32 FAILED = 0x80000000u;
 
 u32 passNegative(u32 result)
 {
@@ -55,7 +55,7 @@ u32 DebugConsoleThread::startEtherConsole()
     std::lock_guard<std::recursive_mutex> guard(m_console2Lock);
     if (m_console2.initialize(this, &m_transport, getModuleTable(), getModuleCount()) != 0) {
         log("[E] DebugConsoleThread::startEtherConsole - Cannot initialize 'DebugConsole for TCP Server'!\n");
-        return FAILED;
+        return RESULT_FAILED;
     }
     return 0;
 }
@@ -65,7 +65,7 @@ u32 DebugConsoleThread::stopEtherConsole()
     std::lock_guard<std::recursive_mutex> guard(m_console2Lock);
     if (m_console2.finalize() != 0) {
         log("[E] DebugConsoleThread::stopEtherConsole - Cannot finalize 'DebugConsole for TCP Server'!\n");
-        return FAILED;
+        return RESULT_FAILED;
     }
     return 0;
 }
@@ -78,7 +78,7 @@ u32 DebugConsoleThread::requestService(DebugConsole* console)
     if (console == &m_console2) {
         return setUserEvent(EVENT_CONSOLE_2);
     }
-    return FAILED;
+    return RESULT_FAILED;
 }
 
 u32 DebugConsoleThread::onReceiveEvent(u32 bit)

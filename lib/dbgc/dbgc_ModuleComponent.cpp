@@ -13,12 +13,12 @@
 #include "pdb_ParameterInfo.h"
 #include "tms_Message.h"
 #include "tms_ThreadRepository.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
 
-constexpr i32 FAILED = static_cast<i32>(0x80000000u);
 constexpr u32 NO_INDEX = 0xFFFFFFFFu;
 constexpr u8 WRITE_FLAG = 255;
 constexpr u32 MAX_FIELDS = 5;
@@ -101,12 +101,12 @@ const MessageCommand* findCommand(const MessageCommand (&commands)[N], const Str
 i32 sendCommand(const MessageCommand& command, u32 count, StringElement words[])
 {
     if (count < command.m_minimumWords) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     TMS::AbstractMessage message;
     if (message.initialize(TMS::MESSAGE_KIND_USER, 0) != 0 ||
         message.setString("CommandName", command.m_message) != 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     for (u32 i = 0; i < MAX_FIELDS && command.m_fields[i].m_name != nullptr; ++i) {
         const Field& field = command.m_fields[i];
@@ -117,12 +117,12 @@ i32 sendCommand(const MessageCommand& command, u32 count, StringElement words[])
         } else {
             u32 value = 0;
             if (word.toStrictUInt(&value) != 0) {
-                return FAILED;
+                return RESULT_COMMAND_FAILED;
             }
             result = message.setUInt(field.m_name, value);
         }
         if (static_cast<i32>(result) < 0) {
-            return FAILED;
+            return RESULT_COMMAND_FAILED;
         }
     }
     const u32 result = TMS::ThreadRepository::getThread(command.m_target)->sendMessageWithWaiting(message);
@@ -194,7 +194,7 @@ i32 showComponent(DebugConsole& console, StringElement words[])
 {
     u32 uid = 0;
     if (words[1].toStrictUInt(&uid) != 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     PDB::IParameterDB& db = getComponentDatabase();
     std::vector<PDB::ParameterInfo> infos;
@@ -209,7 +209,7 @@ i32 showComponent(DebugConsole& console, StringElement words[])
     }
     db.unlockRead();
     if (component == NO_INDEX) {
-        return static_cast<i32>(0x80000002u);
+        return RESULT_NOT_FOUND;
     }
     ConsoleLock lock(console);
     for (const PDB::ParameterInfo& info : infos) {
@@ -264,7 +264,6 @@ private:
 
 // An unknown uid or address is reported as not found instead of reaching the null objects, which would read as
 // an empty value or take a write without effect.
-constexpr i32 NOT_FOUND = static_cast<i32>(0x80000002u);
 
 bool resolved(const Target& target)
 {
@@ -275,7 +274,7 @@ i32 getParameter(DebugConsole& console, StringElement words[])
 {
     Target target;
     if (!readTarget(words, target)) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     PDB::IParameterDB& db = getComponentDatabase();
     KVariant value;
@@ -283,7 +282,7 @@ i32 getParameter(DebugConsole& console, StringElement words[])
         DatabaseLock guard(db, false);
         resolveTarget(db, words[2], target);
         if (!resolved(target)) {
-            return NOT_FOUND;
+            return RESULT_NOT_FOUND;
         }
         const i32 result = db.getValue(value, target.m_component, target.m_block, target.m_x, target.m_y, nullptr);
         if (result < 0) {
@@ -307,7 +306,7 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
     DatabaseLock guard(db, true);
     resolveTarget(db, words[2], target);
     if (!resolved(target)) {
-        return NOT_FOUND;
+        return RESULT_NOT_FOUND;
     }
     const PDB::ParameterInfo* info = db.getParameterInfo(target.m_component, target.m_block);
     const u8 kind = info != nullptr ? static_cast<u8>(info->getTypeCode() >> 4) : 0;
@@ -316,12 +315,12 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
     const u32 bi = target.m_block;
     const u32 x = target.m_x;
     const u32 y = target.m_y;
-    i32 result = FAILED;
+    i32 result = RESULT_COMMAND_FAILED;
     switch (kind) {
     case 1: {
         u32 value = 0;
         if (word.toStrictUInt(&value) != 0) {
-            return FAILED;
+            return RESULT_COMMAND_FAILED;
         }
         result = db.setValueUInt(ci, bi, x, y, value, WRITE_FLAG);
         break;
@@ -329,7 +328,7 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
     case 2: {
         i32 value = 0;
         if (word.toStrictInt(&value) != 0) {
-            return FAILED;
+            return RESULT_COMMAND_FAILED;
         }
         result = db.setValueInt(ci, bi, x, y, value, WRITE_FLAG);
         break;
@@ -338,7 +337,7 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
         f32 value = 0;
         u32 form = 0;
         if (klib_strToFloat(&value, &form, word.text(), word.length()) >= 0x80000000u) {
-            return FAILED;
+            return RESULT_COMMAND_FAILED;
         }
         if (form != KLIB_NUMBER_FORM_FLOAT) {
             // The parser hands integers back as their 32 bits.
@@ -354,7 +353,7 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
     case 4: {
         u32 value = 0;
         if (word.toStrictUInt(&value) != 0) {
-            return FAILED;
+            return RESULT_COMMAND_FAILED;
         }
         result = db.setValueUInt(ci, bi, x, y, value != 0 ? 1u : 0u, WRITE_FLAG);
         break;
@@ -367,14 +366,14 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
         const u32 size = count - 5;
         for (u32 i = 0; i < size; ++i) {
             if (words[5 + i].toHexByte(&bytes[i]) != 0) {
-                return FAILED;
+                return RESULT_COMMAND_FAILED;
             }
         }
         result = db.setValueBinary(ci, bi, x, y, bytes, size, WRITE_FLAG);
         break;
     }
     default:
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     written = true;
     return result;
@@ -384,7 +383,7 @@ i32 setParameter(DebugConsole& console, u32 count, StringElement words[])
 {
     Target target;
     if (!readTarget(words, target)) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     bool written = false;
     const i32 result = writeParameter(getComponentDatabase(), count, words, target, written);
@@ -410,7 +409,7 @@ PDB::IParameterDB& getComponentDatabase()
 i32 moduleComponent(DebugConsole& console, u32 count, StringElement words[])
 {
     if (count == 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     if (isHelpWord(words[0])) {
         ConsoleLock lock(console);
@@ -420,22 +419,22 @@ i32 moduleComponent(DebugConsole& console, u32 count, StringElement words[])
         return 0;
     }
     if (words[0].equals("show")) {
-        return count < 2 ? FAILED : showComponent(console, words);
+        return count < 2 ? RESULT_COMMAND_FAILED : showComponent(console, words);
     }
     if (words[0].equals("get")) {
-        return count < 5 ? FAILED : getParameter(console, words);
+        return count < 5 ? RESULT_COMMAND_FAILED : getParameter(console, words);
     }
     if (words[0].equals("set")) {
-        return count < 6 ? FAILED : setParameter(console, count, words);
+        return count < 6 ? RESULT_COMMAND_FAILED : setParameter(console, count, words);
     }
     const MessageCommand* command = findCommand(COMPONENT_COMMANDS, words[0]);
-    return command != nullptr ? sendCommand(*command, count, words) : FAILED;
+    return command != nullptr ? sendCommand(*command, count, words) : RESULT_COMMAND_FAILED;
 }
 
 i32 modulePDB(DebugConsole& console, u32 count, StringElement words[])
 {
     if (count == 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     if (isHelpWord(words[0])) {
         ConsoleLock lock(console);
@@ -445,7 +444,7 @@ i32 modulePDB(DebugConsole& console, u32 count, StringElement words[])
         return 0;
     }
     const MessageCommand* command = findCommand(PDB_COMMANDS, words[0]);
-    return command != nullptr ? sendCommand(*command, count, words) : FAILED;
+    return command != nullptr ? sendCommand(*command, count, words) : RESULT_COMMAND_FAILED;
 }
 
 } // namespace DBGC

@@ -5,12 +5,12 @@
 #include "dbgc_HelpText.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_ThreadRepository.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
 
-constexpr i32 FAILED = static_cast<i32>(0x80000000u);
 
 const ModuleEntry MODULES[] = {
     {"Top", &moduleTop, "基本コマンド"},
@@ -76,27 +76,27 @@ i32 threadList(DebugConsole& console)
 i32 threadLog(DebugConsole& console, u32 count, StringElement words[])
 {
     if (count < 2) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     TMS::AbstractThread* thread = findThread(words[1]);
     u32 start = 0;
     if (count >= 3 && words[2].toUInt(&start, 10) != 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     TMS::ThreadLogger& logger = thread->getLogger();
     const u32 entries = logger.getCount();
     if (entries == 0 || static_cast<i32>(entries) < 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     u32 end = entries - 1;
     if (count == 4 && words[3].toUInt(&end, 10) != 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     if (end > entries - 1) {
         end = entries - 1;
     }
     if (start > end) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     ConsoleLock lock(console);
     console.printf("[THREAD:%s]\n", textOf(thread->getName()));
@@ -114,7 +114,7 @@ i32 threadLog(DebugConsole& console, u32 count, StringElement words[])
 i32 threadLogClear(DebugConsole& console, u32 count, StringElement words[])
 {
     if (count < 2) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     TMS::AbstractThread* thread = findThread(words[1]);
     console.printf("[THREAD:%s] logs clear\n", textOf(thread->getName()));
@@ -160,7 +160,7 @@ void printBanner(DebugConsole& console)
 i32 moduleTop(DebugConsole& console, u32 count, StringElement words[])
 {
     if (count == 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     if (isHelp(words[0])) {
         ConsoleLock lock(console);
@@ -181,7 +181,7 @@ i32 moduleTop(DebugConsole& console, u32 count, StringElement words[])
 i32 moduleThread(DebugConsole& console, u32 count, StringElement words[])
 {
     if (count == 0) {
-        return FAILED;
+        return RESULT_COMMAND_FAILED;
     }
     if (isHelp(words[0])) {
         ConsoleLock lock(console);

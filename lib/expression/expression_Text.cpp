@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "expression_Result.h"
+
 namespace Expression {
 
 namespace {
@@ -35,7 +37,7 @@ bool prefixFactor(char prefix, f64* factor)
 f64 fail(u32* status)
 {
     if (status != nullptr) {
-        *status = 0x80000000u;
+        *status = RESULT_FAILED;
     }
     return 0.0;
 }

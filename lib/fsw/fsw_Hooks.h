@@ -16,7 +16,7 @@ template <typename... Args>
 u32 fsw_defaultPreHook(u32* flag, Args...)
 {
     if (flag == nullptr) {
-        return 0x80000000u;
+        return FSW_E_FAILED;
     }
     *flag = 0;
     return 0;

@@ -883,7 +883,7 @@ u32 fsw_getTime(FswTime* created, FswTime* accessed, FswTime* modified, const ch
 u32 fsw_toLocalTime(FswTime* out, const FswTime* in)
 {
     if (out == nullptr || in == nullptr) {
-        return 0x80000000u;
+        return FSW_E_FAILED;
     }
     struct tm parts {};
     parts.tm_year = static_cast<int>(in->year) - 1900;

@@ -5,13 +5,10 @@
 #include <cstring>
 
 #include "klib_Print.h"
+#include "klib_Result.h"
 
 namespace {
 
-constexpr u32 kFail = 0x80000000;
-constexpr u32 kBadArgument = 0x80000001;
-constexpr u32 kBadCharacter = 0x80000002;
-constexpr u32 kTooSmall = 0x80000003;
 
 // ---------------------------------------------------------------------------------------------------------------
 // Base64
@@ -250,15 +247,15 @@ u32 klib_base64EncodeEx(char* out, u32* outLength, u32 outSize, const unsigned c
 {
     const Base64Variant& v = selectVariant(variant);
     if (out == nullptr || outSize == 0) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     if (in == nullptr && inLength != 0) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     const u64 groups = (static_cast<u64>(inLength) + 2) / 3;
     const u64 required = inLength == 0 ? 0 : 4 * groups + 1 + separatorCount(v, groups) * v.separatorLength;
     if (required > outSize) {
-        return kTooSmall;
+        return KLIB::RESULT_OUTPUT_TOO_SMALL;
     }
     if (inLength == 0) {
         out[0] = '\0';
@@ -317,17 +314,17 @@ u32 klib_base64Encode(char* out, u32* outLength, u32 outSize, const unsigned cha
 u32 klib_base64Decode(unsigned char* out, u32* outLength, u32 outSize, const char* in, u32 inLength)
 {
     if (in == nullptr && inLength > 0) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     if (outLength == nullptr) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     *outLength = 0;
     if (inLength == 0) {
         return 0;
     }
     if (out == nullptr) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     u32 pos = 0;
     u32 bits = 0;  // pending bits, right-aligned
@@ -357,14 +354,14 @@ u32 klib_base64Decode(unsigned char* out, u32* outLength, u32 outSize, const cha
             break;
         }
         if (d == kInvalid) {
-            return kBadCharacter;
+            return KLIB::RESULT_BAD_CHARACTER;
         }
         bits = (bits << 6) | d;
         count += 6;
         if (count >= 8) {
             count -= 8;
             if (pos >= outSize) {
-                return kTooSmall;
+                return KLIB::RESULT_OUTPUT_TOO_SMALL;
             }
             out[pos++] = static_cast<unsigned char>(bits >> count);
             bits &= (1u << count) - 1u;
@@ -518,12 +515,12 @@ void klib_md5Final(unsigned char digest[16], KlibMd5Context* context)
 u32 klib_makeVersion(u32* version, u32 kind, u32 major, u32 minor, u32 revision, char letter)
 {
     if (version == nullptr) {
-        return kFail;
+        return KLIB::RESULT_FAILED;
     }
     *version = 0;
     const i32 lower = klib_toLower(static_cast<unsigned char>(letter));
     if (kind >= 2 || major >= 256 || minor > 9 || revision > 9 || lower < 'a' || lower > 'z') {
-        return kFail;
+        return KLIB::RESULT_FAILED;
     }
     const u32 kindLetter = kind == 0 ? 'R' : 'V';
     *version = (kindLetter << 24) | (major << 16) | ((minor * 10 + revision) << 8) | static_cast<u32>(lower - 'a');
@@ -538,7 +535,7 @@ u32 klib_versionToString(char* out, u32 size, u32 version)
     const u32 index = version & 0xFFu;
     if ((kindLetter != 'R' && kindLetter != 'V') || middle > 99 || index >= 26) {
         klib_snprintf(out, size, nullptr, "V?.???");
-        return kFail;
+        return KLIB::RESULT_FAILED;
     }
     const char k = static_cast<char>(kindLetter);
     const i32 minor = static_cast<i32>(middle / 10);

@@ -10,6 +10,7 @@
 
 #include "klib_HeapManager.h"
 #include "klib_Types.h"
+#include "klib_Result.h"
 
 namespace KLIB {
 
@@ -21,7 +22,7 @@ public:
     static constexpr const char* TAG = "KLIB::KDataStream";
     static constexpr u32 STATE_NO_STORAGE = 1;
     static constexpr u32 STATE_READY = 3;
-    static constexpr u32 RESULT_FAILED = 0x80000000;
+    static constexpr u32 RESULT_FAILED = KLIB::RESULT_FAILED;
 
     KDataStream() = default;
     KDataStream(u8 heapId, u32 capacity) { create(heapId, capacity); }

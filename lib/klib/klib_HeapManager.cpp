@@ -8,15 +8,9 @@
 #include <cstring>
 
 #include "klib_Print.h"
+#include "klib_Result.h"
 
 namespace KLIB {
-
-namespace {
-
-constexpr u32 kFail = 0x80000000;
-constexpr u32 kNotFound = 0x80000002;
-
-} // namespace
 
 // Storage of the one global manager whose destructor never runs.
 union GlobalHeapManagerHolder {
@@ -79,7 +73,7 @@ void* GlobalHeapManager::allocate(u32 size, bool trace, const char* tag)
 u32 GlobalHeapManager::deallocate(void* block, bool trace)
 {
     if (block == nullptr) {
-        return kFail;
+        return RESULT_FAILED;
     }
     if (trace) {
         printTrace("     %s::delete > 0x%08X\n", getName(), traceAddress(reinterpret_cast<std::uintptr_t>(block)));
@@ -119,7 +113,7 @@ u8 getHeapTraceFlag(u8 heapId)
 u32 setHeapTraceFlag(u8 heapId, u8 flag)
 {
     if (heapId >= HEAP_MANAGER_COUNT || g_managers[heapId] == nullptr) {
-        return kFail;
+        return RESULT_FAILED;
     }
     g_trace[heapId].store(flag, std::memory_order_relaxed);
     return 0;
@@ -209,12 +203,12 @@ void* allocateBlock(u8 heapId, const char* tag, u32 size)
 u32 releaseBlock(void* payload)
 {
     if (payload == nullptr) {
-        return kFail;
+        return RESULT_FAILED;
     }
     const u8 heapId = blockHeapId(payload);
     IHeapManager* manager = heapId < HEAP_MANAGER_COUNT ? g_managers[heapId] : nullptr;
     if (manager == nullptr) {
-        return kNotFound; // unknown heap: leave the block alone
+        return RESULT_NOT_FOUND; // unknown heap: leave the block alone
     }
     const bool trace = g_trace[heapId].load(std::memory_order_relaxed) != 0;
     if (manager == &g_globalHeap.manager && !trace) {

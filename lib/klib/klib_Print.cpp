@@ -1,4 +1,5 @@
 #include "klib_Print.h"
+#include "klib_Result.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,12 +8,6 @@
 namespace {
 
 constexpr u32 kOk = 0;
-constexpr u32 kFail = 0x80000000;
-constexpr u32 kBadArgument = 0x80000001;
-constexpr u32 kMalformed = 0x80000002;
-constexpr u32 kNullPointer = 0x80000003;
-constexpr u32 kNotFound = 0x80000004;
-constexpr u32 kCut = 0x80000005;
 
 constexpr char kDigits[] = "0123456789abcdef0123456789ABCDEF";
 
@@ -307,7 +302,7 @@ bool isDecimalDigit(char c)
 u32 klib_vsnprintf(char* buffer, u32 size, u32* length, const char* format, va_list args)
 {
     if (buffer == nullptr || format == nullptr || size == 0) {
-        return kFail;
+        return KLIB::RESULT_FAILED;
     }
     Sink out{buffer, size - 1, 0};
     const char* p = format;
@@ -494,7 +489,7 @@ bool readDigits(const char* text, u32 n, u32 base, u32* value, bool* overflow)
 u32 klib_strToFloat(f32* value, u32* form, const char* text, u32 length)
 {
     if (value == nullptr || form == nullptr || text == nullptr || length == 0) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     u32 i = 0;
     bool negative = false;
@@ -558,7 +553,7 @@ u32 klib_strToFloat(f32* value, u32* form, const char* text, u32 length)
         }
     }
     if (intDigits + fracDigits == 0) {
-        return kMalformed; // no digit at all (including "", "-", ".", "e5")
+        return KLIB::RESULT_MALFORMED; // no digit at all (including "", "-", ".", "e5")
     }
     i64 exponent = 0;
     bool hasExponent = false;
@@ -578,7 +573,7 @@ u32 klib_strToFloat(f32* value, u32* form, const char* text, u32 length)
                 break;
             }
             if (!isDecimalDigit(c)) {
-                return kMalformed;
+                return KLIB::RESULT_MALFORMED;
             }
             // Bounded: anything past a few thousand already over- or underflows an f32.
             if (exponent < 100000) {
@@ -587,14 +582,14 @@ u32 klib_strToFloat(f32* value, u32* form, const char* text, u32 length)
             ++expDigits;
         }
         if (expDigits == 0) {
-            return kMalformed;
+            return KLIB::RESULT_MALFORMED;
         }
         if (expNegative) {
             exponent = -exponent;
         }
     }
     if (!endedByNul && i < length) {
-        return kMalformed; // a stray character (second sign or point, letter, ...)
+        return KLIB::RESULT_MALFORMED; // a stray character (second sign or point, letter, ...)
     }
     const u32 done = endedByNul ? 0u : 1u;
 
@@ -602,7 +597,7 @@ u32 klib_strToFloat(f32* value, u32* form, const char* text, u32 length)
     if (!isFloat) {
         // Integer: the digits themselves (no fraction digits were taken, so decimalExponent counts dropped ones).
         if (decimalExponent != 0 || mantissa > (negative ? 0x80000000ull : 0xFFFFFFFFull)) {
-            return kMalformed; // does not fit in 32 bits
+            return KLIB::RESULT_MALFORMED; // does not fit in 32 bits
         }
         const u32 magnitude = static_cast<u32>(mantissa);
         if (negative && magnitude != 0) {
@@ -629,7 +624,7 @@ u32 klib_strToFloat(f32* value, u32* form, const char* text, u32 length)
     }
     f32 result = static_cast<f32>(v);
     if (std::isinf(result)) {
-        return kMalformed; // beyond the f32 range
+        return KLIB::RESULT_MALFORMED; // beyond the f32 range
     }
     if (negative) {
         result = -result;
@@ -642,12 +637,12 @@ u32 klib_strToFloat(f32* value, u32* form, const char* text, u32 length)
 u32 klib_strToNumber(void* value, u32* form, const char* text, u32 length)
 {
     if (value == nullptr || form == nullptr || text == nullptr || length == 0) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     const u32 n = static_cast<u32>(strnlen(text, length));
     const u32 done = n < length ? 0u : 1u;
     if (n == 0) {
-        return kMalformed;
+        return KLIB::RESULT_MALFORMED;
     }
 
     enum class Base { Decimal, Octal, Hex } base = Base::Decimal;
@@ -684,7 +679,7 @@ u32 klib_strToNumber(void* value, u32* form, const char* text, u32 length)
 
     if (base == Base::Decimal) {
         if (end == 0) {
-            return kMalformed;
+            return KLIB::RESULT_MALFORMED;
         }
         f32 f = 0;
         u32 bits = 0;
@@ -708,15 +703,15 @@ u32 klib_strToNumber(void* value, u32* form, const char* text, u32 length)
     }
 
     if (end <= digitsStart) {
-        return kMalformed; // "0x" with no digits
+        return KLIB::RESULT_MALFORMED; // "0x" with no digits
     }
     u32 v = 0;
     bool overflow = false;
     if (!readDigits(text + digitsStart, end - digitsStart, base == Base::Hex ? 16 : 8, &v, &overflow)) {
-        return kMalformed;
+        return KLIB::RESULT_MALFORMED;
     }
     if (overflow && base == Base::Octal) {
-        return kMalformed; // hexadecimal wraps modulo 2^32; octal reports the overflow like decimal
+        return KLIB::RESULT_MALFORMED; // hexadecimal wraps modulo 2^32; octal reports the overflow like decimal
     }
     std::memcpy(value, &v, sizeof(v));
     *form = KLIB_NUMBER_FORM_UNSIGNED;
@@ -784,7 +779,7 @@ bool validBase(i32 base)
 u32 klib_strtol(i32* result, const char* text, char** end, i32 base, u32 length)
 {
     if (result == nullptr || text == nullptr || !validBase(base)) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     u64 magnitude = 0;
     bool negative = false;
@@ -796,7 +791,7 @@ u32 klib_strtol(i32* result, const char* text, char** end, i32 base, u32 length)
     }
     if (overflow) {
         *result = negative ? static_cast<i32>(0x80000000u) : 0x7FFFFFFF;
-        return negative ? 0x80000003u : 0x80000002u;
+        return negative ? KLIB::RESULT_UNDERFLOW : KLIB::RESULT_OVERFLOW;
     }
     const u32 m = static_cast<u32>(magnitude);
     *result = static_cast<i32>(negative ? 0u - m : m);
@@ -806,7 +801,7 @@ u32 klib_strtol(i32* result, const char* text, char** end, i32 base, u32 length)
 u32 klib_strtoul(u32* result, const char* text, char** end, i32 base, u32 length)
 {
     if (result == nullptr || text == nullptr || !validBase(base)) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     u64 magnitude = 0;
     bool negative = false;
@@ -814,7 +809,7 @@ u32 klib_strtoul(u32* result, const char* text, char** end, i32 base, u32 length
     scanInteger(text, end, base, length, 0xFFFFFFFFull, &magnitude, &negative, &overflow);
     if (overflow) {
         *result = 0xFFFFFFFFu;
-        return kMalformed;
+        return KLIB::RESULT_MALFORMED;
     }
     const u32 m = static_cast<u32>(magnitude);
     *result = negative ? 0u - m : m;
@@ -828,7 +823,7 @@ u32 klib_strtoul(u32* result, const char* text, char** end, i32 base, u32 length
 u32 klib_memcmp(const void* a, const void* b, u32 n)
 {
     if (a == nullptr || b == nullptr) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     const int r = std::memcmp(a, b, n);
     return r == 0 ? 0u : (r > 0 ? 1u : 2u);
@@ -837,7 +832,7 @@ u32 klib_memcmp(const void* a, const void* b, u32 n)
 u32 klib_memcpy(void* dst, const void* src, u32 n)
 {
     if (dst == nullptr || src == nullptr) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     std::memmove(dst, src, n);
     return kOk;
@@ -846,7 +841,7 @@ u32 klib_memcpy(void* dst, const void* src, u32 n)
 u32 klib_memset(void* dst, i32 byte, u32 n)
 {
     if (dst == nullptr || n == 0) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     std::memset(dst, byte, n);
     return kOk;
@@ -855,20 +850,20 @@ u32 klib_memset(void* dst, i32 byte, u32 n)
 u32 klib_strlcpy(char* dst, u32 size, const char* src)
 {
     if (dst == nullptr || src == nullptr || size == 0) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     u32 i = 0;
     for (; i + 1 < size && src[i] != '\0'; ++i) {
         dst[i] = src[i];
     }
     dst[i] = '\0';
-    return src[i] == '\0' ? kOk : kCut;
+    return src[i] == '\0' ? kOk : KLIB::RESULT_CUT;
 }
 
 u32 klib_strncpy(char* dst, const char* src, u32 n)
 {
     if (dst == nullptr || src == nullptr || n == 0) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     for (u32 i = 0; i < n; ++i) {
         dst[i] = src[i];
@@ -891,11 +886,11 @@ u32 klib_strnlen(const char* s, u32 max)
 u32 klib_strlenChecked(const char* s, u32 max, u32* length)
 {
     if (length == nullptr) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     if (s == nullptr) {
         *length = 0;
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     const u64 limit = static_cast<u64>(max) + 1;
     for (u64 i = 0; i < limit; ++i) {
@@ -905,21 +900,21 @@ u32 klib_strlenChecked(const char* s, u32 max, u32* length)
         }
     }
     *length = max;
-    return kNotFound;
+    return KLIB::RESULT_NO_MATCH;
 }
 
 u32 klib_strnlenChecked(const char* s, u32 max, u32* length)
 {
     if (length == nullptr) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     if (s == nullptr) {
         *length = 0;
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     if (max == 0) {
         *length = 0;
-        return kNotFound;
+        return KLIB::RESULT_NO_MATCH;
     }
     const u32 n = static_cast<u32>(strnlen(s, max));
     if (n < max) {
@@ -927,17 +922,17 @@ u32 klib_strnlenChecked(const char* s, u32 max, u32* length)
         return kOk;
     }
     *length = max;
-    return kNotFound;
+    return KLIB::RESULT_NO_MATCH;
 }
 
 u32 klib_strnchr(const char* s, char c, u32 max, char** found)
 {
     if (found == nullptr) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     *found = nullptr;
     if (s == nullptr || max == 0) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     for (u32 i = 0; i < max; ++i) {
         if (s[i] == c) {
@@ -948,13 +943,13 @@ u32 klib_strnchr(const char* s, char c, u32 max, char** found)
             break;
         }
     }
-    return kNotFound;
+    return KLIB::RESULT_NO_MATCH;
 }
 
 u32 klib_strncmp(const char* a, const char* b, u32 n)
 {
     if (a == nullptr || b == nullptr || n == 0) {
-        return kNullPointer;
+        return KLIB::RESULT_NULL_POINTER;
     }
     for (u32 i = 0; i < n; ++i) {
         const auto ca = static_cast<signed char>(a[i]);
@@ -1006,7 +1001,7 @@ void klib_getPrintLocation(const char** file, u32* line)
 u32 klib_printf(const char* format, ...)
 {
     if (format == nullptr) {
-        return kFail;
+        return KLIB::RESULT_FAILED;
     }
     va_list args;
     va_start(args, format);

@@ -1,15 +1,12 @@
 // Single-producer single-consumer ring of 1-, 2- or 4-byte elements.
 #include "klib_RingBuffer.h"
+#include "klib_Result.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr u32 kBadArgument = 0x80000001;
-constexpr u32 kNotAllFitted = 0x80000002;
-constexpr u32 kEmpty = 0x80000003;
 constexpr u32 kMoreRemain = 4;
-constexpr u32 kInconsistent = 0x80000005;
 constexpr u32 kIndexMask = 0xFFFFFF;
 
 u32 indexOf(u32 position)
@@ -22,26 +19,26 @@ u32 wrapOf(u32 position)
     return position >> 24;
 }
 
-// Count from the two positions, or kInconsistent. An index at or beyond the capacity is refused as well, since
+// Count from the two positions, or KLIB::RESULT_INCONSISTENT. An index at or beyond the capacity is refused as well, since
 // it would address memory outside the storage.
 u32 countFrom(u32 w, u32 r, u32 capacity)
 {
     const u32 wrapDifference = (wrapOf(w) - wrapOf(r)) & 0xFF;
     if (wrapDifference > 1) {
-        return kInconsistent;
+        return KLIB::RESULT_INCONSISTENT;
     }
     const u32 wIndex = indexOf(w);
     const u32 rIndex = indexOf(r);
     if ((capacity != 0 && (wIndex >= capacity || rIndex >= capacity)) ||
         (capacity == 0 && (wIndex != 0 || rIndex != 0))) {
-        return kInconsistent;
+        return KLIB::RESULT_INCONSISTENT;
     }
     const u32 top = wIndex + (wrapDifference != 0 ? capacity : 0);
     if (top < rIndex) {
-        return kInconsistent;
+        return KLIB::RESULT_INCONSISTENT;
     }
     const u32 count = top - rIndex;
-    return count > capacity ? kInconsistent : count;
+    return count > capacity ? KLIB::RESULT_INCONSISTENT : count;
 }
 
 // Position after n steps (n <= capacity): the index wraps to 0 at the capacity and the wrap count goes up by one.
@@ -62,7 +59,7 @@ u32 klib_ringBufferInit(u16 elementSize, u32 capacity, void* storage, klib_RingB
 {
     if (ring == nullptr || (elementSize != 1 && elementSize != 2 && elementSize != 4) ||
         capacity > KLIB_RING_MAX_CAPACITY || (storage == nullptr && capacity != 0)) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     ring->elementSize = elementSize;
     ring->capacity = capacity;
@@ -75,7 +72,7 @@ u32 klib_ringBufferInit(u16 elementSize, u32 capacity, void* storage, klib_RingB
 u32 klib_ringBufferClear(klib_RingBufferRecord* ring)
 {
     if (ring == nullptr) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     ring->writePosition.store(0, std::memory_order_release);
     ring->readPosition.store(0, std::memory_order_release);
@@ -85,7 +82,7 @@ u32 klib_ringBufferClear(klib_RingBufferRecord* ring)
 u32 klib_ringBufferGetCount(const klib_RingBufferRecord* ring)
 {
     if (ring == nullptr) {
-        return kInconsistent;
+        return KLIB::RESULT_INCONSISTENT;
     }
     const u32 r = ring->readPosition.load(std::memory_order_acquire);
     const u32 w = ring->writePosition.load(std::memory_order_acquire);
@@ -95,7 +92,7 @@ u32 klib_ringBufferGetCount(const klib_RingBufferRecord* ring)
 u32 klib_ringBufferGetFree(const klib_RingBufferRecord* ring)
 {
     const u32 count = klib_ringBufferGetCount(ring);
-    if (count == kInconsistent) {
+    if (count == KLIB::RESULT_INCONSISTENT) {
         return count;
     }
     return ring->capacity - count;
@@ -107,14 +104,14 @@ u32 klib_ringBufferWrite(u32 count, const void* in, u32* put, klib_RingBufferRec
         *put = 0;
     }
     if (ring == nullptr || (in == nullptr && count != 0)) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     // The writer owns the write position; the read position comes from the other thread.
     const u32 w = ring->writePosition.load(std::memory_order_relaxed);
     const u32 r = ring->readPosition.load(std::memory_order_acquire);
     const u32 stored = countFrom(w, r, ring->capacity);
-    if (stored == kInconsistent) {
-        return kInconsistent;
+    if (stored == KLIB::RESULT_INCONSISTENT) {
+        return KLIB::RESULT_INCONSISTENT;
     }
     const u32 room = ring->capacity - stored;
     const u32 n = count < room ? count : room;
@@ -133,7 +130,7 @@ u32 klib_ringBufferWrite(u32 count, const void* in, u32* put, klib_RingBufferRec
     if (put != nullptr) {
         *put = n;
     }
-    return n < count ? kNotAllFitted : 0;
+    return n < count ? KLIB::RESULT_NOT_ALL_FITTED : 0;
 }
 
 u32 klib_ringBufferRead(u32 count, void* out, u32* got, klib_RingBufferRecord* ring)
@@ -142,17 +139,17 @@ u32 klib_ringBufferRead(u32 count, void* out, u32* got, klib_RingBufferRecord* r
         *got = 0;
     }
     if (ring == nullptr || (out == nullptr && count != 0)) {
-        return kBadArgument;
+        return KLIB::RESULT_BAD_ARGUMENT;
     }
     // The reader owns the read position; the write position comes from the other thread.
     const u32 r = ring->readPosition.load(std::memory_order_relaxed);
     const u32 w = ring->writePosition.load(std::memory_order_acquire);
     const u32 stored = countFrom(w, r, ring->capacity);
-    if (stored == kInconsistent) {
-        return kInconsistent;
+    if (stored == KLIB::RESULT_INCONSISTENT) {
+        return KLIB::RESULT_INCONSISTENT;
     }
     if (stored == 0) {
-        return kEmpty;
+        return KLIB::RESULT_EMPTY;
     }
     const u32 n = count < stored ? count : stored;
     if (n != 0) {

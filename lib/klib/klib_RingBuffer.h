@@ -9,6 +9,7 @@
 #include <new>
 
 #include "klib_HeapManager.h"
+#include "klib_Result.h"
 #include "klib_Types.h"
 
 namespace KLIB {
@@ -34,15 +35,15 @@ public:
         release();
         m_heapId = heapId;
         if (count == 0) {
-            return 0x80000001;
+            return KLIB::RESULT_BAD_ARGUMENT;
         }
         const u64 bytes = static_cast<u64>(count) * sizeof(T);
         if (count > BLOCK_MAX_COUNT || bytes > 0xFFFFFFFFull - BLOCK_HEADER_SIZE) {
-            return 0x80000002;
+            return KLIB::RESULT_NOT_ALL_FITTED;
         }
         void* block = allocateBlockWithCount(heapId, TAG, static_cast<u32>(bytes), count);
         if (block == nullptr) {
-            return 0x80000002;
+            return KLIB::RESULT_NOT_ALL_FITTED;
         }
         m_data = static_cast<T*>(block);
         for (u32 i = 0; i < count; ++i) {

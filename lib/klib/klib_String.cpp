@@ -1,15 +1,11 @@
 // Code point conversions and the bounded text exports of KString<KUnicode>.
 #include "klib_String.h"
+#include "klib_Result.h"
 
 namespace KLIB {
 
 namespace {
 
-constexpr u32 kBadArgument = 0x80000001;
-constexpr u32 kTooSmall = 0x80000002;
-constexpr u32 kOutOfRange = 0x80000003;
-constexpr u32 kBadExport = 0x80000005;
-constexpr u32 kNegativeChar = 0x80000007;
 constexpr u32 kSurrogatePair = 6;
 
 bool isHighSurrogate(u32 unit)
@@ -66,7 +62,7 @@ u32 KUnicode::setASCII(unsigned char c)
         return 0;
     }
     m_value = REPLACEMENT;
-    return kOutOfRange;
+    return RESULT_OUT_OF_RANGE;
 }
 
 u32 KUnicode::setChar(char c)
@@ -74,7 +70,7 @@ u32 KUnicode::setChar(char c)
     const int value = static_cast<signed char>(c);
     if (value < 0) {
         m_value = REPLACEMENT;
-        return kNegativeChar;
+        return RESULT_NEGATIVE_CHAR;
     }
     m_value = static_cast<u32>(value);
     return 0;
@@ -116,33 +112,33 @@ u32 KUnicode::makeLowerCase()
 u32 KUnicode::toASCII(char* out, char replacement) const
 {
     if (out == nullptr) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (m_value < 128) {
         *out = static_cast<char>(m_value);
         return 0;
     }
     *out = replacement;
-    return kOutOfRange;
+    return RESULT_OUT_OF_RANGE;
 }
 
 u32 KUnicode::toLatin1(unsigned char* out, unsigned char replacement) const
 {
     if (out == nullptr) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (m_value < 256) {
         *out = static_cast<unsigned char>(m_value);
         return 0;
     }
     *out = replacement;
-    return kOutOfRange;
+    return RESULT_OUT_OF_RANGE;
 }
 
 u32 KUnicode::toUTF16(u16* first, u16* second, u32* count) const
 {
     if (first == nullptr || (m_value >= 0x10000 && second == nullptr)) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (m_value < 0x10000) {
         *first = static_cast<u16>(m_value);
@@ -165,10 +161,10 @@ static u32 unicodeToUTF16Bytes(u32 value, unsigned char* out, u32 size, u32* wri
         *written = 0;
     }
     if (out == nullptr) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     if (utf16ByteCount(value) > size) {
-        return kTooSmall;
+        return RESULT_TOO_SMALL;
     }
     const u32 n = putUTF16Bytes(value, out, bigEndian);
     if (written != nullptr) {
@@ -207,11 +203,11 @@ u32 KUnicode::toUTF8(unsigned char* out, u32 size, u32* written) const
         *written = 0;
     }
     if (out == nullptr) {
-        return kBadArgument;
+        return RESULT_BAD_ARGUMENT;
     }
     const u32 n = utf8Length();
     if (n > size) {
-        return kTooSmall;
+        return RESULT_TOO_SMALL;
     }
     // A lone surrogate has no UTF-8 form: write U+FFFD instead.
     const u32 v = (m_value >= 0xD800 && m_value <= 0xDFFF) ? REPLACEMENT : m_value;
@@ -295,13 +291,13 @@ u32 exportCharacters(const KString<KUnicode>& s, Ch* buffer, u32 size, u32* leng
     }
     const u32 n = s.textLength();
     if (buffer == nullptr || size < 1 || n == 0) {
-        return kBadExport;
+        return RESULT_BAD_EXPORT;
     }
     u32 result = 0;
     u32 w = 0;
     for (u32 i = 0; i < n; ++i) {
         if (w + 1 >= size) {
-            result = kTooSmall;
+            result = RESULT_TOO_SMALL;
             break;
         }
         buffer[w++] = convert(s.data()[i]);
@@ -323,7 +319,7 @@ u32 exportUTF16Bytes(const KString<KUnicode>& s, unsigned char* buffer, u32 size
     const u32 n = s.textLength();
     const u32 minimum = bom != 0 ? 4 : 2;
     if (buffer == nullptr || size < minimum || n == 0) {
-        return kBadExport;
+        return RESULT_BAD_EXPORT;
     }
     u64 w = 0;
     if (bom == 1) {
@@ -339,7 +335,7 @@ u32 exportUTF16Bytes(const KString<KUnicode>& s, unsigned char* buffer, u32 size
     for (u32 i = 0; i < n; ++i) {
         const u32 value = s.data()[i].getValue();
         if (w + 2 + 2 > size) {
-            result = kTooSmall;  // not even one unit fits before the terminator
+            result = RESULT_TOO_SMALL;  // not even one unit fits before the terminator
             break;
         }
         if (w + utf16ByteCount(value) + 2 > size) {
@@ -382,7 +378,7 @@ u32 KString<KUnicode>::toUTF16(u16* buffer, u32 size, u32* length) const
     }
     const u32 n = textLength();
     if (buffer == nullptr || size < 1 || n == 0) {
-        return kBadExport;
+        return RESULT_BAD_EXPORT;
     }
     u32 result = 0;
     u32 w = 0;
@@ -392,7 +388,7 @@ u32 KString<KUnicode>::toUTF16(u16* buffer, u32 size, u32* length) const
         u32 count = 1;
         data()[i].toUTF16(&first, &second, &count);
         if (static_cast<u64>(w) + count + 1 > size) {
-            result = kTooSmall;
+            result = RESULT_TOO_SMALL;
             break;
         }
         buffer[w++] = first;
@@ -414,13 +410,13 @@ u32 KString<KUnicode>::toUTF8(unsigned char* buffer, u32 size, u32* length) cons
     }
     const u32 n = textLength();
     if (buffer == nullptr || size < 1 || n == 0) {
-        return kBadExport;
+        return RESULT_BAD_EXPORT;
     }
     u32 result = 0;
     u32 w = 0;
     for (u32 i = 0; i < n; ++i) {
         if (w + 1 >= size) {
-            result = kTooSmall;
+            result = RESULT_TOO_SMALL;
             break;
         }
         u32 written = 0;
@@ -450,7 +446,7 @@ u32 KString<KUnicode>::toUTF16WithOrder(unsigned char* buffer, u32 size, i32 byt
         if (length != nullptr) {
             *length = 0;
         }
-        return kBadExport;
+        return RESULT_BAD_EXPORT;
     }
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "klib_Types.h"
+#include "klib_Result.h"
 
 class KVariant {
 public:
@@ -26,8 +27,8 @@ public:
 
     // Setter results.
     static constexpr u32 RESULT_SET_OK = 0x10000;
-    static constexpr u32 RESULT_BAD_INPUT = 0x80010001;  // over-long text ("ERROR:" stored) or bad binary arguments
-    static constexpr u32 RESULT_NO_MEMORY = 0x80010002;  // no heap manager, no memory or binary too large
+    static constexpr u32 RESULT_BAD_INPUT = KLIB::RESULT_VARIANT_BAD_INPUT;  // over-long text ("ERROR:" stored) or bad binary arguments
+    static constexpr u32 RESULT_NO_MEMORY = KLIB::RESULT_VARIANT_NO_MEMORY;  // no heap manager, no memory or binary too large
 
     static constexpr u32 MAX_STRING_LENGTH = 1023;    // characters, without the NUL
     static constexpr u32 MAX_BINARY_SIZE = 0xFFFFFB;  // bytes

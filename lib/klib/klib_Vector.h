@@ -11,6 +11,7 @@
 
 #include "klib_Allocator.h"
 #include "klib_Types.h"
+#include "klib_Result.h"
 
 namespace KLIB {
 
@@ -100,7 +101,7 @@ public:
         if (capacity() < m_reservedCount) {
             if (m_reservedCount > maxCount()) {
                 m_reservedCount = 0;
-                return 0x80000001;
+                return KLIB::RESULT_BAD_ARGUMENT;
             }
             reallocate(m_reservedCount);
         }

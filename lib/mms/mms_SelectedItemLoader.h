@@ -10,6 +10,7 @@
 #pragma once
 
 #include "klib_Types.h"
+#include "mms_Result.h"
 
 namespace FILECACHE {
 class FileAccessor;
@@ -18,11 +19,6 @@ class IMBDFObserver;
 } // namespace FILECACHE
 
 namespace MMSFUNC {
-
-namespace LoaderResult {
-constexpr i32 kFailed = static_cast<i32>(0x80000000u);
-constexpr i32 kRefused = static_cast<i32>(0x80000001u);
-} // namespace LoaderResult
 
 // Operations in their fixed virtual-table order.
 class SelectedItemLoader {

@@ -8,11 +8,9 @@
 #pragma once
 
 #include "klib_Types.h"
+#include "parray_Result.h"
 
 namespace PARRAY {
-
-constexpr u32 RESULT_OK = 0;
-constexpr u32 RESULT_FAILED = 0x80000000u;
 
 enum ElementType : u32 {
     ELEMENT_U32 = 0,

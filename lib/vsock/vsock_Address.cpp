@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "vsock_Socket.h"
+#include "vsock_Result.h"
 
 namespace {
 
-constexpr i32 TEXT_FAILED = static_cast<i32>(0x80000000u);
 
 // Exactly four decimal parts of 0..255, no leading zeros, nothing else.
 bool parseIPv4(const char* text, u8 out[4])
@@ -150,12 +150,12 @@ i32 vsockStringToAddress(u32 family, const char* text, VsockAddress* out)
     parsed.family = family;
     if (family == VSOCK_FAMILY_IPV4) {
         if (!parseIPv4(text, parsed.address)) {
-            return TEXT_FAILED;
+            return VSOCK_E_TEXT;
         }
     } else {
         in6_addr a6;
         if (::inet_pton(AF_INET6, text, &a6) != 1) {
-            return TEXT_FAILED;
+            return VSOCK_E_TEXT;
         }
         std::memcpy(parsed.address, &a6, 16);
     }
@@ -175,7 +175,7 @@ i32 vsockAddressToString(const VsockAddress* address, char* out, u32 size)
                                                           : formatIPv6(address->address, out, size, &pos);
     if (!ok) {
         out[0] = '\0';
-        return TEXT_FAILED;
+        return VSOCK_E_TEXT;
     }
     return VSOCK_OK;
 }

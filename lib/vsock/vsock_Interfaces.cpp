@@ -13,12 +13,12 @@
 #include <sys/socket.h>
 
 #include "vsock_Internal.h"
+#include "vsock_Result.h"
 
 namespace VSOCK {
 
 namespace {
 
-constexpr i32 LIST_FAILED = static_cast<i32>(0x80000000u);
 constexpr u32 MAX_INTERFACES = 256;
 
 struct LinkInfo {
@@ -85,7 +85,7 @@ i32 pickInterface(const ifaddrs* list, i32 number, LinkInfo* picked)
             return VSOCK_OK;
         }
     }
-    return anyQualifies ? VSOCK_E_CLOSED : LIST_FAILED;
+    return anyQualifies ? VSOCK_E_CLOSED : VSOCK_E_TEXT;
 }
 
 } // namespace
@@ -95,7 +95,7 @@ i32 findInterface(i32 number, unsigned* ifIndex, u32 ipv4[], u32 maxV4, u32* v4C
     *v4Count = 0;
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
-        return LIST_FAILED;
+        return VSOCK_E_TEXT;
     }
     LinkInfo link;
     const i32 rc = pickInterface(list, number, &link);
@@ -124,7 +124,7 @@ i32 vsockGetInterfaceAddresses(i32 interfaceNumber, u32 family, VsockInterfaceAd
     }
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
-        return LIST_FAILED;
+        return VSOCK_E_TEXT;
     }
     LinkInfo link;
     const i32 rc = pickInterface(list, interfaceNumber, &link);

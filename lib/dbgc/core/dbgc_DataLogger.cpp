@@ -1,11 +1,11 @@
 #include "dbgc_DataLogger.h"
 
 #include "os_Tasks.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
-constexpr u32 FAILED = 0x80000000u;
 }
 
 DataLogger& DataLogger::getInstance()
@@ -29,12 +29,12 @@ u32 DataLogger::initialize(u8 heapId, u32 firstCount, u32 secondCount)
         record.m_name = "Logger";
         u16 id = 0;
         if (ossupport::createSemaphore(&id, &record) != ossupport::OS_OK || id == 0) {
-            return FAILED;
+            return RESULT_FAILED;
         }
         m_semaphore = id;
     }
     if (ossupport::waitSemaphore(m_semaphore) != ossupport::OS_OK) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     const u32 result = m_first.create(heapId, firstCount) | m_second.create(heapId, secondCount);
     m_sequence = 0;
@@ -46,14 +46,14 @@ u32 DataLogger::finalize()
 {
     std::lock_guard<std::mutex> guard(m_idLock);
     if (m_semaphore == 0) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     if (ossupport::waitSemaphore(m_semaphore) != ossupport::OS_OK) {
         // The OS layer already dropped it: nothing left to guard.
         m_first.release();
         m_second.release();
         m_semaphore = 0;
-        return FAILED;
+        return RESULT_FAILED;
     }
     const u32 result = m_first.release() | m_second.release();
     ossupport::deleteSemaphore(m_semaphore);

@@ -4,12 +4,12 @@
 
 #include "dbgc_Print.h"
 #include "klib_Print.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
 
-constexpr u32 FAILED = 0x80000000u;
 constexpr u8 BACKSPACE = 8;
 constexpr u8 LINE_FEED = 10;
 constexpr u8 CARRIAGE_RETURN = 13;
@@ -33,7 +33,7 @@ u32 DebugConsole::initialize(IDebugConsoleCallback* owner, IDebugConsoleLowIO* t
                              u32 count)
 {
     if (m_transport != nullptr || transport == nullptr || modules == nullptr || count == 0) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     m_owner.store(owner, std::memory_order_release);
     m_modules = modules;
@@ -43,7 +43,7 @@ u32 DebugConsole::initialize(IDebugConsoleCallback* owner, IDebugConsoleLowIO* t
         m_transport = nullptr;
         // The process-wide debug print pair (standard output), not the console print.
         KLIB_LOG("[E] DebugConsole::initialize - Cannot initialize 'Low-level I/O'!\n");
-        return FAILED;
+        return RESULT_FAILED;
     }
     return 0;
 }
@@ -51,7 +51,7 @@ u32 DebugConsole::initialize(IDebugConsoleCallback* owner, IDebugConsoleLowIO* t
 u32 DebugConsole::finalize()
 {
     if (m_transport == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     m_transport->close();
     m_transport = nullptr;
@@ -72,22 +72,22 @@ void DebugConsole::resetState()
 u32 DebugConsole::poll()
 {
     if (m_transport == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
-    return m_transport->poll() != 0 ? FAILED : 0;
+    return m_transport->poll() != 0 ? RESULT_FAILED : 0;
 }
 
 u32 DebugConsole::writeRaw(const void* data, u32 size)
 {
     if (m_transport == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     const u8* bytes = static_cast<const u8*>(data);
     u32 done = 0;
     while (done < size) {
         u32 written = 0;
         if (m_transport->write(bytes + done, size - done, &written) != 0 || written == 0) {
-            return FAILED;
+            return RESULT_FAILED;
         }
         m_transport->flush();
         done += written;
@@ -98,7 +98,7 @@ u32 DebugConsole::writeRaw(const void* data, u32 size)
 u32 DebugConsole::vprintf(const char* format, va_list args)
 {
     if (m_transport == nullptr || format == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     u32 length = 0;
     klib_vsnprintf(m_output, OUTPUT_SIZE, &length, format, args);
@@ -120,7 +120,7 @@ u32 DebugConsole::printf(const char* format, ...)
 u32 DebugConsole::puts(const char* text)
 {
     if (m_transport == nullptr || text == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     const size_t length = std::strlen(text);
     return length == 0 ? 0 : writeRaw(text, static_cast<u32>(length));

@@ -4,13 +4,12 @@
 
 #include "klib_Print.h"
 #include "os_Clock.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
-constexpr u32 FAILED = 0x80000000u;
 constexpr u32 SOCKET_ID = 0;
-constexpr i32 SEND_REFUSED = static_cast<i32>(0x80000003u);
 } // namespace
 
 LowIOEtherServer::LowIOEtherServer(u16 port, const char* address) : m_port(port)
@@ -41,17 +40,17 @@ u32 LowIOEtherServer::open(IDebugConsoleLowIOCallback* callback)
     m_callback.store(callback, std::memory_order_release);
     VCOM::VComTcpServerSocket* server = new (std::nothrow) VCOM::VComTcpServerSocket(1);
     if (server == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     m_server = server;
     if (server->initialize(SOCKET_ID, this) < 0) {
         destroyServer();
-        return FAILED;
+        return RESULT_FAILED;
     }
     const VCOM::VComSocketAddress local(VSOCK_FAMILY_IPV4, m_address);
     if (server->listen(local, m_port) < 0) {
         destroyServer();
-        return FAILED;
+        return RESULT_FAILED;
     }
     return 0;
 }
@@ -78,16 +77,16 @@ u32 LowIOEtherServer::read(u8* buffer, u32 size, u32* got)
         *got = 0;
     }
     if (buffer == nullptr || size == 0) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     TMS::TMSMutexLocker guard(&m_mutex);
     VCOM::IVCom* child = peer();
     if (child == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     u32 count = 0;
     if (child->receive(buffer, size, &count) < 0) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     if (got != nullptr) {
         *got = count;
@@ -101,10 +100,10 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
         *written = 0;
     }
     if (data == nullptr || size == 0) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     bool recorded = false;
-    u32 result = FAILED;
+    u32 result = RESULT_FAILED;
     for (u32 attempt = 0; attempt < WRITE_ATTEMPTS; ++attempt) {
         bool done = false;
         {
@@ -132,7 +131,7 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
                     }
                     result = 0;
                     done = true;
-                } else if (rc != SEND_REFUSED) {
+                } else if (rc != RESULT_SEND_REFUSED) {
                     done = true;
                 }
             }
@@ -161,7 +160,7 @@ u32 LowIOEtherServer::poll()
     {
         TMS::TMSMutexLocker guard(&m_mutex);
         if (m_server == nullptr) {
-            return FAILED;
+            return RESULT_FAILED;
         }
         // Events recorded by a writer's handleEvents (see write) are handed on here as well.
         const i32 rc = m_server->handleEvents(this);
@@ -171,7 +170,7 @@ u32 LowIOEtherServer::poll()
         m_received = false;
         callback = m_callback.load(std::memory_order_acquire);
         if (rc < 0 && !accepted && !received) {
-            return FAILED;
+            return RESULT_FAILED;
         }
     }
     if (callback != nullptr) {

@@ -8,6 +8,7 @@
 
 #include "dbgc_LowIO.h"
 #include "os_Tasks.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
@@ -16,7 +17,6 @@ KLIB::KVector<IDebugConsoleLowIO*> gLowIOList(MAX_LOW_IO, KLIB::KAllocator("DBGC
 namespace {
 
 constexpr u16 NO_SEMAPHORE = 0;
-constexpr u32 FAILED = 0x80000000u;
 
 std::atomic<u16> g_semaphore{NO_SEMAPHORE};
 std::atomic<bool> g_finalized{false};
@@ -101,12 +101,12 @@ bool dbgc_initialize()
 u32 dbgc_addLowIO(IDebugConsoleLowIO* transport)
 {
     if (transport == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     if (!dbgc_initialize() || !takeSemaphore()) {
         return 0;
     }
-    u32 result = FAILED;
+    u32 result = RESULT_FAILED;
     if (!g_finalized.load(std::memory_order_acquire) && gLowIOList.size() < MAX_LOW_IO) {
         gLowIOList.push_back(transport);
         result = 0;
@@ -119,15 +119,15 @@ u32 dbgc_finalize()
 {
     if (g_semaphore.load(std::memory_order_acquire) == NO_SEMAPHORE ||
         g_finalized.load(std::memory_order_acquire)) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     if (!takeSemaphore()) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     const bool already = g_finalized.exchange(true, std::memory_order_acq_rel);
     gLowIOList.clear();
     giveSemaphore();
-    return already ? FAILED : 0;
+    return already ? RESULT_FAILED : 0;
 }
 
 u32 dbgc_puts(const char* text)
@@ -174,13 +174,13 @@ u32 dbgc_lock()
 {
     // After dbgc_finalize the semaphore still exists, so a lock/unlock pair stays balanced.
     dbgc_initialize();
-    return takeSemaphore() ? 0 : FAILED;
+    return takeSemaphore() ? 0 : RESULT_FAILED;
 }
 
 u32 dbgc_unlock()
 {
     if (g_semaphore.load(std::memory_order_acquire) == NO_SEMAPHORE) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     giveSemaphore();
     return 0;

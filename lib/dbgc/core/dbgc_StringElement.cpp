@@ -3,12 +3,12 @@
 #include <cstring>
 
 #include "klib_Print.h"
+#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
 
-constexpr u32 FAILED = 0x80000000u;
 constexpr u32 MAX_WORD = 0xFFFF;
 
 char lower(char c)
@@ -60,7 +60,7 @@ u32 StringElement::length() const
 i32 StringElement::toInt() const
 {
     i32 value = 0;
-    if (m_text == nullptr || klib_strtol(&value, m_text, nullptr, 10, length()) >= FAILED) {
+    if (m_text == nullptr || klib_strtol(&value, m_text, nullptr, 10, length()) >= RESULT_FAILED) {
         return 0;
     }
     return value;
@@ -69,7 +69,7 @@ i32 StringElement::toInt() const
 u32 StringElement::toUInt() const
 {
     u32 value = 0;
-    if (m_text == nullptr || klib_strtoul(&value, m_text, nullptr, 10, length()) >= FAILED) {
+    if (m_text == nullptr || klib_strtoul(&value, m_text, nullptr, 10, length()) >= RESULT_FAILED) {
         return 0;
     }
     return value;
@@ -78,7 +78,7 @@ u32 StringElement::toUInt() const
 u32 StringElement::toHex() const
 {
     u32 value = 0;
-    if (m_text == nullptr || klib_strtoul(&value, m_text, nullptr, 16, length()) >= FAILED) {
+    if (m_text == nullptr || klib_strtoul(&value, m_text, nullptr, 16, length()) >= RESULT_FAILED) {
         return 0;
     }
     return value;
@@ -87,21 +87,21 @@ u32 StringElement::toHex() const
 u32 StringElement::toUInt(u32* value, i32 base) const
 {
     if (value == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     *value = 0;
     const u32 n = length();
     if (n == 0) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     u32 parsed = 0;
     char* end = nullptr;
-    if (klib_strtoul(&parsed, m_text, &end, base, n) >= FAILED || end != m_text + n) {
-        return FAILED;
+    if (klib_strtoul(&parsed, m_text, &end, base, n) >= RESULT_FAILED || end != m_text + n) {
+        return RESULT_FAILED;
     }
     // The parser accepts a sign; a console index or count never has one.
     if (m_text[0] == '-' || m_text[0] == '+') {
-        return FAILED;
+        return RESULT_FAILED;
     }
     *value = parsed;
     return 0;
@@ -110,15 +110,15 @@ u32 StringElement::toUInt(u32* value, i32 base) const
 u32 StringElement::toStrictUInt(u32* value) const
 {
     if (value == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     *value = 0;
     if (m_text == nullptr || !isDigit(m_text[0])) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     u32 parsed = 0;
-    if (klib_strtoul(&parsed, m_text, nullptr, 10, length()) >= FAILED) {
-        return FAILED;
+    if (klib_strtoul(&parsed, m_text, nullptr, 10, length()) >= RESULT_FAILED) {
+        return RESULT_FAILED;
     }
     *value = parsed;
     return 0;
@@ -127,24 +127,24 @@ u32 StringElement::toStrictUInt(u32* value) const
 u32 StringElement::toStrictInt(i32* value) const
 {
     if (value == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     *value = 0;
     if (m_text == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     const char* p = m_text[0] == '-' ? m_text + 1 : m_text;
     if (*p == '\0') {
-        return FAILED;
+        return RESULT_FAILED;
     }
     for (const char* q = p; *q != '\0'; ++q) {
         if (!isDigit(*q)) {
-            return FAILED;
+            return RESULT_FAILED;
         }
     }
     i32 parsed = 0;
-    if (klib_strtol(&parsed, m_text, nullptr, 10, length()) >= FAILED) {
-        return FAILED;
+    if (klib_strtol(&parsed, m_text, nullptr, 10, length()) >= RESULT_FAILED) {
+        return RESULT_FAILED;
     }
     *value = parsed;
     return 0;
@@ -153,18 +153,18 @@ u32 StringElement::toStrictInt(i32* value) const
 u32 StringElement::toHexByte(u8* value) const
 {
     if (value == nullptr) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     *value = 0;
     const u32 n = length();
     if (n == 0 || n > 2) {
-        return FAILED;
+        return RESULT_FAILED;
     }
     i32 result = 0;
     for (u32 i = 0; i < n; ++i) {
         const i32 digit = hexDigit(m_text[i]);
         if (digit < 0) {
-            return FAILED;
+            return RESULT_FAILED;
         }
         result = result * 16 + digit;
     }
