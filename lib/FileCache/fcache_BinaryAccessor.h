@@ -74,7 +74,7 @@ public:
     FileAccessor& operator=(const FileAccessor&) = delete;
 
     // 0x80000003 when already open; null path or unknown mode 0x8000F000; else the file API's result.
-    i32 open(const char* path, u32 mode);
+    [[nodiscard]] i32 open(const char* path, u32 mode);
 
     // Closes and forgets the handle, also when the close fails (whose code is returned; an unknown error, low 16
     // bits 0xFFFF, counts as closed and gives 0). Closing an accessor that is replacing a file abandons the
@@ -82,8 +82,8 @@ public:
     i32 close();
 
     // The file API's read and write; got / put may be null.
-    i32 read(void* buffer, u32 size, u32* got);
-    i32 write(const void* buffer, u32 size, u32* put);
+    [[nodiscard]] i32 read(void* buffer, u32 size, u32* got);
+    [[nodiscard]] i32 write(const void* buffer, u32 size, u32* put);
 
     // origin 0 from the start, 1 from the current position, 2 from the end (another origin 0x8000F000). The offset
     // is unsigned and never moves backwards; a target beyond 0xFFFFFFFF gives 0x80000012 and keeps the position.
@@ -104,8 +104,8 @@ public:
     // is then open and used as usual); commitReplace syncs it and renames it over path; abortReplace (or close,
     // or the destructor) removes it. On any failure the old file stays byte-identical. A read-only target:
     // 0x80000005. Both commit and abort leave the accessor closed.
-    i32 beginReplace(const char* path);
-    i32 commitReplace();
+    [[nodiscard]] i32 beginReplace(const char* path);
+    [[nodiscard]] i32 commitReplace();
     i32 abortReplace();
     bool isReplacing() const;
 

@@ -302,7 +302,8 @@ i32 IniFile::save(bool withByteOrderMark)
     if (m_accessor.isOpen()) {
         m_accessor.close();
         const u32 mode = m_openMode == FileAccessor::kModeCreate ? FileAccessor::kModeExisting : m_openMode;
-        m_accessor.open(getFullPath().c_str(), mode);
+        // A failed reopen leaves the accessor closed, which its next use reports.
+        (void)m_accessor.open(getFullPath().c_str(), mode);
     }
     return 0;
 }

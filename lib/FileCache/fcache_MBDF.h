@@ -45,9 +45,9 @@ public:
     // readFile of the stored path without data, abort flag, observer or limit.
     virtual i32 reload();
     // readFile; a failure is also reported to the observer's onError (0, path, code).
-    virtual i32 read(const char* path, bool withData, const bool* abort, IMBDFObserver* observer, u32 maxBlocks);
+    [[nodiscard]] virtual i32 read(const char* path, bool withData, const bool* abort, IMBDFObserver* observer, u32 maxBlocks);
     // writeFile; a failure is also reported to the observer's onError (1, path, code).
-    virtual i32 write(const char* path, const bool* abort, IMBDFObserver* observer, bool flush);
+    [[nodiscard]] virtual i32 write(const char* path, const bool* abort, IMBDFObserver* observer, bool flush);
     // Every block of the image (top and end included) becomes an entry of the data-block list; the stored path is
     // cleared. Null image 0x80000000.
     virtual i32 readFromMemory(const u8* image, u32 size);

@@ -53,14 +53,14 @@ public:
 
     // Writes base directory / fileName. 0; 0x80000001 null file name; 0x80000080 a database could not be
     // exported (each one logged) or the write failed; the old file is then untouched.
-    i32 exportToFile(const char* fileName);
+    [[nodiscard]] i32 exportToFile(const char* fileName);
 
     // Restores the nonvolatile values (filter 0x18, write flag 0xFF) of the listed databases present in the
     // process-wide collection from base directory / fileName. Blocks of names that are not listed, and listed
     // databases without a block, are passed over.
     //   0; 0x80000001 null file name; 0x80000000 the file cannot be read; 0x80020000 not a backup of this name;
     //   0x80010000 an invalid container, a damaged block (nothing changed) or a failed import.
-    i32 importFromFile(const char* fileName);
+    [[nodiscard]] i32 importFromFile(const char* fileName);
 
     const std::string& getName() const { return m_name; }
     u32 getVersion() const { return m_version; }

@@ -70,12 +70,12 @@ public:
     // Writes the container to directory/name, building it first when it is not complete or its last build
     // failed (that build's failure is returned and nothing is written). The file is replaced atomically.
     //   0; 0x80080000 null name or empty contents; 0x80000080 the write failed (the old file stays).
-    i32 save(const char* name);
+    [[nodiscard]] i32 save(const char* name);
     // Reads directory/name with its information and contents.
     //   0; 0x80000001 null name; 0x80000000 unreadable; 0x80020000 other file kind or model tag; 0x80010000
     //   invalid container; on these the container and the contents list are left empty. 0x80010000 also when the
     //   information block could not be imported (the contents stay loaded, the name is not remembered).
-    i32 load(const char* name);
+    [[nodiscard]] i32 load(const char* name);
 
     // Every data block of the container holds its data (false for an empty container).
     bool isComplete() { return m_File.isComplete(); }

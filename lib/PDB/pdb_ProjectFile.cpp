@@ -425,7 +425,8 @@ bool StagedLoad::swapIn(Item& item)
 void StagedLoad::swapBack(Item& item)
 {
     if (item.existed) {
-        fsw_exchange(item.staging.c_str(), item.realDir.c_str(), item.aside.c_str());
+        // Best effort: a swap that cannot be taken back leaves the complete new content in place.
+        (void)fsw_exchange(item.staging.c_str(), item.realDir.c_str(), item.aside.c_str());
     } else {
         renamePath(item.realDir, item.staging);
     }

@@ -96,21 +96,21 @@ public:
     //   0; 2 cancelled; 0x80000000 bad arguments, an empty model tag or a failed write.
     // On success with replace-previous set, the previously current file (another file) is deleted and path
     // becomes current. On failure or cancel nothing changes (file, information, current name, previous file).
-    i32 save(const char* path, const char* comment, const char* owner, const bool* cancel,
+    [[nodiscard]] i32 save(const char* path, const char* comment, const char* owner, const bool* cancel,
              FILECACHE::IMBDFObserver* observer);
 
     // Extracts the project file at path into the item folders (or through the delegate when a selection is
     // given). 0; 2 cancelled; 0x80000004 the delegate refused the selection (its accept answered false);
     // 0x80000000 any other failure, a failing extraction of the delegate included.
     // Only success makes path the current file name.
-    i32 load(const char* path, const bool* cancel, FILECACHE::IMBDFObserver* observer, const void* selection);
+    [[nodiscard]] i32 load(const char* path, const bool* cancel, FILECACHE::IMBDFObserver* observer, const void* selection);
 
     // Builds the container from the information database and the item folders and writes it to path.
     //   0; 2 cancelled; 0x80000000 bad path, no container, the information block, an item folder that cannot
     //   be listed, or a regular file that cannot be stored (reported to onError with its path: 0x80000001 for a
     //   name a "#FILE" block cannot carry, 0x80000004 otherwise); 0x80000080 the container write failed.
     // Nothing is written unless every part could be added; the old file then stays as it was.
-    i32 writeProjectFile(const char* path, const bool* cancel, FILECACHE::IMBDFObserver* observer);
+    [[nodiscard]] i32 writeProjectFile(const char* path, const bool* cancel, FILECACHE::IMBDFObserver* observer);
 
     // Reads the project file at path and imports its information block; with extractFiles also the files.
     //   0; 2 cancelled; 0x80000004 refused by the delegate; 0x80000000 not initialised, unreadable file

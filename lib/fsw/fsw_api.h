@@ -74,7 +74,7 @@ u32 fsw_unsupported();
 // 0x40 create always, else 0x20 open always, else 0x10 open existing; a read-only mode always opens an existing
 // file; write access without a disposition gives 0x8000f000. A write-access open of a read-only file and an open
 // of a folder give 0x80000005.
-u32 fsw_open(FswHandle* out, const char* path, u32 mode);
+[[nodiscard]] u32 fsw_open(FswHandle* out, const char* path, u32 mode);
 
 // Closes the handle and sets it invalid, also when the close reports a failure (the descriptor is gone then).
 // Null or invalid handle: 0x8000f000.
@@ -82,10 +82,10 @@ u32 fsw_close(FswHandle* handle);
 
 // Reads until `size` bytes, end of file or an error. `got` receives what was read. Size 0 gives got 0 and 0;
 // nothing read at the end of the file gives 1.
-u32 fsw_read(void* buffer, u32* got, u32 size, FswHandle* handle);
+[[nodiscard]] u32 fsw_read(void* buffer, u32* got, u32 size, FswHandle* handle);
 
 // Writes all `size` bytes unless an error stops it; `put` receives what was written.
-u32 fsw_write(const void* buffer, u32* put, u32 size, FswHandle* handle);
+[[nodiscard]] u32 fsw_write(const void* buffer, u32* put, u32 size, FswHandle* handle);
 
 // Moves the position: origin 0 beginning, 1 current, 2 end (another origin 0x8000f000). A target before the start
 // gives 0x80000004, one beyond 0xFFFFFFFF gives 0x80000012; the position is unchanged on failure.
@@ -120,11 +120,11 @@ u32 fsw_remove(const char* path);
 // Renames or moves, replacing an existing destination file. A read-only destination or an existing destination
 // folder gives 0x80000005; a refused rename over a plain existing destination gives 0x80000006 (in use).
 // Across file systems a file is copied (atomically) and the source removed.
-u32 fsw_move(const char* from, const char* to);
+[[nodiscard]] u32 fsw_move(const char* from, const char* to);
 
 // Copies a file, replacing the destination atomically: on any failure the destination stays byte-identical and
 // no temporary file remains. The copy gets the source's permission bits.
-u32 fsw_copy(const char* from, const char* to);
+[[nodiscard]] u32 fsw_copy(const char* from, const char* to);
 
 // Attribute word of the entry (following symbolic links); 0x01 alone when no other bit applies.
 u32 fsw_getAttributes(u32* attributes, const char* path);
@@ -152,10 +152,10 @@ u32 fsw_realPath(char* out, u32 size, const char* path);
 bool fsw_isSameFile(const char* a, const char* b);
 
 // Writes the file or folder at path through to the disk; a final symbolic link is not followed (0x80000004).
-u32 fsw_syncPath(const char* path);
+[[nodiscard]] u32 fsw_syncPath(const char* path);
 // Writes the folder at path (following links) through to the disk, which makes its entries' names durable. A file
 // system that cannot sync folders counts as synced.
-u32 fsw_syncFolder(const char* path);
+[[nodiscard]] u32 fsw_syncFolder(const char* path);
 
 // Creation (birth time when the file system reports it, else modification), access and modification times in
 // UTC. At least one output is required (else 0x8000f000).
@@ -174,7 +174,7 @@ u32 fsw_makeDir(const char* path);
 
 // Creates one folder (its parent must exist) with the permission bits given, less the umask. 0x80000002 when an
 // entry of that name exists.
-u32 fsw_makeFolder(const char* path, u32 permissionBits);
+[[nodiscard]] u32 fsw_makeFolder(const char* path, u32 permissionBits);
 
 // Lists a folder: "." and ".." first, then the names in byte order. `*out` is null on failure.
 u32 fsw_openDir(FswDir** out, const char* path);
@@ -211,7 +211,7 @@ u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure = nullptr, void*
 // Exchanges two existing entries (files or folders): atomically where the file system can; elsewhere b is renamed
 // to `aside` (null: a hidden temporary name beside b), a to b and the aside to a, each failing step taking the
 // earlier ones back. A process that stops between the renames leaves b's entry at the aside name.
-u32 fsw_exchange(const char* a, const char* b, const char* aside = nullptr);
+[[nodiscard]] u32 fsw_exchange(const char* a, const char* b, const char* aside = nullptr);
 
 // ---------------------------------------------------------------------------------------------------------------
 // Atomic replacement
@@ -223,15 +223,15 @@ u32 fsw_exchange(const char* a, const char* b, const char* aside = nullptr);
 // abort always free the object. A read-only target, or a folder, is refused with 0x80000005. A target that is a
 // symbolic link replaces the file the link points to.
 // ---------------------------------------------------------------------------------------------------------------
-u32 fsw_replaceBegin(FswReplace** out, const char* targetPath);
+[[nodiscard]] u32 fsw_replaceBegin(FswReplace** out, const char* targetPath);
 // The same for a caller that writes many files and makes them durable once at the end: commit neither syncs the
 // file nor its folder (it starts writeback before the rename), and a target that is a symbolic link is replaced
 // itself, never what it points to. A replaced regular file's permission bits are kept.
-u32 fsw_replaceBeginUnsynced(FswReplace** out, const char* targetPath);
+[[nodiscard]] u32 fsw_replaceBeginUnsynced(FswReplace** out, const char* targetPath);
 FswHandle* fsw_replaceHandle(FswReplace* replace); // null for a null object
 const char* fsw_replaceTempPath(FswReplace* replace);
 u32 fsw_replaceSetMode(FswReplace* replace, u32 permissionBits);
-u32 fsw_replaceCommit(FswReplace* replace);
+[[nodiscard]] u32 fsw_replaceCommit(FswReplace* replace);
 u32 fsw_replaceAbort(FswReplace* replace);
 
 // Temporary files of the replacement are recognisable by name: true for "." + x + ".tmp-" + suffix.

@@ -60,10 +60,10 @@ TEST(FswReplaceThreads, ReadersOnlyEverSeeWholeVersions)
             }
             std::string content(kSize + 1, '\0');
             u32 got = 0;
-            fsw_read(content.data(), &got, static_cast<u32>(content.size()), &h);
+            const u32 read = fsw_read(content.data(), &got, static_cast<u32>(content.size()), &h);
             fsw_close(&h);
             content.resize(got);
-            if (got != kSize || content.find_first_not_of(content[0]) != std::string::npos) {
+            if (read != FSW_OK || got != kSize || content.find_first_not_of(content[0]) != std::string::npos) {
                 failures.fetch_add(1);
             }
             reads.fetch_add(1);

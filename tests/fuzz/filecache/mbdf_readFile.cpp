@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 file->exportFile(out.c_str(), nullptr);
             }
         }
-        container.write((workDir() + "/copy.mbdf").c_str(), nullptr, nullptr, false);
+        (void)container.write((workDir() + "/copy.mbdf").c_str(), nullptr, nullptr, false);
     }
     // Exported names stay inside the output folder; clean it (read-only exports included) for the next input.
     std::error_code ignored;
