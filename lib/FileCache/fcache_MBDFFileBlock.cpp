@@ -62,6 +62,72 @@ i32 fromZlib(i32 code)
     return code == Zlib::kNoMemory ? MBDFResult::kNoMemory : MBDFResult::kOutOfRange;
 }
 
+// Reads the source file to its end in chunks, XORs them with the key and passes them on, compressed as one stream
+// at a level of 1 to 10 or as they are at level 0: emit(bytes, size) for each piece made; a negative emit result
+// stops the reading and is returned.
+template <class Emit>
+i32 encodeFile(FileAccessor& source, u8 key, u32 level, Emit&& emit)
+{
+    Buffer in(kChunk);
+    Buffer packed(kChunk);
+    if (in.bytes == nullptr || packed.bytes == nullptr) {
+        return MBDFResult::kNoMemory;
+    }
+    ZlibDeflater deflater;
+    if (level != 0) {
+        const i32 begun = deflater.begin(level);
+        if (begun < 0) {
+            return fromZlib(begun);
+        }
+    }
+    u32 inLength = 0;
+    u32 inPos = 0;
+    bool eof = false;
+    for (;;) {
+        if (inPos == inLength && !eof) {
+            u32 got = 0;
+            if (source.read(in.bytes, kChunk, &got) < 0) {
+                return MBDFResult::kFileError;
+            }
+            eof = got < kChunk;
+            if (got != 0) {
+                BA::xorBytes(in.bytes, got, key);
+            }
+            inLength = got;
+            inPos = 0;
+        }
+        const u8* chunk = in.bytes + inPos;
+        u32 made = inLength - inPos;
+        bool ended = eof;
+        if (level != 0) {
+            u32 used = 0;
+            const i32 stepped = deflater.step(in.bytes + inPos, inLength - inPos, &used, packed.bytes, kChunk, &made,
+                                              eof);
+            if (stepped < 0) {
+                return fromZlib(stepped);
+            }
+            inPos += used;
+            chunk = packed.bytes;
+            ended = stepped == Zlib::kStreamEnd;
+        } else {
+            inPos = inLength;
+        }
+        if (made != 0) {
+            const i32 emitted = emit(chunk, made);
+            if (emitted < 0) {
+                return emitted;
+            }
+        }
+        if (ended && (level != 0 || inPos == inLength)) {
+            break;
+        }
+    }
+    if (level != 0 && deflater.end() < 0) {
+        return MBDFResult::kOutOfRange;
+    }
+    return 0;
+}
+
 } // namespace
 
 MBDFFileBlock::MBDFFileBlock() : m_level(kDefaultLevel), m_streamed(false)
@@ -286,51 +352,14 @@ i32 MBDFFileBlock::loadFile(const std::string& path, u32 level, u8 key)
         return 0;
     }
 
-    ZlibDeflater deflater;
-    i32 result = deflater.begin(level);
-    if (result < 0) {
-        return fromZlib(result);
-    }
-    Buffer in(kChunk);
-    Buffer out(kChunk);
-    if (in.bytes == nullptr || out.bytes == nullptr) {
-        return MBDFResult::kNoMemory;
-    }
     std::vector<u8> packed;
-    u32 inLength = 0;
-    u32 inPos = 0;
-    bool eof = false;
-    for (;;) {
-        if (inPos == inLength && !eof) {
-            u32 got = 0;
-            if (source.read(in.bytes, kChunk, &got) < 0) {
-                return MBDFResult::kFileError;
-            }
-            eof = got < kChunk;
-            if (got != 0) {
-                BA::xorBytes(in.bytes, got, key);
-            }
-            inLength = got;
-            inPos = 0;
-        }
-        u32 used = 0;
-        u32 made = 0;
-        result = deflater.step(in.bytes + inPos, inLength - inPos, &used, out.bytes, kChunk, &made, eof);
-        if (result < 0) {
-            return fromZlib(result);
-        }
-        inPos += used;
-        packed.insert(packed.end(), out.bytes, out.bytes + made);
+    const i32 result = encodeFile(source, key, level, [&](const u8* bytes, u32 size) -> i32 {
+        packed.insert(packed.end(), bytes, bytes + size);
         // Refused as soon as it is known: such a block could never be read back.
-        if (info + packed.size() > kMBDFBlockLimit) {
-            return MBDFResult::kOutOfRange;
-        }
-        if (result == Zlib::kStreamEnd) {
-            break;
-        }
-    }
-    if (deflater.end() < 0) {
-        return MBDFResult::kOutOfRange;
+        return info + packed.size() > kMBDFBlockLimit ? MBDFResult::kOutOfRange : 0;
+    });
+    if (result < 0) {
+        return result;
     }
     return MBDFAbstractBlock::setData(packed.data(), static_cast<u32>(packed.size()));
 }
@@ -352,70 +381,15 @@ i32 MBDFFileBlock::streamFile(FileAccessor& out, u64* count)
         return MBDFResult::kFileError;
     }
     const u64 info = getInfoSize(false);
-    const u8 key = getKey();
-    Buffer in(kChunk);
-    Buffer packed(kChunk);
-    if (in.bytes == nullptr || packed.bytes == nullptr) {
-        return MBDFResult::kNoMemory;
-    }
-    ZlibDeflater deflater;
-    if (m_level != 0) {
-        const i32 result = deflater.begin(m_level);
+    return encodeFile(source, getKey(), m_level, [&](const u8* bytes, u32 size) -> i32 {
+        const i32 result = writeAll(out, bytes, size);
         if (result < 0) {
-            return fromZlib(result);
+            return result;
         }
-    }
-    u32 inLength = 0;
-    u32 inPos = 0;
-    bool eof = false;
-    for (;;) {
-        if (inPos == inLength && !eof) {
-            u32 got = 0;
-            if (source.read(in.bytes, kChunk, &got) < 0) {
-                return MBDFResult::kFileError;
-            }
-            eof = got < kChunk;
-            if (got != 0) {
-                BA::xorBytes(in.bytes, got, key);
-            }
-            inLength = got;
-            inPos = 0;
-        }
-        const u8* chunk = in.bytes + inPos;
-        u32 made = inLength - inPos;
-        bool ended = eof;
-        if (m_level != 0) {
-            u32 used = 0;
-            const i32 result = deflater.step(in.bytes + inPos, inLength - inPos, &used, packed.bytes, kChunk, &made,
-                                             eof);
-            if (result < 0) {
-                return fromZlib(result);
-            }
-            inPos += used;
-            chunk = packed.bytes;
-            ended = result == Zlib::kStreamEnd;
-        } else {
-            inPos = inLength;
-        }
-        if (made != 0) {
-            const i32 result = writeAll(out, chunk, made);
-            if (result < 0) {
-                return result;
-            }
-            *count += made;
-            // The container write fails rather than store a block that can never be read back.
-            if (info + *count > kMBDFBlockLimit) {
-                return MBDFResult::kOutOfRange;
-            }
-        }
-        if (ended && (m_level != 0 || inPos == inLength)) {
-            break;
-        }
-    }
-    if (m_level != 0 && deflater.end() < 0) {
-        return MBDFResult::kOutOfRange;
-    }
-    return 0;
+        *count += size;
+        // The container write fails rather than store a block that can never be read back.
+        return info + *count > kMBDFBlockLimit ? MBDFResult::kOutOfRange : 0;
+    });
 }
 
 i32 MBDFFileBlock::writeToFile(FileAccessor& file)

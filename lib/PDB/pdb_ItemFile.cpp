@@ -8,6 +8,7 @@
 #include "os_Clock.h"
 #include "pdb_MBDFPDBBlock.h"
 #include "pdb_ParameterDBCollection.h"
+#include "pdb_NullMutex.h"
 
 namespace PDB {
 
@@ -16,17 +17,6 @@ namespace {
 constexpr u8 FILTER_ALL = 8;
 constexpr u8 NO_STATUS = 0xFF;
 constexpr u32 NONE = 0xFFFFFFFF;
-
-class ReadGuard {
-public:
-    explicit ReadGuard(IParameterDB& db) : m_Db(db) { m_Db.lockRead(); }
-    ~ReadGuard() { m_Db.unlockRead(); }
-    ReadGuard(const ReadGuard&) = delete;
-    ReadGuard& operator=(const ReadGuard&) = delete;
-
-private:
-    IParameterDB& m_Db;
-};
 
 bool sameName(const char* a, const char* b)
 {
@@ -103,7 +93,7 @@ i32 ItemFile::copyInfo(IParameterDB& info)
     if (&info == &m_Info) {
         return 0;
     }
-    ReadGuard guard(info);
+    ReadLock guard(info);
     if (m_Info.copyFrom(info) < 0) {
         m_Info.setIdentity(NONE, "");
         return ItemFileResult::NO_MEMORY;

@@ -237,21 +237,14 @@ ParameterAddress LocalParameterDB::resolveAddress(const ComponentUID& uid, const
 u32 LocalParameterDB::complete(ParameterAddress& address, u32& block) const {
     if (address.isValid()) {
         const LocalComponent* component = at(address.getComponentIndex());
-        if (component != nullptr && component->getComponentInfo().getComponentUID() == address.getComponentUID() &&
-            component->getComponentInfo().getComponentNumber() == address.getComponentNumber()) {
+        if (component != nullptr && address.names(component->getComponentInfo())) {
             block = address.getBlockIndex();
             return address.getComponentIndex();
         }
     }
     // Not usable as it stands: complete it again by uid.
-    const ComponentUID uid = address.getComponentUID();
-    const std::string text = address.getAddress();
-    const u32 index = getComponentIndex(uid);
-    const IComponent& component = getComponent(index);
-    block = component.getBlockIndex(text.c_str());
-    if (address.setTexts(m_Name.c_str(), uid, text.c_str()) >= 0) {
-        address.setIndices(m_Id, index, component.getComponentInfo().getComponentNumber(), block);
-    }
+    const u32 index = getComponentIndex(address.getComponentUID());
+    block = address.completeByUid(m_Name.c_str(), m_Id, index, getComponent(index));
     return index;
 }
 

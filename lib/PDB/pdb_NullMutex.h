@@ -17,28 +17,30 @@ public:
     i32 unlockWrite() override { return 0; }
 };
 
-// lockRead on construction, unlockRead on destruction.
+// lockRead on construction, unlockRead on destruction; of a mutex or of a database.
+template <class Lockable>
 class ReadLock {
 public:
-    explicit ReadLock(IMutex& mutex) : m_Mutex(mutex) { m_Mutex.lockRead(); }
+    explicit ReadLock(Lockable& mutex) : m_Mutex(mutex) { m_Mutex.lockRead(); }
     ~ReadLock() { m_Mutex.unlockRead(); }
     ReadLock(const ReadLock&) = delete;
     ReadLock& operator=(const ReadLock&) = delete;
 
 private:
-    IMutex& m_Mutex;
+    Lockable& m_Mutex;
 };
 
-// lockWrite on construction, unlockWrite on destruction.
+// lockWrite on construction, unlockWrite on destruction; of a mutex or of a database.
+template <class Lockable>
 class WriteLock {
 public:
-    explicit WriteLock(IMutex& mutex) : m_Mutex(mutex) { m_Mutex.lockWrite(); }
+    explicit WriteLock(Lockable& mutex) : m_Mutex(mutex) { m_Mutex.lockWrite(); }
     ~WriteLock() { m_Mutex.unlockWrite(); }
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
 private:
-    IMutex& m_Mutex;
+    Lockable& m_Mutex;
 };
 
 }  // namespace PDB

@@ -1,5 +1,7 @@
 #include "pdb_ParameterAddress.h"
 
+#include "pdb_IComponent.h"
+
 #include <cstring>
 #include <new>
 
@@ -74,6 +76,18 @@ u32 ParameterAddress::computeHash(const char* databaseName, ComponentUID uid, co
     crc = crcOverWord(crc, uid);
     crc = crcOverText(crc, address);
     return crcOverWord(crc, static_cast<u32>(componentNumber));
+}
+
+u32 ParameterAddress::completeByUid(const char* databaseName, u32 databaseId, u32 componentIndex,
+                                    const IComponent& component)
+{
+    const ComponentUID uid = m_ComponentUID;
+    const std::string text = m_Address;
+    const u32 block = component.getBlockIndex(text.c_str());
+    if (setTexts(databaseName, uid, text.c_str()) >= 0) {
+        setIndices(databaseId, componentIndex, component.getComponentInfo().getComponentNumber(), block);
+    }
+    return block;
 }
 
 }  // namespace PDB

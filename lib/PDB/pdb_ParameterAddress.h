@@ -17,6 +17,8 @@
 
 namespace PDB {
 
+class IComponent;
+
 class ParameterAddress {
 public:
     static constexpr u32 UNRESOLVED = 0xFFFFFFFF;
@@ -38,6 +40,15 @@ public:
     // 0xFFFFFFFF or a negative component number gives 0x80000000 and leaves the record unchanged.
     i32 setIndices(u32 databaseId, u32 componentIndex, i32 componentNumber, u32 blockIndex);
     bool isValid() const { return m_DatabaseId != UNRESOLVED && m_ComponentNumber >= 0; }
+
+    // True when the component at the address's position is still the one it names (uid and number).
+    bool names(const ComponentInfo& atPosition) const {
+        return atPosition.getComponentUID() == m_ComponentUID && atPosition.getComponentNumber() == m_ComponentNumber;
+    }
+    // Completes the address again by its uid in the database databaseName / databaseId, where the uid is now at
+    // componentIndex with component (the null component when it is gone): texts kept, indices renewed. Returns the
+    // block index of the address's text in that component.
+    u32 completeByUid(const char* databaseName, u32 databaseId, u32 componentIndex, const IComponent& component);
 
     // Hash of the given fields, as setIndices computes it (null texts count as empty).
     static u32 computeHash(const char* databaseName, ComponentUID uid, const char* address, i32 componentNumber);

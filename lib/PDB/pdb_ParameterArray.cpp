@@ -441,6 +441,21 @@ i32 ParameterArrayBase::importDirect(const ParameterInfo& recordInfo, const void
     return 0;
 }
 
+i32 ParameterArrayBase::buildResized(u32 x, u32 y, ParameterInfo& info, IRawArray*& raw) const {
+    if (!m_pRaw->isAllocated()) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    const i32 resolved = info.setDimensions(x, y);
+    if (resolved < 0) {
+        return resolved;
+    }
+    const u64 count = u64{info.getCountX()} * info.getCountY();
+    if (!info.isValid() || count > 0xFFFFFFFFu) {
+        return RESULT_BAD_ARGUMENT;
+    }
+    return createRawArray(raw, info.getTypeCode(), info.getElementSize(), static_cast<u32>(count));
+}
+
 void ParameterArrayBase::carryOver(IRawArray& target, u32 targetX, u32 targetY) const {
     if (!m_pRaw->isAllocated() || target.getTypeCode() != m_pRaw->getTypeCode()) {
         return;
@@ -566,23 +581,11 @@ ParameterArray& ParameterArray::operator=(const IParameterArray& source) {
 }
 
 i32 ParameterArray::resize(u32 x, u32 y, u8 keep, u8 status) {
-    if (!m_pRaw->isAllocated()) {
-        return RESULT_BAD_ARGUMENT;
-    }
-    // Everything is built aside first, so that a failure leaves the array as it was.
     ParameterInfo info(m_Info);
-    const i32 resolved = info.setDimensions(x, y);
-    if (resolved < 0) {
-        return resolved;
-    }
-    const u64 count = u64{info.getCountX()} * info.getCountY();
-    if (!info.isValid() || count > 0xFFFFFFFFu) {
-        return RESULT_BAD_ARGUMENT;
-    }
     IRawArray* raw = nullptr;
-    const i32 created = createRawArray(raw, info.getTypeCode(), info.getElementSize(), static_cast<u32>(count));
-    if (created < 0) {
-        return created;
+    const i32 built = buildResized(x, y, info, raw);
+    if (built < 0) {
+        return built;
     }
     fillDefaults(*raw, info);
     bool ok = false;
@@ -845,22 +848,11 @@ ParameterStrategy* LocalParameterArray::getStrategy() const {
 }
 
 i32 LocalParameterArray::resize(u32 x, u32 y, u8 keep, u8 /*status*/) {
-    if (!m_pRaw->isAllocated()) {
-        return RESULT_BAD_ARGUMENT;
-    }
     ParameterInfo info(m_Info);
-    const i32 resolved = info.setDimensions(x, y);
-    if (resolved < 0) {
-        return resolved;
-    }
-    const u64 count = u64{info.getCountX()} * info.getCountY();
-    if (!info.isValid() || count > 0xFFFFFFFFu) {
-        return RESULT_BAD_ARGUMENT;
-    }
     IRawArray* raw = nullptr;
-    const i32 created = createRawArray(raw, info.getTypeCode(), info.getElementSize(), static_cast<u32>(count));
-    if (created < 0) {
-        return created;
+    const i32 built = buildResized(x, y, info, raw);
+    if (built < 0) {
+        return built;
     }
     if (keep != 0) {
         carryOver(*raw, info.getCountX(), info.getCountY());

@@ -56,6 +56,9 @@ protected:
                      u8 status, u8* statuses);
     // The elements to carry over into a new shape (keep of resize).
     void carryOver(IRawArray& target, u32 targetX, u32 targetY) const;
+    // The first step of resize, built aside so that a failure leaves the array as it was: the description with
+    // the new dimensions and a raw array of its element count. 0, or the failure (nothing made).
+    i32 buildResized(u32 x, u32 y, ParameterInfo& info, IRawArray*& raw) const;
 
     ParameterInfo m_Info;
     IRawArray* m_pRaw;

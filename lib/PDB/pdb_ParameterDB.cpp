@@ -666,24 +666,14 @@ u32 ParameterDB::indexOf(ComponentUID uid) const {
 u32 ParameterDB::complete(ParameterAddress& address, u32& block) const {
     if (address.isValid() && address.getDatabaseId() == m_Id) {
         const Component* component = at(address.getComponentIndex());
-        if (component != nullptr) {
-            const ComponentInfo& info = component->getComponentInfo();
-            if (info.getComponentUID() == address.getComponentUID() &&
-                info.getComponentNumber() == address.getComponentNumber()) {
-                block = address.getBlockIndex();
-                return address.getComponentIndex();
-            }
+        if (component != nullptr && address.names(component->getComponentInfo())) {
+            block = address.getBlockIndex();
+            return address.getComponentIndex();
         }
     }
     // Not usable as it stands (never resolved, or the component at its position changed): complete it by uid.
-    const ComponentUID uid = address.getComponentUID();
-    const std::string text = address.getAddress();
-    const u32 index = indexOf(uid);
-    const IComponent& component = componentAt(index);
-    block = component.getBlockIndex(text.c_str());
-    if (address.setTexts(m_Name.c_str(), uid, text.c_str()) >= 0) {
-        address.setIndices(m_Id, index, component.getComponentInfo().getComponentNumber(), block);
-    }
+    const u32 index = indexOf(address.getComponentUID());
+    block = address.completeByUid(m_Name.c_str(), m_Id, index, componentAt(index));
     return index;
 }
 

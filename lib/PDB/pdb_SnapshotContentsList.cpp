@@ -5,6 +5,7 @@
 
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_Result.h"
+#include "pdb_NullMutex.h"
 
 namespace PDB {
 
@@ -19,17 +20,6 @@ bool isNameOfItem(const char* text)
     const size_t length = strnlen(text, PresetItem::MAX_NAME_LENGTH + 1);
     return length >= 1 && length <= PresetItem::MAX_NAME_LENGTH;
 }
-
-class ReadGuard {
-public:
-    explicit ReadGuard(IParameterDB& db) : m_Db(db) { m_Db.lockRead(); }
-    ~ReadGuard() { m_Db.unlockRead(); }
-    ReadGuard(const ReadGuard&) = delete;
-    ReadGuard& operator=(const ReadGuard&) = delete;
-
-private:
-    IParameterDB& m_Db;
-};
 
 // The type name of the uid's component (empty when there is none); runs under the caller's lock.
 std::string typeNameOf(const IParameterDB& database, ComponentUID uid)
@@ -62,7 +52,7 @@ i32 ItemContentsList::addComponent(IParameterDB& database, ComponentUID uid)
     }
     std::string typeName;
     {
-        ReadGuard guard(database);
+        ReadLock guard(database);
         typeName = typeNameOf(database, uid);
     }
     m_Items.emplace_back(PresetItem::KIND_COMPONENT, database.getName(), uid, typeName, "", 0, 0);
@@ -78,7 +68,7 @@ i32 ItemContentsList::addParameterBlock(IParameterDB& database, ComponentUID uid
     u32 countX = 0;
     u32 countY = 0;
     {
-        ReadGuard guard(database);
+        ReadLock guard(database);
         typeName = typeNameOf(database, uid);
         const ParameterInfo* info =
             database.getParameterInfo(database.getComponentIndex(uid), database.getBlockIndex(uid, address));
@@ -98,7 +88,7 @@ i32 ItemContentsList::addParameter(IParameterDB& database, ComponentUID uid, con
     }
     std::string typeName;
     {
-        ReadGuard guard(database);
+        ReadLock guard(database);
         typeName = typeNameOf(database, uid);
     }
     m_Items.emplace_back(PresetItem::KIND_ELEMENTS, database.getName(), uid, typeName, address, x, y);

@@ -12,6 +12,7 @@
 #include "pdb_ParameterArray.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_ParameterDBNULL.h"
+#include "pdb_NullMutex.h"
 
 namespace PDB {
 
@@ -65,28 +66,6 @@ u32 readLE(const u8* p, u32 bytes)
 }
 
 // Holds a database lock for a scope.
-class ReadGuard {
-public:
-    explicit ReadGuard(IParameterDB& db) : m_Db(db) { m_Db.lockRead(); }
-    ~ReadGuard() { m_Db.unlockRead(); }
-    ReadGuard(const ReadGuard&) = delete;
-    ReadGuard& operator=(const ReadGuard&) = delete;
-
-private:
-    IParameterDB& m_Db;
-};
-
-class WriteGuard {
-public:
-    explicit WriteGuard(IParameterDB& db) : m_Db(db) { m_Db.lockWrite(); }
-    ~WriteGuard() { m_Db.unlockWrite(); }
-    WriteGuard(const WriteGuard&) = delete;
-    WriteGuard& operator=(const WriteGuard&) = delete;
-
-private:
-    IParameterDB& m_Db;
-};
-
 // Lengths of the names a record of this item carries (by kind).
 struct NameLengths {
     u32 database = 0;
@@ -359,7 +338,7 @@ u32 sizeFor(const PresetItem& item, const Source& source, bool withValues)
     if (checkEncodable(item) < 0 || source.db == nullptr) {
         return 0;
     }
-    ReadGuard guard(*source.db);
+    ReadLock guard(*source.db);
     u32 size = 0;
     return recordSize(item, source, withValues, size) < 0 ? 0 : size;
 }
@@ -450,7 +429,7 @@ i32 encode(const char* tag, const PresetItem& item, const Source& source, void* 
         return ItemRecord::RESULT_NOT_FOUND;
     }
     // One read lock across size and values: the component set and the values stay as measured.
-    ReadGuard guard(*source.db);
+    ReadLock guard(*source.db);
     u32 needed = 0;
     result = recordSize(item, source, withValues, needed);
     if (result < 0) {
@@ -621,7 +600,7 @@ i32 applyElements(IParameterDB& db, u32 index, u32 block, const PresetItem& item
 i32 applyValues(IParameterDB& db, ComponentUID uid, const PresetItem& item, const Header& header,
                 const ApplyRules& rules)
 {
-    WriteGuard guard(db);
+    WriteLock guard(db);
     const u32 kind = item.getKind();
     if (kind == PresetItem::KIND_DATABASE) {
         db.beginRecall();
@@ -709,7 +688,7 @@ i32 encodeSnapshotRecord(const PresetItem& item, const ParameterDBCollection& co
     if (source.db == nullptr) {
         return ItemRecord::RESULT_NOT_FOUND;
     }
-    ReadGuard guard(*source.db);
+    ReadLock guard(*source.db);
     u32 size = 0;
     result = recordSize(item, source, withValues, size);
     if (result < 0) {
@@ -820,7 +799,7 @@ i32 setupSnapshotBlock(MBDFPDBSSBlock& block, const char* name, const PresetItem
         return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     // Held across size and encoding (the lock is recursive), so the record cannot outgrow its buffer.
-    ReadGuard guard(*db);
+    ReadLock guard(*db);
     const Source source{db, item.getComponentUID()};
     const u32 size = sizeFor(item, source, withValues);
     return buildBlock(block, name, size,
@@ -837,7 +816,7 @@ i32 setupPresetBlock(MBDFPDBPSBlock& block, const char* name, const PresetItem& 
         block.clear();
         return ItemRecord::RESULT_BAD_ARGUMENT;
     }
-    ReadGuard guard(*db);
+    ReadLock guard(*db);
     const Source source{db, item.getComponentUID()};
     const u32 size = sizeFor(item, source, withValues);
     return buildBlock(block, name, size,
