@@ -346,6 +346,24 @@ i32 MBDF::write(const char* path, const bool* abort, IMBDFObserver* observer, bo
     return result;
 }
 
+// One readFile: the open file, the block being read and the bytes read ahead of it.
+struct MBDF::ReadState {
+    FileAccessor file;
+    const bool* abort = nullptr;
+    IMBDFObserver* observer = nullptr;
+    const char* name = nullptr;
+    bool withData = false;
+    u32 maxBlocks = 0;
+    u64 size = 0;
+    u32 total = 0;
+    // The block at pos starts; bytes from pos on that were read already: the file stands at pos + aheadLength.
+    // One read thus serves a header, the small parts behind it and often the next header.
+    u64 pos = 0;
+    u8 ahead[kAhead];
+    u8 spill[kAhead];
+    u32 aheadLength = 0;
+};
+
 i32 MBDF::readFile(const char* path, bool withData, const bool* abort, IMBDFObserver* observer, u32 maxBlocks)
 {
     DummyMBDFObserver dummy;
@@ -356,45 +374,57 @@ i32 MBDF::readFile(const char* path, bool withData, const bool* abort, IMBDFObse
         return MBDFResult::kFailed;
     }
     m_path = path;
-    u32 total = 0;
+    ReadState state;
+    state.abort = abort;
+    state.observer = observer;
+    state.name = m_path.c_str();
+    state.withData = withData;
+    state.maxBlocks = maxBlocks;
     if (isAborted(abort)) {
-        abortProgress(observer, kRead, 0, total);
+        abortProgress(observer, kRead, 0, 0);
         return kAbortedResult;
     }
-    FileAccessor file;
-    if (file.open(m_path.c_str(), FileAccessor::kModeRead) < 0) {
+    if (state.file.open(m_path.c_str(), FileAccessor::kModeRead) < 0) {
         return MBDFResult::kFileError;
     }
     if (isAborted(abort)) {
-        abortProgress(observer, kRead, 0, total);
+        abortProgress(observer, kRead, 0, 0);
         return kAbortedResult;
     }
-    u64 size = 0;
-    if (file.getSize(&size) < 0) {
+    if (state.file.getSize(&state.size) < 0) {
         return MBDFResult::kFileError;
     }
     clear();
-    if (size > 0xFFFFFFFFu) {
+    if (state.size > 0xFFFFFFFFu) {
         return MBDFResult::kOutOfRange;
     }
-    total = static_cast<u32>(size);
-    const char* name = m_path.c_str();
-    const auto aborted = [&]() {
-        abortProgress(observer, kRead, file.tell(), total);
-        return kAbortedResult;
-    };
-
-    if (isAborted(abort)) {
-        return aborted();
+    state.total = static_cast<u32>(state.size);
+    bool atEnd = false;
+    i32 result = readTopBlock(state);
+    if (result == 0) {
+        result = readDataBlocks(state, &atEnd);
     }
-    if (file.seek(0, 0) < 0) {
+    if (result == 0) {
+        result = readEndBlock(state, atEnd);
+    }
+    if (result == MBDFResult::kAborted) {
+        abortProgress(observer, kRead, state.file.tell(), state.total);
+        return kAbortedResult;
+    }
+    return result;
+}
+
+// In the phases an abort is passed on as kAborted; readFile reports it.
+i32 MBDF::readTopBlock(ReadState& state)
+{
+    if (isAborted(state.abort)) {
+        return MBDFResult::kAborted;
+    }
+    if (state.file.seek(0, 0) < 0) {
         return MBDFResult::kFileError;
     }
-    observer->onProgress(kRead, 0, total, name, "Reading top block...", false);
-    i32 result = m_topBlock.readFromFile(file, true, abort);
-    if (result == MBDFResult::kAborted) {
-        return aborted();
-    }
+    state.observer->onProgress(kRead, 0, state.total, state.name, "Reading top block...", false);
+    const i32 result = m_topBlock.readFromFile(state.file, true, state.abort);
     if (result < 0) {
         return result;
     }
@@ -402,129 +432,136 @@ i32 MBDF::readFile(const char* path, bool withData, const bool* abort, IMBDFObse
         return MBDFResult::kOutOfRange;
     }
     m_topBlock.setFileOffset(0);
-
     m_stopped = false;
-    u64 pos = m_topBlock.getBlockSize();
-    // Bytes from pos on that were read already; the file stands at pos + aheadLength. One read thus serves a
-    // header, the small parts behind it and often the next header.
-    u8 ahead[kAhead];
-    u8 spill[kAhead];
-    u32 aheadLength = 0;
-    bool atEnd = false;
+    state.pos = m_topBlock.getBlockSize();
+    return 0;
+}
+
+i32 MBDF::readDataBlocks(ReadState& state, bool* atEnd)
+{
     for (;;) {
-        if (isAborted(abort)) {
-            return aborted();
+        if (isAborted(state.abort)) {
+            return MBDFResult::kAborted;
         }
-        if (pos >= size) {
-            break;
+        if (state.pos >= state.size) {
+            return 0;
         }
-        if (maxBlocks != 0 && m_blocks.size() >= maxBlocks) {
+        if (state.maxBlocks != 0 && m_blocks.size() >= state.maxBlocks) {
             m_stopped = true;
-            break;
+            return 0;
         }
-        observer->onProgress(kRead, static_cast<u32>(pos), total, name, "Reading data blocks...", false);
+        state.observer->onProgress(kRead, static_cast<u32>(state.pos), state.total, state.name,
+                                   "Reading data blocks...", false);
 
         // Probe the header: it must name a block, keep its info part within the limit and end within the file.
-        const u64 left = size - pos;
+        const u64 left = state.size - state.pos;
         const u32 want = left < kAhead ? static_cast<u32>(left) : kAhead;
-        if (aheadLength < want) {
+        if (state.aheadLength < want) {
             u32 got = 0;
-            if (file.read(ahead + aheadLength, want - aheadLength, &got) < 0) {
+            if (state.file.read(state.ahead + state.aheadLength, want - state.aheadLength, &got) < 0) {
                 return MBDFResult::kFileError;
             }
-            aheadLength += got;
+            state.aheadLength += got;
         }
-        const u8* header = ahead;
-        if (aheadLength < kMBDFHeaderSize) {
+        const u8* header = state.ahead;
+        if (state.aheadLength < kMBDFHeaderSize) {
             return MBDFResult::kOutOfRange;
         }
-        const u64 end = blockEnd(pos, header);
-        if (header[0] == 0 || BA::readUInt(header + 24, 4, true) > kMBDFBlockLimit || end > size) {
+        const u64 end = blockEnd(state.pos, header);
+        if (header[0] == 0 || BA::readUInt(header + 24, 4, true) > kMBDFBlockLimit || end > state.size) {
             return MBDFResult::kOutOfRange;
         }
-        if (isAborted(abort)) {
-            return aborted();
+        if (isAborted(state.abort)) {
+            return MBDFResult::kAborted;
         }
-        const std::string tag = tagTextOf(header);
-        if (tag == MBDFEndBlock::kTag) {
-            atEnd = true;
-            break;
+        if (tagTextOf(header) == MBDFEndBlock::kTag) {
+            *atEnd = true;
+            return 0;
         }
-        IMBDFBlockFactory* factory = findBlockFactory(tag.c_str());
-        MBDFAbstractBlock* block =
-            factory != nullptr ? factory->createBlock() : new (std::nothrow) MBDFAbstractBlock();
-        if (block == nullptr) {
-            return MBDFResult::kNoMemory;
-        }
-        if (isAborted(abort)) {
-            delete block;
-            return aborted();
-        }
-        // The classes of this library read with the base reader, which goes on from the bytes read ahead; any
-        // other class reads its block from the start.
-        const std::type_info& type = typeid(*block);
-        const bool fromAhead = type == typeid(MBDFAbstractBlock) || type == typeid(MBDFFileBlock);
-        u64 fileAt = end;
-        u32 spilled = 0;
-        if (fromAhead) {
-            u64 taken = 0;
-            const u64 behind = size - end;
-            result = block->readFromPrefix(file, ahead, aheadLength, withData, abort, &taken, spill,
-                                           behind < kAhead ? static_cast<u32>(behind) : kAhead, &spilled);
-            fileAt = pos + taken;
-            if (result >= 0 && !block->isValid()) {
-                result = MBDFResult::kOutOfRange;
-            }
-        } else if (file.seek(0, static_cast<u32>(pos)) < 0) {
-            result = MBDFResult::kFileError;
-        } else {
-            result = block->readFromFile(file, withData, abort);
-        }
+        const i32 result = readDataBlock(state, end);
         if (result < 0) {
-            delete block;
-            if (result == MBDFResult::kAborted || isAborted(abort)) {
-                return aborted();
-            }
             return result;
         }
-        if (!block->isValid()) {
-            delete block;
-            return MBDFResult::kOutOfRange;
-        }
-        block->setFileOffset(pos);
-        m_blocks.push_back(block);
-
-        // Keep what was read beyond this block; otherwise stand at its end.
-        if (fromAhead && spilled != 0) {
-            std::memcpy(ahead, spill, spilled); // read along with the block's last part
-            aheadLength = spilled;
-        } else if (fromAhead && fileAt > end) {
-            // Bytes of the look-ahead beyond the block.
-            const u32 kept = static_cast<u32>(fileAt - end);
-            std::memmove(ahead, ahead + (aheadLength - kept), kept);
-            aheadLength = kept;
-        } else {
-            aheadLength = 0;
-            if ((!fromAhead || fileAt != end) && file.seek(0, static_cast<u32>(end)) < 0) {
-                return MBDFResult::kFileError;
-            }
-        }
-        pos = end;
+        state.pos = end;
     }
+}
+
+// Reads the block whose header stands at state.pos (it ends at end) and leaves the file and the look-ahead at
+// its end.
+i32 MBDF::readDataBlock(ReadState& state, u64 end)
+{
+    IMBDFBlockFactory* factory = findBlockFactory(tagTextOf(state.ahead).c_str());
+    MBDFAbstractBlock* block = factory != nullptr ? factory->createBlock() : new (std::nothrow) MBDFAbstractBlock();
+    if (block == nullptr) {
+        return MBDFResult::kNoMemory;
+    }
+    if (isAborted(state.abort)) {
+        delete block;
+        return MBDFResult::kAborted;
+    }
+    // The classes of this library read with the base reader, which goes on from the bytes read ahead; any
+    // other class reads its block from the start.
+    const std::type_info& type = typeid(*block);
+    const bool fromAhead = type == typeid(MBDFAbstractBlock) || type == typeid(MBDFFileBlock);
+    u64 fileAt = end;
+    u32 spilled = 0;
+    i32 result = 0;
+    if (fromAhead) {
+        u64 taken = 0;
+        const u64 behind = state.size - end;
+        result = block->readFromPrefix(state.file, state.ahead, state.aheadLength, state.withData, state.abort, &taken,
+                                       state.spill, behind < kAhead ? static_cast<u32>(behind) : kAhead, &spilled);
+        fileAt = state.pos + taken;
+        if (result >= 0 && !block->isValid()) {
+            result = MBDFResult::kOutOfRange;
+        }
+    } else if (state.file.seek(0, static_cast<u32>(state.pos)) < 0) {
+        result = MBDFResult::kFileError;
+    } else {
+        result = block->readFromFile(state.file, state.withData, state.abort);
+    }
+    if (result < 0) {
+        delete block;
+        return isAborted(state.abort) ? MBDFResult::kAborted : result;
+    }
+    if (!block->isValid()) {
+        delete block;
+        return MBDFResult::kOutOfRange;
+    }
+    block->setFileOffset(state.pos);
+    m_blocks.push_back(block);
+
+    // Keep what was read beyond this block; otherwise stand at its end.
+    if (fromAhead && spilled != 0) {
+        std::memcpy(state.ahead, state.spill, spilled); // read along with the block's last part
+        state.aheadLength = spilled;
+    } else if (fromAhead && fileAt > end) {
+        // Bytes of the look-ahead beyond the block.
+        const u32 kept = static_cast<u32>(fileAt - end);
+        std::memmove(state.ahead, state.ahead + (state.aheadLength - kept), kept);
+        state.aheadLength = kept;
+    } else {
+        state.aheadLength = 0;
+        if ((!fromAhead || fileAt != end) && state.file.seek(0, static_cast<u32>(end)) < 0) {
+            return MBDFResult::kFileError;
+        }
+    }
+    return 0;
+}
+
+i32 MBDF::readEndBlock(ReadState& state, bool atEnd)
+{
     // The end block is read from its start.
-    if (atEnd && file.seek(0, static_cast<u32>(pos)) < 0) {
+    if (atEnd && state.file.seek(0, static_cast<u32>(state.pos)) < 0) {
         return MBDFResult::kFileError;
     }
-
-    if (isAborted(abort)) {
-        return aborted();
+    if (isAborted(state.abort)) {
+        return MBDFResult::kAborted;
     }
-    observer->onProgress(kRead, static_cast<u32>(pos), total, name, "Reading end block...", false);
-    if (maxBlocks == 0) {
-        result = m_endBlock.readFromFile(file, true, abort);
-        if (result == MBDFResult::kAborted) {
-            return aborted();
-        }
+    state.observer->onProgress(kRead, static_cast<u32>(state.pos), state.total, state.name, "Reading end block...",
+                               false);
+    if (state.maxBlocks == 0) {
+        const i32 result = m_endBlock.readFromFile(state.file, true, state.abort);
         if (result < 0) {
             return result;
         }
@@ -532,7 +569,7 @@ i32 MBDF::readFile(const char* path, bool withData, const bool* abort, IMBDFObse
             return MBDFResult::kOutOfRange;
         }
     }
-    observer->onProgress(kRead, total, total, name, "Finished.", true);
+    state.observer->onProgress(kRead, state.total, state.total, state.name, "Finished.", true);
     return 0;
 }
 

@@ -116,8 +116,15 @@ public:
     static void clearHeader(u8* header);
 
 private:
+    struct ReadState;
+
     static void registerContainerBlocks();
     void abortProgress(IMBDFObserver* observer, u32 operation, u32 step, u32 total);
+    // The phases of readFile; each gives 0 or the result readFile returns.
+    i32 readTopBlock(ReadState& state);
+    i32 readDataBlocks(ReadState& state, bool* atEnd);
+    i32 readDataBlock(ReadState& state, u64 end);
+    i32 readEndBlock(ReadState& state, bool atEnd);
 
     MBDFTopBlock m_topBlock;
     MBDFEndBlock m_endBlock;

@@ -239,81 +239,19 @@ i32 VComAbstractTcpSocket::handleSocketEvents(IVComCallback* callback, u8 childI
         return VCOM_E_ARG;
     }
     const u32 bits = events->bits;
-    const u32 id = m_socketId;
-
-    if (bits & EVENT_CONNECTED) {
-        m_state = STATE_CONNECTED;
-        vcomTrace("[%d][%d]OnConnected\n", id, childIndex);
-        callback->onConnected(id, childIndex);
-        if (!alive()) {
-            return VCOM_OK;
-        }
-        if (!m_receiveArmed) {
-            const i32 arm = armReceive();
-            if (arm != VSOCK_OK) {
-                handleArmFailure(callback, childIndex, arm);
-                if (!alive()) {
-                    return VCOM_OK;
-                }
-            }
-        }
+    if ((bits & EVENT_CONNECTED) && handleConnected(callback, childIndex)) {
+        return VCOM_OK;
     }
     if (bits & EVENT_CONNECT_FAILED) {
-        const u32 kind = events->failureKind;
-        closeAndClear();
-        if (kind == IVComCallback::FAIL_TIMEOUT) {
-            vcomTrace("[%d][%d]OnConnectionFailed - [errCode = %d]\n", id, childIndex, static_cast<int>(kind));
-        } else {
-            vcomTrace("[%d][%d]OnConnectionFailed - [errCode = VSOCK_E_OBJ]\n", id, childIndex);
-        }
-        callback->onConnectionFailed(id, childIndex, kind);
+        handleConnectFailed(callback, childIndex, events->failureKind);
         return VCOM_OK;
     }
     if (bits & EVENT_DISCONNECTED) {
-        closeAndClear();
-        vcomTrace("[%d][%d]OnDisconnected\n", id, childIndex);
-        callback->onDisconnected(id, childIndex);
+        handleDisconnected(callback, childIndex);
         return VCOM_OK;
     }
-    if (bits & EVENT_RECEIVE_DONE) {
-        const i32 r = events->receiveResult;
-        m_receiveArmed = false;
-        if (r == 0) {
-            closeAndClear();
-            vcomTrace("[%d][%d]OnDisconnected\n", id, childIndex);
-            callback->onDisconnected(id, childIndex);
-            return VCOM_OK;
-        }
-        if (r < 0 && r != VSOCK_E_PENDING) {
-            closeAndClear();
-            vcomTrace("[%d][%d]OnConnectionFailed - [errCode = 0x%08X]\n", id, childIndex, static_cast<u32>(r));
-            callback->onConnectionFailed(id, childIndex, IVComCallback::FAIL_RECEIVE);
-            return VCOM_OK;
-        }
-        if (r > 0) {
-            // Copy what fits; the rest waits in the receive buffer until `receive` frees room.
-            u32 moved = 0;
-            m_receiveStream.write(m_receiveBuffer, static_cast<u32>(r), &moved);
-            m_pendingReceive = static_cast<u32>(r) - moved;
-            m_pendingOffset = moved;
-            if (m_pendingReceive != 0) {
-                vcomTrace("[%d][%d]OnReceive - [errCode = Buffer OverRun]\n", id, childIndex);
-            }
-            callback->onReceived(id, childIndex);
-            if (!alive()) {
-                return VCOM_OK;
-            }
-            if (m_pendingReceive == 0 && !m_receiveArmed) {
-                m_pendingOffset = 0;
-                const i32 arm = armReceive();
-                if (arm != VSOCK_OK) {
-                    handleArmFailure(callback, childIndex, arm);
-                    if (!alive()) {
-                        return VCOM_OK;
-                    }
-                }
-            }
-        }
+    if ((bits & EVENT_RECEIVE_DONE) && handleReceiveDone(callback, childIndex, events->receiveResult)) {
+        return VCOM_OK;
     }
     if (bits & EVENT_ARM_FAILED) {
         handleArmFailure(callback, childIndex, events->armFailure);
@@ -322,50 +260,135 @@ i32 VComAbstractTcpSocket::handleSocketEvents(IVComCallback* callback, u8 childI
         }
     }
     if ((bits & EVENT_MORE_DATA) && !(bits & EVENT_RECEIVE_DONE)) {
-        callback->onReceived(id, childIndex);
+        callback->onReceived(m_socketId, childIndex);
         if (!alive()) {
             return VCOM_OK;
         }
     }
     if (bits & EVENT_SEND_DONE) {
-        const i32 s = events->sendResult;
-        if (s == VCOM_E_FAILED || s == VSOCK_E_CLOSED || s == VSOCK_E_OBJ) {
-            closeAndClear();
-            vcomTrace("[%d][%d]OnDisconnected - [errCode = 0x%08X]\n", id, childIndex, static_cast<u32>(s));
-            callback->onDisconnected(id, childIndex);
-            return VCOM_OK;
-        }
-        if (s < 0 && s != VSOCK_E_PENDING) {
-            // The chunk is given up; the next one may still go.
-            m_sendBusy = 0;
-            m_chunkRemaining = 0;
-            if (s == VSOCK_E_TIMEOUT) {
-                vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = VSOCK_E_TIMEOUT]\n", id, childIndex);
-                callback->onCommunicationFailed(id, childIndex, IVComCallback::COMM_TIMEOUT);
-            } else {
-                vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = 0x%08X]\n", id, childIndex, static_cast<u32>(s));
-                callback->onCommunicationFailed(id, childIndex, IVComCallback::COMM_SEND_FAILED);
-            }
-            return VCOM_OK;
-        }
-        if (m_chunkRemaining > 0) {
-            const i32 rc = vsockSend(m_handle, m_chunkPointer, m_chunkRemaining, VSOCK_NO_TIMEOUT);
-            if (rc == VSOCK_E_PENDING) {
-                m_sendBusy = 1;
-            } else {
-                m_sendBusy = rc >= 0 ? 1 : 0;
-                onSendDone(rc);
-            }
-        } else {
-            m_sendBusy = 0;
-            callback->onSent(id, childIndex, s);
-            if (!alive()) {
-                return VCOM_OK;
-            }
-            flush();
-        }
+        handleSendDone(callback, childIndex, events->sendResult);
     }
     return VCOM_OK;
+}
+
+bool VComAbstractTcpSocket::handleConnected(IVComCallback* callback, u8 childIndex)
+{
+    m_state = STATE_CONNECTED;
+    vcomTrace("[%d][%d]OnConnected\n", m_socketId, childIndex);
+    callback->onConnected(m_socketId, childIndex);
+    if (!alive()) {
+        return true;
+    }
+    if (!m_receiveArmed) {
+        const i32 arm = armReceive();
+        if (arm != VSOCK_OK) {
+            handleArmFailure(callback, childIndex, arm);
+            return !alive();
+        }
+    }
+    return false;
+}
+
+void VComAbstractTcpSocket::handleConnectFailed(IVComCallback* callback, u8 childIndex, u32 kind)
+{
+    const u32 id = m_socketId;
+    closeAndClear();
+    if (kind == IVComCallback::FAIL_TIMEOUT) {
+        vcomTrace("[%d][%d]OnConnectionFailed - [errCode = %d]\n", id, childIndex, static_cast<int>(kind));
+    } else {
+        vcomTrace("[%d][%d]OnConnectionFailed - [errCode = VSOCK_E_OBJ]\n", id, childIndex);
+    }
+    callback->onConnectionFailed(id, childIndex, kind);
+}
+
+void VComAbstractTcpSocket::handleDisconnected(IVComCallback* callback, u8 childIndex)
+{
+    const u32 id = m_socketId;
+    closeAndClear();
+    vcomTrace("[%d][%d]OnDisconnected\n", id, childIndex);
+    callback->onDisconnected(id, childIndex);
+}
+
+bool VComAbstractTcpSocket::handleReceiveDone(IVComCallback* callback, u8 childIndex, i32 result)
+{
+    const u32 id = m_socketId;
+    m_receiveArmed = false;
+    if (result == 0) {
+        handleDisconnected(callback, childIndex);
+        return true;
+    }
+    if (result < 0 && result != VSOCK_E_PENDING) {
+        closeAndClear();
+        vcomTrace("[%d][%d]OnConnectionFailed - [errCode = 0x%08X]\n", id, childIndex, static_cast<u32>(result));
+        callback->onConnectionFailed(id, childIndex, IVComCallback::FAIL_RECEIVE);
+        return true;
+    }
+    if (result < 0) {
+        return false;
+    }
+    // Copy what fits; the rest waits in the receive buffer until `receive` frees room.
+    u32 moved = 0;
+    m_receiveStream.write(m_receiveBuffer, static_cast<u32>(result), &moved);
+    m_pendingReceive = static_cast<u32>(result) - moved;
+    m_pendingOffset = moved;
+    if (m_pendingReceive != 0) {
+        vcomTrace("[%d][%d]OnReceive - [errCode = Buffer OverRun]\n", id, childIndex);
+    }
+    callback->onReceived(id, childIndex);
+    if (!alive()) {
+        return true;
+    }
+    if (m_pendingReceive == 0 && !m_receiveArmed) {
+        m_pendingOffset = 0;
+        const i32 arm = armReceive();
+        if (arm != VSOCK_OK) {
+            handleArmFailure(callback, childIndex, arm);
+            return !alive();
+        }
+    }
+    return false;
+}
+
+bool VComAbstractTcpSocket::handleSendDone(IVComCallback* callback, u8 childIndex, i32 result)
+{
+    const u32 id = m_socketId;
+    if (result == VCOM_E_FAILED || result == VSOCK_E_CLOSED || result == VSOCK_E_OBJ) {
+        closeAndClear();
+        vcomTrace("[%d][%d]OnDisconnected - [errCode = 0x%08X]\n", id, childIndex, static_cast<u32>(result));
+        callback->onDisconnected(id, childIndex);
+        return true;
+    }
+    if (result < 0 && result != VSOCK_E_PENDING) {
+        // The chunk is given up; the next one may still go.
+        m_sendBusy = 0;
+        m_chunkRemaining = 0;
+        if (result == VSOCK_E_TIMEOUT) {
+            vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = VSOCK_E_TIMEOUT]\n", id, childIndex);
+            callback->onCommunicationFailed(id, childIndex, IVComCallback::COMM_TIMEOUT);
+        } else {
+            vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = 0x%08X]\n", id, childIndex,
+                      static_cast<u32>(result));
+            callback->onCommunicationFailed(id, childIndex, IVComCallback::COMM_SEND_FAILED);
+        }
+        return true;
+    }
+    if (m_chunkRemaining > 0) {
+        const i32 rc = vsockSend(m_handle, m_chunkPointer, m_chunkRemaining, VSOCK_NO_TIMEOUT);
+        if (rc == VSOCK_E_PENDING) {
+            m_sendBusy = 1;
+        } else {
+            m_sendBusy = rc >= 0 ? 1 : 0;
+            onSendDone(rc);
+        }
+        return false;
+    }
+    m_sendBusy = 0;
+    callback->onSent(id, childIndex, result);
+    if (!alive()) {
+        return true;
+    }
+    flush();
+    return false;
 }
 
 // ----- client -----

@@ -40,6 +40,13 @@ protected:
     i32 resumeReceiveCopy();
     // True while the socket still has its slot (a callback may have closed or released it).
     bool alive() const { return m_handle >= 0; }
+    // The branches of handleSocketEvents, in its order; true when handling must stop (the socket closed or a
+    // callback released it).
+    bool handleConnected(IVComCallback* callback, u8 childIndex);
+    void handleConnectFailed(IVComCallback* callback, u8 childIndex, u32 kind);
+    void handleDisconnected(IVComCallback* callback, u8 childIndex);
+    bool handleReceiveDone(IVComCallback* callback, u8 childIndex, i32 result);
+    bool handleSendDone(IVComCallback* callback, u8 childIndex, i32 result);
 
     KLIB::KDataStream<u8> m_receiveStream;
     KLIB::KDataStream<u8> m_sendStream;
