@@ -520,7 +520,9 @@ u32 AbstractThread::release()
             ossupport::setTaskEvent(task, ossupport::OS_TASK_END_BIT);
         }
     }
+    m_releaseWaiting.store(true, std::memory_order_release);
     waitStatus(STATUS_DESTROY);
+    m_releaseWaiting.store(false, std::memory_order_release);
     tearDown();
     return 0;
 }

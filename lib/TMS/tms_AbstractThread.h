@@ -68,6 +68,8 @@ public:
     // moves the thread to CLOSING and returns 0x80000003 (the tear-down needs another thread). Without a task:
     // 0x80000000. When the request cannot be queued the task is ended through the OS end request.
     virtual u32 release();
+    // True while release (on another thread) waits for the loop to end.
+    bool isReleaseWaiting() const { return m_releaseWaiting.load(std::memory_order_acquire); }
     virtual bool isNull() const;
     // Requests and waits for RUN / STOP / PAUSE. pause returns once the thread is in PAUSE or STOP (a thread in
     // STOP ignores the request). Called on itself the request is applied at once.
@@ -182,6 +184,7 @@ private:
     TMSMutex m_threadMutex;
 
     std::atomic<const char*> m_name{nullptr};
+    std::atomic<bool> m_releaseWaiting{false};
     std::atomic<u32> m_tickInterval{0};
     FieldMap m_startArguments;
     std::atomic<u32> m_lastTick{0};

@@ -42,6 +42,8 @@ public:
     i32 getRecursionCount() const { return m_recursion.load(std::memory_order_relaxed); }
     // True when the calling thread holds the mutex.
     bool isHeldByCaller() const;
+    // Threads waiting for the mutex now (each counts from the moment it decided to wait until it was woken).
+    u32 getWaiterCount() const { return m_state.load(std::memory_order_relaxed) / STATE_WAITER; }
     const char* getName() const { return m_name; }
     u16 getSemaphoreId() const { return m_semaphore.load(std::memory_order_acquire); }
 

@@ -753,6 +753,19 @@ u32 waitTaskEvent(u32* bits, u32 pattern, u32 timeoutMs)
     }
 }
 
+u32 getTaskWaiterCount(u16 id, u32* count)
+{
+    if (count == nullptr || id == 0 || id > OS_TASK_ID_MAX) {
+        return OS_E_RANGE;
+    }
+    *count = 0;
+    if (!initialized()) {
+        return OS_E_STATE;
+    }
+    *count = g_tables.m_tasks[id].m_waiters.load(std::memory_order_seq_cst);
+    return OS_OK;
+}
+
 // ------------------------------------------------------------------------------------------------------------
 // Event flags
 // ------------------------------------------------------------------------------------------------------------
@@ -918,6 +931,19 @@ u32 waitSemaphore(u16 id)
     semaphore.m_waiters.fetch_sub(1, std::memory_order_seq_cst);
     semaphore.m_control.leave();
     return result;
+}
+
+u32 getSemaphoreWaiterCount(u16 id, u32* count)
+{
+    if (count == nullptr || !validSemaphoreId(id)) {
+        return OS_E_RANGE;
+    }
+    *count = 0;
+    if (!initialized()) {
+        return OS_E_STATE;
+    }
+    *count = g_tables.m_semaphores[id].m_waiters.load(std::memory_order_seq_cst);
+    return OS_OK;
 }
 
 u32 signalSemaphore(u16 id)

@@ -80,6 +80,8 @@ u32 setTaskEvent(u16 id, u32 bits);
 // are cleared. timeoutMs 0 = poll, OS_WAIT_FOREVER = no limit; the limit is one deadline for the whole
 // wait. End requested: *bits without 0x10000 and OS_E_END_REQUESTED.
 u32 waitTaskEvent(u32* bits, u32 pattern, u32 timeoutMs);
+// Threads blocked in waitTaskEvent of the task (0 or 1): lets an observer see that a wait has begun.
+u32 getTaskWaiterCount(u16 id, u32* count);
 
 // Event flags (never waited on; polled).
 u32 createEventFlag(u16* id, const EventFlagRecord* record);
@@ -94,6 +96,8 @@ u32 createSemaphore(u16* id, const SemaphoreRecord* record);
 u32 deleteSemaphore(u16 id);
 u32 waitSemaphore(u16 id);
 u32 signalSemaphore(u16 id);
+// Threads blocked in waitSemaphore of the semaphore.
+u32 getSemaphoreWaiterCount(u16 id, u32* count);
 
 // Thread-start hook: run by every task's thread before its entry, and by threads that are not tasks through
 // runThreadStartHook at their start (the application puts a per-thread signal stack there). One hook per

@@ -53,6 +53,32 @@ TEST(OsLibrary, MissingFileReportsTheLoaderTextCut)
     EXPECT_EQ(loadDynamicLibrary(&module, nullptr, 0, "/nonexistent/pl\xC3\xBCgin.dll"), 0x80000002u);
 }
 
+// The loader's text names a path of two-byte characters: every cut ends before a whole character, never inside
+// one, and keeps as much as fits.
+TEST(OsLibrary, LoaderTextIsCutBetweenCharacters)
+{
+    std::string missing = "/nonexistent/";
+    for (int i = 0; i < 20; ++i) {
+        missing += "\xC3\xBC";
+    }
+    missing += ".dll";
+    LibraryModule module = nullptr;
+    char full[512] = {};
+    ASSERT_EQ(loadDynamicLibrary(&module, full, sizeof(full), missing.c_str()), 0x80000002u);
+    const std::string text = full;
+    ASSERT_NE(text.find("\xC3\xBC"), std::string::npos);
+    for (int size = 1; size <= 60; ++size) {
+        char cut[64];
+        std::memset(cut, 'x', sizeof(cut));
+        ASSERT_EQ(loadDynamicLibrary(&module, cut, size, missing.c_str()), 0x80000002u);
+        const size_t length = std::strlen(cut);
+        EXPECT_LT(length, static_cast<size_t>(size)) << size;
+        EXPECT_EQ(text.compare(0, length, cut), 0) << size;
+        EXPECT_NE(static_cast<unsigned char>(text[length]) & 0xC0u, 0x80u) << "split at size " << size;
+        EXPECT_GE(length + 2, static_cast<size_t>(size - 1)) << size;
+    }
+}
+
 TEST(OsLibrary, RefusesBadArgumentsAndInvalidUtf8)
 {
     LibraryModule module = nullptr;

@@ -12,6 +12,7 @@
 
 #include "os_Support.h"
 #include "os_TestHooks.h"
+#include "vdtest_Support.h"
 
 using namespace ossupport;
 
@@ -32,18 +33,7 @@ TaskRecord taskRecord(const char* name, u32 stackSize = 20000)
     return record;
 }
 
-template <typename Predicate>
-bool waitUntil(Predicate predicate, int ms = 3000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using vdtest::waitUntil;
 
 class OsTasks : public ::testing::Test {
 protected:
@@ -187,7 +177,11 @@ TEST_F(OsTasks, WaitReturnsTheWholeWordAndClearsIt)
     ASSERT_TRUE(waitUntil([&] { return waiting.load(); }));
     // Bits outside the pattern do not wake the task but are delivered with the matching one.
     ASSERT_EQ(setTaskEvent(id, 0x5), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Woken or not, the task waits again with the bits unread.
+    ASSERT_TRUE(waitUntil([&] {
+        u32 waiters = 0;
+        return getTaskWaiterCount(id, &waiters) == 0u && waiters == 1;
+    }));
     EXPECT_EQ(receivedResult.load(), 1u);
     ASSERT_EQ(setTaskEvent(id, 0x80000), 0u);
     ASSERT_TRUE(waitUntil([&] { return pollResult.load() != 1u; }));
@@ -407,7 +401,10 @@ TEST_F(OsTasks, SemaphoresCountAndRefuse)
         EXPECT_EQ(waitSemaphore(id), 0u);
         passed = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(waitUntil([&] {
+        u32 waiters = 0;
+        return getSemaphoreWaiterCount(id, &waiters) == 0u && waiters == 1;
+    }));
     EXPECT_FALSE(passed.load());
     EXPECT_EQ(signalSemaphore(id), 0u);
     waiter.join();
@@ -439,7 +436,10 @@ TEST_F(OsTasks, DeletingASemaphoreReleasesItsWaiter)
     ASSERT_EQ(createSemaphore(&id, &empty), 0u);
     std::atomic<u32> result{1};
     std::thread waiter([&] { result = waitSemaphore(id); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(waitUntil([&] {
+        u32 waiters = 0;
+        return getSemaphoreWaiterCount(id, &waiters) == 0u && waiters == 1;
+    }));
     EXPECT_EQ(deleteSemaphore(id), 0u);
     waiter.join();
     EXPECT_EQ(result.load(), 0x80000007u);

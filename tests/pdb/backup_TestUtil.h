@@ -18,6 +18,7 @@
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_ParameterDBNULL.h"
 #include "pdb_SimpleReadWriteMutex.h"
+#include "vdtest_Support.h"
 
 namespace backup_test {
 
@@ -80,26 +81,13 @@ public:
 };
 
 // A fresh folder below base (the system's temporary folder by default), removed with its content at the end.
-class ScratchDir {
+class ScratchDir : public vdtest::ScratchDir {
 public:
-    explicit ScratchDir(const char* base = "/tmp") {
-        std::string pattern = std::string(base) + "/pdbbackup_XXXXXX";
-        const char* made = ::mkdtemp(pattern.data());
-        m_path = made != nullptr ? made : "/tmp";
-    }
-    ~ScratchDir() {
-        if (m_path != "/tmp") {
-            const std::string command = "rm -rf '" + m_path + "'";
-            if (std::system(command.c_str()) != 0) {
-                std::fprintf(stderr, "cannot remove %s\n", m_path.c_str());
-            }
-        }
-    }
-    const std::string& path() const { return m_path; }
-    std::string file(const char* name) const { return m_path + "/" + name; }
+    using vdtest::ScratchDir::ScratchDir;
+    std::string file(const char* name) const { return path() + "/" + name; }
 
     // Names in the folder (without "." and "..").
-    std::vector<std::string> list() const { return listFolder(m_path); }
+    std::vector<std::string> list() const { return listFolder(path()); }
 
     static std::vector<std::string> listFolder(const std::string& path) {
         std::vector<std::string> names;
@@ -116,9 +104,6 @@ public:
         ::closedir(dir);
         return names;
     }
-
-private:
-    std::string m_path;
 };
 
 inline std::vector<u8> readBytes(const std::string& path) {

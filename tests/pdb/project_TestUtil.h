@@ -21,6 +21,7 @@
 #include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_ProjectFile.h"
+#include "vdtest_Support.h"
 
 namespace project_test {
 
@@ -76,30 +77,7 @@ inline u32 infoUInt(ProjectFile& project, ProjectFile::InfoIndex index)
     return project.getInformationDB().getValueUInt(address, 0, 0, nullptr);
 }
 
-// A fresh folder below /tmp, removed with its content (read-only entries included) at the end.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char pattern[] = "/tmp/pdbproject_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        m_path = made != nullptr ? made : "";
-    }
-    ~ScratchDir()
-    {
-        if (!m_path.empty()) {
-            const std::string command = "chmod -R u+w '" + m_path + "' 2>/dev/null; rm -rf '" + m_path + "'";
-            if (std::system(command.c_str()) != 0) {
-                std::fprintf(stderr, "cannot remove %s\n", m_path.c_str());
-            }
-        }
-    }
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using vdtest::ScratchDir;
 
 inline std::vector<u8> readBytes(const std::string& path)
 {

@@ -4,6 +4,8 @@
 #include <thread>
 #include <vector>
 
+#include "os_Tasks.h"
+#include "tms_DebugBreak.h"
 #include "tms_Mutex.h"
 #include "tms_TestSupport.h"
 
@@ -12,6 +14,88 @@ namespace {
 using TMS::TMSMutex;
 
 class TMSMutexThreads : public tmstest::OsLayerTest {};
+
+// Starts a thread that locks the mutex, records that it got it, then unlocks.
+struct Contender {
+    std::atomic<bool> acquired{false};
+    std::atomic<u32> lockResult{0xFFFFFFFF};
+    std::thread thread;
+
+    explicit Contender(TMSMutex& mutex)
+    {
+        thread = std::thread([this, &mutex] {
+            lockResult = mutex.lock();
+            acquired = true;
+            mutex.unlock();
+        });
+    }
+    ~Contender()
+    {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+};
+
+TEST_F(TMSMutexThreads, ReentryNeedsAsManyUnlocks)
+{
+    TMSMutex mutex("Reentry");
+    ASSERT_TRUE(mutex.isValid());
+    ASSERT_EQ(mutex.lock(), 0u);
+    ASSERT_EQ(mutex.lock(), 0u);
+    EXPECT_EQ(mutex.getRecursionCount(), 1);
+    EXPECT_EQ(mutex.getOwner(), ossupport::getCurrentThreadIdentity());
+
+    Contender other(mutex);
+    ASSERT_EQ(mutex.unlock(), 0u);
+    // Still held once: the other thread must keep waiting.
+    ASSERT_TRUE(tmstest::waitUntil([&] { return mutex.getWaiterCount() == 1; }));
+    EXPECT_FALSE(other.acquired.load());
+    EXPECT_TRUE(mutex.isHeldByCaller());
+
+    ASSERT_EQ(mutex.unlock(), 0u);
+    EXPECT_TRUE(tmstest::waitUntil([&] { return other.acquired.load(); }));
+    other.thread.join();
+    EXPECT_EQ(other.lockResult.load(), 0u);
+    EXPECT_EQ(mutex.getOwner(), 0u);
+}
+
+TEST_F(TMSMutexThreads, UnlockByAnotherThreadIsRefusedAndOwnerKeepsIt)
+{
+    TMSMutex mutex("Owned");
+    ASSERT_EQ(mutex.lock(), 0u);
+    u64 breaks = TMS::getDebugBreakCount();
+
+    u32 foreignResult = 0;
+    std::thread([&] { foreignResult = mutex.unlock(); }).join();
+    EXPECT_EQ(foreignResult, 0x80000005u);
+    EXPECT_EQ(TMS::getDebugBreakCount(), breaks + 1);
+    EXPECT_EQ(mutex.getOwner(), ossupport::getCurrentThreadIdentity());
+
+    // The owner still holds it: a contender waits until the owner lets go.
+    Contender other(mutex);
+    ASSERT_TRUE(tmstest::waitUntil([&] { return mutex.getWaiterCount() == 1; }));
+    EXPECT_FALSE(other.acquired.load());
+    EXPECT_EQ(mutex.unlock(), 0u);
+    EXPECT_TRUE(tmstest::waitUntil([&] { return other.acquired.load(); }));
+}
+
+TEST_F(TMSMutexThreads, UnlockOfUnheldMutexIsRefusedAndReleasesNothing)
+{
+    TMSMutex mutex("Unheld");
+    u64 breaks = TMS::getDebugBreakCount();
+    EXPECT_EQ(mutex.unlock(), 0x80000005u);
+    EXPECT_EQ(mutex.unlock(), 0x80000005u);
+    EXPECT_EQ(TMS::getDebugBreakCount(), breaks + 2);
+
+    // Had the stray unlocks counted, a second thread could now enter while this one holds the mutex.
+    ASSERT_EQ(mutex.lock(), 0u);
+    Contender other(mutex);
+    ASSERT_TRUE(tmstest::waitUntil([&] { return mutex.getWaiterCount() == 1; }));
+    EXPECT_FALSE(other.acquired.load());
+    ASSERT_EQ(mutex.unlock(), 0u);
+    EXPECT_TRUE(tmstest::waitUntil([&] { return other.acquired.load(); }));
+}
 
 // Eight threads take the mutex (sometimes re-entering it) and, while not holding it, try to unlock it. The
 // stray unlocks are refused and never admit a second holder; no increment of the shared total is lost.

@@ -327,7 +327,7 @@ TEST_F(RetryTest, FullQueueTimesOutAndReleaseStillEndsTheThread)
     // The release request cannot be queued either: the task is ended through the OS layer once the handler
     // returns, and the thread is still torn down completely.
     std::thread opener([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        waitUntil([&] { return thread.isReleaseWaiting(); }, 5000);
         busy.open();
     });
     EXPECT_EQ(thread.release(), 0u);

@@ -61,18 +61,6 @@ void Environment::TearDown()
     TMS::ThreadRepository::finalize();
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (Clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------------------------------------------------------
 
 TestClient::~TestClient()

@@ -16,6 +16,7 @@
 #include "dbgc_DebugConsoleThread.h"
 #include "dbgc_LowIO.h"
 #include "tms_AbstractThread.h"
+#include "vdtest_Support.h"
 
 namespace dbgctest {
 
@@ -133,7 +134,6 @@ public:
 // inode.
 std::map<std::string, std::string> tcpListeners(const char* table, u16 port);
 
-// Polls condition until it holds or the time passes.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+using vdtest::waitUntil;
 
 } // namespace dbgctest

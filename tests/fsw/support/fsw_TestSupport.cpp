@@ -13,21 +13,6 @@
 
 namespace fswtest {
 
-TempDir::TempDir()
-{
-    std::string templ = (std::filesystem::temp_directory_path() / "fswtest-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_path = templ;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 bool writeFile(const std::string& path, const std::string& content)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

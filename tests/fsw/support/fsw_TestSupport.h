@@ -6,22 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "vdtest_Support.h"
+
 namespace fswtest {
 
-// A fresh folder below the system's temporary folder, removed with its content afterwards.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using TempDir = vdtest::ScratchDir;
 
 bool writeFile(const std::string& path, const std::string& content);
 std::optional<std::string> readFile(const std::string& path);

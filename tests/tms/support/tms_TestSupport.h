@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "os_Tasks.h"
+#include "vdtest_Support.h"
 
 namespace tmstest {
 
@@ -19,7 +20,6 @@ protected:
     void TearDown() override { ossupport::shutdown(); }
 };
 
-// Polls condition until it holds or timeoutMs passes; returns whether it held.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+using vdtest::waitUntil;
 
 } // namespace tmstest
