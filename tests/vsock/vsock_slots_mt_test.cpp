@@ -4,10 +4,12 @@
 #include <csignal>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
+#include "vdtest_Support.h"
 #include "vsock_TestSupport.h"
 
 using namespace vsocktest;
@@ -267,7 +269,11 @@ TEST_F(VsockSlots, PeerResetDuringLargeSendIsReportedWithoutSigpipe)
     u8 buffer[16];
     ASSERT_EQ(vsockRecv(h, buffer, sizeof(buffer), VSOCK_NO_TIMEOUT), VSOCK_E_PENDING);
     ASSERT_EQ(vsockSend(h, data.data(), static_cast<u32>(data.size()), VSOCK_NO_TIMEOUT), VSOCK_E_PENDING);
-    usleep(50000);
+    // The reset comes while the send is under way: the peer has received part of it.
+    ASSERT_TRUE(vdtest::waitUntil([&] {
+        int queued = 0;
+        return ::ioctl(peer, FIONREAD, &queued) == 0 && queued > 0;
+    }));
     const linger hard{1, 0};
     setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
     closeFd(peer);  // reset
