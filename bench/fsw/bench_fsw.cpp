@@ -55,7 +55,9 @@ void BM_FswWrite1K(benchmark::State& state)
         }
         for (size_t done = 0; done < kTotal; done += kPiece) {
             u32 put = 0;
-            fsw_write(piece().data(), &put, kPiece, &h);
+            if (fsw_write(piece().data(), &put, kPiece, &h) != FSW_OK) {
+                state.SkipWithError("write failed");
+            }
         }
         fsw_close(&h);
     }
@@ -94,10 +96,15 @@ void BM_FswWrite1KThenFlush(benchmark::State& state)
     const std::string path = scratch() + "/flush_write";
     for (auto _ : state) {
         FswHandle h = FSW_INVALID_HANDLE;
-        fsw_open(&h, path.c_str(), FSW_MODE_WRITE | FSW_MODE_CREATE_ALWAYS);
+        if (fsw_open(&h, path.c_str(), FSW_MODE_WRITE | FSW_MODE_CREATE_ALWAYS) != FSW_OK) {
+            state.SkipWithError("open failed");
+            break;
+        }
         for (size_t done = 0; done < kTotal; done += kPiece) {
             u32 put = 0;
-            fsw_write(piece().data(), &put, kPiece, &h);
+            if (fsw_write(piece().data(), &put, kPiece, &h) != FSW_OK) {
+                state.SkipWithError("write failed");
+            }
         }
         fsw_flush(&h);
         fsw_close(&h);
@@ -130,7 +137,7 @@ void BM_FswCopy(benchmark::State& state)
 {
     const std::string& from = copySource();
     const std::string to = scratch() + "/fsw_copy";
-    fsw_copy(from.c_str(), to.c_str()); // warm-up: the first pass pays for fresh page-cache memory
+    (void)fsw_copy(from.c_str(), to.c_str()); // warm-up: the first pass pays for fresh page-cache memory
     for (auto _ : state) {
         if (fsw_copy(from.c_str(), to.c_str()) != 0) {
             state.SkipWithError("copy failed");

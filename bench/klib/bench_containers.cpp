@@ -159,10 +159,10 @@ std::vector<u32> sampleText()
     std::vector<u32> cps;
     for (int i = 0; i < 4096; ++i) {
         switch (rng() % 4) {
-        case 0: cps.push_back(0x20 + rng() % 0x5F); break;
-        case 1: cps.push_back(0xA0 + rng() % 0x700); break;
-        case 2: cps.push_back(0x4E00 + rng() % 0x5000); break;
-        default: cps.push_back(0x1F300 + rng() % 0x300); break;
+        case 0: cps.push_back(static_cast<u32>(0x20 + rng() % 0x5F)); break;
+        case 1: cps.push_back(static_cast<u32>(0xA0 + rng() % 0x700)); break;
+        case 2: cps.push_back(static_cast<u32>(0x4E00 + rng() % 0x5000)); break;
+        default: cps.push_back(static_cast<u32>(0x1F300 + rng() % 0x300)); break;
         }
     }
     return cps;

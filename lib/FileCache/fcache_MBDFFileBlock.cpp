@@ -353,8 +353,8 @@ i32 MBDFFileBlock::loadFile(const std::string& path, u32 level, u8 key)
     }
 
     std::vector<u8> packed;
-    const i32 result = encodeFile(source, key, level, [&](const u8* bytes, u32 size) -> i32 {
-        packed.insert(packed.end(), bytes, bytes + size);
+    const i32 result = encodeFile(source, key, level, [&](const u8* bytes, u32 made) -> i32 {
+        packed.insert(packed.end(), bytes, bytes + made);
         // Refused as soon as it is known: such a block could never be read back.
         return info + packed.size() > kMBDFBlockLimit ? MBDFResult::kOutOfRange : 0;
     });

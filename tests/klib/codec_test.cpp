@@ -176,7 +176,7 @@ TEST(Crc32, MatchesCheckValueAndZlib)
     for (u32 n = 0; n <= 4096; n += 1 + n / 7) {
         const u32 expected = static_cast<u32>(crc32(0L, data.data(), n));
         ASSERT_EQ(expected, klib_crc32(data.data(), n)) << n;
-        const u32 split = n == 0 ? 0 : rng() % (n + 1);
+        const u32 split = n == 0 ? 0 : static_cast<u32>(rng() % (n + 1));
         ASSERT_EQ(expected, klib_crc32Update(klib_crc32(data.data(), split), data.data() + split, n - split)) << n;
     }
     // Every start alignment and lengths around the 16-byte steps and the 384-byte blocks of three lanes, also

@@ -77,9 +77,9 @@ TEST(Array, ShapesMatchRowMajorLayoutForAllClasses)
     for (u32 type = 0; type < ELEMENT_TYPE_COUNT; ++type) {
         for (u32 dims = 1; dims <= 3; ++dims) {
             for (int round = 0; round < 4; ++round) {
-                const u32 X = 1 + rng() % 7;
-                const u32 Y = dims >= 2 ? 1 + rng() % 7 : 1;
-                const u32 Z = dims == 3 ? 1 + rng() % 7 : 1;
+                const u32 X = static_cast<u32>(1 + rng() % 7);
+                const u32 Y = dims >= 2 ? static_cast<u32>(1 + rng() % 7) : 1;
+                const u32 Z = dims == 3 ? static_cast<u32>(1 + rng() % 7) : 1;
                 Created c;
                 ASSERT_EQ(create(c, type, dims, X, Y, Z), RESULT_OK);
                 IArray* a = c.array;

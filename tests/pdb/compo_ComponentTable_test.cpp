@@ -77,7 +77,7 @@ TEST(ComponentTable, ReplacingImportRoundTripsEveryTypeAndResizedComponents) {
 
     const std::vector<u8> first = exportAll(source);
     ASSERT_FALSE(first.empty());
-    for (u8 options : {0x01, 0x09}) {
+    for (u8 options : {u8{0x01}, u8{0x09}}) {
         LocalParameterDB copy;
         ASSERT_EQ(copy.importComponentTable(first.data(), static_cast<u32>(first.size()), options, 0xFF), 0);
         EXPECT_EQ(exportAll(copy), first) << "options " << int(options);
@@ -219,7 +219,7 @@ TEST(ComponentTable, HeaderFieldValuesAndFlipsNeverHalfImport) {
             for (size_t i = 0; i < width; ++i) {
                 record[offset + i] = static_cast<u8>(value >> (8 * (width - 1 - i)));
             }
-            for (u8 options : {0x01, 0x08, 0x09}) {
+            for (u8 options : {u8{0x01}, u8{0x08}, u8{0x09}}) {
                 importAndCheck(record, options, false);
             }
         }

@@ -80,7 +80,7 @@ struct BoolKind {
     static E convert(const E& element, u32, u32) { return element; }
     static E write(IRawArray& array, u32 index, std::mt19937& rng, u32) {
         const u32 value = pick(rng, 0, 2);
-        EXPECT_EQ(pick(rng, 0, 1) ? array.setValue(index, KVariant(value)) : array.setInt16(index, value), 0);
+        EXPECT_EQ(pick(rng, 0, 1) ? array.setValue(index, KVariant(value)) : array.setInt16(index, static_cast<i16>(value)), 0);
         return value != 0;
     }
 };

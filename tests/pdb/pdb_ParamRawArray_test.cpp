@@ -394,14 +394,14 @@ TEST(RawArrayFactory, ShapesAndRefusals) {
     EXPECT_EQ(createRawArrayWithData(array, 0x24, 0, 0, data, sizeof data), kAllocationFailed);
     EXPECT_EQ(array, nullptr);
 
-    for (u8 code : {0x11, 0x21, 0x12, 0x22, 0x14, 0x24, 0x34, 0x41, 0x50, 0x60}) {
+    for (u8 code : {u8{0x11}, u8{0x21}, u8{0x12}, u8{0x22}, u8{0x14}, u8{0x24}, u8{0x34}, u8{0x41}, u8{0x50}, u8{0x60}}) {
         EXPECT_EQ(createRawArray(array, code, 3, 2), 0) << int(code);
         ASSERT_NE(array, nullptr);
         EXPECT_EQ(array->getTypeCode(), code);
         EXPECT_EQ(computeRawSize(code, 3, 2), (array->getSize() + 3) & ~3u) << int(code);
         destroyRawArray(array);
     }
-    for (u8 code : {0x00, 0x10, 0x13, 0x31, 0x44, 0x51, 0x61, 0xFF}) {
+    for (u8 code : {u8{0x00}, u8{0x10}, u8{0x13}, u8{0x31}, u8{0x44}, u8{0x51}, u8{0x61}, u8{0xFF}}) {
         array = reinterpret_cast<IRawArray*>(0x1);
         EXPECT_EQ(createRawArray(array, code, 4, 2), kAllocationFailed) << int(code);
         EXPECT_EQ(array, nullptr);

@@ -77,7 +77,7 @@ struct Target {
 TEST(ParameterArrayFilter, MatrixOfFiltersAttributesAndOperations) {
     const std::vector<u32> source = {5, 0, 7, 9};  // element (0, 1) equals the target's 0
     const std::vector<u8> image = imageU16(source);
-    for (u8 filter : {0x00, 0x02, 0x04, 0x08, 0x18}) {
+    for (u8 filter : {u8{0x00}, u8{0x02}, u8{0x04}, u8{0x08}, u8{0x18}}) {
         for (u8 attribute : {RECALLABLE, NONVOLATILE, u8{0}}) {
             for (bool import : {false, true}) {
                 SCOPED_TRACE(testing::Message() << "filter " << int(filter) << " attribute " << int(attribute)
@@ -147,7 +147,7 @@ TEST(ParameterArrayFilter, ShapesRowRunsAndMasks) {
     ASSERT_EQ(mask.allocate(6), 0);
     mask.set(1 * 2 + 1);
 
-    for (u8 filter : {0x00, 0x02}) {
+    for (u8 filter : {u8{0x00}, u8{0x02}}) {
         for (bool masked : {false, true}) {
             for (bool import : {false, true}) {
                 SCOPED_TRACE(testing::Message() << "filter " << int(filter) << (masked ? " masked" : "")
@@ -255,7 +255,7 @@ TEST(ParameterArrayFilter, DamagedRecordSweep) {
                         for (u32 size : sizes) {
                             std::unique_ptr<u8[]> data(new u8[size == 0 ? 1 : size]);
                             std::memset(data.get(), 0x5A, size == 0 ? 1 : size);
-                            for (u8 filter : {0x00, 0x02, 0x18}) {
+                            for (u8 filter : {u8{0x00}, u8{0x02}, u8{0x18}}) {
                                 for (bool masked : {false, true}) {
                                     const IFlagArray& m =
                                         masked ? static_cast<const IFlagArray&>(mask) : *getDummyFlagArray();

@@ -280,22 +280,22 @@ TEST(ParameterArray, ResizeKeepsOverlapAndRestoresOnFailure) {
 }
 
 TEST(ParameterArray, ExportImage) {
-    ParameterArray u16;
+    ParameterArray wide16;
     ParameterInfo wide = makeInfo(0x12, 2, 3, 1, KVariant(0u), KVariant(0xFFFFu), KVariant(0u));
-    ASSERT_EQ(u16.initialize(nullptr, 0, 0, wide, nullptr, nullptr, 0), 0);
-    u16.setValue(0, 0, KVariant(0x0102u), 0);
-    u16.setValue(1, 0, KVariant(0x0304u), 0);
-    u16.setValue(2, 0, KVariant(0xFFFFu), 0);
+    ASSERT_EQ(wide16.initialize(nullptr, 0, 0, wide, nullptr, nullptr, 0), 0);
+    wide16.setValue(0, 0, KVariant(0x0102u), 0);
+    wide16.setValue(1, 0, KVariant(0x0304u), 0);
+    wide16.setValue(2, 0, KVariant(0xFFFFu), 0);
     u8 out[16];
     std::memset(out, 0xAA, sizeof out);
     u32 written = 99;
-    EXPECT_EQ(u16.getExportSize(), 8u);
-    ASSERT_EQ(u16.exportBinary(out, 8, written), 0);
+    EXPECT_EQ(wide16.getExportSize(), 8u);
+    ASSERT_EQ(wide16.exportBinary(out, 8, written), 0);
     const u8 expectU16[8] = {0x02, 0x01, 0x04, 0x03, 0xFF, 0xFF, 0, 0};
     EXPECT_EQ(written, 8u);
     EXPECT_EQ(std::memcmp(out, expectU16, 8), 0);
     written = 99;
-    EXPECT_EQ(u16.exportBinary(out, 7, written), BAD_ARGUMENT);
+    EXPECT_EQ(wide16.exportBinary(out, 7, written), BAD_ARGUMENT);
     EXPECT_EQ(written, 0u);
 
     ParameterArray bits;

@@ -366,12 +366,12 @@ TEST_F(Snapshot, StoredFileHasTheContainerLayout) {
     EXPECT_EQ(uintAt(info, 1, "/Info/TimeStamp/Second", 0, 0), 7u);
 
     const std::vector<u8> infoTable = exportAll(info, 0);
-    const auto block = [](std::vector<u8> tag, const std::vector<u8>& data) {
+    const auto block = [](std::vector<u8> tag, const std::vector<u8>& bytes) {
         std::vector<u8> out = std::move(tag);
         out.resize(24, 0);
-        const u32 n = static_cast<u32>(data.size());
+        const u32 n = static_cast<u32>(bytes.size());
         out.insert(out.end(), {0, 0, 0, 0, u8(n >> 24), u8(n >> 16), u8(n >> 8), u8(n), 0, 0, 0, 0});
-        out.insert(out.end(), data.begin(), data.end());
+        out.insert(out.end(), bytes.begin(), bytes.end());
         out.resize((out.size() + 3) & ~size_t(3), 0);
         return out;
     };
