@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [--fuzz]
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev liboscpack-dev zlib1g-dev)
+packages=(cmake make g++ clang-format libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev liboscpack-dev zlib1g-dev)
 if [[ "${1:-}" == "--fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev)
 fi

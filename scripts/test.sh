@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: first the threaded suites under TSan,
-# then all suites under ASan and UBSan. Exits non-zero on any failure.
+# Installs what is missing, checks the formatting, builds and runs every test: first the threaded suites under
+# TSan, then all suites under ASan and UBSan. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 jobs=$(nproc)
+
+echo "== format: lib/, main/, tests/, bench/"
+bash scripts/format.sh --check
 
 echo "== tsan: threaded suites"
 cmake --preset tsan >/dev/null
