@@ -238,7 +238,7 @@ i32 AbstractComponent::exportBinary(void* buffer, u32 size) const {
 
 i32 AbstractComponent::exportCounted(void* buffer, u32 size, u32& written) const {
     written = 0;
-    const i32 result = m_Info.exportBinary(buffer, size);
+    const i32 result = m_info.exportBinary(buffer, size);
     if (result < 0) {
         return result;
     }
@@ -320,7 +320,7 @@ i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* 
     }
 
     // Another type without recreation is refused before its records are looked at.
-    if (!recreating && !framed && record.name != m_Info.getName()) {
+    if (!recreating && !framed && record.name != m_info.getName()) {
         KLIB_LOG("[E] AbstractComponent::importBinary - Unknown component. [name=%s, ver=%d]\n", record.name.c_str(),
                  static_cast<int>(record.version));
         return RESULT_TYPE_MISMATCH;

@@ -30,13 +30,13 @@ public:
     AbstractComponent& operator=(const AbstractComponent&) = delete;
     ~AbstractComponent() override = default;
 
-    bool isValid() const override { return m_Info.hasParameters(); }
-    const ComponentInfo& getComponentInfo() const override { return m_Info; }
-    u32 getBlockCount() const override { return m_Info.getParameterCount(); }
-    u32 getBlockIndex(const char* address) const override { return m_Info.findParameterIndex(address); }
+    bool isValid() const override { return m_info.hasParameters(); }
+    const ComponentInfo& getComponentInfo() const override { return m_info; }
+    u32 getBlockCount() const override { return m_info.getParameterCount(); }
+    u32 getBlockIndex(const char* address) const override { return m_info.findParameterIndex(address); }
     const ParameterInfo& getParameterInfo(u32 block) const override;
-    i32 setName(const char* name) override { return m_Info.setInstanceName(name); }
-    i32 setUserValue(u32 value) override { return m_Info.setUserValue(value); }
+    i32 setName(const char* name) override { return m_info.setInstanceName(name); }
+    i32 setUserValue(u32 value) override { return m_info.setUserValue(value); }
 
     i32 setValue(u32 block, u32 x, u32 y, const KVariant& value, u8 status) override;
     i32 setArray(u32 block, const IParameterArray& source, u8 status) override;
@@ -97,7 +97,7 @@ protected:
     i32 importExport(IParameterDB* owner, u32 index, const void* buffer, u32 size, ParameterFilter filter, u8 status,
                      u8 copyByte, bool framed);
 
-    ComponentInfo m_Info;
+    ComponentInfo m_info;
 };
 
 }  // namespace PDB

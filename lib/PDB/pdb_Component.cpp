@@ -21,17 +21,17 @@ const ParameterAddress& emptyAddress() {
 Component::~Component() { releaseArrays(); }
 
 void Component::deleteEntries() {
-    for (auto& entry : m_Entries) {
+    for (auto& entry : m_entries) {
         delete entry->array;
     }
-    m_Entries.clear();
+    m_entries.clear();
 }
 
 i32 Component::releaseArrays() {
-    m_Info.clear();
+    m_info.clear();
     deleteEntries();
-    m_BankSelector.clear();
-    m_SubscriberFilter.clear();
+    m_bankSelector.clear();
+    m_subscriberFilter.clear();
     m_pOwnerCallback = nullptr;
     return 0;
 }
@@ -54,15 +54,15 @@ i32 Component::recreate(IParameterDB* owner, u32 index, const ComponentInfo& inf
     if (!info.hasParameters()) {
         return RESULT_BAD_ARGUMENT;
     }
-    const std::vector<u8> filters = m_SubscriberFilter;
+    const std::vector<u8> filters = m_subscriberFilter;
     IComponentCallback* callback = m_pOwnerCallback;
     const i32 result = build(owner, index, info, copyByte);
     if (result < 0) {
         return result;
     }
     // The pairs follow the new block sizes; selectors start at bank 0 and the filters stay.
-    m_BankSelector.assign(filters.size(), 0);
-    m_SubscriberFilter = filters;
+    m_bankSelector.assign(filters.size(), 0);
+    m_subscriberFilter = filters;
     m_pOwnerCallback = callback;
     return rebuildBanks();
 }
@@ -71,32 +71,32 @@ i32 Component::build(IParameterDB* owner, u32 index, const ComponentInfo& info, 
     if (owner == nullptr) {
         owner = &ParameterDBNULL::getInstance();
     }
-    if (&info != &m_Info && m_Info.copyFrom(info) < 0) {
+    if (&info != &m_info && m_info.copyFrom(info) < 0) {
         releaseArrays();
         return RESULT_NO_MEMORY;
     }
-    const u32 count = m_Info.getParameterCount();
-    while (m_Entries.size() > count) {
-        delete m_Entries.back()->array;
-        m_Entries.pop_back();
+    const u32 count = m_info.getParameterCount();
+    while (m_entries.size() > count) {
+        delete m_entries.back()->array;
+        m_entries.pop_back();
     }
-    while (m_Entries.size() < count) {
+    while (m_entries.size() < count) {
         Entry* entry = new (std::nothrow) Entry();
         if (entry == nullptr) {
             releaseArrays();
             return RESULT_NO_MEMORY;
         }
-        m_Entries.emplace_back(entry);
+        m_entries.emplace_back(entry);
     }
     for (u32 block = 0; block < count; ++block) {
-        Entry& entry = *m_Entries[block];
+        Entry& entry = *m_entries[block];
         ParameterArray* array = new (std::nothrow) ParameterArray();
         if (array == nullptr) {
             releaseArrays();
             return RESULT_NO_MEMORY;
         }
-        const i32 result = array->initialize(owner, index, block, m_Info.getParameterInfo(block), this,
-                                             m_Info.getParameterStrategy(), copyByte);
+        const i32 result = array->initialize(owner, index, block, m_info.getParameterInfo(block), this,
+                                             m_info.getParameterStrategy(), copyByte);
         if (result < 0) {
             delete array;
             releaseArrays();
@@ -106,7 +106,7 @@ i32 Component::build(IParameterDB* owner, u32 index, const ComponentInfo& info, 
         entry.array = array;
         ++entry.revision;
         // The uid is the description's: the owner stores the component only after it is built.
-        entry.address.setTexts(owner->getName() != nullptr ? owner->getName() : "", m_Info.getComponentUID(),
+        entry.address.setTexts(owner->getName() != nullptr ? owner->getName() : "", m_info.getComponentUID(),
                                array->getParameterInfo().getAddress().c_str());
         entry.address.setIndices(owner->getDBId(), index, entry.revision, block);
         entry.skipMask.allocate(array->getParameterInfo().getElementCount());
@@ -159,21 +159,21 @@ i32 Component::notifyChange() {
 // ---- subscribers and change banks -----------------------------------------------------------------------------
 
 i32 Component::setSubscriberFilter(u32 subscriber, u8 filter) {
-    if (subscriber < m_SubscriberFilter.size()) {
-        m_SubscriberFilter[subscriber] = filter;
+    if (subscriber < m_subscriberFilter.size()) {
+        m_subscriberFilter[subscriber] = filter;
     }
     return 0;
 }
 
 void Component::freeBanks() {
-    for (auto& entry : m_Entries) {
+    for (auto& entry : m_entries) {
         entry->subscribers.clear();
     }
 }
 
 i32 Component::rebuildBanks() {
-    const size_t count = m_BankSelector.size();
-    for (auto& entry : m_Entries) {
+    const size_t count = m_bankSelector.size();
+    for (auto& entry : m_entries) {
         if (entry->subscribers.size() > count) {
             entry->subscribers.resize(count);
         }
@@ -191,20 +191,20 @@ i32 Component::rebuildBanks() {
 }
 
 i32 Component::setSubscriberCount(u32 count) {
-    m_BankSelector.resize(count, 0);
-    m_SubscriberFilter.resize(count, 0);
+    m_bankSelector.resize(count, 0);
+    m_subscriberFilter.resize(count, 0);
     return rebuildBanks();
 }
 
 const Component::Banks* Component::banksOf(const Entry& entry, u32 subscriber) const {
-    if (subscriber >= m_BankSelector.size() || subscriber >= entry.subscribers.size()) {
+    if (subscriber >= m_bankSelector.size() || subscriber >= entry.subscribers.size()) {
         return nullptr;
     }
     return &entry.subscribers[subscriber];
 }
 
 Component::Banks* Component::banksOf(Entry& entry, u32 subscriber) {
-    if (subscriber >= m_BankSelector.size() || subscriber >= entry.subscribers.size()) {
+    if (subscriber >= m_bankSelector.size() || subscriber >= entry.subscribers.size()) {
         return nullptr;
     }
     return &entry.subscribers[subscriber];
@@ -215,14 +215,14 @@ i32 Component::onChanged(u32 blockIndex, u32 linearIndex, bool recalling) {
     if (entry == nullptr) {
         return RESULT_BAD_ARGUMENT;
     }
-    if (m_Muted) {
+    if (m_muted) {
         return 0;
     }
-    for (u32 s = 0; s < entry->subscribers.size() && s < m_BankSelector.size(); ++s) {
-        if (recalling && m_SubscriberFilter[s] != 1) {
+    for (u32 s = 0; s < entry->subscribers.size() && s < m_bankSelector.size(); ++s) {
+        if (recalling && m_subscriberFilter[s] != 1) {
             continue;
         }
-        FlagArray& bank = entry->subscribers[s].bank[m_BankSelector[s] & 1];
+        FlagArray& bank = entry->subscribers[s].bank[m_bankSelector[s] & 1];
         if (linearIndex == ALL_ELEMENTS) {
             bank.setAll();
         } else {
@@ -233,10 +233,10 @@ i32 Component::onChanged(u32 blockIndex, u32 linearIndex, bool recalling) {
 }
 
 i32 Component::swapChangeBank(u32 subscriber) {
-    if (subscriber >= m_BankSelector.size()) {
+    if (subscriber >= m_bankSelector.size()) {
         return RESULT_INVALID_SUBSCRIBER;
     }
-    m_BankSelector[subscriber] ^= 1;
+    m_bankSelector[subscriber] ^= 1;
     return 0;
 }
 
@@ -249,15 +249,15 @@ bool Component::isChangedFor(u32 subscriber, u32 block, u32 x, u32 y) const {
     if (banks == nullptr) {
         return false;
     }
-    return banks->bank[(m_BankSelector[subscriber] & 1) ^ 1].isSet(entry->array->toLinearIndex(x, y));
+    return banks->bank[(m_bankSelector[subscriber] & 1) ^ 1].isSet(entry->array->toLinearIndex(x, y));
 }
 
 i32 Component::clearChangesFor(u32 subscriber) {
-    if (subscriber >= m_BankSelector.size()) {
+    if (subscriber >= m_bankSelector.size()) {
         return RESULT_BAD_ARGUMENT;
     }
-    const u32 read = (m_BankSelector[subscriber] & 1) ^ 1;
-    for (auto& entry : m_Entries) {
+    const u32 read = (m_bankSelector[subscriber] & 1) ^ 1;
+    for (auto& entry : m_entries) {
         Banks* banks = banksOf(*entry, subscriber);
         if (banks != nullptr) {
             banks->bank[read].resetAll();
@@ -267,12 +267,12 @@ i32 Component::clearChangesFor(u32 subscriber) {
 }
 
 i32 Component::findNextChange(u32 subscriber, u32& block, u32& x, u32& y) {
-    if (subscriber >= m_BankSelector.size()) {
+    if (subscriber >= m_bankSelector.size()) {
         return RESULT_INVALID_SUBSCRIBER;
     }
-    const u32 read = (m_BankSelector[subscriber] & 1) ^ 1;
-    for (u32 b = block; b < m_Entries.size(); ++b) {
-        Entry& entry = *m_Entries[b];
+    const u32 read = (m_bankSelector[subscriber] & 1) ^ 1;
+    for (u32 b = block; b < m_entries.size(); ++b) {
+        Entry& entry = *m_entries[b];
         Banks* banks = banksOf(entry, subscriber);
         if (banks == nullptr || entry.array == nullptr) {
             continue;
@@ -309,7 +309,7 @@ i32 Component::setSkipMark(u32 block, u32 x, u32 y, bool on) {
 }
 
 i32 Component::setAllSkipMarks(bool on) {
-    for (auto& entry : m_Entries) {
+    for (auto& entry : m_entries) {
         if (on) {
             entry->skipMask.setAll();
         } else {
@@ -334,15 +334,15 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
         return RESULT_NOT_SUPPORTED;
     }
     ComponentInfo saved;
-    if (saved.copyFrom(m_Info) < 0) {
+    if (saved.copyFrom(m_info) < 0) {
         return RESULT_NO_MEMORY;
     }
-    const u32 oldX = m_Info.getCurrentX();
-    const u32 oldY = m_Info.getCurrentY();
-    const i16 number = static_cast<i16>(static_cast<u16>(m_Info.getComponentNumber()) + 1);
-    i32 result = m_Info.setDimensions(x, y, number);
+    const u32 oldX = m_info.getCurrentX();
+    const u32 oldY = m_info.getCurrentY();
+    const i16 number = static_cast<i16>(static_cast<u16>(m_info.getComponentNumber()) + 1);
+    i32 result = m_info.setDimensions(x, y, number);
     if (result < 0) {
-        m_Info.assign(std::move(saved));
+        m_info.assign(std::move(saved));
         return result;
     }
 
@@ -353,9 +353,9 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
         u32 countX = 0;
         u32 countY = 0;
     };
-    std::vector<Backup> backups(m_Entries.size());
-    for (size_t b = 0; b < m_Entries.size(); ++b) {
-        const ParameterArray* array = m_Entries[b]->array;
+    std::vector<Backup> backups(m_entries.size());
+    for (size_t b = 0; b < m_entries.size(); ++b) {
+        const ParameterArray* array = m_entries[b]->array;
         if (array == nullptr) {
             continue;
         }
@@ -364,7 +364,7 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
         backup.countX = info.getCountX();
         backup.countY = info.getCountY();
         if (backup.values.initialize(info) < 0 || backup.values.assign(*array, 0xFF, 0) < 0) {
-            m_Info.assign(std::move(saved));
+            m_info.assign(std::move(saved));
             return RESULT_NO_MEMORY;
         }
         backup.statuses.resize(info.getElementCount());
@@ -377,9 +377,9 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
     }
 
     result = 0;
-    size_t failedAt = m_Entries.size();
-    for (size_t b = 0; b < m_Entries.size(); ++b) {
-        ParameterArray* array = m_Entries[b]->array;
+    size_t failedAt = m_entries.size();
+    for (size_t b = 0; b < m_entries.size(); ++b) {
+        ParameterArray* array = m_entries[b]->array;
         if (array == nullptr) {
             continue;
         }
@@ -391,11 +391,11 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
         }
         result |= resized;
     }
-    if (failedAt < m_Entries.size()) {
+    if (failedAt < m_entries.size()) {
         // Undo: the failed array kept its state; the ones before it go back to their old shape and contents.
-        m_Muted = true;
+        m_muted = true;
         for (size_t b = 0; b < failedAt; ++b) {
-            ParameterArray* array = m_Entries[b]->array;
+            ParameterArray* array = m_entries[b]->array;
             if (array == nullptr) {
                 continue;
             }
@@ -409,14 +409,14 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
                 array->setElementStatus(ex, ey, backup.statuses[i]);
             }
         }
-        m_Muted = false;
-        m_Info.assign(std::move(saved));
+        m_muted = false;
+        m_info.assign(std::move(saved));
         return result;
     }
 
     // Masks carry their marks to the same (x, y); every subscriber bank starts empty at the new size.
-    for (size_t b = 0; b < m_Entries.size(); ++b) {
-        Entry& entry = *m_Entries[b];
+    for (size_t b = 0; b < m_entries.size(); ++b) {
+        Entry& entry = *m_entries[b];
         if (entry.array == nullptr) {
             continue;
         }

@@ -42,7 +42,7 @@ public:
                u8 copyByte);
     // Stores a subscriber's filter byte when the subscriber exists; 0.
     i32 setSubscriberFilter(u32 subscriber, u8 filter);
-    u32 getSubscriberCount() const { return static_cast<u32>(m_BankSelector.size()); }
+    u32 getSubscriberCount() const { return static_cast<u32>(m_bankSelector.size()); }
     // The block's resolved address record (an empty record for a block that does not exist).
     const ParameterAddress& getBlockAddress(u32 block) const;
     // The block's array revision (-1 for a block that does not exist).
@@ -92,13 +92,13 @@ private:
     // The subscriber's pair in an entry, or null when the entry has none for it.
     const Banks* banksOf(const Entry& entry, u32 subscriber) const;
     Banks* banksOf(Entry& entry, u32 subscriber);
-    Entry* entryAt(u32 block) const { return block < m_Entries.size() ? m_Entries[block].get() : nullptr; }
+    Entry* entryAt(u32 block) const { return block < m_entries.size() ? m_entries[block].get() : nullptr; }
 
-    std::vector<std::unique_ptr<Entry>> m_Entries;
-    std::vector<u8> m_BankSelector;
-    std::vector<u8> m_SubscriberFilter;
+    std::vector<std::unique_ptr<Entry>> m_entries;
+    std::vector<u8> m_bankSelector;
+    std::vector<u8> m_subscriberFilter;
     IComponentCallback* m_pOwnerCallback = nullptr;
-    bool m_Muted = false;  // set while a failed resize is undone: its writes are no changes
+    bool m_muted = false;  // set while a failed resize is undone: its writes are no changes
 };
 
 }  // namespace PDB

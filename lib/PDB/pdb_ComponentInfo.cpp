@@ -101,20 +101,20 @@ void ComponentInfo::assign(ComponentInfo&& other) noexcept
     copyScalarFields(other);
     // The source keeps its texts; only when memory runs out are they taken over instead of copied.
     try {
-        m_InstanceName = other.m_InstanceName;
-        m_Name = other.m_Name;
-        m_CommentX = other.m_CommentX;
-        m_CommentY = other.m_CommentY;
+        m_instanceName = other.m_instanceName;
+        m_name = other.m_name;
+        m_commentX = other.m_commentX;
+        m_commentY = other.m_commentY;
     } catch (const std::bad_alloc&) {
-        m_InstanceName = std::move(other.m_InstanceName);
-        m_Name = std::move(other.m_Name);
-        m_CommentX = std::move(other.m_CommentX);
-        m_CommentY = std::move(other.m_CommentY);
+        m_instanceName = std::move(other.m_instanceName);
+        m_name = std::move(other.m_name);
+        m_commentX = std::move(other.m_commentX);
+        m_commentY = std::move(other.m_commentY);
     }
-    m_Parameters = std::move(other.m_Parameters);
-    m_AddressIndex = std::move(other.m_AddressIndex);
-    other.m_Parameters.clear();
-    other.m_AddressIndex.clear();
+    m_parameters = std::move(other.m_parameters);
+    m_addressIndex = std::move(other.m_addressIndex);
+    other.m_parameters.clear();
+    other.m_addressIndex.clear();
 }
 
 ComponentInfo::~ComponentInfo() = default;
@@ -134,36 +134,36 @@ i32 ComponentInfo::copyFrom(const ComponentInfo& other)
 
 void ComponentInfo::copyScalarFields(const ComponentInfo& other)
 {
-    m_ComponentUID = other.m_ComponentUID;
-    m_UserValue = other.m_UserValue;
+    m_componentUID = other.m_componentUID;
+    m_userValue = other.m_userValue;
     m_pParameterStrategy = other.m_pParameterStrategy;
-    m_Version = other.m_Version;
-    m_ComponentNumber = other.m_ComponentNumber;
-    m_CurrentX = other.m_CurrentX;
-    m_CurrentY = other.m_CurrentY;
-    m_MinX = other.m_MinX;
-    m_MinY = other.m_MinY;
-    m_MaxX = other.m_MaxX;
-    m_MaxY = other.m_MaxY;
+    m_version = other.m_version;
+    m_componentNumber = other.m_componentNumber;
+    m_currentX = other.m_currentX;
+    m_currentY = other.m_currentY;
+    m_minX = other.m_minX;
+    m_minY = other.m_minY;
+    m_maxX = other.m_maxX;
+    m_maxY = other.m_maxY;
 }
 
 i32 ComponentInfo::copyFieldsAndBlocks(const ComponentInfo& other)
 {
     copyScalarFields(other);
     try {
-        m_InstanceName = other.m_InstanceName;
-        m_Name = other.m_Name;
-        m_CommentX = other.m_CommentX;
-        m_CommentY = other.m_CommentY;
-        m_Parameters.reserve(other.m_Parameters.size());
-        for (const auto& block : other.m_Parameters) {
+        m_instanceName = other.m_instanceName;
+        m_name = other.m_name;
+        m_commentX = other.m_commentX;
+        m_commentY = other.m_commentY;
+        m_parameters.reserve(other.m_parameters.size());
+        for (const auto& block : other.m_parameters) {
             std::unique_ptr<ParameterInfo> copy(new (std::nothrow) ParameterInfo(*block));
             if (!copy) {
                 return RESULT_NO_MEMORY;
             }
-            const u32 index = static_cast<u32>(m_Parameters.size());
-            m_Parameters.push_back(std::move(copy));
-            m_AddressIndex.emplace(m_Parameters.back()->getAddress(), index);
+            const u32 index = static_cast<u32>(m_parameters.size());
+            m_parameters.push_back(std::move(copy));
+            m_addressIndex.emplace(m_parameters.back()->getAddress(), index);
         }
     } catch (const std::bad_alloc&) {
         return RESULT_NO_MEMORY;
@@ -173,8 +173,8 @@ i32 ComponentInfo::copyFieldsAndBlocks(const ComponentInfo& other)
 
 void ComponentInfo::releaseParameters()
 {
-    m_Parameters.clear();
-    m_AddressIndex.clear();
+    m_parameters.clear();
+    m_addressIndex.clear();
 }
 
 i32 ComponentInfo::initialize(const char* name, u32 version, u32 minX, u32 minY, u32 maxX, u32 maxY,
@@ -185,37 +185,37 @@ i32 ComponentInfo::initialize(const char* name, u32 version, u32 minX, u32 minY,
         return RESULT_BAD_ARGUMENT;
     }
     try {
-        m_Name = orEmpty(name);
-        m_CommentX = orEmpty(commentX);
-        m_CommentY = orEmpty(commentY);
+        m_name = orEmpty(name);
+        m_commentX = orEmpty(commentX);
+        m_commentY = orEmpty(commentY);
     } catch (const std::bad_alloc&) {
         clear();
         return RESULT_NO_MEMORY;
     }
-    m_Version = version;
-    m_MinX = minX;
-    m_MinY = minY;
-    m_MaxX = maxX;
-    m_MaxY = maxY;
-    m_CurrentX = minX;
-    m_CurrentY = minY;
+    m_version = version;
+    m_minX = minX;
+    m_minY = minY;
+    m_maxX = maxX;
+    m_maxY = maxY;
+    m_currentX = minX;
+    m_currentY = minY;
     m_pParameterStrategy = strategy;
-    m_ComponentNumber = 0;
+    m_componentNumber = 0;
     return 0;
 }
 
 i32 ComponentInfo::clear()
 {
-    m_Name.clear();
-    m_Version = 0;
-    m_ComponentNumber = -1;
-    m_CurrentX = m_CurrentY = 1;
-    m_MinX = m_MinY = m_MaxX = m_MaxY = 1;
-    m_CommentX.clear();
-    m_CommentY.clear();
-    m_ComponentUID = INVALID_COMPONENT_UID;
-    m_InstanceName.clear();
-    m_UserValue = 0;
+    m_name.clear();
+    m_version = 0;
+    m_componentNumber = -1;
+    m_currentX = m_currentY = 1;
+    m_minX = m_minY = m_maxX = m_maxY = 1;
+    m_commentX.clear();
+    m_commentY.clear();
+    m_componentUID = INVALID_COMPONENT_UID;
+    m_instanceName.clear();
+    m_userValue = 0;
     releaseParameters();
     return 0;
 }
@@ -223,7 +223,7 @@ i32 ComponentInfo::clear()
 i32 ComponentInfo::setInstanceName(const char* name)
 {
     try {
-        m_InstanceName = orEmpty(name);
+        m_instanceName = orEmpty(name);
     } catch (const std::bad_alloc&) {
         return RESULT_NO_MEMORY;
     }
@@ -235,14 +235,14 @@ u32 ComponentInfo::findParameterIndex(const char* address) const
     if (address == nullptr) {
         return NOT_FOUND;
     }
-    const auto it = m_AddressIndex.find(std::string_view(address));
-    return it != m_AddressIndex.end() ? it->second : NOT_FOUND;
+    const auto it = m_addressIndex.find(std::string_view(address));
+    return it != m_addressIndex.end() ? it->second : NOT_FOUND;
 }
 
 const ParameterInfo& ComponentInfo::getParameterInfo(u32 index) const
 {
-    if (index < m_Parameters.size()) {
-        return *m_Parameters[index];
+    if (index < m_parameters.size()) {
+        return *m_parameters[index];
     }
     static const ParameterInfo* const s_default = new ParameterInfo();
     return *s_default;
@@ -259,7 +259,7 @@ i32 ComponentInfo::prepareBlock(const char* address, u32& index)
     }
     index = findParameterIndex(address);
     if (index != NOT_FOUND) {
-        m_Parameters[index]->clear();
+        m_parameters[index]->clear();
         return 0;
     }
     // Only non-empty addresses are ever stored, so no block is free for reuse: append.
@@ -267,8 +267,8 @@ i32 ComponentInfo::prepareBlock(const char* address, u32& index)
     if (!block) {
         return RESULT_NO_MEMORY;
     }
-    index = static_cast<u32>(m_Parameters.size());
-    m_Parameters.push_back(std::move(block));
+    index = static_cast<u32>(m_parameters.size());
+    m_parameters.push_back(std::move(block));
     return 0;
 }
 
@@ -287,13 +287,13 @@ void ComponentInfo::setCommon(ParameterInfo& info, const char* address, u8 typeC
 
 i32 ComponentInfo::finishBlock(u32 index, const char* address, bool numeric)
 {
-    ParameterInfo& info = *m_Parameters[index];
+    ParameterInfo& info = *m_parameters[index];
     // The result is deliberately not checked: a block that cannot be resolved keeps counts 0 and is not valid.
-    info.setDimensions(m_CurrentX, m_CurrentY);
+    info.setDimensions(m_currentX, m_currentY);
     if (numeric && info.getNominal() == info.getMin()) {
         info.setNominal(KVariant());
     }
-    m_AddressIndex.emplace(address, index);
+    m_addressIndex.emplace(address, index);
     return 0;
 }
 
@@ -310,7 +310,7 @@ i32 ComponentInfo::addNumeric(const char* address, u8 typeCode, u32 elementSize,
         if (prepared < 0) {
             return prepared;
         }
-        ParameterInfo& info = *m_Parameters[index];
+        ParameterInfo& info = *m_parameters[index];
         setCommon(info, address, typeCode, elementSize, patternX, patternY, commentX, commentY, attribute, unit,
                   kind, defUI);
         info.setMin(min);
@@ -324,7 +324,7 @@ i32 ComponentInfo::addNumeric(const char* address, u8 typeCode, u32 elementSize,
     } catch (const std::bad_alloc&) {
         // A block appended by this call goes again, so the list and the index stay consistent.
         if (getParameterCount() > countBefore) {
-            m_Parameters.pop_back();
+            m_parameters.pop_back();
         }
         return RESULT_NO_MEMORY;
     }
@@ -433,22 +433,22 @@ i32 ComponentInfo::addParameterBinary(const char* address, u32 patternX, u32 pat
 
 i32 ComponentInfo::setDimensions(u32 x, u32 y, i16 componentNumber)
 {
-    if (m_Parameters.empty()) {
+    if (m_parameters.empty()) {
         return RESULT_BAD_ARGUMENT;
     }
     if (x == 0) {
-        x = m_MinX;
+        x = m_minX;
     }
     if (y == 0) {
-        y = m_MinY;
+        y = m_minY;
     }
-    if (x < m_MinX || x > m_MaxX || y < m_MinY || y > m_MaxY) {
+    if (x < m_minX || x > m_maxX || y < m_minY || y > m_maxY) {
         return RESULT_BAD_ARGUMENT;
     }
-    m_ComponentNumber = componentNumber;
-    m_CurrentX = x;
-    m_CurrentY = y;
-    for (const auto& block : m_Parameters) {
+    m_componentNumber = componentNumber;
+    m_currentX = x;
+    m_currentY = y;
+    for (const auto& block : m_parameters) {
         const i32 result = block->setDimensions(x, y);
         if (result < 0) {
             return result;
@@ -468,14 +468,14 @@ i32 ComponentInfo::exportBinary(void* buffer, u32 size) const
     u8* out = static_cast<u8*>(buffer);
     std::memset(out, 0, BINARY_SIZE);
     std::memcpy(out, MAGIC, sizeof(MAGIC));
-    writeUInt(out + 4, 4, m_ComponentUID, true);
-    writeField(out + 8, NAME_FIELD_SIZE, m_Name);
-    writeUInt(out + 32, 4, m_Version, true);
-    writeUInt(out + 36, 2, m_CurrentX & 0xFFFFu, true);
-    writeUInt(out + 38, 2, m_CurrentY & 0xFFFFu, true);
-    writeField(out + 40, INSTANCE_NAME_FIELD_SIZE, m_InstanceName);
+    writeUInt(out + 4, 4, m_componentUID, true);
+    writeField(out + 8, NAME_FIELD_SIZE, m_name);
+    writeUInt(out + 32, 4, m_version, true);
+    writeUInt(out + 36, 2, m_currentX & 0xFFFFu, true);
+    writeUInt(out + 38, 2, m_currentY & 0xFFFFu, true);
+    writeField(out + 40, INSTANCE_NAME_FIELD_SIZE, m_instanceName);
     writeUInt(out + 88, 2, getParameterCount() & 0xFFFFu, true);
-    writeUInt(out + 90, 2, m_UserValue & 0xFFFFu, true);
+    writeUInt(out + 90, 2, m_userValue & 0xFFFFu, true);
     return 0;
 }
 
@@ -503,16 +503,16 @@ i32 ComponentInfo::importBinary(const void* buffer, u32 size, u32& parameterCoun
         parameterCount = readBE(in + 88, 2);
         result = copyFrom(registered);
         if (result >= 0) {
-            m_ComponentUID = readBE(in + 4, 4);
-            m_InstanceName = readField(in + 40, INSTANCE_NAME_FIELD_SIZE);
-            m_UserValue = readBE(in + 90, 2);
+            m_componentUID = readBE(in + 4, 4);
+            m_instanceName = readField(in + 40, INSTANCE_NAME_FIELD_SIZE);
+            m_userValue = readBE(in + 90, 2);
             u32 x = readBE(in + 36, 2);
             u32 y = readBE(in + 38, 2);
             if (x == 0) {
-                x = m_MinX;
+                x = m_minX;
             }
             if (y == 0) {
-                y = m_MinY;
+                y = m_minY;
             }
             result = setDimensions(x, y, 0);
         }

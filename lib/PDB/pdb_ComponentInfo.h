@@ -95,8 +95,8 @@ public:
     u32 findParameterIndex(const char* address) const;
     // The block; an index beyond the list gives the shared default block (address "<unknown>").
     const ParameterInfo& getParameterInfo(u32 index) const;
-    bool hasParameters() const { return !m_Parameters.empty(); }
-    u32 getParameterCount() const { return static_cast<u32>(m_Parameters.size()); }
+    bool hasParameters() const { return !m_parameters.empty(); }
+    u32 getParameterCount() const { return static_cast<u32>(m_parameters.size()); }
 
     // x = 0 / y = 0 select minX / minY. Without blocks, or x, y outside the limits: 0x80000001, nothing
     // changed. Otherwise stores the component number and dimensions and resolves every block in order; the
@@ -104,12 +104,12 @@ public:
     i32 setDimensions(u32 x, u32 y, i16 componentNumber);
 
     i32 setComponentUID(ComponentUID uid) {
-        m_ComponentUID = uid;
+        m_componentUID = uid;
         return 0;
     }
     i32 setInstanceName(const char* name);
     i32 setUserValue(u32 value) {
-        m_UserValue = value;
+        m_userValue = value;
         return 0;
     }
     i32 setParameterStrategy(ParameterStrategy* strategy) {
@@ -117,21 +117,21 @@ public:
         return 0;
     }
 
-    ComponentUID getComponentUID() const { return m_ComponentUID; }
-    const std::string& getInstanceName() const { return m_InstanceName; }
-    u32 getUserValue() const { return m_UserValue; }
+    ComponentUID getComponentUID() const { return m_componentUID; }
+    const std::string& getInstanceName() const { return m_instanceName; }
+    u32 getUserValue() const { return m_userValue; }
     ParameterStrategy* getParameterStrategy() const { return m_pParameterStrategy; }
-    const std::string& getName() const { return m_Name; }
-    u32 getVersion() const { return m_Version; }
-    i16 getComponentNumber() const { return m_ComponentNumber; }
-    u32 getCurrentX() const { return m_CurrentX; }
-    u32 getCurrentY() const { return m_CurrentY; }
-    u32 getMinX() const { return m_MinX; }
-    u32 getMinY() const { return m_MinY; }
-    u32 getMaxX() const { return m_MaxX; }
-    u32 getMaxY() const { return m_MaxY; }
-    const std::string& getCommentX() const { return m_CommentX; }
-    const std::string& getCommentY() const { return m_CommentY; }
+    const std::string& getName() const { return m_name; }
+    u32 getVersion() const { return m_version; }
+    i16 getComponentNumber() const { return m_componentNumber; }
+    u32 getCurrentX() const { return m_currentX; }
+    u32 getCurrentY() const { return m_currentY; }
+    u32 getMinX() const { return m_minX; }
+    u32 getMinY() const { return m_minY; }
+    u32 getMaxX() const { return m_maxX; }
+    u32 getMaxY() const { return m_maxY; }
+    const std::string& getCommentX() const { return m_commentX; }
+    const std::string& getCommentY() const { return m_commentY; }
 
     // "#CI1" record: null buffer or size < 92 gives 0x80000001; otherwise the 92 bytes are written; 0.
     i32 exportBinary(void* buffer, u32 size) const;
@@ -162,23 +162,23 @@ private:
                    const V& nominal, const KVariant& step, u32 scaling, ParameterAttribute attribute,
                    const char* unit, const char* kind, const char* defUI);
 
-    ComponentUID m_ComponentUID = INVALID_COMPONENT_UID;
-    std::string m_InstanceName;
-    u32 m_UserValue = 0;
+    ComponentUID m_componentUID = INVALID_COMPONENT_UID;
+    std::string m_instanceName;
+    u32 m_userValue = 0;
     ParameterStrategy* m_pParameterStrategy = nullptr;
-    std::string m_Name;
-    u32 m_Version = 0;
-    i16 m_ComponentNumber = -1;
-    u32 m_CurrentX = 1;
-    u32 m_CurrentY = 1;
-    u32 m_MinX = 1;
-    u32 m_MinY = 1;
-    u32 m_MaxX = 1;
-    u32 m_MaxY = 1;
-    std::string m_CommentX;
-    std::string m_CommentY;
-    std::vector<std::unique_ptr<ParameterInfo>> m_Parameters;
-    std::map<std::string, u32, std::less<>> m_AddressIndex;
+    std::string m_name;
+    u32 m_version = 0;
+    i16 m_componentNumber = -1;
+    u32 m_currentX = 1;
+    u32 m_currentY = 1;
+    u32 m_minX = 1;
+    u32 m_minY = 1;
+    u32 m_maxX = 1;
+    u32 m_maxY = 1;
+    std::string m_commentX;
+    std::string m_commentY;
+    std::vector<std::unique_ptr<ParameterInfo>> m_parameters;
+    std::map<std::string, u32, std::less<>> m_addressIndex;
 };
 
 // The shared empty description returned by failed look-ups; never freed by its users.

@@ -28,10 +28,10 @@ public:
             version /= 10;
         } while (version != 0);
         const size_t total = length + 1 + count;
-        char* out = m_Buffer;
-        if (total > sizeof(m_Buffer)) {
-            m_Long.resize(total);
-            out = m_Long.data();
+        char* out = m_buffer;
+        if (total > sizeof(m_buffer)) {
+            m_long.resize(total);
+            out = m_long.data();
         }
         if (length != 0) {
             std::memcpy(out, name, length);
@@ -40,17 +40,17 @@ public:
         for (size_t i = 0; i < count; ++i) {
             out[length + 1 + i] = digits[count - 1 - i];
         }
-        m_View = std::string_view(out, total);
+        m_view = std::string_view(out, total);
     }
     RepositoryKey(const RepositoryKey&) = delete;
     RepositoryKey& operator=(const RepositoryKey&) = delete;
 
-    std::string_view view() const { return m_View; }
+    std::string_view view() const { return m_view; }
 
 private:
-    char m_Buffer[96];
-    std::string m_Long;
-    std::string_view m_View;
+    char m_buffer[96];
+    std::string m_long;
+    std::string_view m_view;
 };
 
 }  // namespace
@@ -72,8 +72,8 @@ i32 ComponentInfoRepository::registerComponentInfo(const ComponentInfo& info)
     try {
         const RepositoryKey key(info.getName().c_str(), info.getVersion());
         {
-            std::shared_lock<std::shared_mutex> guard(m_Lock);
-            if (m_Infos.find(key.view()) != m_Infos.end()) {
+            std::shared_lock<std::shared_mutex> guard(m_lock);
+            if (m_infos.find(key.view()) != m_infos.end()) {
                 return RESULT_DUPLICATE;
             }
         }
@@ -82,8 +82,8 @@ i32 ComponentInfoRepository::registerComponentInfo(const ComponentInfo& info)
         if (!copy || copy->copyFrom(info) < 0) {
             return RESULT_NO_MEMORY;
         }
-        std::unique_lock<std::shared_mutex> guard(m_Lock);
-        const auto inserted = m_Infos.emplace(std::string(key.view()), std::move(copy));
+        std::unique_lock<std::shared_mutex> guard(m_lock);
+        const auto inserted = m_infos.emplace(std::string(key.view()), std::move(copy));
         return inserted.second ? 0 : RESULT_DUPLICATE;
     } catch (const std::bad_alloc&) {
         return RESULT_NO_MEMORY;
@@ -94,9 +94,9 @@ const ComponentInfo& ComponentInfoRepository::findComponentInfo(const char* name
 {
     try {
         const RepositoryKey key(name, version);
-        std::shared_lock<std::shared_mutex> guard(m_Lock);
-        const auto it = m_Infos.find(key.view());
-        if (it != m_Infos.end()) {
+        std::shared_lock<std::shared_mutex> guard(m_lock);
+        const auto it = m_infos.find(key.view());
+        if (it != m_infos.end()) {
             return *it->second;
         }
     } catch (const std::bad_alloc&) {
@@ -107,8 +107,8 @@ const ComponentInfo& ComponentInfoRepository::findComponentInfo(const char* name
 
 u32 ComponentInfoRepository::getCount() const
 {
-    std::shared_lock<std::shared_mutex> guard(m_Lock);
-    return static_cast<u32>(m_Infos.size());
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    return static_cast<u32>(m_infos.size());
 }
 
 ComponentNULL& ComponentInfoRepository::getNullComponent()

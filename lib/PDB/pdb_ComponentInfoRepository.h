@@ -39,8 +39,8 @@ public:
 private:
     ComponentInfoRepository();
 
-    mutable std::shared_mutex m_Lock;
-    std::map<std::string, std::unique_ptr<ComponentInfo>, std::less<>> m_Infos;
+    mutable std::shared_mutex m_lock;
+    std::map<std::string, std::unique_ptr<ComponentInfo>, std::less<>> m_infos;
 };
 
 // 32 upper-case hexadecimal digits of a fresh 16-byte container file id, then "." and the extension when it is

@@ -28,29 +28,29 @@ FlagArray& FlagArray::operator=(const FlagArray& other) {
         freeWords();
         return *this;
     }
-    if (allocate(other.m_Count) == 0) {
+    if (allocate(other.m_count) == 0) {
         std::memcpy(m_pWords, other.m_pWords, size_t{getWordCount()} * sizeof(u32));
-        m_SetCount = other.m_SetCount;
+        m_setCount = other.m_setCount;
     }
     return *this;
 }
 
 FlagArray::FlagArray(FlagArray&& other) noexcept
-    : m_pWords(other.m_pWords), m_Count(other.m_Count), m_SetCount(other.m_SetCount) {
+    : m_pWords(other.m_pWords), m_count(other.m_count), m_setCount(other.m_setCount) {
     other.m_pWords = nullptr;
-    other.m_Count = 0;
-    other.m_SetCount = 0;
+    other.m_count = 0;
+    other.m_setCount = 0;
 }
 
 FlagArray& FlagArray::operator=(FlagArray&& other) noexcept {
     if (&other != this) {
         freeWords();
         m_pWords = other.m_pWords;
-        m_Count = other.m_Count;
-        m_SetCount = other.m_SetCount;
+        m_count = other.m_count;
+        m_setCount = other.m_setCount;
         other.m_pWords = nullptr;
-        other.m_Count = 0;
-        other.m_SetCount = 0;
+        other.m_count = 0;
+        other.m_setCount = 0;
     }
     return *this;
 }
@@ -62,8 +62,8 @@ FlagArray::~FlagArray() {
 void FlagArray::freeWords() {
     std::free(m_pWords);
     m_pWords = nullptr;
-    m_Count = 0;
-    m_SetCount = 0;
+    m_count = 0;
+    m_setCount = 0;
 }
 
 i32 FlagArray::allocate(u32 count) {
@@ -76,21 +76,21 @@ i32 FlagArray::allocate(u32 count) {
         return RESULT_NO_MEMORY;
     }
     m_pWords = static_cast<u32*>(words);
-    m_Count = count;
+    m_count = count;
     return 0;
 }
 
 i32 FlagArray::setAll() {
-    if (m_Count == 0) {
+    if (m_count == 0) {
         return 0;
     }
     const u32 words = getWordCount();
     std::memset(m_pWords, 0xFF, size_t{words} * sizeof(u32));
-    const u32 tail = m_Count & 31;
+    const u32 tail = m_count & 31;
     if (tail != 0) {
         m_pWords[words - 1] = 0xFFFFFFFFu << (32 - tail);
     }
-    m_SetCount = m_Count;
+    m_setCount = m_count;
     return 0;
 }
 
@@ -98,7 +98,7 @@ i32 FlagArray::resetAll() {
     if (m_pWords != nullptr) {
         std::memset(m_pWords, 0, size_t{getWordCount()} * sizeof(u32));
     }
-    m_SetCount = 0;
+    m_setCount = 0;
     return 0;
 }
 

@@ -51,45 +51,45 @@ public:
 
     // The word block (null when empty) and its length in words.
     const u32* getWords() const { return m_pWords; }
-    u32 getWordCount() const { return wordCount(m_Count); }
+    u32 getWordCount() const { return wordCount(m_count); }
     static u32 wordCount(u32 count) { return count / 32 + ((count & 31) != 0 ? 1 : 0); }
 
-    u32 getSetCount() const override { return m_SetCount; }
-    u32 getCount() const override { return m_Count; }
+    u32 getSetCount() const override { return m_setCount; }
+    u32 getCount() const override { return m_count; }
     // Single-word operations, inline so that scans through a FlagArray cost no call per flag.
     i32 set(u32 index) override {
-        if (index >= m_Count) {
+        if (index >= m_count) {
             return RESULT_BAD_INDEX;
         }
         u32& word = m_pWords[index >> 5];
         const u32 bit = bitOf(index);
         if ((word & bit) == 0) {
             word |= bit;
-            ++m_SetCount;
+            ++m_setCount;
         }
         return 0;
     }
     i32 reset(u32 index) override {
-        if (index >= m_Count) {
+        if (index >= m_count) {
             return RESULT_BAD_INDEX;
         }
         u32& word = m_pWords[index >> 5];
         const u32 bit = bitOf(index);
         if ((word & bit) != 0) {
             word &= ~bit;
-            --m_SetCount;
+            --m_setCount;
         }
         return 0;
     }
-    bool isSet(u32 index) const override { return index < m_Count && (m_pWords[index >> 5] & bitOf(index)) != 0; }
+    bool isSet(u32 index) const override { return index < m_count && (m_pWords[index >> 5] & bitOf(index)) != 0; }
     i32 setAll() override;
     i32 resetAll() override;
-    bool hasAny() const override { return m_SetCount > 0; }
+    bool hasAny() const override { return m_setCount > 0; }
     i32 findNext(u32& index) const override {
-        if (m_SetCount == 0) {
+        if (m_setCount == 0) {
             return RESULT_NO_FURTHER_CHANGE;
         }
-        if (index >= m_Count) {
+        if (index >= m_count) {
             return RESULT_INDEX_OUT_OF_RANGE;
         }
         // The bits of index's word from index on, shifted to the top: the leading zeros are the distance to
@@ -113,8 +113,8 @@ private:
     void freeWords();
 
     u32* m_pWords = nullptr;
-    u32 m_Count = 0;
-    u32 m_SetCount = 0;
+    u32 m_count = 0;
+    u32 m_setCount = 0;
 };
 
 // Stand-in where no flags exist: nothing is ever set. One shared instance.

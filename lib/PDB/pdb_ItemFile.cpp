@@ -43,8 +43,8 @@ ItemFile::~ItemFile() = default;
 
 i32 ItemFile::clear()
 {
-    m_BuildFailed = false;
-    return m_File.clear();
+    m_buildFailed = false;
+    return m_file.clear();
 }
 
 void ItemFile::clearAll()
@@ -58,18 +58,18 @@ i32 ItemFile::initializeCommon(const char* modelTag, u32 version, u32 headerValu
     if (modelTag == nullptr) {
         return ItemFileResult::BAD_ARGUMENT;
     }
-    m_ModelTag = modelTag;
-    m_Version = version;
-    m_HeaderValue = headerValue;
-    m_Directory = directory != nullptr ? directory : "";
-    if (!m_Directory.empty()) {
-        fsw_makeDir(m_Directory.c_str());
+    m_modelTag = modelTag;
+    m_version = version;
+    m_headerValue = headerValue;
+    m_directory = directory != nullptr ? directory : "";
+    if (!m_directory.empty()) {
+        fsw_makeDir(m_directory.c_str());
     }
 
     // Start from an empty information database: no owner until the process-wide one is copied.
-    m_Info.clear();
-    m_Info.setIdentity(NONE, "");
-    for (ParameterAddress& address : m_InfoAddresses) {
+    m_info.clear();
+    m_info.setIdentity(NONE, "");
+    for (ParameterAddress& address : m_infoAddresses) {
         address.reset();
     }
     const i32 position = ParameterDBCollection::findInstance(getInfoDatabaseName());
@@ -84,38 +84,38 @@ i32 ItemFile::initializeCommon(const char* modelTag, u32 version, u32 headerValu
         return result;
     }
     resolveInfoAddresses();
-    m_Info.setValueString(m_InfoAddresses[INFO_PRODUCT_NAME], 0, 0, m_ModelTag.c_str(), NO_STATUS);
+    m_info.setValueString(m_infoAddresses[INFO_PRODUCT_NAME], 0, 0, m_modelTag.c_str(), NO_STATUS);
     return 0;
 }
 
 i32 ItemFile::copyInfo(IParameterDB& info)
 {
-    if (&info == &m_Info) {
+    if (&info == &m_info) {
         return 0;
     }
     ReadLock guard(info);
-    if (m_Info.copyFrom(info) < 0) {
-        m_Info.setIdentity(NONE, "");
+    if (m_info.copyFrom(info) < 0) {
+        m_info.setIdentity(NONE, "");
         return ItemFileResult::NO_MEMORY;
     }
-    m_Info.setIdentity(info.getDBId(), info.getName());
+    m_info.setIdentity(info.getDBId(), info.getName());
     return 0;
 }
 
 void ItemFile::resolveInfoAddresses()
 {
     const char* const* texts = getInfoAddressTexts();
-    const u32 slots = m_Info.getComponentSlotCount();
+    const u32 slots = m_info.getComponentSlotCount();
     for (u32 i = 0; i < INFO_ADDRESS_COUNT; ++i) {
         // The description of the information database says which component holds each parameter: take the first.
         for (u32 index = 0; index < slots; ++index) {
-            const ComponentUID uid = m_Info.getComponentUID(index);
+            const ComponentUID uid = m_info.getComponentUID(index);
             if (uid == INVALID_COMPONENT_UID) {
                 continue;
             }
-            const u32 block = m_Info.getBlockIndex(uid, texts[i]);
+            const u32 block = m_info.getBlockIndex(uid, texts[i]);
             if (block != NONE) {
-                m_InfoAddresses[i] = m_Info.resolveAddress(index, block);
+                m_infoAddresses[i] = m_info.resolveAddress(index, block);
                 break;
             }
         }
@@ -125,10 +125,10 @@ void ItemFile::resolveInfoAddresses()
 i32 ItemFile::store(IParameterDB& info)
 {
     ItemContentsList& contents = getContentsList();
-    if (contents.isEmpty() || !isMatchingInfo(info, m_Info)) {
+    if (contents.isEmpty() || !isMatchingInfo(info, m_info)) {
         return ItemFileResult::NOTHING_TO_DO;
     }
-    if (isProtected(m_Info) && isProtected(info)) {
+    if (isProtected(m_info) && isProtected(info)) {
         return ItemFileResult::PROTECTED;
     }
     i32 result = copyInfo(info);
@@ -145,22 +145,22 @@ i32 ItemFile::store(IParameterDB& info)
     ossupport::getCurrentUtcTime(&year, &month, &day, nullptr, &hour, &minute, &second);
     const u32 stamp[] = {year, month, day, hour, minute, second};
     for (u32 i = 0; i < 6; ++i) {
-        m_Info.setValueUInt(m_InfoAddresses[INFO_YEAR + i], 0, 0, stamp[i], NO_STATUS);
+        m_info.setValueUInt(m_infoAddresses[INFO_YEAR + i], 0, 0, stamp[i], NO_STATUS);
     }
 
-    m_File.clear();
+    m_file.clear();
     bool failed = false;
     u8 id[FILECACHE::MBDFTopBlock::kFileIdSize] = {};
     const bool created = FILECACHE::makeUniqueFileId(id, sizeof id) >= 0 &&
-                         m_File.create(getFileKind(), m_ModelTag.c_str(), m_Version, id, sizeof id) >= 0;
+                         m_file.create(getFileKind(), m_modelTag.c_str(), m_version, id, sizeof id) >= 0;
 
     MBDFPDBBlock* infoBlock = new (std::nothrow) MBDFPDBBlock();
-    if (!created || infoBlock == nullptr || infoBlock->setup(m_Info.getName(), &m_Info, m_HeaderValue) < 0) {
+    if (!created || infoBlock == nullptr || infoBlock->setup(m_info.getName(), &m_info, m_headerValue) < 0) {
         logCannotAddInfoBlock();
         delete infoBlock;
         failed = true;
     } else {
-        m_File.appendBlock(infoBlock);
+        m_file.appendBlock(infoBlock);
     }
 
     // Every item is attempted: one that cannot be built is logged and left out, the later ones still go in.
@@ -174,9 +174,9 @@ i32 ItemFile::store(IParameterDB& info)
             failed = true;
             continue;
         }
-        m_File.appendBlock(block);
+        m_file.appendBlock(block);
     }
-    m_BuildFailed = failed;
+    m_buildFailed = failed;
     return failed ? ItemFileResult::NOT_WRITTEN : 0;
 }
 
@@ -185,17 +185,17 @@ i32 ItemFile::save(const char* name)
     if (name == nullptr || getContentsList().isEmpty()) {
         return ItemFileResult::NOTHING_TO_DO;
     }
-    if (!m_File.isComplete() || m_BuildFailed) {
-        const i32 result = store(m_Info);
+    if (!m_file.isComplete() || m_buildFailed) {
+        const i32 result = store(m_info);
         if (result < 0) {
             return result;
         }
     }
-    const std::string path = FILECACHE::MBDF::makePath(m_Directory.c_str(), name);
-    if (m_File.write(path.c_str(), nullptr, nullptr, true) != 0) {
+    const std::string path = FILECACHE::MBDF::makePath(m_directory.c_str(), name);
+    if (m_file.write(path.c_str(), nullptr, nullptr, true) != 0) {
         return ItemFileResult::NOT_WRITTEN;
     }
-    m_CurrentFileName = name;
+    m_currentFileName = name;
     return 0;
 }
 
@@ -205,16 +205,16 @@ i32 ItemFile::load(const char* name)
         return ItemFileResult::BAD_ARGUMENT;
     }
     clearAll();
-    const std::string path = FILECACHE::MBDF::makePath(m_Directory.c_str(), name);
-    if (m_File.read(path.c_str(), true, nullptr, nullptr, 0) != 0) {
+    const std::string path = FILECACHE::MBDF::makePath(m_directory.c_str(), name);
+    if (m_file.read(path.c_str(), true, nullptr, nullptr, 0) != 0) {
         clearAll();
         return ItemFileResult::READ_FAILED;
     }
-    if (!m_File.isKind(getFileKind()) || !m_File.isName(m_ModelTag.substr(0, CONTAINER_NAME_LENGTH).c_str())) {
+    if (!m_file.isKind(getFileKind()) || !m_file.isName(m_modelTag.substr(0, CONTAINER_NAME_LENGTH).c_str())) {
         clearAll();
         return ItemFileResult::WRONG_FILE;
     }
-    if (!m_File.isValid()) {
+    if (!m_file.isValid()) {
         clearAll();
         return ItemFileResult::MALFORMED;
     }
@@ -223,36 +223,36 @@ i32 ItemFile::load(const char* name)
     if (infoResult < 0) {
         return ItemFileResult::MALFORMED;
     }
-    m_CurrentFileName = name;
+    m_currentFileName = name;
     return 0;
 }
 
 FILECACHE::MBDF::BlockIterator ItemFile::findInfoBlock()
 {
-    for (auto it = m_File.beginBlocks(); it != m_File.endBlocks(); ++it) {
+    for (auto it = m_file.beginBlocks(); it != m_file.endBlocks(); ++it) {
         const FILECACHE::MBDFAbstractBlock* block = *it;
-        if (block != nullptr && block->getTag() == MBDFPDBBlock::TAG && isPDBBlockKindOf(*block, m_Info.getName())) {
+        if (block != nullptr && block->getTag() == MBDFPDBBlock::TAG && isPDBBlockKindOf(*block, m_info.getName())) {
             return it;
         }
     }
-    return m_File.endBlocks();
+    return m_file.endBlocks();
 }
 
 i32 ItemFile::importInfoBlock()
 {
     const auto it = findInfoBlock();
-    if (it == m_File.endBlocks()) {
+    if (it == m_file.endBlocks()) {
         return 0;
     }
     const FILECACHE::MBDFAbstractBlock* block = *it;
-    return m_Info.importComponentTable(block->getData(), block->getDataSize(false), FILTER_ALL, NO_STATUS);
+    return m_info.importComponentTable(block->getData(), block->getDataSize(false), FILTER_ALL, NO_STATUS);
 }
 
 std::vector<FILECACHE::MBDFAbstractBlock*> ItemFile::getItemBlocks()
 {
     std::vector<FILECACHE::MBDFAbstractBlock*> blocks;
     const std::string tag = getItemBlockTag();
-    for (auto it = m_File.beginBlocks(); it != m_File.endBlocks(); ++it) {
+    for (auto it = m_file.beginBlocks(); it != m_file.endBlocks(); ++it) {
         FILECACHE::MBDFAbstractBlock* block = *it;
         if (block != nullptr && block->getTag() == tag) {
             blocks.push_back(block);
@@ -274,27 +274,27 @@ void ItemFile::readItems()
 
 i32 ItemFile::applyInfo(IParameterDB& info)
 {
-    if (!isMatchingInfo(info, m_Info)) {
+    if (!isMatchingInfo(info, m_info)) {
         return ItemFileResult::NOTHING_TO_DO;
     }
     const i32 copied = copyInfo(info);
     if (copied < 0) {
         return copied;
     }
-    if (!m_File.isComplete()) {
+    if (!m_file.isComplete()) {
         return 0;
     }
     // The new block is built before the old one goes, so a failure leaves the container as it was.
     MBDFPDBBlock* block = new (std::nothrow) MBDFPDBBlock();
-    const i32 result = block == nullptr ? ItemFileResult::READ_FAILED : block->setup(m_Info.getName(), &m_Info, m_HeaderValue);
+    const i32 result = block == nullptr ? ItemFileResult::READ_FAILED : block->setup(m_info.getName(), &m_info, m_headerValue);
     if (result < 0) {
         logCannotApplyInfoBlock();
         delete block;
         return result;
     }
-    FILECACHE::MBDF::BlockList& list = m_File.getBlockList();
+    FILECACHE::MBDF::BlockList& list = m_file.getBlockList();
     auto where = findInfoBlock();
-    if (where == m_File.endBlocks()) {
+    if (where == m_file.endBlocks()) {
         where = list.begin();
     } else {
         delete *where;

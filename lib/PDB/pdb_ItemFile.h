@@ -66,7 +66,7 @@ public:
     //   built (each logged; the others are in the container).
     i32 store(IParameterDB& info);
     // store with the object's own information database.
-    i32 storeContents() { return store(m_Info); }
+    i32 storeContents() { return store(m_info); }
     // Writes the container to directory/name, building it first when it is not complete or its last build
     // failed (that build's failure is returned and nothing is written). The file is replaced atomically.
     //   0; 0x80080000 null name or empty contents; 0x80000080 the write failed (the old file stays).
@@ -78,18 +78,18 @@ public:
     [[nodiscard]] i32 load(const char* name);
 
     // Every data block of the container holds its data (false for an empty container).
-    bool isComplete() { return m_File.isComplete(); }
+    bool isComplete() { return m_file.isComplete(); }
     // Empties the container (not the contents list).
     i32 clear();
 
-    const std::string& getModelTag() const { return m_ModelTag; }
-    u32 getVersion() const { return m_Version; }
-    u32 getHeaderValue() const { return m_HeaderValue; }
-    const std::string& getDirectory() const { return m_Directory; }
-    const std::string& getCurrentFileName() const { return m_CurrentFileName; }
-    FILECACHE::MBDF& getFile() { return m_File; }
-    LocalParameterDB& getInfoDatabase() { return m_Info; }
-    ParameterAddress& getInfoAddress(InfoAddress which) { return m_InfoAddresses[which]; }
+    const std::string& getModelTag() const { return m_modelTag; }
+    u32 getVersion() const { return m_version; }
+    u32 getHeaderValue() const { return m_headerValue; }
+    const std::string& getDirectory() const { return m_directory; }
+    const std::string& getCurrentFileName() const { return m_currentFileName; }
+    FILECACHE::MBDF& getFile() { return m_file; }
+    LocalParameterDB& getInfoDatabase() { return m_info; }
+    ParameterAddress& getInfoAddress(InfoAddress which) { return m_infoAddresses[which]; }
 
 protected:
     ItemFile();
@@ -126,16 +126,16 @@ protected:
     virtual void logCannotAddItemBlock(u32 index) = 0;
     virtual void logCannotApplyInfoBlock() = 0;
 
-    std::string m_ModelTag;
-    u32 m_Version = 0;
-    u32 m_HeaderValue = 0;
-    std::string m_Directory;
-    FILECACHE::MBDF m_File;
-    std::string m_CurrentFileName;
-    LocalParameterDB m_Info;
-    ParameterAddress m_InfoAddresses[INFO_ADDRESS_COUNT];
+    std::string m_modelTag;
+    u32 m_version = 0;
+    u32 m_headerValue = 0;
+    std::string m_directory;
+    FILECACHE::MBDF m_file;
+    std::string m_currentFileName;
+    LocalParameterDB m_info;
+    ParameterAddress m_infoAddresses[INFO_ADDRESS_COUNT];
     // The last store left blocks out: a save builds again rather than write an incomplete container.
-    bool m_BuildFailed = false;
+    bool m_buildFailed = false;
 
 private:
     // Copies info into the information database (keeping its id and name). 0 or 0x80040000.

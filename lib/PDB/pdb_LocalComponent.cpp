@@ -14,8 +14,8 @@ namespace {
 LocalComponent::~LocalComponent() { releaseArrays(); }
 
 i32 LocalComponent::releaseArrays() {
-    m_Arrays.reset();
-    m_Count = 0;
+    m_arrays.reset();
+    m_count = 0;
     return 0;
 }
 
@@ -23,28 +23,28 @@ i32 LocalComponent::create(const ComponentInfo& info) {
     if (!info.hasParameters()) {
         return RESULT_BAD_ARGUMENT;
     }
-    if (&info == &m_Info) {
+    if (&info == &m_info) {
         const ComponentInfo own(info);  // rebuilding from its own description
         return own.hasParameters() ? create(own) : RESULT_NO_MEMORY;
     }
     releaseArrays();
-    m_Info.clear();
+    m_info.clear();
     const u32 count = info.getParameterCount();
-    m_Arrays.reset(new (std::nothrow) LocalParameterArray[count]);
-    if (!m_Arrays) {
+    m_arrays.reset(new (std::nothrow) LocalParameterArray[count]);
+    if (!m_arrays) {
         return RESULT_NO_MEMORY;
     }
-    m_Count = count;
+    m_count = count;
     for (u32 block = 0; block < count; ++block) {
-        const i32 result = m_Arrays[block].initialize(info.getParameterInfo(block));
+        const i32 result = m_arrays[block].initialize(info.getParameterInfo(block));
         if (result < 0) {
             releaseArrays();
             return result;
         }
     }
-    if (m_Info.copyFrom(info) < 0) {
+    if (m_info.copyFrom(info) < 0) {
         releaseArrays();
-        m_Info.clear();
+        m_info.clear();
         return RESULT_NO_MEMORY;
     }
     return 0;
@@ -57,14 +57,14 @@ i32 LocalComponent::copyFrom(const IComponent& source) {
     i32 result = create(source.getComponentInfo());
     if (result < 0) {
         releaseArrays();
-        m_Info.clear();
+        m_info.clear();
         return result;
     }
-    for (u32 block = 0; block < m_Count; ++block) {
-        result = m_Arrays[block].assign(source.getParameterArray(block), 0xFF, 0);
+    for (u32 block = 0; block < m_count; ++block) {
+        result = m_arrays[block].assign(source.getParameterArray(block), 0xFF, 0);
         if (result < 0) {
             releaseArrays();
-            m_Info.clear();
+            m_info.clear();
             return result;
         }
     }
@@ -80,38 +80,38 @@ i32 LocalComponent::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
         return RESULT_NOT_SUPPORTED;
     }
     ComponentInfo saved;
-    if (saved.copyFrom(m_Info) < 0) {
+    if (saved.copyFrom(m_info) < 0) {
         return RESULT_NO_MEMORY;
     }
-    i32 result = m_Info.setDimensions(x, y, m_Info.getComponentNumber());
+    i32 result = m_info.setDimensions(x, y, m_info.getComponentNumber());
     if (result < 0) {
-        m_Info.assign(std::move(saved));
+        m_info.assign(std::move(saved));
         return result;
     }
     result = 0;
-    for (u32 block = 0; block < m_Count; ++block) {
-        result |= m_Arrays[block].resize(x, y, keep, status);
+    for (u32 block = 0; block < m_count; ++block) {
+        result |= m_arrays[block].resize(x, y, keep, status);
     }
     return result;
 }
 
 IParameterArray& LocalComponent::getParameterArray(u32 block) {
-    if (block >= m_Count) {
+    if (block >= m_count) {
         return ParameterArrayNULL::getInstance();
     }
-    return m_Arrays[block];
+    return m_arrays[block];
 }
 
 const IParameterArray& LocalComponent::getParameterArray(u32 block) const {
-    if (block >= m_Count) {
+    if (block >= m_count) {
         return ParameterArrayNULL::getInstance();
     }
-    return m_Arrays[block];
+    return m_arrays[block];
 }
 
 void LocalComponent::prefetchBlock(u32 block) const {
-    if (block < m_Count) {
-        __builtin_prefetch(&m_Arrays[block].getRawArray());
+    if (block < m_count) {
+        __builtin_prefetch(&m_arrays[block].getRawArray());
     }
 }
 

@@ -49,8 +49,8 @@ protected:
 
 private:
     // One block of arrays (bulk imports and exports walk them in order).
-    std::unique_ptr<LocalParameterArray[]> m_Arrays;
-    u32 m_Count = 0;
+    std::unique_ptr<LocalParameterArray[]> m_arrays;
+    u32 m_count = 0;
 };
 
 }  // namespace PDB

@@ -20,17 +20,17 @@ u32 saturate(u64 value) { return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast
 
 LocalParameterDB::LocalParameterDB() = default;
 
-LocalParameterDB::LocalParameterDB(const IParameterDB& source) { m_LastResult = copyFrom(source); }
+LocalParameterDB::LocalParameterDB(const IParameterDB& source) { m_lastResult = copyFrom(source); }
 
 LocalParameterDB::~LocalParameterDB() {
-    for (LocalComponent* component : m_Components) {
+    for (LocalComponent* component : m_components) {
         delete component;
     }
 }
 
 void LocalParameterDB::setIdentity(u32 id, const char* name) {
-    m_Id = id;
-    m_Name = name != nullptr ? name : "";
+    m_id = id;
+    m_name = name != nullptr ? name : "";
 }
 
 i32 LocalParameterDB::copyFrom(const IParameterDB& source) {
@@ -42,10 +42,10 @@ i32 LocalParameterDB::copyFrom(const IParameterDB& source) {
     if (slots == 0) {
         return 0;
     }
-    m_Id = source.getDBId();
+    m_id = source.getDBId();
     const char* name = source.getName();
-    m_Name = name != nullptr ? name : "";
-    m_Components.assign(slots, nullptr);
+    m_name = name != nullptr ? name : "";
+    m_components.assign(slots, nullptr);
     for (u32 i = 0; i < slots; ++i) {
         const IComponent& original = source.getComponent(i);
         if (!original.isValid()) {
@@ -57,10 +57,10 @@ i32 LocalParameterDB::copyFrom(const IParameterDB& source) {
             removeAllComponents();
             return RESULT_NO_MEMORY;
         }
-        m_Components[i] = component;
+        m_components[i] = component;
         const ComponentUID uid = component->getComponentInfo().getComponentUID();
-        if (uid != INVALID_COMPONENT_UID && m_UidMap.insert(uid, i)) {
-            m_UidList.push_back(uid);
+        if (uid != INVALID_COMPONENT_UID && m_uidMap.insert(uid, i)) {
+            m_uidList.push_back(uid);
         }
     }
     return 0;
@@ -71,18 +71,18 @@ i32 LocalParameterDB::copyFrom(const IParameterDB& source) {
 i32 LocalParameterDB::clear() { return removeAllComponents(); }
 
 i32 LocalParameterDB::removeAllComponents() {
-    for (LocalComponent*& component : m_Components) {
+    for (LocalComponent*& component : m_components) {
         delete component;
         component = nullptr;
     }
-    m_UidMap.clear();
-    m_UidList.clear();
+    m_uidMap.clear();
+    m_uidList.clear();
     return 0;
 }
 
-bool LocalParameterDB::hasOwnerThread() const { return m_Id != NONE; }
-u32 LocalParameterDB::getDBId() const { return m_Id; }
-const char* LocalParameterDB::getName() const { return m_Name.c_str(); }
+bool LocalParameterDB::hasOwnerThread() const { return m_id != NONE; }
+u32 LocalParameterDB::getDBId() const { return m_id; }
+const char* LocalParameterDB::getName() const { return m_name.c_str(); }
 
 i32 LocalParameterDB::registerCallback(u32, IParameterDBCallback*, ParameterFilter) { return RESULT_NOT_SUPPORTED; }
 u32 LocalParameterDB::getCallbackIndex(u32) const { return NONE; }
@@ -129,7 +129,7 @@ i32 LocalParameterDB::addComponent(const ComponentUID& uid, const char* typeName
 
 i32 LocalParameterDB::addPrepared(const ComponentInfo& info) {
     const ComponentUID uid = info.getComponentUID();
-    if (uid == INVALID_COMPONENT_UID || m_UidMap.contains(uid)) {
+    if (uid == INVALID_COMPONENT_UID || m_uidMap.contains(uid)) {
         return RESULT_BAD_ARGUMENT;
     }
     LocalComponent* component = new (std::nothrow) LocalComponent();
@@ -141,8 +141,8 @@ i32 LocalParameterDB::addPrepared(const ComponentInfo& info) {
         delete component;
         return result == RESULT_NO_MEMORY ? RESULT_NO_MEMORY : RESULT_MALFORMED;
     }
-    const auto empty = std::find(m_Components.begin(), m_Components.end(), nullptr);
-    const u32 index = static_cast<u32>(empty - m_Components.begin());
+    const auto empty = std::find(m_components.begin(), m_components.end(), nullptr);
+    const u32 index = static_cast<u32>(empty - m_components.begin());
     fillInitialValues(*component, index);
     store(component);
     return 0;
@@ -166,36 +166,36 @@ void LocalParameterDB::fillInitialValues(LocalComponent& component, u32 index) {
 }
 
 u32 LocalParameterDB::store(LocalComponent* component) {
-    const auto empty = std::find(m_Components.begin(), m_Components.end(), nullptr);
+    const auto empty = std::find(m_components.begin(), m_components.end(), nullptr);
     u32 index = 0;
-    if (empty != m_Components.end()) {
+    if (empty != m_components.end()) {
         *empty = component;
-        index = static_cast<u32>(empty - m_Components.begin());
+        index = static_cast<u32>(empty - m_components.begin());
     } else {
-        m_Components.push_back(component);
-        index = static_cast<u32>(m_Components.size() - 1);
+        m_components.push_back(component);
+        index = static_cast<u32>(m_components.size() - 1);
     }
     const ComponentUID uid = component->getComponentInfo().getComponentUID();
-    m_UidMap.insert(uid, index);
-    if (uid != INVALID_COMPONENT_UID && std::find(m_UidList.begin(), m_UidList.end(), uid) == m_UidList.end()) {
-        m_UidList.push_back(uid);
+    m_uidMap.insert(uid, index);
+    if (uid != INVALID_COMPONENT_UID && std::find(m_uidList.begin(), m_uidList.end(), uid) == m_uidList.end()) {
+        m_uidList.push_back(uid);
     }
     return index;
 }
 
 i32 LocalParameterDB::removeAt(u32 index) {
     LocalComponent* component = at(index);
-    if (index >= m_Components.size()) {
+    if (index >= m_components.size()) {
         return RESULT_BAD_ARGUMENT;
     }
     if (component == nullptr) {
         return 0;
     }
     const ComponentUID uid = component->getComponentInfo().getComponentUID();
-    m_UidList.erase(std::remove(m_UidList.begin(), m_UidList.end(), uid), m_UidList.end());
+    m_uidList.erase(std::remove(m_uidList.begin(), m_uidList.end(), uid), m_uidList.end());
     delete component;
-    m_Components[index] = nullptr;
-    m_UidMap.erase(uid, index);
+    m_components[index] = nullptr;
+    m_uidMap.erase(uid, index);
     return 0;
 }
 
@@ -215,9 +215,9 @@ ParameterAddress LocalParameterDB::resolveAddress(u32 componentIndex, u32 blockI
     ParameterAddress address;
     const IComponent& component = getComponent(componentIndex);
     const ComponentInfo& info = component.getComponentInfo();
-    if (address.setTexts(m_Name.c_str(), info.getComponentUID(),
+    if (address.setTexts(m_name.c_str(), info.getComponentUID(),
                          component.getParameterInfo(blockIndex).getAddress().c_str()) >= 0) {
-        address.setIndices(m_Id, component.isValid() ? componentIndex : NONE, info.getComponentNumber(),
+        address.setIndices(m_id, component.isValid() ? componentIndex : NONE, info.getComponentNumber(),
                            blockIndex < component.getBlockCount() ? blockIndex : NONE);
     }
     return address;
@@ -227,8 +227,8 @@ ParameterAddress LocalParameterDB::resolveAddress(const ComponentUID& uid, const
     ParameterAddress address;
     const u32 index = getComponentIndex(uid);
     const IComponent& component = getComponent(index);
-    if (address.setTexts(m_Name.c_str(), uid, text) >= 0) {
-        address.setIndices(m_Id, index, component.getComponentInfo().getComponentNumber(),
+    if (address.setTexts(m_name.c_str(), uid, text) >= 0) {
+        address.setIndices(m_id, index, component.getComponentInfo().getComponentNumber(),
                            component.getBlockIndex(text));
     }
     return address;
@@ -244,12 +244,12 @@ u32 LocalParameterDB::complete(ParameterAddress& address, u32& block) const {
     }
     // Not usable as it stands: complete it again by uid.
     const u32 index = getComponentIndex(address.getComponentUID());
-    block = address.completeByUid(m_Name.c_str(), m_Id, index, getComponent(index));
+    block = address.completeByUid(m_name.c_str(), m_id, index, getComponent(index));
     return index;
 }
 
 u32 LocalParameterDB::getComponentIndex(const ComponentUID& uid) const {
-    return m_UidMap.find(uid);
+    return m_uidMap.find(uid);
 }
 
 u32 LocalParameterDB::getBlockIndex(const ComponentUID& uid, const char* address) const {
@@ -257,10 +257,10 @@ u32 LocalParameterDB::getBlockIndex(const ComponentUID& uid, const char* address
 }
 
 u32 LocalParameterDB::getComponentCount() const {
-    return static_cast<u32>(m_Components.size() - std::count(m_Components.begin(), m_Components.end(), nullptr));
+    return static_cast<u32>(m_components.size() - std::count(m_components.begin(), m_components.end(), nullptr));
 }
 
-u32 LocalParameterDB::getComponentSlotCount() const { return static_cast<u32>(m_Components.size()); }
+u32 LocalParameterDB::getComponentSlotCount() const { return static_cast<u32>(m_components.size()); }
 
 i32 LocalParameterDB::setComponentName(u32 componentIndex, const char* name) {
     return getComponent(componentIndex).setName(name);
@@ -592,8 +592,8 @@ i32 LocalParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerVal
 
 i32 LocalParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue) const {
     std::vector<u32> indices;
-    indices.reserve(m_UidMap.size());
-    for (const auto& [uid, index] : m_UidMap) {
+    indices.reserve(m_uidMap.size());
+    for (const auto& [uid, index] : m_uidMap) {
         indices.push_back(index);  // the map is ordered by uid
     }
     return writeComponentTable(*this, buffer, size, headerValue, indices, true);

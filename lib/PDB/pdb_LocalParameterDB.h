@@ -31,36 +31,36 @@ public:
     // The index of uid, or 0xFFFFFFFF.
     u32 find(ComponentUID uid) const {
         const auto it = lowerBound(uid);
-        return it != m_Entries.end() && it->first == uid ? it->second : 0xFFFFFFFF;
+        return it != m_entries.end() && it->first == uid ? it->second : 0xFFFFFFFF;
     }
     bool contains(ComponentUID uid) const { return find(uid) != 0xFFFFFFFF; }
     // Maps uid to index unless uid is mapped already; true when it was added.
     bool insert(ComponentUID uid, u32 index) {
         const auto it = lowerBound(uid);
-        if (it != m_Entries.end() && it->first == uid) {
+        if (it != m_entries.end() && it->first == uid) {
             return false;
         }
-        m_Entries.insert(it, Entry(uid, index));
+        m_entries.insert(it, Entry(uid, index));
         return true;
     }
     // Removes uid when it maps to index.
     void erase(ComponentUID uid, u32 index) {
         const auto it = lowerBound(uid);
-        if (it != m_Entries.end() && it->first == uid && it->second == index) {
-            m_Entries.erase(it);
+        if (it != m_entries.end() && it->first == uid && it->second == index) {
+            m_entries.erase(it);
         }
     }
-    void clear() { m_Entries.clear(); }
-    size_t size() const { return m_Entries.size(); }
-    std::vector<Entry>::const_iterator begin() const { return m_Entries.begin(); }
-    std::vector<Entry>::const_iterator end() const { return m_Entries.end(); }
+    void clear() { m_entries.clear(); }
+    size_t size() const { return m_entries.size(); }
+    std::vector<Entry>::const_iterator begin() const { return m_entries.begin(); }
+    std::vector<Entry>::const_iterator end() const { return m_entries.end(); }
 
 private:
     std::vector<Entry>::const_iterator lowerBound(ComponentUID uid) const {
-        return std::lower_bound(m_Entries.begin(), m_Entries.end(), uid,
+        return std::lower_bound(m_entries.begin(), m_entries.end(), uid,
                                 [](const Entry& entry, ComponentUID key) { return entry.first < key; });
     }
-    std::vector<Entry> m_Entries;
+    std::vector<Entry> m_entries;
 };
 
 class LocalParameterDB final : public IParameterDB {
@@ -77,7 +77,7 @@ public:
     // Becomes a copy of source as the copying constructor does: 0 or 0x80040000 (then left empty).
     i32 copyFrom(const IParameterDB& source);
     // Result of the copying constructor.
-    i32 getLastResult() const { return m_LastResult; }
+    i32 getLastResult() const { return m_lastResult; }
     // Sets the id and the name (null counts as empty).
     void setIdentity(u32 id, const char* name);
 
@@ -192,7 +192,7 @@ public:
 
 private:
     // The component at an index, or null for an empty or missing position.
-    LocalComponent* at(u32 index) const { return index < m_Components.size() ? m_Components[index] : nullptr; }
+    LocalComponent* at(u32 index) const { return index < m_components.size() ? m_components[index] : nullptr; }
     // Completes an address record (see the class comment) and returns its component index.
     u32 complete(ParameterAddress& address, u32& block) const;
     // Writes every element's initial value: the block default adjusted by the type's strategy, write flag 255.
@@ -206,12 +206,12 @@ private:
     i32 removeAt(u32 index);
     void indicesOf(const ComponentUIDList& uids, std::vector<u32>& indices) const;
 
-    u32 m_Id = 0xFFFFFFFF;
-    std::string m_Name;
-    std::vector<LocalComponent*> m_Components;
-    ComponentUIDIndex m_UidMap;
-    std::vector<ComponentUID> m_UidList;
-    i32 m_LastResult = 0;
+    u32 m_id = 0xFFFFFFFF;
+    std::string m_name;
+    std::vector<LocalComponent*> m_components;
+    ComponentUIDIndex m_uidMap;
+    std::vector<ComponentUID> m_uidList;
+    i32 m_lastResult = 0;
 };
 
 }  // namespace PDB

@@ -21,26 +21,26 @@ public:
 template <class Lockable>
 class ReadLock {
 public:
-    explicit ReadLock(Lockable& mutex) : m_Mutex(mutex) { m_Mutex.lockRead(); }
-    ~ReadLock() { m_Mutex.unlockRead(); }
+    explicit ReadLock(Lockable& mutex) : m_mutex(mutex) { m_mutex.lockRead(); }
+    ~ReadLock() { m_mutex.unlockRead(); }
     ReadLock(const ReadLock&) = delete;
     ReadLock& operator=(const ReadLock&) = delete;
 
 private:
-    Lockable& m_Mutex;
+    Lockable& m_mutex;
 };
 
 // lockWrite on construction, unlockWrite on destruction; of a mutex or of a database.
 template <class Lockable>
 class WriteLock {
 public:
-    explicit WriteLock(Lockable& mutex) : m_Mutex(mutex) { m_Mutex.lockWrite(); }
-    ~WriteLock() { m_Mutex.unlockWrite(); }
+    explicit WriteLock(Lockable& mutex) : m_mutex(mutex) { m_mutex.lockWrite(); }
+    ~WriteLock() { m_mutex.unlockWrite(); }
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
 private:
-    Lockable& m_Mutex;
+    Lockable& m_mutex;
 };
 
 }  // namespace PDB

@@ -74,19 +74,19 @@ i32 RawArray<T>::allocate(u32 count) {
         return RESULT_NO_MEMORY;
     }
     m_pData = static_cast<T*>(block);
-    m_Count = count;
-    m_Owned = 1;
+    m_count = count;
+    m_owned = 1;
     return 0;
 }
 
 template <typename T>
 i32 RawArray<T>::release() {
-    if (m_Owned != 0) {
+    if (m_owned != 0) {
         std::free(m_pData);
     }
     m_pData = nullptr;
-    m_Count = 0;
-    m_Owned = 0;
+    m_count = 0;
+    m_owned = 0;
     return 0;
 }
 
@@ -253,7 +253,7 @@ i32 RawArray<T>::assign(const IRawArray& source, u8 copyByte) {
     if (&source == this) {
         return 0;
     }
-    if (source.getCount() != m_Count || m_pData == nullptr) {
+    if (source.getCount() != m_count || m_pData == nullptr) {
         if (allocate(source.getCount()) < 0) {
             return RESULT_NO_MEMORY;
         }
@@ -273,7 +273,7 @@ i32 RawArray<T>::importRange(const void* image, u32 size, u8 typeCode, u32 eleme
     if (typeCode != TYPE_CODE) {
         return RESULT_TYPE_MISMATCH;
     }
-    const u32 available = std::min<u32>(size / static_cast<u32>(sizeof(T)), m_Count);
+    const u32 available = std::min<u32>(size / static_cast<u32>(sizeof(T)), m_count);
     if (start >= available) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -284,7 +284,7 @@ i32 RawArray<T>::importRange(const void* image, u32 size, u8 typeCode, u32 eleme
 
 template <typename T>
 i32 RawArray<T>::importAll(const void* image, u32 size, u8 typeCode, u32 elementSize) {
-    return importRange(image, size, typeCode, elementSize, 0, m_Count);
+    return importRange(image, size, typeCode, elementSize, 0, m_count);
 }
 
 template <typename T>
@@ -298,7 +298,7 @@ i32 RawArray<T>::copyRange(const IRawArray& source, u32 start, u32 count) {
     if (source.getTypeCode() != TYPE_CODE) {
         return RESULT_TYPE_MISMATCH;
     }
-    const u32 available = std::min(source.getCount(), m_Count);
+    const u32 available = std::min(source.getCount(), m_count);
     if (start >= available) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -311,7 +311,7 @@ i32 RawArray<T>::copyRange(const IRawArray& source, u32 start, u32 count) {
 
 template <typename T>
 i32 RawArray<T>::copyAll(const IRawArray& source) {
-    return copyRange(source, 0, m_Count);
+    return copyRange(source, 0, m_count);
 }
 
 template <typename T>
@@ -321,7 +321,7 @@ void RawArray<T>::dump() const {
         return;
     }
     klib_printf("{ ");
-    for (u32 i = 0; i < m_Count; ++i) {
+    for (u32 i = 0; i < m_count; ++i) {
         const T value = m_pData[i];
         if constexpr (std::is_floating_point_v<T>) {
             klib_printf("%f", static_cast<f64>(value));
@@ -330,7 +330,7 @@ void RawArray<T>::dump() const {
         } else {
             klib_printf("%d", static_cast<int>(value));
         }
-        klib_printf("%s", i + 1 < m_Count ? ", " : " ");
+        klib_printf("%s", i + 1 < m_count ? ", " : " ");
     }
     klib_printf("}\n");
 }

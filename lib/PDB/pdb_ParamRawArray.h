@@ -124,8 +124,8 @@ public:
     u8* getElementPointer(u32 index) override;
     const u8* getElementPointer(u32 index) const override;
     u32 getElementSize() const override { return sizeof(T); }
-    u32 getSize() const override { return m_Count * static_cast<u32>(sizeof(T)); }
-    u32 getCount() const override { return m_Count; }
+    u32 getSize() const override { return m_count * static_cast<u32>(sizeof(T)); }
+    u32 getCount() const override { return m_count; }
     bool isAllocated() const override { return m_pData != nullptr; }
 
     i32 getValue(KVariant& out, u32 index) const override;
@@ -166,8 +166,8 @@ private:
     void storeInt64(u32 index, i64 value);
 
     T* m_pData = nullptr;
-    u32 m_Count = 0;
-    u8 m_Owned = 0;
+    u32 m_count = 0;
+    u8 m_owned = 0;
 };
 
 extern template class RawArray<signed char>;

@@ -39,18 +39,18 @@ i32 RawArrayBool::allocate(u32 count) {
         return RESULT_NO_MEMORY;
     }
     m_pData = static_cast<u8*>(block);
-    m_Count = count;
-    m_Owned = 1;
+    m_count = count;
+    m_owned = 1;
     return 0;
 }
 
 i32 RawArrayBool::release() {
-    if (m_Owned != 0) {
+    if (m_owned != 0) {
         std::free(m_pData);
     }
     m_pData = nullptr;
-    m_Count = 0;
-    m_Owned = 0;
+    m_count = 0;
+    m_owned = 0;
     return 0;
 }
 
@@ -127,7 +127,7 @@ i32 RawArrayBool::assign(const IRawArray& source, u8 copyByte) {
     if (&source == this) {
         return 0;
     }
-    if (source.getCount() != m_Count || m_pData == nullptr) {
+    if (source.getCount() != m_count || m_pData == nullptr) {
         if (allocate(source.getCount()) < 0) {
             return RESULT_NO_MEMORY;
         }
@@ -146,7 +146,7 @@ i32 RawArrayBool::importRange(const void* image, u32 size, u8 typeCode, u32, u32
     if (typeCode != TYPE_CODE) {
         return RESULT_TYPE_MISMATCH;
     }
-    const u32 available = static_cast<u32>(std::min<u64>(u64{size} * 8, m_Count));
+    const u32 available = static_cast<u32>(std::min<u64>(u64{size} * 8, m_count));
     if (start >= available) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -155,7 +155,7 @@ i32 RawArrayBool::importRange(const void* image, u32 size, u8 typeCode, u32, u32
 }
 
 i32 RawArrayBool::importAll(const void* image, u32 size, u8 typeCode, u32 elementSize) {
-    return importRange(image, size, typeCode, elementSize, 0, m_Count);
+    return importRange(image, size, typeCode, elementSize, 0, m_count);
 }
 
 i32 RawArrayBool::copyRange(const IRawArray& source, u32 start, u32 count) {
@@ -168,7 +168,7 @@ i32 RawArrayBool::copyRange(const IRawArray& source, u32 start, u32 count) {
     if (source.getTypeCode() != TYPE_CODE) {
         return RESULT_TYPE_MISMATCH;
     }
-    const u32 available = std::min(source.getCount(), m_Count);
+    const u32 available = std::min(source.getCount(), m_count);
     if (start >= available) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -179,7 +179,7 @@ i32 RawArrayBool::copyRange(const IRawArray& source, u32 start, u32 count) {
 }
 
 i32 RawArrayBool::copyAll(const IRawArray& source) {
-    return copyRange(source, 0, m_Count);
+    return copyRange(source, 0, m_count);
 }
 
 void RawArrayBool::dump() const {
@@ -188,8 +188,8 @@ void RawArrayBool::dump() const {
         return;
     }
     klib_printf("{ ");
-    for (u32 i = 0; i < m_Count; ++i) {
-        klib_printf("%s%s", bit(i) ? "1" : "0", i + 1 < m_Count ? ", " : " ");
+    for (u32 i = 0; i < m_count; ++i) {
+        klib_printf("%s%s", bit(i) ? "1" : "0", i + 1 < m_count ? ", " : " ");
     }
     klib_printf("}\n");
 }

@@ -29,8 +29,8 @@ public:
     u8* getElementPointer(u32 index) override;
     const u8* getElementPointer(u32 index) const override;
     u32 getElementSize() const override { return 1; }
-    u32 getSize() const override { return m_pData ? blockSize(m_Count) : 0; }
-    u32 getCount() const override { return m_Count; }
+    u32 getSize() const override { return m_pData ? blockSize(m_count) : 0; }
+    u32 getCount() const override { return m_count; }
     bool isAllocated() const override { return m_pData != nullptr; }
 
     i32 getValue(KVariant& out, u32 index) const override;
@@ -81,8 +81,8 @@ private:
     }
 
     u8* m_pData = nullptr;
-    u32 m_Count = 0;
-    u8 m_Owned = 0;
+    u32 m_count = 0;
+    u8 m_owned = 0;
 };
 
 }  // namespace PDB

@@ -68,10 +68,10 @@ i32 RawArrayAbstractByteData::allocate(u32 count, u32 elementSize) {
         return RESULT_FAILED;
     }
     m_pData = static_cast<u8*>(block);
-    m_ElementSize = elementSize;
-    m_Stride = static_cast<u32>(stride);
-    m_Count = count;
-    m_Owned = 1;
+    m_elementSize = elementSize;
+    m_stride = static_cast<u32>(stride);
+    m_count = count;
+    m_owned = 1;
     return 0;
 }
 
@@ -85,39 +85,39 @@ i32 RawArrayAbstractByteData::attach(u32 count, u32 elementSize, void* buffer, u
         return RESULT_FAILED;
     }
     m_pData = static_cast<u8*>(buffer);
-    m_ElementSize = elementSize;
-    m_Stride = static_cast<u32>(stride);
-    m_Count = count;
-    m_Owned = 0;
+    m_elementSize = elementSize;
+    m_stride = static_cast<u32>(stride);
+    m_count = count;
+    m_owned = 0;
     return 0;
 }
 
 i32 RawArrayAbstractByteData::release() {
-    if (m_Owned != 0) {
+    if (m_owned != 0) {
         std::free(m_pData);
     }
     m_pData = nullptr;
-    m_ElementSize = 0;
-    m_Stride = 0;
-    m_Count = 0;
-    m_Owned = 0;
+    m_elementSize = 0;
+    m_stride = 0;
+    m_count = 0;
+    m_owned = 0;
     return 0;
 }
 
 u8* RawArrayAbstractByteData::getElementPointer(u32 index) {
-    return m_pData ? m_pData + size_t{index} * m_Stride : nullptr;
+    return m_pData ? m_pData + size_t{index} * m_stride : nullptr;
 }
 
 const u8* RawArrayAbstractByteData::getElementPointer(u32 index) const {
-    return m_pData ? m_pData + size_t{index} * m_Stride : nullptr;
+    return m_pData ? m_pData + size_t{index} * m_stride : nullptr;
 }
 
 void RawArrayAbstractByteData::writeElement(u32 index, const void* bytes, u32 length) {
-    u8* element = m_pData + size_t{index} * m_Stride;
+    u8* element = m_pData + size_t{index} * m_stride;
     if (length > 0) {
         std::memcpy(element, bytes, length);
     }
-    std::memset(element + length, 0, m_Stride - length);
+    std::memset(element + length, 0, m_stride - length);
 }
 
 i32 RawArrayAbstractByteData::setUInt32(u32, u32) { return RESULT_NOT_SUPPORTED; }
@@ -142,7 +142,7 @@ i32 RawArrayAbstractByteData::assign(const IRawArray& source, u8 copyByte) {
     if (&source == this) {
         return 0;
     }
-    if (source.getCount() != m_Count || source.getElementSize() != m_ElementSize || m_pData == nullptr) {
+    if (source.getCount() != m_count || source.getElementSize() != m_elementSize || m_pData == nullptr) {
         if (allocate(source.getCount(), source.getElementSize()) < 0) {
             return RESULT_NO_MEMORY;
         }
@@ -166,22 +166,22 @@ i32 RawArrayAbstractByteData::importRange(const void* image, u32 size, u8 typeCo
         return RESULT_BAD_ARGUMENT;  // an image of empty elements has no stride to walk
     }
     const u64 imageStride = strideOf(elementSize);
-    const u32 available = static_cast<u32>(std::min<u64>(size / imageStride, m_Count));
+    const u32 available = static_cast<u32>(std::min<u64>(size / imageStride, m_count));
     if (start >= available) {
         return RESULT_BAD_ARGUMENT;
     }
     const u32 n = std::min(available - start, count);
     const u8* bytes = static_cast<const u8*>(image);
-    if (elementSize == m_ElementSize) {
-        std::memcpy(m_pData + size_t{start} * m_Stride, bytes + size_t{start} * m_Stride, size_t{n} * m_Stride);
+    if (elementSize == m_elementSize) {
+        std::memcpy(m_pData + size_t{start} * m_stride, bytes + size_t{start} * m_stride, size_t{n} * m_stride);
     } else {
-        copyResized(m_pData, m_Stride, m_ElementSize, bytes, imageStride, elementSize, start, n);
+        copyResized(m_pData, m_stride, m_elementSize, bytes, imageStride, elementSize, start, n);
     }
     return 0;
 }
 
 i32 RawArrayAbstractByteData::importAll(const void* image, u32 size, u8 typeCode, u32 elementSize) {
-    return importRange(image, size, typeCode, elementSize, 0, m_Count);
+    return importRange(image, size, typeCode, elementSize, 0, m_count);
 }
 
 i32 RawArrayAbstractByteData::copyRange(const IRawArray& source, u32 start, u32 count) {
@@ -194,7 +194,7 @@ i32 RawArrayAbstractByteData::copyRange(const IRawArray& source, u32 start, u32 
     if (source.getTypeCode() != getTypeCode()) {
         return RESULT_TYPE_MISMATCH;
     }
-    const u32 available = std::min(source.getCount(), m_Count);
+    const u32 available = std::min(source.getCount(), m_count);
     if (start >= available) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -203,17 +203,17 @@ i32 RawArrayAbstractByteData::copyRange(const IRawArray& source, u32 start, u32 
     }
     const u32 n = std::min(available - start, count);
     const u32 sourceSize = source.getElementSize();
-    if (sourceSize == m_ElementSize) {
-        std::memcpy(getElementPointer(start), source.getElementPointer(start), size_t{n} * m_Stride);
+    if (sourceSize == m_elementSize) {
+        std::memcpy(getElementPointer(start), source.getElementPointer(start), size_t{n} * m_stride);
     } else {
-        copyResized(m_pData, m_Stride, m_ElementSize, source.getElementPointer(0), strideOf(sourceSize), sourceSize,
+        copyResized(m_pData, m_stride, m_elementSize, source.getElementPointer(0), strideOf(sourceSize), sourceSize,
                     start, n);
     }
     return 0;
 }
 
 i32 RawArrayAbstractByteData::copyAll(const IRawArray& source) {
-    return copyRange(source, 0, m_Count);
+    return copyRange(source, 0, m_count);
 }
 
 void RawArrayAbstractByteData::dump() const {
@@ -222,9 +222,9 @@ void RawArrayAbstractByteData::dump() const {
         return;
     }
     klib_printf("{ ");
-    for (u32 i = 0; i < m_Count; ++i) {
+    for (u32 i = 0; i < m_count; ++i) {
         dumpElement(getElementPointer(i));
-        klib_printf("%s", i + 1 < m_Count ? ", " : " ");
+        klib_printf("%s", i + 1 < m_count ? ", " : " ");
     }
     klib_printf("}\n");
 }
@@ -243,7 +243,7 @@ u32 elementTextLength(const u8* element, u32 capacity) {
 }  // namespace
 
 i32 RawArrayString::getValue(KVariant& out, u32 index) const {
-    const u32 result = out.setString(reinterpret_cast<const char*>(getElementPointer(index)), m_ElementSize);
+    const u32 result = out.setString(reinterpret_cast<const char*>(getElementPointer(index)), m_elementSize);
     return (result & 0x80000000u) != 0 ? RESULT_NO_MEMORY : 0;
 }
 
@@ -251,12 +251,12 @@ i32 RawArrayString::getString(u32 index, char* buffer, u32 size) const {
     if (buffer == nullptr) {
         return RESULT_BAD_ARGUMENT;
     }
-    if (u64{size} < u64{m_ElementSize} + 1) {
+    if (u64{size} < u64{m_elementSize} + 1) {
         zeroFill(buffer, size);
         return RESULT_BAD_ARGUMENT;
     }
     const u8* element = getElementPointer(index);
-    const u32 length = elementTextLength(element, m_ElementSize);
+    const u32 length = elementTextLength(element, m_elementSize);
     std::memcpy(buffer, element, length);
     buffer[length] = '\0';
     return 0;
@@ -275,8 +275,8 @@ i32 RawArrayString::setValue(u32 index, const KVariant& value) {
         return 0;
     }
     const u32 length = textSize - 1;
-    writeElement(index, text, std::min(length, m_ElementSize));
-    return length > m_ElementSize ? kValueCut : 0;
+    writeElement(index, text, std::min(length, m_elementSize));
+    return length > m_elementSize ? kValueCut : 0;
 }
 
 i32 RawArrayString::setString(u32 index, const char* text) {
@@ -284,7 +284,7 @@ i32 RawArrayString::setString(u32 index, const char* text) {
         writeElement(index, nullptr, 0);
         return 0;
     }
-    writeElement(index, text, static_cast<u32>(strnlen(text, m_ElementSize)));
+    writeElement(index, text, static_cast<u32>(strnlen(text, m_elementSize)));
     return 0;
 }
 
@@ -293,7 +293,7 @@ i32 RawArrayString::setBinary(u32, const void*, u32) {
 }
 
 void RawArrayString::dumpElement(const u8* element) const {
-    klib_printf("%.*s", static_cast<int>(elementTextLength(element, m_ElementSize)),
+    klib_printf("%.*s", static_cast<int>(elementTextLength(element, m_elementSize)),
                 reinterpret_cast<const char*>(element));
 }
 
@@ -302,7 +302,7 @@ void RawArrayString::dumpElement(const u8* element) const {
 // ---------------------------------------------------------------------------------------------------------------
 
 i32 RawArrayBinary::getValue(KVariant& out, u32 index) const {
-    const u32 result = out.setBinary(getElementPointer(index), m_ElementSize);
+    const u32 result = out.setBinary(getElementPointer(index), m_elementSize);
     return (result & 0x80000000u) != 0 ? RESULT_NO_MEMORY : 0;
 }
 
@@ -312,12 +312,12 @@ i32 RawArrayBinary::getString(u32, char* buffer, u32 size) const {
 }
 
 i32 RawArrayBinary::getBinary(u32 index, void* buffer, u32 size) const {
-    if (buffer == nullptr || size < m_ElementSize) {
+    if (buffer == nullptr || size < m_elementSize) {
         zeroFill(buffer, size);
         return RESULT_BAD_ARGUMENT;
     }
-    std::memcpy(buffer, getElementPointer(index), m_ElementSize);
-    std::memset(static_cast<u8*>(buffer) + m_ElementSize, 0, size - m_ElementSize);
+    std::memcpy(buffer, getElementPointer(index), m_elementSize);
+    std::memset(static_cast<u8*>(buffer) + m_elementSize, 0, size - m_elementSize);
     return 0;
 }
 
@@ -340,13 +340,13 @@ i32 RawArrayBinary::setBinary(u32 index, const void* data, u32 size) {
         writeElement(index, nullptr, 0);
         return 0;
     }
-    writeElement(index, data, std::min(size, m_ElementSize));
-    return size > m_ElementSize ? kValueCut : 0;
+    writeElement(index, data, std::min(size, m_elementSize));
+    return size > m_elementSize ? kValueCut : 0;
 }
 
 void RawArrayBinary::dumpElement(const u8* element) const {
     klib_printf("0x");
-    for (u32 i = 0; i < m_ElementSize; ++i) {
+    for (u32 i = 0; i < m_elementSize; ++i) {
         klib_printf("%02X", element[i]);
     }
 }

@@ -24,15 +24,15 @@ public:
     // Releases, then uses the caller's buffer (never freed by this array) when it is non-null, count > 0,
     // elementSize > 0 and size >= stride * count; else the array stays empty and the result is 0x80000000.
     i32 attach(u32 count, u32 elementSize, void* buffer, u32 size);
-    bool isOwned() const { return m_Owned != 0; }
-    u32 getStride() const { return m_Stride; }
+    bool isOwned() const { return m_owned != 0; }
+    u32 getStride() const { return m_stride; }
 
     i32 release() override;
     u8* getElementPointer(u32 index) override;
     const u8* getElementPointer(u32 index) const override;
-    u32 getElementSize() const override { return m_ElementSize; }
-    u32 getSize() const override { return m_Stride * m_Count; }
-    u32 getCount() const override { return m_Count; }
+    u32 getElementSize() const override { return m_elementSize; }
+    u32 getSize() const override { return m_stride * m_count; }
+    u32 getCount() const override { return m_count; }
     bool isAllocated() const override { return m_pData != nullptr; }
 
     u32 getUInt32(u32) const override { return 0; }
@@ -69,10 +69,10 @@ protected:
     virtual void dumpElement(const u8* element) const = 0;
 
     u8* m_pData = nullptr;
-    u32 m_ElementSize = 0;
-    u32 m_Stride = 0;
-    u32 m_Count = 0;
-    u8 m_Owned = 0;
+    u32 m_elementSize = 0;
+    u32 m_stride = 0;
+    u32 m_count = 0;
+    u8 m_owned = 0;
 };
 
 // Texts of up to element-size characters.

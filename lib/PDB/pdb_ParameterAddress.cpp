@@ -45,15 +45,15 @@ i32 ParameterAddress::setTexts(const char* databaseName, const ComponentUID& uid
     } catch (const std::bad_alloc&) {
         return RESULT_NO_MEMORY;
     }
-    m_DatabaseName.swap(name);
-    m_Address.swap(text);
-    m_HasTexts = true;
-    m_ComponentUID = uid;
-    m_DatabaseId = UNRESOLVED;
-    m_ComponentIndex = UNRESOLVED;
-    m_ComponentNumber = -1;
-    m_BlockIndex = UNRESOLVED;
-    m_Hash = 0;
+    m_databaseName.swap(name);
+    m_address.swap(text);
+    m_hasTexts = true;
+    m_componentUID = uid;
+    m_databaseId = UNRESOLVED;
+    m_componentIndex = UNRESOLVED;
+    m_componentNumber = -1;
+    m_blockIndex = UNRESOLVED;
+    m_hash = 0;
     return 0;
 }
 
@@ -62,11 +62,11 @@ i32 ParameterAddress::setIndices(u32 databaseId, u32 componentIndex, i32 compone
         componentNumber < 0) {
         return RESULT_FAILED;
     }
-    m_DatabaseId = databaseId;
-    m_ComponentIndex = componentIndex;
-    m_ComponentNumber = componentNumber;
-    m_BlockIndex = blockIndex;
-    m_Hash = computeHash(m_DatabaseName.c_str(), m_ComponentUID, m_Address.c_str(), componentNumber);
+    m_databaseId = databaseId;
+    m_componentIndex = componentIndex;
+    m_componentNumber = componentNumber;
+    m_blockIndex = blockIndex;
+    m_hash = computeHash(m_databaseName.c_str(), m_componentUID, m_address.c_str(), componentNumber);
     return 0;
 }
 
@@ -81,8 +81,8 @@ u32 ParameterAddress::computeHash(const char* databaseName, ComponentUID uid, co
 u32 ParameterAddress::completeByUid(const char* databaseName, u32 databaseId, u32 componentIndex,
                                     const IComponent& component)
 {
-    const ComponentUID uid = m_ComponentUID;
-    const std::string text = m_Address;
+    const ComponentUID uid = m_componentUID;
+    const std::string text = m_address;
     const u32 block = component.getBlockIndex(text.c_str());
     if (setTexts(databaseName, uid, text.c_str()) >= 0) {
         setIndices(databaseId, componentIndex, component.getComponentInfo().getComponentNumber(), block);

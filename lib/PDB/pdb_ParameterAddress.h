@@ -39,11 +39,11 @@ public:
     // Stores the four numbers and computes the hash. A database id, component index or block index of
     // 0xFFFFFFFF or a negative component number gives 0x80000000 and leaves the record unchanged.
     i32 setIndices(u32 databaseId, u32 componentIndex, i32 componentNumber, u32 blockIndex);
-    bool isValid() const { return m_DatabaseId != UNRESOLVED && m_ComponentNumber >= 0; }
+    bool isValid() const { return m_databaseId != UNRESOLVED && m_componentNumber >= 0; }
 
     // True when the component at the address's position is still the one it names (uid and number).
     bool names(const ComponentInfo& atPosition) const {
-        return atPosition.getComponentUID() == m_ComponentUID && atPosition.getComponentNumber() == m_ComponentNumber;
+        return atPosition.getComponentUID() == m_componentUID && atPosition.getComponentNumber() == m_componentNumber;
     }
     // Completes the address again by its uid in the database databaseName / databaseId, where the uid is now at
     // componentIndex with component (the null component when it is gone): texts kept, indices renewed. Returns the
@@ -54,26 +54,26 @@ public:
     static u32 computeHash(const char* databaseName, ComponentUID uid, const char* address, i32 componentNumber);
 
     // The texts; empty when none was set.
-    const char* getDatabaseName() const { return m_DatabaseName.c_str(); }
-    const char* getAddress() const { return m_Address.c_str(); }
-    bool hasTexts() const { return m_HasTexts; }
-    ComponentUID getComponentUID() const { return m_ComponentUID; }
-    u32 getDatabaseId() const { return m_DatabaseId; }
-    u32 getComponentIndex() const { return m_ComponentIndex; }
-    i32 getComponentNumber() const { return m_ComponentNumber; }
-    u32 getBlockIndex() const { return m_BlockIndex; }
-    u32 getHash() const { return m_Hash; }
+    const char* getDatabaseName() const { return m_databaseName.c_str(); }
+    const char* getAddress() const { return m_address.c_str(); }
+    bool hasTexts() const { return m_hasTexts; }
+    ComponentUID getComponentUID() const { return m_componentUID; }
+    u32 getDatabaseId() const { return m_databaseId; }
+    u32 getComponentIndex() const { return m_componentIndex; }
+    i32 getComponentNumber() const { return m_componentNumber; }
+    u32 getBlockIndex() const { return m_blockIndex; }
+    u32 getHash() const { return m_hash; }
 
 private:
-    std::string m_DatabaseName;
-    ComponentUID m_ComponentUID = INVALID_COMPONENT_UID;
-    std::string m_Address;
-    u32 m_DatabaseId = UNRESOLVED;
-    u32 m_ComponentIndex = UNRESOLVED;
-    i32 m_ComponentNumber = -1;
-    u32 m_BlockIndex = UNRESOLVED;
-    u32 m_Hash = 0;
-    bool m_HasTexts = false;
+    std::string m_databaseName;
+    ComponentUID m_componentUID = INVALID_COMPONENT_UID;
+    std::string m_address;
+    u32 m_databaseId = UNRESOLVED;
+    u32 m_componentIndex = UNRESOLVED;
+    i32 m_componentNumber = -1;
+    u32 m_blockIndex = UNRESOLVED;
+    u32 m_hash = 0;
+    bool m_hasTexts = false;
 };
 
 }  // namespace PDB

@@ -204,20 +204,20 @@ public:
         if (!imageElementCount(record.getTypeCode(), record.getElementSize(), data, size, readable)) {
             return RESULT_BAD_ARGUMENT;
         }
-        m_Count = std::min(u64{record.getCountX()} * record.getCountY(), readable);
-        if (m_Count == 0) {
+        m_count = std::min(u64{record.getCountX()} * record.getCountY(), readable);
+        if (m_count == 0) {
             return 0;
         }
         return createRawArrayWithData(m_pArray, record.getTypeCode(), record.getElementSize(),
-                                      static_cast<u32>(m_Count), data, size);
+                                      static_cast<u32>(m_count), data, size);
     }
 
     const IRawArray* get() const { return m_pArray; }
-    u64 count() const { return m_pArray != nullptr ? m_Count : 0; }
+    u64 count() const { return m_pArray != nullptr ? m_count : 0; }
 
 private:
     IRawArray* m_pArray = nullptr;
-    u64 m_Count = 0;
+    u64 m_count = 0;
 };
 
 // Limits value to [min, max] of limits by the kind of the array: 0 inside, 0x20 with limit pointing at the bound
@@ -307,8 +307,8 @@ u32 ParameterArrayBase::getExportSize() const {
 }
 
 bool ParameterArrayBase::checkedIndex(u32 x, u32 y, u32& index) const {
-    const u32 countY = m_Info.getCountY();
-    if (x >= m_Info.getCountX() || y >= countY) {
+    const u32 countY = m_info.getCountY();
+    if (x >= m_info.getCountX() || y >= countY) {
         return false;
     }
     const u64 linear = u64{x} * countY + y;
@@ -325,8 +325,8 @@ bool ParameterArrayBase::isValidIndex(u32 x, u32 y) const {
 }
 
 i32 ParameterArrayBase::fromLinearIndex(u32& x, u32& y, u32 index) const {
-    const u32 countY = m_Info.getCountY();
-    if (countY == 0 || index >= m_pRaw->getCount() || index / countY >= m_Info.getCountX()) {
+    const u32 countY = m_info.getCountY();
+    if (countY == 0 || index >= m_pRaw->getCount() || index / countY >= m_info.getCountX()) {
         x = 0;
         y = 0;
         return RESULT_BAD_ARGUMENT;
@@ -339,7 +339,7 @@ i32 ParameterArrayBase::fromLinearIndex(u32& x, u32& y, u32 index) const {
 void ParameterArrayBase::freeStorage() {
     destroyRawArray(m_pRaw);
     m_pRaw = getNullRawArray();
-    m_Info.clear();
+    m_info.clear();
 }
 
 i32 ParameterArrayBase::exportBinary(void* buffer, u32 size, u32& written) const {
@@ -361,8 +361,8 @@ i32 ParameterArrayBase::exportBinary(void* buffer, u32 size, u32& written) const
 
 i32 ParameterArrayBase::copyFrom(const IParameterArray& source, u8 status) {
     const ParameterInfo& from = source.getParameterInfo();
-    const u32 columns = std::min(m_Info.getCountY(), from.getCountY());
-    const u32 rows = std::min(m_Info.getCountX(), from.getCountX());
+    const u32 columns = std::min(m_info.getCountY(), from.getCountY());
+    const u32 rows = std::min(m_info.getCountX(), from.getCountX());
     i32 result = 0;
     KVariant value;
     for (u32 y = 0; y < columns; ++y) {
@@ -389,8 +389,8 @@ i32 ParameterArrayBase::copyDirect(const IParameterArray& source, const IFlagArr
         return RESULT_NO_DATA;
     }
     const ParameterInfo& shape = source.getParameterInfo();
-    const u32 countX = m_Info.getCountX();
-    const u32 countY = m_Info.getCountY();
+    const u32 countX = m_info.getCountX();
+    const u32 countY = m_info.getCountY();
     if (!mask.hasAny()) {
         if (shape.getCountX() == countX && shape.getCountY() == countY) {
             const i32 result = m_pRaw->copyAll(from);
@@ -413,8 +413,8 @@ i32 ParameterArrayBase::importDirect(const ParameterInfo& recordInfo, const void
     if (!m_pRaw->isAllocated()) {
         return RESULT_NO_DATA;
     }
-    const u32 countX = m_Info.getCountX();
-    const u32 countY = m_Info.getCountY();
+    const u32 countX = m_info.getCountX();
+    const u32 countY = m_info.getCountY();
     if (!mask.hasAny() && recordInfo.getCountX() == countX && recordInfo.getCountY() == countY) {
         // The raw array bounds the import by size itself.
         const i32 result = m_pRaw->importAll(data, size, recordInfo.getTypeCode(), recordInfo.getElementSize());
@@ -460,7 +460,7 @@ void ParameterArrayBase::carryOver(IRawArray& target, u32 targetX, u32 targetY) 
     if (!m_pRaw->isAllocated() || target.getTypeCode() != m_pRaw->getTypeCode()) {
         return;
     }
-    copyRuns(target, targetX, targetY, *m_pRaw, m_Info.getCountX(), m_Info.getCountY(), m_pRaw->getCount(),
+    copyRuns(target, targetX, targetY, *m_pRaw, m_info.getCountX(), m_info.getCountY(), m_pRaw->getCount(),
              nullptr, 0);
 }
 
@@ -470,10 +470,10 @@ void ParameterArrayBase::carryOver(IRawArray& target, u32 targetX, u32 targetY) 
 
 ParameterArray::ParameterArray()
     : m_pStatus(nullptr),
-      m_CopyByte(0),
+      m_copyByte(0),
       m_pOwner(nullptr),
-      m_ComponentIndex(0),
-      m_BlockIndex(0),
+      m_componentIndex(0),
+      m_blockIndex(0),
       m_pCallback(nullptr),
       m_pStrategy(nullptr) {
     resetLinks();
@@ -485,8 +485,8 @@ ParameterArray::~ParameterArray() {
 
 void ParameterArray::resetLinks() {
     m_pOwner = &ParameterDBNULL::getInstance();
-    m_ComponentIndex = 0;
-    m_BlockIndex = 0;
+    m_componentIndex = 0;
+    m_blockIndex = 0;
     m_pCallback = &DummyParameterArrayCallback::getInstance();
     m_pStrategy = getDefaultStrategy();
 }
@@ -495,7 +495,7 @@ void ParameterArray::release() {
     freeStorage();
     delete[] m_pStatus;
     m_pStatus = nullptr;
-    m_CopyByte = 0;
+    m_copyByte = 0;
     resetLinks();
 }
 
@@ -503,27 +503,27 @@ i32 ParameterArray::initialize(IParameterDB* owner, u32 componentIndex, u32 bloc
                                IParameterArrayCallback* callback, ParameterStrategy* strategy, u8 copyByte) {
     ParameterInfo copy(info);  // info may be this array's own
     release();
-    m_Info = std::move(copy);
+    m_info = std::move(copy);
     m_pOwner = owner != nullptr ? owner : &ParameterDBNULL::getInstance();
-    m_ComponentIndex = componentIndex;
-    m_BlockIndex = blockIndex;
+    m_componentIndex = componentIndex;
+    m_blockIndex = blockIndex;
     m_pCallback = callback != nullptr ? callback : &DummyParameterArrayCallback::getInstance();
     m_pStrategy = strategy != nullptr ? strategy : getDefaultStrategy();
 
-    const u64 count = u64{m_Info.getCountX()} * m_Info.getCountY();
-    if (!m_Info.isValid() || count > 0xFFFFFFFFu) {
+    const u64 count = u64{m_info.getCountX()} * m_info.getCountY();
+    if (!m_info.isValid() || count > 0xFFFFFFFFu) {
         release();
         return RESULT_BAD_ARGUMENT;
     }
     IRawArray* raw = nullptr;
-    const i32 created = createRawArray(raw, m_Info.getTypeCode(), m_Info.getElementSize(), static_cast<u32>(count));
+    const i32 created = createRawArray(raw, m_info.getTypeCode(), m_info.getElementSize(), static_cast<u32>(count));
     if (created < 0) {
         release();
         return created;
     }
     m_pRaw = raw;
-    m_CopyByte = copyByte;
-    fillDefaults(*m_pRaw, m_Info);
+    m_copyByte = copyByte;
+    fillDefaults(*m_pRaw, m_info);
     bool ok = false;
     m_pStatus = allocateStatusBytes(m_pRaw->getCount(), NO_STATUS, ok);
     if (!ok) {
@@ -535,7 +535,7 @@ i32 ParameterArray::initialize(IParameterDB* owner, u32 componentIndex, u32 bloc
 
 void ParameterArray::defaultFor(KVariant& value, const ParameterInfo& info, u32 x, u32 y) const {
     value = info.getDefault();
-    m_pStrategy->adjustDefault(m_pOwner, m_ComponentIndex, m_BlockIndex, x, y, info, value);
+    m_pStrategy->adjustDefault(m_pOwner, m_componentIndex, m_blockIndex, x, y, info, value);
 }
 
 void ParameterArray::fillDefaults(IRawArray& raw, const ParameterInfo& info) const {
@@ -575,13 +575,13 @@ ParameterArray& ParameterArray::operator=(const IParameterArray& source) {
     if (&source == this) {
         return *this;
     }
-    initialize(m_pOwner, m_ComponentIndex, m_BlockIndex, source.getParameterInfo(), m_pCallback, m_pStrategy, 0);
+    initialize(m_pOwner, m_componentIndex, m_blockIndex, source.getParameterInfo(), m_pCallback, m_pStrategy, 0);
     assign(source, NO_STATUS, 0);
     return *this;
 }
 
 i32 ParameterArray::resize(u32 x, u32 y, u8 keep, u8 status) {
-    ParameterInfo info(m_Info);
+    ParameterInfo info(m_info);
     IRawArray* raw = nullptr;
     const i32 built = buildResized(x, y, info, raw);
     if (built < 0) {
@@ -601,7 +601,7 @@ i32 ParameterArray::resize(u32 x, u32 y, u8 keep, u8 status) {
     delete[] m_pStatus;
     m_pRaw = raw;
     m_pStatus = statuses;
-    m_Info = std::move(info);
+    m_info = std::move(info);
     return 0;
 }
 
@@ -611,12 +611,12 @@ i32 ParameterArray::setElementStatus(u32 x, u32 y, u8 status) {
         return RESULT_BAD_ARGUMENT;
     }
     m_pStatus[index] = status;
-    return m_pCallback->onChanged(m_BlockIndex, index, m_pOwner->isRecalling());
+    return m_pCallback->onChanged(m_blockIndex, index, m_pOwner->isRecalling());
 }
 
 i32 ParameterArray::setToDefault(u32 x, u32 y, u8 status) {
     KVariant value;
-    defaultFor(value, m_Info, x, y);
+    defaultFor(value, m_info, x, y);
     return setValue(x, y, value, status);
 }
 
@@ -633,9 +633,9 @@ i32 ParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 status) {
     // might write again, and building one per write would cost more than the write itself.
     thread_local ParameterInfo scratch;
     const ParameterInfo& limits =
-        m_pStrategy->getEffectiveInfo(owner, m_ComponentIndex, m_BlockIndex, x, y, m_Info, scratch);
+        m_pStrategy->getEffectiveInfo(owner, m_componentIndex, m_blockIndex, x, y, m_info, scratch);
     const KVariant* limit = nullptr;
-    const i32 result = limitValue(kindOf(m_Info.getTypeCode()), value, limits, limit);
+    const i32 result = limitValue(kindOf(m_info.getTypeCode()), value, limits, limit);
     if (result < 0) {
         return result;
     }
@@ -650,9 +650,9 @@ i32 ParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 status) {
     }
 
     const u8 oldStatus = m_pStatus[index];
-    if (m_pStrategy->checkWrite(owner, m_ComponentIndex, m_BlockIndex, x, y, m_Info, newValue, oldValue, status,
+    if (m_pStrategy->checkWrite(owner, m_componentIndex, m_blockIndex, x, y, m_info, newValue, oldValue, status,
                                 oldStatus) < 0) {
-        m_pCallback->onRejected(m_BlockIndex, x, y, RESULT_REFUSED);
+        m_pCallback->onRejected(m_blockIndex, x, y, RESULT_REFUSED);
         return result;
     }
     const i32 stored = m_pRaw->setValue(index, newValue);
@@ -664,10 +664,10 @@ i32 ParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 status) {
     // Writes made by the hook run no hook of their own: the owner stays suppressed until the hook returns.
     if (!owner->isStrategySuppressed()) {
         owner->suppressStrategy();
-        m_pStrategy->onWritten(owner, m_ComponentIndex, m_BlockIndex, x, y, m_Info, newValue, oldValue, status);
+        m_pStrategy->onWritten(owner, m_componentIndex, m_blockIndex, x, y, m_info, newValue, oldValue, status);
         owner->resumeStrategy();
     }
-    m_pCallback->onChanged(m_BlockIndex, index, owner->isRecalling());
+    m_pCallback->onChanged(m_blockIndex, index, owner->isRecalling());
     return result;
 }
 
@@ -683,7 +683,7 @@ i32 ParameterArray::getValue(KVariant& value, u32 x, u32 y, u8* status) const {
     if (result < 0) {
         return result;
     }
-    m_pStrategy->onRead(m_pOwner, m_ComponentIndex, m_BlockIndex, x, y, m_Info, value);
+    m_pStrategy->onRead(m_pOwner, m_componentIndex, m_blockIndex, x, y, m_info, value);
     if (status != nullptr) {
         *status = m_pStatus[index];
     }
@@ -695,7 +695,7 @@ i32 ParameterArray::copyTo(IParameterArray& destination) const {
 }
 
 i32 ParameterArray::getDefaultValue(KVariant& value, u32 x, u32 y) const {
-    defaultFor(value, m_Info, x, y);
+    defaultFor(value, m_info, x, y);
     return 0;
 }
 
@@ -709,11 +709,11 @@ i32 ParameterArray::assign(const IParameterArray& source, u8 status, u8 copyByte
         if (m_pStatus != nullptr) {
             std::memset(m_pStatus, status, m_pRaw->getCount());
         }
-        m_pCallback->onChanged(m_BlockIndex, ALL_ELEMENTS, m_pOwner->isRecalling());
+        m_pCallback->onChanged(m_blockIndex, ALL_ELEMENTS, m_pOwner->isRecalling());
         return 0;
     }
     if (!m_pRaw->isAllocated()) {
-        const i32 initialized = initialize(m_pOwner, m_ComponentIndex, m_BlockIndex, source.getParameterInfo(),
+        const i32 initialized = initialize(m_pOwner, m_componentIndex, m_blockIndex, source.getParameterInfo(),
                                            m_pCallback, m_pStrategy, 0);
         if (initialized < 0) {
             return initialized;
@@ -731,17 +731,17 @@ i32 ParameterArray::assign(const IParameterArray& source, u8 status, u8 copyByte
         delete[] statuses;
         return copied;
     }
-    m_Info = source.getParameterInfo();
+    m_info = source.getParameterInfo();
     delete[] m_pStatus;
     m_pStatus = statuses;
-    m_pCallback->onChanged(m_BlockIndex, ALL_ELEMENTS, m_pOwner->isRecalling());
+    m_pCallback->onChanged(m_blockIndex, ALL_ELEMENTS, m_pOwner->isRecalling());
     return 0;
 }
 
 i32 ParameterArray::writeElementWise(const IRawArray& source, u32 sourceX, u32 sourceY, u64 count,
                                      const IFlagArray& mask, ParameterFilter filter, u8 status) {
-    const u32 countX = m_Info.getCountX();
-    const u32 countY = m_Info.getCountY();
+    const u32 countX = m_info.getCountX();
+    const u32 countY = m_info.getCountY();
     const u32 rows = std::min(countX, sourceX);
     const u32 columns = std::min(countY, sourceY);
     IParameterDB* const owner = m_pOwner;
@@ -770,7 +770,7 @@ i32 ParameterArray::writeElementWise(const IRawArray& source, u32 sourceX, u32 s
 
 i32 ParameterArray::copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter,
                                  u8 status) {
-    if (!takesPart(filter, m_Info.getAttribute())) {
+    if (!takesPart(filter, m_info.getAttribute())) {
         return 0;
     }
     if (!isElementWise(filter)) {
@@ -783,10 +783,10 @@ i32 ParameterArray::copyFiltered(const IParameterArray& source, const IFlagArray
 
 i32 ParameterArray::importBinary(const ParameterInfo& recordInfo, const void* data, u32 size,
                                  const IFlagArray& mask, ParameterFilter filter, u8 status) {
-    if (recordInfo.getTypeCode() != m_Info.getTypeCode()) {
+    if (recordInfo.getTypeCode() != m_info.getTypeCode()) {
         return RESULT_TYPE_MISMATCH;
     }
-    if (!takesPart(filter, m_Info.getAttribute())) {
+    if (!takesPart(filter, m_info.getAttribute())) {
         return 0;
     }
     if (!isElementWise(filter)) {
@@ -823,14 +823,14 @@ LocalParameterArray& LocalParameterArray::operator=(const IParameterArray& sourc
 i32 LocalParameterArray::initialize(const ParameterInfo& info) {
     ParameterInfo copy(info);  // info may be this array's own
     freeStorage();
-    m_Info = std::move(copy);
-    const u64 count = u64{m_Info.getCountX()} * m_Info.getCountY();
-    if (!m_Info.isValid() || count > 0xFFFFFFFFu) {
+    m_info = std::move(copy);
+    const u64 count = u64{m_info.getCountX()} * m_info.getCountY();
+    if (!m_info.isValid() || count > 0xFFFFFFFFu) {
         freeStorage();
         return RESULT_BAD_ARGUMENT;
     }
     IRawArray* raw = nullptr;
-    const i32 created = createRawArray(raw, m_Info.getTypeCode(), m_Info.getElementSize(), static_cast<u32>(count));
+    const i32 created = createRawArray(raw, m_info.getTypeCode(), m_info.getElementSize(), static_cast<u32>(count));
     if (created < 0) {
         freeStorage();
         return created;
@@ -848,7 +848,7 @@ ParameterStrategy* LocalParameterArray::getStrategy() const {
 }
 
 i32 LocalParameterArray::resize(u32 x, u32 y, u8 keep, u8 /*status*/) {
-    ParameterInfo info(m_Info);
+    ParameterInfo info(m_info);
     IRawArray* raw = nullptr;
     const i32 built = buildResized(x, y, info, raw);
     if (built < 0) {
@@ -859,7 +859,7 @@ i32 LocalParameterArray::resize(u32 x, u32 y, u8 keep, u8 /*status*/) {
     }
     destroyRawArray(m_pRaw);
     m_pRaw = raw;
-    m_Info = std::move(info);
+    m_info = std::move(info);
     return 0;
 }
 
@@ -912,7 +912,7 @@ i32 LocalParameterArray::assign(const IParameterArray& source, u8 /*status*/, u8
 
 i32 LocalParameterArray::copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter,
                                       u8 /*status*/) {
-    if (!takesPart(filter, m_Info.getAttribute())) {
+    if (!takesPart(filter, m_info.getAttribute())) {
         return 0;
     }
     return copyDirect(source, mask, NO_STATUS, nullptr);
@@ -920,10 +920,10 @@ i32 LocalParameterArray::copyFiltered(const IParameterArray& source, const IFlag
 
 i32 LocalParameterArray::importBinary(const ParameterInfo& recordInfo, const void* data, u32 size,
                                       const IFlagArray& mask, ParameterFilter filter, u8 /*status*/) {
-    if (recordInfo.getTypeCode() != m_Info.getTypeCode()) {
+    if (recordInfo.getTypeCode() != m_info.getTypeCode()) {
         return RESULT_TYPE_MISMATCH;
     }
-    if (!takesPart(filter, m_Info.getAttribute())) {
+    if (!takesPart(filter, m_info.getAttribute())) {
         return 0;
     }
     return importDirect(recordInfo, data, size, mask, NO_STATUS, nullptr);

@@ -34,13 +34,13 @@ public:
     ~ParameterArrayBase() override;
 
     bool isAllocated() const override { return m_pRaw->isAllocated(); }
-    const ParameterInfo& getParameterInfo() const override { return m_Info; }
+    const ParameterInfo& getParameterInfo() const override { return m_info; }
     const IRawArray& getRawArray() const override { return *m_pRaw; }
     u32 getExportSize() const override;
     i32 copyFrom(const IParameterArray& source, u8 status) override;
     i32 exportBinary(void* buffer, u32 size, u32& written) const override;
     bool isValidIndex(u32 x, u32 y) const override;
-    u32 toLinearIndex(u32 x, u32 y) const override { return x * m_Info.getCountY() + y; }
+    u32 toLinearIndex(u32 x, u32 y) const override { return x * m_info.getCountY() + y; }
     i32 fromLinearIndex(u32& x, u32& y, u32 index) const override;
 
 protected:
@@ -60,7 +60,7 @@ protected:
     // the new dimensions and a raw array of its element count. 0, or the failure (nothing made).
     i32 buildResized(u32 x, u32 y, ParameterInfo& info, IRawArray*& raw) const;
 
-    ParameterInfo m_Info;
+    ParameterInfo m_info;
     IRawArray* m_pRaw;
 };
 
@@ -82,10 +82,10 @@ public:
     void release();
 
     IParameterDB* getOwner() const { return m_pOwner; }
-    u32 getComponentIndex() const { return m_ComponentIndex; }
-    u32 getBlockIndex() const { return m_BlockIndex; }
+    u32 getComponentIndex() const { return m_componentIndex; }
+    u32 getBlockIndex() const { return m_blockIndex; }
     IParameterArrayCallback* getCallback() const { return m_pCallback; }
-    u8 getCopyByte() const { return m_CopyByte; }
+    u8 getCopyByte() const { return m_copyByte; }
 
     ParameterStrategy* getStrategy() const override { return m_pStrategy; }
     // Re-shapes for the component's new dimensions: every element at its default with the given status, the
@@ -118,10 +118,10 @@ private:
                          ParameterFilter filter, u8 status);
 
     u8* m_pStatus;
-    u8 m_CopyByte;
+    u8 m_copyByte;
     IParameterDB* m_pOwner;
-    u32 m_ComponentIndex;
-    u32 m_BlockIndex;
+    u32 m_componentIndex;
+    u32 m_blockIndex;
     IParameterArrayCallback* m_pCallback;
     ParameterStrategy* m_pStrategy;
 };

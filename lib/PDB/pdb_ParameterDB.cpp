@@ -74,34 +74,34 @@ void leaveBracket(std::atomic<i32>& depth) {
 // databases on different mutexes, the mutexes are taken in address order.
 class CopyLock {
 public:
-    CopyLock(ParameterDB& target, IParameterDB& source) : m_Target(target.getMutex()), m_Source(source) {
+    CopyLock(ParameterDB& target, IParameterDB& source) : m_target(target.getMutex()), m_source(source) {
         const ParameterDB* shared = dynamic_cast<const ParameterDB*>(&source);
-        m_SourceFirst = shared != nullptr && &shared->getMutex() != &m_Target &&
-                        std::less<const IMutex*>()(&shared->getMutex(), &m_Target);
-        if (m_SourceFirst) {
-            m_Source.lockRead();
-            m_Target.lockWrite();
+        m_sourceFirst = shared != nullptr && &shared->getMutex() != &m_target &&
+                        std::less<const IMutex*>()(&shared->getMutex(), &m_target);
+        if (m_sourceFirst) {
+            m_source.lockRead();
+            m_target.lockWrite();
         } else {
-            m_Target.lockWrite();
-            m_Source.lockRead();
+            m_target.lockWrite();
+            m_source.lockRead();
         }
     }
     ~CopyLock() {
-        if (m_SourceFirst) {
-            m_Target.unlockWrite();
-            m_Source.unlockRead();
+        if (m_sourceFirst) {
+            m_target.unlockWrite();
+            m_source.unlockRead();
         } else {
-            m_Source.unlockRead();
-            m_Target.unlockWrite();
+            m_source.unlockRead();
+            m_target.unlockWrite();
         }
     }
     CopyLock(const CopyLock&) = delete;
     CopyLock& operator=(const CopyLock&) = delete;
 
 private:
-    IMutex& m_Target;
-    IParameterDB& m_Source;
-    bool m_SourceFirst = false;
+    IMutex& m_target;
+    IParameterDB& m_source;
+    bool m_sourceFirst = false;
 };
 
 }  // namespace
@@ -123,13 +123,13 @@ i32 ParameterDB::initialize(u32 id, const char* name, IMutex* mutex) {
     IMutex* next = mutex != nullptr ? mutex : &NullMutex::getInstance();
     m_pMutex.store(next, std::memory_order_release);
     next->lockWrite();  // threads that arrive from now on wait on the new mutex
-    m_OwnerThread.store(currentThread());
+    m_ownerThread.store(currentThread());
     i32 result = 0;
     if (anyReserved()) {
         result = RESULT_REFUSED;
     } else {
-        m_Id = id;
-        m_Name = text;
+        m_id = id;
+        m_name = text;
         removeAllLocked(true);
     }
     next->unlockWrite();
@@ -143,14 +143,14 @@ i32 ParameterDB::onSlotChanged(u32 index) {
 }
 
 void ParameterDB::markAllHints(u32 index) {
-    for (ChangeHints& hints : m_Hints) {
+    for (ChangeHints& hints : m_hints) {
         setHint(hints.bits[hints.collecting], index);
     }
 }
 
 void ParameterDB::resetHints(u32 index) {
-    const size_t words = hintWords(m_Components.size());
-    for (ChangeHints& hints : m_Hints) {
+    const size_t words = hintWords(m_components.size());
+    for (ChangeHints& hints : m_hints) {
         for (std::vector<u64>& bits : hints.bits) {
             bits.resize(words, 0);
             clearHint(bits, index);
@@ -159,26 +159,26 @@ void ParameterDB::resetHints(u32 index) {
 }
 
 i32 ParameterDB::onComponentChanged() {
-    if (m_MutedChanges != 0) {
+    if (m_mutedChanges != 0) {
         return 0;
     }
-    for (IParameterDBCallback* observer : m_Observers) {
+    for (IParameterDBCallback* observer : m_observers) {
         observer->onParameterChanged();
     }
     return 0;
 }
 
 void ParameterDB::notifyComponentSetChanged() {
-    for (IParameterDBCallback* observer : m_Observers) {
+    for (IParameterDBCallback* observer : m_observers) {
         observer->onParameterDBChanged();
     }
 }
 
 void ParameterDB::rebuildObservers() {
-    m_Observers.clear();
-    for (const auto& [thread, entry] : m_Threads) {
+    m_observers.clear();
+    for (const auto& [thread, entry] : m_threads) {
         if (entry.callback != nullptr) {
-            m_Observers.push_back(entry.callback);
+            m_observers.push_back(entry.callback);
         }
     }
 }
@@ -188,39 +188,39 @@ i32 ParameterDB::unlockRead() { return getMutex().unlockRead(); }
 i32 ParameterDB::lockWrite() { return getMutex().lockWrite(); }
 i32 ParameterDB::unlockWrite() { return getMutex().unlockWrite(); }
 
-bool ParameterDB::hasOwnerThread() const { return m_OwnerThread.load() != 0; }
-u32 ParameterDB::getDBId() const { return m_Id; }
-const char* ParameterDB::getName() const { return m_Name.c_str(); }
+bool ParameterDB::hasOwnerThread() const { return m_ownerThread.load() != 0; }
+u32 ParameterDB::getDBId() const { return m_id; }
+const char* ParameterDB::getName() const { return m_name.c_str(); }
 
 i32 ParameterDB::registerCallback(u32 key, IParameterDBCallback* callback, ParameterFilter filter) {
     WriteLock lock(getMutex());
-    if (m_Callbacks.count(key) != 0) {
+    if (m_callbacks.count(key) != 0) {
         return 0;
     }
-    const u32 index = static_cast<u32>(m_Filters.size());
-    m_Callbacks[key] = CallbackEntry{index, callback, filter};
-    m_Filters.push_back(filter);
+    const u32 index = static_cast<u32>(m_filters.size());
+    m_callbacks[key] = CallbackEntry{index, callback, filter};
+    m_filters.push_back(filter);
     ChangeHints hints;
-    hints.bits[0].assign(hintWords(m_Components.size()), 0);
-    hints.bits[1].assign(hintWords(m_Components.size()), 0);
-    m_Hints.push_back(std::move(hints));
+    hints.bits[0].assign(hintWords(m_components.size()), 0);
+    hints.bits[1].assign(hintWords(m_components.size()), 0);
+    m_hints.push_back(std::move(hints));
     i32 result = 0;
-    for (Component* component : m_Components) {
+    for (Component* component : m_components) {
         if (component != nullptr) {
             result |= component->setSubscriberCount(index + 1);
             result |= component->setSubscriberFilter(index, filter);
         }
     }
     const u64 thread = currentThread();
-    if (m_Threads.count(thread) == 0) {
+    if (m_threads.count(thread) == 0) {
         ThreadEntry entry;
         entry.callback = callback;
-        for (const Component* component : m_Components) {
+        for (const Component* component : m_components) {
             if (component != nullptr) {
                 entry.added.push_back(component->getComponentInfo().getComponentUID());
             }
         }
-        m_Threads.emplace(thread, std::move(entry));
+        m_threads.emplace(thread, std::move(entry));
         rebuildObservers();
     }
     return result;
@@ -228,37 +228,37 @@ i32 ParameterDB::registerCallback(u32 key, IParameterDBCallback* callback, Param
 
 u32 ParameterDB::getCallbackIndex(u32 key) const {
     ReadLock lock(getMutex());
-    const auto found = m_Callbacks.find(key);
-    return found != m_Callbacks.end() ? found->second.index : NONE;
+    const auto found = m_callbacks.find(key);
+    return found != m_callbacks.end() ? found->second.index : NONE;
 }
 
 // ---- change flags ---------------------------------------------------------------------------------------------
 
 i32 ParameterDB::swapChangeFlags(u32 callbackIndex) {
     WriteLock lock(getMutex());
-    if (callbackIndex >= m_Filters.size()) {
+    if (callbackIndex >= m_filters.size()) {
         return RESULT_INVALID_INDEX;
     }
     i32 result = 0;
-    for (Component* component : m_Components) {
+    for (Component* component : m_components) {
         if (component != nullptr) {
             result |= component->swapChangeBank(callbackIndex);
         }
     }
-    m_Hints[callbackIndex].collecting ^= 1;  // the hints follow the banks
+    m_hints[callbackIndex].collecting ^= 1;  // the hints follow the banks
     return result;
 }
 
 i32 ParameterDB::findNextChange(u32 callbackIndex, u32& componentIndex, u32& blockIndex, u32& x, u32& y,
                                 bool stayInComponent) {
     WriteLock lock(getMutex());
-    if (callbackIndex >= m_Filters.size()) {
+    if (callbackIndex >= m_filters.size()) {
         return RESULT_INVALID_INDEX;
     }
-    std::vector<u64>& scanned = m_Hints[callbackIndex].bits[m_Hints[callbackIndex].collecting ^ 1];
-    const u32 slots = static_cast<u32>(m_Components.size());
+    std::vector<u64>& scanned = m_hints[callbackIndex].bits[m_hints[callbackIndex].collecting ^ 1];
+    const u32 slots = static_cast<u32>(m_components.size());
     while (componentIndex < slots) {
-        Component* component = m_Components[componentIndex];
+        Component* component = m_components[componentIndex];
         if (!testHint(scanned, componentIndex)) {
             // Nothing flagged in this position's scanned bank (an empty position has no hint either).
             if (stayInComponent) {
@@ -293,15 +293,15 @@ i32 ParameterDB::findNextChange(u32 callbackIndex, u32& componentIndex, u32& blo
 
 i32 ParameterDB::clearChangeFlags(u32 callbackIndex) {
     WriteLock lock(getMutex());
-    if (callbackIndex >= m_Filters.size()) {
+    if (callbackIndex >= m_filters.size()) {
         return RESULT_INVALID_INDEX;
     }
-    for (Component* component : m_Components) {
+    for (Component* component : m_components) {
         if (component != nullptr) {
             component->clearChangesFor(callbackIndex);
         }
     }
-    ChangeHints& hints = m_Hints[callbackIndex];
+    ChangeHints& hints = m_hints[callbackIndex];
     std::fill(hints.bits[hints.collecting ^ 1].begin(), hints.bits[hints.collecting ^ 1].end(), 0);
     return 0;
 }
@@ -309,15 +309,15 @@ i32 ParameterDB::clearChangeFlags(u32 callbackIndex) {
 i32 ParameterDB::refreshAllValues(u8 writeFlag) {
     WriteLock lock(getMutex());
     i32 result = 0;
-    ++m_MutedChanges;
-    for (Component* component : m_Components) {
+    ++m_mutedChanges;
+    for (Component* component : m_components) {
         if (component != nullptr) {
             result |= component->revalidateAll(writeFlag);
         }
     }
-    --m_MutedChanges;
-    for (u32 index = 0; index < m_Components.size(); ++index) {
-        Component* component = m_Components[index];
+    --m_mutedChanges;
+    for (u32 index = 0; index < m_components.size(); ++index) {
+        Component* component = m_components[index];
         if (component != nullptr) {
             for (u32 block = 0; block < component->getBlockCount(); ++block) {
                 component->onChanged(block, ALL_ELEMENTS, false);
@@ -335,12 +335,12 @@ ComponentUID ParameterDB::generateComponentUID() const {
     WriteLock lock(getMutex());
     for (u32 draw = 0; draw < RANDOM_DRAWS; ++draw) {
         const ComponentUID uid = static_cast<ComponentUID>(std::rand()) % (MAX_GENERATED_UID + 1);
-        if (m_UidMap.count(uid) == 0) {
+        if (m_uidMap.count(uid) == 0) {
             return uid;
         }
     }
     for (ComponentUID uid = 0; uid <= MAX_GENERATED_UID; ++uid) {
-        if (m_UidMap.count(uid) == 0) {
+        if (m_uidMap.count(uid) == 0) {
             return uid;
         }
     }
@@ -399,18 +399,18 @@ i32 ParameterDB::addComponent(const ComponentUID& uid, const char* typeName, u32
 
 i32 ParameterDB::addPrepared(const ComponentInfo& info) {
     const ComponentUID uid = info.getComponentUID();
-    if (uid == INVALID_COMPONENT_UID || m_UidMap.count(uid) != 0) {
+    if (uid == INVALID_COMPONENT_UID || m_uidMap.count(uid) != 0) {
         return RESULT_BAD_ARGUMENT;
     }
     // Every component present has its uid in the map: equal sizes mean that no position is empty.
-    const u32 index = m_UidMap.size() == m_Components.size()
-                          ? static_cast<u32>(m_Components.size())
-                          : static_cast<u32>(std::find(m_Components.begin(), m_Components.end(), nullptr) -
-                                             m_Components.begin());
+    const u32 index = m_uidMap.size() == m_components.size()
+                          ? static_cast<u32>(m_components.size())
+                          : static_cast<u32>(std::find(m_components.begin(), m_components.end(), nullptr) -
+                                             m_components.begin());
     std::unique_ptr<SlotCallback> fresh;
     IComponentCallback* callback = nullptr;
-    if (index < m_SlotCallbacks.size()) {
-        callback = m_SlotCallbacks[index].get();
+    if (index < m_slotCallbacks.size()) {
+        callback = m_slotCallbacks[index].get();
     } else {
         fresh.reset(new (std::nothrow) SlotCallback(*this, index));
         callback = fresh.get();
@@ -424,28 +424,28 @@ i32 ParameterDB::addPrepared(const ComponentInfo& info) {
         delete component;
         return result == RESULT_NO_MEMORY ? RESULT_NO_MEMORY : RESULT_MALFORMED;
     }
-    const u32 subscribers = static_cast<u32>(m_Filters.size());
+    const u32 subscribers = static_cast<u32>(m_filters.size());
     result = component->setSubscriberCount(subscribers);
     for (u32 i = 0; i < subscribers && result >= 0; ++i) {
-        result = component->setSubscriberFilter(i, m_Filters[i]);
+        result = component->setSubscriberFilter(i, m_filters[i]);
     }
     if (result < 0) {
         delete component;
         return result;
     }
-    if (index == m_Components.size()) {
-        m_Components.push_back(component);
-        m_Reservations.emplace_back();
-        m_RemovalPending.push_back(0);
-        m_SlotCallbacks.push_back(std::move(fresh));
+    if (index == m_components.size()) {
+        m_components.push_back(component);
+        m_reservations.emplace_back();
+        m_removalPending.push_back(0);
+        m_slotCallbacks.push_back(std::move(fresh));
     } else {
-        m_Components[index] = component;
-        m_Reservations[index].clear();
-        m_RemovalPending[index] = 0;
+        m_components[index] = component;
+        m_reservations[index].clear();
+        m_removalPending[index] = 0;
     }
     resetHints(index);
-    m_UidMap[uid] = index;
-    for (auto& [thread, entry] : m_Threads) {
+    m_uidMap[uid] = index;
+    for (auto& [thread, entry] : m_threads) {
         entry.added.push_back(uid);
     }
     return 0;
@@ -458,41 +458,41 @@ void ParameterDB::deleteAt(u32 index) {
     }
     const ComponentUID uid = component->getComponentInfo().getComponentUID();
     delete component;
-    m_Components[index] = nullptr;
-    m_Reservations[index].clear();
-    m_RemovalPending[index] = 0;
+    m_components[index] = nullptr;
+    m_reservations[index].clear();
+    m_removalPending[index] = 0;
     resetHints(index);
-    const auto mapped = m_UidMap.find(uid);
-    if (mapped != m_UidMap.end() && mapped->second == index) {
-        m_UidMap.erase(mapped);
+    const auto mapped = m_uidMap.find(uid);
+    if (mapped != m_uidMap.end() && mapped->second == index) {
+        m_uidMap.erase(mapped);
     }
     // Nobody can reserve it any more; a removed list keeps the uid until its thread has seen it.
-    for (auto& [thread, entry] : m_Threads) {
+    for (auto& [thread, entry] : m_threads) {
         eraseValue(entry.added, uid);
     }
 }
 
 void ParameterDB::removeAllLocked(bool forgetObservers) {
-    for (Component* component : m_Components) {
+    for (Component* component : m_components) {
         delete component;
     }
-    m_Components.clear();
-    m_Reservations.clear();
-    m_RemovalPending.clear();
-    m_SlotCallbacks.clear();
-    m_UidMap.clear();
-    for (ChangeHints& hints : m_Hints) {
+    m_components.clear();
+    m_reservations.clear();
+    m_removalPending.clear();
+    m_slotCallbacks.clear();
+    m_uidMap.clear();
+    for (ChangeHints& hints : m_hints) {
         hints.bits[0].clear();
         hints.bits[1].clear();
     }
     if (forgetObservers) {
-        m_Callbacks.clear();
-        m_Filters.clear();
-        m_Hints.clear();
-        m_Threads.clear();
-        m_Observers.clear();
+        m_callbacks.clear();
+        m_filters.clear();
+        m_hints.clear();
+        m_threads.clear();
+        m_observers.clear();
     } else {
-        for (auto& [thread, entry] : m_Threads) {
+        for (auto& [thread, entry] : m_threads) {
             entry.added.clear();
             entry.removed.clear();
         }
@@ -500,8 +500,8 @@ void ParameterDB::removeAllLocked(bool forgetObservers) {
 }
 
 bool ParameterDB::anyReserved() const {
-    for (size_t i = 0; i < m_Components.size(); ++i) {
-        if (m_Components[i] != nullptr && !m_Reservations[i].empty()) {
+    for (size_t i = 0; i < m_components.size(); ++i) {
+        if (m_components[i] != nullptr && !m_reservations[i].empty()) {
             return true;
         }
     }
@@ -512,7 +512,7 @@ i32 ParameterDB::clear() { return removeAllComponents(); }
 
 i32 ParameterDB::removeAllComponents() {
     WriteLock lock(getMutex());
-    if (currentThread() != m_OwnerThread.load() || anyReserved()) {
+    if (currentThread() != m_ownerThread.load() || anyReserved()) {
         return RESULT_REFUSED;
     }
     removeAllLocked(true);
@@ -523,8 +523,8 @@ i32 ParameterDB::removeComponent(const ComponentUID& uid) {
     WriteLock lock(getMutex());
     const u32 index = indexOf(uid);
     if (at(index) != nullptr) {
-        m_RemovalPending[index] = 1;
-        for (auto& [thread, entry] : m_Threads) {
+        m_removalPending[index] = 1;
+        for (auto& [thread, entry] : m_threads) {
             if (std::find(entry.removed.begin(), entry.removed.end(), uid) == entry.removed.end()) {
                 entry.removed.push_back(uid);
             }
@@ -537,14 +537,14 @@ i32 ParameterDB::removeComponent(const ComponentUID& uid) {
 i32 ParameterDB::reserveAllComponents() {
     WriteLock lock(getMutex());
     const u64 thread = currentThread();
-    for (size_t i = 0; i < m_Components.size(); ++i) {
-        std::vector<u64>& holders = m_Reservations[i];
-        if (m_Components[i] != nullptr && std::find(holders.begin(), holders.end(), thread) == holders.end()) {
+    for (size_t i = 0; i < m_components.size(); ++i) {
+        std::vector<u64>& holders = m_reservations[i];
+        if (m_components[i] != nullptr && std::find(holders.begin(), holders.end(), thread) == holders.end()) {
             holders.push_back(thread);
         }
     }
-    const auto entry = m_Threads.find(thread);
-    if (entry != m_Threads.end()) {
+    const auto entry = m_threads.find(thread);
+    if (entry != m_threads.end()) {
         entry->second.added.clear();
     }
     return 0;
@@ -557,21 +557,21 @@ i32 ParameterDB::reserveComponent(const ComponentUID& uid) {
         return RESULT_BAD_ARGUMENT;
     }
     const u64 thread = currentThread();
-    std::vector<u64>& holders = m_Reservations[index];
+    std::vector<u64>& holders = m_reservations[index];
     if (std::find(holders.begin(), holders.end(), thread) == holders.end()) {
         holders.push_back(thread);
     }
-    const auto entry = m_Threads.find(thread);
-    if (entry != m_Threads.end()) {
+    const auto entry = m_threads.find(thread);
+    if (entry != m_threads.end()) {
         eraseValue(entry->second.added, uid);
     }
     return 0;
 }
 
 void ParameterDB::releaseAt(u32 index, u64 thread) {
-    std::vector<u64>& holders = m_Reservations[index];
+    std::vector<u64>& holders = m_reservations[index];
     holders.erase(std::remove(holders.begin(), holders.end(), thread), holders.end());
-    if (holders.empty() && m_RemovalPending[index] != 0) {
+    if (holders.empty() && m_removalPending[index] != 0) {
         deleteAt(index);
     }
 }
@@ -579,8 +579,8 @@ void ParameterDB::releaseAt(u32 index, u64 thread) {
 i32 ParameterDB::releaseComponent(const ComponentUID& uid) {
     WriteLock lock(getMutex());
     const u64 thread = currentThread();
-    const auto entry = m_Threads.find(thread);
-    if (entry != m_Threads.end()) {
+    const auto entry = m_threads.find(thread);
+    if (entry != m_threads.end()) {
         eraseValue(entry->second.removed, uid);
     }
     const u32 index = indexOf(uid);
@@ -594,13 +594,13 @@ i32 ParameterDB::releaseComponent(const ComponentUID& uid) {
 i32 ParameterDB::releaseAllOfThisThread() {
     WriteLock lock(getMutex());
     const u64 thread = currentThread();
-    const auto entry = m_Threads.find(thread);
-    if (entry != m_Threads.end()) {
+    const auto entry = m_threads.find(thread);
+    if (entry != m_threads.end()) {
         entry->second.removed.clear();
     }
     std::vector<u32> indices;
-    indices.reserve(m_UidMap.size());
-    for (const auto& [uid, index] : m_UidMap) {
+    indices.reserve(m_uidMap.size());
+    for (const auto& [uid, index] : m_uidMap) {
         indices.push_back(index);
     }
     for (u32 index : indices) {
@@ -619,20 +619,20 @@ bool ParameterDB::hasReservedComponents() const {
 bool ParameterDB::isReserved(const ComponentUID& uid) const {
     ReadLock lock(getMutex());
     const u32 index = indexOf(uid);
-    return at(index) != nullptr && !m_Reservations[index].empty();
+    return at(index) != nullptr && !m_reservations[index].empty();
 }
 
 bool ParameterDB::isRemovalPending(const ComponentUID& uid) const {
     ReadLock lock(getMutex());
     const u32 index = indexOf(uid);
-    return at(index) != nullptr && m_RemovalPending[index] != 0;
+    return at(index) != nullptr && m_removalPending[index] != 0;
 }
 
 i32 ParameterDB::getAddedComponents(ComponentUIDList& out) const {
     ReadLock lock(getMutex());
     out.clear();
-    const auto entry = m_Threads.find(currentThread());
-    if (entry != m_Threads.end()) {
+    const auto entry = m_threads.find(currentThread());
+    if (entry != m_threads.end()) {
         out.assign(entry->second.added.begin(), entry->second.added.end());
     }
     return 0;
@@ -641,8 +641,8 @@ i32 ParameterDB::getAddedComponents(ComponentUIDList& out) const {
 i32 ParameterDB::getRemovedComponents(ComponentUIDList& out) const {
     ReadLock lock(getMutex());
     out.clear();
-    const auto entry = m_Threads.find(currentThread());
-    if (entry != m_Threads.end()) {
+    const auto entry = m_threads.find(currentThread());
+    if (entry != m_threads.end()) {
         out.assign(entry->second.removed.begin(), entry->second.removed.end());
     }
     return 0;
@@ -659,12 +659,12 @@ IComponent& ParameterDB::componentAt(u32 index) const {
 }
 
 u32 ParameterDB::indexOf(ComponentUID uid) const {
-    const auto found = m_UidMap.find(uid);
-    return found != m_UidMap.end() ? found->second : NONE;
+    const auto found = m_uidMap.find(uid);
+    return found != m_uidMap.end() ? found->second : NONE;
 }
 
 u32 ParameterDB::complete(ParameterAddress& address, u32& block) const {
-    if (address.isValid() && address.getDatabaseId() == m_Id) {
+    if (address.isValid() && address.getDatabaseId() == m_id) {
         const Component* component = at(address.getComponentIndex());
         if (component != nullptr && address.names(component->getComponentInfo())) {
             block = address.getBlockIndex();
@@ -673,7 +673,7 @@ u32 ParameterDB::complete(ParameterAddress& address, u32& block) const {
     }
     // Not usable as it stands (never resolved, or the component at its position changed): complete it by uid.
     const u32 index = indexOf(address.getComponentUID());
-    block = address.completeByUid(m_Name.c_str(), m_Id, index, componentAt(index));
+    block = address.completeByUid(m_name.c_str(), m_id, index, componentAt(index));
     return index;
 }
 
@@ -698,9 +698,9 @@ ParameterAddress ParameterDB::resolveAddress(u32 componentIndex, u32 blockIndex)
     ParameterAddress address;
     const IComponent& component = componentAt(componentIndex);
     const ComponentInfo& info = component.getComponentInfo();
-    if (address.setTexts(m_Name.c_str(), info.getComponentUID(),
+    if (address.setTexts(m_name.c_str(), info.getComponentUID(),
                          component.getParameterInfo(blockIndex).getAddress().c_str()) >= 0) {
-        address.setIndices(m_Id, component.isValid() ? componentIndex : NONE, info.getComponentNumber(),
+        address.setIndices(m_id, component.isValid() ? componentIndex : NONE, info.getComponentNumber(),
                            blockIndex < component.getBlockCount() ? blockIndex : NONE);
     }
     return address;
@@ -711,8 +711,8 @@ ParameterAddress ParameterDB::resolveAddress(const ComponentUID& uid, const char
     ParameterAddress address;
     const u32 index = indexOf(uid);
     const IComponent& component = componentAt(index);
-    if (address.setTexts(m_Name.c_str(), uid, text) >= 0) {
-        address.setIndices(m_Id, index, component.getComponentInfo().getComponentNumber(),
+    if (address.setTexts(m_name.c_str(), uid, text) >= 0) {
+        address.setIndices(m_id, index, component.getComponentInfo().getComponentNumber(),
                            component.getBlockIndex(text));
     }
     return address;
@@ -730,12 +730,12 @@ u32 ParameterDB::getBlockIndex(const ComponentUID& uid, const char* address) con
 
 u32 ParameterDB::getComponentCount() const {
     ReadLock lock(getMutex());
-    return static_cast<u32>(m_UidMap.size());
+    return static_cast<u32>(m_uidMap.size());
 }
 
 u32 ParameterDB::getComponentSlotCount() const {
     ReadLock lock(getMutex());
-    return static_cast<u32>(m_Components.size());
+    return static_cast<u32>(m_components.size());
 }
 
 i32 ParameterDB::setComponentName(u32 componentIndex, const char* name) {
@@ -1130,7 +1130,7 @@ i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFil
     }
     bool setChanged = false;
     if (replace) {
-        setChanged = !m_UidMap.empty();
+        setChanged = !m_uidMap.empty();
         removeAllLocked(false);
     }
     ParameterFilter componentFilter(options);
@@ -1178,30 +1178,30 @@ i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFil
 // ---- strategy, recall, components -----------------------------------------------------------------------------
 
 i32 ParameterDB::suppressStrategy() {
-    m_SuppressDepth.fetch_add(1);
+    m_suppressDepth.fetch_add(1);
     return 0;
 }
 
 i32 ParameterDB::resumeStrategy() {
-    leaveBracket(m_SuppressDepth);
+    leaveBracket(m_suppressDepth);
     return 0;
 }
 
-bool ParameterDB::isStrategySuppressed() const { return m_SuppressDepth.load() > 0; }
+bool ParameterDB::isStrategySuppressed() const { return m_suppressDepth.load() > 0; }
 
 i32 ParameterDB::beginRecall() {
     WriteLock lock(getMutex());
-    m_RecallDepth.fetch_add(1);
+    m_recallDepth.fetch_add(1);
     return 0;
 }
 
 i32 ParameterDB::endRecall() {
     WriteLock lock(getMutex());
-    leaveBracket(m_RecallDepth);
+    leaveBracket(m_recallDepth);
     return 0;
 }
 
-bool ParameterDB::isRecalling() const { return m_RecallDepth.load() > 0; }
+bool ParameterDB::isRecalling() const { return m_recallDepth.load() > 0; }
 
 const IComponent& ParameterDB::getComponent(u32 componentIndex) const { return componentAt(componentIndex); }
 

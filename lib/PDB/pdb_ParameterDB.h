@@ -215,12 +215,12 @@ private:
     // The callback handed to the component at one position.
     class SlotCallback final : public IComponentCallback {
     public:
-        SlotCallback(ParameterDB& db, u32 index) : m_DB(db), m_Index(index) {}
-        i32 onComponentChanged() override { return m_DB.onSlotChanged(m_Index); }
+        SlotCallback(ParameterDB& db, u32 index) : m_dB(db), m_index(index) {}
+        i32 onComponentChanged() override { return m_dB.onSlotChanged(m_index); }
 
     private:
-        ParameterDB& m_DB;
-        const u32 m_Index;
+        ParameterDB& m_dB;
+        const u32 m_index;
     };
     // Per subscriber: which positions may hold flags in their collecting and their scanned bank.
     struct ChangeHints {
@@ -234,7 +234,7 @@ private:
     };
 
     // The helpers below expect the caller to hold the mutex.
-    Component* at(u32 index) const { return index < m_Components.size() ? m_Components[index] : nullptr; }
+    Component* at(u32 index) const { return index < m_components.size() ? m_components[index] : nullptr; }
     IComponent& componentAt(u32 index) const;
     u32 indexOf(ComponentUID uid) const;
     u32 complete(ParameterAddress& address, u32& block) const;
@@ -266,22 +266,22 @@ private:
                    ParameterFilter filter, u8 writeFlag);
 
     std::atomic<IMutex*> m_pMutex;
-    u32 m_Id = 0;
-    std::string m_Name;
-    std::atomic<u64> m_OwnerThread{0};
-    std::vector<Component*> m_Components;
-    std::vector<std::vector<u64>> m_Reservations;  // threads holding each position
-    std::vector<u8> m_RemovalPending;               // removal requested for each position
-    std::map<ComponentUID, u32> m_UidMap;
-    std::vector<std::unique_ptr<SlotCallback>> m_SlotCallbacks;  // by position, kept while the table has it
-    std::map<u32, CallbackEntry> m_Callbacks;       // by key
-    std::vector<ParameterFilter> m_Filters;         // by callback index
-    std::vector<ChangeHints> m_Hints;               // by callback index
-    std::map<u64, ThreadEntry> m_Threads;           // by thread identity
-    std::vector<IParameterDBCallback*> m_Observers; // non-null thread-entry callbacks in thread order
-    u32 m_MutedChanges = 0;                         // onComponentChanged tells nobody while above 0
-    std::atomic<i32> m_SuppressDepth{0};
-    std::atomic<i32> m_RecallDepth{0};
+    u32 m_id = 0;
+    std::string m_name;
+    std::atomic<u64> m_ownerThread{0};
+    std::vector<Component*> m_components;
+    std::vector<std::vector<u64>> m_reservations;  // threads holding each position
+    std::vector<u8> m_removalPending;               // removal requested for each position
+    std::map<ComponentUID, u32> m_uidMap;
+    std::vector<std::unique_ptr<SlotCallback>> m_slotCallbacks;  // by position, kept while the table has it
+    std::map<u32, CallbackEntry> m_callbacks;       // by key
+    std::vector<ParameterFilter> m_filters;         // by callback index
+    std::vector<ChangeHints> m_hints;               // by callback index
+    std::map<u64, ThreadEntry> m_threads;           // by thread identity
+    std::vector<IParameterDBCallback*> m_observers; // non-null thread-entry callbacks in thread order
+    u32 m_mutedChanges = 0;                         // onComponentChanged tells nobody while above 0
+    std::atomic<i32> m_suppressDepth{0};
+    std::atomic<i32> m_recallDepth{0};
 };
 
 }  // namespace PDB

@@ -35,19 +35,19 @@ bool sameName(const char* a, const char* b) {
 
 }  // namespace
 
-ParameterDBCollection::ParameterDBCollection() : m_IsCopy(false) {
-    for (std::atomic<IParameterDB*>& entry : m_Entries) {
+ParameterDBCollection::ParameterDBCollection() : m_isCopy(false) {
+    for (std::atomic<IParameterDB*>& entry : m_entries) {
         entry.store(nullptr);
     }
 }
 
-ParameterDBCollection::ParameterDBCollection(const ParameterDBCollection& source) : m_IsCopy(true) {
-    for (std::atomic<IParameterDB*>& entry : m_Entries) {
+ParameterDBCollection::ParameterDBCollection(const ParameterDBCollection& source) : m_isCopy(true) {
+    for (std::atomic<IParameterDB*>& entry : m_entries) {
         entry.store(nullptr);
     }
     const u32 size = source.getSize();
     for (u32 i = 0; i < size; ++i) {
-        IParameterDB* original = source.m_Entries[i].load(std::memory_order_acquire);
+        IParameterDB* original = source.m_entries[i].load(std::memory_order_acquire);
         if (original == nullptr) {
             continue;
         }
@@ -61,16 +61,16 @@ ParameterDBCollection::ParameterDBCollection(const ParameterDBCollection& source
         if (copy != nullptr) {
             copy->setIdentity(original->getDBId(), original->getName());  // also for a database without components
         }
-        m_Entries[i].store(copy, std::memory_order_release);
+        m_entries[i].store(copy, std::memory_order_release);
     }
-    m_Size.store(size, std::memory_order_release);
+    m_size.store(size, std::memory_order_release);
 }
 
 ParameterDBCollection::~ParameterDBCollection() {
-    if (!m_IsCopy) {
+    if (!m_isCopy) {
         return;
     }
-    for (std::atomic<IParameterDB*>& entry : m_Entries) {
+    for (std::atomic<IParameterDB*>& entry : m_entries) {
         delete entry.exchange(nullptr);
     }
 }
@@ -81,7 +81,7 @@ ParameterDBCollection& ParameterDBCollection::getCollection() {
 }
 
 i32 ParameterDBCollection::create(u32 id, const char* name, IMutex* mutex, u8 heapId) {
-    if (m_IsCopy) {
+    if (m_isCopy) {
         return RESULT_NOT_SUPPORTED;
     }
     ParameterDB* db = allocateInstance(heapId);
@@ -93,30 +93,30 @@ i32 ParameterDBCollection::create(u32 id, const char* name, IMutex* mutex, u8 he
         destroyInstance(db);
         return result;
     }
-    std::lock_guard<std::mutex> writer(m_WriterLock);
-    if (db->getDBId() >= CAPACITY || m_Entries[db->getDBId()].load() != nullptr) {
+    std::lock_guard<std::mutex> writer(m_writerLock);
+    if (db->getDBId() >= CAPACITY || m_entries[db->getDBId()].load() != nullptr) {
         destroyInstance(db);
         return RESULT_REFUSED;
     }
     const u32 position = db->getDBId();
-    m_Entries[position].store(db, std::memory_order_release);
-    if (position >= m_Size.load()) {
-        m_Size.store(position + 1, std::memory_order_release);
+    m_entries[position].store(db, std::memory_order_release);
+    if (position >= m_size.load()) {
+        m_size.store(position + 1, std::memory_order_release);
     }
     return 0;
 }
 
 i32 ParameterDBCollection::remove(u32 index) {
-    if (m_IsCopy) {
+    if (m_isCopy) {
         return RESULT_NOT_SUPPORTED;
     }
     IParameterDB* db = nullptr;
     {
-        std::lock_guard<std::mutex> writer(m_WriterLock);
+        std::lock_guard<std::mutex> writer(m_writerLock);
         if (index >= CAPACITY) {
             return RESULT_REFUSED;
         }
-        db = m_Entries[index].exchange(nullptr, std::memory_order_acq_rel);
+        db = m_entries[index].exchange(nullptr, std::memory_order_acq_rel);
     }
     if (db == nullptr) {
         return RESULT_REFUSED;
@@ -128,7 +128,7 @@ i32 ParameterDBCollection::remove(u32 index) {
 i32 ParameterDBCollection::find(const char* name) const {
     const u32 size = getSize();
     for (u32 i = 0; i < size; ++i) {
-        const IParameterDB* db = m_Entries[i].load(std::memory_order_acquire);
+        const IParameterDB* db = m_entries[i].load(std::memory_order_acquire);
         if (db != nullptr && sameName(db->getName(), name)) {
             return static_cast<i32>(i);
         }
@@ -138,7 +138,7 @@ i32 ParameterDBCollection::find(const char* name) const {
 
 IParameterDB& ParameterDBCollection::getEntry(u32 index) const {
     if (index < getSize()) {
-        IParameterDB* db = m_Entries[index].load(std::memory_order_acquire);
+        IParameterDB* db = m_entries[index].load(std::memory_order_acquire);
         if (db != nullptr) {
             return *db;
         }

@@ -56,14 +56,14 @@ public:
     i32 remove(u32 index);
     i32 find(const char* name) const;
     IParameterDB& getEntry(u32 index) const;
-    u32 getSize() const { return m_Size.load(std::memory_order_acquire); }
-    bool isCopy() const { return m_IsCopy; }
+    u32 getSize() const { return m_size.load(std::memory_order_acquire); }
+    bool isCopy() const { return m_isCopy; }
 
 private:
-    const bool m_IsCopy;
-    std::atomic<IParameterDB*> m_Entries[CAPACITY];  // null: an empty position
-    std::atomic<u32> m_Size{0};
-    std::mutex m_WriterLock;  // orders create and remove among themselves; readers take no lock
+    const bool m_isCopy;
+    std::atomic<IParameterDB*> m_entries[CAPACITY];  // null: an empty position
+    std::atomic<u32> m_size{0};
+    std::mutex m_writerLock;  // orders create and remove among themselves; readers take no lock
 };
 
 }  // namespace PDB

@@ -57,69 +57,69 @@ u64 computeRawSize64(u8 typeCode, u32 elementSize, u64 count)
     }
 }
 
-ParameterInfo::ParameterInfo() : m_Address(UNKNOWN_ADDRESS) {}
+ParameterInfo::ParameterInfo() : m_address(UNKNOWN_ADDRESS) {}
 
 void ParameterInfo::clear()
 {
-    m_Address = UNKNOWN_ADDRESS;
-    m_TypeCode = 0;
-    m_Attribute = ParameterAttribute();
-    m_ElementSize = 0;
-    m_PatternX = 1;
-    m_PatternY = 1;
-    m_CommentX.clear();
-    m_CommentY.clear();
-    m_CountX = 0;
-    m_CountY = 0;
-    m_Min.clear();
-    m_Max.clear();
-    m_Def.clear();
-    m_Nominal.clear();
-    m_Step.clear();
-    m_Scaling = 1;
-    m_Unit.clear();
-    m_Kind.clear();
-    m_DefUI.clear();
+    m_address = UNKNOWN_ADDRESS;
+    m_typeCode = 0;
+    m_attribute = ParameterAttribute();
+    m_elementSize = 0;
+    m_patternX = 1;
+    m_patternY = 1;
+    m_commentX.clear();
+    m_commentY.clear();
+    m_countX = 0;
+    m_countY = 0;
+    m_min.clear();
+    m_max.clear();
+    m_def.clear();
+    m_nominal.clear();
+    m_step.clear();
+    m_scaling = 1;
+    m_unit.clear();
+    m_kind.clear();
+    m_defUI.clear();
 }
 
 i32 ParameterInfo::setDimensions(u32 x, u32 y)
 {
-    const u64 countX = resolvePatternCount(m_PatternX, x);
-    const u64 countY = resolvePatternCount(m_PatternY, y);
+    const u64 countX = resolvePatternCount(m_patternX, x);
+    const u64 countY = resolvePatternCount(m_patternY, y);
     // Each axis is below 2^48 (base <= 0xFFFF), but the product and the raw size must fit the 32-bit sizes of
     // the raw arrays, or storage would be allocated too small.
     if (countX == 0 || countY == 0 || countX > MAX_U32 || countY > MAX_U32 || countX * countY > MAX_U32 ||
-        computeRawSize64(m_TypeCode, m_ElementSize, countX * countY) > MAX_U32) {
-        m_CountX = 0;
-        m_CountY = 0;
+        computeRawSize64(m_typeCode, m_elementSize, countX * countY) > MAX_U32) {
+        m_countX = 0;
+        m_countY = 0;
         return RESULT_BAD_ARGUMENT;
     }
-    m_CountX = static_cast<u32>(countX);
-    m_CountY = static_cast<u32>(countY);
+    m_countX = static_cast<u32>(countX);
+    m_countY = static_cast<u32>(countY);
     return 0;
 }
 
 u32 ParameterInfo::getRawSize() const
 {
-    return computeRawSize(m_TypeCode, m_ElementSize, getElementCount());
+    return computeRawSize(m_typeCode, m_elementSize, getElementCount());
 }
 
 bool ParameterInfo::isValid() const
 {
-    return isValidTypeCode(m_TypeCode, m_ElementSize) && m_CountX != 0 && m_CountY != 0;
+    return isValidTypeCode(m_typeCode, m_elementSize) && m_countX != 0 && m_countY != 0;
 }
 
 void ParameterInfo::setComments(const char* commentX, const char* commentY)
 {
-    m_CommentX = commentX != nullptr ? commentX : "";
-    m_CommentY = commentY != nullptr ? commentY : "";
+    m_commentX = commentX != nullptr ? commentX : "";
+    m_commentY = commentY != nullptr ? commentY : "";
 }
 
 void ParameterInfo::setTexts(const char* unit, const char* kind, const char* defUI)
 {
-    m_Unit = unit != nullptr ? unit : "";
-    m_Kind = kind != nullptr ? kind : "";
-    m_DefUI = defUI != nullptr ? defUI : "";
+    m_unit = unit != nullptr ? unit : "";
+    m_kind = kind != nullptr ? kind : "";
+    m_defUI = defUI != nullptr ? defUI : "";
 }
 
 }  // namespace PDB

@@ -54,38 +54,38 @@ public:
     static constexpr u8 FLAG_PRIVATE = 0x10;
 
     constexpr ParameterAttribute() = default;
-    constexpr ParameterAttribute(u8 value, u8 flags) : m_Value(value), m_Flags(flags) {}
+    constexpr ParameterAttribute(u8 value, u8 flags) : m_value(value), m_flags(flags) {}
 
-    u8 getValue() const { return m_Value; }
-    u8 getFlags() const { return m_Flags; }
-    void setValue(u8 value) { m_Value = value; }
-    void setFlags(u8 flags) { m_Flags = flags; }
+    u8 getValue() const { return m_value; }
+    u8 getFlags() const { return m_flags; }
+    void setValue(u8 value) { m_value = value; }
+    void setFlags(u8 flags) { m_flags = flags; }
 
-    bool isRecallable() const { return (m_Flags & FLAG_RECALLABLE) != 0; }
-    bool isNonvolatile() const { return (m_Flags & FLAG_NONVOLATILE) != 0; }
-    bool isSyncable() const { return (m_Flags & FLAG_SYNCABLE) != 0; }
-    bool isNoEdit() const { return (m_Flags & FLAG_NOEDIT) != 0; }
-    bool isPrivate() const { return (m_Flags & FLAG_PRIVATE) != 0; }
+    bool isRecallable() const { return (m_flags & FLAG_RECALLABLE) != 0; }
+    bool isNonvolatile() const { return (m_flags & FLAG_NONVOLATILE) != 0; }
+    bool isSyncable() const { return (m_flags & FLAG_SYNCABLE) != 0; }
+    bool isNoEdit() const { return (m_flags & FLAG_NOEDIT) != 0; }
+    bool isPrivate() const { return (m_flags & FLAG_PRIVATE) != 0; }
 
     bool operator==(const ParameterAttribute& other) const = default;
 
 private:
-    u8 m_Value = 0;
-    u8 m_Flags = 0;
+    u8 m_value = 0;
+    u8 m_flags = 0;
 };
 
 // Selection bits of imports and filtered copies (the parameter arrays interpret them).
 class ParameterFilter {
 public:
     constexpr ParameterFilter() = default;
-    constexpr ParameterFilter(u8 bits) : m_Bits(bits) {}  // NOLINT: built from a byte on purpose
+    constexpr ParameterFilter(u8 bits) : m_bits(bits) {}  // NOLINT: built from a byte on purpose
 
-    u8 getBits() const { return m_Bits; }
-    operator u8() const { return m_Bits; }  // NOLINT: used as a byte
-    void clearBits(u8 mask) { m_Bits = static_cast<u8>(m_Bits & ~mask); }
+    u8 getBits() const { return m_bits; }
+    operator u8() const { return m_bits; }  // NOLINT: used as a byte
+    void clearBits(u8 mask) { m_bits = static_cast<u8>(m_bits & ~mask); }
 
 private:
-    u8 m_Bits = 0;
+    u8 m_bits = 0;
 };
 
 class ParameterInfo {
@@ -105,76 +105,76 @@ public:
     // 0x80000001; otherwise 0.
     i32 setDimensions(u32 x, u32 y);
 
-    u32 getElementCount() const { return m_CountX * m_CountY; }
+    u32 getElementCount() const { return m_countX * m_countY; }
     // Raw byte size of the block; 0 for an unknown type code.
     u32 getRawSize() const;
     // Valid type code and both counts non-zero.
     bool isValid() const;
 
-    const std::string& getAddress() const { return m_Address; }
-    u8 getTypeCode() const { return m_TypeCode; }
-    const ParameterAttribute& getAttribute() const { return m_Attribute; }
-    u32 getElementSize() const { return m_ElementSize; }
-    u32 getPatternX() const { return m_PatternX; }
-    u32 getPatternY() const { return m_PatternY; }
-    const std::string& getCommentX() const { return m_CommentX; }
-    const std::string& getCommentY() const { return m_CommentY; }
-    u32 getCountX() const { return m_CountX; }
-    u32 getCountY() const { return m_CountY; }
-    const KVariant& getMin() const { return m_Min; }
-    const KVariant& getMax() const { return m_Max; }
-    const KVariant& getDefault() const { return m_Def; }
-    const KVariant& getNominal() const { return m_Nominal; }
-    const KVariant& getStep() const { return m_Step; }
-    u32 getScaling() const { return m_Scaling; }
-    const std::string& getUnit() const { return m_Unit; }
-    const std::string& getKind() const { return m_Kind; }
-    const std::string& getDefUI() const { return m_DefUI; }
+    const std::string& getAddress() const { return m_address; }
+    u8 getTypeCode() const { return m_typeCode; }
+    const ParameterAttribute& getAttribute() const { return m_attribute; }
+    u32 getElementSize() const { return m_elementSize; }
+    u32 getPatternX() const { return m_patternX; }
+    u32 getPatternY() const { return m_patternY; }
+    const std::string& getCommentX() const { return m_commentX; }
+    const std::string& getCommentY() const { return m_commentY; }
+    u32 getCountX() const { return m_countX; }
+    u32 getCountY() const { return m_countY; }
+    const KVariant& getMin() const { return m_min; }
+    const KVariant& getMax() const { return m_max; }
+    const KVariant& getDefault() const { return m_def; }
+    const KVariant& getNominal() const { return m_nominal; }
+    const KVariant& getStep() const { return m_step; }
+    u32 getScaling() const { return m_scaling; }
+    const std::string& getUnit() const { return m_unit; }
+    const std::string& getKind() const { return m_kind; }
+    const std::string& getDefUI() const { return m_defUI; }
 
     // Field setters for the owners that build or rewrite blocks (the description, record readers, strategies).
     // A null text counts as empty.
-    void setAddress(const char* address) { m_Address = address != nullptr ? address : ""; }
-    void setTypeCode(u8 typeCode) { m_TypeCode = typeCode; }
-    void setAttribute(const ParameterAttribute& attribute) { m_Attribute = attribute; }
-    void setElementSize(u32 elementSize) { m_ElementSize = elementSize; }
+    void setAddress(const char* address) { m_address = address != nullptr ? address : ""; }
+    void setTypeCode(u8 typeCode) { m_typeCode = typeCode; }
+    void setAttribute(const ParameterAttribute& attribute) { m_attribute = attribute; }
+    void setElementSize(u32 elementSize) { m_elementSize = elementSize; }
     void setPatterns(u32 patternX, u32 patternY) {
-        m_PatternX = patternX;
-        m_PatternY = patternY;
+        m_patternX = patternX;
+        m_patternY = patternY;
     }
     void setComments(const char* commentX, const char* commentY);
     // Sets the counts directly (record readers take them from a record header).
     void setCounts(u32 countX, u32 countY) {
-        m_CountX = countX;
-        m_CountY = countY;
+        m_countX = countX;
+        m_countY = countY;
     }
-    void setMin(const KVariant& value) { m_Min = value; }
-    void setMax(const KVariant& value) { m_Max = value; }
-    void setDefault(const KVariant& value) { m_Def = value; }
-    void setNominal(const KVariant& value) { m_Nominal = value; }
-    void setStep(const KVariant& value) { m_Step = value; }
-    void setScaling(u32 scaling) { m_Scaling = scaling; }
+    void setMin(const KVariant& value) { m_min = value; }
+    void setMax(const KVariant& value) { m_max = value; }
+    void setDefault(const KVariant& value) { m_def = value; }
+    void setNominal(const KVariant& value) { m_nominal = value; }
+    void setStep(const KVariant& value) { m_step = value; }
+    void setScaling(u32 scaling) { m_scaling = scaling; }
     void setTexts(const char* unit, const char* kind, const char* defUI);
 
 private:
-    std::string m_Address;
-    u8 m_TypeCode = 0;
-    ParameterAttribute m_Attribute;
-    u32 m_ElementSize = 0;
-    u32 m_PatternX = 1;
-    u32 m_PatternY = 1;
-    std::string m_CommentX;
-    std::string m_CommentY;
-    u32 m_CountX = 0;
-    u32 m_CountY = 0;
-    KVariant m_Min;
-    KVariant m_Max;
-    KVariant m_Def;
-    KVariant m_Nominal;
-    KVariant m_Step;
-    u32 m_Scaling = 1;
-    std::string m_Unit;
-    std::string m_Kind;
-    std::string m_DefUI;
+    std::string m_address;
+    u8 m_typeCode = 0;
+    ParameterAttribute m_attribute;
+    u32 m_elementSize = 0;
+    u32 m_patternX = 1;
+    u32 m_patternY = 1;
+    std::string m_commentX;
+    std::string m_commentY;
+    u32 m_countX = 0;
+    u32 m_countY = 0;
+    KVariant m_min;
+    KVariant m_max;
+    KVariant m_def;
+    KVariant m_nominal;
+    KVariant m_step;
+    u32 m_scaling = 1;
+    std::string m_unit;
+    std::string m_kind;
+    std::string m_defUI;
 };
 
 }  // namespace PDB

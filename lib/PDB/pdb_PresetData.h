@@ -38,16 +38,16 @@ public:
     i32 applyPresetInfo(IParameterDB& info) { return applyInfo(info); }
 
     // The item at index, or the shared empty item (kind 4).
-    const PresetItem& getItem(u32 index) const { return m_Contents.getItem(index); }
-    PresetContentsList& getContents() { return m_Contents; }
-    const PresetContentsList& getContents() const { return m_Contents; }
+    const PresetItem& getItem(u32 index) const { return m_contents.getItem(index); }
+    PresetContentsList& getContents() { return m_contents; }
+    const PresetContentsList& getContents() const { return m_contents; }
 
 private:
     const char* getFileKind() const override { return FILE_KIND; }
     const char* getInfoDatabaseName() const override { return INFO_DATABASE; }
     const char* getItemBlockTag() const override;
     const char* const* getInfoAddressTexts() const override;
-    ItemContentsList& getContentsList() override { return m_Contents; }
+    ItemContentsList& getContentsList() override { return m_contents; }
     FILECACHE::MBDFAbstractBlock* buildItemBlock(const PresetItem& item, i32& result) override;
     i32 decodeItemHeader(PresetItem& item, const u8* record, u32 size) override;
     bool isProtected(IParameterDB& db) override;
@@ -55,7 +55,7 @@ private:
     void logCannotAddItemBlock(u32 index) override;
     void logCannotApplyInfoBlock() override;
 
-    PresetContentsList m_Contents;
+    PresetContentsList m_contents;
 };
 
 }  // namespace PDB

@@ -35,13 +35,13 @@ i32 PresetData::initialize(const char* modelTag, u32 version, u32 headerValue, c
     if (modelTag == nullptr) {
         return ItemFileResult::BAD_ARGUMENT;
     }
-    m_Contents = contents;
+    m_contents = contents;
     const i32 result = initializeCommon(modelTag, version, headerValue, directory);
     if (result < 0) {
         return result;
     }
-    if (presetType != nullptr && m_Info.hasOwnerThread()) {
-        m_Info.setValueString(m_InfoAddresses[INFO_TYPE], 0, 0, presetType, 0xFF);
+    if (presetType != nullptr && m_info.hasOwnerThread()) {
+        m_info.setValueString(m_infoAddresses[INFO_TYPE], 0, 0, presetType, 0xFF);
     }
     return 0;
 }
@@ -53,7 +53,7 @@ FILECACHE::MBDFAbstractBlock* PresetData::buildItemBlock(const PresetItem& item,
         result = ItemFileResult::READ_FAILED;
         return nullptr;
     }
-    result = setupPresetBlock(*block, "", item, m_HeaderValue, true);
+    result = setupPresetBlock(*block, "", item, m_headerValue, true);
     return block;
 }
 
@@ -64,7 +64,7 @@ i32 PresetData::decodeItemHeader(PresetItem& item, const u8* record, u32 size)
 
 bool PresetData::isProtected(IParameterDB& db)
 {
-    return db.getValueUInt(m_InfoAddresses[INFO_PROTECT], 0, 0, nullptr) != 0;
+    return db.getValueUInt(m_infoAddresses[INFO_PROTECT], 0, 0, nullptr) != 0;
 }
 
 void PresetData::logCannotAddInfoBlock()

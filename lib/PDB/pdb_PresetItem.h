@@ -28,8 +28,8 @@ public:
     PresetItem() = default;
     PresetItem(u32 kind, const std::string& databaseName, ComponentUID uid, const std::string& componentTypeName,
                const std::string& address, u32 x, u32 y)
-        : m_Kind(kind), m_DatabaseName(databaseName), m_ComponentUID(uid), m_ComponentTypeName(componentTypeName),
-          m_Address(address), m_X(x), m_Y(y)
+        : m_kind(kind), m_databaseName(databaseName), m_componentUID(uid), m_componentTypeName(componentTypeName),
+          m_address(address), m_x(x), m_y(y)
     {
     }
 
@@ -41,42 +41,42 @@ public:
     bool isValid() const
     {
         const auto fits = [](const std::string& text) { return !text.empty() && text.size() <= MAX_NAME_LENGTH; };
-        if (m_Kind > KIND_ELEMENTS) {
+        if (m_kind > KIND_ELEMENTS) {
             return true;
         }
-        if (!fits(m_DatabaseName)) {
+        if (!fits(m_databaseName)) {
             return false;
         }
-        if (m_Kind == KIND_DATABASE) {
+        if (m_kind == KIND_DATABASE) {
             return true;
         }
-        if (m_ComponentUID == INVALID_COMPONENT_UID || !fits(m_ComponentTypeName)) {
+        if (m_componentUID == INVALID_COMPONENT_UID || !fits(m_componentTypeName)) {
             return false;
         }
-        if (m_Kind == KIND_COMPONENT) {
+        if (m_kind == KIND_COMPONENT) {
             return true;
         }
-        if (!fits(m_Address)) {
+        if (!fits(m_address)) {
             return false;
         }
-        return m_Kind == KIND_ELEMENTS || (m_X != 0 && m_Y != 0);
+        return m_kind == KIND_ELEMENTS || (m_x != 0 && m_y != 0);
     }
 
-    u32 getKind() const { return m_Kind; }
-    const std::string& getDatabaseName() const { return m_DatabaseName; }
-    ComponentUID getComponentUID() const { return m_ComponentUID; }
-    const std::string& getComponentTypeName() const { return m_ComponentTypeName; }
-    const std::string& getAddress() const { return m_Address; }
-    u32 getX() const { return m_X; }
-    u32 getY() const { return m_Y; }
+    u32 getKind() const { return m_kind; }
+    const std::string& getDatabaseName() const { return m_databaseName; }
+    ComponentUID getComponentUID() const { return m_componentUID; }
+    const std::string& getComponentTypeName() const { return m_componentTypeName; }
+    const std::string& getAddress() const { return m_address; }
+    u32 getX() const { return m_x; }
+    u32 getY() const { return m_y; }
 
-    void setKind(u32 kind) { m_Kind = kind; }
-    void setDatabaseName(const std::string& name) { m_DatabaseName = name; }
-    void setComponentUID(ComponentUID uid) { m_ComponentUID = uid; }
-    void setComponentTypeName(const std::string& name) { m_ComponentTypeName = name; }
-    void setAddress(const std::string& address) { m_Address = address; }
-    void setX(u32 x) { m_X = x; }
-    void setY(u32 y) { m_Y = y; }
+    void setKind(u32 kind) { m_kind = kind; }
+    void setDatabaseName(const std::string& name) { m_databaseName = name; }
+    void setComponentUID(ComponentUID uid) { m_componentUID = uid; }
+    void setComponentTypeName(const std::string& name) { m_componentTypeName = name; }
+    void setAddress(const std::string& address) { m_address = address; }
+    void setX(u32 x) { m_x = x; }
+    void setY(u32 y) { m_y = y; }
 
     bool operator==(const PresetItem& other) const = default;
 
@@ -88,13 +88,13 @@ public:
     }
 
 private:
-    u32 m_Kind = KIND_EMPTY;
-    std::string m_DatabaseName;
-    ComponentUID m_ComponentUID = INVALID_COMPONENT_UID;
-    std::string m_ComponentTypeName;
-    std::string m_Address;
-    u32 m_X = 0;
-    u32 m_Y = 0;
+    u32 m_kind = KIND_EMPTY;
+    std::string m_databaseName;
+    ComponentUID m_componentUID = INVALID_COMPONENT_UID;
+    std::string m_componentTypeName;
+    std::string m_address;
+    u32 m_x = 0;
+    u32 m_y = 0;
 };
 
 }  // namespace PDB

@@ -3,22 +3,22 @@
 namespace PDB {
 
 i32 SimpleReadWriteMutex::lockRead() {
-    m_Mutex.lock();
+    m_mutex.lock();
     return 0;
 }
 
 i32 SimpleReadWriteMutex::lockWrite() {
-    m_Mutex.lock();
+    m_mutex.lock();
     return 0;
 }
 
 i32 SimpleReadWriteMutex::unlockRead() {
-    m_Mutex.unlock();
+    m_mutex.unlock();
     return 0;
 }
 
 i32 SimpleReadWriteMutex::unlockWrite() {
-    m_Mutex.unlock();
+    m_mutex.unlock();
     return 0;
 }
 

@@ -24,7 +24,7 @@ public:
     i32 unlockWrite() override;
 
 private:
-    std::recursive_mutex m_Mutex;
+    std::recursive_mutex m_mutex;
 };
 
 }  // namespace PDB

@@ -41,7 +41,7 @@ i32 ItemContentsList::addDatabase(IParameterDB& database)
     if (!isNameOfItem(database.getName())) {
         return RESULT_BAD_ARGUMENT;
     }
-    m_Items.emplace_back(PresetItem::KIND_DATABASE, database.getName(), INVALID_COMPONENT_UID, "", "", 0, 0);
+    m_items.emplace_back(PresetItem::KIND_DATABASE, database.getName(), INVALID_COMPONENT_UID, "", "", 0, 0);
     return 0;
 }
 
@@ -55,7 +55,7 @@ i32 ItemContentsList::addComponent(IParameterDB& database, ComponentUID uid)
         ReadLock guard(database);
         typeName = typeNameOf(database, uid);
     }
-    m_Items.emplace_back(PresetItem::KIND_COMPONENT, database.getName(), uid, typeName, "", 0, 0);
+    m_items.emplace_back(PresetItem::KIND_COMPONENT, database.getName(), uid, typeName, "", 0, 0);
     return 0;
 }
 
@@ -77,7 +77,7 @@ i32 ItemContentsList::addParameterBlock(IParameterDB& database, ComponentUID uid
             countY = info->getCountY();
         }
     }
-    m_Items.emplace_back(PresetItem::KIND_BLOCK, database.getName(), uid, typeName, address, countX, countY);
+    m_items.emplace_back(PresetItem::KIND_BLOCK, database.getName(), uid, typeName, address, countX, countY);
     return 0;
 }
 
@@ -91,7 +91,7 @@ i32 ItemContentsList::addParameter(IParameterDB& database, ComponentUID uid, con
         ReadLock guard(database);
         typeName = typeNameOf(database, uid);
     }
-    m_Items.emplace_back(PresetItem::KIND_ELEMENTS, database.getName(), uid, typeName, address, x, y);
+    m_items.emplace_back(PresetItem::KIND_ELEMENTS, database.getName(), uid, typeName, address, x, y);
     return 0;
 }
 

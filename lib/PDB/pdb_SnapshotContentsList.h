@@ -35,17 +35,17 @@ public:
     i32 addParameterBlockOfInstance(const ParameterAddress& reference);
     i32 addParameterOfInstance(const ParameterAddress& reference, u32 x, u32 y);
     // Appends a ready item as it stands.
-    void addItem(const PresetItem& item) { m_Items.push_back(item); }
+    void addItem(const PresetItem& item) { m_items.push_back(item); }
 
-    u32 getCount() const { return static_cast<u32>(m_Items.size()); }
-    bool isEmpty() const { return m_Items.empty(); }
+    u32 getCount() const { return static_cast<u32>(m_items.size()); }
+    bool isEmpty() const { return m_items.empty(); }
     // The item at index, or the shared empty item (kind 4).
     const PresetItem& getItem(u32 index) const
     {
-        return index < m_Items.size() ? m_Items[index] : PresetItem::getEmpty();
+        return index < m_items.size() ? m_items[index] : PresetItem::getEmpty();
     }
-    const std::vector<PresetItem>& getItems() const { return m_Items; }
-    void clear() { m_Items.clear(); }
+    const std::vector<PresetItem>& getItems() const { return m_items; }
+    void clear() { m_items.clear(); }
 
 protected:
     ItemContentsList() = default;
@@ -53,7 +53,7 @@ protected:
     ItemContentsList& operator=(const ItemContentsList&) = default;
 
 private:
-    std::vector<PresetItem> m_Items;
+    std::vector<PresetItem> m_items;
 };
 
 class SnapshotContentsList : public ItemContentsList {

@@ -58,16 +58,16 @@ public:
     u64 getFileSize();
 
     // The item at index, or the shared empty item (kind 4).
-    const PresetItem& getItem(u32 index) const { return m_Contents.getItem(index); }
-    SnapshotContentsList& getContents() { return m_Contents; }
-    const SnapshotContentsList& getContents() const { return m_Contents; }
+    const PresetItem& getItem(u32 index) const { return m_contents.getItem(index); }
+    SnapshotContentsList& getContents() { return m_contents; }
+    const SnapshotContentsList& getContents() const { return m_contents; }
 
 private:
     const char* getFileKind() const override { return FILE_KIND; }
     const char* getInfoDatabaseName() const override { return INFO_DATABASE; }
     const char* getItemBlockTag() const override;
     const char* const* getInfoAddressTexts() const override;
-    ItemContentsList& getContentsList() override { return m_Contents; }
+    ItemContentsList& getContentsList() override { return m_contents; }
     FILECACHE::MBDFAbstractBlock* buildItemBlock(const PresetItem& item, i32& result) override;
     i32 decodeItemHeader(PresetItem& item, const u8* record, u32 size) override;
     bool isProtected(IParameterDB& db) override;
@@ -78,7 +78,7 @@ private:
     // The blocks an image holds, in order (the information block only when present).
     std::vector<const FILECACHE::MBDFAbstractBlock*> getImageBlocks();
 
-    SnapshotContentsList m_Contents;
+    SnapshotContentsList m_contents;
 };
 
 }  // namespace PDB

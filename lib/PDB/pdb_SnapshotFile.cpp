@@ -84,7 +84,7 @@ i32 SnapshotData::initialize(const char* modelTag, u32 version, u32 headerValue,
     if (modelTag == nullptr) {
         return ItemFileResult::BAD_ARGUMENT;
     }
-    m_Contents = contents;
+    m_contents = contents;
     return initializeCommon(modelTag, version, headerValue, directory);
 }
 
@@ -95,7 +95,7 @@ FILECACHE::MBDFAbstractBlock* SnapshotData::buildItemBlock(const PresetItem& ite
         result = ItemFileResult::READ_FAILED;
         return nullptr;
     }
-    result = setupSnapshotBlock(*block, "", item, m_HeaderValue, true);
+    result = setupSnapshotBlock(*block, "", item, m_headerValue, true);
     return block;
 }
 
@@ -106,7 +106,7 @@ i32 SnapshotData::decodeItemHeader(PresetItem& item, const u8* record, u32 size)
 
 bool SnapshotData::isProtected(IParameterDB& db)
 {
-    return db.getValueBool(m_InfoAddresses[INFO_PROTECT], 0, 0, nullptr);
+    return db.getValueBool(m_infoAddresses[INFO_PROTECT], 0, 0, nullptr);
 }
 
 void SnapshotData::logCannotAddInfoBlock()
@@ -159,7 +159,7 @@ i32 SnapshotData::recall(const SnapshotContentsList& recallSafe)
     std::vector<u8> record;
     const std::vector<PresetItem>& safe = recallSafe.getItems();
     for (u32 i = 0; i < safe.size(); ++i) {
-        if (encodeSnapshotRecord(safe[i], live, record, m_HeaderValue, true) < 0) {
+        if (encodeSnapshotRecord(safe[i], live, record, m_headerValue, true) < 0) {
             KLIB_LOG("[E] SnapshotData::recall(recallSafe) - cannot import #%d recallsafe!\n", static_cast<int>(i));
             continue;
         }
@@ -170,9 +170,9 @@ i32 SnapshotData::recall(const SnapshotContentsList& recallSafe)
         return ItemFileResult::MALFORMED;
     }
 
-    const std::vector<PresetItem>& items = m_Contents.getItems();
+    const std::vector<PresetItem>& items = m_contents.getItems();
     for (u32 i = 0; i < items.size(); ++i) {
-        if (encodeSnapshotRecord(items[i], copy, record, m_HeaderValue, true) < 0) {
+        if (encodeSnapshotRecord(items[i], copy, record, m_headerValue, true) < 0) {
             KLIB_LOG("[E] SnapshotData::recall(recallSafe) - cannot import #%d content!\n", static_cast<int>(i));
             continue;
         }
@@ -186,10 +186,10 @@ i32 SnapshotData::recall(const SnapshotContentsList& recallSafe)
 std::vector<const FILECACHE::MBDFAbstractBlock*> SnapshotData::getImageBlocks()
 {
     std::vector<const FILECACHE::MBDFAbstractBlock*> blocks;
-    blocks.push_back(m_File.getTopBlock());
-    for (auto it = m_File.beginBlocks(); it != m_File.endBlocks(); ++it) {
+    blocks.push_back(m_file.getTopBlock());
+    for (auto it = m_file.beginBlocks(); it != m_file.endBlocks(); ++it) {
         const FILECACHE::MBDFAbstractBlock* block = *it;
-        if (block != nullptr && block->getTag() == MBDFPDBBlock::TAG && isPDBBlockKindOf(*block, m_Info.getName())) {
+        if (block != nullptr && block->getTag() == MBDFPDBBlock::TAG && isPDBBlockKindOf(*block, m_info.getName())) {
             blocks.push_back(block);
             break;
         }
@@ -197,13 +197,13 @@ std::vector<const FILECACHE::MBDFAbstractBlock*> SnapshotData::getImageBlocks()
     for (FILECACHE::MBDFAbstractBlock* block : getItemBlocks()) {
         blocks.push_back(block);
     }
-    blocks.push_back(m_File.getEndBlock());
+    blocks.push_back(m_file.getEndBlock());
     return blocks;
 }
 
 u64 SnapshotData::getFileSize()
 {
-    if (!m_File.isValid()) {
+    if (!m_file.isValid()) {
         return 0;
     }
     u64 size = 0;
@@ -218,7 +218,7 @@ i32 SnapshotData::exportImage(u8* buffer, u32 size)
     if (buffer == nullptr || size < getFileSize()) {
         return ItemFileResult::BAD_ARGUMENT;
     }
-    if (m_Contents.isEmpty() || !isComplete()) {
+    if (m_contents.isEmpty() || !isComplete()) {
         return ItemFileResult::NOTHING_TO_DO;
     }
     u64 position = 0;
@@ -245,9 +245,9 @@ i32 SnapshotData::importImage(const u8* image, u32 size)
         u32 consumed = 0;
         i32 result = 0;
         if (startsWith(at, left, FILECACHE::MBDFTopBlock::kTag)) {
-            result = m_File.getTopBlock()->readFromMemory(at, left, &consumed);
+            result = m_file.getTopBlock()->readFromMemory(at, left, &consumed);
         } else if (tagTextOf(at, left) == FILECACHE::MBDFEndBlock::kTag && left >= FILECACHE::kMBDFTagFieldSize) {
-            result = m_File.getEndBlock()->readFromMemory(at, left, &consumed);
+            result = m_file.getEndBlock()->readFromMemory(at, left, &consumed);
             ended = true;
         } else {
             FILECACHE::IMBDFBlockFactory* factory = FILECACHE::MBDF::findBlockFactory(tagTextOf(at, left).c_str());
@@ -257,7 +257,7 @@ i32 SnapshotData::importImage(const u8* image, u32 size)
             if (result < 0) {
                 delete block;
             } else {
-                m_File.appendBlock(block);
+                m_file.appendBlock(block);
             }
         }
         if (result < 0 || consumed == 0) {
@@ -267,13 +267,13 @@ i32 SnapshotData::importImage(const u8* image, u32 size)
         position += consumed;
     }
     if (!ended) {
-        m_File.getEndBlock()->setup();  // an image may stop right after its last data block
+        m_file.getEndBlock()->setup();  // an image may stop right after its last data block
     }
-    if (!m_File.isKind(FILE_KIND) || !m_File.isName(m_ModelTag.substr(0, CONTAINER_NAME_LENGTH).c_str())) {
+    if (!m_file.isKind(FILE_KIND) || !m_file.isName(m_modelTag.substr(0, CONTAINER_NAME_LENGTH).c_str())) {
         clearAll();
         return ItemFileResult::WRONG_FILE;
     }
-    if (!m_File.isValid()) {
+    if (!m_file.isValid()) {
         clearAll();
         return ItemFileResult::MALFORMED;
     }
