@@ -271,6 +271,16 @@ u32 syncFd(int fd)
     return fsw_fromErrno(error);
 }
 
+u32 statPath(const char* path, struct stat* st, bool followLink)
+{
+    const u32 checked = fsw_checkPath(path);
+    if (checked != FSW_OK) {
+        return checked;
+    }
+    const int rc = followLink ? ::stat(path, st) : ::lstat(path, st);
+    return rc == 0 ? FSW_OK : fsw_fromErrno(errno);
+}
+
 u32 syncFolder(const char* path)
 {
     const int fd = sysOpen(path, O_RDONLY | O_DIRECTORY);
@@ -659,13 +669,10 @@ u32 fsw_getSize64(u64* size, const char* path)
     if (size == nullptr) {
         return FSW_E_BAD_ARGUMENT;
     }
-    const u32 checked = fsw_checkPath(path);
-    if (checked != FSW_OK) {
-        return checked;
-    }
     struct stat st;
-    if (::stat(path, &st) != 0) {
-        return fsw_fromErrno(errno);
+    const u32 statted = statPath(path, &st, true);
+    if (statted != FSW_OK) {
+        return statted;
     }
     if (S_ISDIR(st.st_mode)) {
         return FSW_E_ACCESS;
@@ -723,13 +730,10 @@ u32 fsw_remove(const char* path)
     return runHooked(
         fsw_removeHooks,
         [&]() -> u32 {
-            const u32 checked = fsw_checkPath(path);
-            if (checked != FSW_OK) {
-                return checked;
-            }
             struct stat st;
-            if (::lstat(path, &st) != 0) {
-                return fsw_fromErrno(errno);
+            const u32 statted = statPath(path, &st, false);
+            if (statted != FSW_OK) {
+                return statted;
             }
             if (S_ISDIR(st.st_mode) || isProtectedFile(st)) {
                 return FSW_E_ACCESS;
@@ -750,13 +754,10 @@ u32 fsw_getAttributes(u32* attributes, const char* path)
             if (attributes == nullptr) {
                 return FSW_E_BAD_ARGUMENT;
             }
-            const u32 checked = fsw_checkPath(path);
-            if (checked != FSW_OK) {
-                return checked;
-            }
             struct stat st;
-            if (::stat(path, &st) != 0) {
-                return fsw_fromErrno(errno);
+            const u32 statted = statPath(path, &st, true);
+            if (statted != FSW_OK) {
+                return statted;
             }
             *attributes = attributesOf(st, path);
             return FSW_OK;
@@ -772,13 +773,10 @@ u32 fsw_getLinkAttributes(u32* attributes, bool* isLink, const char* path)
     if (attributes == nullptr) {
         return FSW_E_BAD_ARGUMENT;
     }
-    const u32 checked = fsw_checkPath(path);
-    if (checked != FSW_OK) {
-        return checked;
-    }
     struct stat st;
-    if (::lstat(path, &st) != 0) {
-        return fsw_fromErrno(errno);
+    const u32 statted = statPath(path, &st, false);
+    if (statted != FSW_OK) {
+        return statted;
     }
     *attributes = attributesOf(st, path);
     if (isLink != nullptr) {
@@ -792,13 +790,10 @@ u32 fsw_setAttributes(u32 attributes, const char* path)
     return runHooked(
         fsw_setAttributesHooks,
         [&]() -> u32 {
-            const u32 checked = fsw_checkPath(path);
-            if (checked != FSW_OK) {
-                return checked;
-            }
             struct stat st;
-            if (::stat(path, &st) != 0) {
-                return fsw_fromErrno(errno);
+            const u32 statted = statPath(path, &st, true);
+            if (statted != FSW_OK) {
+                return statted;
             }
             mode_t mode = st.st_mode & 07777;
             if ((attributes & FSW_ATTR_READONLY) != 0) {
@@ -909,13 +904,10 @@ u32 fsw_getEntryType(u32* type, const char* path)
         return FSW_E_BAD_ARGUMENT;
     }
     *type = FSW_ENTRY_UNKNOWN;
-    const u32 checked = fsw_checkPath(path);
-    if (checked != FSW_OK) {
-        return checked;
-    }
     struct stat st;
-    if (::lstat(path, &st) != 0) {
-        return fsw_fromErrno(errno);
+    const u32 statted = statPath(path, &st, false);
+    if (statted != FSW_OK) {
+        return statted;
     }
     if (S_ISREG(st.st_mode)) {
         *type = FSW_ENTRY_FILE;
@@ -935,13 +927,10 @@ u32 fsw_getPermissions(u32* permissionBits, const char* path)
         return FSW_E_BAD_ARGUMENT;
     }
     *permissionBits = 0;
-    const u32 checked = fsw_checkPath(path);
-    if (checked != FSW_OK) {
-        return checked;
-    }
     struct stat st;
-    if (::stat(path, &st) != 0) {
-        return fsw_fromErrno(errno);
+    const u32 statted = statPath(path, &st, true);
+    if (statted != FSW_OK) {
+        return statted;
     }
     *permissionBits = st.st_mode & 07777;
     return FSW_OK;

@@ -9,27 +9,14 @@
 #include <string>
 #include <thread>
 
-#include "tms_Mutex.h"
-#include "tms_TestSupport.h"
-#include "tms_ThreadLogger.h"
+#include "tms_LoggerFixture.h"
 
 namespace {
 
 using TMS::ThreadLogger;
 using TMS::TMSMutex;
 
-class ThreadLoggerTest : public tmstest::OsLayerTest {
-protected:
-    std::string line(u32 index)
-    {
-        char out[ThreadLogger::LINE_SIZE];
-        EXPECT_EQ(logger.getLine(index, out, sizeof(out)), 0u);
-        return out;
-    }
-
-    TMSMutex mutex{"TMSThread"};
-    ThreadLogger logger;
-};
+using tmstest::ThreadLoggerTest;
 
 // The line is stored under the ring's lock and printed after it is released: while standard output is a
 // pipe that nobody reads, the writer blocks in the print, yet readers of the ring go on.

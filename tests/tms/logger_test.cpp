@@ -9,27 +9,14 @@
 #include <string>
 #include <thread>
 
-#include "tms_Mutex.h"
-#include "tms_TestSupport.h"
-#include "tms_ThreadLogger.h"
+#include "tms_LoggerFixture.h"
 
 namespace {
 
 using TMS::ThreadLogger;
 using TMS::TMSMutex;
 
-class ThreadLoggerTest : public tmstest::OsLayerTest {
-protected:
-    std::string line(u32 index)
-    {
-        char out[ThreadLogger::LINE_SIZE];
-        EXPECT_EQ(logger.getLine(index, out, sizeof(out)), 0u);
-        return out;
-    }
-
-    TMSMutex mutex{"TMSThread"};
-    ThreadLogger logger;
-};
+using tmstest::ThreadLoggerTest;
 
 TEST_F(ThreadLoggerTest, RingKeepsTheNewestLines)
 {

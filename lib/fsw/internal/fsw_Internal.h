@@ -47,6 +47,8 @@ u32 writeAll(int fd, const void* buffer, u32 size, u32* put);
 
 // fsync, retrying EINTR; special files that cannot be synced count as synced.
 u32 syncFd(int fd);
+// Checks the path and stats it (following a final link or not): FSW_OK or the failure.
+u32 statPath(const char* path, struct stat* st, bool followLink);
 // Opens and fsyncs a folder (following links); a file system that cannot sync folders counts as synced.
 u32 syncFolder(const char* path);
 
