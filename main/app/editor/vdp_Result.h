@@ -16,6 +16,7 @@ constexpr i32 RESULT_UNKNOWN_CMD = static_cast<i32>(0x80000001u);
 constexpr i32 RESULT_NOT_FOUND = static_cast<i32>(0x80000002u);
 constexpr i32 RESULT_OUT_OF_RANGE = static_cast<i32>(0x80000003u);
 constexpr i32 RESULT_DUPLICATE = static_cast<i32>(0x80000004u);
+constexpr i32 RESULT_SHORT_SEND = RESULT_DUPLICATE; // the client unit: the socket took fewer bytes than were given
 constexpr i32 RESULT_MEMORY_SHORTAGE = static_cast<i32>(0x80000005u);
 constexpr i32 RESULT_FILE_SYSTEM = static_cast<i32>(0x80000006u);
 constexpr i32 RESULT_LIMIT_OVER = static_cast<i32>(0x80000007u);
