@@ -24,7 +24,8 @@ namespace {
 // 59 characters and a line feed.
 const char* const LINE = "[i] Bench::print - sixty characters of debug text 0123456\n";
 
-struct Console {
+struct Console
+{
     Console()
     {
         TMS::ThreadRepository::initialize();

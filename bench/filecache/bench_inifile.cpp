@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kEntries = 5000;
 
-struct Sample {
+struct Sample
+{
     std::string folder;
     std::string path;
     std::vector<std::pair<std::pair<std::string, std::string>, std::string>> pairs;

@@ -17,7 +17,8 @@ namespace {
 
 constexpr int kFiles = 10000;
 
-class ScratchDir {
+class ScratchDir
+{
 public:
     ScratchDir()
     {
@@ -57,7 +58,8 @@ void removeFiles(const std::string& dir)
     }
 }
 
-class Counter : public FW::FileWatchListener {
+class Counter : public FW::FileWatchListener
+{
 public:
     void onFileChanged(u32, const std::string&, const std::string& name, u32 action) override
     {

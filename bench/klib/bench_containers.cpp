@@ -159,10 +159,18 @@ std::vector<u32> sampleText()
     std::vector<u32> cps;
     for (int i = 0; i < 4096; ++i) {
         switch (rng() % 4) {
-        case 0: cps.push_back(static_cast<u32>(0x20 + rng() % 0x5F)); break;
-        case 1: cps.push_back(static_cast<u32>(0xA0 + rng() % 0x700)); break;
-        case 2: cps.push_back(static_cast<u32>(0x4E00 + rng() % 0x5000)); break;
-        default: cps.push_back(static_cast<u32>(0x1F300 + rng() % 0x300)); break;
+        case 0:
+            cps.push_back(static_cast<u32>(0x20 + rng() % 0x5F));
+            break;
+        case 1:
+            cps.push_back(static_cast<u32>(0xA0 + rng() % 0x700));
+            break;
+        case 2:
+            cps.push_back(static_cast<u32>(0x4E00 + rng() % 0x5000));
+            break;
+        default:
+            cps.push_back(static_cast<u32>(0x1F300 + rng() % 0x300));
+            break;
         }
     }
     return cps;
@@ -186,7 +194,7 @@ BENCHMARK(BM_KStringToUTF8);
 
 void BM_IconvToUTF8(benchmark::State& state)
 {
-    const std::vector<u32> cps = sampleText();  // UTF-32 in host (little-endian) order
+    const std::vector<u32> cps = sampleText(); // UTF-32 in host (little-endian) order
     std::vector<char> out(4096 * 4 + 1);
     iconv_t cd = iconv_open("UTF-8", "UTF-32LE");
     size_t produced = 0;

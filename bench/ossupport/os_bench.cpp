@@ -28,7 +28,8 @@ unsigned runFunction(void* argument)
 }
 
 // Completion signal from the timed side to the benchmark thread (outside the timed region).
-struct Batches {
+struct Batches
+{
     std::atomic<u32> m_done{0};
     std::atomic<long long> m_elapsedNs{0};
 

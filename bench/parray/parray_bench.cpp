@@ -16,8 +16,8 @@ constexpr u32 ARRAY_COUNT = 64;
 std::vector<u32> mixedDescriptors()
 {
     const u32 shapes[8][4] = {
-        {ELEMENT_U32, 1024, 0, 0}, {ELEMENT_U16, 32, 64, 0},  {ELEMENT_U8, 4096, 0, 0}, {ELEMENT_I32, 16, 64, 0},
-        {ELEMENT_I16, 8, 16, 16},  {ELEMENT_I8, 16, 16, 16},  {ELEMENT_F32, 4, 16, 16}, {ELEMENT_F64, 512, 0, 0},
+        {ELEMENT_U32, 1024, 0, 0}, {ELEMENT_U16, 32, 64, 0}, {ELEMENT_U8, 4096, 0, 0}, {ELEMENT_I32, 16, 64, 0},
+        {ELEMENT_I16, 8, 16, 16},  {ELEMENT_I8, 16, 16, 16}, {ELEMENT_F32, 4, 16, 16}, {ELEMENT_F64, 512, 0, 0},
     };
     std::vector<u32> words;
     for (u32 i = 0; i < ARRAY_COUNT; ++i) {

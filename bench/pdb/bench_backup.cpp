@@ -40,7 +40,8 @@ std::atomic<bool> g_counting{false};
 std::atomic<long long> g_current{0};
 std::atomic<long long> g_peak{0};
 
-void countTaken(void* pointer) {
+void countTaken(void* pointer)
+{
     if (pointer != nullptr && g_counting.load(std::memory_order_relaxed)) {
         const long long now = g_current.fetch_add(static_cast<long long>(malloc_usable_size(pointer))) +
                               static_cast<long long>(malloc_usable_size(pointer));
@@ -50,7 +51,8 @@ void countTaken(void* pointer) {
     }
 }
 
-void countGiven(void* pointer) {
+void countGiven(void* pointer)
+{
     if (pointer != nullptr && g_counting.load(std::memory_order_relaxed)) {
         g_current.fetch_sub(static_cast<long long>(malloc_usable_size(pointer)));
     }
@@ -59,23 +61,27 @@ void countGiven(void* pointer) {
 } // namespace
 
 extern "C" {
-void* malloc(size_t size) {
+void* malloc(size_t size)
+{
     void* pointer = __libc_malloc(size);
     countTaken(pointer);
     return pointer;
 }
-void* calloc(size_t count, size_t size) {
+void* calloc(size_t count, size_t size)
+{
     void* pointer = __libc_calloc(count, size);
     countTaken(pointer);
     return pointer;
 }
-void* realloc(void* pointer, size_t size) {
+void* realloc(void* pointer, size_t size)
+{
     countGiven(pointer);
     void* moved = __libc_realloc(pointer, size);
     countTaken(moved != nullptr ? moved : (size == 0 ? nullptr : pointer));
     return moved;
 }
-void free(void* pointer) {
+void free(void* pointer)
+{
     countGiven(pointer);
     __libc_free(pointer);
 }
@@ -91,7 +97,8 @@ constexpr u32 kElements = 64;
 constexpr ParameterAttribute kStored{0, ParameterAttribute::FLAG_RECALLABLE | ParameterAttribute::FLAG_NONVOLATILE};
 
 // A recursive lock that records the longest outermost hold.
-class TimingMutex : public IMutex {
+class TimingMutex : public IMutex
+{
 public:
     i32 lockRead() override { return lock(); }
     i32 lockWrite() override { return lock(); }
@@ -101,14 +108,16 @@ public:
     void reset() { m_longest = 0; }
 
 private:
-    i32 lock() {
+    i32 lock()
+    {
         m_mutex.lock();
         if (m_depth++ == 0) {
             m_since = std::chrono::steady_clock::now();
         }
         return 0;
     }
-    i32 unlock() {
+    i32 unlock()
+    {
         if (--m_depth == 0) {
             const std::chrono::duration<double, std::milli> held = std::chrono::steady_clock::now() - m_since;
             m_longest = std::max(m_longest, held.count());
@@ -123,16 +132,18 @@ private:
     double m_longest = 0;
 };
 
-struct BenchDatabase {
+struct BenchDatabase
+{
     TimingMutex mutex;
     ParameterDB db;
-    BenchDatabase() {
+    BenchDatabase()
+    {
         ComponentInfo info;
         info.initialize("BackupBench", 1, 1, 1, 1, 1, "", "", nullptr);
         for (u32 b = 0; b < kBlocks; ++b) {
             const std::string address = "/b" + std::to_string(b);
-            info.addParameterUInt32(address.c_str(), kElements, 1, "", "", 0, 0xFFFFFFFF, 0, 0, 1, 1, kStored, "",
-                                    "", "");
+            info.addParameterUInt32(address.c_str(), kElements, 1, "", "", 0, 0xFFFFFFFF, 0, 0, 1, 1, kStored, "", "",
+                                    "");
         }
         ComponentInfoRepository::getInstance().registerComponentInfo(info);
         db.initialize(0, "Profile", &mutex);
@@ -145,18 +156,21 @@ struct BenchDatabase {
     }
 };
 
-BenchDatabase& database() {
+BenchDatabase& database()
+{
     static BenchDatabase instance;
     return instance;
 }
 
-std::string scratchFolder() {
+std::string scratchFolder()
+{
     char pattern[] = "/tmp/bench_backup_XXXXXX";
     const char* made = mkdtemp(pattern);
     return made != nullptr ? made : "/tmp";
 }
 
-void removeFolder(const std::string& folder) {
+void removeFolder(const std::string& folder)
+{
     if (folder != "/tmp") {
         std::remove((folder + "/bench.bup").c_str());
         std::remove((folder + "/plain.bin").c_str());
@@ -164,7 +178,8 @@ void removeFolder(const std::string& folder) {
     }
 }
 
-void BM_BackupExport(benchmark::State& state) {
+void BM_BackupExport(benchmark::State& state)
+{
     BenchDatabase& bench = database();
     const std::string folder = scratchFolder();
     BackupFile backup;
@@ -188,8 +203,8 @@ void BM_BackupExport(benchmark::State& state) {
     }
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
-    state.counters["page_faults"] = benchmark::Counter(static_cast<double>(after.ru_minflt - before.ru_minflt),
-                                                       benchmark::Counter::kAvgIterations);
+    state.counters["page_faults"] =
+        benchmark::Counter(static_cast<double>(after.ru_minflt - before.ru_minflt), benchmark::Counter::kAvgIterations);
     state.counters["record_bytes"] = record;
     state.counters["peak_heap_x_record"] = static_cast<double>(peak) / record;
     state.counters["lock_hold_max_ms"] = bench.mutex.longestHoldMs();
@@ -200,7 +215,8 @@ BENCHMARK(BM_BackupExport)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same number of bytes as the backup file, written with write(), synced and renamed over the target; with
 // argument 1 the folder is synced after the rename as well (as the container's atomic write does).
-void BM_WriteSyncRename(benchmark::State& state) {
+void BM_WriteSyncRename(benchmark::State& state)
+{
     const bool syncFolder = state.range(0) != 0;
     BenchDatabase& bench = database();
     const size_t size = 72 + 36 + ((bench.db.getComponentTableSize() + 3) & ~3u) + 36;
@@ -241,7 +257,8 @@ BENCHMARK(BM_WriteSyncRename)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Us
 namespace {
 
 // The table export alone, into a fresh buffer and into one reused across iterations.
-void BM_BackupTableExportOnly(benchmark::State& state) {
+void BM_BackupTableExportOnly(benchmark::State& state)
+{
     BenchDatabase& bench = database();
     const bool reuse = state.range(0) != 0;
     std::vector<u8> kept(bench.db.getComponentTableSize());
@@ -259,7 +276,8 @@ void BM_BackupTableExportOnly(benchmark::State& state) {
 BENCHMARK(BM_BackupTableExportOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Building the "#PDB DB" block alone (no file).
-void BM_BackupBlockSetup(benchmark::State& state) {
+void BM_BackupBlockSetup(benchmark::State& state)
+{
     BenchDatabase& bench = database();
     for (auto _ : state) {
         MBDFPDBBlock block;
@@ -269,7 +287,8 @@ void BM_BackupBlockSetup(benchmark::State& state) {
 BENCHMARK(BM_BackupBlockSetup)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Writing a container that already holds the block (the file part of an export).
-void BM_BackupContainerWrite(benchmark::State& state) {
+void BM_BackupContainerWrite(benchmark::State& state)
+{
     BenchDatabase& bench = database();
     const std::string folder = scratchFolder();
     FILECACHE::MBDF container;

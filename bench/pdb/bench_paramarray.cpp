@@ -11,7 +11,8 @@ namespace {
 
 using namespace PDB;
 
-ParameterInfo blockU32(u32 count) {
+ParameterInfo blockU32(u32 count)
+{
     ParameterInfo info;
     info.setAddress("/Bench/Block");
     info.setTypeCode(0x14);
@@ -20,12 +21,13 @@ ParameterInfo blockU32(u32 count) {
     info.setMin(KVariant(0u));
     info.setMax(KVariant(0xFFFFFFFFu));
     info.setDefault(KVariant(0u));
-    info.setCounts(count, 1);  // above the 16-bit base of a size pattern
+    info.setCounts(count, 1); // above the 16-bit base of a size pattern
     return info;
 }
 
 // Default strategy, dummy callback, null owner.
-void BM_ParameterArraySetValue(benchmark::State& state) {
+void BM_ParameterArraySetValue(benchmark::State& state)
+{
     ParameterArray array;
     array.initialize(nullptr, 0, 0, blockU32(1), nullptr, nullptr, 0);
     const KVariant values[2] = {KVariant(1234u), KVariant(5678u)};
@@ -38,7 +40,8 @@ void BM_ParameterArraySetValue(benchmark::State& state) {
 BENCHMARK(BM_ParameterArraySetValue);
 
 // The same values stored through the raw array's variant store.
-void BM_RawArraySetValue(benchmark::State& state) {
+void BM_RawArraySetValue(benchmark::State& state)
+{
     IRawArray* raw = nullptr;
     createRawArray(raw, 0x14, 4, 1);
     const KVariant values[2] = {KVariant(1234u), KVariant(5678u)};
@@ -53,7 +56,8 @@ void BM_RawArraySetValue(benchmark::State& state) {
 BENCHMARK(BM_RawArraySetValue);
 
 // The same values stored as plain integers.
-void BM_RawArraySetUInt32(benchmark::State& state) {
+void BM_RawArraySetUInt32(benchmark::State& state)
+{
     IRawArray* raw = nullptr;
     createRawArray(raw, 0x14, 4, 1);
     const u32 values[2] = {1234u, 5678u};
@@ -69,7 +73,8 @@ BENCHMARK(BM_RawArraySetUInt32);
 
 constexpr u32 kImportCount = 65536;
 
-std::vector<u8> recordImage(u32 salt) {
+std::vector<u8> recordImage(u32 salt)
+{
     std::vector<u8> image(kImportCount * 4);
     for (u32 i = 0; i < kImportCount; ++i) {
         const u32 v = i * 2654435761u + salt;
@@ -78,7 +83,8 @@ std::vector<u8> recordImage(u32 salt) {
     return image;
 }
 
-void importWithFilter(benchmark::State& state, u8 filter) {
+void importWithFilter(benchmark::State& state, u8 filter)
+{
     const ParameterInfo info = blockU32(kImportCount);
     ParameterArray array;
     if (array.initialize(nullptr, 0, 0, info, nullptr, nullptr, 0) != 0) {
@@ -98,17 +104,20 @@ void importWithFilter(benchmark::State& state, u8 filter) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kImportCount * 4);
 }
 
-void BM_ImportBinaryFilter8(benchmark::State& state) {
+void BM_ImportBinaryFilter8(benchmark::State& state)
+{
     importWithFilter(state, 8);
 }
 BENCHMARK(BM_ImportBinaryFilter8);
 
-void BM_ImportBinaryFilter2(benchmark::State& state) {
+void BM_ImportBinaryFilter2(benchmark::State& state)
+{
     importWithFilter(state, 2);
 }
 BENCHMARK(BM_ImportBinaryFilter2);
 
-void BM_MemcpyRecord(benchmark::State& state) {
+void BM_MemcpyRecord(benchmark::State& state)
+{
     const std::vector<u8> images[2] = {recordImage(1), recordImage(2)};
     std::vector<u8> target(kImportCount * 4);
     u32 i = 0;
@@ -121,4 +130,4 @@ void BM_MemcpyRecord(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpyRecord);
 
-}  // namespace
+} // namespace

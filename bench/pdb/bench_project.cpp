@@ -24,7 +24,8 @@ namespace {
 constexpr int kFiles = 50;
 constexpr size_t kFileSize = 1u << 20;
 
-struct ProjectFixture {
+struct ProjectFixture
+{
     std::string root;
     std::string item;
     std::string project;
@@ -39,8 +40,8 @@ struct ProjectFixture {
         ::mkdir(item.c_str(), 0755);
         project = root + "/p.zethiprj";
         std::mt19937 generator(7);
-        static const char* const words[] = {"level ", "speaker ", "object ", "scene ", "-12.5 dB\n", "preset ",
-                                            "position ", "x=0.25 ", "y=1.75\n"};
+        static const char* const words[] = {"level ",  "speaker ",  "object ", "scene ",  "-12.5 dB\n",
+                                            "preset ", "position ", "x=0.25 ", "y=1.75\n"};
         for (int i = 0; i < kFiles; ++i) {
             std::vector<unsigned char> bytes;
             bytes.reserve(kFileSize);

@@ -23,16 +23,19 @@ namespace {
 constexpr ParameterAttribute kRecallable{0, ParameterAttribute::FLAG_RECALLABLE};
 constexpr u32 kComponents = 1000;
 constexpr u32 kBlocks = 20;
-constexpr u32 kElements = 64;  // 8 x 8 per block
+constexpr u32 kElements = 64; // 8 x 8 per block
 constexpr u32 kFlags = kComponents * kBlocks * kElements;
 
-class OrObserver : public IParameterDBCallback {
+class OrObserver : public IParameterDBCallback
+{
 public:
-    i32 onParameterDBChanged() override {
+    i32 onParameterDBChanged() override
+    {
         m_Events.fetch_or(2, std::memory_order_relaxed);
         return 0;
     }
-    i32 onParameterChanged() override {
+    i32 onParameterChanged() override
+    {
         m_Events.fetch_or(1, std::memory_order_relaxed);
         return 0;
     }
@@ -41,7 +44,8 @@ private:
     std::atomic<u32> m_Events{0};
 };
 
-void registerTypes() {
+void registerTypes()
+{
     ComponentInfo one;
     one.initialize("BenchOne", 1, 1, 1, 1, 1, "", "", nullptr);
     one.addParameterUInt32("/v", 4, 1, "", "", 0, 1000, 0, 0, 1, 1, kRecallable, "", "", "");
@@ -55,7 +59,8 @@ void registerTypes() {
     ComponentInfoRepository::getInstance().registerComponentInfo(wide);
 }
 
-void BM_SharedSetValueUInt(benchmark::State& state) {
+void BM_SharedSetValueUInt(benchmark::State& state)
+{
     registerTypes();
     SimpleReadWriteMutex mutex;
     ParameterDB db;
@@ -75,7 +80,8 @@ void BM_SharedSetValueUInt(benchmark::State& state) {
 }
 BENCHMARK(BM_SharedSetValueUInt)->Arg(0)->Arg(4)->Arg(8);
 
-void BM_RecursiveMutexStore(benchmark::State& state) {
+void BM_RecursiveMutexStore(benchmark::State& state)
+{
     std::recursive_mutex mutex;
     u32 stored[4] = {};
     u32 value = 0;
@@ -90,7 +96,8 @@ void BM_RecursiveMutexStore(benchmark::State& state) {
 BENCHMARK(BM_RecursiveMutexStore);
 
 // Writes `count` elements spread over the components (alternating values, so every write changes).
-void writeSpread(ParameterDB& db, u32 count, u32 round) {
+void writeSpread(ParameterDB& db, u32 count, u32 round)
+{
     for (u32 i = 0; i < count; ++i) {
         const u32 flat = static_cast<u32>((static_cast<u64>(i) * 7919 + round) % kFlags);
         const u32 component = flat / (kBlocks * kElements);
@@ -100,7 +107,8 @@ void writeSpread(ParameterDB& db, u32 count, u32 round) {
     }
 }
 
-void BM_SharedChangeScan(benchmark::State& state) {
+void BM_SharedChangeScan(benchmark::State& state)
+{
     registerTypes();
     SimpleReadWriteMutex mutex;
     ParameterDB db;
@@ -129,7 +137,8 @@ void BM_SharedChangeScan(benchmark::State& state) {
 }
 BENCHMARK(BM_SharedChangeScan)->Arg(0)->Arg(1)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
-void BM_FlatBitsetScan(benchmark::State& state) {
+void BM_FlatBitsetScan(benchmark::State& state)
+{
     std::vector<u32> banks[2] = {std::vector<u32>(kFlags / 32), std::vector<u32>(kFlags / 32)};
     u32 collecting = 0;
     const u32 flags = static_cast<u32>(state.range(0));
@@ -160,4 +169,4 @@ void BM_FlatBitsetScan(benchmark::State& state) {
 }
 BENCHMARK(BM_FlatBitsetScan)->Arg(0)->Arg(1)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace

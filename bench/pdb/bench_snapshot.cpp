@@ -28,9 +28,12 @@ void* countedAllocate(std::size_t size)
 }
 
 // Out of line, so that the compiler does not pair the replaced operators' malloc and free itself.
-[[gnu::noinline]] void countedRelease(void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void countedRelease(void* block) noexcept
+{
+    std::free(block);
+}
 
-}  // namespace
+} // namespace
 
 void* operator new(std::size_t size)
 {
@@ -40,15 +43,42 @@ void* operator new(std::size_t size)
     }
     return block;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocate(size); }
-void operator delete(void* block) noexcept { countedRelease(block); }
-void operator delete[](void* block) noexcept { countedRelease(block); }
-void operator delete(void* block, std::size_t) noexcept { countedRelease(block); }
-void operator delete[](void* block, std::size_t) noexcept { countedRelease(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { countedRelease(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { countedRelease(block); }
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return countedAllocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return countedAllocate(size);
+}
+void operator delete(void* block) noexcept
+{
+    countedRelease(block);
+}
+void operator delete[](void* block) noexcept
+{
+    countedRelease(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    countedRelease(block);
+}
+void operator delete[](void* block, std::size_t) noexcept
+{
+    countedRelease(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    countedRelease(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept
+{
+    countedRelease(block);
+}
 
 namespace {
 
@@ -57,7 +87,8 @@ using namespace PDB;
 constexpr u32 COMPONENTS = 200;
 constexpr u32 BLOCKS = 20;
 
-struct Scene {
+struct Scene
+{
     SimpleReadWriteMutex mutex;
     SnapshotData data;
     bool ready = false;
@@ -101,8 +132,7 @@ Scene& scene()
     return instance;
 }
 
-template <class Run>
-void measure(benchmark::State& state, Run run)
+template <class Run> void measure(benchmark::State& state, Run run)
 {
     if (!scene().ready) {
         state.SkipWithError("the scene could not be built");
@@ -136,4 +166,4 @@ void BM_SnapshotRecallWithEmptySafeList(benchmark::State& state)
 }
 BENCHMARK(BM_SnapshotRecallWithEmptySafeList)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

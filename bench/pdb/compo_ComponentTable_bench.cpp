@@ -17,7 +17,8 @@ using namespace PDB;
 constexpr u32 COMPONENTS = 1000;
 constexpr u32 BLOCKS = 20;
 
-LocalParameterDB& benchDB() {
+LocalParameterDB& benchDB()
+{
     static LocalParameterDB* db = [] {
         ComponentInfo info;
         info.initialize("TableBench", 1, 1, 1, 1, 1, "", "", nullptr);
@@ -39,7 +40,8 @@ LocalParameterDB& benchDB() {
     return *db;
 }
 
-void BM_ComponentTableExport(benchmark::State& state) {
+void BM_ComponentTableExport(benchmark::State& state)
+{
     LocalParameterDB& db = benchDB();
     std::vector<u8> buffer(db.getComponentTableSize());
     for (auto _ : state) {
@@ -50,7 +52,8 @@ void BM_ComponentTableExport(benchmark::State& state) {
 }
 BENCHMARK(BM_ComponentTableExport)->Unit(benchmark::kMillisecond);
 
-void BM_ComponentTableImportDirect(benchmark::State& state) {
+void BM_ComponentTableImportDirect(benchmark::State& state)
+{
     LocalParameterDB& db = benchDB();
     std::vector<u8> record(db.getComponentTableSize());
     db.exportComponentTable(record.data(), static_cast<u32>(record.size()), 0);
@@ -62,7 +65,8 @@ void BM_ComponentTableImportDirect(benchmark::State& state) {
 }
 BENCHMARK(BM_ComponentTableImportDirect)->Unit(benchmark::kMillisecond);
 
-void BM_ComponentTableMemcpy(benchmark::State& state) {
+void BM_ComponentTableMemcpy(benchmark::State& state)
+{
     const size_t size = benchDB().getComponentTableSize();
     std::vector<u8> source(size, 0x5A);
     std::vector<u8> target(size);
@@ -74,4 +78,4 @@ void BM_ComponentTableMemcpy(benchmark::State& state) {
 }
 BENCHMARK(BM_ComponentTableMemcpy)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

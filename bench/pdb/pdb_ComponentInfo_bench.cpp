@@ -15,8 +15,8 @@ namespace {
 
 std::string makeDocument(int entries)
 {
-    static const char* const TYPES[] = {"UINT8", "UINT16", "UINT32", "SINT8", "SINT16",
-                                        "SINT32", "FLOAT", "BOOL", "STRING", "BINARY"};
+    static const char* const TYPES[] = {"UINT8",  "UINT16", "UINT32", "SINT8",  "SINT16",
+                                        "SINT32", "FLOAT",  "BOOL",   "STRING", "BINARY"};
     std::string text = R"({"component": {"name": "Bench", "majorVer": 1, "minX": 1, "minY": 1, "maxX": 64,
                            "maxY": 8, "commentX": "Channel", "commentY": "Band"}, "parameters": [)";
     for (int i = 0; i < entries; ++i) {
@@ -114,4 +114,4 @@ void BM_StdMapFind(benchmark::State& state)
 }
 BENCHMARK(BM_StdMapFind);
 
-}  // namespace
+} // namespace

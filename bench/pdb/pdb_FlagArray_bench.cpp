@@ -13,7 +13,8 @@ namespace {
 constexpr u32 kFlags = 1u << 20;
 
 // Density in flags per million.
-std::vector<u32> setPositions(u32 perMillion) {
+std::vector<u32> setPositions(u32 perMillion)
+{
     std::vector<u32> positions;
     std::mt19937 rng(perMillion + 1);
     std::uniform_int_distribution<u32> draw(0, 999999);
@@ -25,7 +26,8 @@ std::vector<u32> setPositions(u32 perMillion) {
     return positions;
 }
 
-void BM_FlagArrayFindNext(benchmark::State& state) {
+void BM_FlagArrayFindNext(benchmark::State& state)
+{
     PDB::FlagArray flags;
     flags.allocate(kFlags);
     for (u32 i : setPositions(static_cast<u32>(state.range(0)))) {
@@ -42,7 +44,8 @@ void BM_FlagArrayFindNext(benchmark::State& state) {
     }
 }
 
-void BM_VectorBoolLoop(benchmark::State& state) {
+void BM_VectorBoolLoop(benchmark::State& state)
+{
     std::vector<bool> flags(kFlags);
     for (u32 i : setPositions(static_cast<u32>(state.range(0)))) {
         flags[i] = true;
@@ -58,7 +61,8 @@ void BM_VectorBoolLoop(benchmark::State& state) {
     }
 }
 
-void BM_WordScanCountlZero(benchmark::State& state) {
+void BM_WordScanCountlZero(benchmark::State& state)
+{
     std::vector<uint32_t> words(kFlags / 32);
     for (u32 i : setPositions(static_cast<u32>(state.range(0)))) {
         words[i >> 5] |= 0x80000000u >> (i & 31);
@@ -84,4 +88,4 @@ BENCHMARK(BM_FlagArrayFindNext)->FLAG_DENSITIES;
 BENCHMARK(BM_VectorBoolLoop)->FLAG_DENSITIES;
 BENCHMARK(BM_WordScanCountlZero)->FLAG_DENSITIES;
 
-}  // namespace
+} // namespace

@@ -13,14 +13,16 @@ namespace {
 constexpr u32 kBytes = 1u << 20;
 constexpr u32 kBits = 1u << 20;
 
-PDB::IRawArray* makeArray(u8 typeCode, u32 count, u8 fill) {
+PDB::IRawArray* makeArray(u8 typeCode, u32 count, u8 fill)
+{
     PDB::IRawArray* array = nullptr;
     PDB::createRawArray(array, typeCode, 0, count);
     std::memset(array->getElementPointer(0), fill, array->getSize());
     return array;
 }
 
-void BM_RawArrayCopyAll(benchmark::State& state) {
+void BM_RawArrayCopyAll(benchmark::State& state)
+{
     PDB::IRawArray* source = makeArray(0x24, kBytes / 4, 0x5A);
     PDB::IRawArray* target = makeArray(0x24, kBytes / 4, 0);
     for (auto _ : state) {
@@ -32,7 +34,8 @@ void BM_RawArrayCopyAll(benchmark::State& state) {
     PDB::destroyRawArray(target);
 }
 
-void BM_RawArrayAssign(benchmark::State& state) {
+void BM_RawArrayAssign(benchmark::State& state)
+{
     PDB::IRawArray* source = makeArray(0x24, kBytes / 4, 0x5A);
     PDB::IRawArray* target = makeArray(0x24, kBytes / 4, 0);
     for (auto _ : state) {
@@ -44,7 +47,8 @@ void BM_RawArrayAssign(benchmark::State& state) {
     PDB::destroyRawArray(target);
 }
 
-void BM_Memcpy1MiB(benchmark::State& state) {
+void BM_Memcpy1MiB(benchmark::State& state)
+{
     std::vector<u8> source(kBytes, 0x5A);
     std::vector<u8> target(kBytes, 0);
     for (auto _ : state) {
@@ -55,7 +59,8 @@ void BM_Memcpy1MiB(benchmark::State& state) {
 }
 
 // Argument: start bit (0 aligned, 3 unaligned); the range runs to the end of the array.
-void BM_RawArrayBoolCopyRange(benchmark::State& state) {
+void BM_RawArrayBoolCopyRange(benchmark::State& state)
+{
     const u32 start = static_cast<u32>(state.range(0));
     PDB::IRawArray* source = makeArray(0x41, kBits, 0xA5);
     PDB::IRawArray* target = makeArray(0x41, kBits, 0);
@@ -67,7 +72,8 @@ void BM_RawArrayBoolCopyRange(benchmark::State& state) {
     PDB::destroyRawArray(target);
 }
 
-void BM_VectorBoolElementCopy(benchmark::State& state) {
+void BM_VectorBoolElementCopy(benchmark::State& state)
+{
     const u32 start = static_cast<u32>(state.range(0));
     std::vector<bool> source(kBits);
     for (u32 i = 0; i < kBits; ++i) {
@@ -88,4 +94,4 @@ BENCHMARK(BM_Memcpy1MiB);
 BENCHMARK(BM_RawArrayBoolCopyRange)->Arg(0)->Arg(3);
 BENCHMARK(BM_VectorBoolElementCopy)->Arg(0)->Arg(3);
 
-}  // namespace
+} // namespace

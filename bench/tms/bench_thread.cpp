@@ -6,8 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -37,7 +37,8 @@ const char* const LABEL = "loudspeaker-1234";
 // Round trip: "ping" with three fields answered by "Re:ping", repeated `rounds` times per iteration.
 // ---------------------------------------------------------------------------------------------------------------
 
-class PingThread : public TMS::AbstractThread {
+class PingThread : public TMS::AbstractThread
+{
 public:
     PingThread() : TMS::AbstractThread(5) {}
     ~PingThread() override { release(); }
@@ -108,7 +109,8 @@ void BM_TmsRoundTrip(benchmark::State& state)
 using Value = std::variant<int32_t, uint32_t, std::string, float, std::vector<uint8_t>>;
 using Fields = std::map<std::string, Value>;
 
-class Mailbox {
+class Mailbox
+{
 public:
     void put(Fields fields)
     {
@@ -178,7 +180,8 @@ BENCHMARK(BM_StdRoundTrip)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTim
 // sendMessageWithWaiting into a small queue: the sender backs off 100 ms whenever the queue is full.
 // ---------------------------------------------------------------------------------------------------------------
 
-class SinkThread : public TMS::AbstractThread {
+class SinkThread : public TMS::AbstractThread
+{
 public:
     explicit SinkThread(u32 capacity) : TMS::AbstractThread(capacity) {}
     ~SinkThread() override { release(); }
@@ -197,8 +200,8 @@ void BM_TmsSendWithWaiting(benchmark::State& state)
     ensureRepository();
     const u32 capacity = static_cast<u32>(state.range(0));
     const char* override = std::getenv("VD_BENCH_SEND_COUNT");
-    const u32 count = override != nullptr ? static_cast<u32>(std::strtoul(override, nullptr, 10))
-                                          : static_cast<u32>(state.range(1));
+    const u32 count =
+        override != nullptr ? static_cast<u32>(std::strtoul(override, nullptr, 10)) : static_cast<u32>(state.range(1));
     SinkThread sink(capacity);
     const TMS::FieldMap& none = AbstractMessage::emptyFields();
     sink.initialize("Sink", 0, 0, 20000, 20000, 100, 0, none);
@@ -220,7 +223,8 @@ void BM_TmsSendWithWaiting(benchmark::State& state)
     sink.release();
 }
 
-class BoundedQueue {
+class BoundedQueue
+{
 public:
     explicit BoundedQueue(size_t capacity) : m_capacity(capacity) {}
     void push(Fields fields)
@@ -292,7 +296,8 @@ BENCHMARK(BM_StdBoundedQueue)->Args({5, 10000})->Args({1, 10000})->Unit(benchmar
 // The OS tick over 10 s, seen by a registered thread: mean period and worst deviation from 10 ms.
 // ---------------------------------------------------------------------------------------------------------------
 
-class TickProbe : public TMS::AbstractThread {
+class TickProbe : public TMS::AbstractThread
+{
 public:
     TickProbe() : TMS::AbstractThread(1) { m_times.reserve(2000); }
     ~TickProbe() override { release(); }

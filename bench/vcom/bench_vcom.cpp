@@ -36,7 +36,8 @@ void ensureLayer()
     }
 }
 
-class Owner : public IVComWakeupFunction, public IVComCallback {
+class Owner : public IVComWakeupFunction, public IVComCallback
+{
 public:
     void wakeup(u16, IVCom*) override
     {
@@ -116,7 +117,8 @@ int connectTo(u16 port)
 }
 
 // A raw peer thread: echoes (or only drains) one accepted connection until it closes.
-class RawPeer {
+class RawPeer
+{
 public:
     RawPeer(bool echo) : m_listener(listenOn(&m_port))
     {
@@ -152,7 +154,7 @@ public:
     u16 port() const { return m_port; }
 
 private:
-    u16 m_port = 0;  // before m_listener, which fills it
+    u16 m_port = 0; // before m_listener, which fills it
     int m_listener;
     std::thread m_thread;
 };
@@ -245,7 +247,7 @@ void oneWayVcom(benchmark::State& state)
         while (client.getSendableSize() < 15000 || offered < ONE_WAY_BYTES) {
             owner.pass(client);
         }
-        client.release();  // the sink sees the close and ends
+        client.release(); // the sink sees the close and ends
     }
     state.SetBytesProcessed(static_cast<i64>(state.iterations() * ONE_WAY_BYTES));
 }

@@ -24,8 +24,7 @@ u32 readUInt(const void* bytes, u32 width, bool bigEndian)
             return (static_cast<u32>(b[0]) << 24) | (static_cast<u32>(b[1]) << 16) | (static_cast<u32>(b[2]) << 8) |
                    b[3];
         }
-        return (static_cast<u32>(b[3]) << 24) | (static_cast<u32>(b[2]) << 16) | (static_cast<u32>(b[1]) << 8) |
-               b[0];
+        return (static_cast<u32>(b[3]) << 24) | (static_cast<u32>(b[2]) << 16) | (static_cast<u32>(b[1]) << 8) | b[0];
     default:
         return 0;
     }
@@ -143,9 +142,7 @@ i32 toResult(u32 code)
 
 } // namespace
 
-FileAccessor::FileAccessor() : m_handle(FSW_INVALID_HANDLE), m_pReplace(nullptr)
-{
-}
+FileAccessor::FileAccessor() : m_handle(FSW_INVALID_HANDLE), m_pReplace(nullptr) {}
 
 FileAccessor::~FileAccessor()
 {

@@ -1,9 +1,9 @@
 // Byte helpers for building binary records, and FileAccessor, the one file object of the storage code.
 #pragma once
 
+#include "fcache_Result.h"
 #include "fsw_api.h"
 #include "klib_Types.h"
-#include "fcache_Result.h"
 
 namespace FILECACHE {
 
@@ -58,7 +58,8 @@ using FileTime = FswTime;
 // FileAccessor: holds one open file of the file API, or none. Results are i32 codes (0 success, < 0 failure);
 // every member operation on an accessor that is not open gives 0x80000003 (tell gives 0).
 // ---------------------------------------------------------------------------------------------------------------
-class FileAccessor {
+class FileAccessor
+{
 public:
     // Open modes.
     static constexpr u32 kModeCreate = 0;     // read-write, created or cut to length 0

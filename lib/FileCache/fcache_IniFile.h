@@ -14,7 +14,8 @@ namespace FILECACHE {
 using IniEntries = std::map<std::pair<std::string, std::string>, std::string>;
 
 // Line parser of the ini syntax. It keeps its state across feed() calls, so a line may span chunks.
-class IniParser {
+class IniParser
+{
 public:
     explicit IniParser(IniEntries& entries);
 
@@ -42,7 +43,8 @@ private:
     std::string m_value;
 };
 
-class IniFile : public VDirTreeItem {
+class IniFile : public VDirTreeItem
+{
 public:
     IniFile();
     ~IniFile() override;

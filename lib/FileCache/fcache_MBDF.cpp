@@ -30,7 +30,8 @@ bool isAborted(const bool* abort)
 }
 
 // Tag registry: text -> factory, ordered byte-wise. Guarded, since containers are built on many threads.
-struct Registry {
+struct Registry
+{
     std::mutex lock;
     std::map<std::string, IMBDFBlockFactory*> factories;
 };
@@ -347,7 +348,8 @@ i32 MBDF::write(const char* path, const bool* abort, IMBDFObserver* observer, bo
 }
 
 // One readFile: the open file, the block being read and the bytes read ahead of it.
-struct MBDF::ReadState {
+struct MBDF::ReadState
+{
     FileAccessor file;
     const bool* abort = nullptr;
     IMBDFObserver* observer = nullptr;
@@ -713,8 +715,7 @@ i32 MBDF::readFromMemory(const u8* image, u32 size)
         const u8* header = image + pos;
         const std::string tag = tagTextOf(header);
         IMBDFBlockFactory* factory = findBlockFactory(tag.c_str());
-        MBDFAbstractBlock* block =
-            factory != nullptr ? factory->createBlock() : new (std::nothrow) MBDFAbstractBlock();
+        MBDFAbstractBlock* block = factory != nullptr ? factory->createBlock() : new (std::nothrow) MBDFAbstractBlock();
         if (block == nullptr) {
             return MBDFResult::kFailed;
         }

@@ -14,20 +14,23 @@ namespace FILECACHE {
 
 // Progress and failure callbacks of container reads (operation 0) and writes (operation 1). When reading, step
 // and total are byte positions; when writing, step counts blocks.
-class IMBDFObserver {
+class IMBDFObserver
+{
 public:
     virtual ~IMBDFObserver() = default;
     virtual void onProgress(u32 operation, u32 step, u32 total, const char* path, const char* text, bool last) = 0;
     virtual void onError(u32 operation, const char* path, i32 code) = 0;
 };
 
-class DummyMBDFObserver : public IMBDFObserver {
+class DummyMBDFObserver : public IMBDFObserver
+{
 public:
     void onProgress(u32, u32, u32, const char*, const char*, bool) override {}
     void onError(u32, const char*, i32) override {}
 };
 
-class MBDF {
+class MBDF
+{
 public:
     using BlockList = std::list<MBDFAbstractBlock*>;
     using BlockIterator = BlockList::iterator;
@@ -45,7 +48,8 @@ public:
     // readFile of the stored path without data, abort flag, observer or limit.
     virtual i32 reload();
     // readFile; a failure is also reported to the observer's onError (0, path, code).
-    [[nodiscard]] virtual i32 read(const char* path, bool withData, const bool* abort, IMBDFObserver* observer, u32 maxBlocks);
+    [[nodiscard]] virtual i32 read(const char* path, bool withData, const bool* abort, IMBDFObserver* observer,
+                                   u32 maxBlocks);
     // writeFile; a failure is also reported to the observer's onError (1, path, code).
     [[nodiscard]] virtual i32 write(const char* path, const bool* abort, IMBDFObserver* observer, bool flush);
     // Every block of the image (top and end included) becomes an entry of the data-block list; the stored path is

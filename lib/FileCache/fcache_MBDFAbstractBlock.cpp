@@ -700,7 +700,8 @@ void MBDFTopBlock::registerFactory()
 
 namespace {
 
-struct FileIdState {
+struct FileIdState
+{
     std::mutex lock;
     u32 generator = 0x50000u;
     bool addressFixed = false;

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fcache_BinaryAccessor.h"
-#include "klib_Types.h"
 #include "fcache_Result.h"
+#include "klib_Types.h"
 
 namespace FILECACHE {
 
@@ -26,7 +26,8 @@ constexpr u64 kMBDFNoOffset = ~static_cast<u64>(0);
 // 0x80000004.
 i32 mapMBDFWriteFailure(i32 code);
 
-class MBDFAbstractBlock {
+class MBDFAbstractBlock
+{
 public:
     MBDFAbstractBlock();
     virtual ~MBDFAbstractBlock();
@@ -135,7 +136,8 @@ private:
 };
 
 // The single process-wide block that stands for a missing one: never valid, every change is a no-op.
-class MBDFNullBlock : public MBDFAbstractBlock {
+class MBDFNullBlock : public MBDFAbstractBlock
+{
 public:
     static MBDFNullBlock* getInstance();
 
@@ -156,7 +158,8 @@ private:
 };
 
 // "#END" and 20 NUL bytes, no parts.
-class MBDFEndBlock : public MBDFAbstractBlock {
+class MBDFEndBlock : public MBDFAbstractBlock
+{
 public:
     static constexpr const char* kTag = "#END";
     bool isValid() const override;
@@ -166,7 +169,8 @@ public:
 };
 
 // "#KORVAN MBDF" + the file kind; the 36-byte info holds name (16), version word (4, big-endian) and file id (16).
-class MBDFTopBlock : public MBDFAbstractBlock {
+class MBDFTopBlock : public MBDFAbstractBlock
+{
 public:
     static constexpr const char* kTag = "#KORVAN MBDF";
     static constexpr u32 kTagLength = 12;
@@ -185,14 +189,15 @@ public:
 };
 
 // Creates blocks of one class for the container's reader.
-class IMBDFBlockFactory {
+class IMBDFBlockFactory
+{
 public:
     virtual MBDFAbstractBlock* createBlock() = 0;
     virtual ~IMBDFBlockFactory() = default;
 };
 
-template <class T>
-class MBDFBlockFactory : public IMBDFBlockFactory {
+template <class T> class MBDFBlockFactory : public IMBDFBlockFactory
+{
 public:
     MBDFAbstractBlock* createBlock() override;
 };
@@ -205,8 +210,7 @@ i32 makeUniqueFileId(u8* out, u32 size);
 
 #include <new>
 
-template <class T>
-FILECACHE::MBDFAbstractBlock* FILECACHE::MBDFBlockFactory<T>::createBlock()
+template <class T> FILECACHE::MBDFAbstractBlock* FILECACHE::MBDFBlockFactory<T>::createBlock()
 {
     return new (std::nothrow) T();
 }

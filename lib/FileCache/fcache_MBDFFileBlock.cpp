@@ -17,7 +17,8 @@ namespace {
 // Working buffers of the streamed copies; the chunking is not visible in the stored bytes.
 constexpr u32 kChunk = 64 * 1024;
 
-struct Buffer {
+struct Buffer
+{
     explicit Buffer(u32 size) : bytes(static_cast<u8*>(std::malloc(size))) {}
     ~Buffer() { std::free(bytes); }
     Buffer(const Buffer&) = delete;
@@ -25,7 +26,8 @@ struct Buffer {
     u8* bytes;
 };
 
-class AccessorWriteStrategy : public MBDFFileBlock::IFileWriteStrategy {
+class AccessorWriteStrategy : public MBDFFileBlock::IFileWriteStrategy
+{
 public:
     explicit AccessorWriteStrategy(FileAccessor& file) : m_file(file) {}
     i32 write(const u8* bytes, u32 size, u32* written) override { return m_file.write(bytes, size, written); }
@@ -35,7 +37,8 @@ private:
 };
 
 // Writes into a file of the file API that the caller opened.
-class HandleWriteStrategy : public MBDFFileBlock::IFileWriteStrategy {
+class HandleWriteStrategy : public MBDFFileBlock::IFileWriteStrategy
+{
 public:
     explicit HandleWriteStrategy(FswHandle& handle) : m_handle(handle) {}
     i32 write(const u8* bytes, u32 size, u32* written) override
@@ -65,8 +68,7 @@ i32 fromZlib(i32 code)
 // Reads the source file to its end in chunks, XORs them with the key and passes them on, compressed as one stream
 // at a level of 1 to 10 or as they are at level 0: emit(bytes, size) for each piece made; a negative emit result
 // stops the reading and is returned.
-template <class Emit>
-i32 encodeFile(FileAccessor& source, u8 key, u32 level, Emit&& emit)
+template <class Emit> i32 encodeFile(FileAccessor& source, u8 key, u32 level, Emit&& emit)
 {
     Buffer in(kChunk);
     Buffer packed(kChunk);
@@ -101,8 +103,8 @@ i32 encodeFile(FileAccessor& source, u8 key, u32 level, Emit&& emit)
         bool ended = eof;
         if (level != 0) {
             u32 used = 0;
-            const i32 stepped = deflater.step(in.bytes + inPos, inLength - inPos, &used, packed.bytes, kChunk, &made,
-                                              eof);
+            const i32 stepped =
+                deflater.step(in.bytes + inPos, inLength - inPos, &used, packed.bytes, kChunk, &made, eof);
             if (stepped < 0) {
                 return fromZlib(stepped);
             }
@@ -130,9 +132,7 @@ i32 encodeFile(FileAccessor& source, u8 key, u32 level, Emit&& emit)
 
 } // namespace
 
-MBDFFileBlock::MBDFFileBlock() : m_level(kDefaultLevel), m_streamed(false)
-{
-}
+MBDFFileBlock::MBDFFileBlock() : m_level(kDefaultLevel), m_streamed(false) {}
 
 void MBDFFileBlock::resetSource()
 {

@@ -12,7 +12,8 @@
 
 namespace FILECACHE {
 
-class MBDFFileBlock : public MBDFAbstractBlock {
+class MBDFFileBlock : public MBDFAbstractBlock
+{
 public:
     static constexpr const char* kTag = "#FILE";
     static constexpr u32 kTagLength = 12;
@@ -26,7 +27,8 @@ public:
     static constexpr u32 kFlagDirectory = 0x80;
 
     // Where exportFile sends the bytes of the target file.
-    class IFileWriteStrategy {
+    class IFileWriteStrategy
+    {
     public:
         virtual ~IFileWriteStrategy() = default;
         virtual i32 write(const u8* bytes, u32 size, u32* written) = 0;

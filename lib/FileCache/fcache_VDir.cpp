@@ -6,9 +6,9 @@
 #include <new>
 #include <vector>
 
+#include "fcache_Result.h"
 #include "fsw_api.h"
 #include "klib_Print.h"
-#include "fcache_Result.h"
 
 namespace FILECACHE {
 
@@ -91,8 +91,7 @@ i32 VDirTreeItem::create(const char* parentPath, u32 kind, const char* name, boo
     }
     m_name = name;
     const bool dotEntry = isDotName(m_name);
-    if ((kind == kKindFile && (!FileAccessor::isValidFileName(name) || dotEntry)) ||
-        (escapes(m_name) && !dotEntry)) {
+    if ((kind == kKindFile && (!FileAccessor::isValidFileName(name) || dotEntry)) || (escapes(m_name) && !dotEntry)) {
         m_kind = kKindNone;
         return RESULT_FAILED;
     }
@@ -231,8 +230,7 @@ VDirItemOpener::~VDirItemOpener()
 // VDir
 // ---------------------------------------------------------------------------------------------------------------
 VDir::VDir(bool keepDotEntries)
-    : m_keepDotEntries(keepDotEntries), m_limit(100), m_pCallback(nullptr), m_nextSequence(1),
-      m_watchId(0)
+    : m_keepDotEntries(keepDotEntries), m_limit(100), m_pCallback(nullptr), m_nextSequence(1), m_watchId(0)
 {
 }
 
@@ -474,7 +472,7 @@ i32 VDir::refresh(bool onDisk, const char* subPath)
     u32 listedType = FSW_ENTRY_UNKNOWN;
     i32 result = 0;
     while (result == 0 && fsw_readDirEntry(dir, &listed, &listedType) == FSW_OK) {
-        const EntryType type = listedType == FSW_ENTRY_FOLDER                                      ? EntryType::Folder
+        const EntryType type = listedType == FSW_ENTRY_FOLDER                                    ? EntryType::Folder
                                : listedType == FSW_ENTRY_UNKNOWN || listedType == FSW_ENTRY_LINK ? EntryType::Unknown
                                                                                                  : EntryType::File;
         std::string name = listed;
@@ -519,9 +517,8 @@ i32 VDir::addEntry(const char* name, bool onDisk, bool* unreadable, EntryType ty
         return RESULT_FAILED;
     }
     bool isDirectory = type == EntryType::Folder;
-    if (type == EntryType::Unknown &&
-        FileAccessor::getAttributes((m_currentPath + "/" + name).c_str(), nullptr, nullptr, nullptr,
-                                    &isDirectory) < 0) {
+    if (type == EntryType::Unknown && FileAccessor::getAttributes((m_currentPath + "/" + name).c_str(), nullptr,
+                                                                  nullptr, nullptr, &isDirectory) < 0) {
         if (unreadable != nullptr) {
             *unreadable = true;
         }

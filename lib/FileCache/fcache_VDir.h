@@ -20,7 +20,8 @@ class VDir;
 // One file or folder. Its full path is parent + "/" + name (just the name for an empty parent); a leading "./"
 // of the name is dropped.
 // ---------------------------------------------------------------------------------------------------------------
-class VDirTreeItem {
+class VDirTreeItem
+{
 public:
     static constexpr u32 kKindNone = 0;
     static constexpr u32 kKindFile = 1;
@@ -72,13 +73,14 @@ protected:
 
 private:
     friend class VDir;
-    VDir* m_pOwner;  // the directory whose list holds this item, told about renames
-    u64 m_sequence;  // position in the owner's list (ascending)
+    VDir* m_pOwner; // the directory whose list holds this item, told about renames
+    u64 m_sequence; // position in the owner's list (ascending)
 };
 
 // Opens a file item for the length of one operation: an item whose accessor is already open is left as it is;
 // otherwise the item is opened with the mode and closed again at the end.
-class VDirItemOpener {
+class VDirItemOpener
+{
 public:
     VDirItemOpener(VDirTreeItem& item, u32 mode);
     ~VDirItemOpener();
@@ -99,7 +101,8 @@ constexpr u32 kVDirItemModified = 3;
 constexpr u32 kVDirFolderChanged = 4; // name null
 constexpr u32 kVDirRelisted = 5;      // name empty
 
-class IVDirTreeCallback {
+class IVDirTreeCallback
+{
 public:
     virtual void onTreeItemChanged(u32 event, const char* name) = 0;
     virtual ~IVDirTreeCallback() = default;
@@ -111,7 +114,8 @@ using VDirItemFactory = VDirTreeItem* (*)();
 // ---------------------------------------------------------------------------------------------------------------
 // VDir
 // ---------------------------------------------------------------------------------------------------------------
-class VDir : public FW::FileWatchListener {
+class VDir : public FW::FileWatchListener
+{
 public:
     using ItemList = std::list<std::unique_ptr<VDirTreeItem>>;
     using Iterator = ItemList::iterator;
@@ -137,8 +141,8 @@ public:
     i32 makeFile(const char* name, bool onDisk);
     // Removes the first item whose name equals name exactly (no wildcards).
     i32 removeItem(const char* name, bool recursive);
-    // First item (from the start, or from `from` inclusive) of the kind (0 any created item, 1 files, 2 folders) whose name
-    // matches the pattern ("?" one character, "*" any run); end() when none or for a null pattern.
+    // First item (from the start, or from `from` inclusive) of the kind (0 any created item, 1 files, 2 folders) whose
+    // name matches the pattern ("?" one character, "*" any run); end() when none or for a null pattern.
     Iterator findItem(u32 kind, const char* pattern);
     Iterator findNextItem(u32 kind, const char* pattern, Iterator from);
 

@@ -51,9 +51,7 @@ bool badBuffers(const u8* in, u32 inSize, u32* used, u8* out, u32 outSize, u32* 
 
 // ---------------------------------------------------------------------------------------------------------------
 
-ZlibDeflater::ZlibDeflater() : m_stream(nullptr)
-{
-}
+ZlibDeflater::ZlibDeflater() : m_stream(nullptr) {}
 
 ZlibDeflater::~ZlibDeflater()
 {
@@ -121,9 +119,7 @@ i32 ZlibDeflater::end()
 
 // ---------------------------------------------------------------------------------------------------------------
 
-ZlibInflater::ZlibInflater() : m_stream(nullptr)
-{
-}
+ZlibInflater::ZlibInflater() : m_stream(nullptr) {}
 
 ZlibInflater::~ZlibInflater()
 {

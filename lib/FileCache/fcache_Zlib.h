@@ -2,8 +2,8 @@
 // library codes are turned into result codes here, so no caller sees a zlib code.
 #pragma once
 
-#include "klib_Types.h"
 #include "fcache_Result.h"
+#include "klib_Types.h"
 
 namespace FILECACHE {
 
@@ -13,7 +13,8 @@ bool isCompressionLevel(u32 level);
 } // namespace Zlib
 
 // A zlib-format deflate stream. begin, step until kStreamEnd, then end (the destructor ends it as well).
-class ZlibDeflater {
+class ZlibDeflater
+{
 public:
     ZlibDeflater();
     ~ZlibDeflater();
@@ -34,7 +35,8 @@ private:
 };
 
 // A zlib-format inflate stream; step reports kStreamEnd once the stream's end has been met.
-class ZlibInflater {
+class ZlibInflater
+{
 public:
     ZlibInflater();
     ~ZlibInflater();

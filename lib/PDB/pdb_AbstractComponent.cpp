@@ -20,12 +20,14 @@ namespace {
 // export, their values) is requested before any of it is read, so that the loads of a group overlap.
 constexpr u32 BLOCK_GROUP = 16;
 
-struct BlockGroup {
+struct BlockGroup
+{
     const IParameterArray* arrays[BLOCK_GROUP];
     u32 count = 0;
 };
 
-void lookUpGroup(const AbstractComponent& component, u32 first, u32 blocks, bool values, BlockGroup& group) {
+void lookUpGroup(const AbstractComponent& component, u32 first, u32 blocks, bool values, BlockGroup& group)
+{
     group.count = blocks - first < BLOCK_GROUP ? blocks - first : BLOCK_GROUP;
     for (u32 i = 0; i < group.count; ++i) {
         group.arrays[i] = &component.getParameterArray(first + i);
@@ -40,53 +42,63 @@ void lookUpGroup(const AbstractComponent& component, u32 first, u32 blocks, bool
     }
 }
 
-}  // namespace
+} // namespace
 
-const ParameterInfo& AbstractComponent::getParameterInfo(u32 block) const {
+const ParameterInfo& AbstractComponent::getParameterInfo(u32 block) const
+{
     return getParameterArray(block).getParameterInfo();
 }
 
-i32 AbstractComponent::setValue(u32 block, u32 x, u32 y, const KVariant& value, u8 status) {
+i32 AbstractComponent::setValue(u32 block, u32 x, u32 y, const KVariant& value, u8 status)
+{
     const i32 result = getParameterArray(block).setValue(x, y, value, status);
     notifyChange();
     return result;
 }
 
-i32 AbstractComponent::setArray(u32 block, const IParameterArray& source, u8 status) {
+i32 AbstractComponent::setArray(u32 block, const IParameterArray& source, u8 status)
+{
     const i32 result = getParameterArray(block).copyFrom(source, status);
     notifyChange();
     return result;
 }
 
-i32 AbstractComponent::setValueUInt(u32 block, u32 x, u32 y, u32 value, u8 status) {
+i32 AbstractComponent::setValueUInt(u32 block, u32 x, u32 y, u32 value, u8 status)
+{
     return setValue(block, x, y, KVariant(value), status);
 }
 
-i32 AbstractComponent::setValueInt(u32 block, u32 x, u32 y, i32 value, u8 status) {
+i32 AbstractComponent::setValueInt(u32 block, u32 x, u32 y, i32 value, u8 status)
+{
     return setValue(block, x, y, KVariant(static_cast<int>(value)), status);
 }
 
-i32 AbstractComponent::setValueFloat(u32 block, u32 x, u32 y, f32 value, u8 status) {
+i32 AbstractComponent::setValueFloat(u32 block, u32 x, u32 y, f32 value, u8 status)
+{
     return setValue(block, x, y, KVariant(value), status);
 }
 
-i32 AbstractComponent::setValueBool(u32 block, u32 x, u32 y, bool value, u8 status) {
+i32 AbstractComponent::setValueBool(u32 block, u32 x, u32 y, bool value, u8 status)
+{
     return setValue(block, x, y, KVariant(value ? 1u : 0u), status);
 }
 
-i32 AbstractComponent::setValueString(u32 block, u32 x, u32 y, const char* text, u8 status) {
+i32 AbstractComponent::setValueString(u32 block, u32 x, u32 y, const char* text, u8 status)
+{
     KVariant value;
     value.setString(text, text != nullptr ? static_cast<u32>(strnlen(text, 0xFFFFFFF0u)) : 0);
     return setValue(block, x, y, value, status);
 }
 
-i32 AbstractComponent::setValueBinary(u32 block, u32 x, u32 y, const void* data, u32 size, u8 status) {
+i32 AbstractComponent::setValueBinary(u32 block, u32 x, u32 y, const void* data, u32 size, u8 status)
+{
     KVariant value;
     value.setBinary(data, size);
     return setValue(block, x, y, value, status);
 }
 
-i32 AbstractComponent::blockToDefault(u32 block, u8 status) {
+i32 AbstractComponent::blockToDefault(u32 block, u8 status)
+{
     IParameterArray& array = getParameterArray(block);
     const ParameterInfo& info = array.getParameterInfo();
     i32 result = 0;
@@ -98,7 +110,8 @@ i32 AbstractComponent::blockToDefault(u32 block, u8 status) {
     return result;
 }
 
-i32 AbstractComponent::setAllToDefault(u8 status) {
+i32 AbstractComponent::setAllToDefault(u8 status)
+{
     i32 result = 0;
     for (u32 block = 0; block < getBlockCount(); ++block) {
         result |= blockToDefault(block, status);
@@ -107,33 +120,39 @@ i32 AbstractComponent::setAllToDefault(u8 status) {
     return result < 0 ? RESULT_BULK_FAILED : 0;
 }
 
-i32 AbstractComponent::setBlockToDefault(u32 block, u8 status) {
+i32 AbstractComponent::setBlockToDefault(u32 block, u8 status)
+{
     const i32 result = blockToDefault(block, status);
     notifyChange();
     return result < 0 ? RESULT_BULK_FAILED : 0;
 }
 
-i32 AbstractComponent::setToDefault(u32 block, u32 x, u32 y, u8 status) {
+i32 AbstractComponent::setToDefault(u32 block, u32 x, u32 y, u8 status)
+{
     const i32 result = getParameterArray(block).setToDefault(x, y, status);
     notifyChange();
     return result;
 }
 
-i32 AbstractComponent::setElementStatus(u32 block, u32 x, u32 y, u8 status) {
+i32 AbstractComponent::setElementStatus(u32 block, u32 x, u32 y, u8 status)
+{
     const i32 result = getParameterArray(block).setElementStatus(x, y, status);
     notifyChange();
     return result;
 }
 
-i32 AbstractComponent::getValue(KVariant& value, u32 block, u32 x, u32 y, u8* status) const {
+i32 AbstractComponent::getValue(KVariant& value, u32 block, u32 x, u32 y, u8* status) const
+{
     return getParameterArray(block).getValue(value, x, y, status);
 }
 
-i32 AbstractComponent::getArray(IParameterArray& destination, u32 block) const {
+i32 AbstractComponent::getArray(IParameterArray& destination, u32 block) const
+{
     return destination.assign(getParameterArray(block), 0xFF, 0);
 }
 
-u32 AbstractComponent::getValueUInt(u32 block, u32 x, u32 y, u8* status) const {
+u32 AbstractComponent::getValueUInt(u32 block, u32 x, u32 y, u8* status) const
+{
     KVariant value;
     if (getValue(value, block, x, y, status) < 0) {
         return 0;
@@ -143,7 +162,8 @@ u32 AbstractComponent::getValueUInt(u32 block, u32 x, u32 y, u8* status) const {
     return ok ? result : 0;
 }
 
-i32 AbstractComponent::getValueInt(u32 block, u32 x, u32 y, u8* status) const {
+i32 AbstractComponent::getValueInt(u32 block, u32 x, u32 y, u8* status) const
+{
     KVariant value;
     if (getValue(value, block, x, y, status) < 0) {
         return 0;
@@ -153,7 +173,8 @@ i32 AbstractComponent::getValueInt(u32 block, u32 x, u32 y, u8* status) const {
     return ok ? result : 0;
 }
 
-f32 AbstractComponent::getValueFloat(u32 block, u32 x, u32 y, u8* status) const {
+f32 AbstractComponent::getValueFloat(u32 block, u32 x, u32 y, u8* status) const
+{
     KVariant value;
     if (getValue(value, block, x, y, status) < 0) {
         return 0.0f;
@@ -163,23 +184,28 @@ f32 AbstractComponent::getValueFloat(u32 block, u32 x, u32 y, u8* status) const 
     return ok ? result : 0.0f;
 }
 
-bool AbstractComponent::getValueBool(u32 block, u32 x, u32 y, u8* status) const {
+bool AbstractComponent::getValueBool(u32 block, u32 x, u32 y, u8* status) const
+{
     return getValueInt(block, x, y, status) != 0;
 }
 
-i32 AbstractComponent::getDefaultValue(KVariant& value, u32 block, u32 x, u32 y) const {
+i32 AbstractComponent::getDefaultValue(KVariant& value, u32 block, u32 x, u32 y) const
+{
     return getParameterArray(block).getDefaultValue(value, x, y);
 }
 
-u8 AbstractComponent::getElementStatus(u32 block, u32 x, u32 y) const {
+u8 AbstractComponent::getElementStatus(u32 block, u32 x, u32 y) const
+{
     return getParameterArray(block).getElementStatus(x, y);
 }
 
-bool AbstractComponent::isValidIndex(u32 block, u32 x, u32 y) const {
+bool AbstractComponent::isValidIndex(u32 block, u32 x, u32 y) const
+{
     return getParameterArray(block).isValidIndex(x, y);
 }
 
-i32 AbstractComponent::revalidateAll(u8 status) {
+i32 AbstractComponent::revalidateAll(u8 status)
+{
     i32 result = 0;
     for (u32 block = 0; block < getBlockCount(); ++block) {
         IParameterArray& array = getParameterArray(block);
@@ -197,20 +223,23 @@ i32 AbstractComponent::revalidateAll(u8 status) {
     return result < 0 ? RESULT_BULK_FAILED : 0;
 }
 
-i32 AbstractComponent::assignBlock(u32 block, const IComponent& source, u8 status) {
+i32 AbstractComponent::assignBlock(u32 block, const IComponent& source, u8 status)
+{
     const i32 result = getParameterArray(block).assign(source.getParameterArray(block), status, 0);
     notifyChange();
     return result;
 }
 
-i32 AbstractComponent::copyBlockFiltered(u32 block, const IComponent& source, ParameterFilter filter, u8 status) {
+i32 AbstractComponent::copyBlockFiltered(u32 block, const IComponent& source, ParameterFilter filter, u8 status)
+{
     const i32 result =
         getParameterArray(block).copyFiltered(source.getParameterArray(block), getSkipMask(block), filter, status);
     notifyChange();
     return result;
 }
 
-i32 AbstractComponent::copyValueFrom(u32 block, u32 x, u32 y, const IComponent& source) {
+i32 AbstractComponent::copyValueFrom(u32 block, u32 x, u32 y, const IComponent& source)
+{
     KVariant value;
     u8 status = 0xFF;
     const i32 readResult = source.getValue(value, block, x, y, &status);
@@ -218,7 +247,8 @@ i32 AbstractComponent::copyValueFrom(u32 block, u32 x, u32 y, const IComponent& 
     return readResult | writeResult;
 }
 
-u32 AbstractComponent::getExportSize() const {
+u32 AbstractComponent::getExportSize() const
+{
     u64 total = CI1_SIZE;
     const u32 blocks = getBlockCount();
     BlockGroup group;
@@ -231,12 +261,14 @@ u32 AbstractComponent::getExportSize() const {
     return total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(total);
 }
 
-i32 AbstractComponent::exportBinary(void* buffer, u32 size) const {
+i32 AbstractComponent::exportBinary(void* buffer, u32 size) const
+{
     u32 written = 0;
     return exportCounted(buffer, size, written);
 }
 
-i32 AbstractComponent::exportCounted(void* buffer, u32 size, u32& written) const {
+i32 AbstractComponent::exportCounted(void* buffer, u32 size, u32& written) const
+{
     written = 0;
     const i32 result = m_info.exportBinary(buffer, size);
     if (result < 0) {
@@ -278,17 +310,20 @@ i32 AbstractComponent::exportCounted(void* buffer, u32 size, u32& written) const
 }
 
 i32 AbstractComponent::importBinary(IParameterDB* owner, u32 index, const void* buffer, u32 size,
-                                    ParameterFilter filter, u8 status, u8 copyByte) {
+                                    ParameterFilter filter, u8 status, u8 copyByte)
+{
     return importExport(owner, index, buffer, size, filter, status, copyByte, false);
 }
 
 i32 AbstractComponent::importFramedExport(IParameterDB* owner, u32 index, const void* buffer, u32 size,
-                                          ParameterFilter filter, u8 status, u8 copyByte) {
+                                          ParameterFilter filter, u8 status, u8 copyByte)
+{
     return importExport(owner, index, buffer, size, filter, status, copyByte, true);
 }
 
 i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* buffer, u32 size,
-                                    ParameterFilter filter, u8 status, u8 copyByte, bool framed) {
+                                    ParameterFilter filter, u8 status, u8 copyByte, bool framed)
+{
     if (buffer == nullptr || size < CI1_SIZE) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -299,7 +334,7 @@ i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* 
     ComponentRecord record;
     i32 result = 0;
     if (framed && !recreating) {
-        record.blockCount = readU16(data + 88);  // type and records were checked by the caller
+        record.blockCount = readU16(data + 88); // type and records were checked by the caller
     } else {
         result = peekComponentRecord(buffer, size, true, record);
         if (result < 0) {
@@ -346,11 +381,11 @@ i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* 
     for (u32 i = 0; i < record.blockCount; ++i) {
         ParameterRecord parameter;
         if (readParameterRecord(data + position, size - position, i, false, parameter) < 0) {
-            break;  // only when a caller claimed a framing that does not hold
+            break; // only when a caller claimed a framing that does not hold
         }
         position += PR1_HEADER_SIZE + parameter.valueSize;
         if (i + 2 < record.blockCount) {
-            prefetchBlock(parameter.blockIndex + 2);  // records usually come in block order
+            prefetchBlock(parameter.blockIndex + 2); // records usually come in block order
         }
 
         IParameterArray& array = getParameterArray(parameter.blockIndex);
@@ -384,4 +419,4 @@ i32 AbstractComponent::importExport(IParameterDB* owner, u32 index, const void* 
     return 0;
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -20,7 +20,8 @@ namespace PDB {
 
 class IParameterDB;
 
-class AbstractComponent : public IComponent {
+class AbstractComponent : public IComponent
+{
 public:
     static constexpr i32 RESULT_NOT_SUPPORTED = PDB::RESULT_NOT_SUPPORTED;
     static constexpr i32 RESULT_BULK_FAILED = PDB::RESULT_BULK_FAILED;
@@ -70,8 +71,8 @@ public:
     i32 exportBinary(void* buffer, u32 size) const override;
     // exportBinary that also tells the bytes it wrote (the export size on success, 0 on failure).
     i32 exportCounted(void* buffer, u32 size, u32& written) const;
-    i32 importBinary(IParameterDB* owner, u32 index, const void* buffer, u32 size, ParameterFilter filter,
-                     u8 status, u8 copyByte) override;
+    i32 importBinary(IParameterDB* owner, u32 index, const void* buffer, u32 size, ParameterFilter filter, u8 status,
+                     u8 copyByte) override;
 
     // importBinary for an export that checkComponentTable has accepted for this component already: the records are
     // not framed again and, without filter bit 0, the type is not looked up again.
@@ -100,4 +101,4 @@ protected:
     ComponentInfo m_info;
 };
 
-}  // namespace PDB
+} // namespace PDB

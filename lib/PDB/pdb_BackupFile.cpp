@@ -40,7 +40,8 @@ const void* lockKeyOf(const IParameterDB* db)
 }
 
 // One "#PDB DB" block and the database it restores.
-struct ImportTarget {
+struct ImportTarget
+{
     const FILECACHE::MBDFAbstractBlock* block;
     IParameterDB* database;
 };

@@ -23,7 +23,8 @@ namespace PDB {
 
 class IParameterDB;
 
-class BackupFile {
+class BackupFile
+{
 public:
     static constexpr const char* KIND = "Backup";
 
@@ -34,7 +35,8 @@ public:
     static constexpr i32 RESULT_WRONG_FILE = PDB::RESULT_WRONG_FILE;
 
     // One listed database; headerValue goes unchanged into its "#CT1" header.
-    struct Entry {
+    struct Entry
+    {
         IParameterDB* database = nullptr;
         u32 headerValue = 0;
     };
@@ -79,4 +81,4 @@ private:
     std::string m_baseDirectory;
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -12,22 +12,28 @@ namespace PDB {
 namespace {
 constexpr u32 ALL_ELEMENTS = 0xFFFFFFFF;
 
-const ParameterAddress& emptyAddress() {
+const ParameterAddress& emptyAddress()
+{
     static const ParameterAddress address;
     return address;
 }
-}  // namespace
+} // namespace
 
-Component::~Component() { releaseArrays(); }
+Component::~Component()
+{
+    releaseArrays();
+}
 
-void Component::deleteEntries() {
+void Component::deleteEntries()
+{
     for (auto& entry : m_entries) {
         delete entry->array;
     }
     m_entries.clear();
 }
 
-i32 Component::releaseArrays() {
+i32 Component::releaseArrays()
+{
     m_info.clear();
     deleteEntries();
     m_bankSelector.clear();
@@ -37,7 +43,8 @@ i32 Component::releaseArrays() {
 }
 
 i32 Component::create(IParameterDB* owner, u32 index, const ComponentInfo& info, IComponentCallback* callback,
-                      u8 copyByte) {
+                      u8 copyByte)
+{
     if (!info.hasParameters()) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -50,7 +57,8 @@ i32 Component::create(IParameterDB* owner, u32 index, const ComponentInfo& info,
     return 0;
 }
 
-i32 Component::recreate(IParameterDB* owner, u32 index, const ComponentInfo& info, u8 copyByte) {
+i32 Component::recreate(IParameterDB* owner, u32 index, const ComponentInfo& info, u8 copyByte)
+{
     if (!info.hasParameters()) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -67,7 +75,8 @@ i32 Component::recreate(IParameterDB* owner, u32 index, const ComponentInfo& inf
     return rebuildBanks();
 }
 
-i32 Component::build(IParameterDB* owner, u32 index, const ComponentInfo& info, u8 copyByte) {
+i32 Component::build(IParameterDB* owner, u32 index, const ComponentInfo& info, u8 copyByte)
+{
     if (owner == nullptr) {
         owner = &ParameterDBNULL::getInstance();
     }
@@ -115,17 +124,20 @@ i32 Component::build(IParameterDB* owner, u32 index, const ComponentInfo& info, 
     return 0;
 }
 
-const ParameterAddress& Component::getBlockAddress(u32 block) const {
+const ParameterAddress& Component::getBlockAddress(u32 block) const
+{
     const Entry* entry = entryAt(block);
     return entry != nullptr ? entry->address : emptyAddress();
 }
 
-i32 Component::getArrayRevision(u32 block) const {
+i32 Component::getArrayRevision(u32 block) const
+{
     const Entry* entry = entryAt(block);
     return entry != nullptr ? entry->revision : -1;
 }
 
-IParameterArray& Component::getParameterArray(u32 block) {
+IParameterArray& Component::getParameterArray(u32 block)
+{
     Entry* entry = entryAt(block);
     if (entry == nullptr || entry->array == nullptr) {
         return ParameterArrayNULL::getInstance();
@@ -133,7 +145,8 @@ IParameterArray& Component::getParameterArray(u32 block) {
     return *entry->array;
 }
 
-const IParameterArray& Component::getParameterArray(u32 block) const {
+const IParameterArray& Component::getParameterArray(u32 block) const
+{
     const Entry* entry = entryAt(block);
     if (entry == nullptr || entry->array == nullptr) {
         return ParameterArrayNULL::getInstance();
@@ -141,7 +154,8 @@ const IParameterArray& Component::getParameterArray(u32 block) const {
     return *entry->array;
 }
 
-const IFlagArray& Component::getSkipMask(u32 block) const {
+const IFlagArray& Component::getSkipMask(u32 block) const
+{
     const Entry* entry = entryAt(block);
     if (entry == nullptr) {
         return *getDummyFlagArray();
@@ -149,7 +163,8 @@ const IFlagArray& Component::getSkipMask(u32 block) const {
     return entry->skipMask;
 }
 
-i32 Component::notifyChange() {
+i32 Component::notifyChange()
+{
     if (m_pOwnerCallback != nullptr) {
         m_pOwnerCallback->onComponentChanged();
     }
@@ -158,20 +173,23 @@ i32 Component::notifyChange() {
 
 // ---- subscribers and change banks -----------------------------------------------------------------------------
 
-i32 Component::setSubscriberFilter(u32 subscriber, u8 filter) {
+i32 Component::setSubscriberFilter(u32 subscriber, u8 filter)
+{
     if (subscriber < m_subscriberFilter.size()) {
         m_subscriberFilter[subscriber] = filter;
     }
     return 0;
 }
 
-void Component::freeBanks() {
+void Component::freeBanks()
+{
     for (auto& entry : m_entries) {
         entry->subscribers.clear();
     }
 }
 
-i32 Component::rebuildBanks() {
+i32 Component::rebuildBanks()
+{
     const size_t count = m_bankSelector.size();
     for (auto& entry : m_entries) {
         if (entry->subscribers.size() > count) {
@@ -190,27 +208,31 @@ i32 Component::rebuildBanks() {
     return 0;
 }
 
-i32 Component::setSubscriberCount(u32 count) {
+i32 Component::setSubscriberCount(u32 count)
+{
     m_bankSelector.resize(count, 0);
     m_subscriberFilter.resize(count, 0);
     return rebuildBanks();
 }
 
-const Component::Banks* Component::banksOf(const Entry& entry, u32 subscriber) const {
+const Component::Banks* Component::banksOf(const Entry& entry, u32 subscriber) const
+{
     if (subscriber >= m_bankSelector.size() || subscriber >= entry.subscribers.size()) {
         return nullptr;
     }
     return &entry.subscribers[subscriber];
 }
 
-Component::Banks* Component::banksOf(Entry& entry, u32 subscriber) {
+Component::Banks* Component::banksOf(Entry& entry, u32 subscriber)
+{
     if (subscriber >= m_bankSelector.size() || subscriber >= entry.subscribers.size()) {
         return nullptr;
     }
     return &entry.subscribers[subscriber];
 }
 
-i32 Component::onChanged(u32 blockIndex, u32 linearIndex, bool recalling) {
+i32 Component::onChanged(u32 blockIndex, u32 linearIndex, bool recalling)
+{
     Entry* entry = entryAt(blockIndex);
     if (entry == nullptr) {
         return RESULT_BAD_ARGUMENT;
@@ -232,7 +254,8 @@ i32 Component::onChanged(u32 blockIndex, u32 linearIndex, bool recalling) {
     return 0;
 }
 
-i32 Component::swapChangeBank(u32 subscriber) {
+i32 Component::swapChangeBank(u32 subscriber)
+{
     if (subscriber >= m_bankSelector.size()) {
         return RESULT_INVALID_SUBSCRIBER;
     }
@@ -240,7 +263,8 @@ i32 Component::swapChangeBank(u32 subscriber) {
     return 0;
 }
 
-bool Component::isChangedFor(u32 subscriber, u32 block, u32 x, u32 y) const {
+bool Component::isChangedFor(u32 subscriber, u32 block, u32 x, u32 y) const
+{
     const Entry* entry = entryAt(block);
     if (entry == nullptr || entry->array == nullptr || !entry->array->isValidIndex(x, y)) {
         return false;
@@ -252,7 +276,8 @@ bool Component::isChangedFor(u32 subscriber, u32 block, u32 x, u32 y) const {
     return banks->bank[(m_bankSelector[subscriber] & 1) ^ 1].isSet(entry->array->toLinearIndex(x, y));
 }
 
-i32 Component::clearChangesFor(u32 subscriber) {
+i32 Component::clearChangesFor(u32 subscriber)
+{
     if (subscriber >= m_bankSelector.size()) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -266,7 +291,8 @@ i32 Component::clearChangesFor(u32 subscriber) {
     return 0;
 }
 
-i32 Component::findNextChange(u32 subscriber, u32& block, u32& x, u32& y) {
+i32 Component::findNextChange(u32 subscriber, u32& block, u32& x, u32& y)
+{
     if (subscriber >= m_bankSelector.size()) {
         return RESULT_INVALID_SUBSCRIBER;
     }
@@ -299,7 +325,8 @@ i32 Component::findNextChange(u32 subscriber, u32& block, u32& x, u32& y) {
 
 // ---- skip marks -----------------------------------------------------------------------------------------------
 
-i32 Component::setSkipMark(u32 block, u32 x, u32 y, bool on) {
+i32 Component::setSkipMark(u32 block, u32 x, u32 y, bool on)
+{
     Entry* entry = entryAt(block);
     if (entry == nullptr || entry->array == nullptr || !entry->array->isValidIndex(x, y)) {
         return RESULT_BAD_ARGUMENT;
@@ -308,7 +335,8 @@ i32 Component::setSkipMark(u32 block, u32 x, u32 y, bool on) {
     return on ? entry->skipMask.set(index) : entry->skipMask.reset(index);
 }
 
-i32 Component::setAllSkipMarks(bool on) {
+i32 Component::setAllSkipMarks(bool on)
+{
     for (auto& entry : m_entries) {
         if (on) {
             entry->skipMask.setAll();
@@ -319,7 +347,8 @@ i32 Component::setAllSkipMarks(bool on) {
     return 0;
 }
 
-bool Component::isSkipMarked(u32 block, u32 x, u32 y) const {
+bool Component::isSkipMarked(u32 block, u32 x, u32 y) const
+{
     const Entry* entry = entryAt(block);
     if (entry == nullptr || entry->array == nullptr || !entry->array->isValidIndex(x, y)) {
         return false;
@@ -329,7 +358,8 @@ bool Component::isSkipMarked(u32 block, u32 x, u32 y) const {
 
 // ---- dimensions -----------------------------------------------------------------------------------------------
 
-i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
+i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status)
+{
     if (x == 0 || y == 0) {
         return RESULT_NOT_SUPPORTED;
     }
@@ -347,7 +377,8 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
     }
 
     // Copies of every array (values and statuses) so that a failure part way can be undone exactly.
-    struct Backup {
+    struct Backup
+    {
         LocalParameterArray values;
         std::vector<u8> statuses;
         u32 countX = 0;
@@ -443,4 +474,4 @@ i32 Component::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
     return result;
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -27,7 +27,8 @@
 
 namespace PDB {
 
-class Component final : public AbstractComponent, public IParameterArrayCallback {
+class Component final : public AbstractComponent, public IParameterArrayCallback
+{
 public:
     static constexpr i32 RESULT_INVALID_SUBSCRIBER = PDB::RESULT_INVALID_SUBSCRIBER;
     static constexpr i32 RESULT_NO_FURTHER_CHANGE = 0x200000;
@@ -38,8 +39,7 @@ public:
     // Builds every block from info for the database owner (null: the null database) at position index; the
     // arrays keep copyByte. 0x80000001 for a description without blocks, 0x80040000 out of memory, or an
     // array's initialisation failure (the component is then left empty).
-    i32 create(IParameterDB* owner, u32 index, const ComponentInfo& info, IComponentCallback* callback,
-               u8 copyByte);
+    i32 create(IParameterDB* owner, u32 index, const ComponentInfo& info, IComponentCallback* callback, u8 copyByte);
     // Stores a subscriber's filter byte when the subscriber exists; 0.
     i32 setSubscriberFilter(u32 subscriber, u8 filter);
     u32 getSubscriberCount() const { return static_cast<u32>(m_bankSelector.size()); }
@@ -72,10 +72,12 @@ public:
     i32 onRejected(u32, u32, u32, i32) override { return 0; }
 
 private:
-    struct Banks {
+    struct Banks
+    {
         FlagArray bank[2];
     };
-    struct Entry {
+    struct Entry
+    {
         ParameterAddress address;
         i32 revision = -1;
         ParameterArray* array = nullptr;
@@ -98,7 +100,7 @@ private:
     std::vector<u8> m_bankSelector;
     std::vector<u8> m_subscriberFilter;
     IComponentCallback* m_pOwnerCallback = nullptr;
-    bool m_muted = false;  // set while a failed resize is undone: its writes are no changes
+    bool m_muted = false; // set while a failed resize is undone: its writes are no changes
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -13,7 +13,6 @@ namespace PDB {
 
 namespace {
 
-
 constexpr char MAGIC[4] = {'#', 'C', 'I', '1'};
 
 KVariant makeUInt(u32 value)
@@ -62,7 +61,7 @@ void writeField(u8* field, u32 width, const std::string& text)
     std::memcpy(field, text.data(), length);
 }
 
-}  // namespace
+} // namespace
 
 ComponentInfo::ComponentInfo() : m_pParameterStrategy(getDefaultStrategy()) {}
 
@@ -272,9 +271,9 @@ i32 ComponentInfo::prepareBlock(const char* address, u32& index)
     return 0;
 }
 
-void ComponentInfo::setCommon(ParameterInfo& info, const char* address, u8 typeCode, u32 elementSize,
-                              u32 patternX, u32 patternY, const char* commentX, const char* commentY,
-                              ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI)
+void ComponentInfo::setCommon(ParameterInfo& info, const char* address, u8 typeCode, u32 elementSize, u32 patternX,
+                              u32 patternY, const char* commentX, const char* commentY, ParameterAttribute attribute,
+                              const char* unit, const char* kind, const char* defUI)
 {
     info.setAddress(address);
     info.setTypeCode(typeCode);
@@ -299,9 +298,9 @@ i32 ComponentInfo::finishBlock(u32 index, const char* address, bool numeric)
 
 template <typename V>
 i32 ComponentInfo::addNumeric(const char* address, u8 typeCode, u32 elementSize, u32 patternX, u32 patternY,
-                              const char* commentX, const char* commentY, const V& min, const V& max,
-                              const V& def, const V& nominal, const KVariant& step, u32 scaling,
-                              ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI)
+                              const char* commentX, const char* commentY, const V& min, const V& max, const V& def,
+                              const V& nominal, const KVariant& step, u32 scaling, ParameterAttribute attribute,
+                              const char* unit, const char* kind, const char* defUI)
 {
     const u32 countBefore = getParameterCount();
     u32 index = 0;
@@ -311,8 +310,8 @@ i32 ComponentInfo::addNumeric(const char* address, u8 typeCode, u32 elementSize,
             return prepared;
         }
         ParameterInfo& info = *m_parameters[index];
-        setCommon(info, address, typeCode, elementSize, patternX, patternY, commentX, commentY, attribute, unit,
-                  kind, defUI);
+        setCommon(info, address, typeCode, elementSize, patternX, patternY, commentX, commentY, attribute, unit, kind,
+                  defUI);
         info.setMin(min);
         info.setMax(max);
         info.setDefault(def);
@@ -331,8 +330,8 @@ i32 ComponentInfo::addNumeric(const char* address, u8 typeCode, u32 elementSize,
 }
 
 i32 ComponentInfo::addParameterUInt8(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                                     const char* commentY, u8 min, u8 max, u8 def, u8 nominal, u32 step,
-                                     u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                     const char* commentY, u8 min, u8 max, u8 def, u8 nominal, u32 step, u32 scaling,
+                                     ParameterAttribute attribute, const char* unit, const char* kind,
                                      const char* defUI)
 {
     return addNumeric(address, TYPE_UINT8, 1, patternX, patternY, commentX, commentY, makeUInt(min), makeUInt(max),
@@ -341,27 +340,25 @@ i32 ComponentInfo::addParameterUInt8(const char* address, u32 patternX, u32 patt
 
 i32 ComponentInfo::addParameterUInt16(const char* address, u32 patternX, u32 patternY, const char* commentX,
                                       const char* commentY, u16 min, u16 max, u16 def, u16 nominal, u32 step,
-                                      u32 scaling, ParameterAttribute attribute, const char* unit,
-                                      const char* kind, const char* defUI)
+                                      u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                      const char* defUI)
 {
-    return addNumeric(address, TYPE_UINT16, 2, patternX, patternY, commentX, commentY, makeUInt(min),
-                      makeUInt(max), makeUInt(def), makeUInt(nominal), makeUInt(step), scaling, attribute, unit,
-                      kind, defUI);
+    return addNumeric(address, TYPE_UINT16, 2, patternX, patternY, commentX, commentY, makeUInt(min), makeUInt(max),
+                      makeUInt(def), makeUInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
 }
 
 i32 ComponentInfo::addParameterUInt32(const char* address, u32 patternX, u32 patternY, const char* commentX,
                                       const char* commentY, u32 min, u32 max, u32 def, u32 nominal, u32 step,
-                                      u32 scaling, ParameterAttribute attribute, const char* unit,
-                                      const char* kind, const char* defUI)
+                                      u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                      const char* defUI)
 {
-    return addNumeric(address, TYPE_UINT32, 4, patternX, patternY, commentX, commentY, makeUInt(min),
-                      makeUInt(max), makeUInt(def), makeUInt(nominal), makeUInt(step), scaling, attribute, unit,
-                      kind, defUI);
+    return addNumeric(address, TYPE_UINT32, 4, patternX, patternY, commentX, commentY, makeUInt(min), makeUInt(max),
+                      makeUInt(def), makeUInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
 }
 
 i32 ComponentInfo::addParameterSInt8(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                                     const char* commentY, i8 min, i8 max, i8 def, i8 nominal, u32 step,
-                                     u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                     const char* commentY, i8 min, i8 max, i8 def, i8 nominal, u32 step, u32 scaling,
+                                     ParameterAttribute attribute, const char* unit, const char* kind,
                                      const char* defUI)
 {
     return addNumeric(address, TYPE_SINT8, 1, patternX, patternY, commentX, commentY, makeInt(min), makeInt(max),
@@ -370,8 +367,8 @@ i32 ComponentInfo::addParameterSInt8(const char* address, u32 patternX, u32 patt
 
 i32 ComponentInfo::addParameterSInt16(const char* address, u32 patternX, u32 patternY, const char* commentX,
                                       const char* commentY, i16 min, i16 max, i16 def, i16 nominal, u32 step,
-                                      u32 scaling, ParameterAttribute attribute, const char* unit,
-                                      const char* kind, const char* defUI)
+                                      u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                      const char* defUI)
 {
     return addNumeric(address, TYPE_SINT16, 2, patternX, patternY, commentX, commentY, makeInt(min), makeInt(max),
                       makeInt(def), makeInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
@@ -379,8 +376,8 @@ i32 ComponentInfo::addParameterSInt16(const char* address, u32 patternX, u32 pat
 
 i32 ComponentInfo::addParameterSInt32(const char* address, u32 patternX, u32 patternY, const char* commentX,
                                       const char* commentY, i32 min, i32 max, i32 def, i32 nominal, u32 step,
-                                      u32 scaling, ParameterAttribute attribute, const char* unit,
-                                      const char* kind, const char* defUI)
+                                      u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                                      const char* defUI)
 {
     return addNumeric(address, TYPE_SINT32, 4, patternX, patternY, commentX, commentY, makeInt(min), makeInt(max),
                       makeInt(def), makeInt(nominal), makeUInt(step), scaling, attribute, unit, kind, defUI);
@@ -391,9 +388,8 @@ i32 ComponentInfo::addParameterFloat(const char* address, u32 patternX, u32 patt
                                      u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
                                      const char* defUI)
 {
-    return addNumeric(address, TYPE_FLOAT, 4, patternX, patternY, commentX, commentY, makeFloat(min),
-                      makeFloat(max), makeFloat(def), makeFloat(nominal), makeFloat(step), scaling, attribute, unit,
-                      kind, defUI);
+    return addNumeric(address, TYPE_FLOAT, 4, patternX, patternY, commentX, commentY, makeFloat(min), makeFloat(max),
+                      makeFloat(def), makeFloat(nominal), makeFloat(step), scaling, attribute, unit, kind, defUI);
 }
 
 i32 ComponentInfo::addParameterBool(const char* address, u32 patternX, u32 patternY, const char* commentX,
@@ -401,8 +397,8 @@ i32 ComponentInfo::addParameterBool(const char* address, u32 patternX, u32 patte
                                     const char* unit, const char* kind, const char* defUI)
 {
     return addNumeric(address, TYPE_BOOL, 1, patternX, patternY, commentX, commentY, makeUInt(min != 0 ? 1 : 0),
-                      makeUInt(max != 0 ? 1 : 0), makeUInt(def != 0 ? 1 : 0), KVariant(), makeUInt(1), 1,
-                      attribute, unit, kind, defUI);
+                      makeUInt(max != 0 ? 1 : 0), makeUInt(def != 0 ? 1 : 0), KVariant(), makeUInt(1), 1, attribute,
+                      unit, kind, defUI);
 }
 
 i32 ComponentInfo::addParameterString(const char* address, u32 patternX, u32 patternY, const char* commentX,
@@ -417,16 +413,16 @@ i32 ComponentInfo::addParameterString(const char* address, u32 patternX, u32 pat
     if ((stored & 0x80000000u) != 0) {
         return stored == KVariant::RESULT_NO_MEMORY ? RESULT_NO_MEMORY : RESULT_BAD_ARGUMENT;
     }
-    return addNumeric(address, TYPE_STRING, capacity, patternX, patternY, commentX, commentY, makeUInt(0),
-                      makeUInt(0), text, KVariant(), makeUInt(0), 0, attribute, unit, kind, defUI);
+    return addNumeric(address, TYPE_STRING, capacity, patternX, patternY, commentX, commentY, makeUInt(0), makeUInt(0),
+                      text, KVariant(), makeUInt(0), 0, attribute, unit, kind, defUI);
 }
 
 i32 ComponentInfo::addParameterBinary(const char* address, u32 patternX, u32 patternY, const char* commentX,
                                       const char* commentY, u32 capacity, ParameterAttribute attribute,
                                       const char* unit, const char* kind, const char* defUI)
 {
-    return addNumeric(address, TYPE_BINARY, capacity, patternX, patternY, commentX, commentY, makeUInt(0),
-                      makeUInt(0), makeUInt(0), KVariant(), makeUInt(0), 0, attribute, unit, kind, defUI);
+    return addNumeric(address, TYPE_BINARY, capacity, patternX, patternY, commentX, commentY, makeUInt(0), makeUInt(0),
+                      makeUInt(0), KVariant(), makeUInt(0), 0, attribute, unit, kind, defUI);
 }
 
 // ---- Dimensions ------------------------------------------------------------------------------------------------
@@ -494,10 +490,11 @@ i32 ComponentInfo::importBinary(const void* buffer, u32 size, u32& parameterCoun
     try {
         const std::string name = readField(in + 8, NAME_FIELD_SIZE);
         const u32 version = readBE(in + 32, 4);
-        const ComponentInfo& registered = ComponentInfoRepository::getInstance().findComponentInfo(name.c_str(), version);
+        const ComponentInfo& registered =
+            ComponentInfoRepository::getInstance().findComponentInfo(name.c_str(), version);
         if (!registered.hasParameters()) {
-            KLIB_LOG("[E] ComponentInfo::importBinary - Unknown ComponentInfo found. [name=%s, ver=%d]\n",
-                     name.c_str(), static_cast<i32>(version));
+            KLIB_LOG("[E] ComponentInfo::importBinary - Unknown ComponentInfo found. [name=%s, ver=%d]\n", name.c_str(),
+                     static_cast<i32>(version));
             return RESULT_NOT_FOUND;
         }
         parameterCount = readBE(in + 88, 2);
@@ -531,4 +528,4 @@ const ComponentInfo& getEmptyComponentInfo()
     return *s_empty;
 }
 
-}  // namespace PDB
+} // namespace PDB

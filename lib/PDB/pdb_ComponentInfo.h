@@ -25,7 +25,8 @@ class ParameterStrategy;
 using ComponentUID = u32;
 constexpr ComponentUID INVALID_COMPONENT_UID = 0xFFFFFFFF;
 
-class ComponentInfo {
+class ComponentInfo
+{
 public:
     static constexpr u32 BINARY_SIZE = 92;
     static constexpr u32 NAME_FIELD_SIZE = 24;
@@ -57,39 +58,39 @@ public:
     // one. A null or empty address gives 0x80000001, an allocation failure 0x80040000. The counts are resolved
     // against the current dimensions (a failing resolution leaves the block with counts 0, not isValid). For
     // the numeric types a nominal equal to min is stored empty. Null texts count as empty.
-    i32 addParameterUInt8(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                          const char* commentY, u8 min, u8 max, u8 def, u8 nominal, u32 step, u32 scaling,
-                          ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI);
-    i32 addParameterUInt16(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                           const char* commentY, u16 min, u16 max, u16 def, u16 nominal, u32 step, u32 scaling,
-                           ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI);
-    i32 addParameterUInt32(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                           const char* commentY, u32 min, u32 max, u32 def, u32 nominal, u32 step, u32 scaling,
-                           ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI);
-    i32 addParameterSInt8(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                          const char* commentY, i8 min, i8 max, i8 def, i8 nominal, u32 step, u32 scaling,
-                          ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI);
-    i32 addParameterSInt16(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                           const char* commentY, i16 min, i16 max, i16 def, i16 nominal, u32 step, u32 scaling,
-                           ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI);
-    i32 addParameterSInt32(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                           const char* commentY, i32 min, i32 max, i32 def, i32 nominal, u32 step, u32 scaling,
-                           ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI);
-    i32 addParameterFloat(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                          const char* commentY, f32 min, f32 max, f32 def, f32 nominal, f32 step, u32 scaling,
-                          ParameterAttribute attribute, const char* unit, const char* kind, const char* defUI);
-    // min, max and def stored as unsigned 0/1; nominal empty, step 1, scaling 1.
-    i32 addParameterBool(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                         const char* commentY, u32 min, u32 max, u32 def, ParameterAttribute attribute,
-                         const char* unit, const char* kind, const char* defUI);
-    // Element size = capacity; min = max = 0, def = the text, nominal empty, step 0, scaling 0.
-    i32 addParameterString(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                           const char* commentY, u32 capacity, const char* defaultText, ParameterAttribute attribute,
+    i32 addParameterUInt8(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                          u8 min, u8 max, u8 def, u8 nominal, u32 step, u32 scaling, ParameterAttribute attribute,
+                          const char* unit, const char* kind, const char* defUI);
+    i32 addParameterUInt16(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                           u16 min, u16 max, u16 def, u16 nominal, u32 step, u32 scaling, ParameterAttribute attribute,
                            const char* unit, const char* kind, const char* defUI);
-    // Element size = capacity; min = max = def = 0, nominal empty, step 0, scaling 0.
-    i32 addParameterBinary(const char* address, u32 patternX, u32 patternY, const char* commentX,
-                           const char* commentY, u32 capacity, ParameterAttribute attribute, const char* unit,
+    i32 addParameterUInt32(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                           u32 min, u32 max, u32 def, u32 nominal, u32 step, u32 scaling, ParameterAttribute attribute,
+                           const char* unit, const char* kind, const char* defUI);
+    i32 addParameterSInt8(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                          i8 min, i8 max, i8 def, i8 nominal, u32 step, u32 scaling, ParameterAttribute attribute,
+                          const char* unit, const char* kind, const char* defUI);
+    i32 addParameterSInt16(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                           i16 min, i16 max, i16 def, i16 nominal, u32 step, u32 scaling, ParameterAttribute attribute,
+                           const char* unit, const char* kind, const char* defUI);
+    i32 addParameterSInt32(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                           i32 min, i32 max, i32 def, i32 nominal, u32 step, u32 scaling, ParameterAttribute attribute,
+                           const char* unit, const char* kind, const char* defUI);
+    i32 addParameterFloat(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                          f32 min, f32 max, f32 def, f32 nominal, f32 step, u32 scaling, ParameterAttribute attribute,
+                          const char* unit, const char* kind, const char* defUI);
+    // min, max and def stored as unsigned 0/1; nominal empty, step 1, scaling 1.
+    i32 addParameterBool(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                         u32 min, u32 max, u32 def, ParameterAttribute attribute, const char* unit, const char* kind,
+                         const char* defUI);
+    // Element size = capacity; min = max = 0, def = the text, nominal empty, step 0, scaling 0.
+    i32 addParameterString(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                           u32 capacity, const char* defaultText, ParameterAttribute attribute, const char* unit,
                            const char* kind, const char* defUI);
+    // Element size = capacity; min = max = def = 0, nominal empty, step 0, scaling 0.
+    i32 addParameterBinary(const char* address, u32 patternX, u32 patternY, const char* commentX, const char* commentY,
+                           u32 capacity, ParameterAttribute attribute, const char* unit, const char* kind,
+                           const char* defUI);
 
     // Block index of the address; 0xFFFFFFFF when absent (or null).
     u32 findParameterIndex(const char* address) const;
@@ -103,16 +104,19 @@ public:
     // first failing block's result is returned (later blocks keep their counts).
     i32 setDimensions(u32 x, u32 y, i16 componentNumber);
 
-    i32 setComponentUID(ComponentUID uid) {
+    i32 setComponentUID(ComponentUID uid)
+    {
         m_componentUID = uid;
         return 0;
     }
     i32 setInstanceName(const char* name);
-    i32 setUserValue(u32 value) {
+    i32 setUserValue(u32 value)
+    {
         m_userValue = value;
         return 0;
     }
-    i32 setParameterStrategy(ParameterStrategy* strategy) {
+    i32 setParameterStrategy(ParameterStrategy* strategy)
+    {
         m_pParameterStrategy = strategy;
         return 0;
     }
@@ -151,16 +155,16 @@ private:
     // Index of a block for the address (reused and cleared, or appended): 0, or a failure code.
     i32 prepareBlock(const char* address, u32& index);
     // Common fields of every add operation and steps after the values are set.
-    void setCommon(ParameterInfo& info, const char* address, u8 typeCode, u32 elementSize, u32 patternX,
-                   u32 patternY, const char* commentX, const char* commentY, ParameterAttribute attribute,
-                   const char* unit, const char* kind, const char* defUI);
+    void setCommon(ParameterInfo& info, const char* address, u8 typeCode, u32 elementSize, u32 patternX, u32 patternY,
+                   const char* commentX, const char* commentY, ParameterAttribute attribute, const char* unit,
+                   const char* kind, const char* defUI);
     i32 finishBlock(u32 index, const char* address, bool numeric);
 
     template <typename V>
-    i32 addNumeric(const char* address, u8 typeCode, u32 elementSize, u32 patternX, u32 patternY,
-                   const char* commentX, const char* commentY, const V& min, const V& max, const V& def,
-                   const V& nominal, const KVariant& step, u32 scaling, ParameterAttribute attribute,
-                   const char* unit, const char* kind, const char* defUI);
+    i32 addNumeric(const char* address, u8 typeCode, u32 elementSize, u32 patternX, u32 patternY, const char* commentX,
+                   const char* commentY, const V& min, const V& max, const V& def, const V& nominal,
+                   const KVariant& step, u32 scaling, ParameterAttribute attribute, const char* unit, const char* kind,
+                   const char* defUI);
 
     ComponentUID m_componentUID = INVALID_COMPONENT_UID;
     std::string m_instanceName;
@@ -184,4 +188,4 @@ private:
 // The shared empty description returned by failed look-ups; never freed by its users.
 const ComponentInfo& getEmptyComponentInfo();
 
-}  // namespace PDB
+} // namespace PDB

@@ -81,7 +81,8 @@ bool readFlag(const JsonValue* attr, const char* key, bool defaultOn, u8 bit, u8
     return true;
 }
 
-struct EntryTexts {
+struct EntryTexts
+{
     const char* address;
     const char* type;
     const char* commentX;
@@ -96,7 +97,8 @@ struct EntryTexts {
     const char* defUI;
 };
 
-struct UnsignedValues {
+struct UnsignedValues
+{
     u32 min, max, def, nominal, step;
 };
 
@@ -109,7 +111,8 @@ bool readUnsignedValues(const EntryTexts& t, UnsignedValues& v)
            ComponentInfoParserJSON::parseUnsigned(t.step, v.step);
 }
 
-struct SignedValues {
+struct SignedValues
+{
     i32 min, max, def, nominal, step;
 };
 
@@ -163,8 +166,8 @@ i32 addEntry(ComponentInfo& info, const EntryTexts& t, u32 patternX, u32 pattern
                                            t.defUI);
         }
         return info.addParameterSInt8(t.address, patternX, patternY, t.commentX, t.commentY, static_cast<i8>(v.min),
-                                      static_cast<i8>(v.max), static_cast<i8>(v.def), static_cast<i8>(v.nominal),
-                                      step, scaling, attribute, t.unit, t.kind, t.defUI);
+                                      static_cast<i8>(v.max), static_cast<i8>(v.def), static_cast<i8>(v.nominal), step,
+                                      scaling, attribute, t.unit, t.kind, t.defUI);
     }
     if (type == "FLOAT") {
         f32 min = 0, max = 0, def = 0, nominal = 0, step = 0;
@@ -179,7 +182,8 @@ i32 addEntry(ComponentInfo& info, const EntryTexts& t, u32 patternX, u32 pattern
     }
     if (type == "BOOL") {
         u32 min = 0, max = 0, def = 0;
-        if (!ComponentInfoParserJSON::parseUnsigned(t.min, min) || !ComponentInfoParserJSON::parseUnsigned(t.max, max) ||
+        if (!ComponentInfoParserJSON::parseUnsigned(t.min, min) ||
+            !ComponentInfoParserJSON::parseUnsigned(t.max, max) ||
             !ComponentInfoParserJSON::parseUnsigned(t.def, def)) {
             return CONVERSION_ERROR;
         }
@@ -255,7 +259,7 @@ i32 decodeEntry(const JsonValue* entry, ComponentInfo& info)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 bool ComponentInfoParserJSON::parseUnsigned(const char* text, u32& out)
 {
@@ -349,8 +353,8 @@ i32 ComponentInfoParserJSON::decodeComponentInfo(const JsonValue& document, Comp
         info.clear();
         return CONVERSION_ERROR;
     }
-    if (info.initialize(readText(member("name"), ""), version, minX, minY, maxX, maxY,
-                        readText(member("commentX"), ""), readText(member("commentY"), ""), nullptr) < 0) {
+    if (info.initialize(readText(member("name"), ""), version, minX, minY, maxX, maxY, readText(member("commentX"), ""),
+                        readText(member("commentY"), ""), nullptr) < 0) {
         KLIB_LOG("[E] JSON: 'componentInfo' decode error.\n");
         return 0;
     }
@@ -397,4 +401,4 @@ ComponentInfo ComponentInfoParserJSON::createFromJson(const char* text)
     return info;
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -17,7 +17,8 @@
 
 namespace PDB {
 
-class ComponentInfoParserJSON {
+class ComponentInfoParserJSON
+{
 public:
     // Result of decodeComponentInfo when a value could not be converted.
     static constexpr i32 RESULT_CONVERSION_ERROR = PDB::RESULT_CONVERSION_ERROR;
@@ -43,4 +44,4 @@ public:
     static bool parsePattern(const char* text, u32& out);
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -14,9 +14,9 @@ namespace PDB {
 
 namespace {
 
-
 // Builds "<name>_<version>" without allocating for names that fit the buffer; longer names use the string.
-class RepositoryKey {
+class RepositoryKey
+{
 public:
     RepositoryKey(const char* name, u32 version)
     {
@@ -53,7 +53,7 @@ private:
     std::string_view m_view;
 };
 
-}  // namespace
+} // namespace
 
 ComponentInfoRepository::ComponentInfoRepository() = default;
 ComponentInfoRepository::~ComponentInfoRepository() = default;
@@ -147,4 +147,4 @@ i32 makeUniqueFileName(std::string& name, const char* extension)
     return 0;
 }
 
-}  // namespace PDB
+} // namespace PDB

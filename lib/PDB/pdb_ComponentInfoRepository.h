@@ -18,7 +18,8 @@ namespace PDB {
 
 class ComponentNULL;
 
-class ComponentInfoRepository {
+class ComponentInfoRepository
+{
 public:
     static ComponentInfoRepository& getInstance();
 
@@ -49,4 +50,4 @@ private:
 // 0x80000000. Success 0.
 i32 makeUniqueFileName(std::string& name, const char* extension);
 
-}  // namespace PDB
+} // namespace PDB

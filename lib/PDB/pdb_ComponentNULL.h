@@ -6,7 +6,8 @@
 
 namespace PDB {
 
-class ComponentNULL final : public IComponent {
+class ComponentNULL final : public IComponent
+{
 public:
     static ComponentNULL& getInstance();
 
@@ -59,8 +60,8 @@ public:
     i32 copyValueFrom(u32 block, u32 x, u32 y, const IComponent& source) override;
     u32 getExportSize() const override { return 0; }
     i32 exportBinary(void* buffer, u32 size) const override;
-    i32 importBinary(IParameterDB* owner, u32 index, const void* buffer, u32 size, ParameterFilter filter,
-                     u8 status, u8 copyByte) override;
+    i32 importBinary(IParameterDB* owner, u32 index, const void* buffer, u32 size, ParameterFilter filter, u8 status,
+                     u8 copyByte) override;
     i32 swapChangeBank(u32 subscriber) override;
     i32 findNextChange(u32 subscriber, u32& block, u32& x, u32& y) override;
 
@@ -68,4 +69,4 @@ private:
     ComponentNULL() = default;
 };
 
-}  // namespace PDB
+} // namespace PDB

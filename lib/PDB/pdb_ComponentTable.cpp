@@ -13,9 +13,13 @@
 namespace PDB {
 namespace Record {
 
-bool isKnownTypeCode(u8 typeCode) { return rawSize64(typeCode, 1, 1) != 0; }
+bool isKnownTypeCode(u8 typeCode)
+{
+    return rawSize64(typeCode, 1, 1) != 0;
+}
 
-u64 rawSize64(u8 typeCode, u32 elementSize, u64 count) {
+u64 rawSize64(u8 typeCode, u32 elementSize, u64 count)
+{
     switch (typeCode) {
     case TYPE_UINT8:
     case TYPE_SINT8:
@@ -37,7 +41,8 @@ u64 rawSize64(u8 typeCode, u32 elementSize, u64 count) {
     }
 }
 
-i32 readParameterRecord(const u8* data, u64 size, u32 recordIndex, bool log, ParameterRecord& record) {
+i32 readParameterRecord(const u8* data, u64 size, u32 recordIndex, bool log, ParameterRecord& record)
+{
     if (data == nullptr || size < PR1_HEADER_SIZE) {
         if (log && data != nullptr && size >= 4 && std::memcmp(data, "#PR1", 4) != 0) {
             // The tag is read first: a foreign record is a format error even when it is short as well.
@@ -78,7 +83,8 @@ i32 readParameterRecord(const u8* data, u64 size, u32 recordIndex, bool log, Par
     return 0;
 }
 
-i32 frameParameterRecords(const u8* data, u64 size, u32 count, bool log, u64& used) {
+i32 frameParameterRecords(const u8* data, u64 size, u32 count, bool log, u64& used)
+{
     used = 0;
     for (u32 i = 0; i < count; ++i) {
         ParameterRecord record;
@@ -97,7 +103,8 @@ i32 frameParameterRecords(const u8* data, u64 size, u32 count, bool log, u64& us
     return 0;
 }
 
-i32 peekComponentRecord(const void* data, u64 size, bool log, ComponentRecord& record) {
+i32 peekComponentRecord(const void* data, u64 size, bool log, ComponentRecord& record)
+{
     record = ComponentRecord();
     if (data == nullptr || size < CI1_SIZE) {
         return RESULT_BAD_ARGUMENT;
@@ -125,14 +132,14 @@ i32 peekComponentRecord(const void* data, u64 size, bool log, ComponentRecord& r
     record.registered = &registered;
     const u32 x = record.currentX != 0 ? record.currentX : registered.getMinX();
     const u32 y = record.currentY != 0 ? record.currentY : registered.getMinY();
-    if (x < registered.getMinX() || x > registered.getMaxX() || y < registered.getMinY() ||
-        y > registered.getMaxY()) {
+    if (x < registered.getMinX() || x > registered.getMaxX() || y < registered.getMinY() || y > registered.getMaxY()) {
         return RESULT_BAD_ARGUMENT;
     }
     return 0;
 }
 
-i32 frameComponentExport(const void* data, u64 size, bool log) {
+i32 frameComponentExport(const void* data, u64 size, bool log)
+{
     if (data == nullptr || size < CI1_SIZE) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -144,14 +151,15 @@ i32 frameComponentExport(const void* data, u64 size, bool log) {
     return frameParameterRecords(p + CI1_SIZE, size - CI1_SIZE, readU16(p + 88), log, used);
 }
 
-}  // namespace Record
+} // namespace Record
 
 using namespace Record;
 
 namespace {
 
 // Offsets of a "#CT1" record whose header and offset table are present: 0 or 0x80010000.
-i32 checkOffsets(const u8* p, u32 size, u64 count) {
+i32 checkOffsets(const u8* p, u32 size, u64 count)
+{
     const u64 tableEnd = CT1_HEADER_SIZE + 4 * count;
     u64 previous = tableEnd;
     for (u64 i = 0; i < count; ++i) {
@@ -164,9 +172,10 @@ i32 checkOffsets(const u8* p, u32 size, u64 count) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-void splitComponentTable(const void* record, u32 size, std::vector<ComponentTableEntry>& entries) {
+void splitComponentTable(const void* record, u32 size, std::vector<ComponentTableEntry>& entries)
+{
     entries.clear();
     const u8* p = static_cast<const u8*>(record);
     const u32 count = readU32(p + 8);
@@ -181,13 +190,15 @@ void splitComponentTable(const void* record, u32 size, std::vector<ComponentTabl
     }
 }
 
-i32 checkComponentTable(const IParameterDB& target, const void* record, u32 size, ParameterFilter options) {
+i32 checkComponentTable(const IParameterDB& target, const void* record, u32 size, ParameterFilter options)
+{
     std::vector<ComponentTableEntry> entries;
     return checkComponentTableEntries(target, record, size, options, entries);
 }
 
 i32 checkComponentTableEntries(const IParameterDB& target, const void* record, u32 size, ParameterFilter options,
-                               std::vector<ComponentTableEntry>& entries) {
+                               std::vector<ComponentTableEntry>& entries)
+{
     entries.clear();
     if (record == nullptr || size < CT1_HEADER_SIZE) {
         return RESULT_BAD_ARGUMENT;
@@ -213,7 +224,7 @@ i32 checkComponentTableEntries(const IParameterDB& target, const void* record, u
         entry.data = p + offset;
         entry.size = end - offset;
         if (entry.size == 0 && i + 1 < count) {
-            continue;  // an index that named no component
+            continue; // an index that named no component
         }
         ComponentRecord component;
         result = peekComponentRecord(entry.data, entry.size, false, component);
@@ -222,13 +233,13 @@ i32 checkComponentTableEntries(const IParameterDB& target, const void* record, u
             return RESULT_MALFORMED;
         }
         u64 used = 0;
-        if (frameParameterRecords(entry.data + CI1_SIZE, entry.size - CI1_SIZE, component.blockCount, false,
-                                  used) < 0) {
+        if (frameParameterRecords(entry.data + CI1_SIZE, entry.size - CI1_SIZE, component.blockCount, false, used) <
+            0) {
             entries.clear();
             return RESULT_MALFORMED;
         }
         if (result == RESULT_NOT_FOUND) {
-            continue;  // the import passes over a type that is not registered
+            continue; // the import passes over a type that is not registered
         }
         entry.importable = true;
         entry.uid = component.uid;
@@ -252,7 +263,8 @@ i32 checkComponentTableEntries(const IParameterDB& target, const void* record, u
     return 0;
 }
 
-u64 getComponentTableSize64(const IParameterDB& db, const std::vector<u32>& indices) {
+u64 getComponentTableSize64(const IParameterDB& db, const std::vector<u32>& indices)
+{
     u64 total = CT1_HEADER_SIZE + 4 * static_cast<u64>(indices.size());
     for (u32 index : indices) {
         const IComponent& component = db.getComponent(index);
@@ -263,7 +275,8 @@ u64 getComponentTableSize64(const IParameterDB& db, const std::vector<u32>& indi
     return total;
 }
 
-void listComponentsByUID(const IParameterDB& db, std::vector<u32>& indices) {
+void listComponentsByUID(const IParameterDB& db, std::vector<u32>& indices)
+{
     // (uid, position) pairs of the valid components, in uid order; of two components with one uid the lower
     // position counts. Positions are visited in order, so the pairs usually come sorted already.
     std::vector<std::pair<ComponentUID, u32>> byUid;
@@ -288,7 +301,8 @@ void listComponentsByUID(const IParameterDB& db, std::vector<u32>& indices) {
 }
 
 i32 writeComponentTable(const IParameterDB& db, void* buffer, u32 size, u32 headerValue,
-                        const std::vector<u32>& indices, bool listIsAll) {
+                        const std::vector<u32>& indices, bool listIsAll)
+{
     if (buffer == nullptr) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -335,4 +349,4 @@ i32 writeComponentTable(const IParameterDB& db, void* buffer, u32 size, u32 head
     return 0;
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -29,16 +29,22 @@ constexpr u32 CI1_SIZE = 92;
 constexpr u32 PR1_HEADER_SIZE = 16;
 constexpr u32 CT1_HEADER_SIZE = 12;
 
-inline u16 readU16(const u8* p) { return static_cast<u16>((p[0] << 8) | p[1]); }
-inline u32 readU32(const u8* p) {
+inline u16 readU16(const u8* p)
+{
+    return static_cast<u16>((p[0] << 8) | p[1]);
+}
+inline u32 readU32(const u8* p)
+{
     return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) | (static_cast<u32>(p[2]) << 8) |
            static_cast<u32>(p[3]);
 }
-inline void writeU16(u8* p, u32 v) {
+inline void writeU16(u8* p, u32 v)
+{
     p[0] = static_cast<u8>(v >> 8);
     p[1] = static_cast<u8>(v);
 }
-inline void writeU32(u8* p, u32 v) {
+inline void writeU32(u8* p, u32 v)
+{
     p[0] = static_cast<u8>(v >> 24);
     p[1] = static_cast<u8>(v >> 16);
     p[2] = static_cast<u8>(v >> 8);
@@ -53,14 +59,15 @@ bool isKnownTypeCode(u8 typeCode);
 u64 rawSize64(u8 typeCode, u32 elementSize, u64 count);
 
 // The fields of one "#PR1" header and where its values are.
-struct ParameterRecord {
+struct ParameterRecord
+{
     u16 blockIndex = 0;
     u8 typeCode = 0;
     u32 elementSize = 0;
     u16 countX = 0;
     u16 countY = 0;
     const u8* values = nullptr;
-    u32 valueSize = 0;  // raw size of (type code, element size, X * Y)
+    u32 valueSize = 0; // raw size of (type code, element size, X * Y)
 };
 
 // Reads the record at data (size bytes left): the 16 header bytes present, the tag, a known type code and the
@@ -72,14 +79,15 @@ i32 readParameterRecord(const u8* data, u64 size, u32 recordIndex, bool log, Par
 i32 frameParameterRecords(const u8* data, u64 size, u32 count, bool log, u64& used);
 
 // The fields of a "#CI1" record, read without copying a description.
-struct ComponentRecord {
+struct ComponentRecord
+{
     ComponentUID uid = INVALID_COMPONENT_UID;
     std::string name;
     u32 version = 0;
     u16 currentX = 0;
     u16 currentY = 0;
     u16 blockCount = 0;
-    const ComponentInfo* registered = nullptr;  // the repository's description, or null when not registered
+    const ComponentInfo* registered = nullptr; // the repository's description, or null when not registered
 };
 
 // Reads a "#CI1" record and finds its type in the repository with the checks of ComponentInfo::importBinary:
@@ -92,7 +100,7 @@ i32 peekComponentRecord(const void* data, u64 size, bool log, ComponentRecord& r
 // type up: 0, 0x80000001 (shorter than 92 bytes) or 0x80010000 (bad tag or records).
 i32 frameComponentExport(const void* data, u64 size, bool log);
 
-}  // namespace Record
+} // namespace Record
 
 // Checks a "#CT1" record for an import into target with the given options, writing nothing:
 //   - null or shorter than 12 bytes, or shorter than its offset table: 0x80000001;
@@ -106,11 +114,12 @@ i32 frameComponentExport(const void* data, u64 size, bool log);
 i32 checkComponentTable(const IParameterDB& target, const void* record, u32 size, ParameterFilter options);
 
 // One entry of a checked "#CT1" record.
-struct ComponentTableEntry {
+struct ComponentTableEntry
+{
     const u8* data = nullptr;
     u32 size = 0;
     bool importable = false;                  // not a 0-byte mark, and its type is registered
-    ComponentUID uid = INVALID_COMPONENT_UID;  // the uid its "#CI1" names (importable entries)
+    ComponentUID uid = INVALID_COMPONENT_UID; // the uid its "#CI1" names (importable entries)
     u32 targetIndex = 0xFFFFFFFF;             // without replace: the uid's position in the target, if any
 };
 
@@ -136,4 +145,4 @@ void listComponentsByUID(const IParameterDB& db, std::vector<u32>& indices);
 i32 writeComponentTable(const IParameterDB& db, void* buffer, u32 size, u32 headerValue,
                         const std::vector<u32>& indices, bool listIsAll = false);
 
-}  // namespace PDB
+} // namespace PDB

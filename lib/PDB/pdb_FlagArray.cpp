@@ -14,13 +14,15 @@ namespace {
 
 constexpr i32 kNoFurtherChange = 0x200000;
 
-}  // namespace
+} // namespace
 
-FlagArray::FlagArray(const FlagArray& other) {
+FlagArray::FlagArray(const FlagArray& other)
+{
     *this = other;
 }
 
-FlagArray& FlagArray::operator=(const FlagArray& other) {
+FlagArray& FlagArray::operator=(const FlagArray& other)
+{
     if (&other == this) {
         return *this;
     }
@@ -36,13 +38,15 @@ FlagArray& FlagArray::operator=(const FlagArray& other) {
 }
 
 FlagArray::FlagArray(FlagArray&& other) noexcept
-    : m_pWords(other.m_pWords), m_count(other.m_count), m_setCount(other.m_setCount) {
+    : m_pWords(other.m_pWords), m_count(other.m_count), m_setCount(other.m_setCount)
+{
     other.m_pWords = nullptr;
     other.m_count = 0;
     other.m_setCount = 0;
 }
 
-FlagArray& FlagArray::operator=(FlagArray&& other) noexcept {
+FlagArray& FlagArray::operator=(FlagArray&& other) noexcept
+{
     if (&other != this) {
         freeWords();
         m_pWords = other.m_pWords;
@@ -55,18 +59,21 @@ FlagArray& FlagArray::operator=(FlagArray&& other) noexcept {
     return *this;
 }
 
-FlagArray::~FlagArray() {
+FlagArray::~FlagArray()
+{
     freeWords();
 }
 
-void FlagArray::freeWords() {
+void FlagArray::freeWords()
+{
     std::free(m_pWords);
     m_pWords = nullptr;
     m_count = 0;
     m_setCount = 0;
 }
 
-i32 FlagArray::allocate(u32 count) {
+i32 FlagArray::allocate(u32 count)
+{
     freeWords();
     if (count == 0) {
         return RESULT_BAD_ARGUMENT;
@@ -80,7 +87,8 @@ i32 FlagArray::allocate(u32 count) {
     return 0;
 }
 
-i32 FlagArray::setAll() {
+i32 FlagArray::setAll()
+{
     if (m_count == 0) {
         return 0;
     }
@@ -94,7 +102,8 @@ i32 FlagArray::setAll() {
     return 0;
 }
 
-i32 FlagArray::resetAll() {
+i32 FlagArray::resetAll()
+{
     if (m_pWords != nullptr) {
         std::memset(m_pWords, 0, size_t{getWordCount()} * sizeof(u32));
     }
@@ -102,7 +111,8 @@ i32 FlagArray::resetAll() {
     return 0;
 }
 
-i32 FlagArray::findInLaterWords(u32& index, u32 w) const {
+i32 FlagArray::findInLaterWords(u32& index, u32 w) const
+{
     const u32 words = getWordCount();
     // A nearby word first, then long zero runs four words at a time, then the rest word by word.
     const u32 nearEnd = std::min(words, w + 4);
@@ -126,11 +136,12 @@ i32 FlagArray::findInLaterWords(u32& index, u32 w) const {
     return kNoFurtherChange;
 }
 
-IFlagArray* getDummyFlagArray() {
+IFlagArray* getDummyFlagArray()
+{
     // Built in place and never destroyed, so it outlives every user, static ones included.
     alignas(DummyFlagArray) static unsigned char storage[sizeof(DummyFlagArray)];
     static DummyFlagArray* const instance = new (storage) DummyFlagArray();
     return instance;
 }
 
-}  // namespace PDB
+} // namespace PDB

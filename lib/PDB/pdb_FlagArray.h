@@ -16,7 +16,8 @@
 
 namespace PDB {
 
-class IFlagArray {
+class IFlagArray
+{
 public:
     virtual ~IFlagArray() = default;
 
@@ -35,7 +36,8 @@ public:
     virtual i32 findNext(u32& index) const = 0;
 };
 
-class FlagArray final : public IFlagArray {
+class FlagArray final : public IFlagArray
+{
 public:
     FlagArray() = default;
     FlagArray(const FlagArray& other);
@@ -57,7 +59,8 @@ public:
     u32 getSetCount() const override { return m_setCount; }
     u32 getCount() const override { return m_count; }
     // Single-word operations, inline so that scans through a FlagArray cost no call per flag.
-    i32 set(u32 index) override {
+    i32 set(u32 index) override
+    {
         if (index >= m_count) {
             return RESULT_BAD_INDEX;
         }
@@ -69,7 +72,8 @@ public:
         }
         return 0;
     }
-    i32 reset(u32 index) override {
+    i32 reset(u32 index) override
+    {
         if (index >= m_count) {
             return RESULT_BAD_INDEX;
         }
@@ -85,7 +89,8 @@ public:
     i32 setAll() override;
     i32 resetAll() override;
     bool hasAny() const override { return m_setCount > 0; }
-    i32 findNext(u32& index) const override {
+    i32 findNext(u32& index) const override
+    {
         if (m_setCount == 0) {
             return RESULT_NO_FURTHER_CHANGE;
         }
@@ -118,7 +123,8 @@ private:
 };
 
 // Stand-in where no flags exist: nothing is ever set. One shared instance.
-class DummyFlagArray final : public IFlagArray {
+class DummyFlagArray final : public IFlagArray
+{
 public:
     u32 getSetCount() const override { return 0; }
     u32 getCount() const override { return 0; }
@@ -134,4 +140,4 @@ public:
 // The one shared DummyFlagArray; it lives for the whole process and is never freed by its users.
 IFlagArray* getDummyFlagArray();
 
-}  // namespace PDB
+} // namespace PDB

@@ -19,7 +19,8 @@ namespace PDB {
 
 class IParameterDB;
 
-class IComponent {
+class IComponent
+{
 public:
     virtual ~IComponent() = default;
     virtual i32 releaseArrays() = 0;
@@ -78,4 +79,4 @@ public:
     virtual i32 findNextChange(u32 subscriber, u32& block, u32& x, u32& y) = 0;
 };
 
-}  // namespace PDB
+} // namespace PDB

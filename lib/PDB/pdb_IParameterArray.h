@@ -18,7 +18,8 @@ namespace PDB {
 
 class IParameterDB;
 
-class IParameterArray {
+class IParameterArray
+{
 public:
     // Re-initialises from the source's ParameterInfo and copies its values (status 0xFF).
     virtual IParameterArray& operator=(const IParameterArray& source) = 0;
@@ -63,4 +64,4 @@ protected:
     IParameterArray(const IParameterArray&) = default;
 };
 
-}  // namespace PDB
+} // namespace PDB

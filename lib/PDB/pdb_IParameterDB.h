@@ -33,13 +33,15 @@ class IParameterArray;
 
 // A list of component uids; its own type so that the uid and index forms of an operation stay distinct
 // (ComponentUID and component indices are both u32).
-class ComponentUIDList : public std::vector<ComponentUID> {
+class ComponentUIDList : public std::vector<ComponentUID>
+{
 public:
     using std::vector<ComponentUID>::vector;
 };
 
 // Read-write lock of a database. Each operation returns 0.
-class IMutex {
+class IMutex
+{
 public:
     virtual ~IMutex() = default;
     virtual i32 lockRead() = 0;
@@ -51,7 +53,8 @@ public:
 // Observer of a database. Both notifications carry nothing: the observer asks the database what changed
 // (getAddedComponents, getRemovedComponents, findNextChange). They run inside the database's lock, on the
 // thread that made the change.
-class IParameterDBCallback {
+class IParameterDBCallback
+{
 public:
     // Components were added, or their removal was requested.
     virtual i32 onParameterDBChanged() = 0;
@@ -61,13 +64,15 @@ public:
 };
 
 // Handed by a database to each of its components: called after a value of the component changed.
-class IComponentCallback {
+class IComponentCallback
+{
 public:
     virtual i32 onComponentChanged() = 0;
     virtual ~IComponentCallback() = default;
 };
 
-class IParameterDB : public IMutex {
+class IParameterDB : public IMutex
+{
 public:
     ~IParameterDB() override = default;
 
@@ -125,8 +130,7 @@ public:
 
     // 47-67: typed writes (address form first).
     virtual i32 setValue(ParameterAddress& address, u32 x, u32 y, const KVariant& value, u8 writeFlag) = 0;
-    virtual i32 setValue(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const KVariant& value,
-                         u8 writeFlag) = 0;
+    virtual i32 setValue(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const KVariant& value, u8 writeFlag) = 0;
     virtual i32 setArray(ParameterAddress& address, const IParameterArray& source, u8 writeFlag) = 0;
     virtual i32 setArray(u32 componentIndex, u32 blockIndex, const IParameterArray& source, u8 writeFlag) = 0;
     virtual i32 setValueUInt(ParameterAddress& address, u32 x, u32 y, u32 value, u8 writeFlag) = 0;
@@ -138,10 +142,8 @@ public:
     virtual i32 setValueBool(ParameterAddress& address, u32 x, u32 y, bool value, u8 writeFlag) = 0;
     virtual i32 setValueBool(u32 componentIndex, u32 blockIndex, u32 x, u32 y, bool value, u8 writeFlag) = 0;
     virtual i32 setValueString(ParameterAddress& address, u32 x, u32 y, const char* text, u8 writeFlag) = 0;
-    virtual i32 setValueString(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const char* text,
-                               u8 writeFlag) = 0;
-    virtual i32 setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length,
-                               u8 writeFlag) = 0;
+    virtual i32 setValueString(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const char* text, u8 writeFlag) = 0;
+    virtual i32 setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length, u8 writeFlag) = 0;
     virtual i32 setValueBinary(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const void* data, u32 length,
                                u8 writeFlag) = 0;
     virtual i32 setBlockToDefault(ParameterAddress& address, u8 writeFlag) = 0;
@@ -180,15 +182,13 @@ public:
                               u8 writeFlag) = 0;
     virtual i32 copyBlockFrom(u32 componentIndex, u32 blockIndex, IParameterDB& source, ParameterFilter filter,
                               u8 writeFlag) = 0;
-    virtual i32 copyComponentFrom(u32 componentIndex, IParameterDB& source, ParameterFilter filter,
-                                  u8 writeFlag) = 0;
+    virtual i32 copyComponentFrom(u32 componentIndex, IParameterDB& source, ParameterFilter filter, u8 writeFlag) = 0;
     virtual i32 copyAllFrom(IParameterDB& source, ParameterFilter filter, u8 writeFlag) = 0;
 
     // 94-100: the "#CT1" component table.
     virtual i32 exportComponentTable(void* buffer, u32 size, u32 headerValue,
                                      const std::vector<u32>& componentIndices) const = 0;
-    virtual i32 exportComponentTable(void* buffer, u32 size, u32 headerValue,
-                                     const ComponentUIDList& uids) const = 0;
+    virtual i32 exportComponentTable(void* buffer, u32 size, u32 headerValue, const ComponentUIDList& uids) const = 0;
     virtual i32 exportComponentTable(void* buffer, u32 size, u32 headerValue) const = 0;
     virtual u32 getComponentTableSize(const std::vector<u32>& componentIndices) const = 0;
     virtual u32 getComponentTableSize(const ComponentUIDList& uids) const = 0;
@@ -209,4 +209,4 @@ public:
     virtual IComponent& getComponent(u32 componentIndex) = 0;
 };
 
-}  // namespace PDB
+} // namespace PDB

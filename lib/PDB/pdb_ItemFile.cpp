@@ -7,8 +7,8 @@
 #include "fsw_api.h"
 #include "os_Clock.h"
 #include "pdb_MBDFPDBBlock.h"
-#include "pdb_ParameterDBCollection.h"
 #include "pdb_NullMutex.h"
+#include "pdb_ParameterDBCollection.h"
 
 namespace PDB {
 
@@ -32,7 +32,7 @@ bool isMatchingInfo(const IParameterDB& a, const IParameterDB& b)
 // Room of the container's name text: a longer model tag is stored cut, and is compared the same way.
 constexpr size_t CONTAINER_NAME_LENGTH = 16;
 
-}  // namespace
+} // namespace
 
 ItemFile::ItemFile()
 {
@@ -286,7 +286,8 @@ i32 ItemFile::applyInfo(IParameterDB& info)
     }
     // The new block is built before the old one goes, so a failure leaves the container as it was.
     MBDFPDBBlock* block = new (std::nothrow) MBDFPDBBlock();
-    const i32 result = block == nullptr ? ItemFileResult::READ_FAILED : block->setup(m_info.getName(), &m_info, m_headerValue);
+    const i32 result =
+        block == nullptr ? ItemFileResult::READ_FAILED : block->setup(m_info.getName(), &m_info, m_headerValue);
     if (result < 0) {
         logCannotApplyInfoBlock();
         delete block;
@@ -304,4 +305,4 @@ i32 ItemFile::applyInfo(IParameterDB& info)
     return 0;
 }
 
-}  // namespace PDB
+} // namespace PDB

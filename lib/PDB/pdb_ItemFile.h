@@ -19,8 +19,8 @@
 #include "pdb_LocalParameterDB.h"
 #include "pdb_ParameterAddress.h"
 #include "pdb_PresetItem.h"
-#include "pdb_SnapshotContentsList.h"
 #include "pdb_Result.h"
+#include "pdb_SnapshotContentsList.h"
 
 namespace PDB {
 
@@ -33,15 +33,16 @@ constexpr i32 MALFORMED = PDB::RESULT_MALFORMED;
 constexpr i32 WRONG_FILE = PDB::RESULT_WRONG_FILE;
 constexpr i32 NO_MEMORY = PDB::RESULT_NO_MEMORY;
 constexpr i32 NOTHING_TO_DO = PDB::RESULT_NOTHING_TO_DO;
-}  // namespace ItemFileResult
+} // namespace ItemFileResult
 
-class ItemFile {
+class ItemFile
+{
 public:
     // Positions of the information addresses in getInfoAddress.
     enum InfoAddress : u32 {
         INFO_PRODUCT_NAME = 0,
         INFO_PRODUCT_SUB_NAME,
-        INFO_TYPE,  // "/Info/DataType" of a snapshot, "/Info/PresetType" of a preset
+        INFO_TYPE, // "/Info/DataType" of a snapshot, "/Info/PresetType" of a preset
         INFO_PROTECT,
         INFO_TITLE,
         INFO_COMMENT,
@@ -145,4 +146,4 @@ private:
     void resolveInfoAddresses();
 };
 
-}  // namespace PDB
+} // namespace PDB

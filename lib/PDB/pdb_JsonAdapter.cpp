@@ -46,10 +46,12 @@ i32 JsonAdapter::parse(const char* text, JsonValue& out, JsonError* error)
     if (text == nullptr) {
         return report(RESULT_BAD_ARGUMENT, error);
     }
-    return invoke([&]() -> i32 {
-        out = JsonValue::parse(text);
-        return 0;
-    }, error);
+    return invoke(
+        [&]() -> i32 {
+            out = JsonValue::parse(text);
+            return 0;
+        },
+        error);
 }
 
 i32 JsonAdapter::parse(const char* data, size_t length, JsonValue& out, JsonError* error)
@@ -58,10 +60,12 @@ i32 JsonAdapter::parse(const char* data, size_t length, JsonValue& out, JsonErro
     if (data == nullptr && length != 0) {
         return report(RESULT_BAD_ARGUMENT, error);
     }
-    const i32 result = invoke([&]() -> i32 {
-        out = JsonValue::parse(data, data + length);
-        return 0;
-    }, error);
+    const i32 result = invoke(
+        [&]() -> i32 {
+            out = JsonValue::parse(data, data + length);
+            return 0;
+        },
+        error);
     if (result < 0) {
         out = nullptr;
     }
@@ -70,18 +74,22 @@ i32 JsonAdapter::parse(const char* data, size_t length, JsonValue& out, JsonErro
 
 i32 JsonAdapter::dump(const JsonValue& value, std::string& out, int indent, JsonError* error)
 {
-    return invoke([&]() -> i32 {
-        out = value.dump(indent);
-        return 0;
-    }, error);
+    return invoke(
+        [&]() -> i32 {
+            out = value.dump(indent);
+            return 0;
+        },
+        error);
 }
 
 i32 JsonAdapter::dumpReplacing(const JsonValue& value, std::string& out, int indent, JsonError* error)
 {
-    return invoke([&]() -> i32 {
-        out = value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
-        return 0;
-    }, error);
+    return invoke(
+        [&]() -> i32 {
+            out = value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+            return 0;
+        },
+        error);
 }
 
 void JsonAdapter::printError(const JsonError& error)
@@ -232,4 +240,4 @@ size_t JsonAdapter::getElementCount(const JsonValue& value)
     return value.size();
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -21,24 +21,27 @@ using JsonValue = nlohmann::json;
 
 // The kind and contents of a scalar value, for readers that apply conversion rules of their own.
 enum class JsonScalarKind : u8 { NONE, BOOLEAN, INTEGER, UNSIGNED, FLOAT, STRING };
-struct JsonScalar {
-    JsonScalarKind kind = JsonScalarKind::NONE;  // NONE: absent, null, an object or an array
-    bool flag = false;                           // BOOLEAN
-    i64 integer = 0;                             // INTEGER
-    u64 unsignedInteger = 0;                     // UNSIGNED
-    double real = 0.0;                           // FLOAT
-    const std::string* text = nullptr;           // STRING, valid while the value lives
+struct JsonScalar
+{
+    JsonScalarKind kind = JsonScalarKind::NONE; // NONE: absent, null, an object or an array
+    bool flag = false;                          // BOOLEAN
+    i64 integer = 0;                            // INTEGER
+    u64 unsignedInteger = 0;                    // UNSIGNED
+    double real = 0.0;                          // FLOAT
+    const std::string* text = nullptr;          // STRING, valid while the value lives
 };
 
 // What a failed call reported: the result code, and for the library's own exceptions its text and numeric id.
-struct JsonError {
+struct JsonError
+{
     i32 result = 0;
-    bool fromLibrary = false;  // an exception of the library (id and message are its own)
+    bool fromLibrary = false; // an exception of the library (id and message are its own)
     int id = 0;
     std::string message;
 };
 
-class JsonAdapter {
+class JsonAdapter
+{
 public:
     static constexpr i32 RESULT_FAILED = PDB::RESULT_FAILED;
     static constexpr i32 RESULT_BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
@@ -48,7 +51,7 @@ public:
     static constexpr i32 RESULT_NO_MEMORY = PDB::RESULT_NO_MEMORY;
 
     // Results of getUInt32.
-    static constexpr i32 NUMBER_ABSENT = 1;  // null pointer, or neither a number nor a boolean
+    static constexpr i32 NUMBER_ABSENT = 1; // null pointer, or neither a number nor a boolean
 
     // Parses a NUL-terminated text, or length bytes. On failure out is null and error (optional) is filled.
     static i32 parse(const char* text, JsonValue& out, JsonError* error = nullptr);
@@ -58,13 +61,11 @@ public:
     // Serialises like dump, but writes U+FFFD for every invalid UTF-8 sequence instead of failing, so a
     // document that carries foreign texts (plug-in names, stored strings) always leaves. Valid text is
     // written byte for byte as dump writes it.
-    static i32 dumpReplacing(const JsonValue& value, std::string& out, int indent = -1,
-                             JsonError* error = nullptr);
+    static i32 dumpReplacing(const JsonValue& value, std::string& out, int indent = -1, JsonError* error = nullptr);
 
     // Runs a callable that uses the library and turns its exceptions into result codes; the callable's own
     // i32 result is returned when it completes.
-    template <typename F>
-    static i32 invoke(F&& function, JsonError* error = nullptr) noexcept
+    template <typename F> static i32 invoke(F&& function, JsonError* error = nullptr) noexcept
     {
         try {
             return std::forward<F>(function)();
@@ -105,4 +106,4 @@ private:
     static i32 report(i32 result, JsonError* error);
 };
 
-}  // namespace PDB
+} // namespace PDB

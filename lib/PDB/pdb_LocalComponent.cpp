@@ -9,22 +9,27 @@
 namespace PDB {
 
 namespace {
-}  // namespace
+} // namespace
 
-LocalComponent::~LocalComponent() { releaseArrays(); }
+LocalComponent::~LocalComponent()
+{
+    releaseArrays();
+}
 
-i32 LocalComponent::releaseArrays() {
+i32 LocalComponent::releaseArrays()
+{
     m_arrays.reset();
     m_count = 0;
     return 0;
 }
 
-i32 LocalComponent::create(const ComponentInfo& info) {
+i32 LocalComponent::create(const ComponentInfo& info)
+{
     if (!info.hasParameters()) {
         return RESULT_BAD_ARGUMENT;
     }
     if (&info == &m_info) {
-        const ComponentInfo own(info);  // rebuilding from its own description
+        const ComponentInfo own(info); // rebuilding from its own description
         return own.hasParameters() ? create(own) : RESULT_NO_MEMORY;
     }
     releaseArrays();
@@ -50,7 +55,8 @@ i32 LocalComponent::create(const ComponentInfo& info) {
     return 0;
 }
 
-i32 LocalComponent::copyFrom(const IComponent& source) {
+i32 LocalComponent::copyFrom(const IComponent& source)
+{
     if (&source == this) {
         return 0;
     }
@@ -71,11 +77,13 @@ i32 LocalComponent::copyFrom(const IComponent& source) {
     return 0;
 }
 
-i32 LocalComponent::recreate(IParameterDB* /*owner*/, u32 /*index*/, const ComponentInfo& info, u8 /*copyByte*/) {
+i32 LocalComponent::recreate(IParameterDB* /*owner*/, u32 /*index*/, const ComponentInfo& info, u8 /*copyByte*/)
+{
     return create(info);
 }
 
-i32 LocalComponent::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
+i32 LocalComponent::setDimensions(u32 x, u32 y, u8 keep, u8 status)
+{
     if (x == 0 || y == 0) {
         return RESULT_NOT_SUPPORTED;
     }
@@ -95,26 +103,32 @@ i32 LocalComponent::setDimensions(u32 x, u32 y, u8 keep, u8 status) {
     return result;
 }
 
-IParameterArray& LocalComponent::getParameterArray(u32 block) {
+IParameterArray& LocalComponent::getParameterArray(u32 block)
+{
     if (block >= m_count) {
         return ParameterArrayNULL::getInstance();
     }
     return m_arrays[block];
 }
 
-const IParameterArray& LocalComponent::getParameterArray(u32 block) const {
+const IParameterArray& LocalComponent::getParameterArray(u32 block) const
+{
     if (block >= m_count) {
         return ParameterArrayNULL::getInstance();
     }
     return m_arrays[block];
 }
 
-void LocalComponent::prefetchBlock(u32 block) const {
+void LocalComponent::prefetchBlock(u32 block) const
+{
     if (block < m_count) {
         __builtin_prefetch(&m_arrays[block].getRawArray());
     }
 }
 
-const IFlagArray& LocalComponent::getSkipMask(u32 /*block*/) const { return *getDummyFlagArray(); }
+const IFlagArray& LocalComponent::getSkipMask(u32 /*block*/) const
+{
+    return *getDummyFlagArray();
+}
 
-}  // namespace PDB
+} // namespace PDB

@@ -13,7 +13,8 @@
 
 namespace PDB {
 
-class LocalComponent final : public AbstractComponent {
+class LocalComponent final : public AbstractComponent
+{
 public:
     LocalComponent() = default;
     ~LocalComponent() override;
@@ -53,4 +54,4 @@ private:
     u32 m_count = 0;
 };
 
-}  // namespace PDB
+} // namespace PDB

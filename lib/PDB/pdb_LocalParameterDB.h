@@ -14,8 +14,8 @@
 #pragma once
 
 #include <algorithm>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "klib_Types.h"
@@ -25,17 +25,20 @@
 namespace PDB {
 
 // uid -> component index, kept sorted by uid in one block: quick look-ups and walks in uid order.
-class ComponentUIDIndex {
+class ComponentUIDIndex
+{
 public:
     using Entry = std::pair<ComponentUID, u32>;
     // The index of uid, or 0xFFFFFFFF.
-    u32 find(ComponentUID uid) const {
+    u32 find(ComponentUID uid) const
+    {
         const auto it = lowerBound(uid);
         return it != m_entries.end() && it->first == uid ? it->second : 0xFFFFFFFF;
     }
     bool contains(ComponentUID uid) const { return find(uid) != 0xFFFFFFFF; }
     // Maps uid to index unless uid is mapped already; true when it was added.
-    bool insert(ComponentUID uid, u32 index) {
+    bool insert(ComponentUID uid, u32 index)
+    {
         const auto it = lowerBound(uid);
         if (it != m_entries.end() && it->first == uid) {
             return false;
@@ -44,7 +47,8 @@ public:
         return true;
     }
     // Removes uid when it maps to index.
-    void erase(ComponentUID uid, u32 index) {
+    void erase(ComponentUID uid, u32 index)
+    {
         const auto it = lowerBound(uid);
         if (it != m_entries.end() && it->first == uid && it->second == index) {
             m_entries.erase(it);
@@ -56,14 +60,16 @@ public:
     std::vector<Entry>::const_iterator end() const { return m_entries.end(); }
 
 private:
-    std::vector<Entry>::const_iterator lowerBound(ComponentUID uid) const {
+    std::vector<Entry>::const_iterator lowerBound(ComponentUID uid) const
+    {
         return std::lower_bound(m_entries.begin(), m_entries.end(), uid,
                                 [](const Entry& entry, ComponentUID key) { return entry.first < key; });
     }
     std::vector<Entry> m_entries;
 };
 
-class LocalParameterDB final : public IParameterDB {
+class LocalParameterDB final : public IParameterDB
+{
 public:
     // Id 0xFFFFFFFF, empty name, empty table.
     LocalParameterDB();
@@ -93,12 +99,14 @@ public:
     i32 registerCallback(u32 key, IParameterDBCallback* callback, ParameterFilter filter) override;
     u32 getCallbackIndex(u32 key) const override;
     i32 swapChangeFlags(u32 callbackIndex) override;
-    i32 findNextChange(u32 callbackIndex, u32& componentIndex, u32& blockIndex, u32& x, u32& y, bool stayInComponent) override;
+    i32 findNextChange(u32 callbackIndex, u32& componentIndex, u32& blockIndex, u32& x, u32& y,
+                       bool stayInComponent) override;
     i32 clearChangeFlags(u32 callbackIndex) override;
     i32 refreshAllValues(u8 writeFlag) override;
     ComponentUID generateComponentUID() const override;
     i32 addComponent(const ComponentUID& uid, const ComponentInfo& info) override;
-    i32 addComponent(const ComponentUID& uid, const char* typeName, u32 typeVersion, u32 numX, u32 numY, i16 componentNumber) override;
+    i32 addComponent(const ComponentUID& uid, const char* typeName, u32 typeVersion, u32 numX, u32 numY,
+                     i16 componentNumber) override;
     i32 removeComponent(const ComponentUID& uid) override;
     i32 reserveAllComponents() override;
     i32 reserveComponent(const ComponentUID& uid) override;
@@ -142,7 +150,8 @@ public:
     i32 setValueString(ParameterAddress& address, u32 x, u32 y, const char* text, u8 writeFlag) override;
     i32 setValueString(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const char* text, u8 writeFlag) override;
     i32 setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length, u8 writeFlag) override;
-    i32 setValueBinary(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const void* data, u32 length, u8 writeFlag) override;
+    i32 setValueBinary(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const void* data, u32 length,
+                       u8 writeFlag) override;
     i32 setBlockToDefault(ParameterAddress& address, u8 writeFlag) override;
     i32 setToDefault(ParameterAddress& address, u32 x, u32 y, u8 writeFlag) override;
     i32 setAllToDefault(u32 componentIndex, u8 writeFlag) override;
@@ -171,10 +180,12 @@ public:
     bool isValidIndex(ParameterAddress& address, u32 x, u32 y) const override;
     bool isValidIndex(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const override;
     i32 copyBlockFrom(ParameterAddress& address, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
-    i32 copyBlockFrom(u32 componentIndex, u32 blockIndex, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
+    i32 copyBlockFrom(u32 componentIndex, u32 blockIndex, IParameterDB& source, ParameterFilter filter,
+                      u8 writeFlag) override;
     i32 copyComponentFrom(u32 componentIndex, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
     i32 copyAllFrom(IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
-    i32 exportComponentTable(void* buffer, u32 size, u32 headerValue, const std::vector<u32>& componentIndices) const override;
+    i32 exportComponentTable(void* buffer, u32 size, u32 headerValue,
+                             const std::vector<u32>& componentIndices) const override;
     i32 exportComponentTable(void* buffer, u32 size, u32 headerValue, const ComponentUIDList& uids) const override;
     i32 exportComponentTable(void* buffer, u32 size, u32 headerValue) const override;
     u32 getComponentTableSize(const std::vector<u32>& componentIndices) const override;
@@ -214,4 +225,4 @@ private:
     i32 m_lastResult = 0;
 };
 
-}  // namespace PDB
+} // namespace PDB

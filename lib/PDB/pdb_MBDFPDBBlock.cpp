@@ -24,8 +24,7 @@ size_t boundedLength(const char* text, size_t max)
     return n;
 }
 
-template <class T>
-i32 registerOnce(std::once_flag& flag, const char* tag)
+template <class T> i32 registerOnce(std::once_flag& flag, const char* tag)
 {
     static FILECACHE::MBDFBlockFactory<T> factory;
     std::call_once(flag, [&] { FILECACHE::MBDF::registerBlockFactory(tag, &factory); });
@@ -106,8 +105,7 @@ i32 MBDFPDBRecordBlock::setRecord(const char* name, const void* record, u32 size
     result = setData(static_cast<const u8*>(record), size);
     if (result < 0) {
         clear();
-        return result == FILECACHE::MBDFResult::kNoMemory ? PDBBlock::RESULT_NO_MEMORY
-                                                          : PDBBlock::RESULT_BAD_ARGUMENT;
+        return result == FILECACHE::MBDFResult::kNoMemory ? PDBBlock::RESULT_NO_MEMORY : PDBBlock::RESULT_BAD_ARGUMENT;
     }
     return 0;
 }

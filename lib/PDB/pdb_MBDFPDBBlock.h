@@ -37,7 +37,7 @@ constexpr i32 RESULT_BAD_ARGUMENT = PDB::RESULT_BAD_ARGUMENT;
 constexpr i32 RESULT_EXPORT_FAILED = PDB::RESULT_EXPORT_FAILED;
 constexpr i32 RESULT_NO_MEMORY = PDB::RESULT_BLOCK_NO_MEMORY;
 constexpr i32 RESULT_LIMIT_OVER = PDB::RESULT_LIMIT_OVER;
-}  // namespace PDBBlock
+} // namespace PDBBlock
 
 // The kind text that a block built for name carries: name cut to 12 bytes (empty for null).
 std::string getPDBBlockKindText(const char* name);
@@ -47,7 +47,8 @@ bool isPDBBlockKindOf(const FILECACHE::MBDFAbstractBlock& block, const char* nam
 bool isSamePDBBlockKind(const char* a, const char* b);
 
 // Common part of the three classes: tag length 12, validity, building from a ready record.
-class MBDFPDBRecordBlock : public FILECACHE::MBDFAbstractBlock {
+class MBDFPDBRecordBlock : public FILECACHE::MBDFAbstractBlock
+{
 public:
     // Tag text exactly the class's tag and a data size that is not 0.
     bool isValid() const override;
@@ -68,7 +69,8 @@ protected:
 };
 
 // "#PDB DB": the whole component table of one database.
-class MBDFPDBBlock : public MBDFPDBRecordBlock {
+class MBDFPDBBlock : public MBDFPDBRecordBlock
+{
 public:
     static constexpr const char* TAG = "#PDB DB";
 
@@ -90,7 +92,8 @@ public:
 };
 
 // "#PDB PS": one preset item record (built by the preset file through setRecord).
-class MBDFPDBPSBlock : public MBDFPDBRecordBlock {
+class MBDFPDBPSBlock : public MBDFPDBRecordBlock
+{
 public:
     static constexpr const char* TAG = "#PDB PS";
     ~MBDFPDBPSBlock() override = default;
@@ -101,7 +104,8 @@ public:
 };
 
 // "#PDB SS": one snapshot item record (built by the snapshot file through setRecord).
-class MBDFPDBSSBlock : public MBDFPDBRecordBlock {
+class MBDFPDBSSBlock : public MBDFPDBRecordBlock
+{
 public:
     static constexpr const char* TAG = "#PDB SS";
     ~MBDFPDBSSBlock() override = default;
@@ -122,4 +126,4 @@ i32 insertPDBBlock(FILECACHE::MBDF& container, u32 position, const FILECACHE::MB
 // The data block at position when its tag text is exactly "#PDB DB", else null.
 FILECACHE::MBDFAbstractBlock* getPDBBlock(FILECACHE::MBDF& container, u32 position);
 
-}  // namespace PDB
+} // namespace PDB

@@ -4,11 +4,12 @@
 
 namespace PDB {
 
-NullMutex& NullMutex::getInstance() {
+NullMutex& NullMutex::getInstance()
+{
     // Built in place once and never destroyed: databases may still use it while statics are torn down.
     alignas(NullMutex) static unsigned char storage[sizeof(NullMutex)];
     static NullMutex* const instance = new (storage) NullMutex();
     return *instance;
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -7,7 +7,8 @@
 namespace PDB {
 
 // Every operation does nothing and returns 0. One shared instance (getInstance), never freed by its users.
-class NullMutex final : public IMutex {
+class NullMutex final : public IMutex
+{
 public:
     static NullMutex& getInstance();
 
@@ -18,8 +19,8 @@ public:
 };
 
 // lockRead on construction, unlockRead on destruction; of a mutex or of a database.
-template <class Lockable>
-class ReadLock {
+template <class Lockable> class ReadLock
+{
 public:
     explicit ReadLock(Lockable& mutex) : m_mutex(mutex) { m_mutex.lockRead(); }
     ~ReadLock() { m_mutex.unlockRead(); }
@@ -31,8 +32,8 @@ private:
 };
 
 // lockWrite on construction, unlockWrite on destruction; of a mutex or of a database.
-template <class Lockable>
-class WriteLock {
+template <class Lockable> class WriteLock
+{
 public:
     explicit WriteLock(Lockable& mutex) : m_mutex(mutex) { m_mutex.lockWrite(); }
     ~WriteLock() { m_mutex.unlockWrite(); }
@@ -43,4 +44,4 @@ private:
     Lockable& m_mutex;
 };
 
-}  // namespace PDB
+} // namespace PDB

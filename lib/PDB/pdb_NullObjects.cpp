@@ -17,7 +17,7 @@ void reportNoStatus(u8* status)
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---- ParameterArrayNULL ----------------------------------------------------------------------------------------
 
@@ -360,4 +360,4 @@ i32 ComponentNULL::findNextChange(u32, u32&, u32&, u32&)
     return RESULT_NO_FURTHER_CHANGE;
 }
 
-}  // namespace PDB
+} // namespace PDB

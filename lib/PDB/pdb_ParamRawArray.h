@@ -30,14 +30,16 @@ namespace PDB {
 
 // Float to integer as every raw array converts it: truncated toward zero into 64 bits; NaN, infinities and
 // |value| >= 2^63 have no 64-bit value and give 0x8000000000000000 (so 0 after a cut to 32 bits or fewer).
-inline i64 truncateFloatToInt64(f32 value) {
+inline i64 truncateFloatToInt64(f32 value)
+{
     if (value >= -0x1p63f && value < 0x1p63f) {
         return static_cast<i64>(value);
     }
     return INT64_MIN;
 }
 
-class IRawArray {
+class IRawArray
+{
 public:
     virtual ~IRawArray() = default;
 
@@ -92,19 +94,39 @@ public:
 };
 
 // Number type traits: the type code of each storable element type.
-template <typename T>
-struct RawArrayTraits;
-template <> struct RawArrayTraits<signed char> { static constexpr u8 TYPE_CODE = 0x21; };
-template <> struct RawArrayTraits<unsigned char> { static constexpr u8 TYPE_CODE = 0x11; };
-template <> struct RawArrayTraits<short> { static constexpr u8 TYPE_CODE = 0x22; };
-template <> struct RawArrayTraits<unsigned short> { static constexpr u8 TYPE_CODE = 0x12; };
-template <> struct RawArrayTraits<int> { static constexpr u8 TYPE_CODE = 0x24; };
-template <> struct RawArrayTraits<unsigned int> { static constexpr u8 TYPE_CODE = 0x14; };
-template <> struct RawArrayTraits<float> { static constexpr u8 TYPE_CODE = 0x34; };
+template <typename T> struct RawArrayTraits;
+template <> struct RawArrayTraits<signed char>
+{
+    static constexpr u8 TYPE_CODE = 0x21;
+};
+template <> struct RawArrayTraits<unsigned char>
+{
+    static constexpr u8 TYPE_CODE = 0x11;
+};
+template <> struct RawArrayTraits<short>
+{
+    static constexpr u8 TYPE_CODE = 0x22;
+};
+template <> struct RawArrayTraits<unsigned short>
+{
+    static constexpr u8 TYPE_CODE = 0x12;
+};
+template <> struct RawArrayTraits<int>
+{
+    static constexpr u8 TYPE_CODE = 0x24;
+};
+template <> struct RawArrayTraits<unsigned int>
+{
+    static constexpr u8 TYPE_CODE = 0x14;
+};
+template <> struct RawArrayTraits<float>
+{
+    static constexpr u8 TYPE_CODE = 0x34;
+};
 
 // count elements of a number type, packed.
-template <typename T>
-class RawArray final : public IRawArray {
+template <typename T> class RawArray final : public IRawArray
+{
 public:
     static constexpr u8 TYPE_CODE = RawArrayTraits<T>::TYPE_CODE;
 
@@ -179,7 +201,8 @@ extern template class RawArray<unsigned int>;
 extern template class RawArray<float>;
 
 // Stand-in for a parameter block without storage: reports nothing, stores nothing. One shared instance.
-class RawArrayNull final : public IRawArray {
+class RawArrayNull final : public IRawArray
+{
 public:
     i32 release() override { return 0; }
     u8 getTypeCode() const override { return 0; }
@@ -239,4 +262,4 @@ i32 createRawArrayWithData(IRawArray*& out, u8 typeCode, u32 elementSize, u32 co
 // Deletes an array made by the factories; null and the shared null array are left alone.
 void destroyRawArray(IRawArray* array);
 
-}  // namespace PDB
+} // namespace PDB

@@ -13,23 +13,27 @@ namespace {
 
 constexpr u8 kMaxCopyByte = 32;
 
-void zeroFill(void* buffer, u32 size) {
+void zeroFill(void* buffer, u32 size)
+{
     if (buffer != nullptr && size > 0) {
         std::memset(buffer, 0, size);
     }
 }
 
-void mergeMasked(u8* dst, const u8* src, u8 mask) {
+void mergeMasked(u8* dst, const u8* src, u8 mask)
+{
     *dst = static_cast<u8>((*dst & ~mask) | (*src & mask));
 }
 
-}  // namespace
+} // namespace
 
-RawArrayBool::~RawArrayBool() {
+RawArrayBool::~RawArrayBool()
+{
     release();
 }
 
-i32 RawArrayBool::allocate(u32 count) {
+i32 RawArrayBool::allocate(u32 count)
+{
     release();
     if (count == 0) {
         return 0;
@@ -44,7 +48,8 @@ i32 RawArrayBool::allocate(u32 count) {
     return 0;
 }
 
-i32 RawArrayBool::release() {
+i32 RawArrayBool::release()
+{
     if (m_owned != 0) {
         std::free(m_pData);
     }
@@ -54,46 +59,55 @@ i32 RawArrayBool::release() {
     return 0;
 }
 
-u8* RawArrayBool::getElementPointer(u32 index) {
+u8* RawArrayBool::getElementPointer(u32 index)
+{
     return m_pData ? m_pData + (index >> 3) : nullptr;
 }
 
-const u8* RawArrayBool::getElementPointer(u32 index) const {
+const u8* RawArrayBool::getElementPointer(u32 index) const
+{
     return m_pData ? m_pData + (index >> 3) : nullptr;
 }
 
-i32 RawArrayBool::getValue(KVariant& out, u32 index) const {
+i32 RawArrayBool::getValue(KVariant& out, u32 index) const
+{
     out.setUInt(bit(index));
     return 0;
 }
 
-i32 RawArrayBool::getString(u32, char* buffer, u32 size) const {
+i32 RawArrayBool::getString(u32, char* buffer, u32 size) const
+{
     zeroFill(buffer, size);
     return RESULT_NOT_SUPPORTED;
 }
 
-i32 RawArrayBool::getBinary(u32, void* buffer, u32 size) const {
+i32 RawArrayBool::getBinary(u32, void* buffer, u32 size) const
+{
     zeroFill(buffer, size);
     return RESULT_NOT_SUPPORTED;
 }
 
-i32 RawArrayBool::setValue(u32 index, const KVariant& value) {
+i32 RawArrayBool::setValue(u32 index, const KVariant& value)
+{
     return setBit(index, value.getInt() != 0);
 }
 
-i32 RawArrayBool::setString(u32, const char*) {
+i32 RawArrayBool::setString(u32, const char*)
+{
     return RESULT_NOT_SUPPORTED;
 }
 
-i32 RawArrayBool::setBinary(u32, const void*, u32) {
+i32 RawArrayBool::setBinary(u32, const void*, u32)
+{
     return RESULT_NOT_SUPPORTED;
 }
 
-void RawArrayBool::copyBits(u8* dst, const u8* src, u32 start, u32 count) {
+void RawArrayBool::copyBits(u8* dst, const u8* src, u32 start, u32 count)
+{
     if (count == 0) {
         return;
     }
-    const u64 end = u64{start} + count;  // one past the last bit
+    const u64 end = u64{start} + count; // one past the last bit
     u64 first = start >> 3;
     const u64 last = (end - 1) >> 3;
     if (first == last) {
@@ -105,7 +119,7 @@ void RawArrayBool::copyBits(u8* dst, const u8* src, u32 start, u32 count) {
         mergeMasked(dst + first, src + first, static_cast<u8>(0xFFu >> (start & 7)));
         ++first;
     }
-    const u64 wholeEnd = end >> 3;  // bytes [first, wholeEnd) are copied whole
+    const u64 wholeEnd = end >> 3; // bytes [first, wholeEnd) are copied whole
     if (wholeEnd > first) {
         std::memmove(dst + first, src + first, static_cast<size_t>(wholeEnd - first));
     }
@@ -114,7 +128,8 @@ void RawArrayBool::copyBits(u8* dst, const u8* src, u32 start, u32 count) {
     }
 }
 
-i32 RawArrayBool::assign(const IRawArray& source, u8 copyByte) {
+i32 RawArrayBool::assign(const IRawArray& source, u8 copyByte)
+{
     if (copyByte >= kMaxCopyByte) {
         return RESULT_NOT_SUPPORTED;
     }
@@ -136,7 +151,8 @@ i32 RawArrayBool::assign(const IRawArray& source, u8 copyByte) {
     return 0;
 }
 
-i32 RawArrayBool::importRange(const void* image, u32 size, u8 typeCode, u32, u32 start, u32 count) {
+i32 RawArrayBool::importRange(const void* image, u32 size, u8 typeCode, u32, u32 start, u32 count)
+{
     if (m_pData == nullptr) {
         return RESULT_NO_DATA;
     }
@@ -154,11 +170,13 @@ i32 RawArrayBool::importRange(const void* image, u32 size, u8 typeCode, u32, u32
     return 0;
 }
 
-i32 RawArrayBool::importAll(const void* image, u32 size, u8 typeCode, u32 elementSize) {
+i32 RawArrayBool::importAll(const void* image, u32 size, u8 typeCode, u32 elementSize)
+{
     return importRange(image, size, typeCode, elementSize, 0, m_count);
 }
 
-i32 RawArrayBool::copyRange(const IRawArray& source, u32 start, u32 count) {
+i32 RawArrayBool::copyRange(const IRawArray& source, u32 start, u32 count)
+{
     if (m_pData == nullptr) {
         return RESULT_NO_DATA;
     }
@@ -178,11 +196,13 @@ i32 RawArrayBool::copyRange(const IRawArray& source, u32 start, u32 count) {
     return 0;
 }
 
-i32 RawArrayBool::copyAll(const IRawArray& source) {
+i32 RawArrayBool::copyAll(const IRawArray& source)
+{
     return copyRange(source, 0, m_count);
 }
 
-void RawArrayBool::dump() const {
+void RawArrayBool::dump() const
+{
     if (m_pData == nullptr) {
         klib_printf("null\n");
         return;
@@ -194,4 +214,4 @@ void RawArrayBool::dump() const {
     klib_printf("}\n");
 }
 
-}  // namespace PDB
+} // namespace PDB

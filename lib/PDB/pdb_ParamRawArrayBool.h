@@ -6,7 +6,8 @@
 
 namespace PDB {
 
-class RawArrayBool final : public IRawArray {
+class RawArrayBool final : public IRawArray
+{
 public:
     static constexpr u8 TYPE_CODE = 0x41;
 
@@ -70,7 +71,8 @@ public:
 
 private:
     u8 bit(u32 index) const { return static_cast<u8>((m_pData[index >> 3] >> (7 - (index & 7))) & 1u); }
-    i32 setBit(u32 index, bool value) {
+    i32 setBit(u32 index, bool value)
+    {
         const u8 mask = static_cast<u8>(0x80u >> (index & 7));
         if (value) {
             m_pData[index >> 3] |= mask;
@@ -85,4 +87,4 @@ private:
     u8 m_owned = 0;
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -15,7 +15,8 @@ constexpr i32 kValueCut = 0x40;
 constexpr u64 kMaxBlockSize = 0xFFFFFFFFu;
 constexpr u8 kMaxCopyByte = 32;
 
-void zeroFill(void* buffer, u32 size) {
+void zeroFill(void* buffer, u32 size)
+{
     if (buffer != nullptr && size > 0) {
         std::memset(buffer, 0, size);
     }
@@ -23,8 +24,8 @@ void zeroFill(void* buffer, u32 size) {
 
 // Copies elements [start, start + count) between blocks of different element sizes: each element takes
 // min(dstSize, srcSize) bytes, the rest of the destination stride is zeroed.
-void copyResized(u8* dst, u64 dstStride, u32 dstSize, const u8* src, u64 srcStride, u32 srcSize, u32 start,
-                 u32 count) {
+void copyResized(u8* dst, u64 dstStride, u32 dstSize, const u8* src, u64 srcStride, u32 srcSize, u32 start, u32 count)
+{
     const u32 n = std::min(dstSize, srcSize);
     for (u64 i = start; i < u64{start} + count; ++i) {
         u8* to = dst + i * dstStride;
@@ -33,17 +34,19 @@ void copyResized(u8* dst, u64 dstStride, u32 dstSize, const u8* src, u64 srcStri
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
 // RawArrayAbstractByteData
 // ---------------------------------------------------------------------------------------------------------------
 
-RawArrayAbstractByteData::~RawArrayAbstractByteData() {
+RawArrayAbstractByteData::~RawArrayAbstractByteData()
+{
     release();
 }
 
-i32 RawArrayAbstractByteData::allocateWithData(u32 count, u32 elementSize, const void* data, u32 size) {
+i32 RawArrayAbstractByteData::allocateWithData(u32 count, u32 elementSize, const void* data, u32 size)
+{
     const i32 result = allocate(count, elementSize);
     if (result < 0) {
         return result;
@@ -54,7 +57,8 @@ i32 RawArrayAbstractByteData::allocateWithData(u32 count, u32 elementSize, const
     return 0;
 }
 
-i32 RawArrayAbstractByteData::allocate(u32 count, u32 elementSize) {
+i32 RawArrayAbstractByteData::allocate(u32 count, u32 elementSize)
+{
     release();
     if (count == 0 || elementSize == 0) {
         return RESULT_FAILED;
@@ -75,7 +79,8 @@ i32 RawArrayAbstractByteData::allocate(u32 count, u32 elementSize) {
     return 0;
 }
 
-i32 RawArrayAbstractByteData::attach(u32 count, u32 elementSize, void* buffer, u32 size) {
+i32 RawArrayAbstractByteData::attach(u32 count, u32 elementSize, void* buffer, u32 size)
+{
     release();
     if (buffer == nullptr || count == 0 || elementSize == 0) {
         return RESULT_FAILED;
@@ -92,7 +97,8 @@ i32 RawArrayAbstractByteData::attach(u32 count, u32 elementSize, void* buffer, u
     return 0;
 }
 
-i32 RawArrayAbstractByteData::release() {
+i32 RawArrayAbstractByteData::release()
+{
     if (m_owned != 0) {
         std::free(m_pData);
     }
@@ -104,15 +110,18 @@ i32 RawArrayAbstractByteData::release() {
     return 0;
 }
 
-u8* RawArrayAbstractByteData::getElementPointer(u32 index) {
+u8* RawArrayAbstractByteData::getElementPointer(u32 index)
+{
     return m_pData ? m_pData + size_t{index} * m_stride : nullptr;
 }
 
-const u8* RawArrayAbstractByteData::getElementPointer(u32 index) const {
+const u8* RawArrayAbstractByteData::getElementPointer(u32 index) const
+{
     return m_pData ? m_pData + size_t{index} * m_stride : nullptr;
 }
 
-void RawArrayAbstractByteData::writeElement(u32 index, const void* bytes, u32 length) {
+void RawArrayAbstractByteData::writeElement(u32 index, const void* bytes, u32 length)
+{
     u8* element = m_pData + size_t{index} * m_stride;
     if (length > 0) {
         std::memcpy(element, bytes, length);
@@ -120,16 +129,41 @@ void RawArrayAbstractByteData::writeElement(u32 index, const void* bytes, u32 le
     std::memset(element + length, 0, m_stride - length);
 }
 
-i32 RawArrayAbstractByteData::setUInt32(u32, u32) { return RESULT_NOT_SUPPORTED; }
-i32 RawArrayAbstractByteData::setUInt16(u32, u16) { return RESULT_NOT_SUPPORTED; }
-i32 RawArrayAbstractByteData::setUInt8(u32, u8) { return RESULT_NOT_SUPPORTED; }
-i32 RawArrayAbstractByteData::setInt32(u32, i32) { return RESULT_NOT_SUPPORTED; }
-i32 RawArrayAbstractByteData::setInt16(u32, i16) { return RESULT_NOT_SUPPORTED; }
-i32 RawArrayAbstractByteData::setInt8(u32, i8) { return RESULT_NOT_SUPPORTED; }
-i32 RawArrayAbstractByteData::setFloat(u32, f32) { return RESULT_NOT_SUPPORTED; }
-i32 RawArrayAbstractByteData::setBool(u32, bool) { return RESULT_NOT_SUPPORTED; }
+i32 RawArrayAbstractByteData::setUInt32(u32, u32)
+{
+    return RESULT_NOT_SUPPORTED;
+}
+i32 RawArrayAbstractByteData::setUInt16(u32, u16)
+{
+    return RESULT_NOT_SUPPORTED;
+}
+i32 RawArrayAbstractByteData::setUInt8(u32, u8)
+{
+    return RESULT_NOT_SUPPORTED;
+}
+i32 RawArrayAbstractByteData::setInt32(u32, i32)
+{
+    return RESULT_NOT_SUPPORTED;
+}
+i32 RawArrayAbstractByteData::setInt16(u32, i16)
+{
+    return RESULT_NOT_SUPPORTED;
+}
+i32 RawArrayAbstractByteData::setInt8(u32, i8)
+{
+    return RESULT_NOT_SUPPORTED;
+}
+i32 RawArrayAbstractByteData::setFloat(u32, f32)
+{
+    return RESULT_NOT_SUPPORTED;
+}
+i32 RawArrayAbstractByteData::setBool(u32, bool)
+{
+    return RESULT_NOT_SUPPORTED;
+}
 
-i32 RawArrayAbstractByteData::assign(const IRawArray& source, u8 copyByte) {
+i32 RawArrayAbstractByteData::assign(const IRawArray& source, u8 copyByte)
+{
     if (copyByte >= kMaxCopyByte) {
         return RESULT_NOT_SUPPORTED;
     }
@@ -152,7 +186,8 @@ i32 RawArrayAbstractByteData::assign(const IRawArray& source, u8 copyByte) {
 }
 
 i32 RawArrayAbstractByteData::importRange(const void* image, u32 size, u8 typeCode, u32 elementSize, u32 start,
-                                          u32 count) {
+                                          u32 count)
+{
     if (m_pData == nullptr) {
         return RESULT_NO_DATA;
     }
@@ -163,7 +198,7 @@ i32 RawArrayAbstractByteData::importRange(const void* image, u32 size, u8 typeCo
         return RESULT_TYPE_MISMATCH;
     }
     if (elementSize == 0) {
-        return RESULT_BAD_ARGUMENT;  // an image of empty elements has no stride to walk
+        return RESULT_BAD_ARGUMENT; // an image of empty elements has no stride to walk
     }
     const u64 imageStride = strideOf(elementSize);
     const u32 available = static_cast<u32>(std::min<u64>(size / imageStride, m_count));
@@ -180,11 +215,13 @@ i32 RawArrayAbstractByteData::importRange(const void* image, u32 size, u8 typeCo
     return 0;
 }
 
-i32 RawArrayAbstractByteData::importAll(const void* image, u32 size, u8 typeCode, u32 elementSize) {
+i32 RawArrayAbstractByteData::importAll(const void* image, u32 size, u8 typeCode, u32 elementSize)
+{
     return importRange(image, size, typeCode, elementSize, 0, m_count);
 }
 
-i32 RawArrayAbstractByteData::copyRange(const IRawArray& source, u32 start, u32 count) {
+i32 RawArrayAbstractByteData::copyRange(const IRawArray& source, u32 start, u32 count)
+{
     if (m_pData == nullptr) {
         return RESULT_NO_DATA;
     }
@@ -212,11 +249,13 @@ i32 RawArrayAbstractByteData::copyRange(const IRawArray& source, u32 start, u32 
     return 0;
 }
 
-i32 RawArrayAbstractByteData::copyAll(const IRawArray& source) {
+i32 RawArrayAbstractByteData::copyAll(const IRawArray& source)
+{
     return copyRange(source, 0, m_count);
 }
 
-void RawArrayAbstractByteData::dump() const {
+void RawArrayAbstractByteData::dump() const
+{
     if (m_pData == nullptr) {
         klib_printf("null\n");
         return;
@@ -235,19 +274,22 @@ void RawArrayAbstractByteData::dump() const {
 
 namespace {
 
-u32 elementTextLength(const u8* element, u32 capacity) {
+u32 elementTextLength(const u8* element, u32 capacity)
+{
     const void* nul = std::memchr(element, 0, capacity);
     return nul ? static_cast<u32>(static_cast<const u8*>(nul) - element) : capacity;
 }
 
-}  // namespace
+} // namespace
 
-i32 RawArrayString::getValue(KVariant& out, u32 index) const {
+i32 RawArrayString::getValue(KVariant& out, u32 index) const
+{
     const u32 result = out.setString(reinterpret_cast<const char*>(getElementPointer(index)), m_elementSize);
     return (result & 0x80000000u) != 0 ? RESULT_NO_MEMORY : 0;
 }
 
-i32 RawArrayString::getString(u32 index, char* buffer, u32 size) const {
+i32 RawArrayString::getString(u32 index, char* buffer, u32 size) const
+{
     if (buffer == nullptr) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -262,13 +304,15 @@ i32 RawArrayString::getString(u32 index, char* buffer, u32 size) const {
     return 0;
 }
 
-i32 RawArrayString::getBinary(u32, void* buffer, u32 size) const {
+i32 RawArrayString::getBinary(u32, void* buffer, u32 size) const
+{
     zeroFill(buffer, size);
     return 0;
 }
 
-i32 RawArrayString::setValue(u32 index, const KVariant& value) {
-    const u32 textSize = value.getStringSize();  // length + 1; 0 for other kinds
+i32 RawArrayString::setValue(u32 index, const KVariant& value)
+{
+    const u32 textSize = value.getStringSize(); // length + 1; 0 for other kinds
     const char* text = value.getString();
     if (textSize == 0 || text == nullptr) {
         writeElement(index, nullptr, 0);
@@ -279,7 +323,8 @@ i32 RawArrayString::setValue(u32 index, const KVariant& value) {
     return length > m_elementSize ? kValueCut : 0;
 }
 
-i32 RawArrayString::setString(u32 index, const char* text) {
+i32 RawArrayString::setString(u32 index, const char* text)
+{
     if (text == nullptr) {
         writeElement(index, nullptr, 0);
         return 0;
@@ -288,11 +333,13 @@ i32 RawArrayString::setString(u32 index, const char* text) {
     return 0;
 }
 
-i32 RawArrayString::setBinary(u32, const void*, u32) {
+i32 RawArrayString::setBinary(u32, const void*, u32)
+{
     return RESULT_NOT_SUPPORTED;
 }
 
-void RawArrayString::dumpElement(const u8* element) const {
+void RawArrayString::dumpElement(const u8* element) const
+{
     klib_printf("%.*s", static_cast<int>(elementTextLength(element, m_elementSize)),
                 reinterpret_cast<const char*>(element));
 }
@@ -301,17 +348,20 @@ void RawArrayString::dumpElement(const u8* element) const {
 // RawArrayBinary
 // ---------------------------------------------------------------------------------------------------------------
 
-i32 RawArrayBinary::getValue(KVariant& out, u32 index) const {
+i32 RawArrayBinary::getValue(KVariant& out, u32 index) const
+{
     const u32 result = out.setBinary(getElementPointer(index), m_elementSize);
     return (result & 0x80000000u) != 0 ? RESULT_NO_MEMORY : 0;
 }
 
-i32 RawArrayBinary::getString(u32, char* buffer, u32 size) const {
+i32 RawArrayBinary::getString(u32, char* buffer, u32 size) const
+{
     zeroFill(buffer, size);
     return 0;
 }
 
-i32 RawArrayBinary::getBinary(u32 index, void* buffer, u32 size) const {
+i32 RawArrayBinary::getBinary(u32 index, void* buffer, u32 size) const
+{
     if (buffer == nullptr || size < m_elementSize) {
         zeroFill(buffer, size);
         return RESULT_BAD_ARGUMENT;
@@ -321,8 +371,9 @@ i32 RawArrayBinary::getBinary(u32 index, void* buffer, u32 size) const {
     return 0;
 }
 
-i32 RawArrayBinary::setValue(u32 index, const KVariant& value) {
-    const u32 size = value.getBinarySize();  // 0 for other kinds
+i32 RawArrayBinary::setValue(u32 index, const KVariant& value)
+{
+    const u32 size = value.getBinarySize(); // 0 for other kinds
     const void* bytes = value.getBinary();
     if (size == 0 || bytes == nullptr) {
         writeElement(index, nullptr, 0);
@@ -331,11 +382,13 @@ i32 RawArrayBinary::setValue(u32 index, const KVariant& value) {
     return setBinary(index, bytes, size);
 }
 
-i32 RawArrayBinary::setString(u32, const char*) {
+i32 RawArrayBinary::setString(u32, const char*)
+{
     return RESULT_NOT_SUPPORTED;
 }
 
-i32 RawArrayBinary::setBinary(u32 index, const void* data, u32 size) {
+i32 RawArrayBinary::setBinary(u32 index, const void* data, u32 size)
+{
     if (data == nullptr || size == 0) {
         writeElement(index, nullptr, 0);
         return 0;
@@ -344,11 +397,12 @@ i32 RawArrayBinary::setBinary(u32 index, const void* data, u32 size) {
     return size > m_elementSize ? kValueCut : 0;
 }
 
-void RawArrayBinary::dumpElement(const u8* element) const {
+void RawArrayBinary::dumpElement(const u8* element) const
+{
     klib_printf("0x");
     for (u32 i = 0; i < m_elementSize; ++i) {
         klib_printf("%02X", element[i]);
     }
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -7,7 +7,8 @@
 
 namespace PDB {
 
-class RawArrayAbstractByteData : public IRawArray {
+class RawArrayAbstractByteData : public IRawArray
+{
 public:
     // Bytes between the starts of two elements of this size (in 64 bits: sizes near 0xFFFFFFFF round past it).
     static u64 strideOf(u32 elementSize) { return (static_cast<u64>(elementSize) + 3) & ~u64{3}; }
@@ -76,7 +77,8 @@ protected:
 };
 
 // Texts of up to element-size characters.
-class RawArrayString final : public RawArrayAbstractByteData {
+class RawArrayString final : public RawArrayAbstractByteData
+{
 public:
     static constexpr u8 TYPE_CODE = 0x50;
 
@@ -100,7 +102,8 @@ protected:
 };
 
 // Byte blocks of exactly element-size bytes.
-class RawArrayBinary final : public RawArrayAbstractByteData {
+class RawArrayBinary final : public RawArrayAbstractByteData
+{
 public:
     static constexpr u8 TYPE_CODE = 0x60;
 
@@ -123,4 +126,4 @@ protected:
     void dumpElement(const u8* element) const override;
 };
 
-}  // namespace PDB
+} // namespace PDB

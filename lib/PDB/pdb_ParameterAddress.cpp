@@ -12,27 +12,30 @@ namespace PDB {
 
 namespace {
 
-
-u32 crcOverText(u32 crc, const char* text) {
+u32 crcOverText(u32 crc, const char* text)
+{
     if (text == nullptr) {
         return crc;
     }
     return klib_crc32Update(crc, text, static_cast<u32>(std::strlen(text)));
 }
 
-u32 crcOverWord(u32 crc, u32 value) {
+u32 crcOverWord(u32 crc, u32 value)
+{
     const u8 bytes[4] = {static_cast<u8>(value), static_cast<u8>(value >> 8), static_cast<u8>(value >> 16),
                          static_cast<u8>(value >> 24)};
     return klib_crc32Update(crc, bytes, 4);
 }
 
-}  // namespace
+} // namespace
 
-void ParameterAddress::reset() {
+void ParameterAddress::reset()
+{
     *this = ParameterAddress();
 }
 
-i32 ParameterAddress::setTexts(const char* databaseName, const ComponentUID& uid, const char* address) {
+i32 ParameterAddress::setTexts(const char* databaseName, const ComponentUID& uid, const char* address)
+{
     if (databaseName == nullptr || address == nullptr) {
         return RESULT_NOT_SUPPORTED;
     }
@@ -57,9 +60,9 @@ i32 ParameterAddress::setTexts(const char* databaseName, const ComponentUID& uid
     return 0;
 }
 
-i32 ParameterAddress::setIndices(u32 databaseId, u32 componentIndex, i32 componentNumber, u32 blockIndex) {
-    if (databaseId == UNRESOLVED || componentIndex == UNRESOLVED || blockIndex == UNRESOLVED ||
-        componentNumber < 0) {
+i32 ParameterAddress::setIndices(u32 databaseId, u32 componentIndex, i32 componentNumber, u32 blockIndex)
+{
+    if (databaseId == UNRESOLVED || componentIndex == UNRESOLVED || blockIndex == UNRESOLVED || componentNumber < 0) {
         return RESULT_FAILED;
     }
     m_databaseId = databaseId;
@@ -70,8 +73,8 @@ i32 ParameterAddress::setIndices(u32 databaseId, u32 componentIndex, i32 compone
     return 0;
 }
 
-u32 ParameterAddress::computeHash(const char* databaseName, ComponentUID uid, const char* address,
-                                  i32 componentNumber) {
+u32 ParameterAddress::computeHash(const char* databaseName, ComponentUID uid, const char* address, i32 componentNumber)
+{
     u32 crc = crcOverText(0, databaseName);
     crc = crcOverWord(crc, uid);
     crc = crcOverText(crc, address);
@@ -90,4 +93,4 @@ u32 ParameterAddress::completeByUid(const char* databaseName, u32 databaseId, u3
     return block;
 }
 
-}  // namespace PDB
+} // namespace PDB

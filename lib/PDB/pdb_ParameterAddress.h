@@ -19,7 +19,8 @@ namespace PDB {
 
 class IComponent;
 
-class ParameterAddress {
+class ParameterAddress
+{
 public:
     static constexpr u32 UNRESOLVED = 0xFFFFFFFF;
 
@@ -42,7 +43,8 @@ public:
     bool isValid() const { return m_databaseId != UNRESOLVED && m_componentNumber >= 0; }
 
     // True when the component at the address's position is still the one it names (uid and number).
-    bool names(const ComponentInfo& atPosition) const {
+    bool names(const ComponentInfo& atPosition) const
+    {
         return atPosition.getComponentUID() == m_componentUID && atPosition.getComponentNumber() == m_componentNumber;
     }
     // Completes the address again by its uid in the database databaseName / databaseId, where the uid is now at
@@ -76,4 +78,4 @@ private:
     bool m_hasTexts = false;
 };
 
-}  // namespace PDB
+} // namespace PDB

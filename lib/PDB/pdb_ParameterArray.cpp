@@ -27,16 +27,19 @@ constexpr u8 FILTER_NONVOLATILE = 0x10;
 
 std::atomic<i32> g_statusFailCountdown{-1};
 
-u64 roundUp4(u64 n) {
+u64 roundUp4(u64 n)
+{
     return (n + 3) & ~u64{3};
 }
 
-u32 kindOf(u8 typeCode) {
+u32 kindOf(u8 typeCode)
+{
     return typeCode >> 4;
 }
 
 // Whether a parameter with this attribute takes part in a filtered copy or import.
-bool takesPart(ParameterFilter filter, const ParameterAttribute& attribute) {
+bool takesPart(ParameterFilter filter, const ParameterAttribute& attribute)
+{
     const u8 bits = filter.getBits();
     if (bits == 0) {
         return true;
@@ -50,12 +53,14 @@ bool takesPart(ParameterFilter filter, const ParameterAttribute& attribute) {
     return attribute.isRecallable();
 }
 
-bool isElementWise(ParameterFilter filter) {
+bool isElementWise(ParameterFilter filter)
+{
     return (filter.getBits() & FILTER_ELEMENT_WISE) != 0;
 }
 
 // One status byte per element, all set to status. count 0 needs no block (null, success).
-u8* allocateStatusBytes(u32 count, u8 status, bool& ok) {
+u8* allocateStatusBytes(u32 count, u8 status, bool& ok)
+{
     ok = true;
     if (count == 0) {
         return nullptr;
@@ -79,7 +84,8 @@ u8* allocateStatusBytes(u32 count, u8 status, bool& ok) {
 
 // Whole elements that an image of size bytes holds for a record of this type; false when the record's element
 // size does not fit its type (a number whose size differs from its width, a STRING/BINARY capacity of 0).
-bool imageElementCount(u8 typeCode, u32 elementSize, const void* data, u32 size, u64& count) {
+bool imageElementCount(u8 typeCode, u32 elementSize, const void* data, u32 size, u64& count)
+{
     const u64 bytes = data != nullptr ? size : 0;
     switch (kindOf(typeCode)) {
     case 1:
@@ -109,7 +115,8 @@ bool imageElementCount(u8 typeCode, u32 elementSize, const void* data, u32 size,
 
 // n elements from source position sourceStart to target position targetStart; both arrays have the same type
 // code (the element sizes of STRING and BINARY may differ: the shorter one is copied, the rest zeroed).
-void copyElements(IRawArray& target, u32 targetStart, const IRawArray& source, u32 sourceStart, u32 n) {
+void copyElements(IRawArray& target, u32 targetStart, const IRawArray& source, u32 sourceStart, u32 n)
+{
     if (n == 0) {
         return;
     }
@@ -147,7 +154,8 @@ void copyElements(IRawArray& target, u32 targetStart, const IRawArray& source, u
 // The overlap of a sourceX x sourceY source (its first available elements readable) and a targetX x targetY
 // target, copied as one run of elements per row x. Statuses (may be null) of written elements become status.
 void copyRuns(IRawArray& target, u32 targetX, u32 targetY, const IRawArray& source, u32 sourceX, u32 sourceY,
-              u64 available, u8* statuses, u8 status) {
+              u64 available, u8* statuses, u8 status)
+{
     const u64 targetCount = target.getCount();
     const u32 rows = std::min(targetX, sourceX);
     const u64 columns = std::min(targetY, sourceY);
@@ -167,7 +175,8 @@ void copyRuns(IRawArray& target, u32 targetX, u32 targetY, const IRawArray& sour
 
 // As copyRuns, element by element, leaving the elements whose mask flag is set.
 void copyMasked(IRawArray& target, u32 targetX, u32 targetY, const IRawArray& source, u32 sourceX, u32 sourceY,
-                u64 available, const IFlagArray& mask, u8* statuses, u8 status) {
+                u64 available, const IFlagArray& mask, u8* statuses, u8 status)
+{
     const u64 targetCount = target.getCount();
     const u32 rows = std::min(targetX, sourceX);
     const u32 columns = std::min(targetY, sourceY);
@@ -190,7 +199,8 @@ void copyMasked(IRawArray& target, u32 targetX, u32 targetY, const IRawArray& so
 }
 
 // The record's readable values as a temporary raw array (null when no element is readable).
-class RecordValues {
+class RecordValues
+{
 public:
     RecordValues() = default;
     RecordValues(const RecordValues&) = delete;
@@ -199,7 +209,8 @@ public:
 
     // 0 (possibly with no readable element), 0x80000001 for an element size that does not fit the type, or
     // the factory's failure.
-    i32 build(const ParameterInfo& record, const void* data, u32 size) {
+    i32 build(const ParameterInfo& record, const void* data, u32 size)
+    {
         u64 readable = 0;
         if (!imageElementCount(record.getTypeCode(), record.getElementSize(), data, size, readable)) {
             return RESULT_BAD_ARGUMENT;
@@ -222,7 +233,8 @@ private:
 
 // Limits value to [min, max] of limits by the kind of the array: 0 inside, 0x20 with limit pointing at the bound
 // that applies, 0x80020000 for a kind that has no comparison. An empty limit does not limit.
-i32 limitValue(u32 kind, const KVariant& value, const ParameterInfo& limits, const KVariant*& limit) {
+i32 limitValue(u32 kind, const KVariant& value, const ParameterInfo& limits, const KVariant*& limit)
+{
     const KVariant& min = limits.getMin();
     const KVariant& max = limits.getMax();
     bool below = false;
@@ -264,7 +276,8 @@ i32 limitValue(u32 kind, const KVariant& value, const ParameterInfo& limits, con
     return 0;
 }
 
-bool isZeroValue(const KVariant& value) {
+bool isZeroValue(const KVariant& value)
+{
     switch (value.getKind()) {
     case KVariant::KIND_EMPTY:
         return true;
@@ -282,15 +295,16 @@ bool isZeroValue(const KVariant& value) {
     }
 }
 
-}  // namespace
+} // namespace
 
 namespace testhooks {
 
-void failStatusAllocationAfter(i32 successes) {
+void failStatusAllocationAfter(i32 successes)
+{
     g_statusFailCountdown.store(successes < 0 ? -1 : successes, std::memory_order_relaxed);
 }
 
-}  // namespace testhooks
+} // namespace testhooks
 
 // ---------------------------------------------------------------------------------------------------------------
 // ParameterArrayBase
@@ -298,15 +312,18 @@ void failStatusAllocationAfter(i32 successes) {
 
 ParameterArrayBase::ParameterArrayBase() : m_pRaw(getNullRawArray()) {}
 
-ParameterArrayBase::~ParameterArrayBase() {
+ParameterArrayBase::~ParameterArrayBase()
+{
     destroyRawArray(m_pRaw);
 }
 
-u32 ParameterArrayBase::getExportSize() const {
+u32 ParameterArrayBase::getExportSize() const
+{
     return static_cast<u32>(roundUp4(m_pRaw->getSize()));
 }
 
-bool ParameterArrayBase::checkedIndex(u32 x, u32 y, u32& index) const {
+bool ParameterArrayBase::checkedIndex(u32 x, u32 y, u32& index) const
+{
     const u32 countY = m_info.getCountY();
     if (x >= m_info.getCountX() || y >= countY) {
         return false;
@@ -319,12 +336,14 @@ bool ParameterArrayBase::checkedIndex(u32 x, u32 y, u32& index) const {
     return true;
 }
 
-bool ParameterArrayBase::isValidIndex(u32 x, u32 y) const {
+bool ParameterArrayBase::isValidIndex(u32 x, u32 y) const
+{
     u32 index = 0;
     return checkedIndex(x, y, index);
 }
 
-i32 ParameterArrayBase::fromLinearIndex(u32& x, u32& y, u32 index) const {
+i32 ParameterArrayBase::fromLinearIndex(u32& x, u32& y, u32 index) const
+{
     const u32 countY = m_info.getCountY();
     if (countY == 0 || index >= m_pRaw->getCount() || index / countY >= m_info.getCountX()) {
         x = 0;
@@ -336,13 +355,15 @@ i32 ParameterArrayBase::fromLinearIndex(u32& x, u32& y, u32 index) const {
     return 0;
 }
 
-void ParameterArrayBase::freeStorage() {
+void ParameterArrayBase::freeStorage()
+{
     destroyRawArray(m_pRaw);
     m_pRaw = getNullRawArray();
     m_info.clear();
 }
 
-i32 ParameterArrayBase::exportBinary(void* buffer, u32 size, u32& written) const {
+i32 ParameterArrayBase::exportBinary(void* buffer, u32 size, u32& written) const
+{
     written = 0;
     const u64 used = m_pRaw->getSize();
     const u64 padded = roundUp4(used);
@@ -359,7 +380,8 @@ i32 ParameterArrayBase::exportBinary(void* buffer, u32 size, u32& written) const
     return 0;
 }
 
-i32 ParameterArrayBase::copyFrom(const IParameterArray& source, u8 status) {
+i32 ParameterArrayBase::copyFrom(const IParameterArray& source, u8 status)
+{
     const ParameterInfo& from = source.getParameterInfo();
     const u32 columns = std::min(m_info.getCountY(), from.getCountY());
     const u32 rows = std::min(m_info.getCountX(), from.getCountX());
@@ -376,8 +398,8 @@ i32 ParameterArrayBase::copyFrom(const IParameterArray& source, u8 status) {
     return result;
 }
 
-i32 ParameterArrayBase::copyDirect(const IParameterArray& source, const IFlagArray& mask, u8 status,
-                                   u8* statuses) {
+i32 ParameterArrayBase::copyDirect(const IParameterArray& source, const IFlagArray& mask, u8 status, u8* statuses)
+{
     const IRawArray& from = source.getRawArray();
     if (!from.isAllocated()) {
         return RESULT_BAD_ARGUMENT;
@@ -403,13 +425,14 @@ i32 ParameterArrayBase::copyDirect(const IParameterArray& source, const IFlagArr
                  status);
         return 0;
     }
-    copyMasked(*m_pRaw, countX, countY, from, shape.getCountX(), shape.getCountY(), from.getCount(), mask,
-               statuses, status);
+    copyMasked(*m_pRaw, countX, countY, from, shape.getCountX(), shape.getCountY(), from.getCount(), mask, statuses,
+               status);
     return 0;
 }
 
 i32 ParameterArrayBase::importDirect(const ParameterInfo& recordInfo, const void* data, u32 size,
-                                     const IFlagArray& mask, u8 status, u8* statuses) {
+                                     const IFlagArray& mask, u8 status, u8* statuses)
+{
     if (!m_pRaw->isAllocated()) {
         return RESULT_NO_DATA;
     }
@@ -432,8 +455,8 @@ i32 ParameterArrayBase::importDirect(const ParameterInfo& recordInfo, const void
         return 0;
     }
     if (!mask.hasAny()) {
-        copyRuns(*m_pRaw, countX, countY, *values.get(), recordInfo.getCountX(), recordInfo.getCountY(),
-                 values.count(), statuses, status);
+        copyRuns(*m_pRaw, countX, countY, *values.get(), recordInfo.getCountX(), recordInfo.getCountY(), values.count(),
+                 statuses, status);
     } else {
         copyMasked(*m_pRaw, countX, countY, *values.get(), recordInfo.getCountX(), recordInfo.getCountY(),
                    values.count(), mask, statuses, status);
@@ -441,7 +464,8 @@ i32 ParameterArrayBase::importDirect(const ParameterInfo& recordInfo, const void
     return 0;
 }
 
-i32 ParameterArrayBase::buildResized(u32 x, u32 y, ParameterInfo& info, IRawArray*& raw) const {
+i32 ParameterArrayBase::buildResized(u32 x, u32 y, ParameterInfo& info, IRawArray*& raw) const
+{
     if (!m_pRaw->isAllocated()) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -456,12 +480,12 @@ i32 ParameterArrayBase::buildResized(u32 x, u32 y, ParameterInfo& info, IRawArra
     return createRawArray(raw, info.getTypeCode(), info.getElementSize(), static_cast<u32>(count));
 }
 
-void ParameterArrayBase::carryOver(IRawArray& target, u32 targetX, u32 targetY) const {
+void ParameterArrayBase::carryOver(IRawArray& target, u32 targetX, u32 targetY) const
+{
     if (!m_pRaw->isAllocated() || target.getTypeCode() != m_pRaw->getTypeCode()) {
         return;
     }
-    copyRuns(target, targetX, targetY, *m_pRaw, m_info.getCountX(), m_info.getCountY(), m_pRaw->getCount(),
-             nullptr, 0);
+    copyRuns(target, targetX, targetY, *m_pRaw, m_info.getCountX(), m_info.getCountY(), m_pRaw->getCount(), nullptr, 0);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -469,21 +493,19 @@ void ParameterArrayBase::carryOver(IRawArray& target, u32 targetX, u32 targetY) 
 // ---------------------------------------------------------------------------------------------------------------
 
 ParameterArray::ParameterArray()
-    : m_pStatus(nullptr),
-      m_copyByte(0),
-      m_pOwner(nullptr),
-      m_componentIndex(0),
-      m_blockIndex(0),
-      m_pCallback(nullptr),
-      m_pStrategy(nullptr) {
+    : m_pStatus(nullptr), m_copyByte(0), m_pOwner(nullptr), m_componentIndex(0), m_blockIndex(0), m_pCallback(nullptr),
+      m_pStrategy(nullptr)
+{
     resetLinks();
 }
 
-ParameterArray::~ParameterArray() {
+ParameterArray::~ParameterArray()
+{
     delete[] m_pStatus;
 }
 
-void ParameterArray::resetLinks() {
+void ParameterArray::resetLinks()
+{
     m_pOwner = &ParameterDBNULL::getInstance();
     m_componentIndex = 0;
     m_blockIndex = 0;
@@ -491,7 +513,8 @@ void ParameterArray::resetLinks() {
     m_pStrategy = getDefaultStrategy();
 }
 
-void ParameterArray::release() {
+void ParameterArray::release()
+{
     freeStorage();
     delete[] m_pStatus;
     m_pStatus = nullptr;
@@ -500,8 +523,9 @@ void ParameterArray::release() {
 }
 
 i32 ParameterArray::initialize(IParameterDB* owner, u32 componentIndex, u32 blockIndex, const ParameterInfo& info,
-                               IParameterArrayCallback* callback, ParameterStrategy* strategy, u8 copyByte) {
-    ParameterInfo copy(info);  // info may be this array's own
+                               IParameterArrayCallback* callback, ParameterStrategy* strategy, u8 copyByte)
+{
+    ParameterInfo copy(info); // info may be this array's own
     release();
     m_info = std::move(copy);
     m_pOwner = owner != nullptr ? owner : &ParameterDBNULL::getInstance();
@@ -533,12 +557,14 @@ i32 ParameterArray::initialize(IParameterDB* owner, u32 componentIndex, u32 bloc
     return 0;
 }
 
-void ParameterArray::defaultFor(KVariant& value, const ParameterInfo& info, u32 x, u32 y) const {
+void ParameterArray::defaultFor(KVariant& value, const ParameterInfo& info, u32 x, u32 y) const
+{
     value = info.getDefault();
     m_pStrategy->adjustDefault(m_pOwner, m_componentIndex, m_blockIndex, x, y, info, value);
 }
 
-void ParameterArray::fillDefaults(IRawArray& raw, const ParameterInfo& info) const {
+void ParameterArray::fillDefaults(IRawArray& raw, const ParameterInfo& info) const
+{
     const u32 countX = info.getCountX();
     const u32 countY = info.getCountY();
     const u64 count = std::min<u64>(u64{countX} * countY, raw.getCount());
@@ -567,11 +593,13 @@ void ParameterArray::fillDefaults(IRawArray& raw, const ParameterInfo& info) con
     }
 }
 
-ParameterArray& ParameterArray::operator=(const ParameterArray& source) {
+ParameterArray& ParameterArray::operator=(const ParameterArray& source)
+{
     return operator=(static_cast<const IParameterArray&>(source));
 }
 
-ParameterArray& ParameterArray::operator=(const IParameterArray& source) {
+ParameterArray& ParameterArray::operator=(const IParameterArray& source)
+{
     if (&source == this) {
         return *this;
     }
@@ -580,7 +608,8 @@ ParameterArray& ParameterArray::operator=(const IParameterArray& source) {
     return *this;
 }
 
-i32 ParameterArray::resize(u32 x, u32 y, u8 keep, u8 status) {
+i32 ParameterArray::resize(u32 x, u32 y, u8 keep, u8 status)
+{
     ParameterInfo info(m_info);
     IRawArray* raw = nullptr;
     const i32 built = buildResized(x, y, info, raw);
@@ -605,7 +634,8 @@ i32 ParameterArray::resize(u32 x, u32 y, u8 keep, u8 status) {
     return 0;
 }
 
-i32 ParameterArray::setElementStatus(u32 x, u32 y, u8 status) {
+i32 ParameterArray::setElementStatus(u32 x, u32 y, u8 status)
+{
     u32 index = 0;
     if (!checkedIndex(x, y, index)) {
         return RESULT_BAD_ARGUMENT;
@@ -614,13 +644,15 @@ i32 ParameterArray::setElementStatus(u32 x, u32 y, u8 status) {
     return m_pCallback->onChanged(m_blockIndex, index, m_pOwner->isRecalling());
 }
 
-i32 ParameterArray::setToDefault(u32 x, u32 y, u8 status) {
+i32 ParameterArray::setToDefault(u32 x, u32 y, u8 status)
+{
     KVariant value;
     defaultFor(value, m_info, x, y);
     return setValue(x, y, value, status);
 }
 
-i32 ParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 status) {
+i32 ParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 status)
+{
     u32 index = 0;
     if (!checkedIndex(x, y, index)) {
         return RESULT_BAD_ARGUMENT;
@@ -671,7 +703,8 @@ i32 ParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 status) {
     return result;
 }
 
-i32 ParameterArray::getValue(KVariant& value, u32 x, u32 y, u8* status) const {
+i32 ParameterArray::getValue(KVariant& value, u32 x, u32 y, u8* status) const
+{
     u32 index = 0;
     if (!checkedIndex(x, y, index)) {
         if (status != nullptr) {
@@ -690,21 +723,25 @@ i32 ParameterArray::getValue(KVariant& value, u32 x, u32 y, u8* status) const {
     return result;
 }
 
-i32 ParameterArray::copyTo(IParameterArray& destination) const {
+i32 ParameterArray::copyTo(IParameterArray& destination) const
+{
     return destination.assign(*this, NO_STATUS, 0);
 }
 
-i32 ParameterArray::getDefaultValue(KVariant& value, u32 x, u32 y) const {
+i32 ParameterArray::getDefaultValue(KVariant& value, u32 x, u32 y) const
+{
     defaultFor(value, m_info, x, y);
     return 0;
 }
 
-u8 ParameterArray::getElementStatus(u32 x, u32 y) const {
+u8 ParameterArray::getElementStatus(u32 x, u32 y) const
+{
     u32 index = 0;
     return checkedIndex(x, y, index) ? m_pStatus[index] : NO_STATUS;
 }
 
-i32 ParameterArray::assign(const IParameterArray& source, u8 status, u8 copyByte) {
+i32 ParameterArray::assign(const IParameterArray& source, u8 status, u8 copyByte)
+{
     if (&source == this) {
         if (m_pStatus != nullptr) {
             std::memset(m_pStatus, status, m_pRaw->getCount());
@@ -739,7 +776,8 @@ i32 ParameterArray::assign(const IParameterArray& source, u8 status, u8 copyByte
 }
 
 i32 ParameterArray::writeElementWise(const IRawArray& source, u32 sourceX, u32 sourceY, u64 count,
-                                     const IFlagArray& mask, ParameterFilter filter, u8 status) {
+                                     const IFlagArray& mask, ParameterFilter filter, u8 status)
+{
     const u32 countX = m_info.getCountX();
     const u32 countY = m_info.getCountY();
     const u32 rows = std::min(countX, sourceX);
@@ -769,7 +807,8 @@ i32 ParameterArray::writeElementWise(const IRawArray& source, u32 sourceX, u32 s
 }
 
 i32 ParameterArray::copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter,
-                                 u8 status) {
+                                 u8 status)
+{
     if (!takesPart(filter, m_info.getAttribute())) {
         return 0;
     }
@@ -781,8 +820,9 @@ i32 ParameterArray::copyFiltered(const IParameterArray& source, const IFlagArray
     return writeElementWise(from, shape.getCountX(), shape.getCountY(), from.getCount(), mask, filter, status);
 }
 
-i32 ParameterArray::importBinary(const ParameterInfo& recordInfo, const void* data, u32 size,
-                                 const IFlagArray& mask, ParameterFilter filter, u8 status) {
+i32 ParameterArray::importBinary(const ParameterInfo& recordInfo, const void* data, u32 size, const IFlagArray& mask,
+                                 ParameterFilter filter, u8 status)
+{
     if (recordInfo.getTypeCode() != m_info.getTypeCode()) {
         return RESULT_TYPE_MISMATCH;
     }
@@ -803,25 +843,28 @@ i32 ParameterArray::importBinary(const ParameterInfo& recordInfo, const void* da
     if (values.count() == 0) {
         return 0;
     }
-    return writeElementWise(*values.get(), recordInfo.getCountX(), recordInfo.getCountY(), values.count(), mask,
-                            filter, status);
+    return writeElementWise(*values.get(), recordInfo.getCountX(), recordInfo.getCountY(), values.count(), mask, filter,
+                            status);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
 // LocalParameterArray
 // ---------------------------------------------------------------------------------------------------------------
 
-LocalParameterArray& LocalParameterArray::operator=(const LocalParameterArray& source) {
+LocalParameterArray& LocalParameterArray::operator=(const LocalParameterArray& source)
+{
     return operator=(static_cast<const IParameterArray&>(source));
 }
 
-LocalParameterArray& LocalParameterArray::operator=(const IParameterArray& source) {
+LocalParameterArray& LocalParameterArray::operator=(const IParameterArray& source)
+{
     assign(source, NO_STATUS, 0);
     return *this;
 }
 
-i32 LocalParameterArray::initialize(const ParameterInfo& info) {
-    ParameterInfo copy(info);  // info may be this array's own
+i32 LocalParameterArray::initialize(const ParameterInfo& info)
+{
+    ParameterInfo copy(info); // info may be this array's own
     freeStorage();
     m_info = std::move(copy);
     const u64 count = u64{m_info.getCountX()} * m_info.getCountY();
@@ -839,15 +882,18 @@ i32 LocalParameterArray::initialize(const ParameterInfo& info) {
     return 0;
 }
 
-void LocalParameterArray::release() {
+void LocalParameterArray::release()
+{
     freeStorage();
 }
 
-ParameterStrategy* LocalParameterArray::getStrategy() const {
+ParameterStrategy* LocalParameterArray::getStrategy() const
+{
     return getDefaultStrategy();
 }
 
-i32 LocalParameterArray::resize(u32 x, u32 y, u8 keep, u8 /*status*/) {
+i32 LocalParameterArray::resize(u32 x, u32 y, u8 keep, u8 /*status*/)
+{
     ParameterInfo info(m_info);
     IRawArray* raw = nullptr;
     const i32 built = buildResized(x, y, info, raw);
@@ -863,15 +909,18 @@ i32 LocalParameterArray::resize(u32 x, u32 y, u8 keep, u8 /*status*/) {
     return 0;
 }
 
-i32 LocalParameterArray::setElementStatus(u32, u32, u8) {
+i32 LocalParameterArray::setElementStatus(u32, u32, u8)
+{
     return RESULT_NOT_SUPPORTED;
 }
 
-i32 LocalParameterArray::setToDefault(u32, u32, u8) {
+i32 LocalParameterArray::setToDefault(u32, u32, u8)
+{
     return RESULT_NOT_SUPPORTED;
 }
 
-i32 LocalParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 /*status*/) {
+i32 LocalParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 /*status*/)
+{
     u32 index = 0;
     if (!checkedIndex(x, y, index)) {
         return RESULT_BAD_ARGUMENT;
@@ -879,7 +928,8 @@ i32 LocalParameterArray::setValue(u32 x, u32 y, const KVariant& value, u8 /*stat
     return m_pRaw->setValue(index, value);
 }
 
-i32 LocalParameterArray::getValue(KVariant& value, u32 x, u32 y, u8* status) const {
+i32 LocalParameterArray::getValue(KVariant& value, u32 x, u32 y, u8* status) const
+{
     if (status != nullptr) {
         *status = NO_STATUS;
     }
@@ -890,16 +940,19 @@ i32 LocalParameterArray::getValue(KVariant& value, u32 x, u32 y, u8* status) con
     return m_pRaw->getValue(value, index);
 }
 
-i32 LocalParameterArray::copyTo(IParameterArray& destination) const {
+i32 LocalParameterArray::copyTo(IParameterArray& destination) const
+{
     return destination.assign(*this, NO_STATUS, 0);
 }
 
-i32 LocalParameterArray::getDefaultValue(KVariant& value, u32, u32) const {
+i32 LocalParameterArray::getDefaultValue(KVariant& value, u32, u32) const
+{
     value.clear();
     return RESULT_NOT_SUPPORTED;
 }
 
-i32 LocalParameterArray::assign(const IParameterArray& source, u8 /*status*/, u8 copyByte) {
+i32 LocalParameterArray::assign(const IParameterArray& source, u8 /*status*/, u8 copyByte)
+{
     if (&source == this) {
         return 0;
     }
@@ -911,7 +964,8 @@ i32 LocalParameterArray::assign(const IParameterArray& source, u8 /*status*/, u8
 }
 
 i32 LocalParameterArray::copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter,
-                                      u8 /*status*/) {
+                                      u8 /*status*/)
+{
     if (!takesPart(filter, m_info.getAttribute())) {
         return 0;
     }
@@ -919,7 +973,8 @@ i32 LocalParameterArray::copyFiltered(const IParameterArray& source, const IFlag
 }
 
 i32 LocalParameterArray::importBinary(const ParameterInfo& recordInfo, const void* data, u32 size,
-                                      const IFlagArray& mask, ParameterFilter filter, u8 /*status*/) {
+                                      const IFlagArray& mask, ParameterFilter filter, u8 /*status*/)
+{
     if (recordInfo.getTypeCode() != m_info.getTypeCode()) {
         return RESULT_TYPE_MISMATCH;
     }
@@ -929,4 +984,4 @@ i32 LocalParameterArray::importBinary(const ParameterInfo& recordInfo, const voi
     return importDirect(recordInfo, data, size, mask, NO_STATUS, nullptr);
 }
 
-}  // namespace PDB
+} // namespace PDB

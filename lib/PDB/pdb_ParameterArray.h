@@ -28,7 +28,8 @@
 namespace PDB {
 
 // Storage, addressing, export and bulk copies common to both array kinds.
-class ParameterArrayBase : public IParameterArray {
+class ParameterArrayBase : public IParameterArray
+{
 public:
     ParameterArrayBase(const ParameterArrayBase&) = delete;
     ~ParameterArrayBase() override;
@@ -52,8 +53,8 @@ protected:
     void freeStorage();
     // The direct forms; statuses (one per element, may be null) of written elements become status.
     i32 copyDirect(const IParameterArray& source, const IFlagArray& mask, u8 status, u8* statuses);
-    i32 importDirect(const ParameterInfo& recordInfo, const void* data, u32 size, const IFlagArray& mask,
-                     u8 status, u8* statuses);
+    i32 importDirect(const ParameterInfo& recordInfo, const void* data, u32 size, const IFlagArray& mask, u8 status,
+                     u8* statuses);
     // The elements to carry over into a new shape (keep of resize).
     void carryOver(IRawArray& target, u32 targetX, u32 targetY) const;
     // The first step of resize, built aside so that a failure leaves the array as it was: the description with
@@ -64,7 +65,8 @@ protected:
     IRawArray* m_pRaw;
 };
 
-class ParameterArray : public ParameterArrayBase {
+class ParameterArray : public ParameterArrayBase
+{
 public:
     ParameterArray();
     ~ParameterArray() override;
@@ -102,8 +104,7 @@ public:
     i32 getDefaultValue(KVariant& value, u32 x, u32 y) const override;
     u8 getElementStatus(u32 x, u32 y) const override;
     i32 assign(const IParameterArray& source, u8 status, u8 copyByte) override;
-    i32 copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter,
-                     u8 status) override;
+    i32 copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter, u8 status) override;
     i32 importBinary(const ParameterInfo& recordInfo, const void* data, u32 size, const IFlagArray& mask,
                      ParameterFilter filter, u8 status) override;
 
@@ -126,7 +127,8 @@ private:
     ParameterStrategy* m_pStrategy;
 };
 
-class LocalParameterArray : public ParameterArrayBase {
+class LocalParameterArray : public ParameterArrayBase
+{
 public:
     LocalParameterArray() = default;
     ~LocalParameterArray() override = default;
@@ -157,10 +159,9 @@ public:
     // Re-initialised from the source's info, then the source's values; status is not used.
     i32 assign(const IParameterArray& source, u8 status, u8 copyByte) override;
     // Direct forms only: filter bits 1 and 2 copy directly too.
-    i32 copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter,
-                     u8 status) override;
+    i32 copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter, u8 status) override;
     i32 importBinary(const ParameterInfo& recordInfo, const void* data, u32 size, const IFlagArray& mask,
                      ParameterFilter filter, u8 status) override;
 };
 
-}  // namespace PDB
+} // namespace PDB

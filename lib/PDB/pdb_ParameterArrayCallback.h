@@ -6,7 +6,8 @@
 
 namespace PDB {
 
-class IParameterArrayCallback {
+class IParameterArrayCallback
+{
 public:
     virtual ~IParameterArrayCallback() = default;
     // After an accepted write of element linearIndex (0xFFFFFFFF: every element) of block; recalling is the
@@ -17,7 +18,8 @@ public:
 };
 
 // Accepts every report and does nothing. One shared instance (getInstance), never freed by its users.
-class DummyParameterArrayCallback final : public IParameterArrayCallback {
+class DummyParameterArrayCallback final : public IParameterArrayCallback
+{
 public:
     static DummyParameterArrayCallback& getInstance();
 
@@ -25,4 +27,4 @@ public:
     i32 onRejected(u32, u32, u32, i32) override { return 0; }
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -6,7 +6,8 @@
 
 namespace PDB {
 
-class ParameterArrayNULL final : public IParameterArray {
+class ParameterArrayNULL final : public IParameterArray
+{
 public:
     static ParameterArrayNULL& getInstance();
 
@@ -30,8 +31,7 @@ public:
     i32 getDefaultValue(KVariant& value, u32 x, u32 y) const override;
     u8 getElementStatus(u32 x, u32 y) const override;
     i32 assign(const IParameterArray& source, u8 status, u8 copyByte) override;
-    i32 copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter,
-                     u8 status) override;
+    i32 copyFiltered(const IParameterArray& source, const IFlagArray& mask, ParameterFilter filter, u8 status) override;
     i32 exportBinary(void* buffer, u32 size, u32& written) const override;
     i32 importBinary(const ParameterInfo& recordInfo, const void* data, u32 size, const IFlagArray& mask,
                      ParameterFilter filter, u8 status) override;
@@ -44,4 +44,4 @@ private:
     ParameterArrayNULL() = default;
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -22,31 +22,45 @@ constexpr u32 NONE = 0xFFFFFFFF;
 constexpr u32 ALL_ELEMENTS = 0xFFFFFFFF;
 constexpr u32 RANDOM_DRAWS = 64;
 
-u32 saturate(u64 value) { return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(value); }
+u32 saturate(u64 value)
+{
+    return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(value);
+}
 
-u64 currentThread() { return ossupport::getCurrentThreadIdentity(); }
+u64 currentThread()
+{
+    return ossupport::getCurrentThreadIdentity();
+}
 
-void eraseValue(std::vector<ComponentUID>& list, ComponentUID uid) {
+void eraseValue(std::vector<ComponentUID>& list, ComponentUID uid)
+{
     list.erase(std::remove(list.begin(), list.end(), uid), list.end());
 }
 
-size_t hintWords(size_t positions) { return (positions + 63) / 64; }
-void setHint(std::vector<u64>& bits, u32 index) {
+size_t hintWords(size_t positions)
+{
+    return (positions + 63) / 64;
+}
+void setHint(std::vector<u64>& bits, u32 index)
+{
     if (index / 64 >= bits.size()) {
         bits.resize(index / 64 + 1, 0);
     }
     bits[index / 64] |= u64{1} << (index % 64);
 }
-void clearHint(std::vector<u64>& bits, u32 index) {
+void clearHint(std::vector<u64>& bits, u32 index)
+{
     if (index / 64 < bits.size()) {
         bits[index / 64] &= ~(u64{1} << (index % 64));
     }
 }
-bool testHint(const std::vector<u64>& bits, u32 index) {
+bool testHint(const std::vector<u64>& bits, u32 index)
+{
     return index / 64 < bits.size() && (bits[index / 64] & (u64{1} << (index % 64))) != 0;
 }
 // The first set position at or after from, or limit.
-u32 nextHint(const std::vector<u64>& bits, u32 from, u32 limit) {
+u32 nextHint(const std::vector<u64>& bits, u32 from, u32 limit)
+{
     size_t word = from / 64;
     if (word >= bits.size()) {
         return limit;
@@ -64,7 +78,8 @@ u32 nextHint(const std::vector<u64>& bits, u32 from, u32 limit) {
 }
 
 // Lowers a bracket depth by one, never below 0.
-void leaveBracket(std::atomic<i32>& depth) {
+void leaveBracket(std::atomic<i32>& depth)
+{
     i32 current = depth.load();
     while (current > 0 && !depth.compare_exchange_weak(current, current - 1)) {
     }
@@ -72,9 +87,11 @@ void leaveBracket(std::atomic<i32>& depth) {
 
 // Holds this database's write lock and the source's read lock for a copy. When the two are different shared
 // databases on different mutexes, the mutexes are taken in address order.
-class CopyLock {
+class CopyLock
+{
 public:
-    CopyLock(ParameterDB& target, IParameterDB& source) : m_target(target.getMutex()), m_source(source) {
+    CopyLock(ParameterDB& target, IParameterDB& source) : m_target(target.getMutex()), m_source(source)
+    {
         const ParameterDB* shared = dynamic_cast<const ParameterDB*>(&source);
         m_sourceFirst = shared != nullptr && &shared->getMutex() != &m_target &&
                         std::less<const IMutex*>()(&shared->getMutex(), &m_target);
@@ -86,7 +103,8 @@ public:
             m_source.lockRead();
         }
     }
-    ~CopyLock() {
+    ~CopyLock()
+    {
         if (m_sourceFirst) {
             m_target.unlockWrite();
             m_source.unlockRead();
@@ -104,15 +122,19 @@ private:
     bool m_sourceFirst = false;
 };
 
-}  // namespace
+} // namespace
 
 ParameterDB::ParameterDB() : m_pMutex(&NullMutex::getInstance()) {}
 
-ParameterDB::~ParameterDB() { removeAllLocked(true); }
+ParameterDB::~ParameterDB()
+{
+    removeAllLocked(true);
+}
 
 // ---- identity, lock and observers -----------------------------------------------------------------------------
 
-i32 ParameterDB::initialize(u32 id, const char* name, IMutex* mutex) {
+i32 ParameterDB::initialize(u32 id, const char* name, IMutex* mutex)
+{
     IMutex& previous = getMutex();
     previous.lockWrite();
     const char* text = name != nullptr ? name : "";
@@ -122,7 +144,7 @@ i32 ParameterDB::initialize(u32 id, const char* name, IMutex* mutex) {
     }
     IMutex* next = mutex != nullptr ? mutex : &NullMutex::getInstance();
     m_pMutex.store(next, std::memory_order_release);
-    next->lockWrite();  // threads that arrive from now on wait on the new mutex
+    next->lockWrite(); // threads that arrive from now on wait on the new mutex
     m_ownerThread.store(currentThread());
     i32 result = 0;
     if (anyReserved()) {
@@ -137,18 +159,21 @@ i32 ParameterDB::initialize(u32 id, const char* name, IMutex* mutex) {
     return result;
 }
 
-i32 ParameterDB::onSlotChanged(u32 index) {
+i32 ParameterDB::onSlotChanged(u32 index)
+{
     markAllHints(index);
     return onComponentChanged();
 }
 
-void ParameterDB::markAllHints(u32 index) {
+void ParameterDB::markAllHints(u32 index)
+{
     for (ChangeHints& hints : m_hints) {
         setHint(hints.bits[hints.collecting], index);
     }
 }
 
-void ParameterDB::resetHints(u32 index) {
+void ParameterDB::resetHints(u32 index)
+{
     const size_t words = hintWords(m_components.size());
     for (ChangeHints& hints : m_hints) {
         for (std::vector<u64>& bits : hints.bits) {
@@ -158,7 +183,8 @@ void ParameterDB::resetHints(u32 index) {
     }
 }
 
-i32 ParameterDB::onComponentChanged() {
+i32 ParameterDB::onComponentChanged()
+{
     if (m_mutedChanges != 0) {
         return 0;
     }
@@ -168,13 +194,15 @@ i32 ParameterDB::onComponentChanged() {
     return 0;
 }
 
-void ParameterDB::notifyComponentSetChanged() {
+void ParameterDB::notifyComponentSetChanged()
+{
     for (IParameterDBCallback* observer : m_observers) {
         observer->onParameterDBChanged();
     }
 }
 
-void ParameterDB::rebuildObservers() {
+void ParameterDB::rebuildObservers()
+{
     m_observers.clear();
     for (const auto& [thread, entry] : m_threads) {
         if (entry.callback != nullptr) {
@@ -183,16 +211,38 @@ void ParameterDB::rebuildObservers() {
     }
 }
 
-i32 ParameterDB::lockRead() { return getMutex().lockRead(); }
-i32 ParameterDB::unlockRead() { return getMutex().unlockRead(); }
-i32 ParameterDB::lockWrite() { return getMutex().lockWrite(); }
-i32 ParameterDB::unlockWrite() { return getMutex().unlockWrite(); }
+i32 ParameterDB::lockRead()
+{
+    return getMutex().lockRead();
+}
+i32 ParameterDB::unlockRead()
+{
+    return getMutex().unlockRead();
+}
+i32 ParameterDB::lockWrite()
+{
+    return getMutex().lockWrite();
+}
+i32 ParameterDB::unlockWrite()
+{
+    return getMutex().unlockWrite();
+}
 
-bool ParameterDB::hasOwnerThread() const { return m_ownerThread.load() != 0; }
-u32 ParameterDB::getDBId() const { return m_id; }
-const char* ParameterDB::getName() const { return m_name.c_str(); }
+bool ParameterDB::hasOwnerThread() const
+{
+    return m_ownerThread.load() != 0;
+}
+u32 ParameterDB::getDBId() const
+{
+    return m_id;
+}
+const char* ParameterDB::getName() const
+{
+    return m_name.c_str();
+}
 
-i32 ParameterDB::registerCallback(u32 key, IParameterDBCallback* callback, ParameterFilter filter) {
+i32 ParameterDB::registerCallback(u32 key, IParameterDBCallback* callback, ParameterFilter filter)
+{
     WriteLock lock(getMutex());
     if (m_callbacks.count(key) != 0) {
         return 0;
@@ -226,7 +276,8 @@ i32 ParameterDB::registerCallback(u32 key, IParameterDBCallback* callback, Param
     return result;
 }
 
-u32 ParameterDB::getCallbackIndex(u32 key) const {
+u32 ParameterDB::getCallbackIndex(u32 key) const
+{
     ReadLock lock(getMutex());
     const auto found = m_callbacks.find(key);
     return found != m_callbacks.end() ? found->second.index : NONE;
@@ -234,7 +285,8 @@ u32 ParameterDB::getCallbackIndex(u32 key) const {
 
 // ---- change flags ---------------------------------------------------------------------------------------------
 
-i32 ParameterDB::swapChangeFlags(u32 callbackIndex) {
+i32 ParameterDB::swapChangeFlags(u32 callbackIndex)
+{
     WriteLock lock(getMutex());
     if (callbackIndex >= m_filters.size()) {
         return RESULT_INVALID_INDEX;
@@ -245,12 +297,13 @@ i32 ParameterDB::swapChangeFlags(u32 callbackIndex) {
             result |= component->swapChangeBank(callbackIndex);
         }
     }
-    m_hints[callbackIndex].collecting ^= 1;  // the hints follow the banks
+    m_hints[callbackIndex].collecting ^= 1; // the hints follow the banks
     return result;
 }
 
 i32 ParameterDB::findNextChange(u32 callbackIndex, u32& componentIndex, u32& blockIndex, u32& x, u32& y,
-                                bool stayInComponent) {
+                                bool stayInComponent)
+{
     WriteLock lock(getMutex());
     if (callbackIndex >= m_filters.size()) {
         return RESULT_INVALID_INDEX;
@@ -274,10 +327,10 @@ i32 ParameterDB::findNextChange(u32 callbackIndex, u32& componentIndex, u32& blo
             const bool fromStart = blockIndex == 0 && x == 0 && y == 0;
             const i32 result = component->findNextChange(callbackIndex, blockIndex, x, y);
             if (result <= 0) {
-                return result;  // found (0) or a failure
+                return result; // found (0) or a failure
             }
             if (fromStart) {
-                clearHint(scanned, componentIndex);  // the whole scanned bank is empty now
+                clearHint(scanned, componentIndex); // the whole scanned bank is empty now
             }
         }
         if (stayInComponent) {
@@ -291,7 +344,8 @@ i32 ParameterDB::findNextChange(u32 callbackIndex, u32& componentIndex, u32& blo
     return Component::RESULT_NO_FURTHER_CHANGE;
 }
 
-i32 ParameterDB::clearChangeFlags(u32 callbackIndex) {
+i32 ParameterDB::clearChangeFlags(u32 callbackIndex)
+{
     WriteLock lock(getMutex());
     if (callbackIndex >= m_filters.size()) {
         return RESULT_INVALID_INDEX;
@@ -306,7 +360,8 @@ i32 ParameterDB::clearChangeFlags(u32 callbackIndex) {
     return 0;
 }
 
-i32 ParameterDB::refreshAllValues(u8 writeFlag) {
+i32 ParameterDB::refreshAllValues(u8 writeFlag)
+{
     WriteLock lock(getMutex());
     i32 result = 0;
     ++m_mutedChanges;
@@ -331,7 +386,8 @@ i32 ParameterDB::refreshAllValues(u8 writeFlag) {
 
 // ---- components -----------------------------------------------------------------------------------------------
 
-ComponentUID ParameterDB::generateComponentUID() const {
+ComponentUID ParameterDB::generateComponentUID() const
+{
     WriteLock lock(getMutex());
     for (u32 draw = 0; draw < RANDOM_DRAWS; ++draw) {
         const ComponentUID uid = static_cast<ComponentUID>(std::rand()) % (MAX_GENERATED_UID + 1);
@@ -347,7 +403,8 @@ ComponentUID ParameterDB::generateComponentUID() const {
     return INVALID_COMPONENT_UID;
 }
 
-i32 ParameterDB::addComponent(const ComponentUID& uid, const ComponentInfo& info) {
+i32 ParameterDB::addComponent(const ComponentUID& uid, const ComponentInfo& info)
+{
     if (!info.hasParameters() || uid == INVALID_COMPONENT_UID) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -369,7 +426,8 @@ i32 ParameterDB::addComponent(const ComponentUID& uid, const ComponentInfo& info
 }
 
 i32 ParameterDB::addComponent(const ComponentUID& uid, const char* typeName, u32 typeVersion, u32 numX, u32 numY,
-                              i16 componentNumber) {
+                              i16 componentNumber)
+{
     if (typeName == nullptr || componentNumber < 0 || uid == INVALID_COMPONENT_UID) {
         return RESULT_BAD_ARGUMENT;
     }
@@ -397,16 +455,17 @@ i32 ParameterDB::addComponent(const ComponentUID& uid, const char* typeName, u32
     return 0;
 }
 
-i32 ParameterDB::addPrepared(const ComponentInfo& info) {
+i32 ParameterDB::addPrepared(const ComponentInfo& info)
+{
     const ComponentUID uid = info.getComponentUID();
     if (uid == INVALID_COMPONENT_UID || m_uidMap.count(uid) != 0) {
         return RESULT_BAD_ARGUMENT;
     }
     // Every component present has its uid in the map: equal sizes mean that no position is empty.
-    const u32 index = m_uidMap.size() == m_components.size()
-                          ? static_cast<u32>(m_components.size())
-                          : static_cast<u32>(std::find(m_components.begin(), m_components.end(), nullptr) -
-                                             m_components.begin());
+    const u32 index =
+        m_uidMap.size() == m_components.size()
+            ? static_cast<u32>(m_components.size())
+            : static_cast<u32>(std::find(m_components.begin(), m_components.end(), nullptr) - m_components.begin());
     std::unique_ptr<SlotCallback> fresh;
     IComponentCallback* callback = nullptr;
     if (index < m_slotCallbacks.size()) {
@@ -451,7 +510,8 @@ i32 ParameterDB::addPrepared(const ComponentInfo& info) {
     return 0;
 }
 
-void ParameterDB::deleteAt(u32 index) {
+void ParameterDB::deleteAt(u32 index)
+{
     Component* component = at(index);
     if (component == nullptr) {
         return;
@@ -472,7 +532,8 @@ void ParameterDB::deleteAt(u32 index) {
     }
 }
 
-void ParameterDB::removeAllLocked(bool forgetObservers) {
+void ParameterDB::removeAllLocked(bool forgetObservers)
+{
     for (Component* component : m_components) {
         delete component;
     }
@@ -499,7 +560,8 @@ void ParameterDB::removeAllLocked(bool forgetObservers) {
     }
 }
 
-bool ParameterDB::anyReserved() const {
+bool ParameterDB::anyReserved() const
+{
     for (size_t i = 0; i < m_components.size(); ++i) {
         if (m_components[i] != nullptr && !m_reservations[i].empty()) {
             return true;
@@ -508,9 +570,13 @@ bool ParameterDB::anyReserved() const {
     return false;
 }
 
-i32 ParameterDB::clear() { return removeAllComponents(); }
+i32 ParameterDB::clear()
+{
+    return removeAllComponents();
+}
 
-i32 ParameterDB::removeAllComponents() {
+i32 ParameterDB::removeAllComponents()
+{
     WriteLock lock(getMutex());
     if (currentThread() != m_ownerThread.load() || anyReserved()) {
         return RESULT_REFUSED;
@@ -519,7 +585,8 @@ i32 ParameterDB::removeAllComponents() {
     return 0;
 }
 
-i32 ParameterDB::removeComponent(const ComponentUID& uid) {
+i32 ParameterDB::removeComponent(const ComponentUID& uid)
+{
     WriteLock lock(getMutex());
     const u32 index = indexOf(uid);
     if (at(index) != nullptr) {
@@ -534,7 +601,8 @@ i32 ParameterDB::removeComponent(const ComponentUID& uid) {
     return 0;
 }
 
-i32 ParameterDB::reserveAllComponents() {
+i32 ParameterDB::reserveAllComponents()
+{
     WriteLock lock(getMutex());
     const u64 thread = currentThread();
     for (size_t i = 0; i < m_components.size(); ++i) {
@@ -550,7 +618,8 @@ i32 ParameterDB::reserveAllComponents() {
     return 0;
 }
 
-i32 ParameterDB::reserveComponent(const ComponentUID& uid) {
+i32 ParameterDB::reserveComponent(const ComponentUID& uid)
+{
     WriteLock lock(getMutex());
     const u32 index = indexOf(uid);
     if (at(index) == nullptr) {
@@ -568,7 +637,8 @@ i32 ParameterDB::reserveComponent(const ComponentUID& uid) {
     return 0;
 }
 
-void ParameterDB::releaseAt(u32 index, u64 thread) {
+void ParameterDB::releaseAt(u32 index, u64 thread)
+{
     std::vector<u64>& holders = m_reservations[index];
     holders.erase(std::remove(holders.begin(), holders.end(), thread), holders.end());
     if (holders.empty() && m_removalPending[index] != 0) {
@@ -576,7 +646,8 @@ void ParameterDB::releaseAt(u32 index, u64 thread) {
     }
 }
 
-i32 ParameterDB::releaseComponent(const ComponentUID& uid) {
+i32 ParameterDB::releaseComponent(const ComponentUID& uid)
+{
     WriteLock lock(getMutex());
     const u64 thread = currentThread();
     const auto entry = m_threads.find(thread);
@@ -591,7 +662,8 @@ i32 ParameterDB::releaseComponent(const ComponentUID& uid) {
     return 0;
 }
 
-i32 ParameterDB::releaseAllOfThisThread() {
+i32 ParameterDB::releaseAllOfThisThread()
+{
     WriteLock lock(getMutex());
     const u64 thread = currentThread();
     const auto entry = m_threads.find(thread);
@@ -611,24 +683,28 @@ i32 ParameterDB::releaseAllOfThisThread() {
     return 0;
 }
 
-bool ParameterDB::hasReservedComponents() const {
+bool ParameterDB::hasReservedComponents() const
+{
     ReadLock lock(getMutex());
     return anyReserved();
 }
 
-bool ParameterDB::isReserved(const ComponentUID& uid) const {
+bool ParameterDB::isReserved(const ComponentUID& uid) const
+{
     ReadLock lock(getMutex());
     const u32 index = indexOf(uid);
     return at(index) != nullptr && !m_reservations[index].empty();
 }
 
-bool ParameterDB::isRemovalPending(const ComponentUID& uid) const {
+bool ParameterDB::isRemovalPending(const ComponentUID& uid) const
+{
     ReadLock lock(getMutex());
     const u32 index = indexOf(uid);
     return at(index) != nullptr && m_removalPending[index] != 0;
 }
 
-i32 ParameterDB::getAddedComponents(ComponentUIDList& out) const {
+i32 ParameterDB::getAddedComponents(ComponentUIDList& out) const
+{
     ReadLock lock(getMutex());
     out.clear();
     const auto entry = m_threads.find(currentThread());
@@ -638,7 +714,8 @@ i32 ParameterDB::getAddedComponents(ComponentUIDList& out) const {
     return 0;
 }
 
-i32 ParameterDB::getRemovedComponents(ComponentUIDList& out) const {
+i32 ParameterDB::getRemovedComponents(ComponentUIDList& out) const
+{
     ReadLock lock(getMutex());
     out.clear();
     const auto entry = m_threads.find(currentThread());
@@ -650,7 +727,8 @@ i32 ParameterDB::getRemovedComponents(ComponentUIDList& out) const {
 
 // ---- addresses and getters ------------------------------------------------------------------------------------
 
-IComponent& ParameterDB::componentAt(u32 index) const {
+IComponent& ParameterDB::componentAt(u32 index) const
+{
     Component* component = at(index);
     if (component == nullptr) {
         return ComponentNULL::getInstance();
@@ -658,12 +736,14 @@ IComponent& ParameterDB::componentAt(u32 index) const {
     return *component;
 }
 
-u32 ParameterDB::indexOf(ComponentUID uid) const {
+u32 ParameterDB::indexOf(ComponentUID uid) const
+{
     const auto found = m_uidMap.find(uid);
     return found != m_uidMap.end() ? found->second : NONE;
 }
 
-u32 ParameterDB::complete(ParameterAddress& address, u32& block) const {
+u32 ParameterDB::complete(ParameterAddress& address, u32& block) const
+{
     if (address.isValid() && address.getDatabaseId() == m_id) {
         const Component* component = at(address.getComponentIndex());
         if (component != nullptr && address.names(component->getComponentInfo())) {
@@ -677,23 +757,24 @@ u32 ParameterDB::complete(ParameterAddress& address, u32& block) const {
     return index;
 }
 
-template <typename Operation>
-auto ParameterDB::writeAt(ParameterAddress& address, Operation&& operation) {
+template <typename Operation> auto ParameterDB::writeAt(ParameterAddress& address, Operation&& operation)
+{
     WriteLock lock(getMutex());
     u32 block = NONE;
     const u32 index = complete(address, block);
     return operation(componentAt(index), block);
 }
 
-template <typename Operation>
-auto ParameterDB::readAt(ParameterAddress& address, Operation&& operation) const {
+template <typename Operation> auto ParameterDB::readAt(ParameterAddress& address, Operation&& operation) const
+{
     ReadLock lock(getMutex());
     u32 block = NONE;
     const u32 index = complete(address, block);
     return operation(static_cast<const IComponent&>(componentAt(index)), block);
 }
 
-ParameterAddress ParameterDB::resolveAddress(u32 componentIndex, u32 blockIndex) const {
+ParameterAddress ParameterDB::resolveAddress(u32 componentIndex, u32 blockIndex) const
+{
     ReadLock lock(getMutex());
     ParameterAddress address;
     const IComponent& component = componentAt(componentIndex);
@@ -706,7 +787,8 @@ ParameterAddress ParameterDB::resolveAddress(u32 componentIndex, u32 blockIndex)
     return address;
 }
 
-ParameterAddress ParameterDB::resolveAddress(const ComponentUID& uid, const char* text) const {
+ParameterAddress ParameterDB::resolveAddress(const ComponentUID& uid, const char* text) const
+{
     ReadLock lock(getMutex());
     ParameterAddress address;
     const u32 index = indexOf(uid);
@@ -718,37 +800,44 @@ ParameterAddress ParameterDB::resolveAddress(const ComponentUID& uid, const char
     return address;
 }
 
-u32 ParameterDB::getComponentIndex(const ComponentUID& uid) const {
+u32 ParameterDB::getComponentIndex(const ComponentUID& uid) const
+{
     ReadLock lock(getMutex());
     return indexOf(uid);
 }
 
-u32 ParameterDB::getBlockIndex(const ComponentUID& uid, const char* address) const {
+u32 ParameterDB::getBlockIndex(const ComponentUID& uid, const char* address) const
+{
     ReadLock lock(getMutex());
     return componentAt(indexOf(uid)).getBlockIndex(address);
 }
 
-u32 ParameterDB::getComponentCount() const {
+u32 ParameterDB::getComponentCount() const
+{
     ReadLock lock(getMutex());
     return static_cast<u32>(m_uidMap.size());
 }
 
-u32 ParameterDB::getComponentSlotCount() const {
+u32 ParameterDB::getComponentSlotCount() const
+{
     ReadLock lock(getMutex());
     return static_cast<u32>(m_components.size());
 }
 
-i32 ParameterDB::setComponentName(u32 componentIndex, const char* name) {
+i32 ParameterDB::setComponentName(u32 componentIndex, const char* name)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setName(name);
 }
 
-i32 ParameterDB::setComponentUserValue(u32 componentIndex, u32 value) {
+i32 ParameterDB::setComponentUserValue(u32 componentIndex, u32 value)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setUserValue(value);
 }
 
-i32 ParameterDB::setComponentDimensions(u32 componentIndex, u32 numX, u32 numY, u8 keepValues, u8 writeFlag) {
+i32 ParameterDB::setComponentDimensions(u32 componentIndex, u32 numX, u32 numY, u8 keepValues, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     Component* component = at(componentIndex);
     if (component == nullptr) {
@@ -761,259 +850,304 @@ i32 ParameterDB::setComponentDimensions(u32 componentIndex, u32 numX, u32 numY, 
     return result;
 }
 
-const ComponentInfo* ParameterDB::getComponentInfo(u32 componentIndex) const {
+const ComponentInfo* ParameterDB::getComponentInfo(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return &componentAt(componentIndex).getComponentInfo();
 }
 
-const char* ParameterDB::getComponentTypeName(u32 componentIndex) const {
+const char* ParameterDB::getComponentTypeName(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getComponentInfo().getName().c_str();
 }
 
-u32 ParameterDB::getComponentVersion(u32 componentIndex) const {
+u32 ParameterDB::getComponentVersion(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getComponentInfo().getVersion();
 }
 
-u16 ParameterDB::getComponentNumber(u32 componentIndex) const {
+u16 ParameterDB::getComponentNumber(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return static_cast<u16>(componentAt(componentIndex).getComponentInfo().getComponentNumber());
 }
 
-ComponentUID ParameterDB::getComponentUID(u32 componentIndex) const {
+ComponentUID ParameterDB::getComponentUID(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getComponentInfo().getComponentUID();
 }
 
-const char* ParameterDB::getComponentName(u32 componentIndex) const {
+const char* ParameterDB::getComponentName(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getComponentInfo().getInstanceName().c_str();
 }
 
-u32 ParameterDB::getComponentUserValue(u32 componentIndex) const {
+u32 ParameterDB::getComponentUserValue(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getComponentInfo().getUserValue();
 }
 
-u32 ParameterDB::getBlockCount(u32 componentIndex) const {
+u32 ParameterDB::getBlockCount(u32 componentIndex) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getBlockCount();
 }
 
-const ParameterInfo* ParameterDB::getParameterInfo(ParameterAddress& address) const {
+const ParameterInfo* ParameterDB::getParameterInfo(ParameterAddress& address) const
+{
     return readAt(address, [](const IComponent& c, u32 block) { return &c.getParameterInfo(block); });
 }
 
-const ParameterInfo* ParameterDB::getParameterInfo(u32 componentIndex, u32 blockIndex) const {
+const ParameterInfo* ParameterDB::getParameterInfo(u32 componentIndex, u32 blockIndex) const
+{
     ReadLock lock(getMutex());
     return &componentAt(componentIndex).getParameterInfo(blockIndex);
 }
 
 // ---- typed writes ---------------------------------------------------------------------------------------------
 
-i32 ParameterDB::setValue(ParameterAddress& address, u32 x, u32 y, const KVariant& value, u8 writeFlag) {
+i32 ParameterDB::setValue(ParameterAddress& address, u32 x, u32 y, const KVariant& value, u8 writeFlag)
+{
     return writeAt(address, [&](IComponent& c, u32 block) { return c.setValue(block, x, y, value, writeFlag); });
 }
 
-i32 ParameterDB::setValue(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const KVariant& value, u8 writeFlag) {
+i32 ParameterDB::setValue(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const KVariant& value, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setValue(blockIndex, x, y, value, writeFlag);
 }
 
-i32 ParameterDB::setArray(ParameterAddress& address, const IParameterArray& source, u8 writeFlag) {
+i32 ParameterDB::setArray(ParameterAddress& address, const IParameterArray& source, u8 writeFlag)
+{
     return writeAt(address, [&](IComponent& c, u32 block) { return c.setArray(block, source, writeFlag); });
 }
 
-i32 ParameterDB::setArray(u32 componentIndex, u32 blockIndex, const IParameterArray& source, u8 writeFlag) {
+i32 ParameterDB::setArray(u32 componentIndex, u32 blockIndex, const IParameterArray& source, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setArray(blockIndex, source, writeFlag);
 }
 
-i32 ParameterDB::setValueUInt(ParameterAddress& address, u32 x, u32 y, u32 value, u8 writeFlag) {
-    return writeAt(address,
-                   [&](IComponent& c, u32 block) { return c.setValueUInt(block, x, y, value, writeFlag); });
+i32 ParameterDB::setValueUInt(ParameterAddress& address, u32 x, u32 y, u32 value, u8 writeFlag)
+{
+    return writeAt(address, [&](IComponent& c, u32 block) { return c.setValueUInt(block, x, y, value, writeFlag); });
 }
 
-i32 ParameterDB::setValueUInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u32 value, u8 writeFlag) {
+i32 ParameterDB::setValueUInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u32 value, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setValueUInt(blockIndex, x, y, value, writeFlag);
 }
 
-i32 ParameterDB::setValueInt(ParameterAddress& address, u32 x, u32 y, i32 value, u8 writeFlag) {
+i32 ParameterDB::setValueInt(ParameterAddress& address, u32 x, u32 y, i32 value, u8 writeFlag)
+{
     return writeAt(address, [&](IComponent& c, u32 block) { return c.setValueInt(block, x, y, value, writeFlag); });
 }
 
-i32 ParameterDB::setValueInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, i32 value, u8 writeFlag) {
+i32 ParameterDB::setValueInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, i32 value, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setValueInt(blockIndex, x, y, value, writeFlag);
 }
 
-i32 ParameterDB::setValueFloat(ParameterAddress& address, u32 x, u32 y, f32 value, u8 writeFlag) {
-    return writeAt(address,
-                   [&](IComponent& c, u32 block) { return c.setValueFloat(block, x, y, value, writeFlag); });
+i32 ParameterDB::setValueFloat(ParameterAddress& address, u32 x, u32 y, f32 value, u8 writeFlag)
+{
+    return writeAt(address, [&](IComponent& c, u32 block) { return c.setValueFloat(block, x, y, value, writeFlag); });
 }
 
-i32 ParameterDB::setValueFloat(u32 componentIndex, u32 blockIndex, u32 x, u32 y, f32 value, u8 writeFlag) {
+i32 ParameterDB::setValueFloat(u32 componentIndex, u32 blockIndex, u32 x, u32 y, f32 value, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setValueFloat(blockIndex, x, y, value, writeFlag);
 }
 
-i32 ParameterDB::setValueBool(ParameterAddress& address, u32 x, u32 y, bool value, u8 writeFlag) {
-    return writeAt(address,
-                   [&](IComponent& c, u32 block) { return c.setValueBool(block, x, y, value, writeFlag); });
+i32 ParameterDB::setValueBool(ParameterAddress& address, u32 x, u32 y, bool value, u8 writeFlag)
+{
+    return writeAt(address, [&](IComponent& c, u32 block) { return c.setValueBool(block, x, y, value, writeFlag); });
 }
 
-i32 ParameterDB::setValueBool(u32 componentIndex, u32 blockIndex, u32 x, u32 y, bool value, u8 writeFlag) {
+i32 ParameterDB::setValueBool(u32 componentIndex, u32 blockIndex, u32 x, u32 y, bool value, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setValueBool(blockIndex, x, y, value, writeFlag);
 }
 
-i32 ParameterDB::setValueString(ParameterAddress& address, u32 x, u32 y, const char* text, u8 writeFlag) {
-    return writeAt(address,
-                   [&](IComponent& c, u32 block) { return c.setValueString(block, x, y, text, writeFlag); });
+i32 ParameterDB::setValueString(ParameterAddress& address, u32 x, u32 y, const char* text, u8 writeFlag)
+{
+    return writeAt(address, [&](IComponent& c, u32 block) { return c.setValueString(block, x, y, text, writeFlag); });
 }
 
-i32 ParameterDB::setValueString(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const char* text,
-                                u8 writeFlag) {
+i32 ParameterDB::setValueString(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const char* text, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setValueString(blockIndex, x, y, text, writeFlag);
 }
 
-i32 ParameterDB::setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length,
-                                u8 writeFlag) {
-    return writeAt(address, [&](IComponent& c, u32 block) {
-        return c.setValueBinary(block, x, y, data, length, writeFlag);
-    });
+i32 ParameterDB::setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length, u8 writeFlag)
+{
+    return writeAt(address,
+                   [&](IComponent& c, u32 block) { return c.setValueBinary(block, x, y, data, length, writeFlag); });
 }
 
 i32 ParameterDB::setValueBinary(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const void* data, u32 length,
-                                u8 writeFlag) {
+                                u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setValueBinary(blockIndex, x, y, data, length, writeFlag);
 }
 
-i32 ParameterDB::setBlockToDefault(ParameterAddress& address, u8 writeFlag) {
+i32 ParameterDB::setBlockToDefault(ParameterAddress& address, u8 writeFlag)
+{
     return writeAt(address, [&](IComponent& c, u32 block) { return c.setBlockToDefault(block, writeFlag); });
 }
 
-i32 ParameterDB::setToDefault(ParameterAddress& address, u32 x, u32 y, u8 writeFlag) {
+i32 ParameterDB::setToDefault(ParameterAddress& address, u32 x, u32 y, u8 writeFlag)
+{
     return writeAt(address, [&](IComponent& c, u32 block) { return c.setToDefault(block, x, y, writeFlag); });
 }
 
-i32 ParameterDB::setAllToDefault(u32 componentIndex, u8 writeFlag) {
+i32 ParameterDB::setAllToDefault(u32 componentIndex, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setAllToDefault(writeFlag);
 }
 
-i32 ParameterDB::setBlockToDefault(u32 componentIndex, u32 blockIndex, u8 writeFlag) {
+i32 ParameterDB::setBlockToDefault(u32 componentIndex, u32 blockIndex, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setBlockToDefault(blockIndex, writeFlag);
 }
 
-i32 ParameterDB::setToDefault(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8 writeFlag) {
+i32 ParameterDB::setToDefault(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setToDefault(blockIndex, x, y, writeFlag);
 }
 
-i32 ParameterDB::setElementStatus(ParameterAddress& address, u32 x, u32 y, u8 status) {
+i32 ParameterDB::setElementStatus(ParameterAddress& address, u32 x, u32 y, u8 status)
+{
     return writeAt(address, [&](IComponent& c, u32 block) { return c.setElementStatus(block, x, y, status); });
 }
 
-i32 ParameterDB::setElementStatus(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8 status) {
+i32 ParameterDB::setElementStatus(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8 status)
+{
     WriteLock lock(getMutex());
     return componentAt(componentIndex).setElementStatus(blockIndex, x, y, status);
 }
 
 // ---- typed reads ----------------------------------------------------------------------------------------------
 
-i32 ParameterDB::getValue(KVariant& value, ParameterAddress& address, u32 x, u32 y, u8* status) const {
+i32 ParameterDB::getValue(KVariant& value, ParameterAddress& address, u32 x, u32 y, u8* status) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getValue(value, block, x, y, status); });
 }
 
-i32 ParameterDB::getValue(KVariant& value, u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const {
+i32 ParameterDB::getValue(KVariant& value, u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getValue(value, blockIndex, x, y, status);
 }
 
-i32 ParameterDB::getArray(IParameterArray& destination, ParameterAddress& address) const {
+i32 ParameterDB::getArray(IParameterArray& destination, ParameterAddress& address) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getArray(destination, block); });
 }
 
-i32 ParameterDB::getArray(IParameterArray& destination, u32 componentIndex, u32 blockIndex) const {
+i32 ParameterDB::getArray(IParameterArray& destination, u32 componentIndex, u32 blockIndex) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getArray(destination, blockIndex);
 }
 
-u32 ParameterDB::getValueUInt(ParameterAddress& address, u32 x, u32 y, u8* status) const {
+u32 ParameterDB::getValueUInt(ParameterAddress& address, u32 x, u32 y, u8* status) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getValueUInt(block, x, y, status); });
 }
 
-u32 ParameterDB::getValueUInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const {
+u32 ParameterDB::getValueUInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getValueUInt(blockIndex, x, y, status);
 }
 
-i32 ParameterDB::getValueInt(ParameterAddress& address, u32 x, u32 y, u8* status) const {
+i32 ParameterDB::getValueInt(ParameterAddress& address, u32 x, u32 y, u8* status) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getValueInt(block, x, y, status); });
 }
 
-i32 ParameterDB::getValueInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const {
+i32 ParameterDB::getValueInt(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getValueInt(blockIndex, x, y, status);
 }
 
-f32 ParameterDB::getValueFloat(ParameterAddress& address, u32 x, u32 y, u8* status) const {
+f32 ParameterDB::getValueFloat(ParameterAddress& address, u32 x, u32 y, u8* status) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getValueFloat(block, x, y, status); });
 }
 
-f32 ParameterDB::getValueFloat(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const {
+f32 ParameterDB::getValueFloat(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getValueFloat(blockIndex, x, y, status);
 }
 
-bool ParameterDB::getValueBool(ParameterAddress& address, u32 x, u32 y, u8* status) const {
+bool ParameterDB::getValueBool(ParameterAddress& address, u32 x, u32 y, u8* status) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getValueBool(block, x, y, status); });
 }
 
-bool ParameterDB::getValueBool(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const {
+bool ParameterDB::getValueBool(u32 componentIndex, u32 blockIndex, u32 x, u32 y, u8* status) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getValueBool(blockIndex, x, y, status);
 }
 
-i32 ParameterDB::getValueString(KVariant& value, ParameterAddress& address, u32 x, u32 y) const {
+i32 ParameterDB::getValueString(KVariant& value, ParameterAddress& address, u32 x, u32 y) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getValue(value, block, x, y, nullptr); });
 }
 
-i32 ParameterDB::getValueString(KVariant& value, u32 componentIndex, u32 blockIndex, u32 x, u32 y) const {
+i32 ParameterDB::getValueString(KVariant& value, u32 componentIndex, u32 blockIndex, u32 x, u32 y) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getValue(value, blockIndex, x, y, nullptr);
 }
 
-bool ParameterDB::isChanged(u32 callbackIndex, ParameterAddress& address, u32 x, u32 y) const {
-    return readAt(address,
-                  [&](const IComponent& c, u32 block) { return c.isChangedFor(callbackIndex, block, x, y); });
+bool ParameterDB::isChanged(u32 callbackIndex, ParameterAddress& address, u32 x, u32 y) const
+{
+    return readAt(address, [&](const IComponent& c, u32 block) { return c.isChangedFor(callbackIndex, block, x, y); });
 }
 
-bool ParameterDB::isChanged(u32 callbackIndex, u32 componentIndex, u32 blockIndex, u32 x, u32 y) const {
+bool ParameterDB::isChanged(u32 callbackIndex, u32 componentIndex, u32 blockIndex, u32 x, u32 y) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).isChangedFor(callbackIndex, blockIndex, x, y);
 }
 
-u8 ParameterDB::getElementStatus(ParameterAddress& address, u32 x, u32 y) const {
+u8 ParameterDB::getElementStatus(ParameterAddress& address, u32 x, u32 y) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.getElementStatus(block, x, y); });
 }
 
-u8 ParameterDB::getElementStatus(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const {
+u8 ParameterDB::getElementStatus(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).getElementStatus(blockIndex, x, y);
 }
 
-bool ParameterDB::isValidIndex(ParameterAddress& address, u32 x, u32 y) const {
+bool ParameterDB::isValidIndex(ParameterAddress& address, u32 x, u32 y) const
+{
     return readAt(address, [&](const IComponent& c, u32 block) { return c.isValidIndex(block, x, y); });
 }
 
-bool ParameterDB::isValidIndex(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const {
+bool ParameterDB::isValidIndex(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const
+{
     ReadLock lock(getMutex());
     return componentAt(componentIndex).isValidIndex(blockIndex, x, y);
 }
@@ -1021,7 +1155,8 @@ bool ParameterDB::isValidIndex(u32 componentIndex, u32 blockIndex, u32 x, u32 y)
 // ---- copies ---------------------------------------------------------------------------------------------------
 
 i32 ParameterDB::copyLocked(IParameterDB& source, u32 componentIndex, u32 blockIndex, bool wholeComponent,
-                            ParameterFilter filter, u8 writeFlag) {
+                            ParameterFilter filter, u8 writeFlag)
+{
     IComponent& target = componentAt(componentIndex);
     const IComponent& from = source.getComponent(componentIndex);
     if (!wholeComponent) {
@@ -1037,8 +1172,8 @@ i32 ParameterDB::copyLocked(IParameterDB& source, u32 componentIndex, u32 blockI
     return 0;
 }
 
-i32 ParameterDB::copyBlockFrom(ParameterAddress& address, IParameterDB& source, ParameterFilter filter,
-                               u8 writeFlag) {
+i32 ParameterDB::copyBlockFrom(ParameterAddress& address, IParameterDB& source, ParameterFilter filter, u8 writeFlag)
+{
     CopyLock lock(*this, source);
     u32 block = NONE;
     const u32 index = complete(address, block);
@@ -1046,18 +1181,20 @@ i32 ParameterDB::copyBlockFrom(ParameterAddress& address, IParameterDB& source, 
 }
 
 i32 ParameterDB::copyBlockFrom(u32 componentIndex, u32 blockIndex, IParameterDB& source, ParameterFilter filter,
-                               u8 writeFlag) {
+                               u8 writeFlag)
+{
     CopyLock lock(*this, source);
     return copyLocked(source, componentIndex, blockIndex, false, filter, writeFlag);
 }
 
-i32 ParameterDB::copyComponentFrom(u32 componentIndex, IParameterDB& source, ParameterFilter filter,
-                                   u8 writeFlag) {
+i32 ParameterDB::copyComponentFrom(u32 componentIndex, IParameterDB& source, ParameterFilter filter, u8 writeFlag)
+{
     CopyLock lock(*this, source);
     return copyLocked(source, componentIndex, 0, true, filter, writeFlag);
 }
 
-i32 ParameterDB::copyAllFrom(IParameterDB& source, ParameterFilter filter, u8 writeFlag) {
+i32 ParameterDB::copyAllFrom(IParameterDB& source, ParameterFilter filter, u8 writeFlag)
+{
     CopyLock lock(*this, source);
     const u32 slots = source.getComponentSlotCount();
     for (u32 index = 0; index < slots; ++index) {
@@ -1072,12 +1209,14 @@ i32 ParameterDB::copyAllFrom(IParameterDB& source, ParameterFilter filter, u8 wr
 // ---- "#CT1" ---------------------------------------------------------------------------------------------------
 
 i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue,
-                                      const std::vector<u32>& componentIndices) const {
+                                      const std::vector<u32>& componentIndices) const
+{
     ReadLock lock(getMutex());
     return writeComponentTable(*this, buffer, size, headerValue, componentIndices);
 }
 
-i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue, const ComponentUIDList& uids) const {
+i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue, const ComponentUIDList& uids) const
+{
     ReadLock lock(getMutex());
     std::vector<u32> indices;
     indices.reserve(uids.size());
@@ -1087,7 +1226,8 @@ i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue, c
     return writeComponentTable(*this, buffer, size, headerValue, indices);
 }
 
-i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue) const {
+i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue) const
+{
     ReadLock lock(getMutex());
     std::vector<u32> indices;
     listComponentsByUID(*this, indices);
@@ -1096,12 +1236,14 @@ i32 ParameterDB::exportComponentTable(void* buffer, u32 size, u32 headerValue) c
     return writeComponentTable(*this, buffer, size, headerValue, indices, true);
 }
 
-u32 ParameterDB::getComponentTableSize(const std::vector<u32>& componentIndices) const {
+u32 ParameterDB::getComponentTableSize(const std::vector<u32>& componentIndices) const
+{
     ReadLock lock(getMutex());
     return saturate(getComponentTableSize64(*this, componentIndices));
 }
 
-u32 ParameterDB::getComponentTableSize(const ComponentUIDList& uids) const {
+u32 ParameterDB::getComponentTableSize(const ComponentUIDList& uids) const
+{
     ReadLock lock(getMutex());
     std::vector<u32> indices;
     indices.reserve(uids.size());
@@ -1111,14 +1253,16 @@ u32 ParameterDB::getComponentTableSize(const ComponentUIDList& uids) const {
     return saturate(getComponentTableSize64(*this, indices));
 }
 
-u32 ParameterDB::getComponentTableSize() const {
+u32 ParameterDB::getComponentTableSize() const
+{
     ReadLock lock(getMutex());
     std::vector<u32> indices;
     listComponentsByUID(*this, indices);
     return saturate(getComponentTableSize64(*this, indices));
 }
 
-i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFilter options, u8 writeFlag) {
+i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFilter options, u8 writeFlag)
+{
     WriteLock lock(getMutex());
     const bool replace = (options.getBits() & 1) != 0;
     if (replace && anyReserved()) {
@@ -1140,11 +1284,11 @@ i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFil
     for (size_t i = 0; i < entries.size() && result >= 0; ++i) {
         const ComponentTableEntry& entry = entries[i];
         if (entry.size == 0 && i + 1 < entries.size()) {
-            continue;  // an index that named no component
+            continue; // an index that named no component
         }
         Record::ComponentRecord peeked;
         if (Record::peekComponentRecord(entry.data, entry.size, true, peeked) < 0) {
-            continue;  // type not registered, logged (the check let nothing else through)
+            continue; // type not registered, logged (the check let nothing else through)
         }
         if (replace) {
             ComponentInfo recorded;
@@ -1177,34 +1321,50 @@ i32 ParameterDB::importComponentTable(const void* record, u32 size, ParameterFil
 
 // ---- strategy, recall, components -----------------------------------------------------------------------------
 
-i32 ParameterDB::suppressStrategy() {
+i32 ParameterDB::suppressStrategy()
+{
     m_suppressDepth.fetch_add(1);
     return 0;
 }
 
-i32 ParameterDB::resumeStrategy() {
+i32 ParameterDB::resumeStrategy()
+{
     leaveBracket(m_suppressDepth);
     return 0;
 }
 
-bool ParameterDB::isStrategySuppressed() const { return m_suppressDepth.load() > 0; }
+bool ParameterDB::isStrategySuppressed() const
+{
+    return m_suppressDepth.load() > 0;
+}
 
-i32 ParameterDB::beginRecall() {
+i32 ParameterDB::beginRecall()
+{
     WriteLock lock(getMutex());
     m_recallDepth.fetch_add(1);
     return 0;
 }
 
-i32 ParameterDB::endRecall() {
+i32 ParameterDB::endRecall()
+{
     WriteLock lock(getMutex());
     leaveBracket(m_recallDepth);
     return 0;
 }
 
-bool ParameterDB::isRecalling() const { return m_recallDepth.load() > 0; }
+bool ParameterDB::isRecalling() const
+{
+    return m_recallDepth.load() > 0;
+}
 
-const IComponent& ParameterDB::getComponent(u32 componentIndex) const { return componentAt(componentIndex); }
+const IComponent& ParameterDB::getComponent(u32 componentIndex) const
+{
+    return componentAt(componentIndex);
+}
 
-IComponent& ParameterDB::getComponent(u32 componentIndex) { return componentAt(componentIndex); }
+IComponent& ParameterDB::getComponent(u32 componentIndex)
+{
+    return componentAt(componentIndex);
+}
 
-}  // namespace PDB
+} // namespace PDB

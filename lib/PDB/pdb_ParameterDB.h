@@ -47,7 +47,8 @@ namespace PDB {
 
 class Component;
 
-class ParameterDB final : public IParameterDB, public IComponentCallback {
+class ParameterDB final : public IParameterDB, public IComponentCallback
+{
 public:
     static constexpr u32 MAX_NAME_LENGTH = 16;
     static constexpr ComponentUID MAX_GENERATED_UID = 32767;
@@ -146,8 +147,7 @@ public:
     i32 setValueBool(u32 componentIndex, u32 blockIndex, u32 x, u32 y, bool value, u8 writeFlag) override;
     i32 setValueString(ParameterAddress& address, u32 x, u32 y, const char* text, u8 writeFlag) override;
     i32 setValueString(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const char* text, u8 writeFlag) override;
-    i32 setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length,
-                       u8 writeFlag) override;
+    i32 setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length, u8 writeFlag) override;
     i32 setValueBinary(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const void* data, u32 length,
                        u8 writeFlag) override;
     i32 setBlockToDefault(ParameterAddress& address, u8 writeFlag) override;
@@ -177,8 +177,7 @@ public:
     u8 getElementStatus(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const override;
     bool isValidIndex(ParameterAddress& address, u32 x, u32 y) const override;
     bool isValidIndex(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const override;
-    i32 copyBlockFrom(ParameterAddress& address, IParameterDB& source, ParameterFilter filter,
-                      u8 writeFlag) override;
+    i32 copyBlockFrom(ParameterAddress& address, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
     i32 copyBlockFrom(u32 componentIndex, u32 blockIndex, IParameterDB& source, ParameterFilter filter,
                       u8 writeFlag) override;
     i32 copyComponentFrom(u32 componentIndex, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
@@ -207,13 +206,15 @@ public:
     IComponent& getComponent(u32 componentIndex) override;
 
 private:
-    struct CallbackEntry {
+    struct CallbackEntry
+    {
         u32 index = 0;
         IParameterDBCallback* callback = nullptr;
         ParameterFilter filter;
     };
     // The callback handed to the component at one position.
-    class SlotCallback final : public IComponentCallback {
+    class SlotCallback final : public IComponentCallback
+    {
     public:
         SlotCallback(ParameterDB& db, u32 index) : m_dB(db), m_index(index) {}
         i32 onComponentChanged() override { return m_dB.onSlotChanged(m_index); }
@@ -223,11 +224,13 @@ private:
         const u32 m_index;
     };
     // Per subscriber: which positions may hold flags in their collecting and their scanned bank.
-    struct ChangeHints {
+    struct ChangeHints
+    {
         std::vector<u64> bits[2];
         u32 collecting = 0;
     };
-    struct ThreadEntry {
+    struct ThreadEntry
+    {
         IParameterDBCallback* callback = nullptr;
         std::vector<ComponentUID> added;
         std::vector<ComponentUID> removed;
@@ -238,10 +241,8 @@ private:
     IComponent& componentAt(u32 index) const;
     u32 indexOf(ComponentUID uid) const;
     u32 complete(ParameterAddress& address, u32& block) const;
-    template <typename Operation>
-    auto writeAt(ParameterAddress& address, Operation&& operation);
-    template <typename Operation>
-    auto readAt(ParameterAddress& address, Operation&& operation) const;
+    template <typename Operation> auto writeAt(ParameterAddress& address, Operation&& operation);
+    template <typename Operation> auto readAt(ParameterAddress& address, Operation&& operation) const;
     // Stores a component built from a prepared description (uid, dimensions, number set) and lists it as
     // added; tells nobody. 0, 0x80000001 (invalid or duplicate uid), 0x80040000, 0x80010000 or the subscriber
     // setup's failure.
@@ -270,18 +271,18 @@ private:
     std::string m_name;
     std::atomic<u64> m_ownerThread{0};
     std::vector<Component*> m_components;
-    std::vector<std::vector<u64>> m_reservations;  // threads holding each position
-    std::vector<u8> m_removalPending;               // removal requested for each position
+    std::vector<std::vector<u64>> m_reservations; // threads holding each position
+    std::vector<u8> m_removalPending;             // removal requested for each position
     std::map<ComponentUID, u32> m_uidMap;
-    std::vector<std::unique_ptr<SlotCallback>> m_slotCallbacks;  // by position, kept while the table has it
-    std::map<u32, CallbackEntry> m_callbacks;       // by key
-    std::vector<ParameterFilter> m_filters;         // by callback index
-    std::vector<ChangeHints> m_hints;               // by callback index
-    std::map<u64, ThreadEntry> m_threads;           // by thread identity
-    std::vector<IParameterDBCallback*> m_observers; // non-null thread-entry callbacks in thread order
-    u32 m_mutedChanges = 0;                         // onComponentChanged tells nobody while above 0
+    std::vector<std::unique_ptr<SlotCallback>> m_slotCallbacks; // by position, kept while the table has it
+    std::map<u32, CallbackEntry> m_callbacks;                   // by key
+    std::vector<ParameterFilter> m_filters;                     // by callback index
+    std::vector<ChangeHints> m_hints;                           // by callback index
+    std::map<u64, ThreadEntry> m_threads;                       // by thread identity
+    std::vector<IParameterDBCallback*> m_observers;             // non-null thread-entry callbacks in thread order
+    u32 m_mutedChanges = 0;                                     // onComponentChanged tells nobody while above 0
     std::atomic<i32> m_suppressDepth{0};
     std::atomic<i32> m_recallDepth{0};
 };
 
-}  // namespace PDB
+} // namespace PDB

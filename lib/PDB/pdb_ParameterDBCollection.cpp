@@ -15,7 +15,8 @@ namespace {
 
 static_assert(alignof(ParameterDB) <= 8, "heap blocks are 8-byte aligned");
 
-ParameterDB* allocateInstance(u8 heapId) {
+ParameterDB* allocateInstance(u8 heapId)
+{
     void* block = KLIB::allocateBlockWithCount(heapId, "PDB Instance", sizeof(ParameterDB), 1);
     if (block == nullptr) {
         return nullptr;
@@ -23,25 +24,29 @@ ParameterDB* allocateInstance(u8 heapId) {
     return new (block) ParameterDB();
 }
 
-void destroyInstance(IParameterDB* instance) {
+void destroyInstance(IParameterDB* instance)
+{
     ParameterDB* db = static_cast<ParameterDB*>(instance);
     db->~ParameterDB();
     KLIB::releaseBlock(db);
 }
 
-bool sameName(const char* a, const char* b) {
+bool sameName(const char* a, const char* b)
+{
     return std::strcmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0;
 }
 
-}  // namespace
+} // namespace
 
-ParameterDBCollection::ParameterDBCollection() : m_isCopy(false) {
+ParameterDBCollection::ParameterDBCollection() : m_isCopy(false)
+{
     for (std::atomic<IParameterDB*>& entry : m_entries) {
         entry.store(nullptr);
     }
 }
 
-ParameterDBCollection::ParameterDBCollection(const ParameterDBCollection& source) : m_isCopy(true) {
+ParameterDBCollection::ParameterDBCollection(const ParameterDBCollection& source) : m_isCopy(true)
+{
     for (std::atomic<IParameterDB*>& entry : m_entries) {
         entry.store(nullptr);
     }
@@ -59,14 +64,15 @@ ParameterDBCollection::ParameterDBCollection(const ParameterDBCollection& source
             copy = nullptr;
         }
         if (copy != nullptr) {
-            copy->setIdentity(original->getDBId(), original->getName());  // also for a database without components
+            copy->setIdentity(original->getDBId(), original->getName()); // also for a database without components
         }
         m_entries[i].store(copy, std::memory_order_release);
     }
     m_size.store(size, std::memory_order_release);
 }
 
-ParameterDBCollection::~ParameterDBCollection() {
+ParameterDBCollection::~ParameterDBCollection()
+{
     if (!m_isCopy) {
         return;
     }
@@ -75,12 +81,14 @@ ParameterDBCollection::~ParameterDBCollection() {
     }
 }
 
-ParameterDBCollection& ParameterDBCollection::getCollection() {
+ParameterDBCollection& ParameterDBCollection::getCollection()
+{
     static ParameterDBCollection collection;
     return collection;
 }
 
-i32 ParameterDBCollection::create(u32 id, const char* name, IMutex* mutex, u8 heapId) {
+i32 ParameterDBCollection::create(u32 id, const char* name, IMutex* mutex, u8 heapId)
+{
     if (m_isCopy) {
         return RESULT_NOT_SUPPORTED;
     }
@@ -106,7 +114,8 @@ i32 ParameterDBCollection::create(u32 id, const char* name, IMutex* mutex, u8 he
     return 0;
 }
 
-i32 ParameterDBCollection::remove(u32 index) {
+i32 ParameterDBCollection::remove(u32 index)
+{
     if (m_isCopy) {
         return RESULT_NOT_SUPPORTED;
     }
@@ -125,7 +134,8 @@ i32 ParameterDBCollection::remove(u32 index) {
     return 0;
 }
 
-i32 ParameterDBCollection::find(const char* name) const {
+i32 ParameterDBCollection::find(const char* name) const
+{
     const u32 size = getSize();
     for (u32 i = 0; i < size; ++i) {
         const IParameterDB* db = m_entries[i].load(std::memory_order_acquire);
@@ -136,7 +146,8 @@ i32 ParameterDBCollection::find(const char* name) const {
     return -1;
 }
 
-IParameterDB& ParameterDBCollection::getEntry(u32 index) const {
+IParameterDB& ParameterDBCollection::getEntry(u32 index) const
+{
     if (index < getSize()) {
         IParameterDB* db = m_entries[index].load(std::memory_order_acquire);
         if (db != nullptr) {
@@ -146,14 +157,24 @@ IParameterDB& ParameterDBCollection::getEntry(u32 index) const {
     return ParameterDBNULL::getInstance();
 }
 
-i32 ParameterDBCollection::createInstance(u32 id, const char* name, IMutex* mutex, u8 heapId) {
+i32 ParameterDBCollection::createInstance(u32 id, const char* name, IMutex* mutex, u8 heapId)
+{
     return getCollection().create(id, name, mutex, heapId);
 }
 
-i32 ParameterDBCollection::deleteInstance(u32 index) { return getCollection().remove(index); }
+i32 ParameterDBCollection::deleteInstance(u32 index)
+{
+    return getCollection().remove(index);
+}
 
-i32 ParameterDBCollection::findInstance(const char* name) { return getCollection().find(name); }
+i32 ParameterDBCollection::findInstance(const char* name)
+{
+    return getCollection().find(name);
+}
 
-IParameterDB& ParameterDBCollection::getInstance(u32 index) { return getCollection().getEntry(index); }
+IParameterDB& ParameterDBCollection::getInstance(u32 index)
+{
+    return getCollection().getEntry(index);
+}
 
-}  // namespace PDB
+} // namespace PDB

@@ -18,7 +18,8 @@
 
 namespace PDB {
 
-class ParameterDBCollection {
+class ParameterDBCollection
+{
 public:
     static constexpr u32 CAPACITY = 20;
     static constexpr i32 RESULT_REFUSED = PDB::RESULT_BAD_ARGUMENT;
@@ -61,9 +62,9 @@ public:
 
 private:
     const bool m_isCopy;
-    std::atomic<IParameterDB*> m_entries[CAPACITY];  // null: an empty position
+    std::atomic<IParameterDB*> m_entries[CAPACITY]; // null: an empty position
     std::atomic<u32> m_size{0};
-    std::mutex m_writerLock;  // orders create and remove among themselves; readers take no lock
+    std::mutex m_writerLock; // orders create and remove among themselves; readers take no lock
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -15,7 +15,8 @@
 
 namespace PDB {
 
-class ParameterDBNULL : public IParameterDB {
+class ParameterDBNULL : public IParameterDB
+{
 public:
     static constexpr u32 NONE = 0xFFFFFFFF;
     static constexpr i32 NO_FURTHER_CHANGE = 0x200000;
@@ -39,12 +40,14 @@ public:
     i32 registerCallback(u32 key, IParameterDBCallback* callback, ParameterFilter filter) override;
     u32 getCallbackIndex(u32 key) const override;
     i32 swapChangeFlags(u32 callbackIndex) override;
-    i32 findNextChange(u32 callbackIndex, u32& componentIndex, u32& blockIndex, u32& x, u32& y, bool stayInComponent) override;
+    i32 findNextChange(u32 callbackIndex, u32& componentIndex, u32& blockIndex, u32& x, u32& y,
+                       bool stayInComponent) override;
     i32 clearChangeFlags(u32 callbackIndex) override;
     i32 refreshAllValues(u8 writeFlag) override;
     ComponentUID generateComponentUID() const override;
     i32 addComponent(const ComponentUID& uid, const ComponentInfo& info) override;
-    i32 addComponent(const ComponentUID& uid, const char* typeName, u32 typeVersion, u32 numX, u32 numY, i16 componentNumber) override;
+    i32 addComponent(const ComponentUID& uid, const char* typeName, u32 typeVersion, u32 numX, u32 numY,
+                     i16 componentNumber) override;
     i32 removeComponent(const ComponentUID& uid) override;
     i32 reserveAllComponents() override;
     i32 reserveComponent(const ComponentUID& uid) override;
@@ -88,7 +91,8 @@ public:
     i32 setValueString(ParameterAddress& address, u32 x, u32 y, const char* text, u8 writeFlag) override;
     i32 setValueString(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const char* text, u8 writeFlag) override;
     i32 setValueBinary(ParameterAddress& address, u32 x, u32 y, const void* data, u32 length, u8 writeFlag) override;
-    i32 setValueBinary(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const void* data, u32 length, u8 writeFlag) override;
+    i32 setValueBinary(u32 componentIndex, u32 blockIndex, u32 x, u32 y, const void* data, u32 length,
+                       u8 writeFlag) override;
     i32 setBlockToDefault(ParameterAddress& address, u8 writeFlag) override;
     i32 setToDefault(ParameterAddress& address, u32 x, u32 y, u8 writeFlag) override;
     i32 setAllToDefault(u32 componentIndex, u8 writeFlag) override;
@@ -117,10 +121,12 @@ public:
     bool isValidIndex(ParameterAddress& address, u32 x, u32 y) const override;
     bool isValidIndex(u32 componentIndex, u32 blockIndex, u32 x, u32 y) const override;
     i32 copyBlockFrom(ParameterAddress& address, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
-    i32 copyBlockFrom(u32 componentIndex, u32 blockIndex, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
+    i32 copyBlockFrom(u32 componentIndex, u32 blockIndex, IParameterDB& source, ParameterFilter filter,
+                      u8 writeFlag) override;
     i32 copyComponentFrom(u32 componentIndex, IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
     i32 copyAllFrom(IParameterDB& source, ParameterFilter filter, u8 writeFlag) override;
-    i32 exportComponentTable(void* buffer, u32 size, u32 headerValue, const std::vector<u32>& componentIndices) const override;
+    i32 exportComponentTable(void* buffer, u32 size, u32 headerValue,
+                             const std::vector<u32>& componentIndices) const override;
     i32 exportComponentTable(void* buffer, u32 size, u32 headerValue, const ComponentUIDList& uids) const override;
     i32 exportComponentTable(void* buffer, u32 size, u32 headerValue) const override;
     u32 getComponentTableSize(const std::vector<u32>& componentIndices) const override;
@@ -135,8 +141,9 @@ public:
     bool isRecalling() const override;
     const IComponent& getComponent(u32 componentIndex) const override;
     IComponent& getComponent(u32 componentIndex) override;
+
 protected:
     ParameterDBNULL() = default;
 };
 
-}  // namespace PDB
+} // namespace PDB

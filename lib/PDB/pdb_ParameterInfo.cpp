@@ -9,7 +9,7 @@ namespace {
 
 constexpr u64 MAX_U32 = 0xFFFFFFFFu;
 
-}  // namespace
+} // namespace
 
 bool isValidTypeCode(u8 typeCode, u32 elementSize)
 {
@@ -122,4 +122,4 @@ void ParameterInfo::setTexts(const char* unit, const char* kind, const char* def
     m_defUI = defUI != nullptr ? defUI : "";
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -45,7 +45,8 @@ u64 resolvePatternCount(u32 pattern, u32 dimension);
 u64 computeRawSize64(u8 typeCode, u32 elementSize, u64 count);
 
 // Attribute value byte and flag byte.
-class ParameterAttribute {
+class ParameterAttribute
+{
 public:
     static constexpr u8 FLAG_RECALLABLE = 0x01;
     static constexpr u8 FLAG_NONVOLATILE = 0x02;
@@ -75,20 +76,22 @@ private:
 };
 
 // Selection bits of imports and filtered copies (the parameter arrays interpret them).
-class ParameterFilter {
+class ParameterFilter
+{
 public:
     constexpr ParameterFilter() = default;
-    constexpr ParameterFilter(u8 bits) : m_bits(bits) {}  // NOLINT: built from a byte on purpose
+    constexpr ParameterFilter(u8 bits) : m_bits(bits) {} // NOLINT: built from a byte on purpose
 
     u8 getBits() const { return m_bits; }
-    operator u8() const { return m_bits; }  // NOLINT: used as a byte
+    operator u8() const { return m_bits; } // NOLINT: used as a byte
     void clearBits(u8 mask) { m_bits = static_cast<u8>(m_bits & ~mask); }
 
 private:
     u8 m_bits = 0;
 };
 
-class ParameterInfo {
+class ParameterInfo
+{
 public:
     static constexpr const char* UNKNOWN_ADDRESS = "<unknown>";
 
@@ -137,13 +140,15 @@ public:
     void setTypeCode(u8 typeCode) { m_typeCode = typeCode; }
     void setAttribute(const ParameterAttribute& attribute) { m_attribute = attribute; }
     void setElementSize(u32 elementSize) { m_elementSize = elementSize; }
-    void setPatterns(u32 patternX, u32 patternY) {
+    void setPatterns(u32 patternX, u32 patternY)
+    {
         m_patternX = patternX;
         m_patternY = patternY;
     }
     void setComments(const char* commentX, const char* commentY);
     // Sets the counts directly (record readers take them from a record header).
-    void setCounts(u32 countX, u32 countY) {
+    void setCounts(u32 countX, u32 countY)
+    {
         m_countX = countX;
         m_countY = countY;
     }
@@ -177,4 +182,4 @@ private:
     std::string m_defUI;
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -24,7 +24,8 @@ namespace PDB {
 class IParameterDB;
 class ParameterInfo;
 
-class ParameterStrategy {
+class ParameterStrategy
+{
 public:
     ParameterStrategy() = default;
     ParameterStrategy(const ParameterStrategy&) = delete;
@@ -34,25 +35,24 @@ public:
     // Once the component that uses this strategy is in the database.
     virtual i32 bind(IParameterDB* database);
     // After a value was read; the result is ignored.
-    virtual i32 onRead(IParameterDB* owner, u32 componentIndex, u32 blockIndex, u32 x, u32 y,
-                       const ParameterInfo& info, const KVariant& value);
+    virtual i32 onRead(IParameterDB* owner, u32 componentIndex, u32 blockIndex, u32 x, u32 y, const ParameterInfo& info,
+                       const KVariant& value);
     // The info whose limits apply to element (x, y): info itself or scratch after filling it.
-    virtual const ParameterInfo& getEffectiveInfo(IParameterDB* owner, u32 componentIndex, u32 blockIndex, u32 x,
-                                                  u32 y, const ParameterInfo& info, ParameterInfo& scratch);
+    virtual const ParameterInfo& getEffectiveInfo(IParameterDB* owner, u32 componentIndex, u32 blockIndex, u32 x, u32 y,
+                                                  const ParameterInfo& info, ParameterInfo& scratch);
     // Adjusts a default value in place.
     virtual i32 adjustDefault(IParameterDB* owner, u32 componentIndex, u32 blockIndex, u32 x, u32 y,
                               const ParameterInfo& info, KVariant& value);
     // Before a write is stored: a negative result refuses it.
     virtual i32 checkWrite(IParameterDB* owner, u32 componentIndex, u32 blockIndex, u32 x, u32 y,
-                           const ParameterInfo& info, const KVariant& newValue, const KVariant& oldValue,
-                           u8 newStatus, u8 oldStatus);
+                           const ParameterInfo& info, const KVariant& newValue, const KVariant& oldValue, u8 newStatus,
+                           u8 oldStatus);
     // After a write was stored, while the owner database's strategy guard is not raised.
     virtual i32 onWritten(IParameterDB* owner, u32 componentIndex, u32 blockIndex, u32 x, u32 y,
-                          const ParameterInfo& info, const KVariant& newValue, const KVariant& oldValue,
-                          u8 newStatus);
+                          const ParameterInfo& info, const KVariant& newValue, const KVariant& oldValue, u8 newStatus);
 };
 
 // The shared default strategy; it lives for the whole process and is never freed by its users.
 ParameterStrategy* getDefaultStrategy();
 
-}  // namespace PDB
+} // namespace PDB

@@ -6,7 +6,8 @@
 
 namespace PDB {
 
-class PresetContentsList : public ItemContentsList {
+class PresetContentsList : public ItemContentsList
+{
 public:
     PresetContentsList() = default;
     PresetContentsList(const PresetContentsList&) = default;
@@ -14,4 +15,4 @@ public:
     ~PresetContentsList() override = default;
 };
 
-}  // namespace PDB
+} // namespace PDB

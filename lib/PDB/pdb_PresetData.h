@@ -16,7 +16,8 @@
 
 namespace PDB {
 
-class PresetData : public ItemFile {
+class PresetData : public ItemFile
+{
 public:
     static constexpr const char* FILE_KIND = "Preset";
     static constexpr const char* INFO_DATABASE = "PresetInfo";
@@ -58,4 +59,4 @@ private:
     PresetContentsList m_contents;
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -10,13 +10,14 @@ namespace PDB {
 namespace {
 
 const char* const PRESET_INFO_ADDRESSES[ItemFile::INFO_ADDRESS_COUNT] = {
-    "/Info/ProductName",      "/Info/ProductSubName",  "/Info/PresetType",       "/Info/Protect",
-    "/Info/Title",            "/Info/Comment",         "/Info/OwnerName",        "/Info/TimeStamp/Year",
-    "/Info/TimeStamp/Month",  "/Info/TimeStamp/Day",   "/Info/TimeStamp/Hour",   "/Info/TimeStamp/Minute",
+    "/Info/ProductName",      "/Info/ProductSubName", "/Info/PresetType",
+    "/Info/Protect",          "/Info/Title",          "/Info/Comment",
+    "/Info/OwnerName",        "/Info/TimeStamp/Year", "/Info/TimeStamp/Month",
+    "/Info/TimeStamp/Day",    "/Info/TimeStamp/Hour", "/Info/TimeStamp/Minute",
     "/Info/TimeStamp/Second",
 };
 
-}  // namespace
+} // namespace
 
 PresetData::PresetData()
 {
@@ -25,9 +26,15 @@ PresetData::PresetData()
 
 PresetData::~PresetData() = default;
 
-const char* PresetData::getItemBlockTag() const { return MBDFPDBPSBlock::TAG; }
+const char* PresetData::getItemBlockTag() const
+{
+    return MBDFPDBPSBlock::TAG;
+}
 
-const char* const* PresetData::getInfoAddressTexts() const { return PRESET_INFO_ADDRESSES; }
+const char* const* PresetData::getInfoAddressTexts() const
+{
+    return PRESET_INFO_ADDRESSES;
+}
 
 i32 PresetData::initialize(const char* modelTag, u32 version, u32 headerValue, const char* presetType,
                            const PresetContentsList& contents, const char* directory)
@@ -97,4 +104,4 @@ i32 PresetData::recall(IParameterDB& db, ComponentUID uid)
     return failed ? ItemFileResult::MALFORMED : 0;
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -14,7 +14,8 @@
 
 namespace PDB {
 
-class PresetItem {
+class PresetItem
+{
 public:
     static constexpr u32 KIND_DATABASE = 0;
     static constexpr u32 KIND_COMPONENT = 1;
@@ -97,4 +98,4 @@ private:
     u32 m_y = 0;
 };
 
-}  // namespace PDB
+} // namespace PDB

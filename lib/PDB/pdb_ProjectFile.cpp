@@ -28,8 +28,8 @@
 namespace PDB {
 
 const char* const ProjectFile::INFO_ADDRESSES[INFO_COUNT] = {
-    "/Info/ProductName",    "/Info/ProductSubName", "/Info/Comment",         "/Info/OwnerName",
-    "/Info/TimeStamp/Year", "/Info/TimeStamp/Month", "/Info/TimeStamp/Day", "/Info/TimeStamp/Hour",
+    "/Info/ProductName",      "/Info/ProductSubName",  "/Info/Comment",       "/Info/OwnerName",
+    "/Info/TimeStamp/Year",   "/Info/TimeStamp/Month", "/Info/TimeStamp/Day", "/Info/TimeStamp/Hour",
     "/Info/TimeStamp/Minute", "/Info/TimeStamp/Second"};
 
 namespace {
@@ -86,8 +86,7 @@ EntryKind judgeEntry(const std::string& path)
 }
 
 // Calls visit(name) for every entry of the folder but "." and ".."; false when the folder cannot be listed.
-template <class Visit>
-bool forEachEntry(const std::string& dirPath, Visit visit)
+template <class Visit> bool forEachEntry(const std::string& dirPath, Visit visit)
 {
     FswDir* dir = nullptr;
     if (fsw_openDir(&dir, dirPath.c_str()) != FSW_OK) {
@@ -170,7 +169,8 @@ namespace {
 //   swap     exchanges each staging folder with its item folder (or renames it in when there was none)
 //   commit   makes the swaps durable and removes the previous contents
 //   rollback removes the staging folders and the parents made, and takes back the swaps
-class StagedLoad {
+class StagedLoad
+{
 public:
     StagedLoad(const ProjectFile::ItemMap& items, MBDF& container, FileAccessor& file, IMBDFObserver& observer,
                const bool* cancel)
@@ -186,7 +186,8 @@ public:
     void rollback();
 
 private:
-    struct Item {
+    struct Item
+    {
         std::string dir;     // the item folder as configured (used in texts)
         std::string realDir; // the folder the swap acts on
         std::string parent;
@@ -495,8 +496,7 @@ void StagedLoad::rollback()
 
 } // namespace
 
-ProjectFile::ProjectFile()
-    : m_version(0), m_tableHeaderValue(0), m_replacePrevious(0), m_loader(nullptr)
+ProjectFile::ProjectFile() : m_version(0), m_tableHeaderValue(0), m_replacePrevious(0), m_loader(nullptr)
 {
     FILECACHE::MBDFTopBlock::registerFactory();
     FILECACHE::MBDFEndBlock::registerFactory();
@@ -526,8 +526,7 @@ i32 ProjectFile::initialize(const char* modelTag, u32 version, u32 tableHeaderVa
     m_tableHeaderValue = tableHeaderValue;
 
     const i32 position = ParameterDBCollection::findInstance(INFO_DB_NAME);
-    IParameterDB& source =
-        ParameterDBCollection::getInstance(position >= 0 ? static_cast<u32>(position) : 0xFFFFFFFF);
+    IParameterDB& source = ParameterDBCollection::getInstance(position >= 0 ? static_cast<u32>(position) : 0xFFFFFFFF);
     if (position >= 0 && source.hasOwnerThread()) {
         source.lockRead();
         m_info.copyFrom(source);
@@ -680,9 +679,9 @@ i32 ProjectFile::addItemBlocks(const std::string& itemName, const std::string& i
             continue;
         }
         std::unique_ptr<MBDFFileBlock> block(new (std::nothrow) MBDFFileBlock());
-        i32 result = block ? block->importFile(itemName.c_str(), false, entry.second.c_str(), name.c_str(), false,
-                                               FILE_LEVEL, 0)
-                           : RESULT_FAILED;
+        i32 result =
+            block ? block->importFile(itemName.c_str(), false, entry.second.c_str(), name.c_str(), false, FILE_LEVEL, 0)
+                  : RESULT_FAILED;
         if (result >= 0) {
             m_container.appendBlock(block.release());
             continue;
@@ -693,8 +692,8 @@ i32 ProjectFile::addItemBlocks(const std::string& itemName, const std::string& i
             continue;
         }
         // A file that is there but cannot be stored: the user must learn which one.
-        observer.onError(0, entryPath.c_str(), result == FILECACHE::MBDFResult::kBadArgument ? ERROR_BAD_NAME
-                                                                                               : ERROR_UNREADABLE);
+        observer.onError(0, entryPath.c_str(),
+                         result == FILECACHE::MBDFResult::kBadArgument ? ERROR_BAD_NAME : ERROR_UNREADABLE);
         return RESULT_FAILED;
     }
     return 0;

@@ -37,7 +37,8 @@ class SelectedItemLoader;
 
 namespace PDB {
 
-class ProjectFile {
+class ProjectFile
+{
 public:
     static constexpr const char* KIND = "ProjectFile";
     static constexpr const char* INFO_DB_NAME = "ProjectInfo";
@@ -97,13 +98,14 @@ public:
     // On success with replace-previous set, the previously current file (another file) is deleted and path
     // becomes current. On failure or cancel nothing changes (file, information, current name, previous file).
     [[nodiscard]] i32 save(const char* path, const char* comment, const char* owner, const bool* cancel,
-             FILECACHE::IMBDFObserver* observer);
+                           FILECACHE::IMBDFObserver* observer);
 
     // Extracts the project file at path into the item folders (or through the delegate when a selection is
     // given). 0; 2 cancelled; 0x80000004 the delegate refused the selection (its accept answered false);
     // 0x80000000 any other failure, a failing extraction of the delegate included.
     // Only success makes path the current file name.
-    [[nodiscard]] i32 load(const char* path, const bool* cancel, FILECACHE::IMBDFObserver* observer, const void* selection);
+    [[nodiscard]] i32 load(const char* path, const bool* cancel, FILECACHE::IMBDFObserver* observer,
+                           const void* selection);
 
     // Builds the container from the information database and the item folders and writes it to path.
     //   0; 2 cancelled; 0x80000000 bad path, no container, the information block, an item folder that cannot

@@ -2,24 +2,28 @@
 
 namespace PDB {
 
-i32 SimpleReadWriteMutex::lockRead() {
+i32 SimpleReadWriteMutex::lockRead()
+{
     m_mutex.lock();
     return 0;
 }
 
-i32 SimpleReadWriteMutex::lockWrite() {
+i32 SimpleReadWriteMutex::lockWrite()
+{
     m_mutex.lock();
     return 0;
 }
 
-i32 SimpleReadWriteMutex::unlockRead() {
+i32 SimpleReadWriteMutex::unlockRead()
+{
     m_mutex.unlock();
     return 0;
 }
 
-i32 SimpleReadWriteMutex::unlockWrite() {
+i32 SimpleReadWriteMutex::unlockWrite()
+{
     m_mutex.unlock();
     return 0;
 }
 
-}  // namespace PDB
+} // namespace PDB

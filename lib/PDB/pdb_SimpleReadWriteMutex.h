@@ -9,7 +9,8 @@
 
 namespace PDB {
 
-class SimpleReadWriteMutex final : public IMutex {
+class SimpleReadWriteMutex final : public IMutex
+{
 public:
     SimpleReadWriteMutex() = default;
     SimpleReadWriteMutex(const SimpleReadWriteMutex&) = delete;
@@ -27,4 +28,4 @@ private:
     std::recursive_mutex m_mutex;
 };
 
-}  // namespace PDB
+} // namespace PDB

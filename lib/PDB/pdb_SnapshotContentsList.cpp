@@ -3,14 +3,13 @@
 #include <cstring>
 #include <string>
 
+#include "pdb_NullMutex.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_Result.h"
-#include "pdb_NullMutex.h"
 
 namespace PDB {
 
 namespace {
-
 
 bool isNameOfItem(const char* text)
 {
@@ -34,7 +33,7 @@ IParameterDB& databaseOf(const ParameterAddress& reference)
     return ParameterDBCollection::getInstance(index < 0 ? ParameterDBCollection::CAPACITY : static_cast<u32>(index));
 }
 
-}  // namespace
+} // namespace
 
 i32 ItemContentsList::addDatabase(IParameterDB& database)
 {
@@ -105,4 +104,4 @@ i32 ItemContentsList::addParameterOfInstance(const ParameterAddress& reference, 
     return addParameter(databaseOf(reference), reference.getComponentUID(), reference.getAddress(), x, y);
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -17,7 +17,8 @@
 
 namespace PDB {
 
-class ItemContentsList {
+class ItemContentsList
+{
 public:
     virtual ~ItemContentsList() = default;
 
@@ -56,7 +57,8 @@ private:
     std::vector<PresetItem> m_items;
 };
 
-class SnapshotContentsList : public ItemContentsList {
+class SnapshotContentsList : public ItemContentsList
+{
 public:
     SnapshotContentsList() = default;
     SnapshotContentsList(const SnapshotContentsList&) = default;
@@ -64,4 +66,4 @@ public:
     ~SnapshotContentsList() override = default;
 };
 
-}  // namespace PDB
+} // namespace PDB

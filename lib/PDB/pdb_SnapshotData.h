@@ -16,7 +16,8 @@
 
 namespace PDB {
 
-class SnapshotData : public ItemFile {
+class SnapshotData : public ItemFile
+{
 public:
     static constexpr const char* FILE_KIND = "Snapshot";
     static constexpr const char* INFO_DATABASE = "SnapshotInfo";
@@ -81,4 +82,4 @@ private:
     SnapshotContentsList m_contents;
 };
 
-}  // namespace PDB
+} // namespace PDB

@@ -14,9 +14,10 @@ namespace PDB {
 namespace {
 
 const char* const SNAPSHOT_INFO_ADDRESSES[ItemFile::INFO_ADDRESS_COUNT] = {
-    "/Info/ProductName",      "/Info/ProductSubName",  "/Info/DataType",         "/Info/Protect",
-    "/Info/Title",            "/Info/Comment",         "/Info/OwnerName",        "/Info/TimeStamp/Year",
-    "/Info/TimeStamp/Month",  "/Info/TimeStamp/Day",   "/Info/TimeStamp/Hour",   "/Info/TimeStamp/Minute",
+    "/Info/ProductName",      "/Info/ProductSubName", "/Info/DataType",
+    "/Info/Protect",          "/Info/Title",          "/Info/Comment",
+    "/Info/OwnerName",        "/Info/TimeStamp/Year", "/Info/TimeStamp/Month",
+    "/Info/TimeStamp/Day",    "/Info/TimeStamp/Hour", "/Info/TimeStamp/Minute",
     "/Info/TimeStamp/Second",
 };
 
@@ -65,7 +66,7 @@ bool startsWith(const u8* bytes, u32 available, const char* text)
     return available >= length && std::memcmp(bytes, text, length) == 0;
 }
 
-}  // namespace
+} // namespace
 
 SnapshotData::SnapshotData()
 {
@@ -74,9 +75,15 @@ SnapshotData::SnapshotData()
 
 SnapshotData::~SnapshotData() = default;
 
-const char* SnapshotData::getItemBlockTag() const { return MBDFPDBSSBlock::TAG; }
+const char* SnapshotData::getItemBlockTag() const
+{
+    return MBDFPDBSSBlock::TAG;
+}
 
-const char* const* SnapshotData::getInfoAddressTexts() const { return SNAPSHOT_INFO_ADDRESSES; }
+const char* const* SnapshotData::getInfoAddressTexts() const
+{
+    return SNAPSHOT_INFO_ADDRESSES;
+}
 
 i32 SnapshotData::initialize(const char* modelTag, u32 version, u32 headerValue, const SnapshotContentsList& contents,
                              const char* directory)
@@ -267,7 +274,7 @@ i32 SnapshotData::importImage(const u8* image, u32 size)
         position += consumed;
     }
     if (!ended) {
-        m_file.getEndBlock()->setup();  // an image may stop right after its last data block
+        m_file.getEndBlock()->setup(); // an image may stop right after its last data block
     }
     if (!m_file.isKind(FILE_KIND) || !m_file.isName(m_modelTag.substr(0, CONTAINER_NAME_LENGTH).c_str())) {
         clearAll();
@@ -281,4 +288,4 @@ i32 SnapshotData::importImage(const u8* image, u32 size)
     return 0;
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -9,10 +9,10 @@
 #include "klib_Print.h"
 #include "pdb_FlagArray.h"
 #include "pdb_IComponent.h"
+#include "pdb_NullMutex.h"
 #include "pdb_ParameterArray.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_ParameterDBNULL.h"
-#include "pdb_NullMutex.h"
 
 namespace PDB {
 
@@ -26,7 +26,10 @@ constexpr u8 FILTER_ELEMENT_WISE = 2;
 constexpr u8 FILTER_ALL = 8;
 constexpr u8 NO_STATUS = 0xFF;
 
-u64 align4(u64 n) { return (n + 3) & ~static_cast<u64>(3); }
+u64 align4(u64 n)
+{
+    return (n + 3) & ~static_cast<u64>(3);
+}
 
 void writeU32BE(u8* p, u32 v)
 {
@@ -47,7 +50,10 @@ u32 readU32BE(const u8* p)
     return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) | (static_cast<u32>(p[2]) << 8) | p[3];
 }
 
-u32 readU16BE(const u8* p) { return (static_cast<u32>(p[0]) << 8) | p[1]; }
+u32 readU16BE(const u8* p)
+{
+    return (static_cast<u32>(p[0]) << 8) | p[1];
+}
 
 void writeLE(u8* p, u32 v, u32 bytes)
 {
@@ -67,7 +73,8 @@ u32 readLE(const u8* p, u32 bytes)
 
 // Holds a database lock for a scope.
 // Lengths of the names a record of this item carries (by kind).
-struct NameLengths {
+struct NameLengths
+{
     u32 database = 0;
     u32 typeName = 0;
     u32 address = 0;
@@ -92,10 +99,14 @@ NameLengths nameLengthsOf(const PresetItem& item)
 }
 
 // A kind-3 index that the 16-bit field cannot carry apart from the whole-axis mark.
-bool isUnwritableIndex(u32 index) { return index != PresetItem::WHOLE_AXIS && index >= WHOLE_AXIS_FIELD; }
+bool isUnwritableIndex(u32 index)
+{
+    return index != PresetItem::WHOLE_AXIS && index >= WHOLE_AXIS_FIELD;
+}
 
 // Element range of a kind-3 item on a block: [first, first + count) on each axis.
-struct ElementRange {
+struct ElementRange
+{
     u32 firstX = 0;
     u32 countX = 0;
     u32 firstY = 0;
@@ -242,7 +253,8 @@ i32 decodeElement(const ParameterInfo& info, const u8* src, KVariant& value)
 }
 
 // The database and component a record is encoded from or applied to.
-struct Source {
+struct Source
+{
     IParameterDB* db = nullptr;
     ComponentUID uid = INVALID_COMPONENT_UID;
 };
@@ -327,7 +339,8 @@ i32 checkEncodable(const PresetItem& item)
     if (!item.isValid()) {
         return ItemRecord::RESULT_MALFORMED;
     }
-    if (item.getKind() == PresetItem::KIND_ELEMENTS && (isUnwritableIndex(item.getX()) || isUnwritableIndex(item.getY()))) {
+    if (item.getKind() == PresetItem::KIND_ELEMENTS &&
+        (isUnwritableIndex(item.getX()) || isUnwritableIndex(item.getY()))) {
         return ItemRecord::RESULT_MALFORMED;
     }
     return 0;
@@ -349,7 +362,7 @@ u32 axisField(const PresetItem& item, u32 value)
     if (item.getKind() == PresetItem::KIND_ELEMENTS) {
         return value == PresetItem::WHOLE_AXIS ? WHOLE_AXIS_FIELD : value;
     }
-    return value > WHOLE_AXIS_FIELD ? WHOLE_AXIS_FIELD : value;  // a kind-2 count: keep it non-zero
+    return value > WHOLE_AXIS_FIELD ? WHOLE_AXIS_FIELD : value; // a kind-2 count: keep it non-zero
 }
 
 i32 writeValues(const PresetItem& item, const Source& source, u8* out, u64 room, u32 headerValue)
@@ -475,7 +488,8 @@ i32 encode(const char* tag, const PresetItem& item, const Source& source, void* 
 
 // ---- decoding ----
 
-struct Header {
+struct Header
+{
     bool hasValues = false;
     const u8* values = nullptr;
     u32 valuesSize = 0;
@@ -532,7 +546,8 @@ i32 decodeHeader(const char* tag, PresetItem& item, const void* record, u32 size
 
 // How a record's values are applied: the snapshot and preset rules differ in the filters and in the recallable
 // test.
-struct ApplyRules {
+struct ApplyRules
+{
     u8 tableFilter;
     u8 componentFilter;
     bool recallableOnly;
@@ -547,8 +562,7 @@ i32 applyBlock(IParameterDB& db, u32 index, u32 block, const ParameterInfo& info
     if (array.initialize(info) < 0) {
         return ItemRecord::RESULT_BAD_ARGUMENT;
     }
-    if (array.importBinary(info, header.values, header.valuesSize, *getDummyFlagArray(), FILTER_ALL, NO_STATUS) <
-        0) {
+    if (array.importBinary(info, header.values, header.valuesSize, *getDummyFlagArray(), FILTER_ALL, NO_STATUS) < 0) {
         return ItemRecord::RESULT_BAD_ARGUMENT;
     }
     db.beginRecall();
@@ -609,7 +623,7 @@ i32 applyValues(IParameterDB& db, ComponentUID uid, const PresetItem& item, cons
         return result < 0 ? result : 0;
     }
     if (kind > PresetItem::KIND_ELEMENTS) {
-        return ItemRecord::RESULT_MALFORMED;  // values that no kind explains
+        return ItemRecord::RESULT_MALFORMED; // values that no kind explains
     }
 
     const u32 index = db.getComponentIndex(uid);
@@ -650,7 +664,7 @@ i32 applyValues(IParameterDB& db, ComponentUID uid, const PresetItem& item, cons
     return applyElements(db, index, block, item, *info, header);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
 
@@ -753,8 +767,7 @@ i32 decodePresetRecord(PresetItem& item, IParameterDB* database, ComponentUID ui
 namespace {
 
 // size, buffer, encoding and the block's data for one record; encodeInto writes the record (size given).
-template <class Encode>
-i32 buildBlock(MBDFPDBRecordBlock& block, const char* name, u32 size, Encode encodeInto)
+template <class Encode> i32 buildBlock(MBDFPDBRecordBlock& block, const char* name, u32 size, Encode encodeInto)
 {
     if (size == 0) {
         block.clear();
@@ -778,7 +791,7 @@ i32 buildBlock(MBDFPDBRecordBlock& block, const char* name, u32 size, Encode enc
     return block.setRecord(name, buffer.get(), size);
 }
 
-}  // namespace
+} // namespace
 
 i32 setupSnapshotBlock(MBDFPDBSSBlock& block, const char* name, const PresetItem& item, u32 headerValue,
                        bool withValues)
@@ -802,14 +815,12 @@ i32 setupSnapshotBlock(MBDFPDBSSBlock& block, const char* name, const PresetItem
     ReadLock guard(*db);
     const Source source{db, item.getComponentUID()};
     const u32 size = sizeFor(item, source, withValues);
-    return buildBlock(block, name, size,
-                      [&](u8* buffer, u32 room) {
-                          return encode(SNAPSHOT_TAG, item, source, buffer, room, headerValue, withValues);
-                      });
+    return buildBlock(block, name, size, [&](u8* buffer, u32 room) {
+        return encode(SNAPSHOT_TAG, item, source, buffer, room, headerValue, withValues);
+    });
 }
 
-i32 setupPresetBlock(MBDFPDBPSBlock& block, const char* name, const PresetItem& item, u32 headerValue,
-                     bool withValues)
+i32 setupPresetBlock(MBDFPDBPSBlock& block, const char* name, const PresetItem& item, u32 headerValue, bool withValues)
 {
     IParameterDB* db = findDatabaseByName(ParameterDBCollection::getCollection(), item.getDatabaseName().c_str());
     if (db == nullptr || checkEncodable(item) < 0 || name == nullptr) {
@@ -819,10 +830,9 @@ i32 setupPresetBlock(MBDFPDBPSBlock& block, const char* name, const PresetItem& 
     ReadLock guard(*db);
     const Source source{db, item.getComponentUID()};
     const u32 size = sizeFor(item, source, withValues);
-    return buildBlock(block, name, size,
-                      [&](u8* buffer, u32 room) {
-                          return encode(PRESET_TAG, item, source, buffer, room, headerValue, withValues);
-                      });
+    return buildBlock(block, name, size, [&](u8* buffer, u32 room) {
+        return encode(PRESET_TAG, item, source, buffer, room, headerValue, withValues);
+    });
 }
 
 i32 MBDFPDBSSBlock::setup(const char* name, const PresetItem& item, u32 headerValue, bool withValues)
@@ -841,4 +851,4 @@ i32 MBDFPDBPSBlock::setup(const char* name, const PresetItem& item, u32 headerVa
     return setupPresetBlock(*this, name, item, headerValue, withValues);
 }
 
-}  // namespace PDB
+} // namespace PDB

@@ -55,7 +55,7 @@ constexpr i32 RESULT_NOT_FOUND = PDB::RESULT_NOT_FOUND;
 constexpr i32 RESULT_EXPORT_FAILED = PDB::RESULT_EXPORT_FAILED;
 constexpr i32 RESULT_NO_MEMORY = PDB::RESULT_BLOCK_NO_MEMORY;
 constexpr i32 RESULT_MALFORMED = PDB::RESULT_MALFORMED;
-}  // namespace ItemRecord
+} // namespace ItemRecord
 
 // The first database of the collection whose name equals name, or null (empty positions are skipped).
 IParameterDB* findDatabaseByName(const ParameterDBCollection& collection, const char* name);
@@ -100,7 +100,6 @@ i32 setupSnapshotBlock(MBDFPDBSSBlock& block, const char* name, const PresetItem
                        bool withValues, const ParameterDBCollection& collection);
 // Fills a "#PDB PS" block with the item's "#PC1" record: the database named by the item (process-wide
 // collection; none gives 0x80000001) and the item's own uid. Other results as setupSnapshotBlock.
-i32 setupPresetBlock(MBDFPDBPSBlock& block, const char* name, const PresetItem& item, u32 headerValue,
-                     bool withValues);
+i32 setupPresetBlock(MBDFPDBPSBlock& block, const char* name, const PresetItem& item, u32 headerValue, bool withValues);
 
-}  // namespace PDB
+} // namespace PDB

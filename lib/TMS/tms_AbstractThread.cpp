@@ -5,9 +5,9 @@
 #include "klib_Print.h"
 #include "os_Clock.h"
 #include "os_Tasks.h"
+#include "tms_Result.h"
 #include "tms_ThreadRepository.h"
 #include "tms_ThreadTestHooks.h"
-#include "tms_Result.h"
 
 namespace TMS {
 
@@ -23,8 +23,7 @@ constexpr u32 LINE_SIZE = 256;
 std::atomic<u32> g_sendAttempts{DEFAULT_SEND_ATTEMPTS};
 std::atomic<u32> g_sendIntervalMs{DEFAULT_SEND_INTERVAL_MS};
 
-const char* const STATUS_NAMES[] = {"UNINITIALIZED", "OPENING", "STOP", "RUN",
-                                    "PAUSE",         "CLOSING", "CLOSED", "DESTROY"};
+const char* const STATUS_NAMES[] = {"UNINITIALIZED", "OPENING", "STOP", "RUN", "PAUSE", "CLOSING", "CLOSED", "DESTROY"};
 
 inline bool failed(u32 result)
 {
@@ -725,8 +724,7 @@ u32 AbstractThread::notifyChildStatus(bool self)
     if (parent == nullptr) {
         return 0;
     }
-    return ossupport::setTaskEvent(parent->getTaskId(), EVENT_CHILD_STATUS) == ossupport::OS_OK ? 0
-                                                                                                : RESULT_NO_MUTEX;
+    return ossupport::setTaskEvent(parent->getTaskId(), EVENT_CHILD_STATUS) == ossupport::OS_OK ? 0 : RESULT_NO_MUTEX;
 }
 
 u32 AbstractThread::propagateSystemInfo()

@@ -45,7 +45,8 @@ constexpr u32 EVENT_ALL = 0x7E0000;
 
 constexpr u16 NO_ID = 0xFFFF;
 
-class AbstractThread : public IObjectTimerObserver {
+class AbstractThread : public IObjectTimerObserver
+{
 public:
     // Constructs the members and creates the mutexes "TMSThreadMsg" and "TMSThread".
     explicit AbstractThread(u32 queueCapacity);
@@ -206,7 +207,7 @@ private:
     std::atomic<u32> m_loopCount{0};
     std::atomic<u32> m_shownLoopCount{0};
     std::atomic<u32> m_exitCode{0};
-    u32 m_deferredBits = 0;  // loop only
+    u32 m_deferredBits = 0; // loop only
 };
 
 } // namespace TMS

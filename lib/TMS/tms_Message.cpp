@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "tms_AbstractThread.h"
-#include "tms_ThreadRepository.h"
 #include "tms_Result.h"
+#include "tms_ThreadRepository.h"
 
 namespace TMS {
 
@@ -18,7 +18,8 @@ constexpr u32 MAX_FIELD_TEXT = 1024;
 const char* const DUMMY_SENDER = "Dummy";
 
 // Never destroyed: messages may be read by static destructors and by threads that outlive main.
-struct NameTable {
+struct NameTable
+{
     std::mutex m_lock;
     std::set<std::string, std::less<>> m_names;
 };
@@ -136,8 +137,8 @@ KVariant* AbstractMessage::fieldFor(const char* name)
         return &found->second;
     }
     try {
-        return &m_fields.emplace_hint(found, std::piecewise_construct, std::forward_as_tuple(name),
-                                      std::forward_as_tuple())
+        return &m_fields
+                    .emplace_hint(found, std::piecewise_construct, std::forward_as_tuple(name), std::forward_as_tuple())
                     ->second;
     } catch (const std::bad_alloc&) {
         return nullptr;

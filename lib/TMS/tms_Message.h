@@ -32,7 +32,8 @@ constexpr u32 REQUEST_RELEASE = 3;
 // process ends. Null and "" give "".
 const char* internThreadName(const char* name);
 
-class AbstractMessage {
+class AbstractMessage
+{
 public:
     // Sender "Dummy", kind 0, code 0, no fields.
     AbstractMessage();
@@ -76,7 +77,11 @@ public:
 
 protected:
     // Used by SystemMessage.
-    void setRaw(u32 kind, u32 code) { m_kind = kind; m_code = code; }
+    void setRaw(u32 kind, u32 code)
+    {
+        m_kind = kind;
+        m_code = code;
+    }
     // Replaces the fields with a copy; false when no memory is left (the fields are then empty).
     bool copyFields(const FieldMap& fields);
 
@@ -90,7 +95,8 @@ private:
     FieldMap m_fields;
 };
 
-class SystemMessage : public AbstractMessage {
+class SystemMessage : public AbstractMessage
+{
 public:
     // Codes 0..3: kind 1, that code and a copy of fields; the sender stays "Dummy". Other codes leave the message
     // uninitialised (kind 0).

@@ -11,13 +11,14 @@ namespace TMS {
 
 class TMSMutex;
 
-class ThreadMessageStream {
+class ThreadMessageStream
+{
 public:
     static constexpr const char* TAG = "KLIB::KDataStream";
     static constexpr u32 STATE_NO_STORAGE = 1;
     static constexpr u32 STATE_READY = 3;
     static constexpr u32 MAX_CAPACITY = 0xFFFFFF;
-    static constexpr u32 RESULT_MORE = 10;  // read: further messages wait
+    static constexpr u32 RESULT_MORE = 10; // read: further messages wait
 
     ThreadMessageStream() = default;
     // Destroys every slot and gives the block back (without the mutex, which may be gone already).

@@ -44,7 +44,7 @@ bool TMSMutex::ensureSemaphore()
         return false;
     }
     ossupport::SemaphoreRecord record;
-    record.m_initialCount = 0;  // only waiters use it; the state word admits holders
+    record.m_initialCount = 0; // only waiters use it; the state word admits holders
     record.m_name = m_name;
     u16 id = 0;
     u32 result = ossupport::createSemaphore(&id, &record);
@@ -57,7 +57,7 @@ bool TMSMutex::ensureSemaphore()
     }
     u16 expected = INVALID_SEMAPHORE;
     if (!m_semaphore.compare_exchange_strong(expected, id, std::memory_order_acq_rel)) {
-        ossupport::deleteSemaphore(id);  // another thread created it first
+        ossupport::deleteSemaphore(id); // another thread created it first
     }
     return true;
 }
@@ -123,8 +123,8 @@ u32 TMSMutex::lock()
             return RESULT_FAILED;
         }
         // Signalled: this thread consumed the one pending wake-up. Leave the waiters and compete again.
-        state = m_state.fetch_sub(STATE_WAITER | STATE_WAKING, std::memory_order_relaxed) -
-                (STATE_WAITER | STATE_WAKING);
+        state =
+            m_state.fetch_sub(STATE_WAITER | STATE_WAKING, std::memory_order_relaxed) - (STATE_WAITER | STATE_WAKING);
     }
     m_owner.store(self, std::memory_order_relaxed);
     m_recursion.store(0, std::memory_order_relaxed);

@@ -16,7 +16,8 @@
 
 namespace TMS {
 
-class TMSMutex {
+class TMSMutex
+{
 public:
     static constexpr u16 INVALID_SEMAPHORE = 0xFFFF;
 
@@ -48,23 +49,24 @@ public:
     u16 getSemaphoreId() const { return m_semaphore.load(std::memory_order_acquire); }
 
 private:
-    static constexpr u32 STATE_LOCKED = 1;   // a thread holds the mutex
-    static constexpr u32 STATE_WAKING = 2;   // a waiter was signalled and has not run yet
-    static constexpr u32 STATE_WAITER = 4;   // one waiting thread
+    static constexpr u32 STATE_LOCKED = 1; // a thread holds the mutex
+    static constexpr u32 STATE_WAKING = 2; // a waiter was signalled and has not run yet
+    static constexpr u32 STATE_WAITER = 4; // one waiting thread
 
     bool ensureSemaphore();
     bool tryAcquire();
 
     std::atomic<u16> m_semaphore{INVALID_SEMAPHORE};
-    std::atomic<bool> m_broken{false};     // creation failed for good
+    std::atomic<bool> m_broken{false}; // creation failed for good
     std::atomic<u64> m_owner{0};
     std::atomic<i32> m_recursion{0};
-    std::atomic<u32> m_state{0};           // STATE_LOCKED | STATE_WAKING | waiters * STATE_WAITER
+    std::atomic<u32> m_state{0}; // STATE_LOCKED | STATE_WAKING | waiters * STATE_WAITER
     char m_name[32] = {};
 };
 
 // Locks the mutex for the life of the guard (nothing for a null pointer).
-class TMSMutexLocker {
+class TMSMutexLocker
+{
 public:
     explicit TMSMutexLocker(TMSMutex* mutex) : m_mutex(mutex), m_locked(mutex != nullptr && mutex->lock() == 0) {}
     ~TMSMutexLocker()

@@ -6,8 +6,8 @@
 #include "klib_Print.h"
 #include "os_Clock.h"
 #include "tms_Mutex.h"
-#include "tms_ThreadTestHooks.h"
 #include "tms_Result.h"
+#include "tms_ThreadTestHooks.h"
 
 namespace TMS {
 

@@ -15,13 +15,15 @@ namespace TMS {
 
 class TMSMutex;
 
-class IObjectTimerObserver {
+class IObjectTimerObserver
+{
 public:
     virtual u32 onTimer(u32 timerId, u32 count) = 0;
     virtual ~IObjectTimerObserver() = default;
 };
 
-class IObjectTimer {
+class IObjectTimer
+{
 public:
     virtual u32 start() = 0;
     virtual u32 stop() = 0;
@@ -36,7 +38,8 @@ public:
     virtual ~IObjectTimer() = default;
 };
 
-class ObjectTimer : public IObjectTimer {
+class ObjectTimer : public IObjectTimer
+{
 public:
     static constexpr u32 NO_ID = 0xFFFFFFFF;
     static constexpr u32 STATE_UNSET = 0;
@@ -88,7 +91,8 @@ private:
 };
 
 // Returned for an id that no timer has: does nothing, id 0xFFFFFFFF, never active.
-class NullObjectTimer : public IObjectTimer {
+class NullObjectTimer : public IObjectTimer
+{
 public:
     static NullObjectTimer& instance();
 
@@ -104,7 +108,8 @@ public:
     u32 dump() const override { return 0; }
 };
 
-class ObjectTimerList {
+class ObjectTimerList
+{
 public:
     ObjectTimerList() = default;
     ~ObjectTimerList() = default;
@@ -131,7 +136,8 @@ public:
     u32 getLength();
 
 private:
-    struct Node {
+    struct Node
+    {
         ObjectTimer m_timer;
         bool m_removed = false;
     };

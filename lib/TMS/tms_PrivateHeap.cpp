@@ -30,8 +30,8 @@ namespace {
 constexpr u64 HEADER_SIZE = 16;
 constexpr u64 REGION_HEADER_SIZE = 32;
 constexpr u64 LARGE_HEADER_SIZE = 32;
-constexpr u32 SMALL_LIMIT = 1024;        // classes in steps of 16 bytes up to here
-constexpr u32 CLASS_LIMIT = 256 * 1024;  // larger blocks get a mapping of their own
+constexpr u32 SMALL_LIMIT = 1024;       // classes in steps of 16 bytes up to here
+constexpr u32 CLASS_LIMIT = 256 * 1024; // larger blocks get a mapping of their own
 constexpr u64 MIN_GROWTH = 64 * 1024;
 constexpr u64 MAX_GROWTH = 64ull * 1024 * 1024;
 constexpr u32 MAGIC_USED = 0x55534544;
@@ -130,21 +130,24 @@ void poisonPayload(void* payload, u64 size)
 
 } // namespace
 
-struct PrivateHeap::Region {
+struct PrivateHeap::Region
+{
     Region* next;
     u64 length;
 };
 
-struct PrivateHeap::LargeBlock {
+struct PrivateHeap::LargeBlock
+{
     LargeBlock* prev;
     LargeBlock* next;
     u64 length;
 };
 
-struct PrivateHeap::BlockHeader {
+struct PrivateHeap::BlockHeader
+{
     u32 sizeClass;
     u32 magic;
-    u64 word;  // live: the check word; free: the next free block
+    u64 word; // live: the check word; free: the next free block
 };
 
 PrivateHeap* PrivateHeap::create(u32 initialCapacity)

@@ -1,6 +1,7 @@
 // A private heap: size-classed blocks carved from regions mapped from the OS, growing on demand.
 //
-// - Regions are reserved from the OS layer (whole pages); the first one holds the requested initial capacity. When it is used up a new
+// - Regions are reserved from the OS layer (whole pages); the first one holds the requested initial capacity. When it
+// is used up a new
 //   region is mapped (doubling, capped), so the heap grows on demand. Blocks above the largest size class get a
 //   mapping of their own, which is unmapped when the block is given back.
 // - Any thread may allocate or give back a block: one lock guards the free lists and the region list.
@@ -18,7 +19,8 @@
 
 namespace TMS {
 
-class PrivateHeap {
+class PrivateHeap
+{
 public:
     // Maps the first region (initialCapacity bytes plus bookkeeping, rounded up to whole pages).
     // Null when the mapping fails.
@@ -61,9 +63,9 @@ private:
     u64 checkWord(const void* header) const;
 
     std::mutex m_lock;
-    Region* m_regions = nullptr;        // most recent first
-    LargeBlock* m_largeBlocks = nullptr;  // doubly linked
-    u8* m_bump = nullptr;               // unused tail of the newest region
+    Region* m_regions = nullptr;         // most recent first
+    LargeBlock* m_largeBlocks = nullptr; // doubly linked
+    u8* m_bump = nullptr;                // unused tail of the newest region
     u8* m_bumpEnd = nullptr;
     u64 m_nextRegionSize = 0;
     u64 m_mappedBytes = 0;

@@ -7,13 +7,12 @@
 #include "klib_HeapManager.h"
 #include "klib_Print.h"
 #include "tms_Mutex.h"
-#include "tms_ThreadLogger.h"
 #include "tms_Result.h"
+#include "tms_ThreadLogger.h"
 
 namespace TMS {
 
 namespace {
-
 
 constexpr u32 MAX_ELEMENTS = 0xFFFFFF;
 constexpr const char* VALUES_TAG = "SystemInfoItem";
@@ -57,8 +56,7 @@ bool readUnsigned(const char* text, u32* value)
     }
     u32 length = static_cast<u32>(std::strlen(text));
     char* end = nullptr;
-    return length > 0 && text[0] != '-' && klib_strtoul(value, text, &end, 10, length) == 0 &&
-           end == text + length;
+    return length > 0 && text[0] != '-' && klib_strtoul(value, text, &end, 10, length) == 0 && end == text + length;
 }
 
 } // namespace
@@ -67,7 +65,8 @@ bool readUnsigned(const char* text, u32* value)
 // Items
 // ---------------------------------------------------------------------------------------------------------------
 
-struct SystemInfo::Item {
+struct SystemInfo::Item
+{
     std::string m_name;
     u32 m_count = 0;
     u32 m_reserved = 0;
@@ -75,8 +74,8 @@ struct SystemInfo::Item {
     KVariant m_minimum;
     KVariant m_maximum;
     KVariant m_default;
-    KVariant* m_values = nullptr;  // m_count values in a headed block of heap 0
-    u8* m_marks = nullptr;         // m_count change marks in a headed block of heap 0
+    KVariant* m_values = nullptr; // m_count values in a headed block of heap 0
+    u8* m_marks = nullptr;        // m_count change marks in a headed block of heap 0
 
     Item() = default;
     Item(const Item&) = delete;
@@ -99,8 +98,8 @@ struct SystemInfo::Item {
     // set to mark. False without memory.
     bool allocateElements(const KVariant* source, u8 mark)
     {
-        void* values = KLIB::allocateBlockWithCount(0, VALUES_TAG, m_count * static_cast<u32>(sizeof(KVariant)),
-                                                    m_count);
+        void* values =
+            KLIB::allocateBlockWithCount(0, VALUES_TAG, m_count * static_cast<u32>(sizeof(KVariant)), m_count);
         if (values == nullptr) {
             return false;
         }
@@ -139,11 +138,10 @@ struct SystemInfo::Item {
 namespace {
 
 // Reads a definition into an item without elements. False when it cannot be read.
-bool parseDefinition(const SystemInfoDefinition& definition, std::string& name, u32& count, u32& reserved,
-                     u32& kind, KVariant& minimum, KVariant& maximum, KVariant& defaultValue)
+bool parseDefinition(const SystemInfoDefinition& definition, std::string& name, u32& count, u32& reserved, u32& kind,
+                     KVariant& minimum, KVariant& maximum, KVariant& defaultValue)
 {
-    if (definition.m_name == nullptr || definition.m_elementCount == 0 ||
-        definition.m_elementCount > MAX_ELEMENTS) {
+    if (definition.m_name == nullptr || definition.m_elementCount == 0 || definition.m_elementCount > MAX_ELEMENTS) {
         return false;
     }
     switch (definition.m_kind) {

@@ -28,10 +28,11 @@ constexpr u32 SYSTEM_INFO_TEXT = 3;
 // One item as the application defines it. For kinds 1 and 2 the three texts are the minimum, maximum and default
 // as signed (1) or unsigned (2) decimal numbers. For kind 3 the minimum is not used, the maximum is the maximum
 // text length (unsigned decimal) and the default is the default text, cut to that length.
-struct SystemInfoDefinition {
+struct SystemInfoDefinition
+{
     const char* m_name;
-    u32 m_elementCount;  // 1..0xFFFFFF
-    u32 m_reserved;      // 0
+    u32 m_elementCount; // 1..0xFFFFFF
+    u32 m_reserved;     // 0
     u32 m_kind;
     const char* m_minimum;
     const char* m_maximum;
@@ -54,12 +55,15 @@ inline constexpr SystemInfoDefinition SYSTEM_INFO_DEFINITIONS[] = {
     {"CurrentFs", 1, 0, SYSTEM_INFO_UNSIGNED, "0", "96000", "96000"},
     {"UpdateState/PNFDC", 1, 0, SYSTEM_INFO_UNSIGNED, "0", "2", "0"},
 };
-inline constexpr u32 SYSTEM_INFO_DEFINITION_COUNT = sizeof(SYSTEM_INFO_DEFINITIONS) / sizeof(SYSTEM_INFO_DEFINITIONS[0]);
+inline constexpr u32 SYSTEM_INFO_DEFINITION_COUNT =
+    sizeof(SYSTEM_INFO_DEFINITIONS) / sizeof(SYSTEM_INFO_DEFINITIONS[0]);
 
 // The staged changes of one thread, in the order they were made. Not synchronised: it belongs to its thread.
-class SystemInfoLocalData {
+class SystemInfoLocalData
+{
 public:
-    struct Entry {
+    struct Entry
+    {
         std::string m_name;
         u32 m_index;
         KVariant m_value;
@@ -82,7 +86,8 @@ private:
     std::vector<Entry> m_entries;
 };
 
-class SystemInfo {
+class SystemInfo
+{
 public:
     SystemInfo();
     // Frees the items without taking the mutex (it may be gone already when the owner is torn down).

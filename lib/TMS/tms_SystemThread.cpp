@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "tms_ThreadRepository.h"
 #include "tms_Result.h"
+#include "tms_ThreadRepository.h"
 
 namespace TMS {
 
@@ -209,7 +209,7 @@ void SystemThread::continueStart()
 {
     u8 stage = getCurrentStage();
     if (!isStageRunning(stage)) {
-        return;  // the stage is still coming up
+        return; // the stage is still coming up
     }
     const std::vector<AbstractThread*> children = copyChildren();
     const bool allRunning = std::all_of(children.begin(), children.end(),
@@ -270,7 +270,7 @@ void SystemThread::continueRelease()
                                        [](AbstractThread* child) { return child->getStatus() >= STATUS_CLOSED; });
     if (allClosed) {
         m_childState.store(CHILDREN_RELEASED, std::memory_order_release);
-        storeStatus(STATUS_CLOSING);  // the loop ends after this pass
+        storeStatus(STATUS_CLOSING); // the loop ends after this pass
         return;
     }
 

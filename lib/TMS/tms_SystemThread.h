@@ -13,7 +13,8 @@
 
 namespace TMS {
 
-class SystemThread : public AbstractThread {
+class SystemThread : public AbstractThread
+{
 public:
     static constexpr u32 CHILDREN_STARTING = 0;
     static constexpr u32 CHILDREN_STARTED = 1;

@@ -10,7 +10,8 @@ namespace TMS {
 class PrivateHeap;
 
 // The prepared state of a ThreadHeapManager: the thread's name and its private heap.
-class ThreadHeapManagerImpl : public KLIB::IHeapManager {
+class ThreadHeapManagerImpl : public KLIB::IHeapManager
+{
 public:
     // Copies the name (null = no name). The private heap starts with room for initialSize bytes; when it cannot
     // be created every allocation fails.
@@ -41,7 +42,8 @@ private:
     PrivateHeap* m_heap = nullptr;
 };
 
-class ThreadHeapManager : public KLIB::IHeapManager {
+class ThreadHeapManager : public KLIB::IHeapManager
+{
 public:
     ThreadHeapManager() = default;
     ~ThreadHeapManager() override;

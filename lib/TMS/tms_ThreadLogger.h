@@ -16,12 +16,14 @@ namespace TMS {
 
 class TMSMutex;
 
-class ThreadLogger {
+class ThreadLogger
+{
 public:
-    static constexpr u32 LINE_SIZE = 256;       // bytes per line, NUL included
+    static constexpr u32 LINE_SIZE = 256; // bytes per line, NUL included
     static constexpr u32 MAX_LINES = 0xFFFFFF;
 
-    struct LogItem {
+    struct LogItem
+    {
         char m_text[LINE_SIZE] = {};
     };
 
@@ -63,8 +65,8 @@ private:
 
     char* m_ownerName = nullptr;
     TMSMutex* m_mutex = nullptr;
-    std::mutex m_ringLock;  // guards the ring; a leaf lock
-    KLIB::KRingBuffer<LogItem> m_ring;  // lines of heap 0; the positions are driven here
+    std::mutex m_ringLock;             // guards the ring; a leaf lock
+    KLIB::KRingBuffer<LogItem> m_ring; // lines of heap 0; the positions are driven here
 };
 
 // The logger of the calling thread, as found through a hook. The thread system binds the hook to its thread

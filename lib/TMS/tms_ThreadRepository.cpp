@@ -19,7 +19,7 @@ constexpr const char* NULL_THREAD_TAG = "NullThread";
 
 std::atomic<ThreadRepository*> g_repository{nullptr};
 std::atomic<NullThread*> g_nullThread{nullptr};
-std::mutex g_lifeLock;  // initialize, finalize and the null thread's creation
+std::mutex g_lifeLock; // initialize, finalize and the null thread's creation
 
 thread_local AbstractThread* t_currentThread = nullptr;
 

@@ -17,18 +17,20 @@
 namespace TMS {
 
 // One registered thread as seen at the moment of the snapshot.
-struct ThreadSnapshotEntry {
-    const char* m_name;          // process-lifetime text
+struct ThreadSnapshotEntry
+{
+    const char* m_name; // process-lifetime text
     AbstractThread* m_thread;
     u16 m_taskId;
     u8 m_stage;
     u32 m_status;
     u32 m_loopCount;
-    u32 m_logSize;            // lines held by the thread's logger
-    u32 m_shownLoopCount;     // loop count shown by the previous thread list (see snapshot)
+    u32 m_logSize;        // lines held by the thread's logger
+    u32 m_shownLoopCount; // loop count shown by the previous thread list (see snapshot)
 };
 
-class ThreadRepository : public IOSTimerCallback {
+class ThreadRepository : public IOSTimerCallback
+{
 public:
     // Initialises the OS layer (tolerating an initialised one), creates the repository and starts the tick: 0.
     // 0x80000000 when the repository cannot be allocated.
@@ -56,7 +58,8 @@ public:
     u32 onOSTimer() override;
 
 private:
-    struct NameLess {
+    struct NameLess
+    {
         bool operator()(const char* a, const char* b) const;
     };
 
@@ -69,7 +72,8 @@ private:
 };
 
 // The thread that answers look-ups that find nothing; named "NullThread", never started.
-class NullThread : public AbstractThread {
+class NullThread : public AbstractThread
+{
 public:
     NullThread();
     ~NullThread() override = default;

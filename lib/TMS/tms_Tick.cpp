@@ -15,8 +15,9 @@ namespace TMS::OSTick {
 namespace {
 constexpr i64 NANOS_PER_SECOND = 1000000000;
 
-struct TickRecord {
-    std::mutex m_control;  // start and stop
+struct TickRecord
+{
+    std::mutex m_control; // start and stop
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_running{false};

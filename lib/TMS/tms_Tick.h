@@ -7,7 +7,8 @@
 
 namespace TMS {
 
-class IOSTimerCallback {
+class IOSTimerCallback
+{
 public:
     virtual ~IOSTimerCallback() = default;
     virtual u32 onOSTimer() = 0;

@@ -36,15 +36,15 @@ DebugConsoleThread::~DebugConsoleThread()
     m_transport.close();
 }
 
-u32 DebugConsoleThread::initialize(u16 taskId, const char* name, u16 priority, u8 stage, u32 stackSize,
-                                   u32 heapSize, u32 logLines, u32 tickInterval, const TMS::FieldMap& arguments)
+u32 DebugConsoleThread::initialize(u16 taskId, const char* name, u16 priority, u8 stage, u32 stackSize, u32 heapSize,
+                                   u32 logLines, u32 tickInterval, const TMS::FieldMap& arguments)
 {
     return passNegative(TMS::AbstractThread::initialize(taskId, name, priority, stage, stackSize, heapSize, logLines,
                                                         tickInterval, arguments));
 }
 
-u32 DebugConsoleThread::initialize(const char* name, u16 priority, u8 stage, u32 stackSize, u32 heapSize,
-                                   u32 logLines, u32 tickInterval, const TMS::FieldMap& arguments)
+u32 DebugConsoleThread::initialize(const char* name, u16 priority, u8 stage, u32 stackSize, u32 heapSize, u32 logLines,
+                                   u32 tickInterval, const TMS::FieldMap& arguments)
 {
     return passNegative(
         TMS::AbstractThread::initialize(name, priority, stage, stackSize, heapSize, logLines, tickInterval, arguments));

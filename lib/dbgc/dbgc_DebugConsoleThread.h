@@ -11,7 +11,8 @@
 
 namespace DBGC {
 
-class DebugConsoleThread : public TMS::AbstractThread, public IDebugConsoleCallback {
+class DebugConsoleThread : public TMS::AbstractThread, public IDebugConsoleCallback
+{
 public:
     static constexpr u32 EVENT_CONSOLE_1 = 16;
     static constexpr u32 EVENT_CONSOLE_2 = 17;

@@ -34,14 +34,19 @@ const char* const THREAD_HELP[] = {
 
 const char* const COMPONENT_HELP[] = {
     "help | ?                               : This help\n",
-    "add2 [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major version, [num_x] [num_y]=component size\n",
+    "add2 [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major "
+    "version, [num_x] [num_y]=component size\n",
     "del2 [id]                              : Delete component. [id]=UniqId\n",
-    "add  [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major version, [num_x] [num_y]=component size\n",
+    "add  [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major "
+    "version, [num_x] [num_y]=component size\n",
     "del  [id]                              : Delete component. [id]=UniqId\n",
     "show [id]                              : Show all parameters. [id]=UniqId\n",
-    "get  [id] [addr_str] [x] [y]           : Get parameter value. [id]=UniqId, [addr_str]=parameter address string, [x] [y]=parameter index\n",
-    "set  [id] [addr_str] [x] [y] [val]     : Set parameter value (except Binary).  [id]=UniqId, [addr_str]=parameter address string, [x] [y]=parameter index [val]=value\n",
-    "set  [id] [addr_str] [x] [y] [val(0)] [val(1)] ... [val(N-1)] : Set parameter value (Binary).  [val]=byte value (2 digit, hexadecimal without '0x' prefix)\n",
+    "get  [id] [addr_str] [x] [y]           : Get parameter value. [id]=UniqId, [addr_str]=parameter address string, "
+    "[x] [y]=parameter index\n",
+    "set  [id] [addr_str] [x] [y] [val]     : Set parameter value (except Binary).  [id]=UniqId, [addr_str]=parameter "
+    "address string, [x] [y]=parameter index [val]=value\n",
+    "set  [id] [addr_str] [x] [y] [val(0)] [val(1)] ... [val(N-1)] : Set parameter value (Binary).  [val]=byte value "
+    "(2 digit, hexadecimal without '0x' prefix)\n",
     "\n",
     "addconnection    [id_from] [port_from] [id_to] [port_to] : Add Audio Connection.\n",
     "removeconnection [id_from] [port_from] [id_to] [port_to] : Remove Audio Connection.\n",
@@ -50,8 +55,10 @@ const char* const COMPONENT_HELP[] = {
     "eraseconfig                            : Erase the current config data.\n",
     "applyconfig                            : Apply the config file.\n",
     "\n",
-    "setupprocessing [fs_hz] [num_sample_per_frame] [render_samples] : Send setupbuffer and changefs commands to Player.\n",
-    "addcomponent [id]                                               : Send addcomponent and setcoef commands to Player. (Use after add2)\n",
+    "setupprocessing [fs_hz] [num_sample_per_frame] [render_samples] : Send setupbuffer and changefs commands to "
+    "Player.\n",
+    "addcomponent [id]                                               : Send addcomponent and setcoef commands to "
+    "Player. (Use after add2)\n",
     "addtoplaylist [play_list_no] [id] [pre_id]                      : Send addtoplaylist command to Player.\n",
     "connect [id_from] [port_from] [id_to] [port_to]                 : Send connect command to Player.\n",
     "startprocessing                                                 : Send startprocessing command to Player.\n",
@@ -70,14 +77,19 @@ const char* const PDB_HELP[] = {
     "help | ?                               : This help\n",
     "save [pdb_id] [file_name]              : Save PDB file.\n",
     "load [pdb_id] [file_name]              : Load PDB file.\n",
-    "add2 [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major version, [num_x] [num_y]=component size\n",
+    "add2 [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major "
+    "version, [num_x] [num_y]=component size\n",
     "del2 [id]                              : Delete component. [id]=UniqId\n",
-    "add  [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major version, [num_x] [num_y]=component size\n",
+    "add  [id] [name] [ver] [num_x] [num_y] : Add component. [id]=UniqId, [name]=component name, [ver]=component major "
+    "version, [num_x] [num_y]=component size\n",
     "del  [id]                              : Delete component. [id]=UniqId\n",
     "show [id]                              : Show all parameters. [id]=UniqId\n",
-    "get  [id] [addr_str] [x] [y]           : Get parameter value. [id]=UniqId, [addr_str]=parameter address string, [x] [y]=parameter index\n",
-    "set  [id] [addr_str] [x] [y] [val]     : Set parameter value (except Binary).  [id]=UniqId, [addr_str]=parameter address string, [x] [y]=parameter index [val]=value\n",
-    "set  [id] [addr_str] [x] [y] [val(0)] [val(1)] ... [val(N-1)] : Set parameter value (Binary).  [val]=byte value (2 digit, hexadecimal without '0x' prefix)\n",
+    "get  [id] [addr_str] [x] [y]           : Get parameter value. [id]=UniqId, [addr_str]=parameter address string, "
+    "[x] [y]=parameter index\n",
+    "set  [id] [addr_str] [x] [y] [val]     : Set parameter value (except Binary).  [id]=UniqId, [addr_str]=parameter "
+    "address string, [x] [y]=parameter index [val]=value\n",
+    "set  [id] [addr_str] [x] [y] [val(0)] [val(1)] ... [val(N-1)] : Set parameter value (Binary).  [val]=byte value "
+    "(2 digit, hexadecimal without '0x' prefix)\n",
     "\n",
 };
 

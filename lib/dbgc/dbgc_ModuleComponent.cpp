@@ -7,13 +7,13 @@
 
 #include "dbgc_HelpText.h"
 #include "dbgc_Modules.h"
+#include "dbgc_Result.h"
 #include "klib_Print.h"
 #include "pdb_IParameterDB.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_ParameterInfo.h"
 #include "tms_Message.h"
 #include "tms_ThreadRepository.h"
-#include "dbgc_Result.h"
 
 namespace DBGC {
 
@@ -25,13 +25,15 @@ constexpr u32 MAX_FIELDS = 5;
 
 enum class FieldKind { Unsigned, Text };
 
-struct Field {
+struct Field
+{
     const char* m_name;
     FieldKind m_kind;
 };
 
 // One message command: words[1..] fill the fields in order.
-struct MessageCommand {
+struct MessageCommand
+{
     const char* m_word;
     u32 m_minimumWords;
     const char* m_target;
@@ -43,24 +45,42 @@ constexpr FieldKind U = FieldKind::Unsigned;
 constexpr FieldKind T = FieldKind::Text;
 
 const MessageCommand COMPONENT_COMMANDS[] = {
-    {"add2", 6, "DeviceControl", "addAudioComponent",
+    {"add2",
+     6,
+     "DeviceControl",
+     "addAudioComponent",
      {{"UniqID", U}, {"ComponentName", T}, {"MajorVersion", U}, {"NumX", U}, {"NumY", U}}},
     {"del2", 2, "DeviceControl", "removeAudioComponent", {{"UniqID", U}}},
-    {"add", 6, "DeviceControl", "AddComponent",
+    {"add",
+     6,
+     "DeviceControl",
+     "AddComponent",
      {{"UniqId", U}, {"ComponentName", T}, {"Version", U}, {"NumX", U}, {"NumY", U}}},
     {"del", 2, "DeviceControl", "DelComponent", {{"UniqId", U}}},
-    {"addconnection", 5, "DeviceControl", "addConnection",
+    {"addconnection",
+     5,
+     "DeviceControl",
+     "addConnection",
      {{"fromUniqId", U}, {"fromPortNo", U}, {"toUniqId", U}, {"toPortNo", U}}},
-    {"removeconnection", 5, "DeviceControl", "removeConnection",
+    {"removeconnection",
+     5,
+     "DeviceControl",
+     "removeConnection",
      {{"fromUniqId", U}, {"fromPortNo", U}, {"toUniqId", U}, {"toPortNo", U}}},
     {"compile", 1, "Compiler", "startCompile", {}},
     {"eraseconfig", 1, "DeviceControl", "eraseConfig", {}},
     {"applyconfig", 1, "DeviceControl", "applyConfig", {}},
-    {"setupprocessing", 4, "DSP", "[Debug]setupProcessing",
+    {"setupprocessing",
+     4,
+     "DSP",
+     "[Debug]setupProcessing",
      {{"FsHz", U}, {"NumSamplePerFrame", U}, {"RenderSamples", U}}},
     {"addcomponent", 2, "DSP", "[Debug]addComponent", {{"UniqID", U}}},
     {"addtoplaylist", 4, "DSP", "[Debug]addToPlayList", {{"PlayListNo", U}, {"UniqID", U}, {"PreUniqID", U}}},
-    {"connect", 5, "DSP", "[Debug]connect",
+    {"connect",
+     5,
+     "DSP",
+     "[Debug]connect",
      {{"FromUniqID", U}, {"FromOutputPortNo", U}, {"ToUniqID", U}, {"ToInputPortNo", U}}},
     {"startprocessing", 1, "DSP", "[Debug]startProcessing", {}},
     {"stopprocessing", 1, "DSP", "[Debug]stopProcessing", {}},
@@ -70,9 +90,11 @@ const MessageCommand COMPONENT_COMMANDS[] = {
     {"endconfig", 1, "DSP", "[Debug]endconfig", {}},
     {"muteon", 1, "DSP", "[Debug]muteon", {}},
     {"muteoff", 1, "DSP", "[Debug]muteoff", {}},
-    {"getcoef", 6, "DSP", "[Debug]printCoef",
-     {{"UniqID", U}, {"CoefID", U}, {"Pos1", U}, {"Pos2", U}, {"Pos3", U}}},
-    {"getrawmeter", 6, "DSPMeter", "[Debug]printRawMeter",
+    {"getcoef", 6, "DSP", "[Debug]printCoef", {{"UniqID", U}, {"CoefID", U}, {"Pos1", U}, {"Pos2", U}, {"Pos3", U}}},
+    {"getrawmeter",
+     6,
+     "DSPMeter",
+     "[Debug]printRawMeter",
      {{"UniqID", U}, {"MeterID", U}, {"Pos1", U}, {"Pos2", U}, {"Pos3", U}}},
 };
 
@@ -86,8 +108,7 @@ bool isHelpWord(const StringElement& word)
     return word.equals("help") || word.equals("?");
 }
 
-template <size_t N>
-const MessageCommand* findCommand(const MessageCommand (&commands)[N], const StringElement& word)
+template <size_t N> const MessageCommand* findCommand(const MessageCommand (&commands)[N], const StringElement& word)
 {
     for (const MessageCommand& command : commands) {
         if (word.equals(command.m_word)) {
@@ -182,7 +203,8 @@ std::string valueText(const KVariant& value)
 }
 
 // uid, parameter and indices of show/get/set.
-struct Target {
+struct Target
+{
     u32 m_uid = 0;
     u32 m_component = NO_INDEX;
     u32 m_block = NO_INDEX;
@@ -247,7 +269,8 @@ void resolveTarget(PDB::IParameterDB& db, const StringElement& address, Target& 
 }
 
 // Holds the database's read or write lock for the life of the guard.
-class DatabaseLock {
+class DatabaseLock
+{
 public:
     DatabaseLock(PDB::IParameterDB& db, bool write) : m_db(db), m_write(write)
     {
@@ -344,8 +367,8 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
             u32 bits = 0;
             static_assert(sizeof(bits) == sizeof(value));
             __builtin_memcpy(&bits, &value, sizeof(bits));
-            value = form == KLIB_NUMBER_FORM_NEGATIVE ? static_cast<f32>(static_cast<i32>(bits))
-                                                      : static_cast<f32>(bits);
+            value =
+                form == KLIB_NUMBER_FORM_NEGATIVE ? static_cast<f32>(static_cast<i32>(bits)) : static_cast<f32>(bits);
         }
         result = db.setValueFloat(ci, bi, x, y, value, WRITE_FLAG);
         break;

@@ -3,14 +3,13 @@
 #include <string>
 
 #include "dbgc_HelpText.h"
+#include "dbgc_Result.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_ThreadRepository.h"
-#include "dbgc_Result.h"
 
 namespace DBGC {
 
 namespace {
-
 
 const ModuleEntry MODULES[] = {
     {"Top", &moduleTop, "基本コマンド"},
@@ -19,8 +18,7 @@ const ModuleEntry MODULES[] = {
     {"PDB", &modulePDB, "PDBコマンド"},
 };
 
-template <size_t N>
-void putLines(DebugConsole& console, const char* const (&lines)[N])
+template <size_t N> void putLines(DebugConsole& console, const char* const (&lines)[N])
 {
     for (const char* line : lines) {
         console.puts(line);
@@ -34,7 +32,7 @@ bool isHelp(const StringElement& word)
 
 const char* statusName(u32 status)
 {
-    static const char* const NAMES[] = {"UNINITIALIZED", "OPENING", "STOP", "RUN",
+    static const char* const NAMES[] = {"UNINITIALIZED", "OPENING", "STOP",   "RUN",
                                         "PAUSE",         "CLOSING", "CLOSED", "DESTROY"};
     return status < 8 ? NAMES[status] : "UNKNOWN";
 }
@@ -66,9 +64,9 @@ i32 threadList(DebugConsole& console)
     ConsoleLock lock(console);
     console.printf("  [ ThreadName ] [TaskID] [LogSize] [ElapseCount] [Status]\n");
     for (const TMS::ThreadSnapshotEntry& entry : threads) {
-        console.printf("  %-16s %4d        %2d     %10d   %-s\n", textOf(entry.m_name), static_cast<i32>(entry.m_taskId),
-                       static_cast<i32>(entry.m_logSize), static_cast<i32>(entry.m_loopCount - entry.m_shownLoopCount),
-                       statusName(entry.m_status));
+        console.printf("  %-16s %4d        %2d     %10d   %-s\n", textOf(entry.m_name),
+                       static_cast<i32>(entry.m_taskId), static_cast<i32>(entry.m_logSize),
+                       static_cast<i32>(entry.m_loopCount - entry.m_shownLoopCount), statusName(entry.m_status));
     }
     return 0;
 }

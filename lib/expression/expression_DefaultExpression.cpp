@@ -120,8 +120,8 @@ u32 DefaultExpression::stepValue(KVariant* out, const KVariant& value, const Val
     if (out == nullptr) {
         return RESULT_BAD_ARGUMENT;
     }
-    const __int128 delta = static_cast<__int128>(getStepMultiplier(info, speed, tableMode)) *
-                           info.step.getInt() * steps;
+    const __int128 delta =
+        static_cast<__int128>(getStepMultiplier(info, speed, tableMode)) * info.step.getInt() * steps;
     __int128 sum = delta + value.getInt();
     if (sum > 0x7FFFFFFF) {
         sum = 0x7FFFFFFF;
@@ -193,7 +193,8 @@ u32 DefaultExpression::textToValue(KVariant* out, const char* text, u32 textLeng
         return RESULT_BAD_ARGUMENT;
     }
     const __int128 scaled = static_cast<__int128>(parseLeadingInteger(text, textLength)) * info.scaling;
-    const i64 clamped = scaled > 0x7FFFFFFF ? 0x7FFFFFFF : (scaled < -0x80000000LL ? -0x80000000LL : static_cast<i64>(scaled));
+    const i64 clamped =
+        scaled > 0x7FFFFFFF ? 0x7FFFFFFF : (scaled < -0x80000000LL ? -0x80000000LL : static_cast<i64>(scaled));
     const KVariant number(static_cast<i32>(clamped));
     return quantizeValue(out, number, info, 0);
 }
@@ -209,8 +210,8 @@ u32 DefaultExpression::valueToNormalized(u32* out, const KVariant& value, const 
         return RESULT_BAD_ARGUMENT;
     }
     const f64 range = static_cast<f64>(m_NormMax - m_NormMin);
-    const f64 n = std::floor(range * static_cast<f64>(value.getInt() - min) / static_cast<f64>(max - min) +
-                             m_NormMin + 0.5);
+    const f64 n =
+        std::floor(range * static_cast<f64>(value.getInt() - min) / static_cast<f64>(max - min) + m_NormMin + 0.5);
     *out = wrapToU32(n);
     return RESULT_OK;
 }
@@ -248,8 +249,8 @@ u32 DefaultExpression::valueToPosition(u32* out, u32 steps, const KVariant& valu
         *out = 0;
         return RESULT_BAD_ARGUMENT;
     }
-    const f64 position = std::floor(static_cast<f64>(value.getInt() - min) * (steps - 1) /
-                                    static_cast<f64>(max - min) + 0.5);
+    const f64 position =
+        std::floor(static_cast<f64>(value.getInt() - min) * (steps - 1) / static_cast<f64>(max - min) + 0.5);
     *out = wrapToU32(position);
     return RESULT_OK;
 }

@@ -7,7 +7,8 @@
 
 namespace Expression {
 
-class DefaultExpression : public IExpression {
+class DefaultExpression : public IExpression
+{
 public:
     // The normalized range; given in the wrong order the bounds are swapped.
     constexpr DefaultExpression(u32 normMin, u32 normMax)

@@ -10,7 +10,8 @@
 
 namespace Expression {
 
-class IExpressionCollection {
+class IExpressionCollection
+{
 public:
     virtual ~IExpressionCollection() = default;
     // 0x80000000 when the id already has an expression (or the expression is null).
@@ -26,7 +27,8 @@ public:
     virtual u32 findNameId(const char* name) const = 0;
 };
 
-class ExpressionCollection : public IExpressionCollection {
+class ExpressionCollection : public IExpressionCollection
+{
 public:
     ExpressionCollection();
     ExpressionCollection(const ExpressionCollection&) = delete;

@@ -6,9 +6,9 @@
 // class says otherwise. Expressions hold no mutable state and may be shared by threads.
 #pragma once
 
+#include "expression_Result.h"
 #include "klib_Types.h"
 #include "klib_Variant.h"
-#include "expression_Result.h"
 
 namespace Expression {
 
@@ -18,18 +18,20 @@ constexpr u16 FLAG_APPEND_UNIT = 0x100;
 constexpr u32 UNIT_MAX_LENGTH = 24;
 
 // The description of the parameter that every conversion receives.
-struct ValueInfo {
+struct ValueInfo
+{
     KVariant min;
     KVariant max;
     KVariant nominal;
     KVariant def;
     KVariant step;
-    u32 unitLength = 0;              // characters of unit
+    u32 unitLength = 0;                  // characters of unit
     char unit[UNIT_MAX_LENGTH + 1] = {}; // at most 24 characters, NUL-terminated
-    u32 scaling = 1;                 // stored integer / displayed number (10 = one decimal)
+    u32 scaling = 1;                     // stored integer / displayed number (10 = one decimal)
 };
 
-class IExpression {
+class IExpression
+{
 public:
     virtual u32 quantizeValue(KVariant* out, const KVariant& value, const ValueInfo& info, u32 tableMode) const = 0;
     virtual u32 stepValue(KVariant* out, const KVariant& value, const ValueInfo& info, i32 steps, u32 speed,

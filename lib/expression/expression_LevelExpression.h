@@ -18,9 +18,8 @@ namespace detail {
 constexpr std::array<i16, LEVEL_COARSE_COUNT> buildLevelCoarseTable()
 {
     std::array<i16, LEVEL_COARSE_COUNT> table{};
-    constexpr i16 head[23] = {-32768, -13800, -12000, -10500, -9000, -7000, -6000, -5500,
-                              -5000,  -4500,  -4000,  -3500,  -3000, -2800, -2600, -2400,
-                              -2200,  -2000,  -1800,  -1600,  -1400, -1200, -1000};
+    constexpr i16 head[23] = {-32768, -13800, -12000, -10500, -9000, -7000, -6000, -5500, -5000, -4500, -4000, -3500,
+                              -3000,  -2800,  -2600,  -2400,  -2200, -2000, -1800, -1600, -1400, -1200, -1000};
     for (u32 i = 0; i < 23; ++i) {
         table[i] = head[i];
     }
@@ -50,7 +49,8 @@ constexpr std::array<i16, LEVEL_FINE_COUNT> buildLevelFineTable()
 inline constexpr std::array<i16, LEVEL_COARSE_COUNT> LEVEL_COARSE_TABLE = detail::buildLevelCoarseTable();
 inline constexpr std::array<i16, LEVEL_FINE_COUNT> LEVEL_FINE_TABLE = detail::buildLevelFineTable();
 
-class LevelExpression : public NumericTableExpressionT<short> {
+class LevelExpression : public NumericTableExpressionT<short>
+{
 public:
     constexpr LevelExpression()
         : NumericTableExpressionT<short>(LEVEL_COARSE_TABLE.data(), LEVEL_COARSE_COUNT, LEVEL_FINE_TABLE.data(),

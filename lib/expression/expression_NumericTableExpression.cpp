@@ -7,8 +7,7 @@ namespace Expression {
 
 namespace {
 
-template <typename T>
-i64 clampToElement(i64 v)
+template <typename T> i64 clampToElement(i64 v)
 {
     constexpr i64 lowest = std::numeric_limits<T>::lowest();
     constexpr i64 highest = std::numeric_limits<T>::max();
@@ -28,8 +27,7 @@ const typename NumericTableExpressionT<T>::Table* NumericTableExpressionT<T>::ch
     return second->isPresent() ? second : nullptr;
 }
 
-template <typename T>
-u32 NumericTableExpressionT<T>::nearestIndex(const Table& table, i64 v)
+template <typename T> u32 NumericTableExpressionT<T>::nearestIndex(const Table& table, i64 v)
 {
     const T* e = table.entries;
     const u32 last = table.count - 1;
@@ -53,8 +51,7 @@ u32 NumericTableExpressionT<T>::nearestIndex(const Table& table, i64 v)
     return 2 * v > static_cast<i64>(e[lo]) + e[hi] ? hi : lo;
 }
 
-template <typename T>
-f64 NumericTableExpressionT<T>::fractionalPosition(const Table& table, i64 v)
+template <typename T> f64 NumericTableExpressionT<T>::fractionalPosition(const Table& table, i64 v)
 {
     const T* e = table.entries;
     const u32 last = table.count - 1;
@@ -171,8 +168,7 @@ u32 NumericTableExpressionT<T>::positionToValue(KVariant* out, const u32* positi
     return RESULT_OK;
 }
 
-template <typename T>
-u32 NumericTableExpressionT<T>::getStepCount(const ValueInfo& info, u32 tableMode) const
+template <typename T> u32 NumericTableExpressionT<T>::getStepCount(const ValueInfo& info, u32 tableMode) const
 {
     const Table* table = chooseTable(tableMode);
     return table == nullptr ? DefaultExpression::getStepCount(info, tableMode) : table->count;

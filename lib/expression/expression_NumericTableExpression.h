@@ -8,10 +8,11 @@
 
 namespace Expression {
 
-template <typename T>
-class NumericTableExpressionT : public DefaultExpression {
+template <typename T> class NumericTableExpressionT : public DefaultExpression
+{
 public:
-    struct Table {
+    struct Table
+    {
         const T* entries;
         u32 count;
         constexpr bool isPresent() const { return entries != nullptr && count != 0; }

@@ -6,7 +6,8 @@
 
 namespace Expression {
 
-class OnOffExpression : public DefaultExpression {
+class OnOffExpression : public DefaultExpression
+{
 public:
     constexpr OnOffExpression() : DefaultExpression(30, 330) {}
 

@@ -64,8 +64,8 @@ u32 StringTableExpression::resolveIndex(u32* index, const KVariant& value) const
     }
 }
 
-u32 StringTableExpression::stepValue(KVariant* out, const KVariant& value, const ValueInfo& info, i32 steps,
-                                     u32 speed, u32 tableMode) const
+u32 StringTableExpression::stepValue(KVariant* out, const KVariant& value, const ValueInfo& info, i32 steps, u32 speed,
+                                     u32 tableMode) const
 {
     if (m_pTable == nullptr) {
         return DefaultExpression::stepValue(out, value, info, steps, speed, tableMode);
@@ -156,7 +156,8 @@ u32 StringTableExpression::valueToNormalized(u32* out, const KVariant& value, co
     } else if (m_Count == 1) {
         *out = m_NormMin;
     } else {
-        *out = static_cast<u32>(std::round(static_cast<f64>(m_NormMax - m_NormMin) * index / (m_Count - 1) + m_NormMin));
+        *out =
+            static_cast<u32>(std::round(static_cast<f64>(m_NormMax - m_NormMin) * index / (m_Count - 1) + m_NormMin));
     }
     return RESULT_OK;
 }
@@ -286,7 +287,8 @@ u32 StringTableExpression::indexToValue(KVariant* out, u32 index, const ValueInf
     if (out == nullptr) {
         return RESULT_BAD_ARGUMENT;
     }
-    if (index >= m_Count || index < static_cast<i64>(info.min.getInt()) || index >= static_cast<i64>(info.max.getInt())) {
+    if (index >= m_Count || index < static_cast<i64>(info.min.getInt()) ||
+        index >= static_cast<i64>(info.max.getInt())) {
         return RESULT_OUT_OF_RANGE;
     }
     out->setUInt(index);
@@ -306,7 +308,8 @@ u32 StringTableExpression::valueToIndex(u32* out, const KVariant& value, const V
     if (result != RESULT_OK) {
         return result;
     }
-    if (index >= m_Count || index < static_cast<i64>(info.min.getInt()) || index >= static_cast<i64>(info.max.getInt())) {
+    if (index >= m_Count || index < static_cast<i64>(info.min.getInt()) ||
+        index >= static_cast<i64>(info.max.getInt())) {
         return RESULT_OUT_OF_RANGE;
     }
     *out = index;

@@ -8,13 +8,15 @@
 
 namespace Expression {
 
-struct StringTableEntry {
+struct StringTableEntry
+{
     const char* text1;
     const char* text2; // may be null
     const char* text4; // may be null
 };
 
-class StringTableExpression : public DefaultExpression {
+class StringTableExpression : public DefaultExpression
+{
 public:
     // No table is stored when count is 0, and count 0 when the table is null.
     constexpr StringTableExpression(const StringTableEntry* table, u32 count, u32 normMin, u32 normMax)

@@ -14,23 +14,56 @@ constexpr u32 PARSE_BUFFER_SIZE = 256;
 bool prefixFactor(char prefix, f64* factor)
 {
     switch (prefix) {
-    case 'Y': *factor = 1e24; return true;
-    case 'Z': *factor = 1e21; return true;
-    case 'E': *factor = 1e18; return true;
-    case 'P': *factor = 1e15; return true;
-    case 'T': *factor = 1e12; return true;
-    case 'G': *factor = 1e9; return true;
-    case 'M': *factor = 1e6; return true;
-    case 'k': *factor = 1e3; return true;
-    case 'm': *factor = 1e-3; return true;
-    case 'u': *factor = 1e-6; return true;
-    case 'n': *factor = 1e-9; return true;
-    case 'p': *factor = 1e-12; return true;
-    case 'f': *factor = 1e-15; return true;
-    case 'a': *factor = 1e-18; return true;
-    case 'z': *factor = 1e-21; return true;
-    case 'y': *factor = 1e-24; return true;
-    default: return false;
+    case 'Y':
+        *factor = 1e24;
+        return true;
+    case 'Z':
+        *factor = 1e21;
+        return true;
+    case 'E':
+        *factor = 1e18;
+        return true;
+    case 'P':
+        *factor = 1e15;
+        return true;
+    case 'T':
+        *factor = 1e12;
+        return true;
+    case 'G':
+        *factor = 1e9;
+        return true;
+    case 'M':
+        *factor = 1e6;
+        return true;
+    case 'k':
+        *factor = 1e3;
+        return true;
+    case 'm':
+        *factor = 1e-3;
+        return true;
+    case 'u':
+        *factor = 1e-6;
+        return true;
+    case 'n':
+        *factor = 1e-9;
+        return true;
+    case 'p':
+        *factor = 1e-12;
+        return true;
+    case 'f':
+        *factor = 1e-15;
+        return true;
+    case 'a':
+        *factor = 1e-18;
+        return true;
+    case 'z':
+        *factor = 1e-21;
+        return true;
+    case 'y':
+        *factor = 1e-24;
+        return true;
+    default:
+        return false;
     }
 }
 

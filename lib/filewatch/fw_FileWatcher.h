@@ -19,18 +19,21 @@ constexpr u32 kActionRemoved = 2;
 constexpr u32 kActionModified = 4;
 constexpr u32 kActionLost = 8; // changes were lost: list the folder again (the name is empty)
 
-class Exception : public std::runtime_error {
+class Exception : public std::runtime_error
+{
 public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
 };
 
 // Message: "File not found (" + folder + ")".
-class FileNotFoundException : public Exception {
+class FileNotFoundException : public Exception
+{
 public:
     explicit FileNotFoundException(const std::string& folder) : Exception("File not found (" + folder + ")") {}
 };
 
-class FileWatchListener {
+class FileWatchListener
+{
 public:
     virtual ~FileWatchListener() = default;
     // name is relative to folder; an entry of a sub-folder s is named "s/f".
@@ -39,7 +42,8 @@ public:
 
 struct WatchRecord;
 
-class FileWatcherImpl {
+class FileWatcherImpl
+{
 public:
     virtual ~FileWatcherImpl() = default;
     // Returns the new id; throws FileNotFoundException when the folder cannot be watched.
@@ -53,7 +57,8 @@ public:
 };
 
 // inotify implementation: one non-blocking inotify instance per watcher, one watch per folder and sub-folder.
-class FileWatcherLinux : public FileWatcherImpl {
+class FileWatcherLinux : public FileWatcherImpl
+{
 public:
     FileWatcherLinux();
     ~FileWatcherLinux() override;
@@ -79,12 +84,14 @@ public:
     size_t recordCount() const { return m_records.size(); }
 
 private:
-    struct Target {
+    struct Target
+    {
         u32 id;
         int wd;
         std::string relative; // "" for the record's own folder
     };
-    struct Report {
+    struct Report
+    {
         u32 id;
         u32 action;
         std::string name;
@@ -117,7 +124,8 @@ private:
 };
 
 // Facade over the platform implementation.
-class FileWatcher {
+class FileWatcher
+{
 public:
     FileWatcher();
     virtual ~FileWatcher();

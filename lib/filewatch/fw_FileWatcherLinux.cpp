@@ -13,7 +13,8 @@
 
 namespace FW {
 
-struct WatchRecord {
+struct WatchRecord
+{
     u32 id = 0;
     std::string folder; // as given by the caller
     FileWatchListener* listener = nullptr;
@@ -44,7 +45,9 @@ bool isDirectoryEntry(const std::string& path, const struct dirent* entry)
     if (entry->d_type != DT_UNKNOWN) {
         return false;
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -336,7 +339,8 @@ void FileWatcherLinux::processBuffer(const void* data, size_t size)
         return;
     }
     // Listeners may unwatch records while this runs; released records live until the outermost call returns.
-    struct Depth {
+    struct Depth
+    {
         FileWatcherLinux& w;
         explicit Depth(FileWatcherLinux& watcher) : w(watcher) { ++w.m_pollDepth; }
         ~Depth()
@@ -353,7 +357,9 @@ void FileWatcherLinux::processBuffer(const void* data, size_t size)
     std::string name;
     size_t offset = 0;
     while (size - offset >= kHeaderSize) {
-        struct inotify_event header {};
+        struct inotify_event header
+        {
+        };
         std::memcpy(&header, bytes + offset, kHeaderSize);
         const size_t available = size - offset - kHeaderSize;
         if (header.len > available) {

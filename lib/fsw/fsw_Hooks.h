@@ -6,14 +6,13 @@
 
 #include "fsw_api.h"
 
-template <typename... Args>
-struct FswHookPair {
+template <typename... Args> struct FswHookPair
+{
     u32 (*pre)(u32* flag, Args... args);
     void (*post)(u32 result, Args... args);
 };
 
-template <typename... Args>
-u32 fsw_defaultPreHook(u32* flag, Args...)
+template <typename... Args> u32 fsw_defaultPreHook(u32* flag, Args...)
 {
     if (flag == nullptr) {
         return FSW_E_FAILED;
@@ -22,10 +21,7 @@ u32 fsw_defaultPreHook(u32* flag, Args...)
     return 0;
 }
 
-template <typename... Args>
-void fsw_defaultPostHook(u32, Args...)
-{
-}
+template <typename... Args> void fsw_defaultPostHook(u32, Args...) {}
 
 extern FswHookPair<FswHandle*, const char*, u32> fsw_openHooks;
 extern FswHookPair<FswHandle*> fsw_closeHooks;

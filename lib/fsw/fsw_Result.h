@@ -4,8 +4,8 @@
 #include "klib_Types.h"
 
 constexpr u32 FSW_OK = 0;
-constexpr u32 FSW_END_OF_FILE = 1;         // fsw_read moved nothing
-constexpr u32 FSW_DIR_EXISTED = 2;         // fsw_makeDir: every folder existed already
+constexpr u32 FSW_END_OF_FILE = 1;          // fsw_read moved nothing
+constexpr u32 FSW_DIR_EXISTED = 2;          // fsw_makeDir: every folder existed already
 constexpr u32 FSW_E_FAILED = 0x80000000;    // a null argument of the time conversion or a hook
 constexpr u32 FSW_E_NOT_FOUND = 0x80000001; // also: no more directory entries
 constexpr u32 FSW_E_EXISTS = 0x80000002;

@@ -14,7 +14,8 @@ using FswHandle = u64;
 constexpr FswHandle FSW_INVALID_HANDLE = ~static_cast<u64>(0);
 
 // Calendar time, UTC unless converted by fsw_toLocalTime.
-struct FswTime {
+struct FswTime
+{
     u16 year;
     u8 month;  // 1..12
     u8 day;    // 1..31

@@ -16,13 +16,15 @@
 // ---------------------------------------------------------------------------------------------------------------
 // Hooks (defaults only; see fsw_Hooks.h)
 // ---------------------------------------------------------------------------------------------------------------
-#define FSW_DEFAULT_HOOKS(...) {&fsw_defaultPreHook<__VA_ARGS__>, &fsw_defaultPostHook<__VA_ARGS__>}
+#define FSW_DEFAULT_HOOKS(...)                                                                                         \
+    {                                                                                                                  \
+        &fsw_defaultPreHook<__VA_ARGS__>, &fsw_defaultPostHook<__VA_ARGS__>                                            \
+    }
 
 FswHookPair<FswHandle*, const char*, u32> fsw_openHooks = FSW_DEFAULT_HOOKS(FswHandle*, const char*, u32);
 FswHookPair<FswHandle*> fsw_closeHooks = FSW_DEFAULT_HOOKS(FswHandle*);
 FswHookPair<void*, u32*, u32, FswHandle*> fsw_readHooks = FSW_DEFAULT_HOOKS(void*, u32*, u32, FswHandle*);
-FswHookPair<const void*, u32*, u32, FswHandle*> fsw_writeHooks =
-    FSW_DEFAULT_HOOKS(const void*, u32*, u32, FswHandle*);
+FswHookPair<const void*, u32*, u32, FswHandle*> fsw_writeHooks = FSW_DEFAULT_HOOKS(const void*, u32*, u32, FswHandle*);
 FswHookPair<i32, u32, FswHandle*> fsw_seekHooks = FSW_DEFAULT_HOOKS(i32, u32, FswHandle*);
 FswHookPair<u32*, FswHandle*> fsw_tellHooks = FSW_DEFAULT_HOOKS(u32*, FswHandle*);
 FswHookPair<FswHandle*> fsw_flushHookPair = FSW_DEFAULT_HOOKS(FswHandle*);
@@ -98,11 +100,12 @@ int realFchmod(int fd, mode_t mode)
     return ::fchmod(fd, mode);
 }
 
-constexpr FswSystemCalls kRealCalls = {&realRead,  &realWrite, &realFsync,  &realOpen,  &realClose,
+constexpr FswSystemCalls kRealCalls = {&realRead,   &realWrite, &realFsync,  &realOpen,  &realClose,
                                        &realRename, &realMkdir, &realUnlink, &realChmod, &realFchmod};
 
 // The calls in use; each entry is swapped on its own, so a call in flight always sees a complete function.
-struct CallTable {
+struct CallTable
+{
     std::atomic<FswSysRead> read{kRealCalls.read};
     std::atomic<FswSysWrite> write{kRealCalls.write};
     std::atomic<FswSysFsync> fsync{kRealCalls.fsync};
@@ -117,8 +120,7 @@ struct CallTable {
 
 CallTable g_calls;
 
-template <typename Fn>
-void install(std::atomic<Fn>& slot, Fn call, Fn real)
+template <typename Fn> void install(std::atomic<Fn>& slot, Fn call, Fn real)
 {
     slot.store(call != nullptr ? call : real);
 }
@@ -264,8 +266,7 @@ u32 syncFd(int fd)
     }
     const int error = errno;
     struct stat st;
-    if ((error == EINVAL || error == EROFS) && ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) &&
-        !S_ISDIR(st.st_mode)) {
+    if ((error == EINVAL || error == EROFS) && ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         return FSW_OK; // devices, pipes and sockets have nothing to sync
     }
     return fsw_fromErrno(error);
@@ -657,7 +658,8 @@ u32 fsw_flush(FswHandle* handle)
 
 u32 fsw_flushHooks(FswHandle* handle)
 {
-    runHooked(fsw_flushHookPair, []() -> u32 { return FSW_OK; }, handle);
+    runHooked(
+        fsw_flushHookPair, []() -> u32 { return FSW_OK; }, handle);
     return FSW_OK;
 }
 
@@ -857,8 +859,7 @@ u32 fsw_getTime(FswTime* created, FswTime* accessed, FswTime* modified, const ch
             }
             const i64 birth = (sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
             FswTime c{}, a{}, m{};
-            if (!toFswTime(birth, &c) || !toFswTime(sx.stx_atime.tv_sec, &a) ||
-                !toFswTime(sx.stx_mtime.tv_sec, &m)) {
+            if (!toFswTime(birth, &c) || !toFswTime(sx.stx_atime.tv_sec, &a) || !toFswTime(sx.stx_mtime.tv_sec, &m)) {
                 return FSW_E_OTHER;
             }
             if (created != nullptr) {
@@ -880,7 +881,9 @@ u32 fsw_toLocalTime(FswTime* out, const FswTime* in)
     if (out == nullptr || in == nullptr) {
         return FSW_E_FAILED;
     }
-    struct tm parts {};
+    struct tm parts
+    {
+    };
     parts.tm_year = static_cast<int>(in->year) - 1900;
     parts.tm_mon = static_cast<int>(in->month) - 1;
     parts.tm_mday = in->day;

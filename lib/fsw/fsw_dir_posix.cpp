@@ -24,7 +24,8 @@ constexpr size_t kMakeDirPathLimit = 260;
 
 } // namespace
 
-struct FswDir {
+struct FswDir
+{
     u32 tag = kDirTag;
     std::vector<std::string> names; // ".", "..", then the names in byte order
     std::vector<u8> types;          // FSW_ENTRY_* of each name
@@ -65,7 +66,8 @@ enum class ListResult { ok, noMemory, readFailed };
 // ownership. Sorting moves small keys, not the names: most comparisons end at the first 8 bytes.
 ListResult listNames(DIR* stream, std::vector<std::string>* names, std::vector<u8>* types, int* error)
 {
-    struct Key {
+    struct Key
+    {
         u64 prefix; // the first 8 bytes of the name, big-endian
         u32 index;
     };
@@ -129,7 +131,8 @@ enum class RemoveResult { ok, listingFailed, entryFailed };
 // How a removal treats what it cannot remove at once. The plain removal stops at the first read-only file or
 // failing entry; the forced one gives the owner write access first, reports each entry that still fails and
 // goes on with the rest.
-struct RemoveMode {
+struct RemoveMode
+{
     bool force = false;
     FswRemoveFailure onFailure = nullptr;
     void* context = nullptr;

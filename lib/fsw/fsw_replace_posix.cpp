@@ -28,7 +28,8 @@ constexpr u32 kCopyBufferSize = 256 * 1024;
 
 } // namespace
 
-struct FswReplace {
+struct FswReplace
+{
     u32 tag = kReplaceTag;
     FswHandle handle = FSW_INVALID_HANDLE;
     std::string target; // the file that is replaced (a link's destination when the target was a link)
@@ -52,7 +53,9 @@ std::string uniqueSuffix()
     static std::atomic<u32> counter{0};
     u32 noise = 0;
     if (::getrandom(&noise, sizeof noise, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof noise)) {
-        struct timespec now {};
+        struct timespec now
+        {
+        };
         ::clock_gettime(CLOCK_MONOTONIC, &now);
         noise = static_cast<u32>(now.tv_nsec) ^ static_cast<u32>(now.tv_sec);
     }
@@ -266,8 +269,7 @@ u32 fsw_replaceCommit(FswReplace* replace)
     if (sysClose(fd) != 0 && errno != EINTR && result == FSW_OK) {
         result = fsw_fromErrno(errno);
     }
-    if (result == FSW_OK &&
-        sysRenameAt(AT_FDCWD, replace->temp.c_str(), AT_FDCWD, replace->target.c_str(), 0) != 0) {
+    if (result == FSW_OK && sysRenameAt(AT_FDCWD, replace->temp.c_str(), AT_FDCWD, replace->target.c_str(), 0) != 0) {
         result = fsw_fromErrno(errno);
     }
     if (result != FSW_OK) {
@@ -327,7 +329,8 @@ bool fsw_isReplaceTempName(const char* name)
 
 u32 fsw_copy(const char* from, const char* to)
 {
-    return runHooked(fsw_copyHooks, [&]() -> u32 { return copyFile(from, to); }, from, to);
+    return runHooked(
+        fsw_copyHooks, [&]() -> u32 { return copyFile(from, to); }, from, to);
 }
 
 u32 fsw_move(const char* from, const char* to)

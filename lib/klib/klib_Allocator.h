@@ -7,7 +7,8 @@
 
 namespace KLIB {
 
-class KAllocator {
+class KAllocator
+{
 public:
     static constexpr const char* DEFAULT_TAG = "KAllocator";
 
@@ -26,8 +27,7 @@ public:
     }
 
     // Room for n elements of T (uninitialised), or null when n is 0, the byte count overflows or memory is short.
-    template <class T>
-    T* allocate(u32 n) const
+    template <class T> T* allocate(u32 n) const
     {
         const u64 bytes = static_cast<u64>(n) * sizeof(T);
         if (n == 0 || bytes > 0xFFFFFFFFull) {
@@ -38,8 +38,7 @@ public:
     }
 
     // Gives back a block from allocate(); null is ignored.
-    template <class T>
-    void deallocate(T* p) const
+    template <class T> void deallocate(T* p) const
     {
         if (p != nullptr) {
             getManager()->deallocate(static_cast<void*>(p), getHeapTraceFlag(m_heapId) != 0);
@@ -47,11 +46,7 @@ public:
     }
 
     // The largest element count the heap can give.
-    template <class T>
-    u32 maxCount() const
-    {
-        return getManager()->getMaxSize() / static_cast<u32>(sizeof(T));
-    }
+    template <class T> u32 maxCount() const { return getManager()->getMaxSize() / static_cast<u32>(sizeof(T)); }
 
 private:
     const char* m_tag;

@@ -8,8 +8,8 @@
 
 namespace KLIB {
 
-template <class T>
-class KBuffer {
+template <class T> class KBuffer
+{
     static_assert(sizeof(T) == 1, "KBuffer holds bytes");
 
 public:

@@ -34,7 +34,8 @@ u32 klib_crc32Update(u32 crc, const void* data, u32 length);
 // MD5
 // ---------------------------------------------------------------------------------------------------------------
 
-struct KlibMd5Context {
+struct KlibMd5Context
+{
     u32 state[4];
     u32 count[2]; // bit count, low word first
     unsigned char buffer[64];

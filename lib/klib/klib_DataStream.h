@@ -9,13 +9,13 @@
 #include <type_traits>
 
 #include "klib_HeapManager.h"
-#include "klib_Types.h"
 #include "klib_Result.h"
+#include "klib_Types.h"
 
 namespace KLIB {
 
-template <class T>
-class KDataStream {
+template <class T> class KDataStream
+{
     static_assert(alignof(T) <= 8, "headed blocks are 8-byte aligned");
 
 public:

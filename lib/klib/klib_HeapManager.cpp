@@ -61,8 +61,8 @@ void* GlobalHeapManager::allocate(u32 size, bool trace, const char* tag)
     if (trace) {
         const char* owner = tag != nullptr ? tag : "????";
         if (block != nullptr) {
-            printTrace("     %s::new    > 0x%08X (%12d) = %s\n", getName(), traceAddress(reinterpret_cast<std::uintptr_t>(block)),
-                       static_cast<i32>(size), owner);
+            printTrace("     %s::new    > 0x%08X (%12d) = %s\n", getName(),
+                       traceAddress(reinterpret_cast<std::uintptr_t>(block)), static_cast<i32>(size), owner);
         } else {
             printTrace("[NG] %s::new    > NULL       (%12d) = %s\n", getName(), static_cast<i32>(size), owner);
         }
@@ -179,8 +179,8 @@ inline void* allocateHeaded(u8 heapId, const char* tag, u32 bytes, u32 count)
         const u64 header = static_cast<u64>(__builtin_bswap32(count) | heapId);
         std::memcpy(block, &header, sizeof(header));
     } else {
-        const u8 header[BLOCK_HEADER_SIZE] = {heapId, static_cast<u8>(count >> 16), static_cast<u8>(count >> 8),
-                                              static_cast<u8>(count), 0, 0, 0, 0};
+        const u8 header[BLOCK_HEADER_SIZE] = {
+            heapId, static_cast<u8>(count >> 16), static_cast<u8>(count >> 8), static_cast<u8>(count), 0, 0, 0, 0};
         std::memcpy(block, header, sizeof(header));
     }
     u8* payload = block + BLOCK_HEADER_SIZE;

@@ -15,7 +15,8 @@
 
 namespace KLIB {
 
-class IHeapManager {
+class IHeapManager
+{
 public:
     // The manager's name, used in trace lines.
     virtual const char* getName() const = 0;
@@ -28,11 +29,14 @@ public:
     virtual ~IHeapManager() = default;
 };
 
-class GlobalHeapManagerBase : public IHeapManager {};
+class GlobalHeapManagerBase : public IHeapManager
+{
+};
 
 // The global heap (id 0): malloc/free with optional trace lines. Constant-initialised and never destroyed, so it
 // is there before any static constructor runs and after every static destructor and thread has finished.
-class GlobalHeapManager final : public GlobalHeapManagerBase {
+class GlobalHeapManager final : public GlobalHeapManagerBase
+{
 public:
     static GlobalHeapManager* getInstance();
 

@@ -16,7 +16,8 @@ constexpr u32 kMaxWidth = 0xFFFF;
 constexpr u32 kMaxPrecision = 350;
 
 // Bounded output: keeps room for the NUL and drops whatever does not fit.
-struct Sink {
+struct Sink
+{
     char* buffer;
     u32 capacity; // size - 1
     u32 pos;
@@ -42,7 +43,8 @@ struct Sink {
     }
 };
 
-struct Spec {
+struct Spec
+{
     bool plus = false;
     bool left = false;
     bool zero = false;
@@ -104,7 +106,8 @@ void emitInteger(Sink& out, const Spec& spec, u32 magnitude, bool negative, u32 
 // ---- exact fixed-point conversion of an f64 (same digits and rounding as the C runtime's "%.Nf") ----
 
 // Little-endian multi-word unsigned integer, large enough for 2^1024 and for a 1074-bit fraction times 10.
-struct BigNum {
+struct BigNum
+{
     static constexpr u32 kWords = 40;
     u32 w[kWords];
     u32 used;

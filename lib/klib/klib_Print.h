@@ -15,8 +15,7 @@
 // `length` (optional) receives the number of characters written without the NUL.
 // ---------------------------------------------------------------------------------------------------------------
 u32 klib_vsnprintf(char* buffer, u32 size, u32* length, const char* format, va_list args);
-u32 klib_snprintf(char* buffer, u32 size, u32* length, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+u32 klib_snprintf(char* buffer, u32 size, u32* length, const char* format, ...) __attribute__((format(printf, 4, 5)));
 
 // Prints nothing and returns 0; a sink for switched-off trace calls.
 u32 returnZeroVariadic(const char* format, ...);

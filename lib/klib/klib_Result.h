@@ -26,10 +26,10 @@ constexpr u32 RESULT_BAD_CHARACTER = 0x80000002;    // a character outside the c
 constexpr u32 RESULT_OUTPUT_TOO_SMALL = 0x80000003; // the output cannot take the result
 
 // Heap managers, containers and ring buffers.
-constexpr u32 RESULT_NOT_FOUND = 0x80000002;     // unknown heap or block
+constexpr u32 RESULT_NOT_FOUND = 0x80000002;      // unknown heap or block
 constexpr u32 RESULT_NOT_ALL_FITTED = 0x80000002; // a ring buffer took part of the data, or could not be set up
-constexpr u32 RESULT_EMPTY = 0x80000003;         // nothing to take
-constexpr u32 RESULT_INCONSISTENT = 0x80000005;  // a ring buffer record that does not add up
+constexpr u32 RESULT_EMPTY = 0x80000003;          // nothing to take
+constexpr u32 RESULT_INCONSISTENT = 0x80000005;   // a ring buffer record that does not add up
 
 // Variants.
 constexpr u32 RESULT_VARIANT_BAD_INPUT = 0x80010001; // over-long text ("ERROR:" stored) or bad binary arguments

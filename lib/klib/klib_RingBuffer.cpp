@@ -19,8 +19,8 @@ u32 wrapOf(u32 position)
     return position >> 24;
 }
 
-// Count from the two positions, or KLIB::RESULT_INCONSISTENT. An index at or beyond the capacity is refused as well, since
-// it would address memory outside the storage.
+// Count from the two positions, or KLIB::RESULT_INCONSISTENT. An index at or beyond the capacity is refused as well,
+// since it would address memory outside the storage.
 u32 countFrom(u32 w, u32 r, u32 capacity)
 {
     const u32 wrapDifference = (wrapOf(w) - wrapOf(r)) & 0xFF;

@@ -14,8 +14,8 @@
 
 namespace KLIB {
 
-template <class T>
-class KRingBuffer {
+template <class T> class KRingBuffer
+{
     static_assert(alignof(T) <= 8, "headed blocks are 8-byte aligned");
 
 public:
@@ -102,10 +102,11 @@ private:
 // Record of a klib_ringBuffer ring. A position holds the element index in its low 24 bits and a wrap count
 // (mod 256) in its high 8 bits. The writer alone moves writePosition and the reader alone readPosition; each
 // stores its own position with release ordering and loads the other's with acquire ordering.
-struct klib_RingBufferRecord {
-    u16 elementSize = 0;  // 1, 2 or 4 bytes
-    u32 capacity = 0;     // elements, at most 0x1000000
-    void* storage = nullptr;  // capacity * elementSize bytes, owned by the caller
+struct klib_RingBufferRecord
+{
+    u16 elementSize = 0;     // 1, 2 or 4 bytes
+    u32 capacity = 0;        // elements, at most 0x1000000
+    void* storage = nullptr; // capacity * elementSize bytes, owned by the caller
     std::atomic<u32> writePosition{0};
     std::atomic<u32> readPosition{0};
 };

@@ -192,7 +192,7 @@ u32 KUnicode::utf8Length() const
         return 2;
     }
     if (m_value < 0x10000) {
-        return 3;  // surrogate values are written as U+FFFD, also 3 bytes
+        return 3; // surrogate values are written as U+FFFD, also 3 bytes
     }
     return 4;
 }
@@ -310,8 +310,7 @@ u32 exportCharacters(const KString<KUnicode>& s, Ch* buffer, u32 size, u32* leng
 }
 
 // UTF-16 byte forms; bom: 0 none, 1 FE FF, 2 FF FE.
-u32 exportUTF16Bytes(const KString<KUnicode>& s, unsigned char* buffer, u32 size, bool bigEndian, u32 bom,
-                     u32* length)
+u32 exportUTF16Bytes(const KString<KUnicode>& s, unsigned char* buffer, u32 size, bool bigEndian, u32 bom, u32* length)
 {
     if (length != nullptr) {
         *length = 0;
@@ -335,11 +334,11 @@ u32 exportUTF16Bytes(const KString<KUnicode>& s, unsigned char* buffer, u32 size
     for (u32 i = 0; i < n; ++i) {
         const u32 value = s.data()[i].getValue();
         if (w + 2 + 2 > size) {
-            result = RESULT_TOO_SMALL;  // not even one unit fits before the terminator
+            result = RESULT_TOO_SMALL; // not even one unit fits before the terminator
             break;
         }
         if (w + utf16ByteCount(value) + 2 > size) {
-            break;  // a surrogate pair that does not fit ends the text
+            break; // a surrogate pair that does not fit ends the text
         }
         w += putUTF16Bytes(value, buffer + w, bigEndian);
     }
@@ -463,8 +462,7 @@ u32 KString<KUnicode>::toUTF16LE(unsigned char* buffer, u32 size, u32* length) c
 namespace {
 
 // Compares the text of s with a sequence of code points delivered by next() (0 = end).
-template <class Next>
-bool equalsSequence(const KString<KUnicode>& s, i32 mode, Next next)
+template <class Next> bool equalsSequence(const KString<KUnicode>& s, i32 mode, Next next)
 {
     const u32 n = s.size();
     if (n == 0) {

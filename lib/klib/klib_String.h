@@ -18,7 +18,8 @@
 
 namespace KLIB {
 
-class KUnicode {
+class KUnicode
+{
 public:
     static constexpr u32 REPLACEMENT = 0xFFFD;
     static constexpr u32 LIMIT = 0x110000;
@@ -39,7 +40,7 @@ public:
     // A high/low surrogate pair: the combined value, used 2, result 6; otherwise value = high, used 1, result 0.
     u32 setUTF16Pair(u16 high, u16 low, u32* used);
 
-    KUnicode getLowerCase() const;  // ASCII A-Z mapped to a-z
+    KUnicode getLowerCase() const; // ASCII A-Z mapped to a-z
     u32 makeLowerCase();
 
     // Out of range: the replacement is written and 0x80000003 given.
@@ -60,11 +61,10 @@ private:
     u32 m_value;
 };
 
-template <class C>
-class KString;
+template <class C> class KString;
 
-template <>
-class KString<KUnicode> : public KVector<KUnicode> {
+template <> class KString<KUnicode> : public KVector<KUnicode>
+{
 public:
     explicit KString(u32 reservedCount = 0, const KAllocator& allocator = KAllocator())
         : KVector<KUnicode>(reservedCount, allocator)

@@ -587,7 +587,7 @@ KVariant KVariant::addScaled(const KVariant& other, i32 factor) const
     case KIND_INT32:
     case KIND_UINT32: {
         const u32 o = isInteger(other.m_Kind) ? other.m_Value.m_UInt : 0u;
-        const u32 sum = m_Value.m_UInt + static_cast<u32>(factor) * o;  // wraps
+        const u32 sum = m_Value.m_UInt + static_cast<u32>(factor) * o; // wraps
         if (m_Kind == KIND_INT32) {
             result.setInt(static_cast<i32>(sum));
         } else {

@@ -12,10 +12,11 @@
 //   - + and - keep the left operand's kind (a float added to an int adds nothing).
 #pragma once
 
-#include "klib_Types.h"
 #include "klib_Result.h"
+#include "klib_Types.h"
 
-class KVariant {
+class KVariant
+{
 public:
     // Kinds.
     static constexpr u32 KIND_INT32 = 0;
@@ -27,11 +28,13 @@ public:
 
     // Setter results.
     static constexpr u32 RESULT_SET_OK = 0x10000;
-    static constexpr u32 RESULT_BAD_INPUT = KLIB::RESULT_VARIANT_BAD_INPUT;  // over-long text ("ERROR:" stored) or bad binary arguments
-    static constexpr u32 RESULT_NO_MEMORY = KLIB::RESULT_VARIANT_NO_MEMORY;  // no heap manager, no memory or binary too large
+    static constexpr u32 RESULT_BAD_INPUT =
+        KLIB::RESULT_VARIANT_BAD_INPUT; // over-long text ("ERROR:" stored) or bad binary arguments
+    static constexpr u32 RESULT_NO_MEMORY =
+        KLIB::RESULT_VARIANT_NO_MEMORY; // no heap manager, no memory or binary too large
 
-    static constexpr u32 MAX_STRING_LENGTH = 1023;    // characters, without the NUL
-    static constexpr u32 MAX_BINARY_SIZE = 0xFFFFFB;  // bytes
+    static constexpr u32 MAX_STRING_LENGTH = 1023;   // characters, without the NUL
+    static constexpr u32 MAX_BINARY_SIZE = 0xFFFFFB; // bytes
 
     // Tags given to the heap manager for the two kinds of storage.
     static constexpr const char* STRING_TAG = "KVariant::m_Value.m_pString";
@@ -42,10 +45,10 @@ public:
     KVariant(int value);
     KVariant(unsigned int value);
     KVariant(float value);
-    KVariant(const char* text, u32 maxLength = 1024);  // setString(text, maxLength)
-    KVariant(const void* data, u32 size);              // setBinary(data, size)
+    KVariant(const char* text, u32 maxLength = 1024); // setString(text, maxLength)
+    KVariant(const void* data, u32 size);             // setBinary(data, size)
     KVariant(const KVariant& other);
-    KVariant(KVariant&& other) noexcept;  // the source keeps its kind but loses its storage
+    KVariant(KVariant&& other) noexcept; // the source keeps its kind but loses its storage
     virtual ~KVariant();
 
     // Every numeric assignment clears the old value first.
@@ -61,14 +64,14 @@ public:
     virtual KVariant& operator=(const KVariant& other); // deep copy; self-assignment keeps the value
     KVariant& operator=(KVariant&& other) noexcept;
 
-    virtual bool operator==(const KVariant& other) const;  // isEqual
-    virtual bool operator!=(const KVariant& other) const;  // !isEqual
-    virtual bool operator<(const KVariant& other) const;   // isLess
-    virtual bool operator<=(const KVariant& other) const;  // isLess || isEqual
-    virtual bool operator>(const KVariant& other) const;   // !isLess && !isEqual
-    virtual bool operator>=(const KVariant& other) const;  // !isLess
-    virtual KVariant operator+(const KVariant& other) const;  // addScaled(other, +1)
-    virtual KVariant operator-(const KVariant& other) const;  // addScaled(other, -1)
+    virtual bool operator==(const KVariant& other) const;    // isEqual
+    virtual bool operator!=(const KVariant& other) const;    // !isEqual
+    virtual bool operator<(const KVariant& other) const;     // isLess
+    virtual bool operator<=(const KVariant& other) const;    // isLess || isEqual
+    virtual bool operator>(const KVariant& other) const;     // !isLess && !isEqual
+    virtual bool operator>=(const KVariant& other) const;    // !isLess
+    virtual KVariant operator+(const KVariant& other) const; // addScaled(other, +1)
+    virtual KVariant operator-(const KVariant& other) const; // addScaled(other, -1)
 
     // Setters: 0x10000 on success, else one of the failure results above.
     u32 setInt(i32 value);
@@ -91,12 +94,12 @@ public:
     u32 getBinarySize(bool* ok = nullptr) const;
 
     // Typed getters; `ok` may be null. A float is never converted to an integer.
-    i32 getInt(bool* ok = nullptr) const;    // kinds 0 and 1 (same 32 bits)
-    u32 getUInt(bool* ok = nullptr) const;   // getInt's 32 bits read as unsigned
-    f32 getFloat(bool* ok = nullptr) const;  // kinds 0 (signed), 1 (unsigned), 3
-    f64 getDouble(bool* ok = nullptr) const; // kinds 0 (signed), 1 (unsigned), 3
-    const char* getString(bool* ok = nullptr) const;  // kind 2 with storage
-    const void* getBinary(bool* ok = nullptr) const;  // kind 4 with storage: the bytes after the length
+    i32 getInt(bool* ok = nullptr) const;            // kinds 0 and 1 (same 32 bits)
+    u32 getUInt(bool* ok = nullptr) const;           // getInt's 32 bits read as unsigned
+    f32 getFloat(bool* ok = nullptr) const;          // kinds 0 (signed), 1 (unsigned), 3
+    f64 getDouble(bool* ok = nullptr) const;         // kinds 0 (signed), 1 (unsigned), 3
+    const char* getString(bool* ok = nullptr) const; // kind 2 with storage
+    const void* getBinary(bool* ok = nullptr) const; // kind 4 with storage: the bytes after the length
 
     bool isEqual(const KVariant& other) const;
     bool isLess(const KVariant& other) const;
@@ -112,7 +115,7 @@ private:
         u32 m_UInt;
         f32 m_Float;
         char* m_pString;
-        u8* m_pBinary;  // points at the 4-byte length
+        u8* m_pBinary; // points at the 4-byte length
         u64 m_Raw;
     } m_Value;
     u32 m_Kind;

@@ -10,13 +10,13 @@
 #include <utility>
 
 #include "klib_Allocator.h"
-#include "klib_Types.h"
 #include "klib_Result.h"
+#include "klib_Types.h"
 
 namespace KLIB {
 
-template <class T>
-class KVector {
+template <class T> class KVector
+{
 public:
     using value_type = T;
     using size_type = u32;
@@ -146,8 +146,7 @@ public:
     void push_back(const T& value) { emplace_back(value); }
     void push_back(T&& value) { emplace_back(std::move(value)); }
 
-    template <class... Args>
-    T& emplace_back(Args&&... args)
+    template <class... Args> T& emplace_back(Args&&... args)
     {
         if (m_end == m_capEnd) {
             // The argument may refer to an element of this vector: build it before the storage moves.
@@ -231,7 +230,8 @@ public:
     }
 
 protected:
-    struct Range {
+    struct Range
+    {
         const T* b;
         const T* e;
         const T* begin() const { return b; }

@@ -21,7 +21,8 @@ class IMBDFObserver;
 namespace MMSFUNC {
 
 // Operations in their fixed virtual-table order.
-class SelectedItemLoader {
+class SelectedItemLoader
+{
 public:
     virtual ~SelectedItemLoader() = default;
 

@@ -153,9 +153,15 @@ u32 getCurrentUtcTime(u32* year, u32* month, u32* day, u32* weekday, u32* hour, 
 
 namespace testhooks {
 
-void setMillisecondsOffset(u32 offset) { g_millisecondsOffset.store(offset, std::memory_order_relaxed); }
+void setMillisecondsOffset(u32 offset)
+{
+    g_millisecondsOffset.store(offset, std::memory_order_relaxed);
+}
 
-u32 getMillisecondsOffset() { return g_millisecondsOffset.load(std::memory_order_relaxed); }
+u32 getMillisecondsOffset()
+{
+    return g_millisecondsOffset.load(std::memory_order_relaxed);
+}
 
 void fixUtcTime(i64 secondsSinceEpoch)
 {
@@ -163,7 +169,10 @@ void fixUtcTime(i64 secondsSinceEpoch)
     g_utcFixed.store(true, std::memory_order_release);
 }
 
-void clearFixedUtcTime() { g_utcFixed.store(false, std::memory_order_release); }
+void clearFixedUtcTime()
+{
+    g_utcFixed.store(false, std::memory_order_release);
+}
 
 } // namespace testhooks
 

@@ -16,10 +16,11 @@ constexpr u32 OS_TIMER_RUNNING = 2;
 constexpr u32 OS_TIMER_EXPIRED_STATE = 3;
 
 // One-shot timer record; any state other than 1, 2, 3 means not started.
-struct Timer {
+struct Timer
+{
     u32 m_state = 0;
-    u32 m_start = 0;     // clock value at start
-    u32 m_interval = 0;  // ms
+    u32 m_start = 0;    // clock value at start
+    u32 m_interval = 0; // ms
 };
 
 // null: OS_E_RANGE; state 1: OS_E_STATE; else starts the timer (state 2).

@@ -20,7 +20,8 @@ namespace {
 constexpr size_t MAX_NAME_BYTES = 511;
 constexpr size_t MAX_MAC_BYTES = 32;
 
-struct AdapterInfo {
+struct AdapterInfo
+{
     u32 m_index = 0;
     std::string m_name;
     bool m_hasIp = false;

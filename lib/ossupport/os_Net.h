@@ -10,7 +10,8 @@
 namespace ossupport {
 
 // One adapter: its interface index as decimal text and its friendly name (at most 511 bytes).
-struct AdapterEntry {
+struct AdapterEntry
+{
     std::string m_index;
     std::string m_name;
 };
@@ -27,7 +28,8 @@ u32 getNetworkAdapterAddress(const char* adapterIndex, bool* dhcpEnabled, u32* i
 u32 getNetworkAdapterMacAddress(const char* adapterIndex, u8* mac, u32 size);
 
 // An IPv4 address is a u32 in host order, the first dotted number in the most significant byte.
-struct IPv4Address {
+struct IPv4Address
+{
     u32 m_value = 0;
 };
 

@@ -7,8 +7,8 @@
 namespace ossupport {
 
 constexpr u32 OS_OK = 0;
-constexpr u32 OS_NO_FOREIGN_ID = 9;            // informational: the foreign-thread table is full
-constexpr u32 OS_TIMER_EXPIRED = 12;           // informational: checkTimer found the timer expired
+constexpr u32 OS_NO_FOREIGN_ID = 9;  // informational: the foreign-thread table is full
+constexpr u32 OS_TIMER_EXPIRED = 12; // informational: checkTimer found the timer expired
 
 constexpr u32 OS_E_FAILED = 0x80000000;        // generic failure (adapters, library release)
 constexpr u32 OS_E_ARGUMENT = 0x80000001;      // bad argument of the library and text routines
@@ -22,6 +22,9 @@ constexpr u32 OS_E_NO_ID = 0x80000010;         // no free id in the automatic ra
 constexpr u32 OS_E_END_REQUESTED = 0x80000011; // end of task requested
 constexpr u32 OS_E_PLATFORM = 0x80000013;      // the platform refused (thread, wait, signal)
 
-inline bool osFailed(u32 result) { return (result & 0x80000000u) != 0; }
+inline bool osFailed(u32 result)
+{
+    return (result & 0x80000000u) != 0;
+}
 
 } // namespace ossupport

@@ -60,10 +60,17 @@ constexpr size_t SANITIZER_STACK_EXTRA = 256 * 1024;
 constexpr size_t SANITIZER_STACK_EXTRA = 0;
 #endif
 
-inline u64 stateOf(u64 word) { return word >> STATE_SHIFT; }
-inline u64 usersOf(u64 word) { return (word & USER_MASK) >> 32; }
+inline u64 stateOf(u64 word)
+{
+    return word >> STATE_SHIFT;
+}
+inline u64 usersOf(u64 word)
+{
+    return (word & USER_MASK) >> 32;
+}
 
-class SlotControl {
+class SlotControl
+{
 public:
     u64 load() const { return m_word.load(std::memory_order_seq_cst); }
     u64 state() const { return stateOf(m_word.load(std::memory_order_acquire)); }
@@ -139,23 +146,26 @@ void copyName(char (&out)[NAME_CHARS + 1], const char* name)
     }
 }
 
-struct EventFlagEntry {
+struct EventFlagEntry
+{
     SlotControl m_control;
     std::atomic<u32> m_bits{0};
     u32 m_attributes = 0;
     char m_name[NAME_CHARS + 1] = {};
 };
 
-struct SemaphoreEntry {
-    SlotControl m_control;           // payload = current count
-    std::atomic<u32> m_waiters{0};   // threads blocked in waitSemaphore
+struct SemaphoreEntry
+{
+    SlotControl m_control;         // payload = current count
+    std::atomic<u32> m_waiters{0}; // threads blocked in waitSemaphore
     std::atomic<u32> m_wakeSequence{0};
     char m_name[NAME_CHARS + 1] = {};
 };
 
-struct TaskSlot {
+struct TaskSlot
+{
     SlotControl m_control;
-    std::atomic<u32> m_events{0};    // the task's event word
+    std::atomic<u32> m_events{0}; // the task's event word
     std::atomic<u32> m_waiters{0};
     std::atomic<u16> m_endRequested{0};
     std::atomic<u32> m_runState{RUN_STATE_NOT_RUNNING};
@@ -166,17 +176,19 @@ struct TaskSlot {
     void* m_argument = nullptr;
     // Guarded by the table lock.
     pthread_t m_thread{};
-    bool m_hasThread = false;         // an OS thread exists that is neither joined nor detached
-    bool m_ended = true;              // the thread's trampoline has finished with the entry
-    std::atomic<u32> m_finished{1};   // the same, as a futex word for deleteTask's timed wait
+    bool m_hasThread = false;       // an OS thread exists that is neither joined nor detached
+    bool m_ended = true;            // the thread's trampoline has finished with the entry
+    std::atomic<u32> m_finished{1}; // the same, as a futex word for deleteTask's timed wait
 };
 
-struct ForeignEntry {
+struct ForeignEntry
+{
     std::atomic<u32> m_claimed{0};
     std::atomic<i32> m_osThreadId{0};
 };
 
-struct Tables {
+struct Tables
+{
     EventFlagEntry m_flags[OS_EVENT_FLAG_ID_MAX + 1];
     SemaphoreEntry m_semaphores[OS_SEMAPHORE_ID_MAX + 1];
     TaskSlot m_tasks[OS_TASK_ID_MAX + 1];
@@ -196,7 +208,8 @@ pthread_mutex_t g_tableLock = PTHREAD_MUTEX_INITIALIZER;
 thread_local u16 t_taskId = 0;
 thread_local u64 t_identity = 0;
 
-class TableLock {
+class TableLock
+{
 public:
     TableLock() { pthread_mutex_lock(&g_tableLock); }
     ~TableLock() { pthread_mutex_unlock(&g_tableLock); }
@@ -205,7 +218,8 @@ public:
 };
 
 // Releases the thread's foreign id when the thread exits.
-struct ForeignHolder {
+struct ForeignHolder
+{
     u16 m_index = 0xFFFF;
     ~ForeignHolder()
     {
@@ -285,7 +299,8 @@ void markTaskEnded(u16 id)
     }
 }
 
-struct TrampolineGuard {
+struct TrampolineGuard
+{
     u16 m_id;
     ~TrampolineGuard()
     {
@@ -449,10 +464,22 @@ u32 deleteSemaphoreAt(u16 id)
     return OS_OK;
 }
 
-bool validTaskId(u16 id) { return id >= 1 && id <= OS_TASK_ID_MAX; }
-bool validFlagId(u16 id) { return id >= 1 && id <= OS_EVENT_FLAG_ID_MAX; }
-bool validSemaphoreId(u16 id) { return id >= 1 && id <= OS_SEMAPHORE_ID_MAX; }
-bool initialized() { return g_initialized.load(std::memory_order_acquire); }
+bool validTaskId(u16 id)
+{
+    return id >= 1 && id <= OS_TASK_ID_MAX;
+}
+bool validFlagId(u16 id)
+{
+    return id >= 1 && id <= OS_EVENT_FLAG_ID_MAX;
+}
+bool validSemaphoreId(u16 id)
+{
+    return id >= 1 && id <= OS_SEMAPHORE_ID_MAX;
+}
+bool initialized()
+{
+    return g_initialized.load(std::memory_order_acquire);
+}
 
 } // namespace
 
@@ -523,9 +550,15 @@ u32 shutdown()
     return OS_OK;
 }
 
-bool isInitialized() { return initialized(); }
+bool isInitialized()
+{
+    return initialized();
+}
 
-u32 getInitGeneration() { return g_initGeneration.load(std::memory_order_acquire); }
+u32 getInitGeneration()
+{
+    return g_initGeneration.load(std::memory_order_acquire);
+}
 
 // ------------------------------------------------------------------------------------------------------------
 // Tasks
@@ -583,11 +616,10 @@ u32 startTask(u16 id, void* argument)
                 result = OS_E_PLATFORM;
             } else {
                 const long page = sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096;
-                size_t stack = task.m_record.m_stackSize < OS_MIN_STACK_SIZE ? OS_MIN_STACK_SIZE
-                                                                               : task.m_record.m_stackSize;
+                size_t stack =
+                    task.m_record.m_stackSize < OS_MIN_STACK_SIZE ? OS_MIN_STACK_SIZE : task.m_record.m_stackSize;
                 stack += SANITIZER_STACK_EXTRA;
-                stack = (stack + static_cast<size_t>(page) - 1) / static_cast<size_t>(page) *
-                        static_cast<size_t>(page);
+                stack = (stack + static_cast<size_t>(page) - 1) / static_cast<size_t>(page) * static_cast<size_t>(page);
                 task.m_argument = argument;
                 task.m_ended = false;
                 task.m_finished.store(0, std::memory_order_release);
@@ -987,7 +1019,10 @@ u64 getCurrentThreadIdentity()
 
 namespace testhooks {
 
-void setDeleteTaskWaitMs(u32 ms) { g_deleteWaitMs.store(ms, std::memory_order_relaxed); }
+void setDeleteTaskWaitMs(u32 ms)
+{
+    g_deleteWaitMs.store(ms, std::memory_order_relaxed);
+}
 
 } // namespace testhooks
 

@@ -18,29 +18,32 @@ namespace ossupport {
 // Task entry: receives the argument given to startTask; its return value is ignored.
 using TaskEntry = unsigned (*)(void* argument);
 
-struct TaskRecord {
+struct TaskRecord
+{
     TaskEntry m_entry = nullptr;
-    u16 m_priority = 0;      // stored, not passed to the platform
-    u32 m_stackSize = 0;     // a minimum: the thread gets at least OS_MIN_STACK_SIZE
+    u16 m_priority = 0;  // stored, not passed to the platform
+    u32 m_stackSize = 0; // a minimum: the thread gets at least OS_MIN_STACK_SIZE
     const char* m_name = nullptr;
 };
 
-struct EventFlagRecord {
-    u32 m_attributes = 0;    // OS_FLAG_CLEAR_ON_READ
+struct EventFlagRecord
+{
+    u32 m_attributes = 0; // OS_FLAG_CLEAR_ON_READ
     u32 m_initialBits = 0;
     const char* m_name = nullptr;
 };
 
-struct SemaphoreRecord {
+struct SemaphoreRecord
+{
     u32 m_initialCount = 0;
     const char* m_name = nullptr;
 };
 
 constexpr u32 OS_MIN_STACK_SIZE = 256u * 1024u;
-constexpr u32 OS_FLAG_CLEAR_ON_READ = 4;      // event-flag attribute: a successful poll clears the bits read
-constexpr u32 OS_MODE_AND = 0;                // pattern test: every bit of the pattern set
-constexpr u32 OS_MODE_OR = 1;                 // pattern test: any bit of the pattern set
-constexpr u32 OS_TASK_END_BIT = 0x10000;      // reserved task event bit: end of task requested
+constexpr u32 OS_FLAG_CLEAR_ON_READ = 4; // event-flag attribute: a successful poll clears the bits read
+constexpr u32 OS_MODE_AND = 0;           // pattern test: every bit of the pattern set
+constexpr u32 OS_MODE_OR = 1;            // pattern test: any bit of the pattern set
+constexpr u32 OS_TASK_END_BIT = 0x10000; // reserved task event bit: end of task requested
 constexpr u32 OS_WAIT_FOREVER = 0xFFFFFFFF;
 constexpr u32 OS_SEMAPHORE_MAX_COUNT = 0x7FFFFFFF;
 

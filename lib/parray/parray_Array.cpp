@@ -10,8 +10,7 @@ namespace PARRAY {
 
 namespace {
 
-template <typename T>
-void printElement(T value)
+template <typename T> void printElement(T value)
 {
     if constexpr (std::is_same_v<T, f32>) {
         std::printf("%f", static_cast<double>(value));
@@ -24,8 +23,7 @@ void printElement(T value)
 
 } // namespace
 
-template <typename T>
-ArrayBase<T>::ArrayBase(u32 count)
+template <typename T> ArrayBase<T>::ArrayBase(u32 count)
 {
     if (count == 0) {
         return;
@@ -39,8 +37,7 @@ ArrayBase<T>::ArrayBase(u32 count)
     m_OwnsData = true;
 }
 
-template <typename T>
-ArrayBase<T>::~ArrayBase()
+template <typename T> ArrayBase<T>::~ArrayBase()
 {
     if (m_OwnsData) {
         std::free(m_pData);
@@ -49,8 +46,7 @@ ArrayBase<T>::~ArrayBase()
     m_Count = 0;
 }
 
-template <typename T>
-u32 ArrayBase<T>::copyFrom(const IArray& other)
+template <typename T> u32 ArrayBase<T>::copyFrom(const IArray& other)
 {
     const void* source = other.getData();
     if (m_pData == nullptr || source == nullptr) {
@@ -65,8 +61,7 @@ u32 ArrayBase<T>::copyFrom(const IArray& other)
 }
 
 // "a, b, c " between the braces of one row.
-template <typename T>
-void ArrayBase<T>::dumpElements(const T* first, u32 count) const
+template <typename T> void ArrayBase<T>::dumpElements(const T* first, u32 count) const
 {
     for (u32 i = 0; i < count; ++i) {
         printElement(first[i]);
@@ -79,25 +74,19 @@ void ArrayBase<T>::dumpElements(const T* first, u32 count) const
 
 // ---- 1D ----
 
-template <typename T>
-Array1D<T>::Array1D(u32 x) : ArrayBase<T>(x)
-{
-}
+template <typename T> Array1D<T>::Array1D(u32 x) : ArrayBase<T>(x) {}
 
-template <typename T>
-u32 Array1D<T>::getSize(u32 dimension) const
+template <typename T> u32 Array1D<T>::getSize(u32 dimension) const
 {
     return dimension == 0 ? this->m_Count : 0;
 }
 
-template <typename T>
-u32 Array1D<T>::getIndex(u32 x, u32, u32) const
+template <typename T> u32 Array1D<T>::getIndex(u32 x, u32, u32) const
 {
     return x;
 }
 
-template <typename T>
-u32 Array1D<T>::dump() const
+template <typename T> u32 Array1D<T>::dump() const
 {
     std::fputs("{ ", stdout);
     this->dumpElements(this->m_pData, this->m_Count);
@@ -107,13 +96,9 @@ u32 Array1D<T>::dump() const
 
 // ---- 2D ----
 
-template <typename T>
-Array2D<T>::Array2D(u32 x, u32 y) : ArrayBase<T>(x * y), m_Y(y)
-{
-}
+template <typename T> Array2D<T>::Array2D(u32 x, u32 y) : ArrayBase<T>(x * y), m_Y(y) {}
 
-template <typename T>
-u32 Array2D<T>::getSize(u32 dimension) const
+template <typename T> u32 Array2D<T>::getSize(u32 dimension) const
 {
     switch (dimension) {
     case 0:
@@ -125,14 +110,12 @@ u32 Array2D<T>::getSize(u32 dimension) const
     }
 }
 
-template <typename T>
-u32 Array2D<T>::getIndex(u32 x, u32 y, u32) const
+template <typename T> u32 Array2D<T>::getIndex(u32 x, u32 y, u32) const
 {
     return x * m_Y + y;
 }
 
-template <typename T>
-u32 Array2D<T>::dump() const
+template <typename T> u32 Array2D<T>::dump() const
 {
     if (this->m_pData == nullptr) {
         std::fputs("null\n", stdout);
@@ -151,13 +134,9 @@ u32 Array2D<T>::dump() const
 
 // ---- 3D ----
 
-template <typename T>
-Array3D<T>::Array3D(u32 x, u32 y, u32 z) : ArrayBase<T>(x * y * z), m_Y(y), m_YZ(y * z), m_Z(z)
-{
-}
+template <typename T> Array3D<T>::Array3D(u32 x, u32 y, u32 z) : ArrayBase<T>(x * y * z), m_Y(y), m_YZ(y * z), m_Z(z) {}
 
-template <typename T>
-u32 Array3D<T>::getSize(u32 dimension) const
+template <typename T> u32 Array3D<T>::getSize(u32 dimension) const
 {
     switch (dimension) {
     case 0:
@@ -171,14 +150,12 @@ u32 Array3D<T>::getSize(u32 dimension) const
     }
 }
 
-template <typename T>
-u32 Array3D<T>::getIndex(u32 x, u32 y, u32 z) const
+template <typename T> u32 Array3D<T>::getIndex(u32 x, u32 y, u32 z) const
 {
     return x * m_YZ + y * m_Z + z;
 }
 
-template <typename T>
-u32 Array3D<T>::dump() const
+template <typename T> u32 Array3D<T>::dump() const
 {
     if (this->m_pData == nullptr) {
         std::fputs("null\n", stdout);
@@ -250,8 +227,7 @@ u32 TypeAccessor<A1, A2, A3>::createArray(IArray** out, u32 dimensions, u32 x, u
     return RESULT_OK;
 }
 
-template <class A1, class A2, class A3>
-u32 TypeAccessor<A1, A2, A3>::destroyArray(IArray** inOut, u32 dimensions) const
+template <class A1, class A2, class A3> u32 TypeAccessor<A1, A2, A3>::destroyArray(IArray** inOut, u32 dimensions) const
 {
     if (inOut == nullptr || *inOut == nullptr || dimensions < 1 || dimensions > 3) {
         return RESULT_FAILED;
@@ -261,11 +237,11 @@ u32 TypeAccessor<A1, A2, A3>::destroyArray(IArray** inOut, u32 dimensions) const
     return RESULT_OK;
 }
 
-#define PARRAY_INSTANTIATE(T)                                                                                        \
-    template class ArrayBase<T>;                                                                                     \
-    template class Array1D<T>;                                                                                       \
-    template class Array2D<T>;                                                                                       \
-    template class Array3D<T>;                                                                                       \
+#define PARRAY_INSTANTIATE(T)                                                                                          \
+    template class ArrayBase<T>;                                                                                       \
+    template class Array1D<T>;                                                                                         \
+    template class Array2D<T>;                                                                                         \
+    template class Array3D<T>;                                                                                         \
     template class TypeAccessor<Array1D<T>, Array2D<T>, Array3D<T>>;
 PARRAY_INSTANTIATE(u32)
 PARRAY_INSTANTIATE(u16)
@@ -279,8 +255,7 @@ PARRAY_INSTANTIATE(f64)
 
 namespace {
 
-template <typename T>
-using AccessorOf = TypeAccessor<Array1D<T>, Array2D<T>, Array3D<T>>;
+template <typename T> using AccessorOf = TypeAccessor<Array1D<T>, Array2D<T>, Array3D<T>>;
 
 constinit const AccessorOf<u32> s_AccessorU32;
 constinit const AccessorOf<u16> s_AccessorU16;

@@ -24,7 +24,8 @@ enum ElementType : u32 {
     ELEMENT_TYPE_COUNT = 8,
 };
 
-class IArray {
+class IArray
+{
 public:
     virtual ~IArray() = default;
     virtual void* getData() = 0;
@@ -46,8 +47,8 @@ public:
 };
 
 // Storage and the operations shared by the three shapes.
-template <typename T>
-class ArrayBase : public IArray {
+template <typename T> class ArrayBase : public IArray
+{
 public:
     using Element = T;
 
@@ -72,8 +73,8 @@ protected:
     bool m_OwnsData = false;
 };
 
-template <typename T>
-class Array1D final : public ArrayBase<T> {
+template <typename T> class Array1D final : public ArrayBase<T>
+{
 public:
     explicit Array1D(u32 x);
     u32 getDimensionCount() const override { return 1; }
@@ -82,8 +83,8 @@ public:
     u32 dump() const override;
 };
 
-template <typename T>
-class Array2D final : public ArrayBase<T> {
+template <typename T> class Array2D final : public ArrayBase<T>
+{
 public:
     // Only for sizes whose product x * y fits in u32 (the accessor checks).
     Array2D(u32 x, u32 y);
@@ -96,8 +97,8 @@ private:
     u32 m_Y; // stride of x
 };
 
-template <typename T>
-class Array3D final : public ArrayBase<T> {
+template <typename T> class Array3D final : public ArrayBase<T>
+{
 public:
     // Only for sizes whose product x * y * z fits in u32 (the accessor checks).
     Array3D(u32 x, u32 y, u32 z);
@@ -113,7 +114,8 @@ private:
 };
 
 // Creates and destroys the arrays of one element type.
-class ITypeAccessor {
+class ITypeAccessor
+{
 public:
     // dimensions 1..3; sizes X = x, Y = y, Z = z. Returns 0 with the array (possibly without data), or
     // 0x80000000 with *out = null for another dimension count, a byte size above 0xFFFFFFFF or no memory for
@@ -126,15 +128,16 @@ protected:
     ~ITypeAccessor() = default;
 };
 
-template <class A1, class A2, class A3>
-class TypeAccessor final : public ITypeAccessor {
+template <class A1, class A2, class A3> class TypeAccessor final : public ITypeAccessor
+{
 public:
     constexpr TypeAccessor() = default;
     u32 createArray(IArray** out, u32 dimensions, u32 x, u32 y, u32 z) const override;
     u32 destroyArray(IArray** inOut, u32 dimensions) const override;
 };
 
-struct TypeAccessorEntry {
+struct TypeAccessorEntry
+{
     u32 typeCode;
     const ITypeAccessor* accessor;
 };
@@ -148,11 +151,11 @@ const ITypeAccessor* getTypeAccessor(u32 typeCode);
 // Size in bytes of one element of a type code; 0 for a code >= 8.
 u32 getElementSize(u32 typeCode);
 
-#define PARRAY_EXTERN_TEMPLATES(T)                                                                                   \
-    extern template class ArrayBase<T>;                                                                              \
-    extern template class Array1D<T>;                                                                                \
-    extern template class Array2D<T>;                                                                                \
-    extern template class Array3D<T>;                                                                                \
+#define PARRAY_EXTERN_TEMPLATES(T)                                                                                     \
+    extern template class ArrayBase<T>;                                                                                \
+    extern template class Array1D<T>;                                                                                  \
+    extern template class Array2D<T>;                                                                                  \
+    extern template class Array3D<T>;                                                                                  \
     extern template class TypeAccessor<Array1D<T>, Array2D<T>, Array3D<T>>;
 PARRAY_EXTERN_TEMPLATES(u32)
 PARRAY_EXTERN_TEMPLATES(u16)

@@ -38,11 +38,10 @@ u32 ArrayAccessorForServer::create(const u32* descriptors, u32 count, u32 a, u32
     m_pSet = set;
     for (u32 i = 0; i < count; ++i) {
         const u32* descriptor = descriptors + static_cast<size_t>(i) * DESCRIPTOR_WORDS;
-        m_Records.push_back(ArrayRecord{descriptor[0], ArrayFactory::getDimensionCount(descriptor),
-                                        ArrayFactory::decodeSize(descriptor[1], a, b),
-                                        ArrayFactory::decodeSize(descriptor[2], a, b),
-                                        ArrayFactory::decodeSize(descriptor[3], a, b),
-                                        *ArrayFactory::getArrayAt(set, i), 0});
+        m_Records.push_back(
+            ArrayRecord{descriptor[0], ArrayFactory::getDimensionCount(descriptor),
+                        ArrayFactory::decodeSize(descriptor[1], a, b), ArrayFactory::decodeSize(descriptor[2], a, b),
+                        ArrayFactory::decodeSize(descriptor[3], a, b), *ArrayFactory::getArrayAt(set, i), 0});
     }
     return RESULT_OK;
 }
@@ -76,7 +75,8 @@ ArrayAccessorForServer::ArrayRecord* ArrayAccessorForServer::getRecord(u32 index
 u32 ArrayAccessorForServer::clear()
 {
     if (m_pSet != nullptr) {
-        ArrayFactory::destroySet(m_pSet, m_Descriptors.data(), static_cast<u32>(m_Descriptors.size() / DESCRIPTOR_WORDS));
+        ArrayFactory::destroySet(m_pSet, m_Descriptors.data(),
+                                 static_cast<u32>(m_Descriptors.size() / DESCRIPTOR_WORDS));
         m_pSet = nullptr;
     }
     m_Descriptors.clear();

@@ -10,9 +10,11 @@
 
 namespace PARRAY {
 
-class ArrayAccessorForServer {
+class ArrayAccessorForServer
+{
 public:
-    struct ArrayRecord {
+    struct ArrayRecord
+    {
         u32 typeCode;
         u32 dimensions;
         u32 x;

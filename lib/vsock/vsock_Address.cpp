@@ -2,11 +2,10 @@
 #include <arpa/inet.h>
 #include <cstring>
 
-#include "vsock_Socket.h"
 #include "vsock_Result.h"
+#include "vsock_Socket.h"
 
 namespace {
-
 
 // Exactly four decimal parts of 0..255, no leading zeros, nothing else.
 bool parseIPv4(const char* text, u8 out[4])
@@ -23,7 +22,7 @@ bool parseIPv4(const char* text, u8 out[4])
             return false;
         }
         if (*p == '0' && p[1] >= '0' && p[1] <= '9') {
-            return false;  // leading zero
+            return false; // leading zero
         }
         u32 value = 0;
         int digits = 0;
@@ -99,8 +98,7 @@ bool formatIPv6(const u8* bytes, char* out, u32 size, u32* pos)
     for (int i = 0; i < 8; ++i) {
         groups[i] = (static_cast<u32>(bytes[2 * i]) << 8) | bytes[2 * i + 1];
     }
-    if (groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 && groups[4] == 0 &&
-        groups[5] == 0xFFFF) {
+    if (groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 && groups[4] == 0 && groups[5] == 0xFFFF) {
         return append(out, size, pos, "::FFFF:") && appendDotted(out, size, pos, bytes + 12);
     }
     // The longest run of two or more zero groups (the first of equal runs) becomes "::".
@@ -172,7 +170,7 @@ i32 vsockAddressToString(const VsockAddress* address, char* out, u32 size)
     u32 pos = 0;
     out[0] = '\0';
     const bool ok = address->family == VSOCK_FAMILY_IPV4 ? appendDotted(out, size, &pos, address->address)
-                                                          : formatIPv6(address->address, out, size, &pos);
+                                                         : formatIPv6(address->address, out, size, &pos);
     if (!ok) {
         out[0] = '\0';
         return VSOCK_E_TEXT;

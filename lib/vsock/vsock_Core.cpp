@@ -15,7 +15,7 @@ namespace VSOCK {
 
 Context& context()
 {
-    static Context* instance = new Context();  // lives for the whole process: the poll task may outlive statics
+    static Context* instance = new Context(); // lives for the whole process: the poll task may outlive statics
     return *instance;
 }
 
@@ -152,10 +152,11 @@ void pollPass(Context& ctx, int wakeFd)
             bool except = false;
             collectInterest(slot, &read, &write, &except);
             if (!read && !write && !except) {
-                continue;  // an fd without interest would still report errors and hang-ups: leave it out
+                continue; // an fd without interest would still report errors and hang-ups: leave it out
             }
             fds[count].fd = entry.fd;
-            fds[count].events = static_cast<short>((read ? POLLIN : 0) | (write ? POLLOUT : 0) | (except ? POLLPRI : 0));
+            fds[count].events =
+                static_cast<short>((read ? POLLIN : 0) | (write ? POLLOUT : 0) | (except ? POLLPRI : 0));
             fds[count].revents = 0;
             entryOf[count] = static_cast<i32>(e);
             generationOf[count] = entry.generation;

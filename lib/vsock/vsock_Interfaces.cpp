@@ -21,7 +21,8 @@ namespace {
 
 constexpr u32 MAX_INTERFACES = 256;
 
-struct LinkInfo {
+struct LinkInfo
+{
     unsigned index;
     unsigned short hatype;
     unsigned flags;

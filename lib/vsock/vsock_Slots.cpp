@@ -212,7 +212,7 @@ void tcpReadable(i32 handle, Slot& slot)
     }
     const ssize_t n = ::recv(slotFd(slot), slot.rx.buffer, slot.rx.length, 0);
     if (n < 0 && isTransient(errno)) {
-        return;  // still waiting: completing now would read as an orderly close
+        return; // still waiting: completing now would read as an orderly close
     }
     const i32 result = n >= 0 ? static_cast<i32>(n) : mapErrno(errno);
     clearRecord(slot.rx);
@@ -222,11 +222,11 @@ void tcpReadable(i32 handle, Slot& slot)
 void tcpWritable(i32 handle, Slot& slot)
 {
     if (slot.tx.state == TX_SENDING) {
-        const ssize_t n = ::send(slotFd(slot), slot.tx.buffer + slot.tx.count, slot.tx.length - slot.tx.count,
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(slotFd(slot), slot.tx.buffer + slot.tx.count, slot.tx.length - slot.tx.count, MSG_NOSIGNAL);
         if (n < 0) {
             if (isTransient(errno)) {
-                return;  // the rest stays pending; completing would make the caller send it again
+                return; // the rest stays pending; completing would make the caller send it again
             }
             const i32 result = mapErrno(errno);
             clearRecord(slot.tx);
@@ -260,7 +260,7 @@ void connectCompletion(i32 handle, Slot& slot)
         sockaddr_storage peer;
         socklen_t peerLen = sizeof(peer);
         if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0 && errno == ENOTCONN) {
-            return;  // not connected yet
+            return; // not connected yet
         }
         clearRecord(slot.conn);
         slot.conn.state = CONN_DONE;
@@ -282,7 +282,7 @@ void listenerReadable(i32 handle, Slot& slot)
     const int fd = ::accept4(slotFd(slot), reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         if (isTransient(errno) || errno == ECONNABORTED) {
-            return;  // that connection went away before it was taken; keep waiting
+            return; // that connection went away before it was taken; keep waiting
         }
         const i32 result = mapErrno(errno);
         clearRecord(slot.acc);
@@ -304,7 +304,7 @@ void listenerReadable(i32 handle, Slot& slot)
             }
         }
         if (child < 0) {
-            closeOsEntry(entry);  // closes fd
+            closeOsEntry(entry); // closes fd
             --slot.childCount;
         }
     } else {
@@ -403,12 +403,12 @@ void udpWritable(i32 handle, Slot& slot)
     }
     sockaddr_storage sa;
     const unsigned len = toSockaddr(slot.txDestination, &sa);
-    const ssize_t n = ::sendto(slotFd(slot), slot.tx.buffer, slot.tx.length, MSG_NOSIGNAL,
-                               reinterpret_cast<sockaddr*>(&sa), len);
+    const ssize_t n =
+        ::sendto(slotFd(slot), slot.tx.buffer, slot.tx.length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), len);
     if (n < 0) {
         const int err = errno;
         if (isTransient(err) || err == ECONNREFUSED) {
-            return;  // the datagram stays pending and goes out on the next pass
+            return; // the datagram stays pending and goes out on the next pass
         }
         clearRecord(slot.tx);
         emit(handle, slot, VSOCK_EVENT_SENDTO, mapErrno(err));
@@ -582,13 +582,19 @@ i32 vsockOpen(const VsockOpenParams* params, const VsockOptions* options)
         return rc;
     }
     switch (params->type) {
-    case VSOCK_TYPE_UDP: slot.kind = KIND_UDP; break;
-    case VSOCK_TYPE_TCP_LISTENER: slot.kind = KIND_LISTENER; break;
-    default: slot.kind = KIND_CLIENT; break;
+    case VSOCK_TYPE_UDP:
+        slot.kind = KIND_UDP;
+        break;
+    case VSOCK_TYPE_TCP_LISTENER:
+        slot.kind = KIND_LISTENER;
+        break;
+    default:
+        slot.kind = KIND_CLIENT;
+        break;
     }
     slot.state = SLOT_OPEN;
     if (slot.kind == KIND_UDP) {
-        wakePollTask();  // an open UDP slot is always receiving
+        wakePollTask(); // an open UDP slot is always receiving
     }
     return handle;
 }
@@ -785,7 +791,7 @@ i32 vsockRecvFrom(i32 handle, u8* buffer, u32 size, VsockSocketAddress* source)
     }
     const u32 length = header[7];
     if (length > size) {
-        return VSOCK_E_BUFFER;  // the datagram stays queued
+        return VSOCK_E_BUFFER; // the datagram stays queued
     }
     for (u32 offset = 0; offset < length; offset += 4) {
         const u32 word = slot->ring[r];

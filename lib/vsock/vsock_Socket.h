@@ -26,46 +26,52 @@ constexpr u32 VSOCK_TYPE_TCP_CLIENT = 2;
 constexpr u32 VSOCK_OPTION_EVENT_CALLBACK = 0x40;
 
 // Event kinds.
-constexpr u32 VSOCK_EVENT_ACCEPT = 0;    // result: the child's handle or a failure
+constexpr u32 VSOCK_EVENT_ACCEPT = 0; // result: the child's handle or a failure
 constexpr u32 VSOCK_EVENT_CONNECT = 1;
-constexpr u32 VSOCK_EVENT_SEND = 2;      // result: bytes sent in total
-constexpr u32 VSOCK_EVENT_RECV = 3;      // result: bytes received, 0 = orderly close by the peer
-constexpr u32 VSOCK_EVENT_SENDTO = 4;    // result: bytes sent
-constexpr u32 VSOCK_EVENT_DATAGRAM = 5;  // result: length of the datagram queued, or a receive failure
+constexpr u32 VSOCK_EVENT_SEND = 2;     // result: bytes sent in total
+constexpr u32 VSOCK_EVENT_RECV = 3;     // result: bytes received, 0 = orderly close by the peer
+constexpr u32 VSOCK_EVENT_SENDTO = 4;   // result: bytes sent
+constexpr u32 VSOCK_EVENT_DATAGRAM = 5; // result: length of the datagram queued, or a receive failure
 
-struct VsockAddress {
-    u32 family;       // 4 or 6
-    u8 address[16];   // network order; IPv4 uses the first 4
-    u32 scopeId;      // IPv6 link-local scope, else 0
+struct VsockAddress
+{
+    u32 family;     // 4 or 6
+    u8 address[16]; // network order; IPv4 uses the first 4
+    u32 scopeId;    // IPv6 link-local scope, else 0
 };
 
-struct VsockSocketAddress {
+struct VsockSocketAddress
+{
     u32 port;
     VsockAddress address;
 };
 
-struct VsockOpenParams {
-    u32 type;                  // VSOCK_TYPE_*
-    VsockSocketAddress local;  // port 0 = none
+struct VsockOpenParams
+{
+    u32 type;                 // VSOCK_TYPE_*
+    VsockSocketAddress local; // port 0 = none
     u32 reserved;
 };
 
-struct VsockEvent {
+struct VsockEvent
+{
     u32 kind;
     i32 result;
 };
 
 using VsockEventCallback = void (*)(i32 handle, const VsockEvent* event);
 
-struct VsockOptions {
+struct VsockOptions
+{
     u32 flags;
     u8 reserved[12];
     VsockEventCallback callback;
 };
 
-struct VsockInterfaceAddress {
-    VsockAddress address;  // IPv6: scope id set only for fe80::/10
-    u32 mask;              // IPv4: net mask in network order; IPv6: prefix length
+struct VsockInterfaceAddress
+{
+    VsockAddress address; // IPv6: scope id set only for fe80::/10
+    u32 mask;             // IPv4: net mask in network order; IPv6: prefix length
 };
 
 static_assert(sizeof(VsockAddress) == 24);

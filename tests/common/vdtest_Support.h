@@ -28,7 +28,8 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 50
 
 // A fresh folder below base, removed with everything in it (read-only entries included) at the end. path() is
 // empty when the folder could not be made.
-class ScratchDir {
+class ScratchDir
+{
 public:
     explicit ScratchDir(const char* base = "/tmp")
     {

@@ -71,7 +71,7 @@ TEST(TcpConsole, PromptsErrorsAndEditing)
     ASSERT_TRUE(rig.m_ready);
     EXPECT_EQ(rig.command("/x"), "Error: command not found!\n");
     EXPECT_NE(rig.command("/Thread tlist").find("[ ThreadName ]"), std::string::npos);
-    EXPECT_EQ(rig.command("tlist"), "");  // Top has no tlist
+    EXPECT_EQ(rig.command("tlist"), ""); // Top has no tlist
     EXPECT_EQ(rig.command("thread", "Thread>"), "");
     EXPECT_EQ(rig.command("..", "Top>"), "");
     EXPECT_EQ(rig.command("/Component bogus"), "Error: Module=Component, ResultCode=-2147483648(0x80000000)\n");
@@ -138,8 +138,9 @@ TEST(TcpConsole, StartAndStopTheTcpConsole)
     ConsoleRig rig;
     ASSERT_TRUE(rig.m_ready);
     EXPECT_EQ(rig.m_thread->startEtherConsole(), 0x80000000u);
-    EXPECT_TRUE(logHas(*rig.m_thread,
-                       "[E] DebugConsoleThread::startEtherConsole - Cannot initialize 'DebugConsole for TCP Server'!\n"));
+    EXPECT_TRUE(
+        logHas(*rig.m_thread,
+               "[E] DebugConsoleThread::startEtherConsole - Cannot initialize 'DebugConsole for TCP Server'!\n"));
     EXPECT_EQ(rig.m_thread->stopEtherConsole(), 0u);
     EXPECT_TRUE(rig.m_client.waitClosed());
     EXPECT_FALSE(rig.m_thread->getTransport().isOpen());

@@ -16,15 +16,15 @@ using DBGC::ModuleEntry;
 using DBGC::StringElement;
 using dbgctest::FakeTransport;
 
-struct Call {
+struct Call
+{
     int module;
     std::vector<std::string> words;
 };
 
 std::vector<Call> g_calls;
 
-template <int M>
-i32 record(DebugConsole&, u32 count, StringElement words[])
+template <int M> i32 record(DebugConsole&, u32 count, StringElement words[])
 {
     Call call{M, {}};
     for (u32 i = 0; i < count; ++i) {
@@ -40,7 +40,8 @@ const ModuleEntry MODULES[] = {
     {"Component", &record<2>, "component"},
 };
 
-class ConsoleTest : public ::testing::Test {
+class ConsoleTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -77,7 +78,7 @@ TEST_F(ConsoleTest, QuotesCommentsAndWordLimit)
     type("a b #c d\r");
     ASSERT_EQ(g_calls.size(), 2u);
     EXPECT_EQ(g_calls[1].words, (std::vector<std::string>{"a", "b"}));
-    type("a:b c\r");  // a comment mark inside a word is text
+    type("a:b c\r"); // a comment mark inside a word is text
     EXPECT_EQ(g_calls[2].words, (std::vector<std::string>{"a:b", "c"}));
     type(";a b\r");
     type("  \t \r");
@@ -124,13 +125,15 @@ TEST_F(ConsoleTest, ModulesByNameAndPath)
 
 TEST_F(ConsoleTest, EditingEchoAndRecall)
 {
-    EXPECT_EQ(type("ab\bc\x7f" "d\r"), "ab\b \bc\b \bd\r\nTop>");
+    EXPECT_EQ(type("ab\bc\x7f"
+                   "d\r"),
+              "ab\b \bc\b \bd\r\nTop>");
     ASSERT_EQ(g_calls.size(), 1u);
     EXPECT_EQ(g_calls[0].words, (std::vector<std::string>{"ad"}));
-    EXPECT_EQ(type("\b\x7f"), "");  // nothing to erase: no echo
+    EXPECT_EQ(type("\b\x7f"), ""); // nothing to erase: no echo
     EXPECT_EQ(type("\r"), "\r\nTop>");
     EXPECT_EQ(type("\n"), "\nTop>");
-    EXPECT_EQ(type("\x01z\r"), "\x01z\r\nTop>");  // control bytes echo but are not kept
+    EXPECT_EQ(type("\x01z\r"), "\x01z\r\nTop>"); // control bytes echo but are not kept
     EXPECT_EQ(g_calls.back().words, (std::vector<std::string>{"z"}));
 
     const std::string hundred(100, 'k');
@@ -195,7 +198,7 @@ TEST_F(ConsoleTest, LifecycleAndOutput)
     EXPECT_EQ(m_console.getCurrentModule(), 0u);
     EXPECT_EQ(m_console.finalize(), 0x80000000u);
     EXPECT_EQ(m_console.initialize(nullptr, &m_transport, MODULES, 3), 0u);
-    EXPECT_EQ(type("!!\r"), "!!\r\nTop>");  // history was reset
+    EXPECT_EQ(type("!!\r"), "!!\r\nTop>"); // history was reset
 }
 
 TEST(StringElementTest, ComparisonsAndNumbers)
@@ -235,7 +238,8 @@ TEST(StringElementTest, StrictForms)
     u32 u = 0;
     i32 i = 0;
     u8 b = 0;
-    const struct {
+    const struct
+    {
         const char* text;
         bool unsignedOk;
         u32 unsignedValue;
@@ -244,14 +248,10 @@ TEST(StringElementTest, StrictForms)
         bool byteOk;
         u8 byteValue;
     } cases[] = {
-        {"7", true, 7, true, 7, true, 7},
-        {"0A", true, 0, false, 0, true, 0x0A},
-        {"ff", false, 0, false, 0, true, 0xFF},
-        {"-6", false, 0, true, -6, false, 0},
-        {"-", false, 0, false, 0, false, 0},
-        {"zz", false, 0, false, 0, false, 0},
-        {"100", true, 100, true, 100, false, 0},
-        {"6a", true, 6, false, 0, true, 0x6A},
+        {"7", true, 7, true, 7, true, 7},        {"0A", true, 0, false, 0, true, 0x0A},
+        {"ff", false, 0, false, 0, true, 0xFF},  {"-6", false, 0, true, -6, false, 0},
+        {"-", false, 0, false, 0, false, 0},     {"zz", false, 0, false, 0, false, 0},
+        {"100", true, 100, true, 100, false, 0}, {"6a", true, 6, false, 0, true, 0x6A},
         {"+3", false, 0, false, 0, false, 0},
     };
     for (const auto& c : cases) {

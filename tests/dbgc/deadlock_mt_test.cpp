@@ -18,7 +18,8 @@ namespace {
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new dbgctest::Environment());
 
 // Ends the process with a failure when the test has not finished in time (a hang cannot be unwound).
-class Watchdog {
+class Watchdog
+{
 public:
     explicit Watchdog(int seconds)
         : m_thread([this, seconds] {
@@ -112,14 +113,13 @@ TEST(DebugPrintLockOrder, PrintersAndCommandsForTenSeconds)
         }
     }
     rig.m_client.take();
-    EXPECT_EQ(rig.command("/Thread help"),
-              "Thread Command help -----------------\n"
-              " (STA_IDX:start index, END_IDX:end index)\n"
-              "help | ?                                                :help\n"
-              "tlist                                                   :thread list\n"
-              "tlog  {ThreadName|TaskID} [STA_IDX(dec)] [END_IDX(dec)] :thread log\n"
-              "tlogc {ThreadName|TaskID}                               :thread log clear\n"
-              "\n");
+    EXPECT_EQ(rig.command("/Thread help"), "Thread Command help -----------------\n"
+                                           " (STA_IDX:start index, END_IDX:end index)\n"
+                                           "help | ?                                                :help\n"
+                                           "tlist                                                   :thread list\n"
+                                           "tlog  {ThreadName|TaskID} [STA_IDX(dec)] [END_IDX(dec)] :thread log\n"
+                                           "tlogc {ThreadName|TaskID}                               :thread log clear\n"
+                                           "\n");
     EXPECT_GT(printed.load(), 1000u);
 }
 

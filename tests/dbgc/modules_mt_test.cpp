@@ -28,7 +28,8 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new dbgcte
 
 const std::string REFUSED = "Error: Module=Component, ResultCode=-2147483648(0x80000000)\n";
 
-class ModulesTest : public ::testing::Test {
+class ModulesTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -39,7 +40,10 @@ protected:
     }
     void TearDown() override { m_rig.reset(); }
 
-    std::string run(const std::string& line, const std::string& prompt = "Top>") { return m_rig->command(line, prompt); }
+    std::string run(const std::string& line, const std::string& prompt = "Top>")
+    {
+        return m_rig->command(line, prompt);
+    }
 
     StandInThread m_device;
     StandInThread m_compiler;
@@ -87,10 +91,17 @@ TEST_F(ModulesTest, MessagesCarryExactNamesFieldsAndKinds)
 TEST_F(ModulesTest, ShortOrMalformedCommandsSendNothing)
 {
     const char* const refused[] = {
-        "/component add2 5 Gain 1 2",  "/component add2 5 Gain 1 2 zz", "/component del2",
-        "/component del2 x",           "/component del -1",             "/component addconnection 1 2 3",
-        "/component add 1 n 1 1 x5", "/component bogus",              "/component get 1 /a 0",
-        "/component set 1 /a 0 0",     "/component show",
+        "/component add2 5 Gain 1 2",
+        "/component add2 5 Gain 1 2 zz",
+        "/component del2",
+        "/component del2 x",
+        "/component del -1",
+        "/component addconnection 1 2 3",
+        "/component add 1 n 1 1 x5",
+        "/component bogus",
+        "/component get 1 /a 0",
+        "/component set 1 /a 0 0",
+        "/component show",
     };
     for (const char* line : refused) {
         EXPECT_EQ(run(line), REFUSED) << line;
@@ -111,10 +122,20 @@ TEST_F(ModulesTest, ShortOrMalformedCommandsSendNothing)
 TEST_F(ModulesTest, DebugCommandsGoToMissingThreadsAndSucceed)
 {
     const char* const lines[] = {
-        "setupprocessing 48000 64 128", "addcomponent 1", "addtoplaylist 0 1 2", "connect 1 2 3 4",
-        "startprocessing",              "stopprocessing", "resetcpuinfo",        "shutdown",
-        "beginconfig",                  "endconfig",      "muteon",              "muteoff",
-        "getcoef 1 2 3 4 5",            "getrawmeter 1 2 3 4 5",
+        "setupprocessing 48000 64 128",
+        "addcomponent 1",
+        "addtoplaylist 0 1 2",
+        "connect 1 2 3 4",
+        "startprocessing",
+        "stopprocessing",
+        "resetcpuinfo",
+        "shutdown",
+        "beginconfig",
+        "endconfig",
+        "muteon",
+        "muteoff",
+        "getcoef 1 2 3 4 5",
+        "getrawmeter 1 2 3 4 5",
     };
     for (const char* line : lines) {
         EXPECT_EQ(run(std::string("/component ") + line), "") << line;
@@ -192,7 +213,7 @@ TEST_F(ModulesTest, ThreadLogRangesAndClear)
     EXPECT_EQ(run("tlog DeviceControl x", "Thread>"), refused);
     EXPECT_EQ(run("tlog DeviceControl 0 9z", "Thread>"), refused);
     EXPECT_EQ(run("tlog Nobody", "Thread>"), refused);
-    EXPECT_EQ(run("tlog devicecontrol", "Thread>"), refused);  // thread names are exact
+    EXPECT_EQ(run("tlog devicecontrol", "Thread>"), refused); // thread names are exact
     EXPECT_EQ(run("tlog", "Thread>"), refused);
     EXPECT_EQ(run("tlogc DeviceControl", "Thread>"), "[THREAD:DeviceControl] logs clear\n");
     EXPECT_EQ(m_device.getLogger().getCount(), 0u);
@@ -200,7 +221,8 @@ TEST_F(ModulesTest, ThreadLogRangesAndClear)
 }
 
 // The recursive exclusive lock of the shared databases, counting how often it was taken from unlocked.
-class CountingMutex : public PDB::IMutex {
+class CountingMutex : public PDB::IMutex
+{
 public:
     i32 lockRead() override { return take(); }
     i32 unlockRead() override { return give(); }
@@ -231,7 +253,8 @@ private:
 
 // The component database of the database commands, entry 10 of the collection: uid 7 of a small type with one
 // block of each kind.
-class DatabaseTest : public ModulesTest {
+class DatabaseTest : public ModulesTest
+{
 protected:
     void SetUp() override
     {
@@ -239,18 +262,15 @@ protected:
         PDB::ComponentInfo info;
         ASSERT_EQ(info.initialize("DbgcTypes", 1, 1, 1, 4, 4, "", "", nullptr), 0);
         ASSERT_EQ(info.addParameterUInt16("/u", 1, 1, "", "", 0, 1000, 5, 0, 1, 1, attribute, "", "", ""), 0);
-        ASSERT_EQ(info.addParameterSInt32("/s", 2, 1, "ch", "", -100, 100, -6, 0, 1, 1, attribute, "dB", "Level",
-                                          "knob"),
-                  0);
-        ASSERT_EQ(info.addParameterFloat("/f", 1, 1, "", "", -10.0f, 10.0f, 0.5f, 0.0f, 0.25f, 1, attribute, "", "",
-                                         ""),
-                  0);
+        ASSERT_EQ(
+            info.addParameterSInt32("/s", 2, 1, "ch", "", -100, 100, -6, 0, 1, 1, attribute, "dB", "Level", "knob"), 0);
+        ASSERT_EQ(
+            info.addParameterFloat("/f", 1, 1, "", "", -10.0f, 10.0f, 0.5f, 0.0f, 0.25f, 1, attribute, "", "", ""), 0);
         ASSERT_EQ(info.addParameterBool("/b", 2, 1, "", "", 0, 1, 0, attribute, "", "", ""), 0);
         ASSERT_EQ(info.addParameterString("/str", 1, 1, "", "", 10, "abc", attribute, "", "", ""), 0);
         ASSERT_EQ(info.addParameterBinary("/bin", 1, 1, "", "", 4, attribute, "", "", ""), 0);
         PDB::ComponentInfoRepository::getInstance().registerComponentInfo(info);
-        ASSERT_EQ(PDB::ParameterDBCollection::createInstance(DBGC::COMPONENT_DATABASE_ID, "Component", &m_mutex, 0),
-                  0);
+        ASSERT_EQ(PDB::ParameterDBCollection::createInstance(DBGC::COMPONENT_DATABASE_ID, "Component", &m_mutex, 0), 0);
         PDB::IParameterDB& db = PDB::ParameterDBCollection::getInstance(DBGC::COMPONENT_DATABASE_ID);
         ASSERT_EQ(&db, &DBGC::getComponentDatabase());
         ASSERT_EQ(db.addComponent(7, "DbgcTypes", 1, 0, 0, 0), 0);

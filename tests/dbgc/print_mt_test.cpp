@@ -17,7 +17,8 @@ namespace {
 
 using dbgctest::FakeTransport;
 
-class OsLayer : public ::testing::Test {
+class OsLayer : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_EQ(ossupport::initialize(), 0u); }
     void TearDown() override { ossupport::shutdown(); }
@@ -62,7 +63,7 @@ TEST_F(PrintRegistry, TwoTransportsEveryLineCutAt399)
 TEST_F(PrintRegistry, LinesOfSeveralThreadsNeverInterleave)
 {
     FakeTransport transport;
-    transport.m_writeChunk = 5;  // every line takes several writes
+    transport.m_writeChunk = 5; // every line takes several writes
     ASSERT_EQ(dbgc_addLowIO(&transport), 0u);
     std::vector<std::thread> printers;
     for (int t = 0; t < 4; ++t) {
@@ -111,7 +112,7 @@ TEST_F(PrintRegistry, LinesOfSeveralThreadsNeverInterleave)
 TEST_F(PrintRegistry, FinalizeSilencesEveryPrint)
 {
     FakeTransport transport;
-    EXPECT_EQ(dbgc_finalize(), 0x80000000u);  // nothing created yet
+    EXPECT_EQ(dbgc_finalize(), 0x80000000u); // nothing created yet
     ASSERT_TRUE(dbgc_initialize());
     ASSERT_EQ(dbgc_addLowIO(&transport), 0u);
     EXPECT_EQ(dbgc_finalize(), 0u);

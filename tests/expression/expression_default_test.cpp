@@ -1,6 +1,6 @@
 #include "expression_Instances.h"
-#include "expression_Text.h"
 #include "expression_TestInfo.h"
+#include "expression_Text.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +52,8 @@ TEST(DefaultExpression, Quantize)
     EXPECT_EQ(quantized(plain(), 98, makeInfo(0, 99, 10), &result), 99);
     EXPECT_EQ(result, RESULT_OK);
     EXPECT_EQ(quantized(plain(), INT_MAX, makeInfo(INT_MIN, INT_MAX, INT_MIN)), INT_MAX);
-    EXPECT_EQ(quantized(plain(), INT_MIN + 1, makeInfo(INT_MIN, INT_MAX, 7)), INT_MIN + 2); // tie between min and -2^31+2
+    EXPECT_EQ(quantized(plain(), INT_MIN + 1, makeInfo(INT_MIN, INT_MAX, 7)),
+              INT_MIN + 2); // tie between min and -2^31+2
     EXPECT_EQ(quantized(plain(), INT_MIN + 1, makeInfo(INT_MIN, INT_MAX, 8)), INT_MIN);
 }
 
@@ -200,7 +201,8 @@ TEST(DefaultExpression, NumberTexts)
 
 TEST(DefaultExpression, FixedPointMatchesPrintf)
 {
-    const i32 samples[] = {0, 1, -1, 9, -9, 10, 99, -100, 12345, -2050, 999999999, -999999999, INT_MAX - 1, INT_MIN + 1};
+    const i32 samples[] = {0,    1,     -1,    9,         -9,         10,          99,
+                           -100, 12345, -2050, 999999999, -999999999, INT_MAX - 1, INT_MIN + 1};
     char expected[64];
     char got[16];
     for (u32 decimals = 0; decimals <= 9; ++decimals) {

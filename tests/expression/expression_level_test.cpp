@@ -69,7 +69,7 @@ TEST(LevelTables, ShapeAndLandmarks)
     EXPECT_EQ(LEVEL_COARSE_TABLE[22], -1000);
     EXPECT_EQ(LEVEL_COARSE_TABLE[32], 0);
     EXPECT_EQ(LEVEL_COARSE_TABLE[42], 1000);
-    const std::pair<size_t, i16> fine[] = {{0, -32768}, {1, -13800}, {15, -9600}, {33, -7800},
+    const std::pair<size_t, i16> fine[] = {{0, -32768},  {1, -13800},  {15, -9600}, {33, -7800},
                                            {223, -4000}, {423, -2000}, {1023, 1000}};
     for (const auto& [index, value] : fine) {
         EXPECT_EQ(LEVEL_FINE_TABLE[index], value) << index;
@@ -80,10 +80,10 @@ TEST(LevelExpression, QuantizeToTheNearestEntry)
 {
     EXPECT_EQ(quantized(-1983, 1), -1985);
     EXPECT_EQ(quantized(-1983, 0), -2000);
-    EXPECT_EQ(quantized(-1900, 0), -2000);  // a tie takes the lower entry
+    EXPECT_EQ(quantized(-1900, 0), -2000); // a tie takes the lower entry
     EXPECT_EQ(quantized(-1998, 1), -2000);
     EXPECT_EQ(quantized(-1997, 1), -1995);
-    EXPECT_EQ(quantized(5000, 1), 1000);     // no min/max clamping, just the table
+    EXPECT_EQ(quantized(5000, 1), 1000); // no min/max clamping, just the table
     EXPECT_EQ(quantized(INT_MAX, 0), 1000);
     EXPECT_EQ(quantized(INT_MIN, 1), -32768);
     EXPECT_EQ(quantized(-23284, 1), -32768); // the midpoint of -32768 and -13800

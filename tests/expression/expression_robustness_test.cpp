@@ -30,8 +30,9 @@ const i32 EXTREMES[] = {INT_MIN, INT_MIN + 1, -32769, -32768, -1, 0, 1, 32767, 3
 // the same characters terminated.
 TEST(ExpressionRobustness, TextsCutAtEveryLength)
 {
-    const char* texts[] = {"-12.5k", "OFF", "on", "Slow", "  42 ", "1e400", "nan", "-inf", "0x10",
-                           "99999999999999999999", "-20dB", "-20 m", "\t-3.25", "1.5e-3M"};
+    const char* texts[] = {"-12.5k", "OFF",   "on",      "Slow",   "  42 ",
+                           "1e400",  "nan",   "-inf",    "0x10",   "99999999999999999999",
+                           "-20dB",  "-20 m", "\t-3.25", "1.5e-3M"};
     const ValueInfo info = makeInfo(-32768, 32767, 1, 100);
     for (const IExpression* e : allExpressions()) {
         for (const char* text : texts) {

@@ -34,7 +34,8 @@ TEST(ExpressionShared, ConcurrentConversionsAgree)
                 char text[32];
                 const i32 level = LEVEL_FINE_TABLE[(i + t) % 1024];
                 KVariant back;
-                if (getLevelExpression()->valueToText(text, &length, sizeof(text), KVariant(level), levelInfo, 1) != 0) {
+                if (getLevelExpression()->valueToText(text, &length, sizeof(text), KVariant(level), levelInfo, 1) !=
+                    0) {
                     ++mismatches;
                 } else if (level != LEVEL_MINUS_INFINITY &&
                            (getLevelExpression()->textToValue(&back, text, length, levelInfo) != 0 ||

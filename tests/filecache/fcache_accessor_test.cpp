@@ -44,7 +44,9 @@ std::string readAll(FileAccessor& file)
 
 time_t utc(int year, int month, int day, int hour, int minute, int second)
 {
-    struct tm parts {};
+    struct tm parts
+    {
+    };
     parts.tm_year = year - 1900;
     parts.tm_mon = month - 1;
     parts.tm_mday = day;
@@ -233,8 +235,7 @@ TEST(FileAccessorStatics, AttributesSizeAndExistence)
     readOnly = true;
     EXPECT_EQ(FileAccessor::getAttributes(nullptr, &readOnly, nullptr, nullptr, nullptr), kBadArgument);
     EXPECT_FALSE(readOnly);
-    EXPECT_EQ(FileAccessor::getAttributes((dir / "missing").c_str(), &readOnly, nullptr, nullptr, nullptr),
-              kNotFound);
+    EXPECT_EQ(FileAccessor::getAttributes((dir / "missing").c_str(), &readOnly, nullptr, nullptr, nullptr), kNotFound);
     EXPECT_EQ(FileAccessor::setAttributes(nullptr, false, false, false), kBadArgument);
 }
 

@@ -11,8 +11,7 @@ namespace BA = FILECACHE::BinaryAccessor;
 
 namespace {
 
-template <size_t N>
-std::string bytes(const std::array<u8, N>& a)
+template <size_t N> std::string bytes(const std::array<u8, N>& a)
 {
     return std::string(reinterpret_cast<const char*>(a.data()), N);
 }

@@ -28,7 +28,8 @@ IniEntries entries(std::initializer_list<std::tuple<const char*, const char*, co
     return out;
 }
 
-class IniTest : public ::testing::Test {
+class IniTest : public ::testing::Test
+{
 protected:
     void TearDown() override { fsw_setSystemCalls(nullptr, nullptr, nullptr); }
 
@@ -66,7 +67,8 @@ TEST_F(IniTest, SettingsLinesAndCommentsAreParsed)
 
 TEST_F(IniTest, ParserStateTable)
 {
-    struct Case {
+    struct Case
+    {
         const char* text;
         i32 result;
         IniEntries expected;
@@ -74,10 +76,10 @@ TEST_F(IniTest, ParserStateTable)
     const Case cases[] = {
         {"\xEF\xBB\xBF", 0, {}},
         {"", 0, {}},
-        {"k=v\n[S]\n", kFailed, {}},                       // entry before any header
-        {"  \n[S]\nk=v\n", kFailed, {}},                   // blanks before any header
+        {"k=v\n[S]\n", kFailed, {}},     // entry before any header
+        {"  \n[S]\nk=v\n", kFailed, {}}, // blanks before any header
         {"\t\n[S]\nk=v\n", kFailed, {}},
-        {"\r\n\x01=:]\n[S]\nk=v\r\n", 0, entries({{"S", "k", "v"}})}, // skipped line-start characters
+        {"\r\n\x01=:]\n[S]\nk=v\r\n", 0, entries({{"S", "k", "v"}})},    // skipped line-start characters
         {"[S]\nk=v\n[a=b]\nx=y\n", kFailed, entries({{"S", "k", "v"}})}, // error keeps what came before
         {"[S] x\nk=v\n", kFailed, {}},
         {"[S]\t \nk=v\n", 0, entries({{"S", "k", "v"}})},
@@ -111,8 +113,8 @@ TEST_F(IniTest, SpecialCharactersAroundTheChunkSeam)
             std::string text = head + "k=" + std::string(at - head.size() - 2, 'v') + "\nz=1\n";
             ASSERT_EQ(text[at], '\n');
             ASSERT_EQ(loadText(text), 0) << at;
-            EXPECT_EQ(ini->entries(), entries({{"S", "k", std::string(at - head.size() - 2, 'v').c_str()},
-                                               {"S", "z", "1"}}));
+            EXPECT_EQ(ini->entries(),
+                      entries({{"S", "k", std::string(at - head.size() - 2, 'v').c_str()}, {"S", "z", "1"}}));
             // "=" at `at`.
             const std::string key(at - head.size(), 'k');
             text = head + key + "=v\n";
@@ -216,8 +218,8 @@ TEST_F(IniTest, SetValueRefusesTextsThatWouldNotReadBack)
     for (const char* v : badValues) {
         EXPECT_EQ(ini->setValue("S", "k", v), kFailed) << (v ? v : "null");
     }
-    const char* badNames[] = {nullptr, "", "a[b", "a]b", "a=b", "a:b", "a#b", "a;b", " a", "a ", "a\x01",
-                              "a\nb", "\x7f"};
+    const char* badNames[] = {nullptr, "",   "a[b", "a]b",   "a=b",  "a:b", "a#b",
+                              "a;b",   " a", "a ",  "a\x01", "a\nb", "\x7f"};
     for (const char* n : badNames) {
         EXPECT_EQ(ini->setValue(n, "k", "v"), kFailed) << (n ? n : "null");
         EXPECT_EQ(ini->setValue("S", n, "v"), kFailed) << (n ? n : "null");

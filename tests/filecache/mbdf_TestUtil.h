@@ -96,7 +96,8 @@ inline Bytes readBytes(const std::string& path)
     return content ? bytesOf(*content) : Bytes();
 }
 
-struct ProgressCall {
+struct ProgressCall
+{
     u32 operation;
     u32 step;
     u32 total;
@@ -105,7 +106,8 @@ struct ProgressCall {
 };
 
 // Records every call; sets *abortFlag when the call numbered abortAt (from 0) arrives.
-class RecordingObserver : public FILECACHE::IMBDFObserver {
+class RecordingObserver : public FILECACHE::IMBDFObserver
+{
 public:
     void onProgress(u32 operation, u32 step, u32 total, const char*, const char* text, bool last) override
     {
@@ -123,7 +125,8 @@ public:
 };
 
 // Makes every write after `after` successful ones fail with `error` while alive.
-class FailingWrites {
+class FailingWrites
+{
 public:
     FailingWrites(int error, int after)
     {

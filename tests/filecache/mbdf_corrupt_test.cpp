@@ -81,8 +81,8 @@ TEST(MbdfCorruption, HostileHeaderValues)
     TempDir dir;
     const Bytes full = sampleFile(dir);
     std::vector<size_t> starts;
-    for (size_t pos = 0; pos < full.size(); pos += 36 + ((getU32(full, pos + 24) + 3) & ~3u) +
-                                                  ((getU32(full, pos + 28) + 3) & ~3u)) {
+    for (size_t pos = 0; pos < full.size();
+         pos += 36 + ((getU32(full, pos + 24) + 3) & ~3u) + ((getU32(full, pos + 28) + 3) & ~3u)) {
         starts.push_back(pos);
     }
     ASSERT_EQ(starts.size(), 4u);

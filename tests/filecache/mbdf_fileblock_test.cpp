@@ -72,10 +72,10 @@ TEST(MbdfFileBlock, GoldenBytesFromLoadAndFromStreaming)
 {
     TempDir dir;
     ASSERT_TRUE(fswtest::writeFile(dir / "a.txt", "hi"));
-    const Bytes golden = {0x23, 0x46, 0x49, 0x4c, 0x45, 0, 0, 0, 0, 0, 0, 0, 0x43, 0x75, 0x72, 0x72,
-                          0x65, 0x6e, 0x74, 0, 0, 0, 0, 0, 0, 0, 0, 0x0d, 0, 0, 0, 0x02,
-                          0, 0, 0, 0, 0, 0x05, 0, 0, 0, 0, 0, 0, 0x61, 0x2e, 0x74, 0x78,
-                          0x74, 0, 0, 0, 0x68, 0x69, 0, 0};
+    const Bytes golden = {0x23, 0x46, 0x49, 0x4c, 0x45, 0,    0,    0, 0, 0,    0,    0,    0x43, 0x75,
+                          0x72, 0x72, 0x65, 0x6e, 0x74, 0,    0,    0, 0, 0,    0,    0,    0,    0x0d,
+                          0,    0,    0,    0x02, 0,    0,    0,    0, 0, 0x05, 0,    0,    0,    0,
+                          0,    0,    0x61, 0x2e, 0x74, 0x78, 0x74, 0, 0, 0,    0x68, 0x69, 0,    0};
     EXPECT_EQ(blockBytes(dir, imported(dir, "a.txt", true, 0, 0)), golden);
     EXPECT_EQ(blockBytes(dir, imported(dir, "a.txt", false, 0, 0)), golden);
 
@@ -171,7 +171,8 @@ TEST(MbdfFileBlock, UnsafeNamesAndKindsAreRefused)
 
     // Stored names that would leave the export folder.
     const std::string out = dir / "out";
-    for (const std::string& name : std::vector<std::string>{"../x", "/x", "a/b", ".", "", "a\\b", std::string("a\0b", 3)}) {
+    for (const std::string& name :
+         std::vector<std::string>{"../x", "/x", "a/b", ".", "", "a\\b", std::string("a\0b", 3)}) {
         auto stored = fromBytes(rawBlock(fileTag(), fileInfo(name, 0x21, 0), bytesOf("data")));
         ASSERT_TRUE(stored->isValid());
         EXPECT_EQ(stored->exportFile(out.c_str(), nullptr), static_cast<u32>(kBadArgument));
@@ -301,7 +302,8 @@ TEST(MbdfFileBlock, CopyOfAStreamedBlockStreamsToo)
 namespace {
 
 // Counts fsync calls while alive.
-class CountingSyncs {
+class CountingSyncs
+{
 public:
     CountingSyncs()
     {
@@ -354,8 +356,8 @@ TEST(MbdfFileBlock, UnsyncedExportIsAtomicAndSafeWithoutSyncing)
 
     // Refusals leave the target as it was and no temporary behind.
     const std::vector<std::string> before = fswtest::listNames(out);
-    for (const std::string& name : std::vector<std::string>{"../x", "/x", "a/b", ".", "..", "", "a\\b",
-                                                              std::string("a\0b", 3)}) {
+    for (const std::string& name :
+         std::vector<std::string>{"../x", "/x", "a/b", ".", "..", "", "a\\b", std::string("a\0b", 3)}) {
         auto stored = fromBytes(rawBlock(fileTag(), fileInfo(name, 0x21, 0), bytesOf("data")));
         ASSERT_TRUE(stored->isValid());
         EXPECT_EQ(stored->exportFileUnsynced(out.c_str(), nullptr), static_cast<u32>(kBadArgument));

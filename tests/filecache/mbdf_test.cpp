@@ -197,8 +197,7 @@ TEST(MbdfContainer, TopBlockTextsAndBadId)
 
     MBDF c;
     ASSERT_EQ(c.create("TwelveChars!", "0123456789abcdefXYZ", 7, kId, 4), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(c.getTopBlock()->getHeader()), 24),
-              "#KORVAN MBDFTwelveChars!");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(c.getTopBlock()->getHeader()), 24), "#KORVAN MBDFTwelveChars!");
     EXPECT_TRUE(c.isKind("TwelveChars!"));
     EXPECT_TRUE(c.isName("0123456789abcdef"));
     EXPECT_FALSE(c.isName("0123456789abcdefXYZ"));
@@ -428,8 +427,8 @@ TEST(MbdfContainer, LazyLoadsReadOnlyTheBlocksOwnBytes)
     EXPECT_EQ(c.loadBlockData(c.getBlockIterator(4), nullptr), kOutOfRange);
 
     // The file was replaced by another layout: refuse rather than read foreign bytes.
-    ASSERT_TRUE(writeBytes(path, concat({topBlock(), rawBlock("#Z", seq(3), seq(9, 50)), rawBlock("#A", seq(3), seq(5, 60)),
-                                         endBlock()})));
+    ASSERT_TRUE(writeBytes(path, concat({topBlock(), rawBlock("#Z", seq(3), seq(9, 50)),
+                                         rawBlock("#A", seq(3), seq(5, 60)), endBlock()})));
     EXPECT_EQ(c.loadBlockData(c.getBlockIterator(0), nullptr), kOutOfRange);
     EXPECT_EQ(c.getBlock(c.getBlockIterator(0))->getData(), nullptr);
     EXPECT_EQ(c.loadBlockData(c.endBlocks(), nullptr), kOutOfRange);
@@ -468,7 +467,8 @@ TEST(MbdfContainer, RegistryKeepsFirstFactoryAndRefusesNull)
 namespace {
 
 // A block class of another component: it reads through its own readFromFile.
-class OwnReaderBlock : public MBDFAbstractBlock {
+class OwnReaderBlock : public MBDFAbstractBlock
+{
 public:
     i32 readFromFile(FileAccessor& file, bool withData, const bool* abort) override
     {

@@ -24,7 +24,8 @@ constexpr i32 kFailed = static_cast<i32>(0x80000000u);
 
 using Events = std::vector<std::pair<u32, std::string>>;
 
-class RecordingCallback : public FILECACHE::IVDirTreeCallback {
+class RecordingCallback : public FILECACHE::IVDirTreeCallback
+{
 public:
     void onTreeItemChanged(u32 event, const char* name) override
     {
@@ -58,7 +59,8 @@ void touch(const std::string& path, const std::string& content = "")
 }
 
 // Captures what the debug print writes to standard output.
-class Capture {
+class Capture
+{
 public:
     Capture()
     {

@@ -13,7 +13,8 @@ using fwtest::Seen;
 
 namespace {
 
-class BatchTest : public ::testing::Test {
+class BatchTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -98,7 +99,7 @@ TEST_F(BatchTest, TemporaryNamesOfAtomicSavesAreHidden)
     appendEvent(b, wd, IN_MOVED_TO, 77, "s.ini");
     appendEvent(b, wd, IN_MOVED_FROM, 78, "u");
     appendEvent(b, wd, IN_MOVED_TO, 78, "v");
-    appendEvent(b, wd, IN_MOVED_TO, 77, "w"); // the cookie was used up
+    appendEvent(b, wd, IN_MOVED_TO, 77, "w");   // the cookie was used up
     appendEvent(b, wd, IN_CREATE, 0, ".tmp-x"); // not a temporary name of the file API
     EXPECT_EQ(process(b), (Seen{{4, "s.ini"}, {2, "u"}, {1, "v"}, {1, "w"}, {1, ".tmp-x"}}));
 }

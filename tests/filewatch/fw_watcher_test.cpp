@@ -33,7 +33,8 @@ void append(const std::string& path, const std::string& text)
     ::close(fd);
 }
 
-class WatcherTest : public ::testing::Test {
+class WatcherTest : public ::testing::Test
+{
 protected:
     Seen pollSeen()
     {

@@ -203,12 +203,11 @@ TEST(FswRemoveTree, ClearsReadOnlyEntriesKeepsLinkTargetsAndReportsWhatStays)
     ASSERT_EQ(::chmod((root + "/a/b/c").c_str(), 0500), 0) << "a folder without write access";
     ASSERT_EQ(::symlink(outside.c_str(), (root + "/a/dirlink").c_str()), 0);
 
-    struct Seen {
+    struct Seen
+    {
         std::vector<std::string> paths;
     } seen;
-    auto record = [](const char* path, u32, void* context) {
-        static_cast<Seen*>(context)->paths.emplace_back(path);
-    };
+    auto record = [](const char* path, u32, void* context) { static_cast<Seen*>(context)->paths.emplace_back(path); };
     EXPECT_EQ(fsw_removeTree(root.c_str(), record, &seen), 0u);
     EXPECT_TRUE(seen.paths.empty());
     EXPECT_FALSE(fswtest::exists(root));
@@ -223,5 +222,4 @@ TEST(FswRemoveTree, ClearsReadOnlyEntriesKeepsLinkTargetsAndReportsWhatStays)
     EXPECT_EQ(fswtest::readFile(outside + "/precious"), "p");
     EXPECT_EQ(fsw_removeTree((dir / "missing").c_str()), 0x80000001u);
     EXPECT_EQ(fsw_removeTree(nullptr), 0x8000f000u);
-
 }

@@ -17,7 +17,8 @@ using fswtest::TempDir;
 
 namespace {
 
-struct Handle {
+struct Handle
+{
     FswHandle h = FSW_INVALID_HANDLE;
     ~Handle()
     {
@@ -256,7 +257,9 @@ TEST(FswTimes, ReportsUtcAndConvertsToLocal)
     TempDir dir;
     const std::string file = dir / "f";
     ASSERT_TRUE(fswtest::writeFile(file, ""));
-    struct tm when {};
+    struct tm when
+    {
+    };
     when.tm_year = 99;
     when.tm_mon = 5;
     when.tm_mday = 15;

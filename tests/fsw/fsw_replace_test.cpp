@@ -37,7 +37,9 @@ std::vector<std::string> strayNames(const std::string& folder, std::vector<std::
 
 mode_t permissions(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     ::stat(path.c_str(), &st);
     return st.st_mode & 07777;
 }
@@ -94,7 +96,8 @@ ssize_t readThenFail(int fd, void* buffer, size_t size)
     return -1;
 }
 
-class FswSeam : public ::testing::Test {
+class FswSeam : public ::testing::Test
+{
 protected:
     void TearDown() override { fsw_setSystemCalls(nullptr, nullptr, nullptr); }
     TempDir dir;
@@ -334,7 +337,9 @@ TEST_F(FswSeam, RefusedMoveOverAPlainDestinationMeansInUse)
 
 TEST_F(FswSeam, MoveAcrossFileSystemsCopiesAndRemoves)
 {
-    struct stat here {}, shm {};
+    struct stat here
+    {
+    }, shm{};
     if (::stat("/dev/shm", &shm) != 0 || ::access("/dev/shm", W_OK) != 0 || ::stat(dir.path().c_str(), &here) != 0 ||
         here.st_dev == shm.st_dev) {
         GTEST_SKIP() << "no second file system to move across";

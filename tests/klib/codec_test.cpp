@@ -19,8 +19,8 @@ std::string encode(const std::string& in, i32 variant, u32* outLength = nullptr)
 {
     char out[256];
     u32 length = 0;
-    EXPECT_EQ(0u, klib_base64EncodeEx(out, &length, sizeof(out), bytes(in.data()), static_cast<u32>(in.size()),
-                                      variant));
+    EXPECT_EQ(0u,
+              klib_base64EncodeEx(out, &length, sizeof(out), bytes(in.data()), static_cast<u32>(in.size()), variant));
     if (outLength != nullptr) {
         *outLength = length;
     }
@@ -146,8 +146,8 @@ TEST(Base64, RandomRoundTripsStayInsideTheirBuffers)
         }
         std::vector<unsigned char> back(n + 8, 0xA5);
         u32 decoded = 0;
-        ASSERT_EQ(0u, klib_base64Decode(back.data(), &decoded, n, text.data(),
-                                        static_cast<u32>(std::strlen(text.data()))));
+        ASSERT_EQ(0u,
+                  klib_base64Decode(back.data(), &decoded, n, text.data(), static_cast<u32>(std::strlen(text.data()))));
         ASSERT_EQ(n, decoded);
         ASSERT_TRUE(n == 0 || std::memcmp(back.data(), data.data(), n) == 0);
         for (u32 i = n; i < back.size(); ++i) {
@@ -206,7 +206,8 @@ TEST(Crc32, MatchesCheckValueAndZlib)
 
 TEST(Md5, RfcSuiteAndSplitUpdates)
 {
-    struct Case {
+    struct Case
+    {
         const char* text;
         const char* hex;
     };
@@ -275,7 +276,7 @@ TEST(Versions, PackAndPrint)
     EXPECT_STREQ("V?.???", text);
     EXPECT_EQ(0x80000000u, klib_versionToString(text, sizeof(text), 0x56016401u)); // middle 100
     EXPECT_EQ(0x80000000u, klib_versionToString(text, sizeof(text), 0x5601171Au)); // letter index 26
-    EXPECT_EQ(0u, klib_versionToString(text, 4, 0x56011701u)); // bounded by size
+    EXPECT_EQ(0u, klib_versionToString(text, 4, 0x56011701u));                     // bounded by size
     EXPECT_STREQ("V1.", text);
 }
 

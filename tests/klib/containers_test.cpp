@@ -54,10 +54,11 @@ TEST(KVectorTest, GrowthPolicyAndReservedCount)
     reserved.clear();
     EXPECT_EQ(reserved.capacity(), 8u);
 
-    struct Big {
+    struct Big
+    {
         char bytes[0x10000];
     };
-    KVector<Big> tooBig(0x10000);  // above 0xFFFFFFFF / 0x10000 elements
+    KVector<Big> tooBig(0x10000); // above 0xFFFFFFFF / 0x10000 elements
     EXPECT_EQ(tooBig.capacity(), 0u);
     EXPECT_EQ(tooBig.getReservedCount(), 0u);
     try {
@@ -75,7 +76,7 @@ TEST(KVectorTest, EditingKeepsOrderAndOwnership)
     v.push_back("d");
     v.insert(v.begin(), "a");
     v.insert(v.begin() + 2, "c");
-    v.push_back(v[0]);  // an element of the vector itself, while the storage grows
+    v.push_back(v[0]); // an element of the vector itself, while the storage grows
     std::vector<std::string> seen(v.begin(), v.end());
     EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "c", "d", "a"}));
     v.erase(v.begin() + 1, v.begin() + 3);
@@ -104,7 +105,7 @@ TEST(KVectorTest, AllocationsAreTaggedOnTheNamedHeap)
         KVector<u32> v(2, KAllocator("DBGC::gLowIOList", 0));
         v.push_back(1);
         v.push_back(2);
-        v.push_back(3);  // grows to 3
+        v.push_back(3); // grows to 3
         KVector<u32> untagged(1);
         // Heap 7 has no manager: falls back to the global heap, with heap 7's (zero) trace byte.
         KVector<u32> fallback(4, KAllocator("Quiet", 7));
@@ -154,7 +155,7 @@ TEST(KDataStreamTest, FifoAcrossTheWrapAndBulkBytes)
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(stream.write(100 + i), 0u);
     }
-    EXPECT_EQ(stream.write(999), 0x80000000u);  // full: nothing overwritten
+    EXPECT_EQ(stream.write(999), 0x80000000u); // full: nothing overwritten
     u32 value = 0;
     EXPECT_EQ(stream.read(value), 0u);
     EXPECT_EQ(value, 100u);
@@ -172,7 +173,7 @@ TEST(KDataStreamTest, FifoAcrossTheWrapAndBulkBytes)
     unsigned char out[32] = {};
     EXPECT_EQ(bytes.read(out, 4, &done), 0u);
     EXPECT_EQ(bytes.write(in.data() + 7, 18, &done), 0x80000000u);
-    EXPECT_EQ(done, 7u);  // 3 stored + 7 = capacity
+    EXPECT_EQ(done, 7u); // 3 stored + 7 = capacity
     EXPECT_EQ(bytes.getFree(), 0u);
     EXPECT_EQ(bytes.read(out + 4, 20, &done), 0x80000000u);
     EXPECT_EQ(done, 10u);
@@ -196,7 +197,8 @@ TEST(KDataStreamTest, CreationFailures)
     EXPECT_EQ(stream.write(b), 0x80000000u);
 }
 
-struct Counted {
+struct Counted
+{
     static int constructed;
     static int destroyed;
     Counted() { ++constructed; }
@@ -238,7 +240,7 @@ TEST(KRingBufferTest, CreateAndReleaseEveryRecord)
         EXPECT_EQ(Counted::constructed, 6);
         stream.write(Counted());
     }
-    EXPECT_EQ(Counted::constructed, 7);  // six slots and the temporary
+    EXPECT_EQ(Counted::constructed, 7); // six slots and the temporary
     EXPECT_EQ(Counted::destroyed, 7);
 }
 
@@ -284,13 +286,13 @@ TEST(RingBufferFunctionsTest, InconsistentRecordsAreRefused)
         EXPECT_EQ(klib_ringBufferRead(1, out, &n, &ring), 0x80000005u);
         EXPECT_EQ(klib_ringBufferWrite(1, out, &n, &ring), 0x80000005u);
     };
-    expectInconsistent(0x02000000, 0x00000000);  // wrap counts two apart
-    expectInconsistent(0x00000001, 0xFE000000);  // two apart across the 255 -> 0 turn
-    expectInconsistent(0x05000002, 0x05000003);  // W below the read index
-    expectInconsistent(0x06000005, 0x05000002);  // count 11 above capacity 8
-    expectInconsistent(0x05000009, 0x05000000);  // index beyond the storage
+    expectInconsistent(0x02000000, 0x00000000); // wrap counts two apart
+    expectInconsistent(0x00000001, 0xFE000000); // two apart across the 255 -> 0 turn
+    expectInconsistent(0x05000002, 0x05000003); // W below the read index
+    expectInconsistent(0x06000005, 0x05000002); // count 11 above capacity 8
+    expectInconsistent(0x05000009, 0x05000000); // index beyond the storage
     ring.writePosition = 0x00000001;
-    ring.readPosition = 0xFF000007;  // one wrap apart across 255 -> 0: count 2
+    ring.readPosition = 0xFF000007; // one wrap apart across 255 -> 0: count 2
     EXPECT_EQ(klib_ringBufferGetCount(&ring), 2u);
 }
 

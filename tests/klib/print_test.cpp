@@ -23,8 +23,7 @@ u32 formatRaw(char* buffer, u32 size, u32* length, const char* format, ...)
     return r;
 }
 
-template <typename... Args>
-std::string fmt(const char* format, Args... args)
+template <typename... Args> std::string fmt(const char* format, Args... args)
 {
     char buffer[512];
     u32 length = 0xDEAD;
@@ -81,13 +80,13 @@ TEST(Formatter, UnknownConversionsPrintAsText)
 
 TEST(Formatter, FloatMatchesCRuntime)
 {
-    const double values[] = {0.0,     -0.0,     1.0,         -1.0,      0.5,      1.5,     2.5,      -2.5,
-                             0.125,   0.375,    1e-7,        -1e-7,     1e10,     1e-300,  5e-324,   123.456,
-                             -99.995, 0.049999, 9.9999999,   999999.5,  1e22,     1e300,   DBL_MAX,  -DBL_MAX,
-                             FLT_MAX, 3.14159,  2.675,       1.0 / 3.0, 0.000001, 1e15 + 0.3};
-    const char* formats[] = {"%f",    "%.0f",  "%.1f",  "%.2f",  "%.3f",   "%.4f",    "%.5f",    "%.6f",
-                             "%.7f",  "%.8f",  "%.9f",  "%lf",   "%.2lf",  "%12.3f",  "%-12.3f|", "%012.3f",
-                             "%+.2f", "%+08.1f", "%.20f", "%.40f"};
+    const double values[] = {0.0,     -0.0,     1.0,       -1.0,      0.5,      1.5,       2.5,     -2.5,
+                             0.125,   0.375,    1e-7,      -1e-7,     1e10,     1e-300,    5e-324,  123.456,
+                             -99.995, 0.049999, 9.9999999, 999999.5,  1e22,     1e300,     DBL_MAX, -DBL_MAX,
+                             FLT_MAX, 3.14159,  2.675,     1.0 / 3.0, 0.000001, 1e15 + 0.3};
+    const char* formats[] = {"%f",       "%.0f",    "%.1f",  "%.2f",    "%.3f",  "%.4f",  "%.5f",
+                             "%.6f",     "%.7f",    "%.8f",  "%.9f",    "%lf",   "%.2lf", "%12.3f",
+                             "%-12.3f|", "%012.3f", "%+.2f", "%+08.1f", "%.20f", "%.40f"};
     for (const double v : values) {
         for (const char* f : formats) {
             EXPECT_EQ(libc(f, v), fmt(f, v)) << f << " of " << v;
@@ -147,7 +146,8 @@ TEST(Formatter, RefusesMissingBufferOrFormat)
 
 TEST(Parsers, StrToNumberLiterals)
 {
-    struct Case {
+    struct Case
+    {
         const char* text;
         u32 result;
         u32 form;

@@ -11,11 +11,10 @@
 
 namespace {
 
-constexpr u32 kElements = 10000000;  // about a second per size even under ThreadSanitizer
+constexpr u32 kElements = 10000000; // about a second per size even under ThreadSanitizer
 constexpr u32 kMaxBurst = 97;
 
-template <class T>
-void runTransfer(u32 capacity)
+template <class T> void runTransfer(u32 capacity)
 {
     std::vector<T> storage(capacity);
     klib_RingBufferRecord ring;

@@ -68,12 +68,12 @@ TEST(KUnicodeTest, RangeAndSetters)
     EXPECT_EQ(c.setUTF16Pair(0xD83D, 0xDE00, &used), 6u);
     EXPECT_EQ(c.getValue(), 0x1F600u);
     EXPECT_EQ(used, 2u);
-    EXPECT_EQ(c.setUTF16Pair(0xDE00, 0xD83D, &used), 0u);  // reversed order is no pair
+    EXPECT_EQ(c.setUTF16Pair(0xDE00, 0xD83D, &used), 0u); // reversed order is no pair
     EXPECT_EQ(c.getValue(), 0xDE00u);
     EXPECT_EQ(used, 1u);
 
     EXPECT_EQ(KUnicode('Q').getLowerCase().getValue(), static_cast<u32>('q'));
-    EXPECT_EQ(KUnicode(0xC9).getLowerCase().getValue(), 0xC9u);  // only ASCII folds
+    EXPECT_EQ(KUnicode(0xC9).getLowerCase().getValue(), 0xC9u); // only ASCII folds
     char ch = 0;
     EXPECT_EQ(KUnicode(0xE9).toASCII(&ch, '?'), 0x80000003u);
     EXPECT_EQ(ch, '?');
@@ -150,7 +150,7 @@ TEST(KStringTest, ExportEdgeCases)
     EXPECT_EQ(units[0], 0xD83D);
     EXPECT_EQ(units[1], 0xDE00);
     EXPECT_EQ(units[2], 0);
-    EXPECT_EQ(length, 4u);  // two units written, plus 2
+    EXPECT_EQ(length, 4u); // two units written, plus 2
     EXPECT_EQ(makeString({0x1F600}).toUTF16(units, 2, &length), 0x80000002u);
     EXPECT_EQ(units[0], 0);
 
@@ -209,10 +209,18 @@ std::vector<u32> randomCodePoints(std::mt19937& rng, size_t count)
     while (out.size() < count) {
         u32 c = 0;
         switch (plane(rng)) {
-        case 0: c = std::uniform_int_distribution<u32>(1, 0x7F)(rng); break;
-        case 1: c = std::uniform_int_distribution<u32>(0x80, 0x7FF)(rng); break;
-        case 2: c = std::uniform_int_distribution<u32>(0x800, 0xFFFF)(rng); break;
-        default: c = std::uniform_int_distribution<u32>(0x10000, 0x10FFFF)(rng); break;
+        case 0:
+            c = std::uniform_int_distribution<u32>(1, 0x7F)(rng);
+            break;
+        case 1:
+            c = std::uniform_int_distribution<u32>(0x80, 0x7FF)(rng);
+            break;
+        case 2:
+            c = std::uniform_int_distribution<u32>(0x800, 0xFFFF)(rng);
+            break;
+        default:
+            c = std::uniform_int_distribution<u32>(0x10000, 0x10FFFF)(rng);
+            break;
         }
         if (c >= 0xD800 && c <= 0xDFFF) {
             continue;
@@ -250,14 +258,15 @@ TEST(KStringTest, MatchesIconvOnRandomText)
 
 // One export form: the whole expected output (without terminator), the sequence length of each code point,
 // the terminator size, the smallest unit, a fixed prefix (byte-order mark) and the call itself.
-struct ExportForm {
+struct ExportForm
+{
     const char* name;
     Bytes full;
     std::vector<u32> sequence;
     u32 terminator;
     u32 unit;
     u32 prefix;
-    bool pairFailsHard;  // toUTF16: a pair that does not fit is 0x80000002
+    bool pairFailsHard; // toUTF16: a pair that does not fit is 0x80000002
     std::function<u32(unsigned char*, u32, u32*)> call;
 };
 
@@ -267,26 +276,53 @@ TEST(KStringTest, EveryBufferSizeStaysInBoundsAndTerminates)
     const std::vector<u32> cps = {0x41, 0xE9, 0x20AC, 0x1F600, 0x7A};
     const auto s = makeString(cps);
     std::vector<ExportForm> forms;
-    forms.push_back({"ascii", Bytes{'A', '?', '?', '?', 'z'}, {1, 1, 1, 1, 1}, 1, 1, 0, true,
-                     [&](unsigned char* b, u32 n, u32* l) { return s.toASCII(reinterpret_cast<char*>(b), n, l, '?'); }});
-    forms.push_back({"latin1", Bytes{'A', 0xE9, '?', '?', 'z'}, {1, 1, 1, 1, 1}, 1, 1, 0, true,
+    forms.push_back(
+        {"ascii", Bytes{'A', '?', '?', '?', 'z'}, {1, 1, 1, 1, 1}, 1, 1, 0, true, [&](unsigned char* b, u32 n, u32* l) {
+             return s.toASCII(reinterpret_cast<char*>(b), n, l, '?');
+         }});
+    forms.push_back({"latin1",
+                     Bytes{'A', 0xE9, '?', '?', 'z'},
+                     {1, 1, 1, 1, 1},
+                     1,
+                     1,
+                     0,
+                     true,
                      [&](unsigned char* b, u32 n, u32* l) { return s.toLatin1(b, n, l, '?'); }});
-    forms.push_back({"utf8", iconvConvert(cps, "UTF-8"), {1, 2, 3, 4, 1}, 1, 1, 0, false,
-                     [&](unsigned char* b, u32 n, u32* l) { return s.toUTF8(b, n, l); }});
-    forms.push_back({"utf16be", iconvConvert(cps, "UTF-16BE"), {2, 2, 2, 4, 2}, 2, 2, 0, false,
+    forms.push_back(
+        {"utf8", iconvConvert(cps, "UTF-8"), {1, 2, 3, 4, 1}, 1, 1, 0, false, [&](unsigned char* b, u32 n, u32* l) {
+             return s.toUTF8(b, n, l);
+         }});
+    forms.push_back({"utf16be",
+                     iconvConvert(cps, "UTF-16BE"),
+                     {2, 2, 2, 4, 2},
+                     2,
+                     2,
+                     0,
+                     false,
                      [&](unsigned char* b, u32 n, u32* l) { return s.toUTF16BE(b, n, l); }});
-    forms.push_back({"utf16le", iconvConvert(cps, "UTF-16LE"), {2, 2, 2, 4, 2}, 2, 2, 0, false,
+    forms.push_back({"utf16le",
+                     iconvConvert(cps, "UTF-16LE"),
+                     {2, 2, 2, 4, 2},
+                     2,
+                     2,
+                     0,
+                     false,
                      [&](unsigned char* b, u32 n, u32* l) { return s.toUTF16LE(b, n, l); }});
     Bytes withMark = {0xFF, 0xFE};
     const Bytes le = iconvConvert(cps, "UTF-16LE");
     withMark.insert(withMark.end(), le.begin(), le.end());
-    forms.push_back({"utf16mark", withMark, {2, 2, 2, 4, 2}, 2, 2, 2, false,
-                     [&](unsigned char* b, u32 n, u32* l) { return s.toUTF16WithOrder(b, n, 2, l); }});
-    // toUTF16 counts in units: handled with 2-byte "bytes" below.
-    forms.push_back({"utf16units", iconvConvert(cps, "UTF-16LE"), {2, 2, 2, 4, 2}, 2, 2, 0, true,
-                     [&](unsigned char* b, u32 n, u32* l) {
-                         return s.toUTF16(reinterpret_cast<u16*>(b), n / 2, l);
+    forms.push_back({"utf16mark", withMark, {2, 2, 2, 4, 2}, 2, 2, 2, false, [&](unsigned char* b, u32 n, u32* l) {
+                         return s.toUTF16WithOrder(b, n, 2, l);
                      }});
+    // toUTF16 counts in units: handled with 2-byte "bytes" below.
+    forms.push_back({"utf16units",
+                     iconvConvert(cps, "UTF-16LE"),
+                     {2, 2, 2, 4, 2},
+                     2,
+                     2,
+                     0,
+                     true,
+                     [&](unsigned char* b, u32 n, u32* l) { return s.toUTF16(reinterpret_cast<u16*>(b), n / 2, l); }});
 
     for (const auto& form : forms) {
         const bool units = std::string(form.name) == "utf16units";
@@ -322,7 +358,7 @@ TEST(KStringTest, EveryBufferSizeStaysInBoundsAndTerminates)
             } else if (form.pairFailsHard || size - form.terminator - fitted < form.unit) {
                 EXPECT_EQ(result, 0x80000002u);
             } else {
-                EXPECT_EQ(result, 0u);  // a longer sequence that does not fit ends the text quietly
+                EXPECT_EQ(result, 0u); // a longer sequence that does not fit ends the text quietly
             }
         }
     }

@@ -132,7 +132,7 @@ TEST(KVariantTest, CrossKindComparisonTable)
 {
     const auto a = valuesOf(2, "abc", 3);
     const auto same = valuesOf(2, "abc", 3);
-    const auto b = valuesOf(5, "ab", 2);  // larger numbers, shorter text and binary
+    const auto b = valuesOf(5, "ab", 2); // larger numbers, shorter text and binary
     // Rows: this value's kind; columns: the other's kind.
     const bool equalTable[6][6] = {
         {1, 1, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0}, {0, 0, 1, 0, 0, 0},
@@ -258,7 +258,7 @@ TEST(KVariantTest, CopiesAreDeepAndSelfAssignmentKeepsTheValue)
     KVariant text("payload");
     KVariant copy(text);
     EXPECT_NE(copy.getString(), text.getString());
-    text.setInt(1);  // releases the original block; the copy must stay readable
+    text.setInt(1); // releases the original block; the copy must stay readable
     EXPECT_STREQ(copy.getString(), "payload");
 
     KVariant assigned;

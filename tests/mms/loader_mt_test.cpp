@@ -12,7 +12,8 @@ namespace {
 
 using MMSFUNC::SelectedItemLoader;
 
-class RefusingLoader : public SelectedItemLoader {
+class RefusingLoader : public SelectedItemLoader
+{
 public:
     bool accept(FILECACHE::MBDF&, FILECACHE::IMBDFObserver*, const void*, const bool*) override { return false; }
 };

@@ -11,7 +11,8 @@ using MMSFUNC::SelectedItemLoader;
 constexpr i32 REFUSED = static_cast<i32>(0x80000001u);
 constexpr i32 FAILED = static_cast<i32>(0x80000000u);
 
-class RefusingLoader : public SelectedItemLoader {
+class RefusingLoader : public SelectedItemLoader
+{
 public:
     bool accept(FILECACHE::MBDF&, FILECACHE::IMBDFObserver*, const void*, const bool*) override { return false; }
 };

@@ -27,7 +27,8 @@ void setClockTo(u32 target)
     testhooks::setMillisecondsOffset(target - now());
 }
 
-class OsClock : public ::testing::Test {
+class OsClock : public ::testing::Test
+{
 protected:
     void TearDown() override
     {

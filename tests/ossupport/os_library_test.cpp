@@ -86,11 +86,11 @@ TEST(OsLibrary, RefusesBadArgumentsAndInvalidUtf8)
     EXPECT_EQ(loadDynamicLibrary(nullptr, error, sizeof(error), OS_TEST_PLUGIN_PATH), 0x80000001u);
     EXPECT_EQ(loadDynamicLibrary(&module, error, sizeof(error), nullptr), 0x80000001u);
     const char* invalid[] = {
-        "/tmp/\xC3\x28.dll",          // broken continuation
-        "/tmp/\xC0\xAF.dll",          // overlong "/"
-        "/tmp/\xED\xA0\x80.dll",      // surrogate
-        "/tmp/\xF4\x90\x80\x80.dll",  // above U+10FFFF
-        "/tmp/plugin\xE2\x82",        // cut sequence at the end
+        "/tmp/\xC3\x28.dll",         // broken continuation
+        "/tmp/\xC0\xAF.dll",         // overlong "/"
+        "/tmp/\xED\xA0\x80.dll",     // surrogate
+        "/tmp/\xF4\x90\x80\x80.dll", // above U+10FFFF
+        "/tmp/plugin\xE2\x82",       // cut sequence at the end
     };
     for (const char* path : invalid) {
         EXPECT_EQ(loadDynamicLibrary(&module, error, sizeof(error), path), 0x80000001u) << path;

@@ -21,7 +21,8 @@ unsigned runFunction(void* argument)
     return 0;
 }
 
-class OsSync : public ::testing::Test {
+class OsSync : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_EQ(initialize(), 0u); }
     void TearDown() override { EXPECT_EQ(shutdown(), 0u); }

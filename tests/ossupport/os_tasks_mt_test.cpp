@@ -35,7 +35,8 @@ TaskRecord taskRecord(const char* name, u32 stackSize = 20000)
 
 using vdtest::waitUntil;
 
-class OsTasks : public ::testing::Test {
+class OsTasks : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_EQ(initialize(), 0u); }
     void TearDown() override
@@ -135,7 +136,7 @@ TEST(OsLifeCycle, EveryCallIsSafeWhileNotInitialised)
     const u32 generation = getInitGeneration();
     ASSERT_EQ(initialize(), 0u);
     EXPECT_EQ(initialize(), 0x80000008u);
-    EXPECT_EQ(getInitGeneration(), generation + 1);  // a refused initialize counts nothing
+    EXPECT_EQ(getInitGeneration(), generation + 1); // a refused initialize counts nothing
     ASSERT_EQ(createSemaphore(&id, &semaphoreRecord), 0u);
     EXPECT_EQ(id, 300);
     ASSERT_EQ(shutdown(), 0u);
@@ -204,9 +205,8 @@ TEST_F(OsTasks, TimeOutIsOneDeadlineDespiteUnrelatedWakeUps)
         waiting = true;
         const auto start = std::chrono::steady_clock::now();
         result = waitTaskEvent(&bits, 0x1, 200);
-        elapsedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - start)
-                                          .count());
+        elapsedMs = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     };
     const TaskRecord record = taskRecord("Timeout");
     ASSERT_EQ(createTaskWithId(12, &record), 0u);

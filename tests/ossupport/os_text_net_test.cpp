@@ -24,8 +24,8 @@ TEST(OsIPv4, ParsesOnlyFourNumbersUpTo255)
     EXPECT_EQ(parseIPv4Address(nullptr, "192.168.1.20 trailing"), 0xC0A80114u);
     EXPECT_EQ(parseIPv4Address(nullptr, "001.002.003.004"), 0x01020304u);
 
-    const char* refused[] = {"192.168.0.256", "4294967297.0.0.1", "1.2.3.4294967296", "256.0.0.0", "1.2.3",
-                             "1..2.3", ".1.2.3", "a.b.c.d", "-1.2.3.4", " 1.2.3.4", "", "1.2.3."};
+    const char* refused[] = {"192.168.0.256", "4294967297.0.0.1", "1.2.3.4294967296", "256.0.0.0", "1.2.3", "1..2.3",
+                             ".1.2.3",        "a.b.c.d",          "-1.2.3.4",         " 1.2.3.4",  "",      "1.2.3."};
     for (const char* text : refused) {
         address = 77;
         EXPECT_EQ(parseIPv4Address(&address, text), 0u) << text;
@@ -77,7 +77,8 @@ TEST(OsText, SplitsAtEveryDelimiter)
 
 namespace {
 
-struct SysAdapter {
+struct SysAdapter
+{
     std::string m_name;
     std::vector<u8> m_mac;
 };

@@ -11,7 +11,8 @@ using namespace PARRAY;
 
 namespace {
 
-struct Created {
+struct Created
+{
     IArray* array = nullptr;
     u32 dimensions = 0;
     const ITypeAccessor* accessor = nullptr;
@@ -30,8 +31,7 @@ u32 create(Created& c, u32 type, u32 dims, u32 x, u32 y, u32 z)
     return c.accessor->createArray(&c.array, dims, x, y, z);
 }
 
-template <typename T>
-std::string dumpOf(u32 type, u32 dims, u32 x, u32 y, u32 z, bool fill)
+template <typename T> std::string dumpOf(u32 type, u32 dims, u32 x, u32 y, u32 z, bool fill)
 {
     Created c;
     EXPECT_EQ(create(c, type, dims, x, y, z), RESULT_OK);
@@ -83,7 +83,8 @@ TEST(Array, ShapesMatchRowMajorLayoutForAllClasses)
                 Created c;
                 ASSERT_EQ(create(c, type, dims, X, Y, Z), RESULT_OK);
                 IArray* a = c.array;
-                SCOPED_TRACE(testing::Message() << "type " << type << " dims " << dims << " " << X << "x" << Y << "x" << Z);
+                SCOPED_TRACE(testing::Message()
+                             << "type " << type << " dims " << dims << " " << X << "x" << Y << "x" << Z);
                 ASSERT_TRUE(a->isValid());
                 EXPECT_EQ(a->getDimensionCount(), dims);
                 EXPECT_EQ(a->getCount(), X * Y * Z);
@@ -179,8 +180,7 @@ TEST(Array, DumpFormats)
 {
     EXPECT_EQ(dumpOf<i32>(ELEMENT_I32, 1, 3, 0, 0, true), "{ 1, 2, 3 }\n");
     EXPECT_EQ(dumpOf<u8>(ELEMENT_U8, 2, 2, 2, 0, true), "{\n\t{ 1, 2 },\n\t{ 3, 4 }\n}\n");
-    EXPECT_EQ(dumpOf<i16>(ELEMENT_I16, 3, 2, 1, 2, true),
-              "{\n\t{\n\t\t{ 1, 2 }\n\t},\n\t{\n\t\t{ 3, 4 }\n\t}\n}\n");
+    EXPECT_EQ(dumpOf<i16>(ELEMENT_I16, 3, 2, 1, 2, true), "{\n\t{\n\t\t{ 1, 2 }\n\t},\n\t{\n\t\t{ 3, 4 }\n\t}\n}\n");
     EXPECT_EQ(dumpOf<u16>(ELEMENT_U16, 2, 3, 0, 0, false), "null\n");
     EXPECT_EQ(dumpOf<u32>(ELEMENT_U32, 3, 1, 1, 0, false), "null\n");
     EXPECT_EQ(dumpOf<f64>(ELEMENT_F64, 1, 1, 0, 0, false), "{ 0.000000 }\n");

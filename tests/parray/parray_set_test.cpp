@@ -26,9 +26,8 @@ std::vector<u32> descriptors(std::initializer_list<std::array<u32, 4>> list)
 TEST(ArraySet, CreateLayoutAndLookup)
 {
     // x = A, y = B / 2 rounded up to 4, a 3D shape of constants.
-    const auto d = descriptors({{ELEMENT_F32, 0x10000001, 0, 0},
-                                {ELEMENT_I16, 0x00000003, 0x42000002, 0},
-                                {ELEMENT_U8, 2, 3, 4}});
+    const auto d =
+        descriptors({{ELEMENT_F32, 0x10000001, 0, 0}, {ELEMENT_I16, 0x00000003, 0x42000002, 0}, {ELEMENT_U8, 2, 3, 4}});
     u8* set = nullptr;
     u32 size = 0;
     ASSERT_EQ(ArrayFactory::createSet(&set, &size, d.data(), 3, 48, 6), RESULT_OK);
@@ -96,9 +95,8 @@ TEST(ArraySet, DestroyFreesEvenWithBadDescriptors)
 
 TEST(ArrayAccessor, RecordsAndArrays)
 {
-    const auto d = descriptors({{ELEMENT_I32, 0x10000001, 0x20000001, 0},
-                                {ELEMENT_F64, 5, 0, 0},
-                                {ELEMENT_U8, 1, 2, 3}});
+    const auto d =
+        descriptors({{ELEMENT_I32, 0x10000001, 0x20000001, 0}, {ELEMENT_F64, 5, 0, 0}, {ELEMENT_U8, 1, 2, 3}});
     ArrayAccessorForServer accessor;
     EXPECT_EQ(accessor.getArrayCount(), 0u);
     ASSERT_EQ(accessor.create(d.data(), 3, 16, 2), RESULT_OK);

@@ -25,7 +25,8 @@ namespace backup_test {
 using namespace PDB;
 
 // A database that answers the table operations from a script and records how it is locked.
-class ScriptedDB : public ParameterDBNULL {
+class ScriptedDB : public ParameterDBNULL
+{
 public:
     explicit ScriptedDB(const char* name) : m_name(name) {}
 
@@ -35,17 +36,34 @@ public:
     u8 m_fill = 0x5A;
     int m_readDepth = 0;
     int m_writeDepth = 0;
-    bool m_unlockedExport = false;  // the export ran without the read lock
-    u32 m_growOutsideLock = 0;      // the table grows by this much after each size query outside the lock
+    bool m_unlockedExport = false; // the export ran without the read lock
+    u32 m_growOutsideLock = 0;     // the table grows by this much after each size query outside the lock
     int m_exports = 0;
     int m_imports = 0;
 
     const char* getName() const override { return m_name.c_str(); }
-    i32 lockRead() override { ++m_readDepth; return 0; }
-    i32 unlockRead() override { --m_readDepth; return 0; }
-    i32 lockWrite() override { ++m_writeDepth; return 0; }
-    i32 unlockWrite() override { --m_writeDepth; return 0; }
-    u32 getComponentTableSize() const override {
+    i32 lockRead() override
+    {
+        ++m_readDepth;
+        return 0;
+    }
+    i32 unlockRead() override
+    {
+        --m_readDepth;
+        return 0;
+    }
+    i32 lockWrite() override
+    {
+        ++m_writeDepth;
+        return 0;
+    }
+    i32 unlockWrite() override
+    {
+        --m_writeDepth;
+        return 0;
+    }
+    u32 getComponentTableSize() const override
+    {
         const u32 size = m_tableSize;
         if (m_readDepth == 0) {
             // Another thread adds a component right after the answer.
@@ -53,7 +71,8 @@ public:
         }
         return size;
     }
-    i32 exportComponentTable(void* buffer, u32 size, u32 headerValue) const override {
+    i32 exportComponentTable(void* buffer, u32 size, u32 headerValue) const override
+    {
         auto* self = const_cast<ScriptedDB*>(this);
         ++self->m_exports;
         if (m_readDepth == 0) {
@@ -74,14 +93,16 @@ public:
         p[7] = static_cast<u8>(headerValue);
         return 0;
     }
-    i32 importComponentTable(const void*, u32, ParameterFilter, u8) override {
+    i32 importComponentTable(const void*, u32, ParameterFilter, u8) override
+    {
         ++m_imports;
         return 0;
     }
 };
 
 // A fresh folder below base (the system's temporary folder by default), removed with its content at the end.
-class ScratchDir : public vdtest::ScratchDir {
+class ScratchDir : public vdtest::ScratchDir
+{
 public:
     using vdtest::ScratchDir::ScratchDir;
     std::string file(const char* name) const { return path() + "/" + name; }
@@ -89,7 +110,8 @@ public:
     // Names in the folder (without "." and "..").
     std::vector<std::string> list() const { return listFolder(path()); }
 
-    static std::vector<std::string> listFolder(const std::string& path) {
+    static std::vector<std::string> listFolder(const std::string& path)
+    {
         std::vector<std::string> names;
         DIR* dir = ::opendir(path.c_str());
         if (dir == nullptr) {
@@ -106,29 +128,34 @@ public:
     }
 };
 
-inline std::vector<u8> readBytes(const std::string& path) {
+inline std::vector<u8> readBytes(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void writeBytes(const std::string& path, const std::vector<u8>& bytes) {
+inline void writeBytes(const std::string& path, const std::vector<u8>& bytes)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline u32 be32(const std::vector<u8>& bytes, size_t at) {
+inline u32 be32(const std::vector<u8>& bytes, size_t at)
+{
     return (static_cast<u32>(bytes[at]) << 24) | (static_cast<u32>(bytes[at + 1]) << 16) |
            (static_cast<u32>(bytes[at + 2]) << 8) | bytes[at + 3];
 }
 
 // The one lock of the shared databases of a test process.
-inline SimpleReadWriteMutex& sharedMutex() {
+inline SimpleReadWriteMutex& sharedMutex()
+{
     static SimpleReadWriteMutex mutex;
     return mutex;
 }
 
 // Creates the shared database id/name in the process-wide collection.
-inline IParameterDB& makeShared(u32 id, const char* name) {
+inline IParameterDB& makeShared(u32 id, const char* name)
+{
     const i32 result = ParameterDBCollection::createInstance(id, name, &sharedMutex(), 0);
     if (result < 0) {
         std::fprintf(stderr, "createInstance(%u, %s) gave %x\n", id, name, static_cast<u32>(result));
@@ -139,7 +166,8 @@ inline IParameterDB& makeShared(u32 id, const char* name) {
 
 // "Keep" 1: block 0 "/Stored" UINT32 4 x 1 nonvolatile, block 1 "/Live" SINT32 3 x 1 recallable only, block 2
 // "/Label" STRING of capacity 8, 2 x 1, nonvolatile.
-inline const ComponentInfo& registerKeep() {
+inline const ComponentInfo& registerKeep()
+{
     constexpr ParameterAttribute STORED{0, ParameterAttribute::FLAG_RECALLABLE | ParameterAttribute::FLAG_NONVOLATILE};
     constexpr ParameterAttribute LIVE{0, ParameterAttribute::FLAG_RECALLABLE};
     ComponentInfo info;
@@ -152,7 +180,8 @@ inline const ComponentInfo& registerKeep() {
 }
 
 // Adds "Keep" components with the given uids and writes values derived from seed into every element.
-inline void fillKeep(IParameterDB& db, u32 seed) {
+inline void fillKeep(IParameterDB& db, u32 seed)
+{
     for (u32 index = 0; index < db.getComponentSlotCount(); ++index) {
         if (db.getComponentUID(index) == INVALID_COMPONENT_UID) {
             continue;
@@ -170,6 +199,9 @@ inline void fillKeep(IParameterDB& db, u32 seed) {
     }
 }
 
-inline std::vector<u8> exportTable(const IParameterDB& db) { return compo_test::exportAll(db, 0); }
+inline std::vector<u8> exportTable(const IParameterDB& db)
+{
+    return compo_test::exportAll(db, 0);
+}
 
-}  // namespace backup_test
+} // namespace backup_test

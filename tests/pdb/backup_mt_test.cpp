@@ -12,7 +12,8 @@
 using namespace PDB;
 using namespace backup_test;
 
-TEST(BackupThreads, ExportWhileOthersWriteAndAdd) {
+TEST(BackupThreads, ExportWhileOthersWriteAndAdd)
+{
     registerKeep();
     ScratchDir dir;
     IParameterDB& profile = makeShared(0, "Profile");
@@ -72,7 +73,8 @@ TEST(BackupThreads, ExportWhileOthersWriteAndAdd) {
 // Databases on separate mutexes: the import takes their locks in the order the copy operations use (mutex
 // address), not in collection order, so an import and a copy between the same two databases cannot deadlock
 // (ThreadSanitizer reports the inverted order even when the two never meet).
-TEST(BackupThreads, ImportLocksDatabasesInTheCopyOrder) {
+TEST(BackupThreads, ImportLocksDatabasesInTheCopyOrder)
+{
     registerKeep();
     ScratchDir dir;
     static SimpleReadWriteMutex mutexes[2];
@@ -93,7 +95,7 @@ TEST(BackupThreads, ImportLocksDatabasesInTheCopyOrder) {
     std::atomic<bool> stop{false};
     std::thread copier([&] {
         while (!stop.load()) {
-            profile.copyAllFrom(device, ParameterFilter(0), 0xFF);  // locks device's mutex, then profile's
+            profile.copyAllFrom(device, ParameterFilter(0), 0xFF); // locks device's mutex, then profile's
         }
     });
     for (int i = 0; i < 50; ++i) {

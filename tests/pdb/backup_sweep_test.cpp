@@ -22,14 +22,17 @@ using namespace backup_test;
 namespace {
 
 // Keeps the readers' log lines of a whole sweep out of the test output.
-struct QuietLog {
+struct QuietLog
+{
     QuietLog() { testing::internal::CaptureStdout(); }
     ~QuietLog() { testing::internal::GetCapturedStdout(); }
 };
 
-class BackupSweep : public testing::Test {
+class BackupSweep : public testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         registerKeep();
         compo_test::registerGain();
         IParameterDB& profile = makeShared(0, "Profile");
@@ -45,9 +48,8 @@ protected:
         compo_test::fillGain(staticSetup, 0);
         m_dbs = {&profile, &device, &staticSetup};
 
-        ASSERT_EQ(m_backup.setup("ZethImage", 0, {{&profile, 0}, {&device, 1}, {&staticSetup, 2}},
-                                 m_dir.path().c_str()),
-                  0);
+        ASSERT_EQ(
+            m_backup.setup("ZethImage", 0, {{&profile, 0}, {&device, 1}, {&staticSetup, 2}}, m_dir.path().c_str()), 0);
         ASSERT_EQ(m_backup.exportToFile("valid.bup"), 0);
         m_valid = readBytes(m_dir.file("valid.bup"));
         ASSERT_GT(m_valid.size(), 500u);
@@ -55,14 +57,16 @@ protected:
     }
 
     // Values that differ from the file's in every database, so that any import that takes place is visible.
-    void scramble() {
+    void scramble()
+    {
         fillKeep(*m_dbs[0], 70);
         fillKeep(*m_dbs[1], 80);
         m_dbs[2]->setValueInt(0u, 0u, 1u, 0u, -5, 0);
         m_dbs[2]->setValueUInt(0u, 1u, 2u, 0u, 9, 0);
     }
 
-    std::vector<std::vector<u8>> snapshot() const {
+    std::vector<std::vector<u8>> snapshot() const
+    {
         std::vector<std::vector<u8>> tables;
         for (const IParameterDB* db : m_dbs) {
             tables.push_back(exportTable(*db));
@@ -71,7 +75,8 @@ protected:
     }
 
     // Imports the image; checks the result code and, for a refusal, that nothing changed.
-    void importImage(const std::vector<u8>& image, const std::string& what) {
+    void importImage(const std::vector<u8>& image, const std::string& what)
+    {
         writeBytes(m_dir.file("mutated.bup"), image);
         const std::vector<std::vector<u8>> before = snapshot();
         const i32 result = m_backup.importFromFile("mutated.bup");
@@ -87,7 +92,8 @@ protected:
     }
 
     // Offsets of the bytes of every block header and every "#CT1", "#CI1" and "#PR1" header of the file.
-    std::vector<size_t> headerBytes() const {
+    std::vector<size_t> headerBytes() const
+    {
         std::vector<size_t> at;
         size_t pos = 0;
         while (pos + 36 <= m_valid.size()) {
@@ -125,7 +131,8 @@ protected:
     std::map<i32, int> m_counts;
 };
 
-TEST_F(BackupSweep, EveryTruncation) {
+TEST_F(BackupSweep, EveryTruncation)
+{
     QuietLog quiet;
     for (size_t length = 0; length < m_valid.size(); ++length) {
         importImage(std::vector<u8>(m_valid.begin(), m_valid.begin() + static_cast<std::ptrdiff_t>(length)),
@@ -140,7 +147,8 @@ TEST_F(BackupSweep, EveryTruncation) {
     EXPECT_EQ(m_dbs[0]->getValueUInt(1u, 0u, 3u, 0u, nullptr), 23u);
 }
 
-TEST_F(BackupSweep, EveryHeaderByteFlipped) {
+TEST_F(BackupSweep, EveryHeaderByteFlipped)
+{
     const std::vector<size_t> positions = headerBytes();
     ASSERT_GT(positions.size(), 5u * 36u + 3u * 12u + 5u * 92u);
     QuietLog quiet;
@@ -160,7 +168,8 @@ TEST_F(BackupSweep, EveryHeaderByteFlipped) {
     EXPECT_GT(m_counts[0], 0);
 }
 
-TEST_F(BackupSweep, SeededRandomFlips) {
+TEST_F(BackupSweep, SeededRandomFlips)
+{
     std::mt19937 random(20260401);
     QuietLog quiet;
     for (int round = 0; round < 10000; ++round) {

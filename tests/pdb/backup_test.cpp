@@ -30,35 +30,41 @@ constexpr i32 WRONG_FILE = static_cast<i32>(0x80020000u);
 constexpr i32 MALFORMED = static_cast<i32>(0x80010000u);
 
 // Fixes address (none), clock and generator so that the file id is known.
-void fixFileId() {
+void fixFileId()
+{
     FILECACHE::mbdftesthooks::fixFileIdAddress(nullptr);
     FILECACHE::mbdftesthooks::fixFileIdTime(0x11223344);
     FILECACHE::mbdftesthooks::setFileIdGeneratorState(0x50000);
 }
 
-std::vector<u8> slice(const std::vector<u8>& bytes, size_t from, size_t length) {
+std::vector<u8> slice(const std::vector<u8>& bytes, size_t from, size_t length)
+{
     return std::vector<u8>(bytes.begin() + static_cast<std::ptrdiff_t>(from),
                            bytes.begin() + static_cast<std::ptrdiff_t>(from + length));
 }
 
-std::vector<u8> expectedTop() {
+std::vector<u8> expectedTop()
+{
     return hexBytes("23 4B 4F 52 56 41 4E 20 4D 42 44 46 42 61 63 6B 75 70 00 00 00 00 00 00"
                     "00 00 00 24 00 00 00 00 00 00 00 00"
                     "5A 65 74 68 49 6D 61 67 65 00 00 00 00 00 00 00 00 00 00 00"
                     "00 00 00 00 00 00 44 33 22 11 c3 9e b4 7a 8e 88");
 }
 
-std::vector<u8> expectedEnd() {
+std::vector<u8> expectedEnd()
+{
     std::vector<u8> end = hexBytes("23 45 4E 44");
     end.resize(36, 0);
     return end;
 }
 
 // Two shared databases of "Keep" components: "Profile" at 0 (two components) and "DeviceSetup" at 1 (one).
-struct TwoDatabases {
+struct TwoDatabases
+{
     IParameterDB& profile;
     IParameterDB& device;
-    TwoDatabases() : profile(makeShared(0, "Profile")), device(makeShared(1, "DeviceSetup")) {
+    TwoDatabases() : profile(makeShared(0, "Profile")), device(makeShared(1, "DeviceSetup"))
+    {
         registerKeep();
         profile.addComponent(0x11, "Keep", 1, 0, 0, 0);
         profile.addComponent(0x12, "Keep", 1, 0, 0, 0);
@@ -71,7 +77,8 @@ struct TwoDatabases {
 
 } // namespace
 
-TEST(Backup, EmptyListWritesTopAndEndBlockOnly) {
+TEST(Backup, EmptyListWritesTopAndEndBlockOnly)
+{
     fixFileId();
     ScratchDir dir;
     BackupFile backup;
@@ -89,7 +96,8 @@ TEST(Backup, EmptyListWritesTopAndEndBlockOnly) {
     EXPECT_EQ(exportTable(dbs.profile), before);
 }
 
-TEST(Backup, ProfileWithTheReferenceComponentGivesTheGoldenFile) {
+TEST(Backup, ProfileWithTheReferenceComponentGivesTheGoldenFile)
+{
     fixFileId();
     ScratchDir dir;
     compo_test::registerGain();
@@ -103,9 +111,8 @@ TEST(Backup, ProfileWithTheReferenceComponentGivesTheGoldenFile) {
     const std::vector<u8> bytes = readBytes(dir.file("SystemBackupFile.bup"));
     ASSERT_EQ(bytes.size(), 320u);
     EXPECT_EQ(slice(bytes, 0, 72), expectedTop());
-    EXPECT_EQ(slice(bytes, 72, 36),
-              hexBytes("23 50 44 42 20 44 42 00 00 00 00 00 50 72 6F 66 69 6C 65 00 00 00 00 00"
-                       "00 00 00 00 00 00 00 B0 00 00 00 00"));
+    EXPECT_EQ(slice(bytes, 72, 36), hexBytes("23 50 44 42 20 44 42 00 00 00 00 00 50 72 6F 66 69 6C 65 00 00 00 00 00"
+                                             "00 00 00 00 00 00 00 B0 00 00 00 00"));
     EXPECT_EQ(slice(bytes, 108, 16), hexBytes("23 43 54 31 00 00 00 00 00 00 00 01 00 00 00 10"));
     const std::vector<u8> component = compo_test::exportComponent(profile.getComponent(0));
     ASSERT_EQ(component.size(), 160u);
@@ -113,7 +120,8 @@ TEST(Backup, ProfileWithTheReferenceComponentGivesTheGoldenFile) {
     EXPECT_EQ(slice(bytes, 284, 36), expectedEnd());
 }
 
-TEST(Backup, ImportRestoresNonvolatileValuesOnly) {
+TEST(Backup, ImportRestoresNonvolatileValuesOnly)
+{
     ScratchDir dir;
     TwoDatabases dbs;
     BackupFile backup;
@@ -131,7 +139,7 @@ TEST(Backup, ImportRestoresNonvolatileValuesOnly) {
             for (u32 x = 0; x < 4; ++x) {
                 EXPECT_EQ(db->getValueUInt(index, 0, x, 0, nullptr), seed + index * 10 + x) << db->getName();
             }
-            for (u32 x = 0; x < 3; ++x) {  // not nonvolatile: keeps the changed value
+            for (u32 x = 0; x < 3; ++x) { // not nonvolatile: keeps the changed value
                 EXPECT_EQ(db->getValueInt(index, 1, x, 0, nullptr), -static_cast<i32>(changed + index * 10 + x));
             }
             KVariant label;
@@ -141,10 +149,11 @@ TEST(Backup, ImportRestoresNonvolatileValuesOnly) {
     }
 }
 
-TEST(Backup, DatabaseNamesAreMatchedByTheirStoredTwelveBytes) {
+TEST(Backup, DatabaseNamesAreMatchedByTheirStoredTwelveBytes)
+{
     ScratchDir dir;
     registerKeep();
-    IParameterDB& longName = makeShared(2, "VDeviceSetupX1");  // 14 characters
+    IParameterDB& longName = makeShared(2, "VDeviceSetupX1"); // 14 characters
     longName.addComponent(0x31, "Keep", 1, 0, 0, 0);
     fillKeep(longName, 40);
 
@@ -166,15 +175,14 @@ TEST(Backup, DatabaseNamesAreMatchedByTheirStoredTwelveBytes) {
     EXPECT_EQ(backup.setup(nullptr, 0, {}, dir.path().c_str()), BAD_ARGUMENT);
 }
 
-TEST(Backup, UnlistedAndAbsentDatabasesArePassedOver) {
+TEST(Backup, UnlistedAndAbsentDatabasesArePassedOver)
+{
     ScratchDir dir;
     TwoDatabases dbs;
-    ScriptedDB absent("Status");  // listed, but not in the collection
+    ScriptedDB absent("Status"); // listed, but not in the collection
     absent.m_tableSize = 12;
     BackupFile writer;
-    ASSERT_EQ(writer.setup("ZethImage", 0, {{&dbs.profile, 0}, {&dbs.device, 0}, {&absent, 0}},
-                           dir.path().c_str()),
-              0);
+    ASSERT_EQ(writer.setup("ZethImage", 0, {{&dbs.profile, 0}, {&dbs.device, 0}, {&absent, 0}}, dir.path().c_str()), 0);
     ASSERT_EQ(writer.exportToFile("all.bup"), 0);
     EXPECT_EQ(absent.m_imports, 0);
 
@@ -190,7 +198,8 @@ TEST(Backup, UnlistedAndAbsentDatabasesArePassedOver) {
     EXPECT_EQ(absent.m_imports, 0);
 }
 
-TEST(Backup, WrongFilesAreRefused) {
+TEST(Backup, WrongFilesAreRefused)
+{
     ScratchDir dir;
     TwoDatabases dbs;
     BackupFile backup;
@@ -214,7 +223,8 @@ TEST(Backup, WrongFilesAreRefused) {
     EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::HasSubstr("[E] BackupFile::exportToFile 1\n"));
 }
 
-TEST(Backup, NameTextLongerThanItsFieldStillReadsBack) {
+TEST(Backup, NameTextLongerThanItsFieldStillReadsBack)
+{
     ScratchDir dir;
     TwoDatabases dbs;
     BackupFile backup;
@@ -225,7 +235,8 @@ TEST(Backup, NameTextLongerThanItsFieldStillReadsBack) {
     EXPECT_EQ(dbs.profile.getValueUInt(0u, 0u, 0u, 0u, nullptr), 100u);
 }
 
-TEST(Backup, DamagedBlockChangesNoDatabase) {
+TEST(Backup, DamagedBlockChangesNoDatabase)
+{
     ScratchDir dir;
     TwoDatabases dbs;
     BackupFile backup;
@@ -250,7 +261,8 @@ TEST(Backup, DamagedBlockChangesNoDatabase) {
     EXPECT_EQ(exportTable(dbs.device), deviceBefore);
 }
 
-TEST(Backup, FailedDatabaseKeepsTheOldFile) {
+TEST(Backup, FailedDatabaseKeepsTheOldFile)
+{
     ScratchDir dir;
     TwoDatabases dbs;
     ScriptedDB failing("LocalSetup");
@@ -262,8 +274,7 @@ TEST(Backup, FailedDatabaseKeepsTheOldFile) {
 
     // The failing database sits between two good ones: both are still attempted, only it is logged.
     fillKeep(dbs.profile, 77);
-    ASSERT_EQ(backup.setup("ZethImage", 0, {{&dbs.profile, 0}, {&failing, 0}, {&dbs.device, 0}},
-                           dir.path().c_str()),
+    ASSERT_EQ(backup.setup("ZethImage", 0, {{&dbs.profile, 0}, {&failing, 0}, {&dbs.device, 0}}, dir.path().c_str()),
               0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(backup.exportToFile("b.bup"), NOT_WRITTEN);
@@ -281,7 +292,8 @@ namespace {
 
 // Writes succeed until the budget is spent, then fail with ENOSPC.
 size_t g_writeBudget = 0;
-ssize_t writeUntilBudget(int fd, const void* buffer, size_t size) {
+ssize_t writeUntilBudget(int fd, const void* buffer, size_t size)
+{
     if (g_writeBudget == 0) {
         errno = EIO;
         return -1;
@@ -293,7 +305,8 @@ ssize_t writeUntilBudget(int fd, const void* buffer, size_t size) {
 
 } // namespace
 
-TEST(Backup, FailedWriteKeepsTheOldFile) {
+TEST(Backup, FailedWriteKeepsTheOldFile)
+{
     ScratchDir dir;
     TwoDatabases dbs;
     BackupFile backup;
@@ -317,7 +330,8 @@ TEST(Backup, FailedWriteKeepsTheOldFile) {
     EXPECT_NE(readBytes(dir.file("b.bup")), old);
 }
 
-TEST(Backup, SetupCreatesTheBaseDirectory) {
+TEST(Backup, SetupCreatesTheBaseDirectory)
+{
     ScratchDir dir;
     TwoDatabases dbs;
     const std::string base = dir.path() + "/memory/backup";

@@ -18,18 +18,23 @@ namespace {
 constexpr i32 REFUSED = static_cast<i32>(0x80000001u);
 constexpr i32 NOT_SUPPORTED = static_cast<i32>(0x80080000u);
 
-bool isNull(const IParameterDB& db) { return &db == &ParameterDBNULL::getInstance(); }
+bool isNull(const IParameterDB& db)
+{
+    return &db == &ParameterDBNULL::getInstance();
+}
 
 // Empties the process-wide collection again.
-void deleteAll() {
+void deleteAll()
+{
     for (u32 i = 0; i < ParameterDBCollection::CAPACITY; ++i) {
         ParameterDBCollection::deleteInstance(i);
     }
 }
 
-}  // namespace
+} // namespace
 
-TEST(Collection, RegistersByIdAndGrowsWithNullEntries) {
+TEST(Collection, RegistersByIdAndGrowsWithNullEntries)
+{
     SimpleReadWriteMutex mutex;
     EXPECT_EQ(ParameterDBCollection::createInstance(10, "Component", &mutex, 0), 0);
     EXPECT_EQ(ParameterDBCollection::createInstance(0, "Profile", &mutex, 0), 0);
@@ -56,10 +61,10 @@ TEST(Collection, RegistersByIdAndGrowsWithNullEntries) {
     EXPECT_EQ(ParameterDBCollection::findInstance("Profile"), 0);
     EXPECT_EQ(ParameterDBCollection::findInstance("Component"), 10);
     EXPECT_EQ(ParameterDBCollection::findInstance("Status"), -1);
-    EXPECT_EQ(ParameterDBCollection::findInstance("(dummy)"), -1);  // empty positions are not compared
+    EXPECT_EQ(ParameterDBCollection::findInstance("(dummy)"), -1); // empty positions are not compared
     EXPECT_EQ(ParameterDBCollection::findInstance(nullptr), -1);
     EXPECT_EQ(ParameterDBCollection::createInstance(5, nullptr, &mutex, 0), 0);
-    EXPECT_EQ(ParameterDBCollection::findInstance(nullptr), 5);  // a null name counts as empty
+    EXPECT_EQ(ParameterDBCollection::findInstance(nullptr), 5); // a null name counts as empty
 
     EXPECT_EQ(ParameterDBCollection::deleteInstance(4), REFUSED);
     EXPECT_EQ(ParameterDBCollection::deleteInstance(25), REFUSED);
@@ -70,7 +75,8 @@ TEST(Collection, RegistersByIdAndGrowsWithNullEntries) {
     deleteAll();
 }
 
-TEST(Collection, InstancesLiveInOneElementBlocksOfTheCallersHeap) {
+TEST(Collection, InstancesLiveInOneElementBlocksOfTheCallersHeap)
+{
     EXPECT_EQ(ParameterDBCollection::createInstance(2, "Heap", nullptr, 0), 0);
     const void* block = &ParameterDBCollection::getInstance(2);
     EXPECT_EQ(KLIB::blockHeapId(block), 0u);
@@ -80,7 +86,8 @@ TEST(Collection, InstancesLiveInOneElementBlocksOfTheCallersHeap) {
     deleteAll();
 }
 
-TEST(Collection, CopiesHoldLocalDatabasesAndRefuseChanges) {
+TEST(Collection, CopiesHoldLocalDatabasesAndRefuseChanges)
+{
     registerGain();
     SimpleReadWriteMutex mutex;
     ASSERT_EQ(ParameterDBCollection::createInstance(1, "One", &mutex, 0), 0);

@@ -25,7 +25,8 @@ constexpr i32 BAD_ARGUMENT = static_cast<i32>(0x80000001u);
 constexpr i32 MALFORMED = static_cast<i32>(0x80010000u);
 constexpr i32 TYPE_MISMATCH = static_cast<i32>(0x80020000u);
 
-std::vector<u8> referenceTable() {
+std::vector<u8> referenceTable()
+{
     LocalParameterDB db;
     buildReferenceDB(db);
     return exportAll(db);
@@ -33,7 +34,8 @@ std::vector<u8> referenceTable() {
 
 // Imports record into a copy of the reference database (or an empty one) and checks that a failure leaves it
 // byte-identical.
-void importAndCheck(const std::vector<u8>& record, u8 options, bool startEmpty) {
+void importAndCheck(const std::vector<u8>& record, u8 options, bool startEmpty)
+{
     LocalParameterDB db;
     if (!startEmpty) {
         buildReferenceDB(db);
@@ -47,9 +49,10 @@ void importAndCheck(const std::vector<u8>& record, u8 options, bool startEmpty) 
     }
 }
 
-}  // namespace
+} // namespace
 
-TEST(ComponentTable, ReferenceBytesOfComponentAndTable) {
+TEST(ComponentTable, ReferenceBytesOfComponentAndTable)
+{
     LocalParameterDB db;
     buildReferenceDB(db);
     const std::vector<u8> component = exportComponent(db.getComponent(1));
@@ -63,17 +66,18 @@ TEST(ComponentTable, ReferenceBytesOfComponentAndTable) {
     // Ascending uid order: 0x101 (position 1) first, then 0x102.
     EXPECT_EQ(std::vector<u8>(table.begin() + 20, table.begin() + 180), component);
     EXPECT_EQ(std::vector<u8>(table.begin() + 180, table.end()), exportComponent(db.getComponent(0)));
-    EXPECT_EQ(table[184 + 3], 0x02);  // uid 0x102 in the second entry
+    EXPECT_EQ(table[184 + 3], 0x02); // uid 0x102 in the second entry
 }
 
-TEST(ComponentTable, ReplacingImportRoundTripsEveryTypeAndResizedComponents) {
+TEST(ComponentTable, ReplacingImportRoundTripsEveryTypeAndResizedComponents)
+{
     LocalParameterDB source;
     buildAllTypesDB(source);
     const u32 resized = source.getComponentIndex(0x201);
     ASSERT_EQ(source.getComponentInfo(resized)->getCurrentX(), 3u);
     KVariant text;
     source.getValue(text, resized, 8, 1, 0, nullptr);
-    EXPECT_STREQ(text.getString(), "0123456789");  // a string at full capacity
+    EXPECT_STREQ(text.getString(), "0123456789"); // a string at full capacity
 
     const std::vector<u8> first = exportAll(source);
     ASSERT_FALSE(first.empty());
@@ -85,7 +89,8 @@ TEST(ComponentTable, ReplacingImportRoundTripsEveryTypeAndResizedComponents) {
     }
 }
 
-TEST(ComponentTable, DirectImportOverwritesValuesOfPresentComponents) {
+TEST(ComponentTable, DirectImportOverwritesValuesOfPresentComponents)
+{
     LocalParameterDB source;
     buildReferenceDB(source);
     const std::vector<u8> record = exportAll(source);
@@ -96,10 +101,11 @@ TEST(ComponentTable, DirectImportOverwritesValuesOfPresentComponents) {
     target.addComponent(0x555, "Gain", 1, 0, 0, 0);
     ASSERT_EQ(target.importComponentTable(record.data(), static_cast<u32>(record.size()), 8, 0xFF), 0);
     EXPECT_EQ(target.getValueInt(0, 0, 2, 1, nullptr), 7);
-    EXPECT_EQ(target.getComponentCount(), 2u);  // 0x102 is not in the target: skipped
+    EXPECT_EQ(target.getComponentCount(), 2u); // 0x102 is not in the target: skipped
 }
 
-TEST(ComponentTable, EdgeRecords) {
+TEST(ComponentTable, EdgeRecords)
+{
     LocalParameterDB db;
     buildReferenceDB(db);
     const std::vector<u8> before = exportAll(db);
@@ -125,12 +131,13 @@ TEST(ComponentTable, EdgeRecords) {
     record = before;
     record[11] = 200;
     EXPECT_EQ(db.importComponentTable(record.data(), static_cast<u32>(record.size()), 9, 0xFF), BAD_ARGUMENT);
-    record[8] = 0x40;  // N * 4 wraps in 32 bits
+    record[8] = 0x40; // N * 4 wraps in 32 bits
     EXPECT_EQ(db.importComponentTable(record.data(), static_cast<u32>(record.size()), 9, 0xFF), BAD_ARGUMENT);
     EXPECT_EQ(exportAll(db), before);
 }
 
-TEST(ComponentTable, DirectImportOfAnotherTypeIsRefusedWhole) {
+TEST(ComponentTable, DirectImportOfAnotherTypeIsRefusedWhole)
+{
     LocalParameterDB source;
     registerOther();
     source.addComponent(0x102, "Gain", 1, 0, 0, 0);
@@ -148,15 +155,16 @@ TEST(ComponentTable, DirectImportOfAnotherTypeIsRefusedWhole) {
     EXPECT_STREQ(target.getComponentTypeName(target.getComponentIndex(0x101)), "Other");
 }
 
-TEST(ComponentTable, UnregisteredTypesAndEmptyEntriesAreSkipped) {
+TEST(ComponentTable, UnregisteredTypesAndEmptyEntriesAreSkipped)
+{
     LocalParameterDB source;
     buildReferenceDB(source);
-    std::vector<u32> positions = {1, 7, 0};  // 7 names no component: a 0-byte entry
+    std::vector<u32> positions = {1, 7, 0}; // 7 names no component: a 0-byte entry
     std::vector<u8> record(source.getComponentTableSize(positions));
-    ASSERT_EQ(record.size(), 12u + 12u + 320u);  // more than the table of all components
+    ASSERT_EQ(record.size(), 12u + 12u + 320u); // more than the table of all components
     ASSERT_EQ(source.exportComponentTable(record.data(), static_cast<u32>(record.size()), 0, positions), 0);
     EXPECT_EQ(Record::readU32(record.data() + 16), Record::readU32(record.data() + 20));
-    std::memcpy(record.data() + 24 + 8, "Nope", 4);  // first entry: a type that is not registered
+    std::memcpy(record.data() + 24 + 8, "Nope", 4); // first entry: a type that is not registered
 
     LocalParameterDB target;
     ASSERT_EQ(target.importComponentTable(record.data(), static_cast<u32>(record.size()), 1, 0xFF), 0);
@@ -166,13 +174,14 @@ TEST(ComponentTable, UnregisteredTypesAndEmptyEntriesAreSkipped) {
 
     // A 0-byte last entry is damage.
     positions = {1, 7};
-    record.assign(source.getComponentTableSize(), 0);  // the writer wants room for all components
+    record.assign(source.getComponentTableSize(), 0); // the writer wants room for all components
     ASSERT_EQ(source.exportComponentTable(record.data(), static_cast<u32>(record.size()), 0, positions), 0);
     record.resize(source.getComponentTableSize(positions));
     EXPECT_EQ(checkComponentTable(target, record.data(), static_cast<u32>(record.size()), 1), MALFORMED);
 }
 
-TEST(ComponentTable, EveryStrictPrefixIsRefusedAndChangesNothing) {
+TEST(ComponentTable, EveryStrictPrefixIsRefusedAndChangesNothing)
+{
     const std::vector<u8> table = referenceTable();
     for (size_t length = 0; length < table.size(); ++length) {
         std::vector<u8> prefix(table.begin(), table.begin() + static_cast<long>(length));
@@ -196,7 +205,8 @@ TEST(ComponentTable, EveryStrictPrefixIsRefusedAndChangesNothing) {
     }
 }
 
-TEST(ComponentTable, HeaderFieldValuesAndFlipsNeverHalfImport) {
+TEST(ComponentTable, HeaderFieldValuesAndFlipsNeverHalfImport)
+{
     const std::vector<u8> table = referenceTable();
     // Offsets of header fields: N, the two offsets, and per entry the "#CI1" dimensions and block count and
     // every "#PR1" header field.
@@ -242,7 +252,8 @@ TEST(ComponentTable, HeaderFieldValuesAndFlipsNeverHalfImport) {
     }
 }
 
-TEST(ComponentTable, ExportChecksTheRoomOfAllAndOfTheListedTable) {
+TEST(ComponentTable, ExportChecksTheRoomOfAllAndOfTheListedTable)
+{
     LocalParameterDB db;
     buildReferenceDB(db);
     const u32 all = db.getComponentTableSize();
@@ -263,11 +274,12 @@ TEST(ComponentTable, ExportChecksTheRoomOfAllAndOfTheListedTable) {
     EXPECT_EQ(Record::readU32(buffer.data() + 16 + 4), 0x102u);
 }
 
-TEST(ComponentTable, ImportLogsTypesThatAreNotRegistered) {
+TEST(ComponentTable, ImportLogsTypesThatAreNotRegistered)
+{
     LocalParameterDB source;
     buildReferenceDB(source);
     std::vector<u8> record = exportAll(source);
-    std::memcpy(record.data() + 20 + 8, "Nope", 4);  // entry 0 (uid 0x101): a type nobody registered
+    std::memcpy(record.data() + 20 + 8, "Nope", 4); // entry 0 (uid 0x101): a type nobody registered
 
     LocalParameterDB target;
     testing::internal::CaptureStdout();

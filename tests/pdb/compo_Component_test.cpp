@@ -22,9 +22,11 @@ constexpr i32 BAD_ARGUMENT = static_cast<i32>(0x80000001u);
 constexpr i32 TYPE_MISMATCH = static_cast<i32>(0x80020000u);
 constexpr i32 NO_FURTHER_CHANGE = 0x200000;
 
-class CountingCallback : public IComponentCallback {
+class CountingCallback : public IComponentCallback
+{
 public:
-    i32 onComponentChanged() override {
+    i32 onComponentChanged() override
+    {
         ++calls;
         return 0;
     }
@@ -32,13 +34,15 @@ public:
 };
 
 // An owner that recalls.
-class RecallingDB : public ParameterDBNULL {
+class RecallingDB : public ParameterDBNULL
+{
 public:
     bool isRecalling() const override { return recalling; }
     bool recalling = false;
 };
 
-ComponentInfo gainInfo(ComponentUID uid) {
+ComponentInfo gainInfo(ComponentUID uid)
+{
     ComponentInfo info(registerGain());
     info.setComponentUID(uid);
     info.setDimensions(0, 0, 0);
@@ -46,14 +50,16 @@ ComponentInfo gainInfo(ComponentUID uid) {
 }
 
 // The reference "Gain" export (uid 0x101, "In1", values set).
-std::vector<u8> referenceExport() {
+std::vector<u8> referenceExport()
+{
     LocalParameterDB db;
     buildReferenceDB(db);
     return exportComponent(db.getComponent(1));
 }
 
 // Every (block, x, y) that findNextChange reports for subscriber s, in order.
-std::vector<std::tuple<u32, u32, u32>> scan(Component& component, u32 s) {
+std::vector<std::tuple<u32, u32, u32>> scan(Component& component, u32 s)
+{
     std::vector<std::tuple<u32, u32, u32>> found;
     u32 block = 0;
     u32 x = 0;
@@ -64,14 +70,15 @@ std::vector<std::tuple<u32, u32, u32>> scan(Component& component, u32 s) {
     return found;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Component, SharedAndLocalComponentsExportTheSameBytes) {
+TEST(Component, SharedAndLocalComponentsExportTheSameBytes)
+{
     const std::vector<u8> reference = referenceExport();
     Component shared;
     ASSERT_EQ(shared.create(nullptr, 0, gainInfo(0x101), nullptr, 0), 0);
     ASSERT_EQ(shared.importBinary(nullptr, 0, reference.data(), static_cast<u32>(reference.size()), 8, 0, 0), 0);
-    EXPECT_NE(exportComponent(shared), reference);  // a value import leaves name and user value alone
+    EXPECT_NE(exportComponent(shared), reference); // a value import leaves name and user value alone
     shared.setName("In1");
     shared.setUserValue(0x12345);
     EXPECT_EQ(exportComponent(shared), reference);
@@ -82,30 +89,31 @@ TEST(Component, SharedAndLocalComponentsExportTheSameBytes) {
     EXPECT_EQ(shared.exportBinary(small.data(), 91), BAD_ARGUMENT);
 }
 
-TEST(Component, ImportSkipsUnknownAndRefusedBlocksAndKeepsGoing) {
+TEST(Component, ImportSkipsUnknownAndRefusedBlocksAndKeepsGoing)
+{
     const std::vector<u8> reference = referenceExport();
     for (int kind = 0; kind < 2; ++kind) {
         std::vector<u8> record = reference;
         if (kind == 0) {
-            record[92 + 5] = 9;  // block index 9: no such block
+            record[92 + 5] = 9; // block index 9: no such block
         } else {
-            record[92 + 6] = 0x14;  // UINT32 record for the SINT32 block, same size: the array refuses it
+            record[92 + 6] = 0x14; // UINT32 record for the SINT32 block, same size: the array refuses it
         }
         Component shared;
         ASSERT_EQ(shared.create(nullptr, 0, gainInfo(0x101), nullptr, 0), 0);
         LocalComponent local;
         ASSERT_EQ(local.create(gainInfo(0x101)), 0);
-        for (AbstractComponent* component : {static_cast<AbstractComponent*>(&shared),
-                                             static_cast<AbstractComponent*>(&local)}) {
-            EXPECT_EQ(component->importBinary(nullptr, 0, record.data(), static_cast<u32>(record.size()), 8, 0, 0),
-                      0);
-            EXPECT_EQ(component->getValueInt(0, 2, 1, nullptr), 0) << kind;  // the first record was skipped
-            EXPECT_EQ(component->getValueUInt(1, 2, 0, nullptr), 255u) << kind;  // the later one imported
+        for (AbstractComponent* component :
+             {static_cast<AbstractComponent*>(&shared), static_cast<AbstractComponent*>(&local)}) {
+            EXPECT_EQ(component->importBinary(nullptr, 0, record.data(), static_cast<u32>(record.size()), 8, 0, 0), 0);
+            EXPECT_EQ(component->getValueInt(0, 2, 1, nullptr), 0) << kind;     // the first record was skipped
+            EXPECT_EQ(component->getValueUInt(1, 2, 0, nullptr), 255u) << kind; // the later one imported
         }
     }
 }
 
-TEST(Component, ImportOfAnotherTypeNeedsRecreation) {
+TEST(Component, ImportOfAnotherTypeNeedsRecreation)
+{
     registerOther();
     LocalParameterDB db;
     db.addComponent(0x101, "Other", 1, 2, 1, 0);
@@ -131,21 +139,22 @@ TEST(Component, ImportOfAnotherTypeNeedsRecreation) {
     EXPECT_EQ(callback.calls, calls + 1);
 }
 
-TEST(Component, ChangeBanksSeparateCollectingAndScanning) {
+TEST(Component, ChangeBanksSeparateCollectingAndScanning)
+{
     Component component;
     CountingCallback callback;
     ASSERT_EQ(component.create(nullptr, 0, gainInfo(0x101), &callback, 0), 0);
     ASSERT_EQ(component.setSubscriberCount(2), 0);
 
-    component.setValueInt(0, 3, 1, 5, 0);  // before the swap: collected, scanned after it
+    component.setValueInt(0, 3, 1, 5, 0); // before the swap: collected, scanned after it
     EXPECT_GT(callback.calls, 0);
     EXPECT_FALSE(component.isChangedFor(0, 0, 3, 1));
     ASSERT_EQ(component.swapChangeBank(0), 0);
     EXPECT_TRUE(component.isChangedFor(0, 0, 3, 1));
-    component.setValueInt(0, 1, 0, 6, 0);  // after the swap: invisible until the next swap
+    component.setValueInt(0, 1, 0, 6, 0); // after the swap: invisible until the next swap
     using Found = std::vector<std::tuple<u32, u32, u32>>;
     EXPECT_EQ(scan(component, 0), (Found{{0, 3, 1}}));
-    EXPECT_EQ(scan(component, 0), Found{});  // found once, then cleared
+    EXPECT_EQ(scan(component, 0), Found{}); // found once, then cleared
     ASSERT_EQ(component.swapChangeBank(0), 0);
     EXPECT_EQ(scan(component, 0), (Found{{0, 1, 0}}));
 
@@ -177,7 +186,8 @@ TEST(Component, ChangeBanksSeparateCollectingAndScanning) {
     EXPECT_EQ(component.findNextChange(0, block, x, y), NO_FURTHER_CHANGE);
 }
 
-TEST(Component, RecallingMarksOnlyFilterOneSubscribers) {
+TEST(Component, RecallingMarksOnlyFilterOneSubscribers)
+{
     RecallingDB owner;
     Component component;
     ASSERT_EQ(component.create(&owner, 0, gainInfo(0x101), nullptr, 0), 0);
@@ -200,7 +210,8 @@ TEST(Component, RecallingMarksOnlyFilterOneSubscribers) {
     EXPECT_FALSE(component.isChangedFor(1, 0, 0, 1));
 }
 
-TEST(Component, SetDimensionsCarriesMarksAndValuesAndRefusesBadRanges) {
+TEST(Component, SetDimensionsCarriesMarksAndValuesAndRefusesBadRanges)
+{
     Component component;
     ASSERT_EQ(component.create(nullptr, 0, gainInfo(0x101), nullptr, 0), 0);
     ASSERT_EQ(component.setSubscriberCount(1), 0);
@@ -228,7 +239,7 @@ TEST(Component, SetDimensionsCarriesMarksAndValuesAndRefusesBadRanges) {
     EXPECT_TRUE(component.isSkipMarked(1, 2, 0));
     EXPECT_FALSE(component.isSkipMarked(0, 3, 1));
     EXPECT_EQ(component.getValueInt(0, 3, 1, nullptr), 12);
-    EXPECT_FALSE(component.isChangedFor(0, 0, 3, 1));  // banks cleared
+    EXPECT_FALSE(component.isChangedFor(0, 0, 3, 1)); // banks cleared
     component.setValueInt(0, 0, 0, 1, 0);
     component.swapChangeBank(0);
     EXPECT_TRUE(component.isChangedFor(0, 0, 0, 0));
@@ -239,19 +250,20 @@ TEST(Component, SetDimensionsCarriesMarksAndValuesAndRefusesBadRanges) {
     all.setComponentUID(7);
     Component sized;
     ASSERT_EQ(sized.create(nullptr, 0, all, nullptr, 0), 0);
-    ASSERT_EQ(sized.setSkipMark(1, 0, 0, true), 0);  // "/u16" is X x Y
+    ASSERT_EQ(sized.setSkipMark(1, 0, 0, true), 0); // "/u16" is X x Y
     sized.setValueUInt(1, 0, 0, 77, 0);
     ASSERT_EQ(sized.setDimensions(3, 2, 1, 0), 0);
     EXPECT_EQ(sized.getParameterInfo(1).getCountY(), 2u);
     EXPECT_TRUE(sized.isSkipMarked(1, 0, 0));
     EXPECT_FALSE(sized.isSkipMarked(1, 0, 1));
     EXPECT_EQ(sized.getValueUInt(1, 0, 0, nullptr), 77u);
-    EXPECT_EQ(sized.getValueUInt(1, 2, 1, nullptr), 7u);  // new elements start at the default
+    EXPECT_EQ(sized.getValueUInt(1, 2, 1, nullptr), 7u); // new elements start at the default
     ASSERT_EQ(sized.setDimensions(1, 1, 0, 0), 0);
-    EXPECT_EQ(sized.getValueUInt(1, 0, 0, nullptr), 7u);  // without keep: defaults
+    EXPECT_EQ(sized.getValueUInt(1, 0, 0, nullptr), 7u); // without keep: defaults
 }
 
-TEST(Component, RecreateRebuildsSubscriberBanks) {
+TEST(Component, RecreateRebuildsSubscriberBanks)
+{
     Component component;
     ASSERT_EQ(component.create(nullptr, 0, gainInfo(0x101), nullptr, 0), 0);
     ASSERT_EQ(component.setSubscriberCount(2), 0);
@@ -266,7 +278,7 @@ TEST(Component, RecreateRebuildsSubscriberBanks) {
     EXPECT_EQ(component.getBlockAddress(9).getBlockIndex(), 9u);
     EXPECT_STREQ(component.getBlockAddress(9).getAddress(), "/bin");
     EXPECT_EQ(scan(component, 0).size(), 0u);
-    component.setValueBool(7, 12, 0, false, 0);  // "/b", BOOL, default 1
+    component.setValueBool(7, 12, 0, false, 0); // "/b", BOOL, default 1
     component.setValueString(8, 2, 0, "x", 0);
     component.swapChangeBank(1);
     using Found = std::vector<std::tuple<u32, u32, u32>>;
@@ -274,7 +286,8 @@ TEST(Component, RecreateRebuildsSubscriberBanks) {
     EXPECT_EQ(component.recreate(nullptr, 0, ComponentInfo(), 0), BAD_ARGUMENT);
 }
 
-TEST(Component, LocalComponentResizesItsDescriptionToo) {
+TEST(Component, LocalComponentResizesItsDescriptionToo)
+{
     registerAllTypes();
     LocalComponent local;
     ComponentInfo all(ComponentInfoRepository::getInstance().findComponentInfo("AllTypes", 2));
@@ -297,12 +310,13 @@ TEST(Component, LocalComponentResizesItsDescriptionToo) {
     EXPECT_EQ(exportComponent(local), bytes);
 }
 
-TEST(Component, DefaultsRevalidationAndSkipMaskedCopies) {
+TEST(Component, DefaultsRevalidationAndSkipMaskedCopies)
+{
     // A record written raw (filter 8) may hold values beyond the limits; revalidation passes them through the
     // limits again and reports them.
     std::vector<u8> record = referenceExport();
     Record::writeU32(record.data() + 92 + 16, 0);
-    record[92 + 16] = 0x88;  // /Level (0,0) = 5000, little-endian
+    record[92 + 16] = 0x88; // /Level (0,0) = 5000, little-endian
     record[92 + 17] = 0x13;
     Component component;
     ASSERT_EQ(component.create(nullptr, 0, gainInfo(0x101), nullptr, 0), 0);
@@ -311,7 +325,7 @@ TEST(Component, DefaultsRevalidationAndSkipMaskedCopies) {
     EXPECT_EQ(component.getValueInt(0, 0, 0, nullptr), 5000);
     EXPECT_EQ(component.getElementStatus(0, 0, 0), 3);
     component.swapChangeBank(0);
-    EXPECT_FALSE(component.isChangedFor(0, 0, 0, 0));  // direct imports report nothing
+    EXPECT_FALSE(component.isChangedFor(0, 0, 0, 0)); // direct imports report nothing
     component.swapChangeBank(0);
     EXPECT_EQ(component.revalidateAll(4), 0);
     EXPECT_EQ(component.getValueInt(0, 0, 0, nullptr), 1000);
@@ -335,7 +349,7 @@ TEST(Component, DefaultsRevalidationAndSkipMaskedCopies) {
     EXPECT_EQ(component.setAllToDefault(0), 0);
     EXPECT_EQ(component.getValueInt(0, 1, 1, nullptr), 0);
     EXPECT_EQ(component.getValueUInt(1, 2, 0, nullptr), 0u);
-    EXPECT_EQ(component.setBlockToDefault(9, 0), 0);  // no such block: nothing to do
+    EXPECT_EQ(component.setBlockToDefault(9, 0), 0); // no such block: nothing to do
 
     // A local component has no defaults of its own per element.
     LocalComponent local;
@@ -346,15 +360,15 @@ TEST(Component, DefaultsRevalidationAndSkipMaskedCopies) {
     EXPECT_FALSE(local.isValid());
 }
 
-TEST(Component, ImportLogsEachRecordProblemWithItsLine) {
+TEST(Component, ImportLogsEachRecordProblemWithItsLine)
+{
     const std::vector<u8> reference = referenceExport();
     // Runs one import into a fresh "Gain" component: its result and everything it logged.
     auto run = [](const std::vector<u8>& record, size_t length) {
         LocalComponent component;
         EXPECT_EQ(component.create(gainInfo(0x101)), 0);
         testing::internal::CaptureStdout();
-        const i32 result =
-            component.importBinary(nullptr, 0, record.data(), static_cast<u32>(length), 8, 0, 0);
+        const i32 result = component.importBinary(nullptr, 0, record.data(), static_cast<u32>(length), 8, 0, 0);
         return std::make_pair(result, testing::internal::GetCapturedStdout());
     };
     using Outcome = std::pair<i32, std::string>;

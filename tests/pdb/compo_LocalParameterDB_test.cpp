@@ -13,9 +13,10 @@ namespace {
 constexpr i32 BAD_ARGUMENT = static_cast<i32>(0x80000001u);
 constexpr i32 NOT_SUPPORTED = static_cast<i32>(0x80080000u);
 constexpr i32 UNKNOWN_TYPE = static_cast<i32>(0x80200000u);
-}  // namespace
+} // namespace
 
-TEST(LocalParameterDB, AddingValidatesAndFillsDefaults) {
+TEST(LocalParameterDB, AddingValidatesAndFillsDefaults)
+{
     registerAllTypes();
     LocalParameterDB db;
     EXPECT_FALSE(db.hasOwnerThread());
@@ -26,7 +27,7 @@ TEST(LocalParameterDB, AddingValidatesAndFillsDefaults) {
     EXPECT_EQ(db.addComponent(1, "AllTypes", 2, 6, 1, 0), BAD_ARGUMENT);
     EXPECT_EQ(db.addComponent(1, ComponentInfo()), BAD_ARGUMENT);
     ASSERT_EQ(db.addComponent(1, "AllTypes", 2, 2, 3, 4), 0);
-    EXPECT_EQ(db.addComponent(1, "AllTypes", 2, 0, 0, 0), BAD_ARGUMENT);  // duplicate uid
+    EXPECT_EQ(db.addComponent(1, "AllTypes", 2, 0, 0, 0), BAD_ARGUMENT); // duplicate uid
     EXPECT_EQ(db.getComponentNumber(0), 4u);
     EXPECT_EQ(db.getComponentInfo(0)->getCurrentY(), 3u);
 
@@ -51,7 +52,8 @@ TEST(LocalParameterDB, AddingValidatesAndFillsDefaults) {
     EXPECT_EQ(db.getComponentNumber(1), 0u);
 }
 
-TEST(LocalParameterDB, UnsupportedOperationsAnswerAsALocalDatabase) {
+TEST(LocalParameterDB, UnsupportedOperationsAnswerAsALocalDatabase)
+{
     LocalParameterDB db;
     buildReferenceDB(db);
     EXPECT_EQ(db.registerCallback(1, nullptr, 0), NOT_SUPPORTED);
@@ -69,7 +71,8 @@ TEST(LocalParameterDB, UnsupportedOperationsAnswerAsALocalDatabase) {
     EXPECT_EQ(&db.getComponent(5), &ComponentNULL::getInstance());
 }
 
-TEST(LocalParameterDB, RemoveAllKeepsSlotsAndAddsReuseTheLowestPosition) {
+TEST(LocalParameterDB, RemoveAllKeepsSlotsAndAddsReuseTheLowestPosition)
+{
     LocalParameterDB db;
     buildReferenceDB(db);
     ASSERT_EQ(db.getComponentSlotCount(), 2u);
@@ -83,7 +86,8 @@ TEST(LocalParameterDB, RemoveAllKeepsSlotsAndAddsReuseTheLowestPosition) {
     EXPECT_EQ(db.getComponentTableSize(), 12u + 4u + 160u);
 }
 
-TEST(LocalParameterDB, AddressRecordsFollowTheComponentTheyNamed) {
+TEST(LocalParameterDB, AddressRecordsFollowTheComponentTheyNamed)
+{
     LocalParameterDB db;
     db.setIdentity(3, "Local");
     buildReferenceDB(db);
@@ -108,7 +112,7 @@ TEST(LocalParameterDB, AddressRecordsFollowTheComponentTheyNamed) {
     moved.setValueUInt(0, 1, 2, 0, 17, 0);
     moved.setValueUInt(1, 1, 2, 0, 99, 0);
     EXPECT_EQ(moved.getValueUInt(mute, 2, 0, nullptr), 17u);
-    EXPECT_EQ(mute.getComponentIndex(), 0u);  // completed again in place
+    EXPECT_EQ(mute.getComponentIndex(), 0u); // completed again in place
     EXPECT_EQ(moved.setValueUInt(mute, 2, 0, 18, 0), 0);
     EXPECT_EQ(moved.getValueUInt(1, 1, 2, 0, nullptr), 99u);
 
@@ -121,7 +125,8 @@ TEST(LocalParameterDB, AddressRecordsFollowTheComponentTheyNamed) {
     EXPECT_EQ(moved.setValueUInt(gone, 2, 0, 1, 0), NOT_SUPPORTED);
 }
 
-TEST(LocalParameterDB, CopyKeepsEmptyPositionsEmpty) {
+TEST(LocalParameterDB, CopyKeepsEmptyPositionsEmpty)
+{
     LocalParameterDB source;
     source.setIdentity(4, "Src");
     registerGain();
@@ -131,7 +136,7 @@ TEST(LocalParameterDB, CopyKeepsEmptyPositionsEmpty) {
     source.removeAllComponents();
     source.addComponent(0x12, "Gain", 1, 2, 2, 0);
     source.addComponent(0x10, "Gain", 1, 0, 0, 0);
-    source.setValueInt(0, 0, 3, 1, 8, 0);  // positions 0 and 1 filled, 2 empty
+    source.setValueInt(0, 0, 3, 1, 8, 0); // positions 0 and 1 filled, 2 empty
 
     LocalParameterDB copy(source);
     EXPECT_EQ(copy.getLastResult(), 0);
@@ -158,10 +163,11 @@ TEST(LocalParameterDB, CopyKeepsEmptyPositionsEmpty) {
     LocalParameterDB copyOfEmpty(empty);
     EXPECT_EQ(copyOfEmpty.getComponentSlotCount(), 0u);
     EXPECT_EQ(copyOfEmpty.getDBId(), 0xFFFFFFFFu);
-    EXPECT_EQ(copyOfEmpty.copyAllFrom(source, 0, 0), NOT_SUPPORTED);  // no component to copy into
+    EXPECT_EQ(copyOfEmpty.copyAllFrom(source, 0, 0), NOT_SUPPORTED); // no component to copy into
 }
 
-TEST(LocalParameterDB, SubsetExportAndDimensions) {
+TEST(LocalParameterDB, SubsetExportAndDimensions)
+{
     registerGain();
     LocalParameterDB db;
     for (ComponentUID uid = 1; uid <= 5; ++uid) {
@@ -179,17 +185,17 @@ TEST(LocalParameterDB, SubsetExportAndDimensions) {
     registerAllTypes();
     ASSERT_EQ(db.addComponent(9, "AllTypes", 2, 2, 1, 0), 0);
     const u32 index = db.getComponentIndex(9);
-    db.setValueUInt(index, 0, 5, 0, 77, 0);  // "/u8" is 3 * X long
-    db.setValueUInt(index, 1, 1, 0, 66, 0);  // "/u16" is X x Y
+    db.setValueUInt(index, 0, 5, 0, 77, 0); // "/u8" is 3 * X long
+    db.setValueUInt(index, 1, 1, 0, 66, 0); // "/u16" is X x Y
     EXPECT_EQ(db.setComponentDimensions(index, 6, 1, 1, 0), BAD_ARGUMENT);
     EXPECT_EQ(db.getComponentInfo(index)->getCurrentX(), 2u);
     ASSERT_EQ(db.setComponentDimensions(index, 3, 2, 1, 0), 0);
     EXPECT_EQ(db.getValueUInt(index, 0, 5, 0, nullptr), 77u);
-    EXPECT_EQ(db.getValueUInt(index, 0, 8, 0, nullptr), 5u);  // new elements at the default
+    EXPECT_EQ(db.getValueUInt(index, 0, 8, 0, nullptr), 5u); // new elements at the default
     EXPECT_EQ(db.getValueUInt(index, 1, 1, 0, nullptr), 66u);
     EXPECT_EQ(db.getValueUInt(index, 1, 2, 1, nullptr), 7u);
     const std::vector<u8> bytes = exportComponent(db.getComponent(index));
-    EXPECT_EQ(Record::readU16(bytes.data() + 36), 3u);  // the "#CI1" dimensions follow
+    EXPECT_EQ(Record::readU16(bytes.data() + 36), 3u); // the "#CI1" dimensions follow
     EXPECT_EQ(Record::readU16(bytes.data() + 38), 2u);
     EXPECT_EQ(Record::readU16(bytes.data() + 92 + 12), 9u);
     ASSERT_EQ(db.setComponentDimensions(index, 1, 1, 0, 0), 0);

@@ -17,7 +17,8 @@ using namespace PDB;
 constexpr ParameterAttribute RECALLABLE{0, ParameterAttribute::FLAG_RECALLABLE | ParameterAttribute::FLAG_NONVOLATILE};
 
 // "Gain" 1: dimensions 1..4, "/Level" SINT32 4 x 2, "/Mute" UINT8 3 x 1, defaults 0.
-inline const ComponentInfo& registerGain() {
+inline const ComponentInfo& registerGain()
+{
     ComponentInfo info;
     info.initialize("Gain", 1, 1, 1, 4, 4, "", "", nullptr);
     info.addParameterSInt32("/Level", 4, 2, "", "", -1000, 1000, 0, 0, 1, 1, RECALLABLE, "", "", "");
@@ -27,7 +28,8 @@ inline const ComponentInfo& registerGain() {
 }
 
 // "Other" 1: a different type with the same block layout as "Gain".
-inline const ComponentInfo& registerOther() {
+inline const ComponentInfo& registerOther()
+{
     ComponentInfo info;
     info.initialize("Other", 1, 1, 1, 4, 4, "", "", nullptr);
     info.addParameterSInt32("/Level", 4, 2, "", "", -1000, 1000, 0, 0, 1, 1, RECALLABLE, "", "", "");
@@ -40,7 +42,8 @@ constexpr u32 MULTIPLY = 0x10000000;
 
 // "AllTypes" 2: one block of each of the ten type codes with odd counts, most of them following the component's
 // X dimension (1..5, Y 1..3), a STRING of capacity 10 and a BINARY of capacity 7.
-inline const ComponentInfo& registerAllTypes() {
+inline const ComponentInfo& registerAllTypes()
+{
     ComponentInfo info;
     info.initialize("AllTypes", 2, 1, 1, 5, 3, "", "", nullptr);
     info.addParameterUInt8("/u8", MULTIPLY | 3, 1, "", "", 0, 200, 5, 0, 1, 1, RECALLABLE, "", "", "");
@@ -58,7 +61,8 @@ inline const ComponentInfo& registerAllTypes() {
 }
 
 // Fills the "Gain" component at index of db as the reference export expects.
-inline void fillGain(IParameterDB& db, u32 index) {
+inline void fillGain(IParameterDB& db, u32 index)
+{
     db.setComponentName(index, "In1");
     db.setComponentUserValue(index, 0x12345);
     db.setValueInt(index, 0, 1, 0, -2, 0);
@@ -69,7 +73,8 @@ inline void fillGain(IParameterDB& db, u32 index) {
 }
 
 // The reference database: uid 0x102 at position 0 (defaults), the filled uid 0x101 at position 1.
-inline void buildReferenceDB(LocalParameterDB& db) {
+inline void buildReferenceDB(LocalParameterDB& db)
+{
     registerGain();
     db.addComponent(0x102, "Gain", 1, 0, 0, 0);
     db.addComponent(0x101, "Gain", 1, 0, 0, 0);
@@ -78,7 +83,8 @@ inline void buildReferenceDB(LocalParameterDB& db) {
 
 // A database with every value of every "AllTypes" block set to something other than its default, resized
 // away from the minimum dimensions.
-inline void buildAllTypesDB(LocalParameterDB& db) {
+inline void buildAllTypesDB(LocalParameterDB& db)
+{
     registerAllTypes();
     registerGain();
     db.addComponent(0x201, "AllTypes", 2, 3, 2, 0);
@@ -92,24 +98,36 @@ inline void buildAllTypesDB(LocalParameterDB& db) {
             for (u32 y = 0; y < info->getCountY(); ++y) {
                 const u32 n = x * 7 + y + block + 1;
                 switch (info->getTypeCode() >> 4) {
-                case 1: db.setValueUInt(index, block, x, y, n * 3, 0); break;
-                case 2: db.setValueInt(index, block, x, y, -static_cast<i32>(n), 0); break;
-                case 3: db.setValueFloat(index, block, x, y, 0.25f * static_cast<f32>(n), 0); break;
-                case 4: db.setValueBool(index, block, x, y, (n & 1) != 0, 0); break;
-                case 5: db.setValueString(index, block, x, y, (x & 1) != 0 ? "0123456789" : "hi", 0); break;
+                case 1:
+                    db.setValueUInt(index, block, x, y, n * 3, 0);
+                    break;
+                case 2:
+                    db.setValueInt(index, block, x, y, -static_cast<i32>(n), 0);
+                    break;
+                case 3:
+                    db.setValueFloat(index, block, x, y, 0.25f * static_cast<f32>(n), 0);
+                    break;
+                case 4:
+                    db.setValueBool(index, block, x, y, (n & 1) != 0, 0);
+                    break;
+                case 5:
+                    db.setValueString(index, block, x, y, (x & 1) != 0 ? "0123456789" : "hi", 0);
+                    break;
                 case 6: {
                     const u8 bytes[7] = {1, 2, 3, static_cast<u8>(n), 5, 6, 0xEE};
                     db.setValueBinary(index, block, x, y, bytes, 7, 0);
                     break;
                 }
-                default: break;
+                default:
+                    break;
                 }
             }
         }
     }
 }
 
-inline std::vector<u8> exportAll(const IParameterDB& db, u32 header = 7) {
+inline std::vector<u8> exportAll(const IParameterDB& db, u32 header = 7)
+{
     std::vector<u8> bytes(db.getComponentTableSize());
     if (db.exportComponentTable(bytes.data(), static_cast<u32>(bytes.size()), header) < 0) {
         bytes.clear();
@@ -117,7 +135,8 @@ inline std::vector<u8> exportAll(const IParameterDB& db, u32 header = 7) {
     return bytes;
 }
 
-inline std::vector<u8> exportComponent(const IComponent& component) {
+inline std::vector<u8> exportComponent(const IComponent& component)
+{
     std::vector<u8> bytes(component.getExportSize());
     if (component.exportBinary(bytes.data(), static_cast<u32>(bytes.size())) < 0) {
         bytes.clear();
@@ -125,7 +144,8 @@ inline std::vector<u8> exportComponent(const IComponent& component) {
     return bytes;
 }
 
-inline std::vector<u8> hexBytes(const char* text) {
+inline std::vector<u8> hexBytes(const char* text)
+{
     std::vector<u8> bytes;
     for (const char* p = text; *p != '\0';) {
         if (*p == ' ') {
@@ -138,4 +158,4 @@ inline std::vector<u8> hexBytes(const char* text) {
     return bytes;
 }
 
-}  // namespace compo_test
+} // namespace compo_test

@@ -33,8 +33,8 @@ const ComponentInfo& registerWide()
             info.addParameterUInt8(address.c_str(), count, 2, "", "", 0, 250, 1, 0, 1, 1, RECALLABLE, "", "", "");
             break;
         case 2:
-            info.addParameterFloat(address.c_str(), count, 1, "", "", -5.0f, 5.0f, 0.25f, 0.0f, 0.5f, 1, RECALLABLE,
-                                   "", "", "");
+            info.addParameterFloat(address.c_str(), count, 1, "", "", -5.0f, 5.0f, 0.25f, 0.0f, 0.5f, 1, RECALLABLE, "",
+                                   "", "");
             break;
         case 3:
             info.addParameterString(address.c_str(), count, 1, "", "", 5, "ab", RECALLABLE, "", "", "");

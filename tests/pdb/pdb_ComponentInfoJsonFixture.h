@@ -29,4 +29,4 @@ inline constexpr const char* DOCUMENT = R"({
   ]
 })";
 
-}  // namespace cinfo_fixture
+} // namespace cinfo_fixture

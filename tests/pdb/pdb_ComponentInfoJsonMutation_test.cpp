@@ -15,7 +15,8 @@ using namespace PDB;
 
 namespace {
 
-class MutationSweep : public testing::Test {
+class MutationSweep : public testing::Test
+{
 protected:
     void SetUp() override { testing::internal::CaptureStdout(); }
     void TearDown() override { testing::internal::GetCapturedStdout(); }
@@ -52,14 +53,14 @@ protected:
     u32 m_Documents = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(MutationSweep, TruncationAtEveryOffset)
 {
     const std::string text = cinfo_fixture::DOCUMENT;
     EXPECT_EQ(check(text), 10u);
     for (size_t length = 0; length < text.size(); ++length) {
-        EXPECT_EQ(check(text.substr(0, length)), 0u) << length;  // every cut document is malformed
+        EXPECT_EQ(check(text.substr(0, length)), 0u) << length; // every cut document is malformed
     }
     EXPECT_GT(m_Documents, 1000u);
 }
@@ -98,8 +99,8 @@ TEST_F(MutationSweep, EveryValueSwappedForOtherKindsAndNumbers)
 {
     const JsonValue document = fixture();
     const JsonValue flat = document.flatten();
-    std::vector<JsonValue> replacements = {nullptr, true, false, 12, -7, 1.5, "text", JsonValue::array(),
-                                           JsonValue::object()};
+    std::vector<JsonValue> replacements = {
+        nullptr, true, false, 12, -7, 1.5, "text", JsonValue::array(), JsonValue::object()};
     // Huge, negative and fractional numbers, as numbers and as value texts.
     for (const char* number : {"1e300", "-1e300", "-1", "4294967296", "0.5", "-0.5", "18446744073709551615",
                                "-9223372036854775808", "2147483648", "-2147483649", "65536", "1e-50"}) {
@@ -129,7 +130,7 @@ TEST_F(MutationSweep, EveryValueSwappedForOtherKindsAndNumbers)
         }
     }
     EXPECT_GT(m_Documents, 3000u);
-    EXPECT_GT(decodedWithBlocks, 100u);  // most swaps keep the rest of the document usable
+    EXPECT_GT(decodedWithBlocks, 100u); // most swaps keep the rest of the document usable
 }
 
 TEST_F(MutationSweep, NestingAThousandDeep)
@@ -149,5 +150,5 @@ TEST_F(MutationSweep, NestingAThousandDeep)
                     deepObject + "}]}"),
               1u);
     EXPECT_EQ(check(open + text + close), 0u);
-    EXPECT_EQ(check(open + text), 0u);  // unterminated
+    EXPECT_EQ(check(open + text), 0u); // unterminated
 }

@@ -22,8 +22,8 @@ constexpr const char* UNKNOWN_EXCEPTION = "[E] JSON: unknown exception occurred.
 
 std::string withEntries(const std::string& entries)
 {
-    return R"({"component": {"name": "T", "majorVer": 1, "minX": 3, "maxX": 8, "maxY": 8}, "parameters": [)" +
-           entries + "]}";
+    return R"({"component": {"name": "T", "majorVer": 1, "minX": 3, "maxX": 8, "maxY": 8}, "parameters": [)" + entries +
+           "]}";
 }
 
 // Decodes and returns the description, with standard output in out.
@@ -42,13 +42,20 @@ ComponentInfo decodeQuiet(const std::string& text)
 }
 
 // A value as (kind, 32-bit pattern) so one table covers every kind; texts compare by content separately.
-struct Value {
+struct Value
+{
     u32 kind;
     u32 bits;
 };
 
-Value u(u32 v) { return {U, v}; }
-Value s(i32 v) { return {S, static_cast<u32>(v)}; }
+Value u(u32 v)
+{
+    return {U, v};
+}
+Value s(i32 v)
+{
+    return {S, static_cast<u32>(v)};
+}
 Value f(f32 v)
 {
     u32 bits = 0;
@@ -57,7 +64,7 @@ Value f(f32 v)
     return {F, bits};
 }
 const Value none{E, 0};
-const Value text{T, 0};  // content checked separately
+const Value text{T, 0}; // content checked separately
 
 void expectValue(const KVariant& actual, const Value& expected, const char* what, u32 block)
 {
@@ -72,7 +79,8 @@ void expectValue(const KVariant& actual, const Value& expected, const char* what
     }
 }
 
-struct BlockExpectation {
+struct BlockExpectation
+{
     const char* address;
     u8 code;
     u32 elementSize;
@@ -85,7 +93,7 @@ struct BlockExpectation {
     const char* defUI;
 };
 
-}  // namespace
+} // namespace
 
 TEST(ComponentInfoJson, FixtureDecodesEveryFieldOfEveryType)
 {
@@ -200,10 +208,9 @@ TEST(ComponentInfoJson, FailingEntriesAreLoggedAndSkipped)
         {"strAddress": "/str", "type": "STRING"},
         {"strAddress": "/bin", "type": "BINARY", "min": "abc", "max": "4"})"),
                                       out);
-    EXPECT_EQ(out,
-              "[E] JSON: couldn't add the address [/lower]. err=80020000\n"
-              "[E] JSON: couldn't add the address []. err=80000001\n"
-              "[E] JSON: couldn't add the address []. err=80020000\n");
+    EXPECT_EQ(out, "[E] JSON: couldn't add the address [/lower]. err=80020000\n"
+                   "[E] JSON: couldn't add the address []. err=80000001\n"
+                   "[E] JSON: couldn't add the address []. err=80020000\n");
     ASSERT_EQ(info.getParameterCount(), 3u);
     EXPECT_EQ(info.getParameterInfo(0).getAddress(), "/next");
     const ParameterInfo& str = info.getParameterInfo(1);
@@ -281,9 +288,9 @@ TEST(ComponentInfoJson, ValueTextsFollowThe32BitRules)
     info = decode(R"({"component": {"name": "T", "majorVer": 5e9}, "parameters": []})", out);
     EXPECT_EQ(out, UNKNOWN_EXCEPTION);
     EXPECT_EQ(info.getName(), "");
-    info = decode(R"({"component": {"name": "T", "majorVer": 4294967295.9, "maxX": 2.9, "minY": -0.5}, "parameters": []})",
-                  out);
-    EXPECT_EQ(out, "[E] JSON: 'componentInfo' decode error.\n");  // -0.5 is 0: a minimum below 1
+    info = decode(
+        R"({"component": {"name": "T", "majorVer": 4294967295.9, "maxX": 2.9, "minY": -0.5}, "parameters": []})", out);
+    EXPECT_EQ(out, "[E] JSON: 'componentInfo' decode error.\n"); // -0.5 is 0: a minimum below 1
     info = decode(R"({"component": {"name": "T", "majorVer": 4294967295.9, "maxX": 2.9}, "parameters": []})", out);
     EXPECT_EQ(out, "");
     EXPECT_EQ(info.getVersion(), 0xFFFFFFFFu);

@@ -47,9 +47,9 @@ TEST(ComponentInfoRepositoryMt, LookupsRaceWithRegistration)
         ComponentInfo info;
         ASSERT_EQ(info.initialize(name.c_str(), 2, 1, 1, 2, 1, "", "", nullptr), 0);
         const std::string address = "/" + name;
-        ASSERT_EQ(info.addParameterUInt16(address.c_str(), 1, 1, "", "", 0, 10, 1, 1, 1, 1, ParameterAttribute(), "",
-                                          "", ""),
-                  0);
+        ASSERT_EQ(
+            info.addParameterUInt16(address.c_str(), 1, 1, "", "", 0, 10, 1, 1, 1, 1, ParameterAttribute(), "", "", ""),
+            0);
         ASSERT_EQ(repository.registerComponentInfo(info), 0);
         if (t % 50 == 0) {
             std::this_thread::yield();

@@ -56,7 +56,7 @@ void registerMixer()
     ASSERT_TRUE(result == 0 || result == static_cast<i32>(0x80100000u));
 }
 
-}  // namespace
+} // namespace
 
 TEST(ParameterInfo, PatternsResolveAgainstDimensions)
 {
@@ -71,12 +71,12 @@ TEST(ParameterInfo, PatternsResolveAgainstDimensions)
     EXPECT_EQ(info.getRawSize(), 24u);
     EXPECT_TRUE(info.isValid());
 
-    info.setPatterns(8, 0x30000000 | 3);  // a plain base whatever the dimension; an unknown mode is plain too
+    info.setPatterns(8, 0x30000000 | 3); // a plain base whatever the dimension; an unknown mode is plain too
     EXPECT_EQ(info.setDimensions(100, 100), 0);
     EXPECT_EQ(info.getCountX(), 8u);
     EXPECT_EQ(info.getCountY(), 3u);
 
-    info.setPatterns(PATTERN_MULTIPLY, 1);  // base 0
+    info.setPatterns(PATTERN_MULTIPLY, 1); // base 0
     EXPECT_EQ(info.setDimensions(3, 3), BAD_ARGUMENT);
     EXPECT_EQ(info.getCountX(), 0u);
     EXPECT_EQ(info.getCountY(), 0u);
@@ -119,13 +119,12 @@ TEST(ParameterInfo, TypeCodeValidity)
 TEST(ComponentInfo, InitializeChecksLimitsAndLeavesClearedOnFailure)
 {
     ComponentInfo info;
-    const std::array<std::array<u32, 4>, 5> bad = {{{0, 1, 1, 1}, {1, 1, 65536, 1}, {1, 3, 1, 2}, {2, 1, 1, 1},
-                                                    {1, 0, 1, 0}}};
+    const std::array<std::array<u32, 4>, 5> bad = {
+        {{0, 1, 1, 1}, {1, 1, 65536, 1}, {1, 3, 1, 2}, {2, 1, 1, 1}, {1, 0, 1, 0}}};
     for (const auto& limits : bad) {
         ASSERT_EQ(info.initialize("T", 1, 1, 1, 4, 4, "", "", nullptr), 0);
         ASSERT_EQ(addU8(info, "/a"), 0);
-        EXPECT_EQ(info.initialize("T", 2, limits[0], limits[1], limits[2], limits[3], "x", "y", nullptr),
-                  BAD_ARGUMENT);
+        EXPECT_EQ(info.initialize("T", 2, limits[0], limits[1], limits[2], limits[3], "x", "y", nullptr), BAD_ARGUMENT);
         EXPECT_EQ(info.getName(), "");
         EXPECT_EQ(info.getVersion(), 0u);
         EXPECT_EQ(info.getComponentNumber(), -1);
@@ -154,7 +153,7 @@ TEST(ComponentInfo, SameAddressTwiceRewritesOneBlock)
     const ParameterInfo& a = info.getParameterInfo(0);
     EXPECT_EQ(a.getTypeCode(), TYPE_FLOAT);
     EXPECT_EQ(a.getElementSize(), 4u);
-    EXPECT_EQ(a.getCommentX(), "");  // the old block's texts are gone
+    EXPECT_EQ(a.getCommentX(), ""); // the old block's texts are gone
     EXPECT_FLOAT_EQ(a.getNominal().getFloat(), 0.25f);
     EXPECT_EQ(a.getScaling(), 4u);
 }
@@ -215,8 +214,8 @@ TEST(ComponentInfo, OverflowingBlockAndEmptyAddressAreRefused)
 {
     ComponentInfo info;
     ASSERT_EQ(info.initialize("T", 1, 1, 1, 65535, 65535, "", "", nullptr), 0);
-    ASSERT_EQ(info.addParameterUInt32("/big", PATTERN_MULTIPLY | 0xFFFF, PATTERN_MULTIPLY | 1, "", "", 0, 1, 0, 0, 1,
-                                      1, ATTR, "", "", ""),
+    ASSERT_EQ(info.addParameterUInt32("/big", PATTERN_MULTIPLY | 0xFFFF, PATTERN_MULTIPLY | 1, "", "", 0, 1, 0, 0, 1, 1,
+                                      ATTR, "", "", ""),
               0);
     EXPECT_TRUE(info.getParameterInfo(0).isValid());
     EXPECT_EQ(info.setDimensions(65535, 1, 0), BAD_ARGUMENT);
@@ -261,7 +260,7 @@ TEST(ComponentInfo, CopyIsDeepAndMoveEmptiesSource)
     ComponentInfo original = makeMixer();
     ComponentInfo copy(original);
     ASSERT_EQ(copy.getParameterCount(), 4u);
-    ASSERT_EQ(addU8(original, "/Mix/Gain", 3), 0);  // rewrite a block of the original
+    ASSERT_EQ(addU8(original, "/Mix/Gain", 3), 0); // rewrite a block of the original
     ASSERT_EQ(addU8(original, "/Extra"), 0);
     original.setInstanceName("changed");
     EXPECT_EQ(copy.getParameterCount(), 4u);
@@ -277,13 +276,13 @@ TEST(ComponentInfo, CopyIsDeepAndMoveEmptiesSource)
     EXPECT_EQ(moved.getParameterCount(), 5u);
     EXPECT_EQ(moved.findParameterIndex("/Extra"), 4u);
     EXPECT_EQ(moved.getInstanceName(), "changed");
-    EXPECT_FALSE(original.hasParameters());  // NOLINT(bugprone-use-after-move): the source state is specified
+    EXPECT_FALSE(original.hasParameters()); // NOLINT(bugprone-use-after-move): the source state is specified
     EXPECT_EQ(original.findParameterIndex("/Extra"), ComponentInfo::NOT_FOUND);
 
     ComponentInfo assigned;
     assigned = std::move(moved);
     EXPECT_EQ(assigned.getParameterCount(), 5u);
-    EXPECT_FALSE(moved.hasParameters());  // NOLINT(bugprone-use-after-move)
+    EXPECT_FALSE(moved.hasParameters()); // NOLINT(bugprone-use-after-move)
 }
 
 TEST(ComponentInfoBinary, ExportGolden)
@@ -352,16 +351,16 @@ TEST(ComponentInfoBinary, ImportGoldenWithRegisteredType)
     EXPECT_EQ(info.getCurrentY(), 1u);
     EXPECT_EQ(info.getComponentNumber(), 0);
     EXPECT_EQ(info.getParameterCount(), 4u);
-    EXPECT_EQ(info.getParameterInfo(0).getCountX(), 4u);  // "*2" resolved for X 2
+    EXPECT_EQ(info.getParameterInfo(0).getCountX(), 4u); // "*2" resolved for X 2
     EXPECT_EQ(info.getParameterStrategy(), getDefaultStrategy());
 
     auto record = GOLDEN;
-    record[37] = 0;  // X 0 opens at minX
+    record[37] = 0; // X 0 opens at minX
     ASSERT_EQ(info.importBinary(record.data(), 92, count), 0);
     EXPECT_EQ(info.getCurrentX(), 1u);
     EXPECT_EQ(info.getParameterInfo(0).getCountX(), 2u);
 
-    record[37] = 9;  // beyond maxX 8
+    record[37] = 9; // beyond maxX 8
     EXPECT_EQ(info.importBinary(record.data(), 92, count), BAD_ARGUMENT);
     EXPECT_FALSE(info.hasParameters());
     EXPECT_EQ(info.getName(), "");

@@ -16,22 +16,24 @@ constexpr i32 kFlagIndexOutOfRange = static_cast<i32>(0x80200001u);
 constexpr i32 kNoFurtherChange = 0x200000;
 
 // Every set flag, in order, by the consumer's walk.
-std::vector<u32> walk(const IFlagArray& flags) {
+std::vector<u32> walk(const IFlagArray& flags)
+{
     std::vector<u32> found;
     u32 index = 0;
     while (flags.findNext(index) == 0) {
         found.push_back(index);
         ++index;
         if (index == 0) {
-            break;  // wrapped past the last possible index
+            break; // wrapped past the last possible index
         }
     }
     return found;
 }
 
-}  // namespace
+} // namespace
 
-TEST(FlagArray, WordLayoutAndCounts) {
+TEST(FlagArray, WordLayoutAndCounts)
+{
     FlagArray flags;
     ASSERT_EQ(flags.allocate(40), 0);
     EXPECT_EQ(flags.getWordCount(), 2u);
@@ -40,9 +42,9 @@ TEST(FlagArray, WordLayoutAndCounts) {
     EXPECT_EQ(flags.set(0), 0);
     EXPECT_EQ(flags.getWords()[0], 0x80000000u);
     EXPECT_EQ(flags.getSetCount(), 2u);
-    EXPECT_EQ(flags.set(39), 0);  // already set: not counted again
+    EXPECT_EQ(flags.set(39), 0); // already set: not counted again
     EXPECT_EQ(flags.getSetCount(), 2u);
-    EXPECT_EQ(flags.reset(5), 0);  // clear: not counted
+    EXPECT_EQ(flags.reset(5), 0); // clear: not counted
     EXPECT_EQ(flags.getSetCount(), 2u);
     EXPECT_EQ(flags.set(40), kBadIndex);
     EXPECT_EQ(flags.reset(40), kBadIndex);
@@ -66,11 +68,12 @@ TEST(FlagArray, WordLayoutAndCounts) {
     EXPECT_EQ(whole.getWords()[1], 0xFFFFFFFFu);
 }
 
-TEST(FlagArray, FindNextResults) {
+TEST(FlagArray, FindNextResults)
+{
     FlagArray flags;
     ASSERT_EQ(flags.allocate(40), 0);
     u32 index = 77;
-    EXPECT_EQ(flags.findNext(index), kNoFurtherChange);  // nothing set: index beyond the count is fine
+    EXPECT_EQ(flags.findNext(index), kNoFurtherChange); // nothing set: index beyond the count is fine
     EXPECT_EQ(index, 77u);
 
     flags.set(33);
@@ -95,7 +98,8 @@ TEST(FlagArray, FindNextResults) {
     EXPECT_EQ(walk(flags), (std::vector<u32>{2, 33}));
 }
 
-TEST(FlagArray, EmptyArrays) {
+TEST(FlagArray, EmptyArrays)
+{
     FlagArray flags;
     ASSERT_EQ(flags.allocate(10), 0);
     flags.set(3);
@@ -127,7 +131,8 @@ TEST(FlagArray, EmptyArrays) {
     EXPECT_EQ(dummy->findNext(index), kNoFurtherChange);
 }
 
-TEST(FlagArray, CopiesAndMoves) {
+TEST(FlagArray, CopiesAndMoves)
+{
     FlagArray flags;
     ASSERT_EQ(flags.allocate(100), 0);
     for (u32 i = 0; i < 100; i += 7) {
@@ -170,7 +175,8 @@ TEST(FlagArray, CopiesAndMoves) {
     EXPECT_EQ(three.getSetCount(), 15u);
 }
 
-TEST(FlagArray, RandomModel) {
+TEST(FlagArray, RandomModel)
+{
     for (u32 count : {1u, 31u, 32u, 33u, 1000u, 100000u}) {
         std::mt19937 rng(count);
         FlagArray flags;

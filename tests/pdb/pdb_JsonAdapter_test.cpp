@@ -16,8 +16,10 @@ TEST(JsonAdapterDump, ReplacingFormOnlyDiffersOnInvalidUtf8)
     EXPECT_EQ(strict, replaced);
     EXPECT_EQ(replaced, "{\n  \"a\": [\n    1,\n    2\n  ],\n  \"b\": \"\xC3\xA9t\xC3\xA9\"\n}");
 
-    JsonValue bad = {{"name", std::string("ab\xFF" "c")}};
+    JsonValue bad = {{"name", std::string("ab\xFF"
+                                          "c")}};
     EXPECT_EQ(JsonAdapter::dump(bad, strict), JsonAdapter::RESULT_TYPE_ERROR);
     ASSERT_EQ(JsonAdapter::dumpReplacing(bad, replaced), 0);
-    EXPECT_EQ(replaced, "{\"name\":\"ab\xEF\xBF\xBD" "c\"}");
+    EXPECT_EQ(replaced, "{\"name\":\"ab\xEF\xBF\xBD"
+                        "c\"}");
 }

@@ -25,8 +25,7 @@ ComponentInfo makeType(const char* name, u32 version, const char* firstAddress)
 {
     ComponentInfo info;
     EXPECT_EQ(info.initialize(name, version, 1, 1, 4, 1, "", "", nullptr), 0);
-    EXPECT_EQ(info.addParameterUInt32(firstAddress, 1, 1, "", "", 0, 9, 1, 1, 1, 1, ParameterAttribute(), "", "",
-                                      ""),
+    EXPECT_EQ(info.addParameterUInt32(firstAddress, 1, 1, "", "", 0, 9, 1, 1, 1, 1, ParameterAttribute(), "", "", ""),
               0);
     return info;
 }
@@ -36,14 +35,16 @@ i64 withOut(i32 result, u32 out)
     return static_cast<i64>(static_cast<u32>(result)) | (static_cast<i64>(out) << 32);
 }
 
-struct Case {
+struct Case
+{
     const char* name;
     std::function<i64()> call;
     i64 expected;
 };
 
 // A value that must come back empty, and a status byte that must come back 255.
-struct Probe {
+struct Probe
+{
     KVariant value{5u};
     u8 status = 0;
     void reset()
@@ -53,7 +54,7 @@ struct Probe {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(ComponentInfoRepository, RegistersByNameAndVersion)
 {
@@ -170,8 +171,7 @@ TEST(NullObjects, EveryOperationAnswersAsSpecified)
         {"array copyTo", [&] { return a.copyTo(a); }, NOT_FOUND},
         {"array assign", [&] { return a.assign(a, 1, 0); }, NOT_FOUND},
         {"array copyFiltered", [&] { return a.copyFiltered(a, mask, 0, 1); }, NOT_FOUND},
-        {"array importBinary",
-         [&] { return a.importBinary(other.getParameterInfo(0), &p, 1, mask, 0, 1); }, NOT_FOUND},
+        {"array importBinary", [&] { return a.importBinary(other.getParameterInfo(0), &p, 1, mask, 0, 1); }, NOT_FOUND},
         // The result in the low half, the out values in the high half (both must be 0).
         {"array exportBinary",
          [&] {
@@ -206,7 +206,7 @@ TEST(NullObjects, EveryOperationAnswersAsSpecified)
             EXPECT_FALSE(p.value.isValid()) << test.name;
         }
     }
-    EXPECT_EQ(block, 3u);  // findNextChange moves nothing
+    EXPECT_EQ(block, 3u); // findNextChange moves nothing
 
     // The shared instances behind the null objects.
     EXPECT_EQ(&c.getComponentInfo(), &getEmptyComponentInfo());

@@ -23,7 +23,8 @@ constexpr u8 NONVOLATILE = ParameterAttribute::FLAG_NONVOLATILE;
 
 // A block of x * y elements (plain size patterns, so the counts do not follow the component's dimensions).
 inline ParameterInfo makeInfo(u8 typeCode, u32 elementSize, u32 x, u32 y, const KVariant& min, const KVariant& max,
-                              const KVariant& def, u8 flags = RECALLABLE) {
+                              const KVariant& def, u8 flags = RECALLABLE)
+{
     ParameterInfo info;
     info.setAddress("/Test/Block");
     info.setTypeCode(typeCode);
@@ -37,14 +38,17 @@ inline ParameterInfo makeInfo(u8 typeCode, u32 elementSize, u32 x, u32 y, const 
     return info;
 }
 
-inline ParameterInfo makeU16(u32 x, u32 y, u8 flags = RECALLABLE) {
+inline ParameterInfo makeU16(u32 x, u32 y, u8 flags = RECALLABLE)
+{
     return makeInfo(0x12, 2, x, y, KVariant(0u), KVariant(60000u), KVariant(0u), flags);
 }
 
-struct EventLog {
+struct EventLog
+{
     std::vector<std::string> events;
     void add(const std::string& e) { events.push_back(e); }
-    size_t count(const std::string& e) const {
+    size_t count(const std::string& e) const
+    {
         size_t n = 0;
         for (const std::string& s : events) {
             n += s == e ? 1 : 0;
@@ -54,7 +58,8 @@ struct EventLog {
 };
 
 // Records every hook; can narrow the limits, refuse writes and act after a write.
-class RecordingStrategy : public ParameterStrategy {
+class RecordingStrategy : public ParameterStrategy
+{
 public:
     explicit RecordingStrategy(EventLog& log) : m_Log(log) {}
 
@@ -66,7 +71,8 @@ public:
     std::function<void(u32 x, u32 y)> afterWrite;
 
     const ParameterInfo& getEffectiveInfo(IParameterDB*, u32, u32, u32, u32, const ParameterInfo& info,
-                                          ParameterInfo& scratch) override {
+                                          ParameterInfo& scratch) override
+    {
         m_Log.add("effective");
         if (!narrow) {
             return info;
@@ -76,26 +82,30 @@ public:
         scratch.setMax(narrowMax);
         return scratch;
     }
-    i32 adjustDefault(IParameterDB*, u32, u32, u32, u32, const ParameterInfo&, KVariant& value) override {
+    i32 adjustDefault(IParameterDB*, u32, u32, u32, u32, const ParameterInfo&, KVariant& value) override
+    {
         if (defaultBonus != 0) {
             value = value.getUInt() + defaultBonus;
         }
         return 0;
     }
     i32 checkWrite(IParameterDB*, u32, u32, u32, u32, const ParameterInfo&, const KVariant&, const KVariant&, u8,
-                   u8) override {
+                   u8) override
+    {
         m_Log.add("check");
         return refuse ? static_cast<i32>(0x80000000u) : 0;
     }
     i32 onWritten(IParameterDB*, u32, u32, u32 x, u32 y, const ParameterInfo&, const KVariant&, const KVariant&,
-                  u8) override {
+                  u8) override
+    {
         m_Log.add("written");
         if (afterWrite) {
             afterWrite(x, y);
         }
         return 0;
     }
-    i32 onRead(IParameterDB*, u32, u32, u32, u32, const ParameterInfo&, const KVariant&) override {
+    i32 onRead(IParameterDB*, u32, u32, u32, u32, const ParameterInfo&, const KVariant&) override
+    {
         m_Log.add("read");
         return 0;
     }
@@ -104,14 +114,17 @@ private:
     EventLog& m_Log;
 };
 
-class RecordingCallback : public IParameterArrayCallback {
+class RecordingCallback : public IParameterArrayCallback
+{
 public:
     explicit RecordingCallback(EventLog& log) : m_Log(log) {}
-    i32 onChanged(u32 block, u32 index, bool recalling) override {
+    i32 onChanged(u32 block, u32 index, bool recalling) override
+    {
         m_Log.add("changed " + std::to_string(block) + " " + std::to_string(index) + (recalling ? " R" : ""));
         return 0;
     }
-    i32 onRejected(u32 block, u32 x, u32 y, i32 code) override {
+    i32 onRejected(u32 block, u32 x, u32 y, i32 code) override
+    {
         m_Log.add("rejected " + std::to_string(block) + " " + std::to_string(x) + " " + std::to_string(y) + " " +
                   std::to_string(static_cast<u32>(code)));
         return 0;
@@ -122,18 +135,21 @@ private:
 };
 
 // An owner whose strategy suppression is a counted pair, as the shared database keeps it.
-class CountingOwner : public ParameterDBNULL {
+class CountingOwner : public ParameterDBNULL
+{
 public:
     explicit CountingOwner(EventLog& log) : m_Log(log) {}
     i32 depth = 0;
     bool recalling = false;
 
-    i32 suppressStrategy() override {
+    i32 suppressStrategy() override
+    {
         m_Log.add("suppress");
         ++depth;
         return 0;
     }
-    i32 resumeStrategy() override {
+    i32 resumeStrategy() override
+    {
         m_Log.add("resume");
         --depth;
         return 0;
@@ -145,4 +161,4 @@ private:
     EventLog& m_Log;
 };
 
-}  // namespace pdbtest
+} // namespace pdbtest

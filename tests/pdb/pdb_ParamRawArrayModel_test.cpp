@@ -19,55 +19,62 @@ namespace {
 
 constexpr i32 kBadArgument = static_cast<i32>(0x80000001u);
 
-struct ArrayDeleter {
+struct ArrayDeleter
+{
     void operator()(IRawArray* array) const { destroyRawArray(array); }
 };
 using ArrayPtr = std::unique_ptr<IRawArray, ArrayDeleter>;
 
-u32 pick(std::mt19937& rng, u32 low, u32 high) {
+u32 pick(std::mt19937& rng, u32 low, u32 high)
+{
     return std::uniform_int_distribution<u32>(low, high)(rng);
 }
 
 // Each kind names its model element, its image packing and how one element is written. The shape is the
 // element size (only byte data varies it).
-template <typename T>
-struct NumberKind {
+template <typename T> struct NumberKind
+{
     using E = T;
     static constexpr u8 CODE = RawArray<T>::TYPE_CODE;
     static u32 newShape(std::mt19937&) { return sizeof(T); }
     static u32 imageShape(std::mt19937&, u32 shape) { return shape; }
-    static E random(std::mt19937& rng, u32) {
+    static E random(std::mt19937& rng, u32)
+    {
         if constexpr (std::is_floating_point_v<T>) {
             return std::uniform_real_distribution<f32>(-1e6f, 1e6f)(rng);
         } else {
             return static_cast<T>(rng());
         }
     }
-    static std::string pack(const std::vector<E>& model, u32) {
+    static std::string pack(const std::vector<E>& model, u32)
+    {
         return std::string(reinterpret_cast<const char*>(model.data()), model.size() * sizeof(T));
     }
     static u32 wholeElements(size_t bytes, u32) { return static_cast<u32>(bytes / sizeof(T)); }
     static E convert(const E& element, u32, u32) { return element; }
-    static E write(IRawArray& array, u32 index, std::mt19937& rng, u32 shape) {
+    static E write(IRawArray& array, u32 index, std::mt19937& rng, u32 shape)
+    {
         const T value = random(rng, shape);
         if constexpr (std::is_floating_point_v<T>) {
             EXPECT_EQ(array.setFloat(index, value), 0);
         } else {
             EXPECT_EQ(array.setValue(index, std::is_signed_v<T> ? KVariant(static_cast<int>(value))
-                                                                 : KVariant(static_cast<unsigned int>(value))),
+                                                                : KVariant(static_cast<unsigned int>(value))),
                       0);
         }
         return value;
     }
 };
 
-struct BoolKind {
+struct BoolKind
+{
     using E = bool;
     static constexpr u8 CODE = 0x41;
     static u32 newShape(std::mt19937&) { return 1; }
-    static u32 imageShape(std::mt19937& rng, u32) { return pick(rng, 0, 9); }  // not checked for BOOL
+    static u32 imageShape(std::mt19937& rng, u32) { return pick(rng, 0, 9); } // not checked for BOOL
     static E random(std::mt19937& rng, u32) { return pick(rng, 0, 2) == 0; }
-    static std::string pack(const std::vector<E>& model, u32) {
+    static std::string pack(const std::vector<E>& model, u32)
+    {
         std::string bytes(RawArrayBool::blockSize(static_cast<u32>(model.size())), '\0');
         for (size_t i = 0; i < model.size(); ++i) {
             if (model[i]) {
@@ -78,22 +85,26 @@ struct BoolKind {
     }
     static u32 wholeElements(size_t bytes, u32) { return static_cast<u32>(bytes * 8); }
     static E convert(const E& element, u32, u32) { return element; }
-    static E write(IRawArray& array, u32 index, std::mt19937& rng, u32) {
+    static E write(IRawArray& array, u32 index, std::mt19937& rng, u32)
+    {
         const u32 value = pick(rng, 0, 2);
-        EXPECT_EQ(pick(rng, 0, 1) ? array.setValue(index, KVariant(value)) : array.setInt16(index, static_cast<i16>(value)), 0);
+        EXPECT_EQ(pick(rng, 0, 1) ? array.setValue(index, KVariant(value))
+                                  : array.setInt16(index, static_cast<i16>(value)),
+                  0);
         return value != 0;
     }
 };
 
 // Byte data elements are modelled as their whole stride.
-template <u8 Code>
-struct ByteKind {
+template <u8 Code> struct ByteKind
+{
     using E = std::string;
     static constexpr u8 CODE = Code;
     static u32 stride(u32 shape) { return (shape + 3) & ~3u; }
     static u32 newShape(std::mt19937& rng) { return pick(rng, 1, 13); }
     static u32 imageShape(std::mt19937& rng, u32 shape) { return pick(rng, 0, 2) == 0 ? shape : newShape(rng); }
-    static E random(std::mt19937& rng, u32 shape) {
+    static E random(std::mt19937& rng, u32 shape)
+    {
         E element(stride(shape), '\0');
         const u32 length = pick(rng, 0, shape);
         for (u32 i = 0; i < length; ++i) {
@@ -101,7 +112,8 @@ struct ByteKind {
         }
         return element;
     }
-    static std::string pack(const std::vector<E>& model, u32) {
+    static std::string pack(const std::vector<E>& model, u32)
+    {
         std::string bytes;
         for (const E& element : model) {
             bytes += element;
@@ -110,27 +122,29 @@ struct ByteKind {
     }
     static u32 wholeElements(size_t bytes, u32 shape) { return static_cast<u32>(bytes / stride(shape)); }
     // Cut or zero-padded to the capacity, the rest of the stride zero.
-    static E convert(const E& element, u32 from, u32 to) {
+    static E convert(const E& element, u32 from, u32 to)
+    {
         E result(stride(to), '\0');
         std::memcpy(result.data(), element.data(), std::min(from, to));
         return result;
     }
     // A value up to 4 bytes longer than the capacity: cut, reported with 0x40.
-    static E write(IRawArray& array, u32 index, std::mt19937& rng, u32 shape) {
+    static E write(IRawArray& array, u32 index, std::mt19937& rng, u32 shape)
+    {
         std::string value(pick(rng, 1, shape + 4), '\0');
         for (char& c : value) {
             c = static_cast<char>(pick(rng, 'a', 'z'));
         }
         const u32 length = static_cast<u32>(value.size());
-        const KVariant variant = Code == 0x50 ? KVariant(value.c_str(), 1024)
-                                              : KVariant(static_cast<const void*>(value.data()), length);
+        const KVariant variant =
+            Code == 0x50 ? KVariant(value.c_str(), 1024) : KVariant(static_cast<const void*>(value.data()), length);
         EXPECT_EQ(array.setValue(index, variant), length > shape ? 0x40 : 0);
         return convert(value, std::min(length, shape), shape);
     }
 };
 
-template <typename K>
-std::vector<typename K::E> randomModel(std::mt19937& rng, u32 count, u32 shape) {
+template <typename K> std::vector<typename K::E> randomModel(std::mt19937& rng, u32 count, u32 shape)
+{
     std::vector<typename K::E> model(count);
     for (size_t i = 0; i < model.size(); ++i) {
         model[i] = K::random(rng, shape);
@@ -138,8 +152,8 @@ std::vector<typename K::E> randomModel(std::mt19937& rng, u32 count, u32 shape) 
     return model;
 }
 
-template <typename K>
-ArrayPtr arrayFrom(const std::vector<typename K::E>& model, u32 shape) {
+template <typename K> ArrayPtr arrayFrom(const std::vector<typename K::E>& model, u32 shape)
+{
     const std::string bytes = K::pack(model, shape);
     IRawArray* array = nullptr;
     EXPECT_EQ(createRawArrayWithData(array, K::CODE, shape, static_cast<u32>(model.size()), bytes.data(),
@@ -149,13 +163,14 @@ ArrayPtr arrayFrom(const std::vector<typename K::E>& model, u32 shape) {
 }
 
 // A start that is sometimes exactly at or past the available count, which must be refused.
-u32 pickStart(std::mt19937& rng, u32 available) {
+u32 pickStart(std::mt19937& rng, u32 available)
+{
     return pick(rng, 0, 5) == 0 ? available + pick(rng, 0, 2) : pick(rng, 0, std::max(available, 1u) - 1);
 }
 
 // The shared "available" rule: [start, start + min(available - start, count)) to the same positions.
-template <typename Model>
-i32 modelCopy(Model& to, const Model& from, u32 available, u32 start, u32 count) {
+template <typename Model> i32 modelCopy(Model& to, const Model& from, u32 available, u32 start, u32 count)
+{
     if (start >= available) {
         return kBadArgument;
     }
@@ -163,8 +178,8 @@ i32 modelCopy(Model& to, const Model& from, u32 available, u32 start, u32 count)
     return 0;
 }
 
-template <typename K>
-void runModel(u32 seed) {
+template <typename K> void runModel(u32 seed)
+{
     std::mt19937 rng(seed);
     u32 shape = K::newShape(rng);
     std::vector<typename K::E> model = randomModel<K>(rng, pick(rng, 1, 70), shape);
@@ -175,7 +190,7 @@ void runModel(u32 seed) {
         if (op == 0) {
             const u32 index = pick(rng, 0, count - 1);
             model[index] = K::write(*array, index, rng, shape);
-        } else if (op == 4) {  // assign takes the source's count and element size
+        } else if (op == 4) { // assign takes the source's count and element size
             shape = K::newShape(rng);
             model = randomModel<K>(rng, pick(rng, 1, 90), shape);
             ASSERT_EQ(array->assign(*arrayFrom<K>(model, shape), static_cast<u8>(pick(rng, 0, 31))), 0);
@@ -186,7 +201,7 @@ void runModel(u32 seed) {
             std::string image = K::pack(other, otherShape);
             image.resize(image.size() - pick(rng, 0, std::min<u32>(3, static_cast<u32>(image.size()) - 1)));
             ArrayPtr source = arrayFrom<K>(other, otherShape);
-            if (op == 1) {  // an image counts only its whole elements (BOOL: all its bits)
+            if (op == 1) { // an image counts only its whole elements (BOOL: all its bits)
                 other.resize(K::wholeElements(image.size(), otherShape), typename K::E{});
             }
             std::vector<typename K::E> converted;
@@ -198,8 +213,9 @@ void runModel(u32 seed) {
             const u32 n = op == 3 ? count : pick(rng, 0, 100);
             const i32 expected = modelCopy(model, converted, available, start, n);
             if (op == 1) {
-                ASSERT_EQ(array->importRange(image.data(), static_cast<u32>(image.size()), K::CODE, otherShape, start, n),
-                          expected);
+                ASSERT_EQ(
+                    array->importRange(image.data(), static_cast<u32>(image.size()), K::CODE, otherShape, start, n),
+                    expected);
             } else if (op == 2) {
                 ASSERT_EQ(array->copyRange(*source, start, n), expected);
             } else {
@@ -214,14 +230,16 @@ void runModel(u32 seed) {
     }
 }
 
-template <typename K>
-class RawArrayModel : public testing::Test {};
+template <typename K> class RawArrayModel : public testing::Test
+{
+};
 using Kinds = testing::Types<NumberKind<signed char>, NumberKind<unsigned char>, NumberKind<short>,
-                             NumberKind<unsigned short>, NumberKind<int>, NumberKind<unsigned int>,
-                             NumberKind<float>, BoolKind, ByteKind<0x50>, ByteKind<0x60>>;
+                             NumberKind<unsigned short>, NumberKind<int>, NumberKind<unsigned int>, NumberKind<float>,
+                             BoolKind, ByteKind<0x50>, ByteKind<0x60>>;
 TYPED_TEST_SUITE(RawArrayModel, Kinds);
 
-TYPED_TEST(RawArrayModel, RandomSequences) {
+TYPED_TEST(RawArrayModel, RandomSequences)
+{
     for (u32 seed : {1u, 2u, 3u}) {
         runModel<TypeParam>(seed);
         if (testing::Test::HasFatalFailure()) {
@@ -230,7 +248,8 @@ TYPED_TEST(RawArrayModel, RandomSequences) {
     }
 }
 
-TEST(RawArrayBoolBits, CopyBitsEveryStartAndLength) {
+TEST(RawArrayBoolBits, CopyBitsEveryStartAndLength)
+{
     // Every start and length over a 5-byte block, against a bit loop.
     std::mt19937 rng(5);
     for (u32 start = 0; start < 40; ++start) {
@@ -250,4 +269,4 @@ TEST(RawArrayBoolBits, CopyBitsEveryStartAndLength) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -23,31 +23,36 @@ constexpr i32 kNotSupported = static_cast<i32>(0x80080000u);
 const f32 kNaN = std::numeric_limits<f32>::quiet_NaN();
 const f32 kInf = std::numeric_limits<f32>::infinity();
 
-struct ArrayDeleter {
+struct ArrayDeleter
+{
     void operator()(IRawArray* array) const { destroyRawArray(array); }
 };
 using ArrayPtr = std::unique_ptr<IRawArray, ArrayDeleter>;
 
-ArrayPtr make(u8 typeCode, u32 count, u32 elementSize = 0) {
+ArrayPtr make(u8 typeCode, u32 count, u32 elementSize = 0)
+{
     IRawArray* array = nullptr;
     EXPECT_EQ(createRawArray(array, typeCode, elementSize, count), 0);
     return ArrayPtr(array);
 }
 
-std::vector<u8> bytesOf(const IRawArray& array) {
+std::vector<u8> bytesOf(const IRawArray& array)
+{
     const u8* p = array.getElementPointer(0);
     return p ? std::vector<u8>(p, p + array.getSize()) : std::vector<u8>();
 }
 
-std::string dumpOf(const IRawArray& array) {
+std::string dumpOf(const IRawArray& array)
+{
     testing::internal::CaptureStdout();
     array.dump();
     return testing::internal::GetCapturedStdout();
 }
 
-}  // namespace
+} // namespace
 
-TEST(RawArrayLayout, ComputeRawSize) {
+TEST(RawArrayLayout, ComputeRawSize)
+{
     EXPECT_EQ(computeRawSize(0x11, 0, 5), 8u);
     EXPECT_EQ(computeRawSize(0x12, 0, 3), 8u);
     EXPECT_EQ(computeRawSize(0x41, 0, 33), 8u);
@@ -63,7 +68,8 @@ TEST(RawArrayLayout, ComputeRawSize) {
     EXPECT_EQ(computeRawSize(0x41, 0, 0xFFFFFFFFu), 0x20000000u);
 }
 
-TEST(RawArrayLayout, GoldenImages) {
+TEST(RawArrayLayout, GoldenImages)
+{
     ArrayPtr flags = make(0x41, 9);
     flags->setBool(0, true);
     flags->setBool(8, true);
@@ -86,20 +92,21 @@ TEST(RawArrayLayout, GoldenImages) {
     ASSERT_EQ(image.size(), 16u);
     EXPECT_EQ(std::vector<u8>(image.begin() + 8, image.end()), (std::vector<u8>{0x61, 0x62, 0x63, 0, 0, 0, 0, 0}));
 
-    EXPECT_EQ(make(0x11, 5)->getSize(), 5u);  // numbers report the unrounded size
+    EXPECT_EQ(make(0x11, 5)->getSize(), 5u); // numbers report the unrounded size
 }
 
-TEST(RawArrayConversion, FloatIntoIntegerArrays) {
-    struct Row {
+TEST(RawArrayConversion, FloatIntoIntegerArrays)
+{
+    struct Row
+    {
         u8 typeCode;
         f32 value;
-        u32 expected;  // getUInt32 afterwards
+        u32 expected; // getUInt32 afterwards
     };
     const Row rows[] = {
-        {0x11, 2.9f, 2},           {0x11, -2.9f, 0xFE},       {0x11, 300.7f, 44},
-        {0x21, -2.9f, 0xFFFFFFFE}, {0x24, -2.9f, 0xFFFFFFFE}, {0x14, 3e9f, 3000000000u},
-        {0x12, 1e10f, 0xE400},     {0x14, 1e10f, 0x540BE400}, {0x11, kNaN, 0},
-        {0x14, kNaN, 0},           {0x24, kInf, 0},           {0x24, -kInf, 0},
+        {0x11, 2.9f, 2},           {0x11, -2.9f, 0xFE},       {0x11, 300.7f, 44},    {0x21, -2.9f, 0xFFFFFFFE},
+        {0x24, -2.9f, 0xFFFFFFFE}, {0x14, 3e9f, 3000000000u}, {0x12, 1e10f, 0xE400}, {0x14, 1e10f, 0x540BE400},
+        {0x11, kNaN, 0},           {0x14, kNaN, 0},           {0x24, kInf, 0},       {0x24, -kInf, 0},
         {0x22, kInf, 0},           {0x24, 1e30f, 0},          {0x12, 1e19f, 0},
     };
     for (const Row& row : rows) {
@@ -110,11 +117,13 @@ TEST(RawArrayConversion, FloatIntoIntegerArrays) {
     }
 }
 
-TEST(RawArrayConversion, VariantsIntoNumberArrays) {
-    struct Row {
+TEST(RawArrayConversion, VariantsIntoNumberArrays)
+{
+    struct Row
+    {
         u8 typeCode;
         KVariant value;
-        u32 expectedBits;  // getUInt32 for integers, the float bits for 0x34
+        u32 expectedBits; // getUInt32 for integers, the float bits for 0x34
     };
     auto bits = [](f32 f) { return std::bit_cast<u32>(f); };
     const Row rows[] = {
@@ -130,14 +139,15 @@ TEST(RawArrayConversion, VariantsIntoNumberArrays) {
     };
     for (const Row& row : rows) {
         ArrayPtr array = make(row.typeCode, 1);
-        array->setUInt32(0, 0x55);  // so that a stored 0 is observable
+        array->setUInt32(0, 0x55); // so that a stored 0 is observable
         EXPECT_EQ(array->setValue(0, row.value), 0);
         EXPECT_EQ(row.typeCode == 0x34 ? bits(array->getFloat(0)) : array->getUInt32(0), row.expectedBits)
             << "type " << int(row.typeCode);
     }
 }
 
-TEST(RawArrayConversion, GettersAcrossWidths) {
+TEST(RawArrayConversion, GettersAcrossWidths)
+{
     RawArray<unsigned short> u16s;
     ASSERT_EQ(u16s.allocate(1), 0);
     u16s.setUInt16(0, 0x0180);
@@ -152,13 +162,14 @@ TEST(RawArrayConversion, GettersAcrossWidths) {
 
     RawArray<unsigned int> uints;
     ASSERT_EQ(uints.allocate(1), 0);
-    uints.setInt8(0, -1);  // sign-extended, then cut
+    uints.setInt8(0, -1); // sign-extended, then cut
     EXPECT_EQ(uints.getInt32(0), -1);
     EXPECT_EQ(uints.getFloat(0), 4294967296.0f);
 
     RawArray<float> floats;
     ASSERT_EQ(floats.allocate(1), 0);
-    struct Row {
+    struct Row
+    {
         f32 value;
         i32 int32;
         u32 uint32;
@@ -170,7 +181,7 @@ TEST(RawArrayConversion, GettersAcrossWidths) {
         {-kInf, 0, 0, 0, true},
         {-2.9f, -2, 0xFFFFFFFE, -2, true},
         {0.5f, 0, 0, 0, true},
-        {3e9f, static_cast<i32>(3000000000u), 3000000000u, 0, true},  // through 64 bits, then cut
+        {3e9f, static_cast<i32>(3000000000u), 3000000000u, 0, true}, // through 64 bits, then cut
         {0.0f, 0, 0, 0, false},
     };
     for (const Row& row : rows) {
@@ -200,9 +211,11 @@ TEST(RawArrayConversion, GettersAcrossWidths) {
     EXPECT_EQ(u8s->setBinary(0, text, 1), kNotSupported);
 }
 
-TEST(RawArrayConversion, BoolConversions) {
+TEST(RawArrayConversion, BoolConversions)
+{
     ArrayPtr bits = make(0x41, 3);
-    struct Row {
+    struct Row
+    {
         const char* what;
         i32 (*write)(IRawArray&);
         bool expected;
@@ -230,11 +243,12 @@ TEST(RawArrayConversion, BoolConversions) {
     EXPECT_EQ(bits->setString(0, "x"), kNotSupported);
 }
 
-TEST(RawArrayByteData, StringCapacity) {
+TEST(RawArrayByteData, StringCapacity)
+{
     ArrayPtr text = make(0x50, 2, 8);
     EXPECT_EQ(text->setValue(0, KVariant("abcdefghijkl", 1024)), 0x40);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(text->getElementPointer(0)), 8), "abcdefgh");
-    EXPECT_EQ(text->getElementPointer(1)[0], 0);  // no terminator spilled into the next element
+    EXPECT_EQ(text->getElementPointer(1)[0], 0); // no terminator spilled into the next element
     char small[8];
     EXPECT_EQ(text->getString(0, small, sizeof small), kBadArgument);
     char fits[9];
@@ -247,17 +261,18 @@ TEST(RawArrayByteData, StringCapacity) {
     // Every write rewrites the whole stride.
     EXPECT_EQ(text->setValue(0, KVariant("xy", 1024)), 0);
     EXPECT_EQ(bytesOf(*text), (std::vector<u8>{'x', 'y', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(text->setString(1, "0123456789"), 0);  // setString cuts without a report
+    EXPECT_EQ(text->setString(1, "0123456789"), 0); // setString cuts without a report
     EXPECT_EQ(text->getString(1, fits, sizeof fits), 0);
     EXPECT_STREQ(fits, "01234567");
     EXPECT_EQ(text->setString(1, nullptr), 0);
-    EXPECT_EQ(text->setValue(0, KVariant(5)), 0);  // not a text: zeroed
+    EXPECT_EQ(text->setValue(0, KVariant(5)), 0); // not a text: zeroed
     EXPECT_EQ(bytesOf(*text), std::vector<u8>(16, 0));
     EXPECT_EQ(text->setBinary(0, "ab", 2), kNotSupported);
     EXPECT_EQ(text->setInt32(0, 1), kNotSupported);
 }
 
-TEST(RawArrayByteData, BinaryCapacity) {
+TEST(RawArrayByteData, BinaryCapacity)
+{
     ArrayPtr blob = make(0x60, 2, 6);
     const u8 data[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     EXPECT_EQ(blob->setBinary(0, data, 9), 0x40);
@@ -272,35 +287,37 @@ TEST(RawArrayByteData, BinaryCapacity) {
     EXPECT_EQ(blob->getValue(value, 1), 0);
     EXPECT_EQ(value.getBinarySize(), 6u);
     EXPECT_EQ(blob->setValue(1, KVariant(data, 8)), 0x40);
-    EXPECT_EQ(blob->setValue(1, KVariant("text", 1024)), 0);  // not binary: zeroed
+    EXPECT_EQ(blob->setValue(1, KVariant("text", 1024)), 0); // not binary: zeroed
     EXPECT_EQ(blob->getElementPointer(1)[0], 0);
     EXPECT_EQ(blob->setString(0, "x"), kNotSupported);
 }
 
-TEST(RawArrayByteData, ImportBetweenElementSizes) {
+TEST(RawArrayByteData, ImportBetweenElementSizes)
+{
     // Two 6-byte elements at stride 8, with padding bytes that must not be copied into wider elements.
     const u8 narrow[] = {'a', 'b', 'c', 'd', 'e', 'f', 0xEE, 0xEE, 'g', 'h', 0, 0, 0, 0, 0xEE, 0xEE};
     ArrayPtr wide = make(0x50, 2, 10);
     wide->setString(0, "0123456789");
     EXPECT_EQ(wide->importAll(narrow, sizeof narrow, 0x50, 6), 0);
-    EXPECT_EQ(bytesOf(*wide),
-              (std::vector<u8>{'a', 'b', 'c', 'd', 'e', 'f', 0, 0, 0, 0, 0, 0, 'g', 'h', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bytesOf(*wide), (std::vector<u8>{'a', 'b', 'c', 'd', 'e', 'f', 0, 0, 0, 0, 0, 0,
+                                               'g', 'h', 0,   0,   0,   0,   0, 0, 0, 0, 0, 0}));
 
     // From 10 into 6: cut to the capacity.
     ArrayPtr cut = make(0x50, 2, 6);
     EXPECT_EQ(cut->importAll(wide->getElementPointer(0), wide->getSize(), 0x50, 10), 0);
     EXPECT_EQ(bytesOf(*cut), (std::vector<u8>{'a', 'b', 'c', 'd', 'e', 'f', 0, 0, 'g', 'h', 0, 0, 0, 0, 0, 0}));
 
-    EXPECT_EQ(cut->importAll(narrow, sizeof narrow, 0x50, 0), kBadArgument);  // no stride to walk
+    EXPECT_EQ(cut->importAll(narrow, sizeof narrow, 0x50, 0), kBadArgument); // no stride to walk
     EXPECT_EQ(cut->importAll(narrow, sizeof narrow, 0x60, 6), kTypeMismatch);
-    EXPECT_EQ(cut->importRange(narrow, 15, 0x50, 6, 1, 1), kBadArgument);  // 15 bytes: one whole element
+    EXPECT_EQ(cut->importRange(narrow, 15, 0x50, 6, 1, 1), kBadArgument); // 15 bytes: one whole element
 }
 
-TEST(RawArrayByteData, AllocateAttachAndRelease) {
+TEST(RawArrayByteData, AllocateAttachAndRelease)
+{
     // The buffer comes from operator new[]: a free() of it would be reported by ASan.
     std::unique_ptr<u8[]> buffer(new u8[24]());
     RawArrayString text;
-    EXPECT_EQ(text.attach(3, 6, buffer.get(), 23), kFailed);  // needs 3 * 8 bytes
+    EXPECT_EQ(text.attach(3, 6, buffer.get(), 23), kFailed); // needs 3 * 8 bytes
     EXPECT_EQ(text.attach(0, 6, buffer.get(), 24), kFailed);
     EXPECT_EQ(text.attach(3, 0, buffer.get(), 24), kFailed);
     EXPECT_FALSE(text.isAllocated());
@@ -308,16 +325,16 @@ TEST(RawArrayByteData, AllocateAttachAndRelease) {
     EXPECT_EQ(text.setString(2, "hi"), 0);
     EXPECT_EQ(buffer[16], 'h');
     ArrayPtr source = make(0x50, 4, 6);
-    EXPECT_EQ(text.assign(*source, 0), 0);  // re-shaped: leaves the buffer, allocates its own block
+    EXPECT_EQ(text.assign(*source, 0), 0); // re-shaped: leaves the buffer, allocates its own block
     EXPECT_TRUE(text.isOwned());
     EXPECT_EQ(buffer[16], 'h');
-    ASSERT_EQ(text.attach(3, 6, buffer.get(), 24), 0);  // and destruction while attached frees nothing
+    ASSERT_EQ(text.attach(3, 6, buffer.get(), 24), 0); // and destruction while attached frees nothing
 
     RawArrayBinary blob;
     EXPECT_EQ(blob.allocate(0, 4), kFailed);
     EXPECT_EQ(blob.allocate(3, 0), kFailed);
-    EXPECT_EQ(blob.allocate(0x10001, 0x10000), kFailed);  // 4 GiB + 64 KiB
-    EXPECT_EQ(blob.allocate(1, 0xFFFFFFFFu), kFailed);      // the stride rounds past 32 bits
+    EXPECT_EQ(blob.allocate(0x10001, 0x10000), kFailed); // 4 GiB + 64 KiB
+    EXPECT_EQ(blob.allocate(1, 0xFFFFFFFFu), kFailed);   // the stride rounds past 32 bits
     const u8 data[] = {9, 8, 7, 6, 5};
     EXPECT_EQ(blob.allocateWithData(2, 3, data, sizeof data), 0);
     EXPECT_EQ(bytesOf(blob), (std::vector<u8>{9, 8, 7, 6, 5, 0, 0, 0}));
@@ -326,7 +343,8 @@ TEST(RawArrayByteData, AllocateAttachAndRelease) {
     EXPECT_EQ(blob.getElementSize(), 0u);
 }
 
-TEST(RawArrayRange, ImportRangeClipsAndRefuses) {
+TEST(RawArrayRange, ImportRangeClipsAndRefuses)
+{
     ArrayPtr ints = make(0x24, 4);
     const i32 image[] = {10, 20, 30};
     // available = min(3 image elements, 4) = 3: start 3 is refused without a change.
@@ -352,7 +370,8 @@ TEST(RawArrayRange, ImportRangeClipsAndRefuses) {
     EXPECT_EQ(bytesOf(*bits), (std::vector<u8>{0x1F, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST(RawArrayRange, AssignReshapesAndRefuses) {
+TEST(RawArrayRange, AssignReshapesAndRefuses)
+{
     ArrayPtr target = make(0x22, 2);
     ArrayPtr source = make(0x22, 5);
     source->setInt32(4, -5);
@@ -383,7 +402,8 @@ TEST(RawArrayRange, AssignReshapesAndRefuses) {
     EXPECT_TRUE(bits->getBool(69));
 }
 
-TEST(RawArrayFactory, ShapesAndRefusals) {
+TEST(RawArrayFactory, ShapesAndRefusals)
+{
     IRawArray* array = reinterpret_cast<IRawArray*>(0x1);
     EXPECT_EQ(createRawArray(array, 0x24, 0, 0), 0);
     ASSERT_NE(array, nullptr);
@@ -394,7 +414,8 @@ TEST(RawArrayFactory, ShapesAndRefusals) {
     EXPECT_EQ(createRawArrayWithData(array, 0x24, 0, 0, data, sizeof data), kAllocationFailed);
     EXPECT_EQ(array, nullptr);
 
-    for (u8 code : {u8{0x11}, u8{0x21}, u8{0x12}, u8{0x22}, u8{0x14}, u8{0x24}, u8{0x34}, u8{0x41}, u8{0x50}, u8{0x60}}) {
+    for (u8 code :
+         {u8{0x11}, u8{0x21}, u8{0x12}, u8{0x22}, u8{0x14}, u8{0x24}, u8{0x34}, u8{0x41}, u8{0x50}, u8{0x60}}) {
         EXPECT_EQ(createRawArray(array, code, 3, 2), 0) << int(code);
         ASSERT_NE(array, nullptr);
         EXPECT_EQ(array->getTypeCode(), code);
@@ -422,7 +443,8 @@ TEST(RawArrayFactory, ShapesAndRefusals) {
     destroyRawArray(array);
 }
 
-TEST(RawArrayNullObject, SharedAndInert) {
+TEST(RawArrayNullObject, SharedAndInert)
+{
     IRawArray* null = getNullRawArray();
     EXPECT_EQ(null, getNullRawArray());
     EXPECT_FALSE(null->isAllocated());
@@ -432,11 +454,12 @@ TEST(RawArrayNullObject, SharedAndInert) {
     EXPECT_FALSE(value.isValid());
     EXPECT_EQ(null->assign(*make(0x24, 2), 0), 0);
     EXPECT_EQ(null->getCount(), 0u);
-    destroyRawArray(null);  // left alone
+    destroyRawArray(null); // left alone
     EXPECT_EQ(dumpOf(*null), "null\n");
 }
 
-TEST(RawArrayDump, Goldens) {
+TEST(RawArrayDump, Goldens)
+{
     ArrayPtr ints = make(0x21, 3);
     ints->setInt32(0, 1);
     ints->setInt32(1, 2);

@@ -18,7 +18,8 @@ namespace {
 constexpr i32 FAILURE = static_cast<i32>(0x80000000u);
 constexpr i32 NOT_SUPPORTED = static_cast<i32>(0x80080000u);
 
-std::vector<u8> concatenation(const std::string& name, u32 uid, const std::string& address, i32 number) {
+std::vector<u8> concatenation(const std::string& name, u32 uid, const std::string& address, i32 number)
+{
     std::vector<u8> out(name.begin(), name.end());
     for (int i = 0; i < 4; ++i) {
         out.push_back(static_cast<u8>(uid >> (8 * i)));
@@ -30,7 +31,8 @@ std::vector<u8> concatenation(const std::string& name, u32 uid, const std::strin
     return out;
 }
 
-struct Snapshot {
+struct Snapshot
+{
     std::string name;
     std::string address;
     u32 uid, db, component, block, hash;
@@ -38,14 +40,16 @@ struct Snapshot {
     bool operator==(const Snapshot&) const = default;
 };
 
-Snapshot snap(const ParameterAddress& a) {
-    return {a.getDatabaseName(),    a.getAddress(),       a.getComponentUID(), a.getDatabaseId(),
-            a.getComponentIndex(),  a.getBlockIndex(),    a.getHash(),         a.getComponentNumber()};
+Snapshot snap(const ParameterAddress& a)
+{
+    return {a.getDatabaseName(),   a.getAddress(),    a.getComponentUID(), a.getDatabaseId(),
+            a.getComponentIndex(), a.getBlockIndex(), a.getHash(),         a.getComponentNumber()};
 }
 
-}  // namespace
+} // namespace
 
-TEST(ParameterAddress, HashGoldenAndAgainstZlib) {
+TEST(ParameterAddress, HashGoldenAndAgainstZlib)
+{
     ParameterAddress a;
     ASSERT_EQ(a.setTexts("Profile", 5, "/Info/Title"), 0);
     EXPECT_FALSE(a.isValid());
@@ -80,7 +84,8 @@ TEST(ParameterAddress, HashGoldenAndAgainstZlib) {
     }
 }
 
-TEST(ParameterAddress, RefusalsLeaveTheRecordUnchanged) {
+TEST(ParameterAddress, RefusalsLeaveTheRecordUnchanged)
+{
     ParameterAddress empty;
     EXPECT_STREQ(empty.getDatabaseName(), "");
     EXPECT_EQ(empty.getComponentUID(), INVALID_COMPONENT_UID);
@@ -115,13 +120,14 @@ TEST(ParameterAddress, RefusalsLeaveTheRecordUnchanged) {
     EXPECT_EQ(snap(a), snap(empty));
 }
 
-TEST(ParameterAddress, RecordOwnsItsTexts) {
+TEST(ParameterAddress, RecordOwnsItsTexts)
+{
     ParameterAddress a;
     {
         std::string name = "Temporary";
         std::string address = "/ZOZ/Object/PhysicalPosition@xyz@x";
         ASSERT_EQ(a.setTexts(name.c_str(), 3, address.c_str()), 0);
-        name.assign(64, 'z');  // the caller's buffers change and go away
+        name.assign(64, 'z'); // the caller's buffers change and go away
     }
     std::vector<char*> churn;
     for (int i = 0; i < 16; ++i) {

@@ -15,7 +15,8 @@ namespace {
 constexpr u8 STATUS = 0x31;
 
 // Record image of 16-bit values, little-endian, in linear order.
-std::vector<u8> imageU16(const std::vector<u32>& values) {
+std::vector<u8> imageU16(const std::vector<u32>& values)
+{
     std::vector<u8> out;
     for (u32 v : values) {
         out.push_back(static_cast<u8>(v));
@@ -24,14 +25,16 @@ std::vector<u8> imageU16(const std::vector<u32>& values) {
     return out;
 }
 
-void fill(IParameterArray& array, const std::vector<u32>& values) {
+void fill(IParameterArray& array, const std::vector<u32>& values)
+{
     const u32 countY = array.getParameterInfo().getCountY();
     for (u32 i = 0; i < values.size(); ++i) {
         array.setValue(i / countY, i % countY, KVariant(values[i]), 0);
     }
 }
 
-std::vector<u32> valuesOf(const IParameterArray& array) {
+std::vector<u32> valuesOf(const IParameterArray& array)
+{
     std::vector<u32> out;
     const ParameterInfo& info = array.getParameterInfo();
     for (u32 x = 0; x < info.getCountX(); ++x) {
@@ -44,7 +47,8 @@ std::vector<u32> valuesOf(const IParameterArray& array) {
     return out;
 }
 
-std::vector<u32> statusesOf(const IParameterArray& array) {
+std::vector<u32> statusesOf(const IParameterArray& array)
+{
     std::vector<u32> out;
     const ParameterInfo& info = array.getParameterInfo();
     for (u32 x = 0; x < info.getCountX(); ++x) {
@@ -55,7 +59,8 @@ std::vector<u32> statusesOf(const IParameterArray& array) {
     return out;
 }
 
-struct Target {
+struct Target
+{
     EventLog log;
     RecordingStrategy strategy{log};
     RecordingCallback callback{log};
@@ -63,7 +68,8 @@ struct Target {
     ParameterArray array;
 
     explicit Target(const ParameterInfo& info) { array.initialize(&owner, 0, 1, info, &callback, &strategy, 0); }
-    size_t changes() const {
+    size_t changes() const
+    {
         size_t n = 0;
         for (const std::string& e : log.events) {
             n += e.rfind("changed", 0) == 0 ? 1 : 0;
@@ -72,10 +78,11 @@ struct Target {
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST(ParameterArrayFilter, MatrixOfFiltersAttributesAndOperations) {
-    const std::vector<u32> source = {5, 0, 7, 9};  // element (0, 1) equals the target's 0
+TEST(ParameterArrayFilter, MatrixOfFiltersAttributesAndOperations)
+{
+    const std::vector<u32> source = {5, 0, 7, 9}; // element (0, 1) equals the target's 0
     const std::vector<u8> image = imageU16(source);
     for (u8 filter : {u8{0x00}, u8{0x02}, u8{0x04}, u8{0x08}, u8{0x18}}) {
         for (u8 attribute : {RECALLABLE, NONVOLATILE, u8{0}}) {
@@ -121,21 +128,21 @@ TEST(ParameterArrayFilter, MatrixOfFiltersAttributesAndOperations) {
 
                 // The local array copies the same parameters, always directly, without statuses.
                 LocalParameterArray local;
-                ASSERT_EQ(local.initialize(makeInfo(0x12, 2, 2, 2, KVariant(0u), KVariant(6u), KVariant(0u),
-                                                    attribute)),
-                          0);
+                ASSERT_EQ(
+                    local.initialize(makeInfo(0x12, 2, 2, 2, KVariant(0u), KVariant(6u), KVariant(0u), attribute)), 0);
                 const i32 localResult =
                     import ? local.importBinary(info, image.data(), static_cast<u32>(image.size()),
                                                 *getDummyFlagArray(), ParameterFilter(filter), STATUS)
                            : local.copyFiltered(from, *getDummyFlagArray(), ParameterFilter(filter), STATUS);
                 EXPECT_EQ(localResult, 0);
-                EXPECT_EQ(valuesOf(local), source);  // above the local info's maximum 6: no limits
+                EXPECT_EQ(valuesOf(local), source); // above the local info's maximum 6: no limits
             }
         }
     }
 }
 
-TEST(ParameterArrayFilter, ShapesRowRunsAndMasks) {
+TEST(ParameterArrayFilter, ShapesRowRunsAndMasks)
+{
     // Record 2 x 3 with (x, y) = 10x + y + 1, into a 3 x 2 array whose (1, 1) holds 55.
     const std::vector<u32> values = {1, 2, 3, 11, 12, 13};
     const std::vector<u8> image = imageU16(values);
@@ -155,10 +162,9 @@ TEST(ParameterArrayFilter, ShapesRowRunsAndMasks) {
                 Target t(makeU16(3, 2));
                 t.array.setValue(1, 1, KVariant(55u), 0);
                 const IFlagArray& m = masked ? static_cast<const IFlagArray&>(mask) : *getDummyFlagArray();
-                const i32 result =
-                    import ? t.array.importBinary(record, image.data(), static_cast<u32>(image.size()), m,
-                                                  ParameterFilter(filter), STATUS)
-                           : t.array.copyFiltered(from, m, ParameterFilter(filter), STATUS);
+                const i32 result = import ? t.array.importBinary(record, image.data(), static_cast<u32>(image.size()),
+                                                                 m, ParameterFilter(filter), STATUS)
+                                          : t.array.copyFiltered(from, m, ParameterFilter(filter), STATUS);
                 EXPECT_EQ(result, 0);
                 const u32 kept = masked ? 55 : 12;
                 EXPECT_EQ(valuesOf(t.array), std::vector<u32>({1, 2, 11, kept, 0, 0}));
@@ -174,22 +180,18 @@ TEST(ParameterArrayFilter, ShapesRowRunsAndMasks) {
     const std::vector<u8> tallImage = imageU16(tall);
     LocalParameterArray wide;
     ASSERT_EQ(wide.initialize(makeU16(2, 3)), 0);
-    ASSERT_EQ(wide.importBinary(makeU16(3, 2), tallImage.data(), 12, *getDummyFlagArray(), ParameterFilter(0), 0),
-              0);
+    ASSERT_EQ(wide.importBinary(makeU16(3, 2), tallImage.data(), 12, *getDummyFlagArray(), ParameterFilter(0), 0), 0);
     EXPECT_EQ(valuesOf(wide), std::vector<u32>({1, 2, 0, 11, 12, 0}));
 
     // A short image: only the whole elements it holds are read, in every form.
     Target shortRows(makeU16(3, 2));
-    EXPECT_EQ(shortRows.array.importBinary(record, image.data(), 9, *getDummyFlagArray(), ParameterFilter(0), 0),
-              0);
+    EXPECT_EQ(shortRows.array.importBinary(record, image.data(), 9, *getDummyFlagArray(), ParameterFilter(0), 0), 0);
     EXPECT_EQ(valuesOf(shortRows.array), std::vector<u32>({1, 2, 11, 0, 0, 0}));
     Target shortWise(makeU16(3, 2));
-    EXPECT_EQ(shortWise.array.importBinary(record, image.data(), 7, *getDummyFlagArray(), ParameterFilter(2), 0),
-              0);
+    EXPECT_EQ(shortWise.array.importBinary(record, image.data(), 7, *getDummyFlagArray(), ParameterFilter(2), 0), 0);
     EXPECT_EQ(valuesOf(shortWise.array), std::vector<u32>({1, 2, 0, 0, 0, 0}));
     Target shortWhole(makeU16(2, 3));
-    EXPECT_EQ(shortWhole.array.importBinary(record, image.data(), 6, *getDummyFlagArray(), ParameterFilter(0), 0),
-              0);
+    EXPECT_EQ(shortWhole.array.importBinary(record, image.data(), 6, *getDummyFlagArray(), ParameterFilter(0), 0), 0);
     EXPECT_EQ(valuesOf(shortWhole.array), std::vector<u32>({1, 2, 3, 0, 0, 0}));
 
     // Another type code or an element size that does not fit the type changes nothing.
@@ -218,10 +220,12 @@ TEST(ParameterArrayFilter, ShapesRowRunsAndMasks) {
     EXPECT_EQ(element[3], 0);
 }
 
-TEST(ParameterArrayFilter, DamagedRecordSweep) {
+TEST(ParameterArrayFilter, DamagedRecordSweep)
+{
     // Every header combination against short and long images; ASan and UBSan watch the reads, and each call
     // must leave an array that still reads back.
-    struct Block {
+    struct Block
+    {
         u8 type;
         u32 elementSize;
     };
@@ -259,10 +263,10 @@ TEST(ParameterArrayFilter, DamagedRecordSweep) {
                                 for (bool masked : {false, true}) {
                                     const IFlagArray& m =
                                         masked ? static_cast<const IFlagArray&>(mask) : *getDummyFlagArray();
-                                    const i32 a = array.importBinary(record, data.get(), size, m,
-                                                                     ParameterFilter(filter), 1);
-                                    const i32 l = local.importBinary(record, data.get(), size, m,
-                                                                     ParameterFilter(filter), 1);
+                                    const i32 a =
+                                        array.importBinary(record, data.get(), size, m, ParameterFilter(filter), 1);
+                                    const i32 l =
+                                        local.importBinary(record, data.get(), size, m, ParameterFilter(filter), 1);
                                     ASSERT_TRUE(a == 0 || a < 0) << a;
                                     ASSERT_TRUE(l == 0 || l < 0) << l;
                                     if (recordType != block.type) {

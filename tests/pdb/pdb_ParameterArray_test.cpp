@@ -12,7 +12,8 @@ using namespace pdbtest;
 
 namespace {
 
-struct Rig {
+struct Rig
+{
     EventLog log;
     RecordingStrategy strategy{log};
     RecordingCallback callback{log};
@@ -20,16 +21,18 @@ struct Rig {
     ParameterArray array;
 
     i32 init(const ParameterInfo& info) { return array.initialize(&owner, 4, 7, info, &callback, &strategy, 0); }
-    u32 u(u32 x, u32 y) {
+    u32 u(u32 x, u32 y)
+    {
         KVariant v;
         array.getValue(v, x, y, nullptr);
         return v.getUInt();
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST(ParameterArray, WriteLimitsByKind) {
+TEST(ParameterArray, WriteLimitsByKind)
+{
     Rig r;
     ASSERT_EQ(r.init(makeInfo(0x11, 1, 2, 1, KVariant(0u), KVariant(255u), KVariant(0u))), 0);
     EXPECT_EQ(r.array.setValue(0, 0, KVariant(300u), 3), 0x20);
@@ -93,9 +96,11 @@ TEST(ParameterArray, WriteLimitsByKind) {
     EXPECT_EQ(n.u(0, 0), 50u);
 }
 
-TEST(ParameterArray, UnknownKindIsAMismatch) {
+TEST(ParameterArray, UnknownKindIsAMismatch)
+{
     // A source whose description carries a type code without a kind: the array takes it over with assign.
-    class OddSource : public LocalParameterArray {
+    class OddSource : public LocalParameterArray
+    {
     public:
         const ParameterInfo& getParameterInfo() const override { return odd; }
         ParameterInfo odd;
@@ -111,19 +116,19 @@ TEST(ParameterArray, UnknownKindIsAMismatch) {
     EXPECT_EQ(r.u(0, 0), 0u);
 }
 
-TEST(ParameterArray, WriteOrderRefusalAndHookWrites) {
+TEST(ParameterArray, WriteOrderRefusalAndHookWrites)
+{
     Rig r;
     ASSERT_EQ(r.init(makeInfo(0x14, 4, 2, 1, KVariant(0u), KVariant(100u), KVariant(0u))), 0);
     r.owner.recalling = true;
     r.strategy.afterWrite = [&](u32 x, u32) {
         if (x == 0) {
-            r.array.setValue(1, 0, KVariant(9u), 2);  // runs no hook of its own
+            r.array.setValue(1, 0, KVariant(9u), 2); // runs no hook of its own
         }
     };
     EXPECT_EQ(r.array.setValue(0, 0, KVariant(5u), 1), 0);
-    const std::vector<std::string> expected = {"effective", "check",   "suppress", "written",
-                                               "effective", "check",   "changed 7 1 R", "resume",
-                                               "changed 7 0 R"};
+    const std::vector<std::string> expected = {"effective", "check",         "suppress", "written",      "effective",
+                                               "check",     "changed 7 1 R", "resume",   "changed 7 0 R"};
     EXPECT_EQ(r.log.events, expected);
     EXPECT_EQ(r.u(1, 0), 9u);
     EXPECT_EQ(r.owner.depth, 0);
@@ -154,7 +159,8 @@ TEST(ParameterArray, WriteOrderRefusalAndHookWrites) {
     EXPECT_EQ(status, 0xFF);
 }
 
-TEST(ParameterArray, ElementWiseCopyInsideHookKeepsOuterSuppression) {
+TEST(ParameterArray, ElementWiseCopyInsideHookKeepsOuterSuppression)
+{
     Rig r;
     ASSERT_EQ(r.init(makeInfo(0x14, 4, 3, 1, KVariant(0u), KVariant(100u), KVariant(0u))), 0);
     LocalParameterArray source;
@@ -177,7 +183,8 @@ TEST(ParameterArray, ElementWiseCopyInsideHookKeepsOuterSuppression) {
     EXPECT_EQ(r.u(2, 0), 22u);
 }
 
-TEST(ParameterArray, DefaultsStatusesAndDefaultStrategy) {
+TEST(ParameterArray, DefaultsStatusesAndDefaultStrategy)
+{
     EventLog log;
     RecordingStrategy strategy(log);
     strategy.defaultBonus = 3;
@@ -220,7 +227,8 @@ TEST(ParameterArray, DefaultsStatusesAndDefaultStrategy) {
     EXPECT_FALSE(plain.isValidIndex(0, 0));
 }
 
-TEST(ParameterArray, ResizeKeepsOverlapAndRestoresOnFailure) {
+TEST(ParameterArray, ResizeKeepsOverlapAndRestoresOnFailure)
+{
     EventLog log;
     RecordingStrategy strategy(log);
     ParameterInfo info = makeInfo(0x11, 1, 1, 1, KVariant(0u), KVariant(200u), KVariant(7u));
@@ -279,7 +287,8 @@ TEST(ParameterArray, ResizeKeepsOverlapAndRestoresOnFailure) {
     EXPECT_EQ(v.getUInt(), 0u);
 }
 
-TEST(ParameterArray, ExportImage) {
+TEST(ParameterArray, ExportImage)
+{
     ParameterArray wide16;
     ParameterInfo wide = makeInfo(0x12, 2, 3, 1, KVariant(0u), KVariant(0xFFFFu), KVariant(0u));
     ASSERT_EQ(wide16.initialize(nullptr, 0, 0, wide, nullptr, nullptr, 0), 0);
@@ -299,8 +308,8 @@ TEST(ParameterArray, ExportImage) {
     EXPECT_EQ(written, 0u);
 
     ParameterArray bits;
-    ASSERT_EQ(bits.initialize(nullptr, 0, 0, makeInfo(0x41, 1, 9, 1, KVariant(0u), KVariant(1u), KVariant(0u)),
-                              nullptr, nullptr, 0),
+    ASSERT_EQ(bits.initialize(nullptr, 0, 0, makeInfo(0x41, 1, 9, 1, KVariant(0u), KVariant(1u), KVariant(0u)), nullptr,
+                              nullptr, 0),
               0);
     bits.setValue(0, 0, KVariant(1u), 0);
     bits.setValue(8, 0, KVariant(1u), 0);
@@ -320,14 +329,15 @@ TEST(ParameterArray, ExportImage) {
     EXPECT_EQ(text.exportBinary(out, 15, written), BAD_ARGUMENT);
 }
 
-TEST(ParameterArray, AssignCopiesAndLocalArrayIsAPlainStore) {
+TEST(ParameterArray, AssignCopiesAndLocalArrayIsAPlainStore)
+{
     EventLog log;
     RecordingCallback callback(log);
     ParameterArray a;
     ASSERT_EQ(a.initialize(nullptr, 0, 5, makeU16(2, 1), &callback, nullptr, 0), 0);
     LocalParameterArray l;
     ASSERT_EQ(l.initialize(makeU16(3, 2)), 0);
-    EXPECT_EQ(l.setValue(2, 1, KVariant(70000u), 0), 0);  // no limits: cut to 16 bits
+    EXPECT_EQ(l.setValue(2, 1, KVariant(70000u), 0), 0); // no limits: cut to 16 bits
     KVariant v;
     u8 status = 0;
     l.getValue(v, 2, 1, &status);
@@ -361,7 +371,7 @@ TEST(ParameterArray, AssignCopiesAndLocalArrayIsAPlainStore) {
     EXPECT_EQ(v.getUInt(), 100u);
     EXPECT_EQ(status, 3);
     limited.getValue(v, 0, 0, &status);
-    EXPECT_EQ(status, 0xFF);  // unchanged elements keep their status
+    EXPECT_EQ(status, 0xFF); // unchanged elements keep their status
 
     // operator= re-shapes from the source and keeps this array's links.
     LocalParameterArray copy;

@@ -14,7 +14,8 @@
 
 using namespace PDB;
 
-TEST(ParameterDBNULL, AnswersEveryOperation) {
+TEST(ParameterDBNULL, AnswersEveryOperation)
+{
     ParameterDBNULL& db = ParameterDBNULL::getInstance();
     const IParameterDB& cdb = db;
     ParameterAddress address;
@@ -45,13 +46,14 @@ TEST(ParameterDBNULL, AnswersEveryOperation) {
     u8 record[16] = {};
     u8 buffer[64] = {};
 
-    struct Row {
+    struct Row
+    {
         const char* operation;
         std::function<bool()> answer;
     };
     const std::vector<Row> table = {
-        {"lock operations", [&] { return db.lockRead() == 0 && db.unlockRead() == 0 && db.lockWrite() == 0 &&
-                                         db.unlockWrite() == 0; }},
+        {"lock operations",
+         [&] { return db.lockRead() == 0 && db.unlockRead() == 0 && db.lockWrite() == 0 && db.unlockWrite() == 0; }},
         {"clear, removeAllComponents", [&] { return db.clear() == 0 && db.removeAllComponents() == 0; }},
         {"hasOwnerThread", [&] { return !db.hasOwnerThread(); }},
         {"getDBId", [&] { return db.getDBId() == 0; }},
@@ -64,35 +66,47 @@ TEST(ParameterDBNULL, AnswersEveryOperation) {
          [&] { return db.findNextChange(0, c, b, x, y, false) == 0x200000 && c == 5 && b == 5; }},
         {"generateComponentUID", [&] { return db.generateComponentUID() == INVALID_COMPONENT_UID; }},
         {"addComponent, removeComponent",
-         [&] { return db.addComponent(1, info) == 0 && db.addComponent(1, "T", 1, 1, 1, 0) == 0 &&
-                      db.removeComponent(1) == 0; }},
-        {"reservations", [&] { return db.reserveAllComponents() == 0 && db.reserveComponent(1) == 0 &&
-                                      db.releaseAllOfThisThread() == 0 && db.releaseComponent(1) == 0 &&
-                                      !db.hasReservedComponents() && !db.isReserved(1); }},
+         [&] {
+             return db.addComponent(1, info) == 0 && db.addComponent(1, "T", 1, 1, 1, 0) == 0 &&
+                    db.removeComponent(1) == 0;
+         }},
+        {"reservations",
+         [&] {
+             return db.reserveAllComponents() == 0 && db.reserveComponent(1) == 0 && db.releaseAllOfThisThread() == 0 &&
+                    db.releaseComponent(1) == 0 && !db.hasReservedComponents() && !db.isReserved(1);
+         }},
         {"getAddedComponents", [&] { return db.getAddedComponents(uids) == 0 && uids.empty(); }},
-        {"getRemovedComponents", [&] {
+        {"getRemovedComponents",
+         [&] {
              uids = {3};
              return db.getRemovedComponents(uids) == 0 && uids.empty();
          }},
-        {"resolveAddress", [&] { return isEmptyRecord(db.resolveAddress(c, b)) &&
-                                        isEmptyRecord(db.resolveAddress(1, "/A")); }},
+        {"resolveAddress",
+         [&] { return isEmptyRecord(db.resolveAddress(c, b)) && isEmptyRecord(db.resolveAddress(1, "/A")); }},
         {"getComponentIndex, getBlockIndex",
          [&] { return db.getComponentIndex(1) == 0xFFFFFFFF && db.getBlockIndex(1, "/A") == 0xFFFFFFFF; }},
-        {"counts", [&] { return db.getComponentCount() == 0 && db.getComponentSlotCount() == 0 &&
-                                db.getBlockCount(0) == 0; }},
-        {"component setters", [&] { return db.setComponentName(0, "n") == 0 && db.setComponentUserValue(0, 1) == 0 &&
-                                           db.setComponentDimensions(0, 1, 1, 1, 0) == 0; }},
+        {"counts",
+         [&] { return db.getComponentCount() == 0 && db.getComponentSlotCount() == 0 && db.getBlockCount(0) == 0; }},
+        {"component setters",
+         [&] {
+             return db.setComponentName(0, "n") == 0 && db.setComponentUserValue(0, 1) == 0 &&
+                    db.setComponentDimensions(0, 1, 1, 1, 0) == 0;
+         }},
         {"getComponentInfo", [&] { return db.getComponentInfo(0) == &getEmptyComponentInfo(); }},
         {"getComponentTypeName", [&] { return std::strcmp(db.getComponentTypeName(0), "(dummy component)") == 0; }},
         {"getComponentName", [&] { return std::strcmp(db.getComponentName(0), "") == 0; }},
         {"getComponentUID", [&] { return db.getComponentUID(0) == INVALID_COMPONENT_UID; }},
-        {"component numbers", [&] { return db.getComponentVersion(0) == 0 && db.getComponentNumber(0) == 0 &&
-                                           db.getComponentUserValue(0) == 0; }},
-        {"getParameterInfo", [&] {
+        {"component numbers",
+         [&] {
+             return db.getComponentVersion(0) == 0 && db.getComponentNumber(0) == 0 && db.getComponentUserValue(0) == 0;
+         }},
+        {"getParameterInfo",
+         [&] {
              const ParameterInfo* p = db.getParameterInfo(0, 0);
              return p != nullptr && p == db.getParameterInfo(address) && p->getAddress() == "<unknown>";
          }},
-        {"writes", [&] {
+        {"writes",
+         [&] {
              return db.setValue(address, 0, 0, value, 0) == 0 && db.setValue(0, 0, 0, 0, value, 0) == 0 &&
                     db.setArray(address, array, 0) == 0 && db.setArray(0, 0, array, 0) == 0 &&
                     db.setValueUInt(address, 0, 0, 1, 0) == 0 && db.setValueUInt(0, 0, 0, 0, 1, 0) == 0 &&
@@ -100,19 +114,25 @@ TEST(ParameterDBNULL, AnswersEveryOperation) {
                     db.setValueFloat(address, 0, 0, 1, 0) == 0 && db.setValueFloat(0, 0, 0, 0, 1, 0) == 0 &&
                     db.setValueBool(address, 0, 0, true, 0) == 0 && db.setValueBool(0, 0, 0, 0, true, 0) == 0 &&
                     db.setValueString(address, 0, 0, "t", 0) == 0 && db.setValueString(0, 0, 0, 0, "t", 0) == 0 &&
-                    db.setValueBinary(address, 0, 0, "t", 1, 0) == 0 &&
-                    db.setValueBinary(0, 0, 0, 0, "t", 1, 0) == 0 && db.setBlockToDefault(address, 0) == 0 &&
-                    db.setToDefault(address, 0, 0, 0) == 0 && db.setAllToDefault(0, 0) == 0 &&
-                    db.setBlockToDefault(0, 0, 0) == 0 && db.setToDefault(0, 0, 0, 0, 0) == 0 &&
-                    db.setElementStatus(address, 0, 0, 1) == 0 && db.setElementStatus(0, 0, 0, 0, 1) == 0;
+                    db.setValueBinary(address, 0, 0, "t", 1, 0) == 0 && db.setValueBinary(0, 0, 0, 0, "t", 1, 0) == 0 &&
+                    db.setBlockToDefault(address, 0) == 0 && db.setToDefault(address, 0, 0, 0) == 0 &&
+                    db.setAllToDefault(0, 0) == 0 && db.setBlockToDefault(0, 0, 0) == 0 &&
+                    db.setToDefault(0, 0, 0, 0, 0) == 0 && db.setElementStatus(address, 0, 0, 1) == 0 &&
+                    db.setElementStatus(0, 0, 0, 0, 1) == 0;
          }},
-        {"getValue", [&] { return emptied(cdb.getValue(value, address, 0, 0, &status)) && noStatus(true) &&
-                                  emptied(cdb.getValue(value, 0, 0, 0, 0, &status)) && noStatus(true) &&
-                                  emptied(cdb.getValue(value, 0, 0, 0, 0, nullptr)); }},
-        {"getValueString", [&] { return emptied(cdb.getValueString(value, address, 0, 0)) &&
-                                        emptied(cdb.getValueString(value, 0, 0, 0, 0)); }},
+        {"getValue",
+         [&] {
+             return emptied(cdb.getValue(value, address, 0, 0, &status)) && noStatus(true) &&
+                    emptied(cdb.getValue(value, 0, 0, 0, 0, &status)) && noStatus(true) &&
+                    emptied(cdb.getValue(value, 0, 0, 0, 0, nullptr));
+         }},
+        {"getValueString",
+         [&] {
+             return emptied(cdb.getValueString(value, address, 0, 0)) && emptied(cdb.getValueString(value, 0, 0, 0, 0));
+         }},
         {"getArray", [&] { return cdb.getArray(array, address) == 0 && cdb.getArray(array, 0, 0) == 0; }},
-        {"typed reads", [&] {
+        {"typed reads",
+         [&] {
              return noStatus(cdb.getValueUInt(address, 0, 0, &status) == 0) &&
                     noStatus(cdb.getValueUInt(0, 0, 0, 0, &status) == 0) &&
                     noStatus(cdb.getValueInt(address, 0, 0, &status) == 0) &&
@@ -126,11 +146,15 @@ TEST(ParameterDBNULL, AnswersEveryOperation) {
         {"getElementStatus",
          [&] { return cdb.getElementStatus(address, 0, 0) == 0xFF && cdb.getElementStatus(0, 0, 0, 0) == 0xFF; }},
         {"isValidIndex", [&] { return !cdb.isValidIndex(address, 0, 0) && !cdb.isValidIndex(0, 0, 0, 0); }},
-        {"copies", [&] { return db.copyBlockFrom(address, db, ParameterFilter(8), 0) == 0 &&
-                                db.copyBlockFrom(0, 0, db, ParameterFilter(8), 0) == 0 &&
-                                db.copyComponentFrom(0, db, ParameterFilter(8), 0) == 0 &&
-                                db.copyAllFrom(db, ParameterFilter(8), 0) == 0; }},
-        {"component table", [&] {
+        {"copies",
+         [&] {
+             return db.copyBlockFrom(address, db, ParameterFilter(8), 0) == 0 &&
+                    db.copyBlockFrom(0, 0, db, ParameterFilter(8), 0) == 0 &&
+                    db.copyComponentFrom(0, db, ParameterFilter(8), 0) == 0 &&
+                    db.copyAllFrom(db, ParameterFilter(8), 0) == 0;
+         }},
+        {"component table",
+         [&] {
              return cdb.exportComponentTable(buffer, sizeof buffer, 1, indices) == 0 &&
                     cdb.exportComponentTable(buffer, sizeof buffer, 1, ComponentUIDList{1}) == 0 &&
                     cdb.exportComponentTable(buffer, sizeof buffer, 1) == 0 &&
@@ -138,12 +162,16 @@ TEST(ParameterDBNULL, AnswersEveryOperation) {
                     cdb.getComponentTableSize() == 0 &&
                     db.importComponentTable(record, sizeof record, ParameterFilter(1), 0) == 0 && buffer[0] == 0;
          }},
-        {"strategy and recall", [&] {
+        {"strategy and recall",
+         [&] {
              return db.suppressStrategy() == 0 && !db.isStrategySuppressed() && db.resumeStrategy() == 0 &&
                     db.beginRecall() == 0 && !db.isRecalling() && db.endRecall() == 0;
          }},
-        {"getComponent", [&] { return &cdb.getComponent(0) == nullComponent && &db.getComponent(7) == nullComponent &&
-                                      &ComponentInfoRepository::getNullComponent() == nullComponent; }},
+        {"getComponent",
+         [&] {
+             return &cdb.getComponent(0) == nullComponent && &db.getComponent(7) == nullComponent &&
+                    &ComponentInfoRepository::getNullComponent() == nullComponent;
+         }},
     };
     for (const Row& row : table) {
         EXPECT_TRUE(row.answer()) << row.operation;
@@ -151,7 +179,8 @@ TEST(ParameterDBNULL, AnswersEveryOperation) {
     EXPECT_EQ(&ParameterDBNULL::getInstance(), &db);
 }
 
-TEST(ParameterDBNULL, MutexAndScopedLocks) {
+TEST(ParameterDBNULL, MutexAndScopedLocks)
+{
     NullMutex& null = NullMutex::getInstance();
     EXPECT_EQ(&NullMutex::getInstance(), &null);
     EXPECT_EQ(null.lockRead(), 0);
@@ -159,7 +188,8 @@ TEST(ParameterDBNULL, MutexAndScopedLocks) {
     EXPECT_EQ(null.lockWrite(), 0);
     EXPECT_EQ(null.unlockWrite(), 0);
 
-    class RecordingMutex : public IMutex {
+    class RecordingMutex : public IMutex
+    {
     public:
         std::string calls;
         i32 lockRead() override { return calls += "r", 0; }

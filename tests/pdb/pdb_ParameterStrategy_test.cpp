@@ -6,7 +6,8 @@
 
 using namespace PDB;
 
-TEST(ParameterStrategy, DefaultInstanceAcceptsAndPassesThrough) {
+TEST(ParameterStrategy, DefaultInstanceAcceptsAndPassesThrough)
+{
     ParameterStrategy* strategy = getDefaultStrategy();
     ASSERT_NE(strategy, nullptr);
     EXPECT_EQ(strategy, getDefaultStrategy());

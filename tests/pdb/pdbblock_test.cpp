@@ -17,16 +17,19 @@ using compo_test::hexBytes;
 
 namespace {
 
-std::vector<u8> header(const FILECACHE::MBDFAbstractBlock& block) {
+std::vector<u8> header(const FILECACHE::MBDFAbstractBlock& block)
+{
     return std::vector<u8>(block.getHeader(), block.getHeader() + 36);
 }
 
-std::vector<u8> data(const FILECACHE::MBDFAbstractBlock& block) {
+std::vector<u8> data(const FILECACHE::MBDFAbstractBlock& block)
+{
     return std::vector<u8>(block.getData(), block.getData() + block.getDataSize(false));
 }
 
 // The local database "Profile" holding only the reference "Gain" component 0x101.
-void buildProfile(LocalParameterDB& db) {
+void buildProfile(LocalParameterDB& db)
+{
     compo_test::registerGain();
     db.setIdentity(0, "Profile");
     ASSERT_EQ(db.addComponent(0x101, "Gain", 1, 0, 0, 0), 0);
@@ -35,7 +38,8 @@ void buildProfile(LocalParameterDB& db) {
 
 } // namespace
 
-TEST(PDBBlock, ProfileBlockCarriesTheTableBehindTheGoldenTagField) {
+TEST(PDBBlock, ProfileBlockCarriesTheTableBehindTheGoldenTagField)
+{
     LocalParameterDB db;
     buildProfile(db);
     MBDFPDBBlock block;
@@ -64,7 +68,8 @@ TEST(PDBBlock, ProfileBlockCarriesTheTableBehindTheGoldenTagField) {
     EXPECT_EQ(block.getDataSize(false), 176u);
 }
 
-TEST(PDBBlock, KindTextKeepsTwelveBytesAndReadersMatchTheCutName) {
+TEST(PDBBlock, KindTextKeepsTwelveBytesAndReadersMatchTheCutName)
+{
     ScriptedDB db("FourteenChars!");
     MBDFPDBBlock block;
     testing::internal::CaptureStdout();
@@ -89,7 +94,8 @@ TEST(PDBBlock, KindTextKeepsTwelveBytesAndReadersMatchTheCutName) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST(PDBBlock, SetupExportsTheSizeSeenUnderTheReadLock) {
+TEST(PDBBlock, SetupExportsTheSizeSeenUnderTheReadLock)
+{
     ScriptedDB db("Profile");
     db.m_tableSize = 64;
     MBDFPDBBlock block;
@@ -107,7 +113,8 @@ TEST(PDBBlock, SetupExportsTheSizeSeenUnderTheReadLock) {
     EXPECT_EQ(db.m_writeDepth, 0);
 }
 
-TEST(PDBBlock, SetupFailuresLeaveNoData) {
+TEST(PDBBlock, SetupFailuresLeaveNoData)
+{
     ScriptedDB db("Profile");
     MBDFPDBBlock block;
     EXPECT_EQ(block.setup(nullptr, &db, 0), static_cast<i32>(0x80000001u));
@@ -125,11 +132,12 @@ TEST(PDBBlock, SetupFailuresLeaveNoData) {
     EXPECT_EQ(db.m_readDepth, 0);
 }
 
-TEST(PDBBlock, RecordOverTheBlockLimitIsRefused) {
+TEST(PDBBlock, RecordOverTheBlockLimitIsRefused)
+{
     ScriptedDB db("Profile");
     MBDFPDBBlock block;
 
-    db.m_tableSize = 0xA00000;  // exactly the limit is readable
+    db.m_tableSize = 0xA00000; // exactly the limit is readable
     ASSERT_EQ(block.setup("Profile", &db, 0), 0);
     EXPECT_EQ(block.getDataSize(false), 0xA00000u);
 
@@ -150,11 +158,12 @@ TEST(PDBBlock, RecordOverTheBlockLimitIsRefused) {
     EXPECT_FALSE(preset.isValid());
 }
 
-TEST(PDBBlock, ValidityNeedsTheExactTagAndData) {
+TEST(PDBBlock, ValidityNeedsTheExactTagAndData)
+{
     MBDFPDBBlock block;
     EXPECT_FALSE(block.isValid());
     ASSERT_EQ(block.setTag("#PDB DB"), 0);
-    EXPECT_FALSE(block.isValid());  // right tag, no data
+    EXPECT_FALSE(block.isValid()); // right tag, no data
     const u8 record[4] = {1, 2, 3, 4};
     ASSERT_EQ(block.setData(record, 4), 0);
     EXPECT_TRUE(block.isValid());
@@ -172,11 +181,12 @@ TEST(PDBBlock, ValidityNeedsTheExactTagAndData) {
     EXPECT_FALSE(snapshot.isValid());
 }
 
-TEST(PDBBlock, RegisteredFactoriesRecreateTheClassesFromAnImage) {
+TEST(PDBBlock, RegisteredFactoriesRecreateTheClassesFromAnImage)
+{
     MBDFPDBBlock::registerFactory();
     MBDFPDBPSBlock::registerFactory();
     MBDFPDBSSBlock::registerFactory();
-    MBDFPDBBlock::registerFactory();  // a second call changes nothing
+    MBDFPDBBlock::registerFactory(); // a second call changes nothing
 
     const u8 record[6] = {9, 8, 7, 6, 5, 4};
     MBDFPDBBlock db;
@@ -203,7 +213,8 @@ TEST(PDBBlock, RegisteredFactoriesRecreateTheClassesFromAnImage) {
     EXPECT_EQ(std::vector<u8>(readSS->getData(), readSS->getData() + 6), std::vector<u8>(record, record + 6));
 }
 
-TEST(PDBBlock, InsertAndFindInTheContainer) {
+TEST(PDBBlock, InsertAndFindInTheContainer)
+{
     FILECACHE::MBDF container;
     const u8 id[16] = {};
     ASSERT_EQ(container.create("Preset", "HUX-NQ", 0, id, 16), 0);
@@ -217,13 +228,13 @@ TEST(PDBBlock, InsertAndFindInTheContainer) {
 
     ASSERT_EQ(insertPDBBlock(container, 0xFFFFFFFF, second), 0);
     ASSERT_EQ(insertPDBBlock(container, 0, first), 0);
-    ASSERT_EQ(insertPDBBlock(container, 99, item), 0);  // past the end appends
+    ASSERT_EQ(insertPDBBlock(container, 99, item), 0); // past the end appends
     ASSERT_EQ(container.getBlockCount(), 3u);
 
     ASSERT_NE(getPDBBlock(container, 0), nullptr);
     EXPECT_EQ(getPDBBlock(container, 0)->getKind(), "First");
     EXPECT_EQ(getPDBBlock(container, 1)->getKind(), "Second");
-    EXPECT_EQ(getPDBBlock(container, 2), nullptr);  // the copy keeps "#PDB PS"
+    EXPECT_EQ(getPDBBlock(container, 2), nullptr); // the copy keeps "#PDB PS"
     EXPECT_EQ(container.getBlock(container.getBlockIterator(2))->getTag(), "#PDB PS");
     EXPECT_EQ(getPDBBlock(container, 3), nullptr);
     EXPECT_EQ(getPDBBlock(container, 0xFFFFFFFF), nullptr);

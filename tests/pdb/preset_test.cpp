@@ -10,9 +10,11 @@ using namespace snap_test;
 
 namespace {
 
-class Preset : public SnapFixture {
+class Preset : public SnapFixture
+{
 protected:
-    void makePreset(PresetData& data, std::initializer_list<PresetItem> items, const char* type = nullptr) {
+    void makePreset(PresetData& data, std::initializer_list<PresetItem> items, const char* type = nullptr)
+    {
         PresetContentsList contents;
         for (const PresetItem& item : items) {
             contents.addItem(item);
@@ -20,7 +22,8 @@ protected:
         ASSERT_EQ(data.initialize("HUX-NQ", 0, 0, type, contents, m_Dir.c_str()), 0);
     }
 
-    std::vector<u8> presetRecord(const PresetItem& item, ComponentUID uid, bool withValues = true) {
+    std::vector<u8> presetRecord(const PresetItem& item, ComponentUID uid, bool withValues = true)
+    {
         const u32 size = getPresetRecordSize(item, &test(), uid, withValues);
         std::vector<u8> out(size);
         if (size == 0 || encodePresetRecord(item, &test(), uid, out.data(), size, 0, withValues) < 0) {
@@ -29,17 +32,19 @@ protected:
         return out;
     }
 
-    i32 apply(const std::vector<u8>& record, ComponentUID uid) {
+    i32 apply(const std::vector<u8>& record, ComponentUID uid)
+    {
         PresetItem item;
         return decodePresetRecord(item, &test(), uid, record.data(), static_cast<u32>(record.size()), true);
     }
 };
 
-TEST_F(Preset, RecordsAreSnapshotRecordsUnderTheirOwnTag) {
-    for (const PresetItem& item : {PresetItem(3, "Test", GAIN_UID, "Gain", "/Level", 1, WHOLE),
-                                   PresetItem(2, "Test", GAIN_UID, "Gain", "/Mute", 3, 1),
-                                   PresetItem(1, "Test", GAIN_UID, "Gain", "", 0, 0),
-                                   PresetItem(0, "Test", INVALID_COMPONENT_UID, "", "", 0, 0)}) {
+TEST_F(Preset, RecordsAreSnapshotRecordsUnderTheirOwnTag)
+{
+    for (const PresetItem& item :
+         {PresetItem(3, "Test", GAIN_UID, "Gain", "/Level", 1, WHOLE),
+          PresetItem(2, "Test", GAIN_UID, "Gain", "/Mute", 3, 1), PresetItem(1, "Test", GAIN_UID, "Gain", "", 0, 0),
+          PresetItem(0, "Test", INVALID_COMPONENT_UID, "", "", 0, 0)}) {
         std::vector<u8> expected = snapshotRecord(item);
         ASSERT_FALSE(expected.empty());
         expected[1] = 'P';
@@ -70,7 +75,8 @@ TEST_F(Preset, RecordsAreSnapshotRecordsUnderTheirOwnTag) {
     EXPECT_EQ(getPresetRecordSize(PresetItem(1, "Test", GAIN_UID, "Gain", "", 0, 0), &test(), 0x999, true), 0u);
 }
 
-TEST_F(Preset, RecordsApplyToTheComponentChosenAtRecall) {
+TEST_F(Preset, RecordsApplyToTheComponentChosenAtRecall)
+{
     ASSERT_EQ(test().addComponent(0x102, "Gain", 1, 0, 0, 0), 0);
     ASSERT_EQ(test().addComponent(0x301, "Other", 1, 0, 0, 0), 0);
     ASSERT_EQ(test().addComponent(0x201, "Mixed", 1, 0, 0, 0), 0);
@@ -85,7 +91,7 @@ TEST_F(Preset, RecordsApplyToTheComponentChosenAtRecall) {
     setInt(test(), 0x102, "/Level", 2, 1, 0);
     EXPECT_EQ(apply(whole, 0x102), 0);
     EXPECT_EQ(intAt(test(), 0x102, "/Level", 2, 1), 7);
-    EXPECT_EQ(intAt(test(), GAIN_UID, "/Level", 1, 0), -2);  // the source is not touched
+    EXPECT_EQ(intAt(test(), GAIN_UID, "/Level", 1, 0), -2); // the source is not touched
 
     for (const auto* record : {&level, &mute, &whole}) {
         EXPECT_EQ(apply(*record, 0x301), MALFORMED);
@@ -110,7 +116,8 @@ TEST_F(Preset, RecordsApplyToTheComponentChosenAtRecall) {
     EXPECT_LT(apply(broken, 0x102), 0);
 }
 
-TEST_F(Preset, StoreSaveLoadAndRecallOntoAnotherComponent) {
+TEST_F(Preset, StoreSaveLoadAndRecallOntoAnotherComponent)
+{
     ASSERT_EQ(test().addComponent(0x102, "Gain", 1, 0, 0, 0), 0);
     ASSERT_EQ(test().addComponent(0x301, "Other", 1, 0, 0, 0), 0);
     PresetContentsList list;
@@ -149,7 +156,8 @@ TEST_F(Preset, StoreSaveLoadAndRecallOntoAnotherComponent) {
     EXPECT_EQ(unbuilt.recall(test(), 0x102), NOTHING_TO_DO);
 }
 
-TEST_F(Preset, InformationTypeProtectionAndFileKind) {
+TEST_F(Preset, InformationTypeProtectionAndFileKind)
+{
     PresetData typed;
     makePreset(typed, {PresetItem(1, "Test", GAIN_UID, "Gain", "", 0, 0)}, "reverb");
     EXPECT_EQ(textAt(typed.getInfoDatabase(), 1, "/Info/PresetType"), "reverb");
@@ -185,12 +193,13 @@ TEST_F(Preset, InformationTypeProtectionAndFileKind) {
               std::string::npos);
 }
 
-TEST_F(Preset, KindZeroAppliesTheTableByItsOwnUids) {
+TEST_F(Preset, KindZeroAppliesTheTableByItsOwnUids)
+{
     PresetData data;
     makePreset(data, {PresetItem(0, "Test", INVALID_COMPONENT_UID, "", "", 0, 0)});
     ASSERT_EQ(data.storeContents(), 0);
     setInt(test(), GAIN_UID, "/Level", 1, 0, 50);
-    ASSERT_EQ(data.recall(test(), 0x12345), 0);  // the uid plays no part
+    ASSERT_EQ(data.recall(test(), 0x12345), 0); // the uid plays no part
     EXPECT_EQ(intAt(test(), GAIN_UID, "/Level", 1, 0), -2);
 
     // A table that the database refuses makes the recall fail.
@@ -199,4 +208,4 @@ TEST_F(Preset, KindZeroAppliesTheTableByItsOwnUids) {
     EXPECT_EQ(data.recall(test(), 0), MALFORMED);
 }
 
-}  // namespace
+} // namespace

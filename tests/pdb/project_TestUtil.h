@@ -170,9 +170,11 @@ inline TreeImage imageTree(const std::string& root)
 }
 
 // Records every callback; onStep (optional) runs inside onProgress.
-class RecordingObserver : public FILECACHE::IMBDFObserver {
+class RecordingObserver : public FILECACHE::IMBDFObserver
+{
 public:
-    struct Progress {
+    struct Progress
+    {
         u32 operation;
         u32 step;
         u32 total;
@@ -180,7 +182,8 @@ public:
         std::string text;
         bool last;
     };
-    struct Error {
+    struct Error
+    {
         u32 operation;
         std::string path;
         i32 code;
@@ -256,10 +259,10 @@ inline std::vector<size_t> blockOffsets(const std::vector<u8>& image)
         if (std::equal(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at) + 5, "#END")) {
             break;
         }
-        const u64 info = (u64{image[at + 24]} << 24) | (u64{image[at + 25]} << 16) | (u64{image[at + 26]} << 8) |
-                         image[at + 27];
-        const u64 data = (u64{image[at + 28]} << 24) | (u64{image[at + 29]} << 16) | (u64{image[at + 30]} << 8) |
-                         image[at + 31];
+        const u64 info =
+            (u64{image[at + 24]} << 24) | (u64{image[at + 25]} << 16) | (u64{image[at + 26]} << 8) | image[at + 27];
+        const u64 data =
+            (u64{image[at + 28]} << 24) | (u64{image[at + 29]} << 16) | (u64{image[at + 30]} << 8) | image[at + 31];
         at += 36 + ((info + 3) & ~u64{3}) + ((data + 3) & ~u64{3});
     }
     return offsets;

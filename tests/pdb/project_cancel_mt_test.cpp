@@ -13,7 +13,8 @@ namespace {
 using namespace project_test;
 
 // A second thread that sets the cancel flag when asked and reports back once it is set.
-class Canceller {
+class Canceller
+{
 public:
     Canceller() : m_thread([this] { run(); }) {}
     ~Canceller()
@@ -56,7 +57,8 @@ private:
     std::thread m_thread;
 };
 
-class ProjectCancelTest : public ::testing::TestWithParam<u32> {
+class ProjectCancelTest : public ::testing::TestWithParam<u32>
+{
 protected:
     void SetUp() override
     {
@@ -140,7 +142,7 @@ TEST_P(ProjectCancelTest, ACancelledSaveChangesNothing)
         }
     };
     EXPECT_EQ(m_project.save(otherPath.c_str(), "cancelled", "x", second.flag(), &secondObserver), 2);
-    EXPECT_EQ(imageTree(m_scratch.path()), before);  // no temporary, no new file, the previous one kept
+    EXPECT_EQ(imageTree(m_scratch.path()), before); // no temporary, no new file, the previous one kept
     EXPECT_EQ(infoText(m_project, ProjectFile::INFO_COMMENT), "saved");
     EXPECT_EQ(m_project.getCurrentFileName(), m_path);
 }

@@ -9,7 +9,8 @@ namespace {
 
 using namespace project_test;
 
-class ProjectEscapeTest : public ::testing::Test {
+class ProjectEscapeTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -68,7 +69,8 @@ TEST_F(ProjectEscapeTest, TheCraftedImageIsAcceptedWithASafeName)
     const std::string crafted = m_scratch / "crafted.zethiprj";
     writeBytes(crafted, withBlock(rawFileBlock("Current", "plain", "raw content")));
     ASSERT_EQ(m_project.load(crafted.c_str(), nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(readBytes(m_current + "/plain"), (std::vector<u8>{'r', 'a', 'w', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't'}));
+    EXPECT_EQ(readBytes(m_current + "/plain"),
+              (std::vector<u8>{'r', 'a', 'w', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't'}));
     EXPECT_EQ(readBytes(m_current + "/a.txt").size(), 10u);
     EXPECT_FALSE(exists(m_current + "/extra"));
 }
@@ -132,8 +134,8 @@ TEST_F(ProjectEscapeTest, ACorruptStreamChangesNothing)
     image = m_good;
     const size_t dataSize = (size_t{image[at[3] + 28]} << 24) | (size_t{image[at[3] + 29]} << 16) |
                             (size_t{image[at[3] + 30]} << 8) | image[at[3] + 31];
-    std::fill(image.begin() + static_cast<long>(data + dataSize / 2), image.begin() + static_cast<long>(data + dataSize),
-              0);
+    std::fill(image.begin() + static_cast<long>(data + dataSize / 2),
+              image.begin() + static_cast<long>(data + dataSize), 0);
     expectRefused(image, "zeroed tail");
 }
 

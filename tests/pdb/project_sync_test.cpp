@@ -21,7 +21,8 @@ namespace {
 using namespace project_test;
 
 // Records the path of every fsync; a call whose path matches failWhen fails with EIO instead.
-struct SyncRecorder {
+struct SyncRecorder
+{
     static inline std::vector<std::string> paths;
     static inline std::function<bool(const std::string&)> failWhen;
 
@@ -53,7 +54,8 @@ struct SyncRecorder {
 };
 
 // Fails the call numbered failAt (from 0) of every call through the file API's seam with EIO, and counts them.
-struct FaultSeam {
+struct FaultSeam
+{
     static inline std::atomic<long> calls{0};
     static inline std::atomic<long> failAt{-1};
 
@@ -64,7 +66,10 @@ struct FaultSeam {
         return -1;
     }
     static const FswSystemCalls& real() { return fsw_realSystemCalls(); }
-    static ssize_t read(int fd, void* buffer, size_t size) { return failsNow() ? fail() : real().read(fd, buffer, size); }
+    static ssize_t read(int fd, void* buffer, size_t size)
+    {
+        return failsNow() ? fail() : real().read(fd, buffer, size);
+    }
     static ssize_t write(int fd, const void* buffer, size_t size)
     {
         return failsNow() ? fail() : real().write(fd, buffer, size);
@@ -84,7 +89,10 @@ struct FaultSeam {
     {
         return failsNow() ? fail() : real().rename(fromDir, from, toDir, to, flags);
     }
-    static int mkdir(int dir, const char* path, mode_t mode) { return failsNow() ? fail() : real().mkdir(dir, path, mode); }
+    static int mkdir(int dir, const char* path, mode_t mode)
+    {
+        return failsNow() ? fail() : real().mkdir(dir, path, mode);
+    }
     static int unlink(int dir, const char* path, int flags)
     {
         return failsNow() ? fail() : real().unlink(dir, path, flags);
@@ -110,7 +118,8 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-class ProjectSyncTest : public ::testing::Test {
+class ProjectSyncTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -127,8 +136,7 @@ protected:
         writeText(m_current + "/b.txt", std::string(100000, 'b'));
         writeText(m_current + "/empty", "");
         writeText(m_list + "/x", "list");
-        ASSERT_EQ(m_project.initialize("HUX-NQ", 3, 0, {{"Current", m_current}, {"CurrentList", m_list}}, nullptr,
-                                       0),
+        ASSERT_EQ(m_project.initialize("HUX-NQ", 3, 0, {{"Current", m_current}, {"CurrentList", m_list}}, nullptr, 0),
                   0);
         m_path = m_root + "/p.zethiprj";
         ASSERT_EQ(m_project.save(m_path.c_str(), "saved", "me", nullptr, nullptr), 0);
@@ -205,14 +213,15 @@ TEST_F(ProjectSyncTest, FoldersMadeForAMissingItemAreSyncedIntoTheirParents)
     ASSERT_EQ(project.load(m_path.c_str(), nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(readBytes(m_root + "/new/deeper/Current/a.bin"), randomBytes(70000, 3));
     for (const std::string& folder : {m_root, m_root + "/new", m_root + "/new/deeper"}) {
-        EXPECT_NE(std::find(SyncRecorder::paths.begin(), SyncRecorder::paths.end(), folder),
-                  SyncRecorder::paths.end())
+        EXPECT_NE(std::find(SyncRecorder::paths.begin(), SyncRecorder::paths.end(), folder), SyncRecorder::paths.end())
             << folder;
     }
 }
 
 // Which sync fails: a staged file, the last staged file, a staging folder.
-class ProjectFailedSyncTest : public ProjectSyncTest, public ::testing::WithParamInterface<const char*> {};
+class ProjectFailedSyncTest : public ProjectSyncTest, public ::testing::WithParamInterface<const char*>
+{
+};
 
 TEST_P(ProjectFailedSyncTest, ALoadWhoseSyncFailsChangesNothing)
 {

@@ -1,6 +1,6 @@
 // Project files: layout, round trip, skipped entries, replace-previous, refusals, the delegate.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +19,8 @@ namespace {
 
 using namespace project_test;
 
-class ProjectFileTest : public ::testing::Test {
+class ProjectFileTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -66,7 +67,7 @@ TEST_F(ProjectFileTest, LayoutOfASavedProject)
 
     const std::vector<u8> image = readBytes(path);
     const std::vector<size_t> at = blockOffsets(image);
-    ASSERT_EQ(at.size(), 6u);  // top, info, a.txt, b.txt, x, end
+    ASSERT_EQ(at.size(), 6u); // top, info, a.txt, b.txt, x, end
     EXPECT_EQ(field(image, at[0], 24), std::string("#KORVAN MBDFProjectFile\0", 24));
     EXPECT_EQ(field(image, at[0] + 36, 7), std::string("HUX-NQ\0", 7));
     EXPECT_EQ(be32(image, at[0] + 36 + 16), 3u);
@@ -101,7 +102,7 @@ TEST_F(ProjectFileTest, LoadRestoresEveryItemFolderByteForByte)
     ::chmod((m_current + "/locked").c_str(), 0444);
     writeText(m_list + "/entry", "list entry");
 
-    ossupport::testhooks::fixUtcTime(1772600767);  // 2026-03-04 05:06:07
+    ossupport::testhooks::fixUtcTime(1772600767); // 2026-03-04 05:06:07
     ProjectFile project;
     init(project);
     const std::string path = m_scratch / "p.zethiprj";
@@ -139,7 +140,7 @@ TEST_F(ProjectFileTest, LoadRestoresEveryItemFolderByteForByte)
     ASSERT_FALSE(observer.progress.empty());
     EXPECT_EQ(observer.progress.back().text, "Finshed.");
     EXPECT_TRUE(observer.progress.back().last);
-    EXPECT_EQ(observer.progress.back().total, 10u);  // info + 8 files of Current + 1 of CurrentList
+    EXPECT_EQ(observer.progress.back().total, 10u); // info + 8 files of Current + 1 of CurrentList
     EXPECT_EQ(observer.progress.front().text, "Extracting files...");
     EXPECT_EQ(observer.progress.front().path, m_current + "/.hidden");
 }
@@ -366,7 +367,8 @@ TEST_F(ProjectFileTest, AFailedWriteLeavesTheCurrentFileAndTheInformation)
 }
 
 // A delegate that records its calls and answers as told.
-class ScriptedLoader : public MMSFUNC::SelectedItemLoader {
+class ScriptedLoader : public MMSFUNC::SelectedItemLoader
+{
 public:
     bool accept(FILECACHE::MBDF& container, FILECACHE::IMBDFObserver*, const void* selection, const bool*) override
     {
@@ -551,7 +553,8 @@ int seamRename(int fromDir, const char* from, int toDir, const char* to, unsigne
     return fsw_realSystemCalls().rename(fromDir, from, toDir, to, flags);
 }
 
-class ProjectSwapTest : public ProjectFileTest, public ::testing::WithParamInterface<bool> {
+class ProjectSwapTest : public ProjectFileTest, public ::testing::WithParamInterface<bool>
+{
 protected:
     void SetUp() override
     {

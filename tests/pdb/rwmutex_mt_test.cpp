@@ -17,14 +17,18 @@ namespace {
 
 // Gives the other thread time to reach its lock call; it only ever shortens a wait, so the checks built on it
 // cannot fail spuriously.
-void letOthersRun() { std::this_thread::sleep_for(std::chrono::milliseconds(40)); }
+void letOthersRun()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+}
 
-}  // namespace
+} // namespace
 
-TEST(SimpleReadWriteMutex, HolderLocksAgainAndOthersWaitForTheLastUnlock) {
+TEST(SimpleReadWriteMutex, HolderLocksAgainAndOthersWaitForTheLastUnlock)
+{
     SimpleReadWriteMutex mutex;
     EXPECT_EQ(mutex.lockRead(), 0);
-    EXPECT_EQ(mutex.lockWrite(), 0);  // the same thread: no deadlock
+    EXPECT_EQ(mutex.lockWrite(), 0); // the same thread: no deadlock
     std::atomic<bool> reading{false};
     std::atomic<bool> writing{false};
     std::thread reader([&] {
@@ -37,7 +41,7 @@ TEST(SimpleReadWriteMutex, HolderLocksAgainAndOthersWaitForTheLastUnlock) {
     EXPECT_FALSE(reading.load());
     EXPECT_EQ(mutex.unlockWrite(), 0);
     letOthersRun();
-    EXPECT_FALSE(reading.load());  // still held once
+    EXPECT_FALSE(reading.load()); // still held once
     EXPECT_EQ(mutex.unlockRead(), 0);
     reader.join();
     EXPECT_TRUE(reading.load());
@@ -59,16 +63,19 @@ TEST(SimpleReadWriteMutex, HolderLocksAgainAndOthersWaitForTheLastUnlock) {
 namespace {
 
 // An observer whose notification takes its own mutex (briefly, never while calling a database).
-class LockingObserver : public IParameterDBCallback {
+class LockingObserver : public IParameterDBCallback
+{
 public:
     i32 onParameterDBChanged() override { return mark(); }
     i32 onParameterChanged() override { return mark(); }
-    i32 mark() {
+    i32 mark()
+    {
         std::lock_guard<std::mutex> lock(m_Lock);
         ++m_Events;
         return 0;
     }
-    int take() {
+    int take()
+    {
         std::lock_guard<std::mutex> lock(m_Lock);
         const int events = m_Events;
         m_Events = 0;
@@ -80,9 +87,10 @@ private:
     int m_Events = 0;
 };
 
-}  // namespace
+} // namespace
 
-TEST(SimpleReadWriteMutex, CallbacksTakeTheirMutexOnlyAfterTheDatabases) {
+TEST(SimpleReadWriteMutex, CallbacksTakeTheirMutexOnlyAfterTheDatabases)
+{
     compo_test::registerGain();
     SimpleReadWriteMutex mutex;
     ParameterDB db;

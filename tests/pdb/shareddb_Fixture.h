@@ -23,13 +23,16 @@ constexpr i32 NO_FURTHER_CHANGE = 0x200000;
 constexpr u32 NONE = 0xFFFFFFFF;
 
 // Counts both notifications; safe to call from any thread.
-class CountingObserver : public IParameterDBCallback {
+class CountingObserver : public IParameterDBCallback
+{
 public:
-    i32 onParameterDBChanged() override {
+    i32 onParameterDBChanged() override
+    {
         dbChanged.fetch_add(1);
         return 0;
     }
-    i32 onParameterChanged() override {
+    i32 onParameterChanged() override
+    {
         parameterChanged.fetch_add(1);
         return 0;
     }
@@ -37,10 +40,11 @@ public:
     std::atomic<int> parameterChanged{0};
 };
 
-using Element = std::tuple<u32, u32, u32, u32>;  // component, block, x, y
+using Element = std::tuple<u32, u32, u32, u32>; // component, block, x, y
 
 // Swaps the banks of callback index s and drains everything findNextChange reports.
-inline std::set<Element> swapAndScan(IParameterDB& db, u32 s) {
+inline std::set<Element> swapAndScan(IParameterDB& db, u32 s)
+{
     std::set<Element> found;
     if (db.swapChangeFlags(s) < 0) {
         return found;
@@ -57,10 +61,12 @@ inline std::set<Element> swapAndScan(IParameterDB& db, u32 s) {
 
 // One thread that runs the tasks handed to run(), one at a time, so that a test can act as a second thread
 // across several steps.
-class Worker {
+class Worker
+{
 public:
     Worker() : m_Thread([this] { loop(); }) {}
-    ~Worker() {
+    ~Worker()
+    {
         {
             std::lock_guard<std::mutex> lock(m_Lock);
             m_Stop = true;
@@ -69,7 +75,8 @@ public:
         m_Thread.join();
     }
     // Runs task on the worker and waits for it.
-    void run(std::function<void()> task) {
+    void run(std::function<void()> task)
+    {
         std::unique_lock<std::mutex> lock(m_Lock);
         m_Task = std::move(task);
         m_Wake.notify_all();
@@ -77,7 +84,8 @@ public:
     }
 
 private:
-    void loop() {
+    void loop()
+    {
         std::unique_lock<std::mutex> lock(m_Lock);
         for (;;) {
             m_Wake.wait(lock, [this] { return m_Stop || m_Task; });
@@ -98,4 +106,4 @@ private:
     std::thread m_Thread;
 };
 
-}  // namespace shareddb_test
+} // namespace shareddb_test

@@ -28,25 +28,28 @@ using namespace shareddb_test;
 namespace {
 
 constexpr u32 DATABASES = 3;
-constexpr u32 PERMANENT = 3;  // components per database that live throughout, at positions 0..2
+constexpr u32 PERMANENT = 3; // components per database that live throughout, at positions 0..2
 constexpr u32 WRITERS = 4;
 constexpr u32 SCANNERS = 3;
 constexpr u8 SCANNER_FILTER[SCANNERS] = {1, 0, 8};
 
-struct Target {
+struct Target
+{
     u32 db;
     u32 component;
     u32 block;
     u32 x;
     u32 y;
-    bool operator<(const Target& other) const {
+    bool operator<(const Target& other) const
+    {
         return std::tie(db, component, block, x, y) <
                std::tie(other.db, other.component, other.block, other.x, other.y);
     }
     bool operator==(const Target& other) const { return !(*this < other) && !(other < *this); }
 };
 
-std::chrono::milliseconds duration() {
+std::chrono::milliseconds duration()
+{
     const char* text = std::getenv("SHAREDDB_STRESS_SECONDS");
     const int seconds = text != nullptr ? std::atoi(text) : 3;
     return std::chrono::milliseconds(1000 * (seconds > 0 ? seconds : 3));
@@ -54,7 +57,8 @@ std::chrono::milliseconds duration() {
 
 // Every element of the permanent components; element i belongs to writer i % (WRITERS + 1), the last share
 // to the recall thread, so that each writer's every write changes its element.
-std::vector<Target> allElements() {
+std::vector<Target> allElements()
+{
     std::vector<Target> elements;
     for (u32 db = 0; db < DATABASES; ++db) {
         for (u32 c = 0; c < PERMANENT; ++c) {
@@ -72,12 +76,14 @@ std::vector<Target> allElements() {
 }
 
 // Sets an event and returns: the scanner does the work in its own loop.
-class ScannerEvent : public IParameterDBCallback {
+class ScannerEvent : public IParameterDBCallback
+{
 public:
     i32 onParameterDBChanged() override { return raise(2); }
     i32 onParameterChanged() override { return raise(1); }
     // Waits up to 10 ms for an event; the raised bits.
-    int wait() {
+    int wait()
+    {
         std::unique_lock<std::mutex> lock(m_Lock);
         m_Wake.wait_for(lock, std::chrono::milliseconds(10), [this] { return m_Bits != 0; });
         const int bits = m_Bits;
@@ -86,7 +92,8 @@ public:
     }
 
 private:
-    i32 raise(int bit) {
+    i32 raise(int bit)
+    {
         {
             std::lock_guard<std::mutex> lock(m_Lock);
             m_Bits |= bit;
@@ -99,9 +106,11 @@ private:
     int m_Bits = 0;
 };
 
-class Harness {
+class Harness
+{
 public:
-    Harness() {
+    Harness()
+    {
         compo_test::registerGain();
         for (u32 i = 0; i < DATABASES; ++i) {
             EXPECT_EQ(ParameterDBCollection::createInstance(i, name(i).c_str(), &m_Mutex, 0), 0);
@@ -111,7 +120,8 @@ public:
             }
         }
     }
-    ~Harness() {
+    ~Harness()
+    {
         for (u32 i = 0; i < ParameterDBCollection::CAPACITY; ++i) {
             ParameterDBCollection::deleteInstance(i);
         }
@@ -119,7 +129,8 @@ public:
 
     static std::string name(u32 id) { return "DB" + std::to_string(id); }
 
-    void run() {
+    void run()
+    {
         const std::vector<Target> elements = allElements();
         std::vector<std::thread> scanners;
         std::atomic<u32> registered{0};
@@ -151,9 +162,9 @@ public:
     SimpleReadWriteMutex m_Mutex;
     std::atomic<bool> m_Stop{false};
     std::atomic<bool> m_ScannersStop{false};
-    std::set<Target> m_Written;          // by the writers
-    std::set<Target> m_RecallWritten;    // by the recall thread
-    std::set<Target> m_Seen[SCANNERS];   // permanent elements each scanner found
+    std::set<Target> m_Written;        // by the writers
+    std::set<Target> m_RecallWritten;  // by the recall thread
+    std::set<Target> m_Seen[SCANNERS]; // permanent elements each scanner found
     std::atomic<u64> m_Writes{0};
     std::atomic<u64> m_Churn{0};
     std::atomic<u64> m_Lookups{0};
@@ -161,12 +172,14 @@ public:
     bool m_ReaderConsistent = true;
 
 private:
-    static i32 write(IParameterDB& db, ParameterAddress& record, const Target& t, bool high) {
+    static i32 write(IParameterDB& db, ParameterAddress& record, const Target& t, bool high)
+    {
         return t.block == 0 ? db.setValueInt(record, t.x, t.y, high ? 500 : -500, 0)
                             : db.setValueUInt(record, t.x, t.y, high ? 200 : 100, 0);
     }
 
-    void writer(u32 w, const std::vector<Target>& elements) {
+    void writer(u32 w, const std::vector<Target>& elements)
+    {
         std::vector<Target> mine;
         std::vector<ParameterAddress> records;
         for (size_t i = w; i < elements.size(); i += WRITERS + 1) {
@@ -196,7 +209,8 @@ private:
         m_Written.insert(written.begin(), written.end());
     }
 
-    void recaller(const std::vector<Target>& elements) {
+    void recaller(const std::vector<Target>& elements)
+    {
         std::vector<Target> mine;
         for (size_t i = WRITERS; i < elements.size(); i += WRITERS + 1) {
             mine.push_back(elements[i]);
@@ -228,7 +242,8 @@ private:
     }
 
     // Adds, reserves, requests removal and releases; also creates further collection entries over time.
-    void owner() {
+    void owner()
+    {
         u32 nextId = DATABASES;
         std::vector<ComponentUID> live[DATABASES];
         u64 round = 0;
@@ -260,7 +275,8 @@ private:
         }
     }
 
-    void reader() {
+    void reader()
+    {
         bool consistent = true;
         u64 lookups = 0;
         while (!m_Stop.load()) {
@@ -268,8 +284,8 @@ private:
                 const i32 found = ParameterDBCollection::findInstance(name(id).c_str());
                 IParameterDB& entry = ParameterDBCollection::getInstance(id);
                 const bool empty = &entry == &ParameterDBNULL::getInstance();
-                if ((found != -1 && found != static_cast<i32>(id)) ||
-                    (!empty && name(id) != entry.getName()) || (id < DATABASES && (empty || found == -1))) {
+                if ((found != -1 && found != static_cast<i32>(id)) || (!empty && name(id) != entry.getName()) ||
+                    (id < DATABASES && (empty || found == -1))) {
                     consistent = false;
                 }
                 ++lookups;
@@ -280,7 +296,8 @@ private:
         m_ReaderConsistent = consistent;
     }
 
-    void scanOnce(u32 s, std::set<Target>& seen) {
+    void scanOnce(u32 s, std::set<Target>& seen)
+    {
         for (u32 d = 0; d < DATABASES; ++d) {
             IParameterDB& db = *m_DB[d];
             const u32 index = db.getCallbackIndex(100 + s);
@@ -293,7 +310,8 @@ private:
     }
 
     // Keeps the components it is told about alive, and scans on its events.
-    void followComponents() {
+    void followComponents()
+    {
         for (u32 d = 0; d < DATABASES; ++d) {
             IParameterDB& db = *m_DB[d];
             ComponentUIDList list;
@@ -308,7 +326,8 @@ private:
         }
     }
 
-    void scanner(u32 s, std::atomic<u32>& registered) {
+    void scanner(u32 s, std::atomic<u32>& registered)
+    {
         ScannerEvent event;
         for (u32 d = 0; d < DATABASES; ++d) {
             EXPECT_EQ(m_DB[d]->registerCallback(100 + s, &event, SCANNER_FILTER[s]), 0);
@@ -324,7 +343,7 @@ private:
                 scanOnce(s, seen);
             }
         }
-        scanOnce(s, seen);  // everything written has been collected by now
+        scanOnce(s, seen); // everything written has been collected by now
         followComponents();
         for (u32 d = 0; d < DATABASES; ++d) {
             EXPECT_EQ(m_DB[d]->releaseAllOfThisThread(), 0);
@@ -335,9 +354,10 @@ private:
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST(SharedDBStress, ScannersSeeExactlyTheChangedElements) {
+TEST(SharedDBStress, ScannersSeeExactlyTheChangedElements)
+{
     Harness harness;
     harness.run();
     EXPECT_GT(harness.m_Writes.load(), 0u);
@@ -359,7 +379,8 @@ TEST(SharedDBStress, ScannersSeeExactlyTheChangedElements) {
     }
 }
 
-TEST(SharedDBStress, CrossCopiesOnDifferentMutexesDoNotDeadlock) {
+TEST(SharedDBStress, CrossCopiesOnDifferentMutexesDoNotDeadlock)
+{
     compo_test::registerGain();
     SimpleReadWriteMutex first;
     SimpleReadWriteMutex second;

@@ -19,27 +19,32 @@ using namespace shareddb_test;
 
 namespace {
 
-std::vector<ComponentUID> added(const IParameterDB& db) {
+std::vector<ComponentUID> added(const IParameterDB& db)
+{
     ComponentUIDList list;
     db.getAddedComponents(list);
     return std::vector<ComponentUID>(list.begin(), list.end());
 }
 
-std::vector<ComponentUID> removed(const IParameterDB& db) {
+std::vector<ComponentUID> removed(const IParameterDB& db)
+{
     ComponentUIDList list;
     db.getRemovedComponents(list);
     return std::vector<ComponentUID>(list.begin(), list.end());
 }
 
-class SharedDB : public testing::Test {
+class SharedDB : public testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         registerGain();
         ASSERT_EQ(db.initialize(3, "Shared", &mutex), 0);
     }
     void addGain(ComponentUID uid) { ASSERT_EQ(db.addComponent(uid, "Gain", 1, 0, 0, 0), 0) << uid; }
     // Requests removal and releases it from this thread (nobody else holds it).
-    void drop(ComponentUID uid) {
+    void drop(ComponentUID uid)
+    {
         ASSERT_EQ(db.removeComponent(uid), 0);
         ASSERT_EQ(db.releaseComponent(uid), 0);
     }
@@ -48,9 +53,10 @@ protected:
     ParameterDB db;
 };
 
-}  // namespace
+} // namespace
 
-TEST(SharedDBInitialize, NameLengthOwnerAndReservations) {
+TEST(SharedDBInitialize, NameLengthOwnerAndReservations)
+{
     registerGain();
     SimpleReadWriteMutex mutex;
     ParameterDB db;
@@ -71,10 +77,11 @@ TEST(SharedDBInitialize, NameLengthOwnerAndReservations) {
     EXPECT_EQ(db.initialize(6, "Other", nullptr), REFUSED);
     EXPECT_EQ(db.getComponentCount(), 1u);
     EXPECT_STREQ(db.getName(), "1234567890123456");
-    EXPECT_EQ(&db.getMutex(), &NullMutex::getInstance());  // the new mutex stays installed
+    EXPECT_EQ(&db.getMutex(), &NullMutex::getInstance()); // the new mutex stays installed
 }
 
-TEST_F(SharedDB, RegistrationListsComponentsOncePerThread) {
+TEST_F(SharedDB, RegistrationListsComponentsOncePerThread)
+{
     addGain(0x11);
     addGain(0x12);
     CountingObserver first;
@@ -84,7 +91,7 @@ TEST_F(SharedDB, RegistrationListsComponentsOncePerThread) {
     EXPECT_EQ(db.getCallbackIndex(1), 0u);
     EXPECT_EQ(added(db), (std::vector<ComponentUID>{0x11, 0x12}));
     EXPECT_EQ(db.registerCallback(2, &second, 0), 0);
-    EXPECT_EQ(db.registerCallback(1, &second, 1), 0);  // known key: nothing changes
+    EXPECT_EQ(db.registerCallback(1, &second, 1), 0); // known key: nothing changes
     EXPECT_EQ(db.getCallbackIndex(2), 1u);
     EXPECT_EQ(db.getCallbackIndex(3), NONE);
     EXPECT_EQ(added(db), (std::vector<ComponentUID>{0x11, 0x12}));
@@ -112,7 +119,8 @@ TEST_F(SharedDB, RegistrationListsComponentsOncePerThread) {
     EXPECT_FALSE(db.isReserved(0x99));
 }
 
-TEST_F(SharedDB, RemovalIsARequestThatTheLastReleaseCompletes) {
+TEST_F(SharedDB, RemovalIsARequestThatTheLastReleaseCompletes)
+{
     addGain(0x21);
     addGain(0x22);
     addGain(0x23);
@@ -124,8 +132,8 @@ TEST_F(SharedDB, RemovalIsARequestThatTheLastReleaseCompletes) {
     EXPECT_EQ(db.removeComponent(0x21), 0);
     EXPECT_TRUE(db.isRemovalPending(0x21));
     EXPECT_EQ(observer.dbChanged.load(), 1);
-    EXPECT_EQ(db.removeComponent(0x99), 0);  // unknown: still 0, still notified, listed nowhere
-    EXPECT_EQ(db.removeComponent(0x21), 0);  // listed once
+    EXPECT_EQ(db.removeComponent(0x99), 0); // unknown: still 0, still notified, listed nowhere
+    EXPECT_EQ(db.removeComponent(0x21), 0); // listed once
     EXPECT_EQ(observer.dbChanged.load(), 3);
     EXPECT_EQ(removed(db), (std::vector<ComponentUID>{0x21}));
 
@@ -133,7 +141,7 @@ TEST_F(SharedDB, RemovalIsARequestThatTheLastReleaseCompletes) {
     EXPECT_EQ(db.releaseAllOfThisThread(), 0);
     EXPECT_TRUE(removed(db).empty());
     EXPECT_EQ(db.getComponentCount(), 3u);
-    EXPECT_EQ(db.releaseComponent(0x22), 0);  // no removal requested: released, kept
+    EXPECT_EQ(db.releaseComponent(0x22), 0); // no removal requested: released, kept
     EXPECT_NE(db.getComponentIndex(0x22), NONE);
 
     holder.run([&] { EXPECT_EQ(db.releaseComponent(0x21), 0); });
@@ -142,17 +150,18 @@ TEST_F(SharedDB, RemovalIsARequestThatTheLastReleaseCompletes) {
     EXPECT_EQ(db.getComponentSlotCount(), 3u);
     EXPECT_EQ(db.releaseComponent(0x21), BAD_ARGUMENT);
     addGain(0x24);
-    EXPECT_EQ(db.getComponentIndex(0x24), 0u);  // the lowest empty position
+    EXPECT_EQ(db.getComponentIndex(0x24), 0u); // the lowest empty position
 
     EXPECT_EQ(db.removeComponent(0x23), 0);
-    EXPECT_EQ(db.releaseAllOfThisThread(), 0);  // pending and unreserved: deleted
+    EXPECT_EQ(db.releaseAllOfThisThread(), 0); // pending and unreserved: deleted
     EXPECT_EQ(db.getComponentIndex(0x23), NONE);
     EXPECT_NE(db.getComponentIndex(0x22), NONE);
     EXPECT_NE(db.getComponentIndex(0x24), NONE);
     EXPECT_FALSE(db.hasReservedComponents());
 }
 
-TEST_F(SharedDB, RemoveAllNeedsTheOwnerAndNoReservations) {
+TEST_F(SharedDB, RemoveAllNeedsTheOwnerAndNoReservations)
+{
     addGain(0x31);
     addGain(0x32);
     CountingObserver observer;
@@ -168,13 +177,14 @@ TEST_F(SharedDB, RemoveAllNeedsTheOwnerAndNoReservations) {
     const int notified = observer.dbChanged.load();
     EXPECT_EQ(db.removeAllComponents(), 0);
     EXPECT_EQ(db.getComponentSlotCount(), 0u);
-    EXPECT_EQ(db.getCallbackIndex(7), NONE);  // observers register again
+    EXPECT_EQ(db.getCallbackIndex(7), NONE); // observers register again
     EXPECT_EQ(observer.dbChanged.load(), notified);
     addGain(0x33);
     EXPECT_EQ(observer.dbChanged.load(), notified);
 }
 
-TEST_F(SharedDB, GeneratedUidsAreFreeBoundedAndRunOut) {
+TEST_F(SharedDB, GeneratedUidsAreFreeBoundedAndRunOut)
+{
     ComponentInfo tiny;
     tiny.initialize("Tiny", 1, 1, 1, 1, 1, "", "", nullptr);
     tiny.addParameterUInt8("/v", 1, 1, "", "", 0, 1, 0, 0, 1, 1, RECALLABLE, "", "", "");
@@ -189,7 +199,7 @@ TEST_F(SharedDB, GeneratedUidsAreFreeBoundedAndRunOut) {
             ASSERT_EQ(db.addComponent(uid, tiny), 0);
         }
         if (uid == 32000) {
-            const ComponentUID last = db.generateComponentUID();  // found by the linear search
+            const ComponentUID last = db.generateComponentUID(); // found by the linear search
             EXPECT_GT(last, 32000u);
             EXPECT_EQ(db.getComponentIndex(last), NONE);
         }
@@ -198,7 +208,8 @@ TEST_F(SharedDB, GeneratedUidsAreFreeBoundedAndRunOut) {
     EXPECT_EQ(db.addComponent(INVALID_COMPONENT_UID, tiny), BAD_ARGUMENT);
 }
 
-TEST_F(SharedDB, ChangeScanSkipsEmptyPositionsAndStaysWhenAsked) {
+TEST_F(SharedDB, ChangeScanSkipsEmptyPositionsAndStaysWhenAsked)
+{
     addGain(0x41);
     addGain(0x42);
     addGain(0x43);
@@ -211,14 +222,14 @@ TEST_F(SharedDB, ChangeScanSkipsEmptyPositionsAndStaysWhenAsked) {
     EXPECT_EQ(observer.parameterChanged.load(), 3);
     ASSERT_EQ(db.swapChangeFlags(0), 0);
     EXPECT_TRUE(db.isChanged(0, 2, 1, 2, 0));
-    EXPECT_EQ(db.setValueInt(0, 0, 0, 0, 1, 0), 0);  // collected for the next swap
+    EXPECT_EQ(db.setValueInt(0, 0, 0, 0, 1, 0), 0); // collected for the next swap
     std::set<Element> found;
     u32 c = 0, b = 0, x = 0, y = 0;
     while (db.findNextChange(0, c, b, x, y, false) == 0) {
         found.emplace(c, b, x, y);
     }
     EXPECT_EQ(found, (std::set<Element>{{0, 0, 1, 0}, {2, 0, 3, 1}, {2, 1, 2, 0}}));
-    EXPECT_FALSE(db.isChanged(0, 2, 1, 2, 0));  // reported flags are cleared
+    EXPECT_FALSE(db.isChanged(0, 2, 1, 2, 0)); // reported flags are cleared
 
     EXPECT_EQ(db.setValueInt(2, 0, 0, 0, 4, 0), 0);
     ASSERT_EQ(db.swapChangeFlags(0), 0);
@@ -228,7 +239,7 @@ TEST_F(SharedDB, ChangeScanSkipsEmptyPositionsAndStaysWhenAsked) {
     EXPECT_EQ(db.findNextChange(0, c, b, x, y, true), NO_FURTHER_CHANGE);
     EXPECT_EQ(c, 0u);
     c = 1;
-    EXPECT_EQ(db.findNextChange(0, c, b, x, y, true), NO_FURTHER_CHANGE);  // an empty position
+    EXPECT_EQ(db.findNextChange(0, c, b, x, y, true), NO_FURTHER_CHANGE); // an empty position
     EXPECT_EQ(c, 1u);
     EXPECT_TRUE(db.isChanged(0, 2, 0, 0, 0));
     EXPECT_EQ(db.clearChangeFlags(0), 0);
@@ -249,7 +260,8 @@ TEST_F(SharedDB, ChangeScanSkipsEmptyPositionsAndStaysWhenAsked) {
     EXPECT_EQ(db.clearChangeFlags(1), INVALID_INDEX);
 }
 
-TEST_F(SharedDB, StaleRecordsNeverReachANewcomer) {
+TEST_F(SharedDB, StaleRecordsNeverReachANewcomer)
+{
     addGain(0x51);
     ParameterAddress record = db.resolveAddress(0x51, "/Level");
     ASSERT_TRUE(record.isValid());
@@ -279,7 +291,8 @@ TEST_F(SharedDB, StaleRecordsNeverReachANewcomer) {
     EXPECT_EQ(db.setComponentDimensions(1, 2, 2, 1, 0), NOT_SUPPORTED);
 }
 
-TEST_F(SharedDB, BracketsNestAndNeverGoBelowZero) {
+TEST_F(SharedDB, BracketsNestAndNeverGoBelowZero)
+{
     addGain(0x61);
     CountingObserver observer;
     ASSERT_EQ(db.registerCallback(1, &observer, 1), 0);
@@ -290,7 +303,7 @@ TEST_F(SharedDB, BracketsNestAndNeverGoBelowZero) {
     EXPECT_TRUE(db.isRecalling());
     EXPECT_EQ(db.setValueInt(0, 0, 2, 0, 3, 0), 0);
     db.endRecall();
-    db.endRecall();  // unmatched: stays at 0
+    db.endRecall(); // unmatched: stays at 0
     EXPECT_FALSE(db.isRecalling());
     EXPECT_EQ(db.setValueInt(0, 0, 3, 0, 3, 0), 0);
     EXPECT_EQ(swapAndScan(db, 0), (std::set<Element>{{0, 0, 2, 0}, {0, 0, 3, 0}}));
@@ -311,13 +324,14 @@ TEST_F(SharedDB, BracketsNestAndNeverGoBelowZero) {
     db.resumeStrategy();
 }
 
-TEST_F(SharedDB, RefreshMarksEveryElementAndNotifiesOnce) {
+TEST_F(SharedDB, RefreshMarksEveryElementAndNotifiesOnce)
+{
     addGain(0x71);
     addGain(0x72);
     CountingObserver observer;
     ASSERT_EQ(db.registerCallback(1, &observer, 0), 0);
     ASSERT_EQ(db.registerCallback(2, &observer, 1), 0);
-    db.beginRecall();  // a refresh marks every subscriber even while recalling
+    db.beginRecall(); // a refresh marks every subscriber even while recalling
     EXPECT_EQ(db.refreshAllValues(0), 0);
     db.endRecall();
     EXPECT_EQ(observer.parameterChanged.load(), 1);
@@ -328,13 +342,14 @@ TEST_F(SharedDB, RefreshMarksEveryElementAndNotifiesOnce) {
     }
 }
 
-TEST_F(SharedDB, CopiesAndExportsUnderTheLock) {
+TEST_F(SharedDB, CopiesAndExportsUnderTheLock)
+{
     LocalParameterDB local;
     buildReferenceDB(local);
     addGain(0x102);
     addGain(0x101);
     EXPECT_EQ(db.copyAllFrom(local, 0, 0), 0);
-    db.setComponentName(1, "In1");  // names and user values are no parameters: not copied
+    db.setComponentName(1, "In1"); // names and user values are no parameters: not copied
     db.setComponentUserValue(1, 0x12345);
     EXPECT_EQ(exportAll(db), exportAll(local));
     const u32 size = db.getComponentTableSize();
@@ -362,7 +377,8 @@ TEST_F(SharedDB, CopiesAndExportsUnderTheLock) {
     EXPECT_EQ(db.copyAllFrom(second, 0, 0), 0);
 }
 
-TEST_F(SharedDB, RefusedImportsChangeNothingAndTellNobody) {
+TEST_F(SharedDB, RefusedImportsChangeNothingAndTellNobody)
+{
     const std::vector<u8> table = [] {
         LocalParameterDB local;
         buildReferenceDB(local);
@@ -408,7 +424,7 @@ TEST_F(SharedDB, RefusedImportsChangeNothingAndTellNobody) {
         }
         attempt(record, record.size(), (round & 1) != 0 ? 0x09 : 0x08);
     }
-    EXPECT_GT(accepted, 0);  // flips inside values import fine
+    EXPECT_GT(accepted, 0); // flips inside values import fine
 
     // A replacing import is refused while anything is reserved, and otherwise tells the observers.
     CountingObserver observer;
@@ -426,11 +442,12 @@ TEST_F(SharedDB, RefusedImportsChangeNothingAndTellNobody) {
     EXPECT_EQ(added(target), (std::vector<ComponentUID>{0x101, 0x102}));
 }
 
-TEST_F(SharedDB, ImportLogsTypesThatAreNotRegistered) {
+TEST_F(SharedDB, ImportLogsTypesThatAreNotRegistered)
+{
     LocalParameterDB source;
     buildReferenceDB(source);
     std::vector<u8> record = exportAll(source);
-    std::memcpy(record.data() + 20 + 8, "Nope", 4);  // entry 0 (uid 0x101): a type nobody registered
+    std::memcpy(record.data() + 20 + 8, "Nope", 4); // entry 0 (uid 0x101): a type nobody registered
     testing::internal::CaptureStdout();
     EXPECT_EQ(db.importComponentTable(record.data(), static_cast<u32>(record.size()), 9, 0xFF), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -439,7 +456,8 @@ TEST_F(SharedDB, ImportLogsTypesThatAreNotRegistered) {
     EXPECT_EQ(db.getComponentIndex(0x101), 0xFFFFFFFFu);
 }
 
-TEST_F(SharedDB, SuccessfulImportsTellTheObservers) {
+TEST_F(SharedDB, SuccessfulImportsTellTheObservers)
+{
     LocalParameterDB source;
     buildReferenceDB(source);
     const std::vector<u8> record = exportAll(source);

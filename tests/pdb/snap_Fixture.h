@@ -46,7 +46,8 @@ constexpr i64 FIXED_TIME = 1772600767;
 
 constexpr ParameterAttribute NOT_RECALLABLE{0, ParameterAttribute::FLAG_NONVOLATILE};
 
-inline void registerInfoTypes() {
+inline void registerInfoTypes()
+{
     ComponentInfo ss;
     ss.initialize("SSInfo", 1, 1, 1, 1, 1, "", "", nullptr);
     ss.addParameterString("/Info/ProductName", 1, 1, "", "", 32, "", RECALLABLE, "", "", "");
@@ -81,7 +82,8 @@ inline void registerInfoTypes() {
 }
 
 // "Mixed" 1: one block per element encoding; "/Meter" is not recallable; "/Grid" is 3 x 4.
-inline void registerMixed() {
+inline void registerMixed()
+{
     ComponentInfo info;
     info.initialize("Mixed", 1, 1, 1, 4, 4, "", "", nullptr);
     info.addParameterSInt32("/Level", 2, 1, "", "", -1000, 1000, 0, 0, 1, 1, RECALLABLE, "", "", "");
@@ -98,33 +100,45 @@ inline void registerMixed() {
     ComponentInfoRepository::getInstance().registerComponentInfo(info);
 }
 
-inline u32 blockOf(IParameterDB& db, ComponentUID uid, const char* address) { return db.getBlockIndex(uid, address); }
+inline u32 blockOf(IParameterDB& db, ComponentUID uid, const char* address)
+{
+    return db.getBlockIndex(uid, address);
+}
 
-inline i32 intAt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y) {
+inline i32 intAt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y)
+{
     return db.getValueInt(db.getComponentIndex(uid), blockOf(db, uid, address), x, y, nullptr);
 }
 
-inline u32 uintAt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y) {
+inline u32 uintAt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y)
+{
     return db.getValueUInt(db.getComponentIndex(uid), blockOf(db, uid, address), x, y, nullptr);
 }
 
-inline i32 setInt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y, i32 v) {
+inline i32 setInt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y, i32 v)
+{
     return db.setValueInt(db.getComponentIndex(uid), blockOf(db, uid, address), x, y, v, 0);
 }
 
-inline i32 setUInt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y, u32 v) {
+inline i32 setUInt(IParameterDB& db, ComponentUID uid, const char* address, u32 x, u32 y, u32 v)
+{
     return db.setValueUInt(db.getComponentIndex(uid), blockOf(db, uid, address), x, y, v, 0);
 }
 
-inline std::string textAt(IParameterDB& db, ComponentUID uid, const char* address) {
+inline std::string textAt(IParameterDB& db, ComponentUID uid, const char* address)
+{
     KVariant v;
     db.getValue(v, db.getComponentIndex(uid), blockOf(db, uid, address), 0, 0, nullptr);
     return v.getKind() == KVariant::KIND_STRING ? v.getString() : std::string("<not text>");
 }
 
-inline std::vector<u8> bytesOf(const std::string& text) { return std::vector<u8>(text.begin(), text.end()); }
+inline std::vector<u8> bytesOf(const std::string& text)
+{
+    return std::vector<u8>(text.begin(), text.end());
+}
 
-inline std::vector<u8> concat(std::initializer_list<std::vector<u8>> parts) {
+inline std::vector<u8> concat(std::initializer_list<std::vector<u8>> parts)
+{
     std::vector<u8> out;
     for (const auto& part : parts) {
         out.insert(out.end(), part.begin(), part.end());
@@ -132,18 +146,21 @@ inline std::vector<u8> concat(std::initializer_list<std::vector<u8>> parts) {
     return out;
 }
 
-inline std::vector<u8> readFile(const std::string& path) {
+inline std::vector<u8> readFile(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void writeFile(const std::string& path, const std::vector<u8>& bytes) {
+inline void writeFile(const std::string& path, const std::vector<u8>& bytes)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // The record of an item over the process-wide collection.
-inline std::vector<u8> snapshotRecord(const PresetItem& item, u32 headerValue = 0, bool withValues = true) {
+inline std::vector<u8> snapshotRecord(const PresetItem& item, u32 headerValue = 0, bool withValues = true)
+{
     std::vector<u8> out;
     if (encodeSnapshotRecord(item, ParameterDBCollection::getCollection(), out, headerValue, withValues) < 0) {
         out.clear();
@@ -151,9 +168,11 @@ inline std::vector<u8> snapshotRecord(const PresetItem& item, u32 headerValue = 
     return out;
 }
 
-class SnapFixture : public ::testing::Test {
+class SnapFixture : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         registerGain();
         registerOther();
         registerMixed();
@@ -182,7 +201,8 @@ protected:
         m_Dir = made;
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         for (u32 i = 0; i < ParameterDBCollection::CAPACITY; ++i) {
             ParameterDBCollection::deleteInstance(i);
         }
@@ -202,4 +222,4 @@ protected:
     std::string m_Dir;
 };
 
-}  // namespace snap_test
+} // namespace snap_test

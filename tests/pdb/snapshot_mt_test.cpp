@@ -14,10 +14,12 @@ using namespace snap_test;
 namespace {
 
 // Counts the post-write hooks that ran on the writer thread.
-class CountingStrategy : public ParameterStrategy {
+class CountingStrategy : public ParameterStrategy
+{
 public:
     i32 onWritten(IParameterDB*, u32, u32, u32, u32, const ParameterInfo&, const KVariant&, const KVariant&,
-                  u8) override {
+                  u8) override
+    {
         if (std::this_thread::get_id() == m_Writer.load()) {
             m_Hooks.fetch_add(1);
         }
@@ -27,12 +29,14 @@ public:
     std::atomic<u32> m_Hooks{0};
 };
 
-CountingStrategy& counting() {
+CountingStrategy& counting()
+{
     static CountingStrategy strategy;
     return strategy;
 }
 
-void registerCounted() {
+void registerCounted()
+{
     ComponentInfo info;
     info.initialize("Counted", 1, 1, 1, 4, 4, "", "", &counting());
     info.addParameterUInt32("/Value", 4, 4, "", "", 0, 1000000, 0, 0, 1, 1, RECALLABLE, "", "", "");
@@ -40,9 +44,12 @@ void registerCounted() {
     ComponentInfoRepository::getInstance().registerComponentInfo(info);
 }
 
-class RecallWhileWriting : public SnapFixture {};
+class RecallWhileWriting : public SnapFixture
+{
+};
 
-TEST_F(RecallWhileWriting, OtherThreadsWritesKeepTheirHooks) {
+TEST_F(RecallWhileWriting, OtherThreadsWritesKeepTheirHooks)
+{
     registerCounted();
     IParameterDB& db = test();
     ASSERT_EQ(db.addComponent(0x401, "Counted", 1, 0, 0, 0), 0);
@@ -105,4 +112,4 @@ TEST_F(RecallWhileWriting, OtherThreadsWritesKeepTheirHooks) {
     EXPECT_EQ(uintAt(db, 0x403, "/Value", 2, 0), 12u);
 }
 
-}  // namespace
+} // namespace

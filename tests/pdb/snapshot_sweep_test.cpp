@@ -13,11 +13,16 @@ using namespace snap_test;
 
 namespace {
 
-bool isResultCode(i32 result) { return result == 0 || result < 0; }
+bool isResultCode(i32 result)
+{
+    return result == 0 || result < 0;
+}
 
-class Sweep : public SnapFixture {
+class Sweep : public SnapFixture
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         SnapFixture::SetUp();
         ASSERT_EQ(test().addComponent(0x201, "Mixed", 1, 0, 0, 0), 0);
         setUInt(test(), 0x201, "/Grid", 1, 1, 42);
@@ -34,8 +39,9 @@ protected:
     }
 
     // Decodes bytes as a snapshot and as a preset record, header only and applied.
-    void decodeAll(const std::vector<u8>& bytes) {
-        const std::vector<u8> exact(bytes);  // a buffer of exactly this size
+    void decodeAll(const std::vector<u8>& bytes)
+    {
+        const std::vector<u8> exact(bytes); // a buffer of exactly this size
         const u32 size = static_cast<u32>(exact.size());
         const u8* data = exact.empty() ? nullptr : exact.data();
         PresetItem item;
@@ -55,7 +61,8 @@ protected:
     std::vector<std::vector<u8>> m_Records;
 };
 
-TEST_F(Sweep, RecordsCutAtEveryLength) {
+TEST_F(Sweep, RecordsCutAtEveryLength)
+{
     const ParameterDBCollection& all = ParameterDBCollection::getCollection();
     for (size_t r = 0; r < m_Records.size(); ++r) {
         const std::vector<u8>& record = m_Records[r];
@@ -64,10 +71,10 @@ TEST_F(Sweep, RecordsCutAtEveryLength) {
             const std::vector<u8> cut(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(n));
             decodeAll(cut);
             PresetItem item;
-            const i32 header = decodeSnapshotRecord(item, all, cut.empty() ? nullptr : cut.data(),
-                                                    static_cast<u32>(n), false);
+            const i32 header =
+                decodeSnapshotRecord(item, all, cut.empty() ? nullptr : cut.data(), static_cast<u32>(n), false);
             if (n < namesEnd) {
-                EXPECT_LT(header, 0) << r << " " << n;  // the names do not fit
+                EXPECT_LT(header, 0) << r << " " << n; // the names do not fit
             } else {
                 EXPECT_EQ(header, 0) << r << " " << n;
                 EXPECT_EQ(item, m_Items[r]);
@@ -76,7 +83,8 @@ TEST_F(Sweep, RecordsCutAtEveryLength) {
     }
 }
 
-TEST_F(Sweep, HeaderBytesForcedToBothExtremes) {
+TEST_F(Sweep, HeaderBytesForcedToBothExtremes)
+{
     for (const std::vector<u8>& record : m_Records) {
         for (size_t i = 0; i < 16; ++i) {
             for (u8 value : {u8(0x00), u8(0xFF)}) {
@@ -88,7 +96,8 @@ TEST_F(Sweep, HeaderBytesForcedToBothExtremes) {
     }
 }
 
-TEST_F(Sweep, SeededRandomFlipsOfRecords) {
+TEST_F(Sweep, SeededRandomFlipsOfRecords)
+{
     std::mt19937 random(20261207);
     for (int round = 0; round < 3000; ++round) {
         std::vector<u8> changed(m_Records[static_cast<size_t>(round) % m_Records.size()]);
@@ -100,7 +109,8 @@ TEST_F(Sweep, SeededRandomFlipsOfRecords) {
     }
 }
 
-TEST_F(Sweep, ImagesCutFlippedAndForced) {
+TEST_F(Sweep, ImagesCutFlippedAndForced)
+{
     SnapshotContentsList contents;
     for (const PresetItem& item : m_Items) {
         contents.addItem(item);
@@ -115,8 +125,8 @@ TEST_F(Sweep, ImagesCutFlippedAndForced) {
     ASSERT_EQ(target.initialize("VEXA_SNAPSHOT", 1, 1, SnapshotContentsList(), nullptr), 0);
     const auto tryImage = [&](const std::vector<u8>& bytes) {
         const std::vector<u8> exact(bytes);
-        const i32 result = target.importImage(exact.empty() ? image.data() : exact.data(),
-                                              static_cast<u32>(exact.size()));
+        const i32 result =
+            target.importImage(exact.empty() ? image.data() : exact.data(), static_cast<u32>(exact.size()));
         EXPECT_TRUE(isResultCode(result));
         if (result == 0) {
             EXPECT_TRUE(isResultCode(target.recallToCollection()));
@@ -157,7 +167,8 @@ TEST_F(Sweep, ImagesCutFlippedAndForced) {
     }
 }
 
-TEST_F(Sweep, SavedFilesCutAndFlipped) {
+TEST_F(Sweep, SavedFilesCutAndFlipped)
+{
     PresetContentsList presetContents;
     SnapshotContentsList contents;
     for (const PresetItem& item : m_Items) {
@@ -180,7 +191,7 @@ TEST_F(Sweep, SavedFilesCutAndFlipped) {
     for (size_t n = 0; n < file.size(); n += 3) {
         writeFile(path("cut.zethis"), std::vector<u8>(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n)));
         const i32 result = reader.load("cut.zethis");
-        EXPECT_LT(result, 0) << n;  // a cut file has no end block
+        EXPECT_LT(result, 0) << n; // a cut file has no end block
         EXPECT_EQ(reader.getContents().getCount(), 0u);
         EXPECT_EQ(reader.recallToCollection(), NOTHING_TO_DO);
     }
@@ -208,4 +219,4 @@ TEST_F(Sweep, SavedFilesCutAndFlipped) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,8 @@ using namespace snap_test;
 
 namespace {
 
-class Snapshot : public SnapFixture {
+class Snapshot : public SnapFixture
+{
 protected:
     PresetItem levelColumn() const { return PresetItem(3, "Test", GAIN_UID, "Gain", "/Level", 1, WHOLE); }
     PresetItem muteBlock() const { return PresetItem(2, "Test", GAIN_UID, "Gain", "/Mute", 3, 1); }
@@ -18,7 +19,8 @@ protected:
     PresetItem testDatabase() const { return PresetItem(0, "Test", INVALID_COMPONENT_UID, "", "", 0, 0); }
 
     // A SnapshotData over the given items, initialised as the scene list does.
-    void makeScene(SnapshotData& data, std::initializer_list<PresetItem> items, const char* tag = "HUX-NQ") {
+    void makeScene(SnapshotData& data, std::initializer_list<PresetItem> items, const char* tag = "HUX-NQ")
+    {
         SnapshotContentsList contents;
         for (const PresetItem& item : items) {
             contents.addItem(item);
@@ -26,12 +28,11 @@ protected:
         ASSERT_EQ(data.initialize(tag, 0, 0, contents, m_Dir.c_str()), 0);
     }
 
-    void addMixed(ComponentUID uid) {
-        ASSERT_EQ(test().addComponent(uid, "Mixed", 1, 0, 0, 0), 0);
-    }
+    void addMixed(ComponentUID uid) { ASSERT_EQ(test().addComponent(uid, "Mixed", 1, 0, 0, 0), 0); }
 };
 
-TEST_F(Snapshot, GoldenRecordsOfTheFourKinds) {
+TEST_F(Snapshot, GoldenRecordsOfTheFourKinds)
+{
     const std::vector<u8> level = snapshotRecord(levelColumn());
     EXPECT_EQ(level, concat({hexBytes("23 53 43 31 83 04 04 06 00 00 01 01 00 01 FF FF"), bytesOf("TestGain/Level"),
                              hexBytes("00 00"), hexBytes("FE FF FF FF 00 00 00 00")}));
@@ -44,8 +45,8 @@ TEST_F(Snapshot, GoldenRecordsOfTheFourKinds) {
     ASSERT_EQ(exported.size(), 160u);
     const std::vector<u8> component = snapshotRecord(gainComponent());
     EXPECT_EQ(component.size(), 184u);
-    EXPECT_EQ(component, concat({hexBytes("23 53 43 31 81 04 04 00 00 00 01 01 00 00 00 00"), bytesOf("TestGain"),
-                                 exported}));
+    EXPECT_EQ(component,
+              concat({hexBytes("23 53 43 31 81 04 04 00 00 00 01 01 00 00 00 00"), bytesOf("TestGain"), exported}));
 
     const std::vector<u8> table = snapshotRecord(testDatabase(), 0x55);
     EXPECT_EQ(table, concat({hexBytes("23 53 43 31 80 04 00 00 00 00 00 00 00 00 00 00"), bytesOf("Test"),
@@ -58,7 +59,8 @@ TEST_F(Snapshot, GoldenRecordsOfTheFourKinds) {
     EXPECT_EQ(getSnapshotRecordSize(levelColumn(), ParameterDBCollection::getCollection(), true), 40u);
 }
 
-TEST_F(Snapshot, HeadersReadBackAsTheItemsTheyCameFrom) {
+TEST_F(Snapshot, HeadersReadBackAsTheItemsTheyCameFrom)
+{
     for (const PresetItem& item : {levelColumn(), muteBlock(), gainComponent(), testDatabase(),
                                    PresetItem(3, "Test", GAIN_UID, "Gain", "/Level", WHOLE, 1)}) {
         const std::vector<u8> record = snapshotRecord(item);
@@ -71,7 +73,8 @@ TEST_F(Snapshot, HeadersReadBackAsTheItemsTheyCameFrom) {
     }
 }
 
-TEST_F(Snapshot, EveryElementEncodingRoundTripsThroughKindThree) {
+TEST_F(Snapshot, EveryElementEncodingRoundTripsThroughKindThree)
+{
     addMixed(0x201);
     IParameterDB& db = test();
     const u32 index = db.getComponentIndex(0x201);
@@ -91,14 +94,14 @@ TEST_F(Snapshot, EveryElementEncodingRoundTripsThroughKindThree) {
     std::vector<std::vector<u8>> records;
     for (const char* address : {"/Level", "/Grid", "/Name", "/Gain", "/Flag", "/Raw", "/S8", "/S16", "/U32", "/U8"}) {
         const bool grid = std::strcmp(address, "/Grid") == 0;
-        records.push_back(snapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", address, grid ? 2 : WHOLE,
-                                                    grid ? WHOLE : 0)));
+        records.push_back(
+            snapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", address, grid ? 2 : WHOLE, grid ? WHOLE : 0)));
         ASSERT_FALSE(records.back().empty()) << address;
     }
     // Signed values are stored sign-extended in their width, strings zero-filled to the element size.
     EXPECT_EQ(std::vector<u8>(records[6].end() - 4, records[6].end()), hexBytes("00 FB 00 00"));
-    EXPECT_EQ(std::vector<u8>(records[2].end() - 16, records[2].end()), concat({std::vector<u8>(8, 0),
-                                                                                bytesOf("abcdefgh")}));
+    EXPECT_EQ(std::vector<u8>(records[2].end() - 16, records[2].end()),
+              concat({std::vector<u8>(8, 0), bytesOf("abcdefgh")}));
 
     db.setAllToDefault(index, 0);
     for (const auto& record : records) {
@@ -127,7 +130,8 @@ TEST_F(Snapshot, EveryElementEncodingRoundTripsThroughKindThree) {
     EXPECT_EQ(db.getValueUInt(index, block("/U8"), 0, 0, nullptr), 200u);
 }
 
-TEST_F(Snapshot, KindThreeRangesAndTheWholeAxisMark) {
+TEST_F(Snapshot, KindThreeRangesAndTheWholeAxisMark)
+{
     addMixed(0x201);
     IParameterDB& db = test();
     for (u32 y = 0; y < 4; ++y) {
@@ -136,7 +140,7 @@ TEST_F(Snapshot, KindThreeRangesAndTheWholeAxisMark) {
     }
     const PresetItem row(3, "Test", 0x201, "Mixed", "/Grid", 2, WHOLE);
     const std::vector<u8> record = snapshotRecord(row);
-    ASSERT_EQ(record.size(), 16u + 16u + 8u);  // header, "TestMixed/Grid" padded, 4 UINT16
+    ASSERT_EQ(record.size(), 16u + 16u + 8u); // header, "TestMixed/Grid" padded, 4 UINT16
     EXPECT_EQ(std::vector<u8>(record.begin() + 12, record.begin() + 16), hexBytes("00 02 FF FF"));
     EXPECT_EQ(std::vector<u8>(record.end() - 8, record.end()), hexBytes("64 00 65 00 66 00 67 00"));
 
@@ -150,28 +154,28 @@ TEST_F(Snapshot, KindThreeRangesAndTheWholeAxisMark) {
     EXPECT_EQ(item.getY(), WHOLE);
     for (u32 y = 0; y < 4; ++y) {
         EXPECT_EQ(uintAt(db, 0x201, "/Grid", 2, y), 100 + y);
-        EXPECT_EQ(uintAt(db, 0x201, "/Grid", 1, y), 50 + y);  // the neighbouring row is left alone
+        EXPECT_EQ(uintAt(db, 0x201, "/Grid", 1, y), 50 + y); // the neighbouring row is left alone
     }
 
     std::vector<u8> out(64);
     const ParameterDBCollection& all = ParameterDBCollection::getCollection();
-    EXPECT_EQ(encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", WHOLE, WHOLE), all, out.data(),
-                                   64, 0, true),
+    EXPECT_EQ(encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", WHOLE, WHOLE), all, out.data(), 64, 0,
+                                   true),
               MALFORMED);
     // A single index that the 16-bit field would confuse with the whole axis is refused.
-    EXPECT_EQ(encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 0xFFFF, 0), all, out.data(), 64, 0,
-                                   true),
-              MALFORMED);
-    EXPECT_EQ(encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 0, 0x10000), all, out.data(), 64,
-                                   0, true),
-              MALFORMED);
+    EXPECT_EQ(
+        encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 0xFFFF, 0), all, out.data(), 64, 0, true),
+        MALFORMED);
+    EXPECT_EQ(
+        encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 0, 0x10000), all, out.data(), 64, 0, true),
+        MALFORMED);
     // An index outside the block fails on the read.
-    EXPECT_LT(encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 3, 0), all, out.data(), 64, 0,
-                                   true),
+    EXPECT_LT(encodeSnapshotRecord(PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 3, 0), all, out.data(), 64, 0, true),
               0);
 }
 
-TEST_F(Snapshot, CutKindThreeRecordWritesNoElement) {
+TEST_F(Snapshot, CutKindThreeRecordWritesNoElement)
+{
     addMixed(0x201);
     IParameterDB& db = test();
     for (u32 y = 0; y < 4; ++y) {
@@ -194,14 +198,15 @@ TEST_F(Snapshot, CutKindThreeRecordWritesNoElement) {
     }
 }
 
-TEST_F(Snapshot, EncoderRefusals) {
+TEST_F(Snapshot, EncoderRefusals)
+{
     const ParameterDBCollection& all = ParameterDBCollection::getCollection();
     std::vector<u8> out(256);
-    EXPECT_EQ(encodeSnapshotRecord(PresetItem(2, "Test", GAIN_UID, "Gain", "/Mute", 0, 1), all, out.data(), 256, 0,
-                                   true),
-              MALFORMED);  // a kind-2 item without counts is invalid
-    EXPECT_EQ(encodeSnapshotRecord(PresetItem(0, "Nowhere", INVALID_COMPONENT_UID, "", "", 0, 0), all, out.data(),
-                                   256, 0, true),
+    EXPECT_EQ(
+        encodeSnapshotRecord(PresetItem(2, "Test", GAIN_UID, "Gain", "/Mute", 0, 1), all, out.data(), 256, 0, true),
+        MALFORMED); // a kind-2 item without counts is invalid
+    EXPECT_EQ(encodeSnapshotRecord(PresetItem(0, "Nowhere", INVALID_COMPONENT_UID, "", "", 0, 0), all, out.data(), 256,
+                                   0, true),
               NOT_FOUND);
     EXPECT_EQ(encodeSnapshotRecord(muteBlock(), all, nullptr, 256, 0, true), BAD_ARGUMENT);
     EXPECT_EQ(encodeSnapshotRecord(muteBlock(), all, out.data(), 35, 0, true), BAD_ARGUMENT);
@@ -210,7 +215,8 @@ TEST_F(Snapshot, EncoderRefusals) {
     EXPECT_EQ(getSnapshotRecordSize(PresetItem(1, "Test", 0x999, "Gain", "", 0, 0), all, true), 0u);
 }
 
-TEST_F(Snapshot, ApplyingRecordsFollowsTheRecallRules) {
+TEST_F(Snapshot, ApplyingRecordsFollowsTheRecallRules)
+{
     addMixed(0x201);
     IParameterDB& db = test();
     const ParameterDBCollection& all = ParameterDBCollection::getCollection();
@@ -236,9 +242,9 @@ TEST_F(Snapshot, ApplyingRecordsFollowsTheRecallRules) {
     // Kind 1 onto a component of another type.
     ASSERT_EQ(db.addComponent(0x301, "Other", 1, 0, 0, 0), 0);
     std::vector<u8> component = snapshotRecord(gainComponent());
-    component[10] = 0x03;  // uid 0x301
+    component[10] = 0x03; // uid 0x301
     EXPECT_EQ(decodeSnapshotRecord(item, all, component.data(), static_cast<u32>(component.size()), true), MALFORMED);
-    component[10] = 0x09;  // no such component
+    component[10] = 0x09; // no such component
     EXPECT_EQ(decodeSnapshotRecord(item, all, component.data(), static_cast<u32>(component.size()), true),
               BAD_ARGUMENT);
 
@@ -257,22 +263,23 @@ TEST_F(Snapshot, ApplyingRecordsFollowsTheRecallRules) {
     // Names longer than the record: refused before anything is read.
     std::vector<u8> longNames = level;
     longNames[7] = 0xFF;
-    EXPECT_EQ(decodeSnapshotRecord(item, all, longNames.data(), static_cast<u32>(longNames.size()), false),
-              MALFORMED);
+    EXPECT_EQ(decodeSnapshotRecord(item, all, longNames.data(), static_cast<u32>(longNames.size()), false), MALFORMED);
 }
 
-TEST_F(Snapshot, ImportFailuresOfKindsZeroAndOneAreReported) {
+TEST_F(Snapshot, ImportFailuresOfKindsZeroAndOneAreReported)
+{
     const ParameterDBCollection& all = ParameterDBCollection::getCollection();
     PresetItem item;
     std::vector<u8> table = snapshotRecord(testDatabase());
-    table[20] = 'X';  // "#CT1" tag broken
+    table[20] = 'X'; // "#CT1" tag broken
     EXPECT_LT(decodeSnapshotRecord(item, all, table.data(), static_cast<u32>(table.size()), true), 0);
     std::vector<u8> component = snapshotRecord(gainComponent());
-    component[24] = 'X';  // "#CI1" tag broken
+    component[24] = 'X'; // "#CI1" tag broken
     EXPECT_LT(decodeSnapshotRecord(item, all, component.data(), static_cast<u32>(component.size()), true), 0);
 }
 
-TEST_F(Snapshot, BlocksCarryTheRecordUnderTheSsTag) {
+TEST_F(Snapshot, BlocksCarryTheRecordUnderTheSsTag)
+{
     MBDFPDBSSBlock block;
     ASSERT_EQ(setupSnapshotBlock(block, "", muteBlock(), 0, true), 0);
     EXPECT_EQ(std::vector<u8>(block.getHeader(), block.getHeader() + 36),
@@ -286,7 +293,8 @@ TEST_F(Snapshot, BlocksCarryTheRecordUnderTheSsTag) {
     EXPECT_EQ(setupSnapshotBlock(block, "", PresetItem(1, "Test", 0x999, "Gain", "", 0, 0), 0, true), BAD_ARGUMENT);
 }
 
-TEST_F(Snapshot, RecordsOverTheBlockLimitAreRefused) {
+TEST_F(Snapshot, RecordsOverTheBlockLimitAreRefused)
+{
     ComponentInfo info;
     info.initialize("Huge", 1, 1, 1, 1, 1, "", "", nullptr);
     info.addParameterBinary("/Blob", 200, 1, "", "", 0xFFFF, RECALLABLE, "", "", "");
@@ -294,12 +302,13 @@ TEST_F(Snapshot, RecordsOverTheBlockLimitAreRefused) {
     ASSERT_EQ(test().addComponent(0x501, "Huge", 1, 0, 0, 0), 0);
     MBDFPDBSSBlock block;
     EXPECT_EQ(setupSnapshotBlock(block, "", PresetItem(1, "Test", 0x501, "Huge", "", 0, 0), 0, true),
-              static_cast<i32>(0x80000007u));  // could be written, but no reader would take it back
+              static_cast<i32>(0x80000007u)); // could be written, but no reader would take it back
     EXPECT_FALSE(block.isValid());
     EXPECT_EQ(setupSnapshotBlock(block, "", PresetItem(1, "Test", 0x501, "Huge", "", 0, 0), 0, false), 0);
 }
 
-TEST_F(Snapshot, ContentsListOperations) {
+TEST_F(Snapshot, ContentsListOperations)
+{
     addMixed(0x201);
     SnapshotContentsList list;
     EXPECT_EQ(list.addComponent(test(), GAIN_UID), 0);
@@ -326,7 +335,8 @@ TEST_F(Snapshot, ContentsListOperations) {
 
 // ---- SnapshotData ----
 
-TEST_F(Snapshot, InitializeCopiesTheInformationAndWritesTheModelTag) {
+TEST_F(Snapshot, InitializeCopiesTheInformationAndWritesTheModelTag)
+{
     SnapshotData data;
     makeScene(data, {muteBlock()});
     LocalParameterDB& info = data.getInfoDatabase();
@@ -336,9 +346,9 @@ TEST_F(Snapshot, InitializeCopiesTheInformationAndWritesTheModelTag) {
     EXPECT_EQ(textAt(info, 1, "/Info/Title"), "scene one");
     KVariant type;
     info.getValue(type, data.getInfoAddress(ItemFile::INFO_TYPE), 0, 0, nullptr);
-    EXPECT_EQ(type.getKind(), KVariant::KIND_UINT32);  // values keep their kind
+    EXPECT_EQ(type.getKind(), KVariant::KIND_UINT32); // values keep their kind
     EXPECT_EQ(type.getUInt(), 7u);
-    EXPECT_NE(textAt(snapshotInfo(), 1, "/Info/ProductName"), "HUX-NQ");  // the process-wide one is untouched
+    EXPECT_NE(textAt(snapshotInfo(), 1, "/Info/ProductName"), "HUX-NQ"); // the process-wide one is untouched
     EXPECT_EQ(data.getContents().getCount(), 1u);
     EXPECT_EQ(data.initialize(nullptr, 0, 0, SnapshotContentsList(), nullptr), BAD_ARGUMENT);
 
@@ -350,7 +360,8 @@ TEST_F(Snapshot, InitializeCopiesTheInformationAndWritesTheModelTag) {
     EXPECT_EQ(bare.storeContents(), NOTHING_TO_DO);
 }
 
-TEST_F(Snapshot, StoredFileHasTheContainerLayout) {
+TEST_F(Snapshot, StoredFileHasTheContainerLayout)
+{
     SnapshotData data;
     makeScene(data, {levelColumn(), muteBlock(), gainComponent(), testDatabase()});
     ASSERT_EQ(data.store(snapshotInfo()), 0);
@@ -375,23 +386,23 @@ TEST_F(Snapshot, StoredFileHasTheContainerLayout) {
         out.resize((out.size() + 3) & ~size_t(3), 0);
         return out;
     };
-    std::vector<u8> top = concat({bytesOf("#KORVAN MBDFSnapshot"), std::vector<u8>(4, 0),
-                                  hexBytes("00 00 00 24 00 00 00 00 00 00 00 00"), bytesOf("HUX-NQ"),
-                                  std::vector<u8>(10, 0), hexBytes("00 00 00 00"), std::vector<u8>(16, 0)});
+    std::vector<u8> top =
+        concat({bytesOf("#KORVAN MBDFSnapshot"), std::vector<u8>(4, 0), hexBytes("00 00 00 24 00 00 00 00 00 00 00 00"),
+                bytesOf("HUX-NQ"), std::vector<u8>(10, 0), hexBytes("00 00 00 00"), std::vector<u8>(16, 0)});
     const std::vector<u8> expected =
         concat({top, block(concat({bytesOf("#PDB DB"), std::vector<u8>(5, 0), bytesOf("SnapshotInfo")}), infoTable),
                 block(bytesOf("#PDB SS"), snapshotRecord(levelColumn())),
                 block(bytesOf("#PDB SS"), snapshotRecord(muteBlock())),
                 block(bytesOf("#PDB SS"), snapshotRecord(gainComponent())),
-                block(bytesOf("#PDB SS"), snapshotRecord(testDatabase())), bytesOf("#END"),
-                std::vector<u8>(32, 0)});
+                block(bytesOf("#PDB SS"), snapshotRecord(testDatabase())), bytesOf("#END"), std::vector<u8>(32, 0)});
     ASSERT_EQ(file.size(), expected.size());
-    std::fill(file.begin() + 56, file.begin() + 72, 0);  // the file id
+    std::fill(file.begin() + 56, file.begin() + 72, 0); // the file id
     EXPECT_EQ(file, expected);
     EXPECT_EQ(data.getFileSize(), expected.size());
 }
 
-TEST_F(Snapshot, SaveLoadAndRecallRestoreTheStoredValues) {
+TEST_F(Snapshot, SaveLoadAndRecallRestoreTheStoredValues)
+{
     addMixed(0x201);
     IParameterDB& db = test();
     setInt(db, 0x201, "/Level", 1, 0, 33);
@@ -401,7 +412,7 @@ TEST_F(Snapshot, SaveLoadAndRecallRestoreTheStoredValues) {
         SnapshotData data;
         makeScene(data, {PresetItem(1, "Test", 0x201, "Mixed", "", 0, 0), levelColumn(),
                          PresetItem(3, "Test", 0x201, "Mixed", "/Grid", 2, WHOLE)});
-        ASSERT_EQ(data.save("s.zethis"), 0);  // builds first
+        ASSERT_EQ(data.save("s.zethis"), 0); // builds first
     }
     setInt(db, 0x201, "/Level", 1, 0, -1);
     setUInt(db, 0x201, "/Meter", 1, 0, 2);
@@ -419,7 +430,7 @@ TEST_F(Snapshot, SaveLoadAndRecallRestoreTheStoredValues) {
 
     ASSERT_EQ(loaded.recallToCollection(), 0);
     EXPECT_EQ(intAt(db, 0x201, "/Level", 1, 0), 33);
-    EXPECT_EQ(uintAt(db, 0x201, "/Meter", 1, 0), 2u);  // not recallable: kind 1 leaves it
+    EXPECT_EQ(uintAt(db, 0x201, "/Meter", 1, 0), 2u); // not recallable: kind 1 leaves it
     EXPECT_EQ(uintAt(db, 0x201, "/Grid", 2, 1), 55u);
     EXPECT_EQ(intAt(db, GAIN_UID, "/Level", 1, 0), -2);
 
@@ -432,7 +443,8 @@ TEST_F(Snapshot, SaveLoadAndRecallRestoreTheStoredValues) {
     EXPECT_EQ(uintAt(db, 0x201, "/Meter", 1, 0), 2u);
 }
 
-TEST_F(Snapshot, ImagesTravelBetweenObjects) {
+TEST_F(Snapshot, ImagesTravelBetweenObjects)
+{
     SnapshotData source;
     makeScene(source, {levelColumn(), muteBlock(), gainComponent()}, "VEXA_SNAPSHOT");
     ASSERT_EQ(source.storeContents(), 0);
@@ -464,14 +476,15 @@ TEST_F(Snapshot, ImagesTravelBetweenObjects) {
     EXPECT_FALSE(scene.isComplete());
     EXPECT_EQ(target.importImage(image.data(), 0), WRONG_FILE);
     EXPECT_EQ(target.getContents().getCount(), 0u);
-    EXPECT_EQ(target.importImage(image.data(), 100), READ_FAILED);  // a block cut short
+    EXPECT_EQ(target.importImage(image.data(), 100), READ_FAILED); // a block cut short
     EXPECT_FALSE(target.isComplete());
     EXPECT_EQ(target.importImage(nullptr, 10), BAD_ARGUMENT);
     EXPECT_EQ(target.exportImage(image.data(), static_cast<u32>(size)), NOTHING_TO_DO);
 }
 
-TEST_F(Snapshot, ModelTagLongerThanTheNameFieldReadsBack) {
-    const char* const tag = "VEXA_SNAPSHOT_LONG_TAG";  // 22 characters, stored cut to 16
+TEST_F(Snapshot, ModelTagLongerThanTheNameFieldReadsBack)
+{
+    const char* const tag = "VEXA_SNAPSHOT_LONG_TAG"; // 22 characters, stored cut to 16
     SnapshotData source;
     makeScene(source, {levelColumn()}, tag);
     ASSERT_EQ(source.save("long.zethis"), 0);
@@ -492,7 +505,8 @@ TEST_F(Snapshot, ModelTagLongerThanTheNameFieldReadsBack) {
     EXPECT_EQ(other.load("long.zethis"), WRONG_FILE);
 }
 
-TEST_F(Snapshot, RecallKeepsTheRecallSafeParameters) {
+TEST_F(Snapshot, RecallKeepsTheRecallSafeParameters)
+{
     addMixed(0x201);
     IParameterDB& db = test();
     setInt(db, 0x201, "/Level", 0, 0, 10);
@@ -507,10 +521,10 @@ TEST_F(Snapshot, RecallKeepsTheRecallSafeParameters) {
     setInt(db, GAIN_UID, "/Level", 1, 0, 22);
     SnapshotContentsList safe;
     safe.addItem(PresetItem(3, "Test", 0x201, "Mixed", "/Level", 1, 0));
-    safe.addItem(PresetItem(3, "Test", 0x999, "Mixed", "/Level", 1, 0));  // cannot be built: logged, passed over
+    safe.addItem(PresetItem(3, "Test", 0x999, "Mixed", "/Level", 1, 0)); // cannot be built: logged, passed over
     ASSERT_EQ(data.recall(safe), 0);
     EXPECT_EQ(intAt(db, 0x201, "/Level", 0, 0), 10);
-    EXPECT_EQ(intAt(db, 0x201, "/Level", 1, 0), 21);  // kept
+    EXPECT_EQ(intAt(db, 0x201, "/Level", 1, 0), 21); // kept
     EXPECT_EQ(intAt(db, GAIN_UID, "/Level", 1, 0), 12);
 
     // With an empty list everything is applied.
@@ -524,7 +538,8 @@ TEST_F(Snapshot, RecallKeepsTheRecallSafeParameters) {
     EXPECT_EQ(empty.recallToCollection(), NOTHING_TO_DO);
 }
 
-TEST_F(Snapshot, StoreBuildsEveryItemItCanAndReportsTheRest) {
+TEST_F(Snapshot, StoreBuildsEveryItemItCanAndReportsTheRest)
+{
     testing::internal::CaptureStdout();
     SnapshotData data;
     makeScene(data, {levelColumn(), PresetItem(1, "Test", 0x999, "Gain", "", 0, 0), muteBlock()});
@@ -532,7 +547,7 @@ TEST_F(Snapshot, StoreBuildsEveryItemItCanAndReportsTheRest) {
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_NE(log.find("[E] SnapshotData::store - cannot add #1 block!\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("cannot add #2 block"), std::string::npos) << log;
-    ASSERT_EQ(data.getFile().getBlockCount(), 3u);  // info, item 0, item 2
+    ASSERT_EQ(data.getFile().getBlockCount(), 3u); // info, item 0, item 2
     EXPECT_EQ(std::vector<u8>(data.getFile().getBlock(data.getFile().getBlockIterator(2))->getData(),
                               data.getFile().getBlock(data.getFile().getBlockIterator(2))->getData() + 36),
               snapshotRecord(muteBlock()));
@@ -543,14 +558,15 @@ TEST_F(Snapshot, StoreBuildsEveryItemItCanAndReportsTheRest) {
     EXPECT_EQ(data.getCurrentFileName(), "");
 }
 
-TEST_F(Snapshot, StoreAndSaveRefusals) {
+TEST_F(Snapshot, StoreAndSaveRefusals)
+{
     SnapshotData data;
     makeScene(data, {});
     EXPECT_EQ(data.storeContents(), NOTHING_TO_DO);
     EXPECT_EQ(data.save("x"), NOTHING_TO_DO);
     data.getContents().addItem(muteBlock());
     EXPECT_EQ(data.save(nullptr), NOTHING_TO_DO);
-    EXPECT_EQ(data.store(presetInfo()), NOTHING_TO_DO);  // another information database
+    EXPECT_EQ(data.store(presetInfo()), NOTHING_TO_DO); // another information database
 
     // Protected in both: refused; protected in one only: stored.
     data.getInfoDatabase().setValueBool(data.getInfoAddress(ItemFile::INFO_PROTECT), 0, 0, true, 0xFF);
@@ -566,7 +582,8 @@ TEST_F(Snapshot, StoreAndSaveRefusals) {
     EXPECT_EQ(readFile(path("keep.zethis")), old);
 }
 
-TEST_F(Snapshot, LoadRefusalsLeaveTheObjectEmpty) {
+TEST_F(Snapshot, LoadRefusalsLeaveTheObjectEmpty)
+{
     SnapshotData data;
     makeScene(data, {muteBlock()});
     ASSERT_EQ(data.save("a.zethis"), 0);
@@ -581,21 +598,22 @@ TEST_F(Snapshot, LoadRefusalsLeaveTheObjectEmpty) {
     EXPECT_EQ(other.load("missing.zethis"), READ_FAILED);
 
     std::vector<u8> bytes = readFile(path("a.zethis"));
-    bytes[72 + 7] = 'X';  // the information block's tag: an unknown, but readable, block stays; the item too
+    bytes[72 + 7] = 'X'; // the information block's tag: an unknown, but readable, block stays; the item too
     writeFile(path("b.zethis"), bytes);
     SnapshotData third;
     makeScene(third, {});
     EXPECT_EQ(third.load("b.zethis"), 0);
     EXPECT_EQ(third.getContents().getCount(), 1u);
 
-    bytes[72 + 24] = 0x7F;  // info size of that block far beyond the file
+    bytes[72 + 24] = 0x7F; // info size of that block far beyond the file
     writeFile(path("c.zethis"), bytes);
     EXPECT_EQ(third.load("c.zethis"), READ_FAILED);
     EXPECT_EQ(third.getContents().getCount(), 0u);
     EXPECT_FALSE(third.isComplete());
 }
 
-TEST_F(Snapshot, ApplySnapshotInfoReplacesTheInformationBlockInPlace) {
+TEST_F(Snapshot, ApplySnapshotInfoReplacesTheInformationBlockInPlace)
+{
     SnapshotData data;
     makeScene(data, {muteBlock()});
     ASSERT_EQ(data.storeContents(), 0);
@@ -615,4 +633,4 @@ TEST_F(Snapshot, ApplySnapshotInfoReplacesTheInformationBlockInPlace) {
     EXPECT_EQ(unbuilt.getFile().getBlockCount(), 0u);
 }
 
-}  // namespace
+} // namespace

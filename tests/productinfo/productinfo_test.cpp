@@ -26,12 +26,13 @@ TEST(ProductInfo, DefaultsBeforeLoading)
 TEST(ProductInfo, VersionTexts)
 {
     PyriteProductInfo& info = PyriteProductInfo::getInstance();
-    const struct {
+    const struct
+    {
         int kind;
         const char* in;
         const char* out;
     } cases[] = {
-        {1, "V0.00", "V0.00"},   {0, "R0.00.00", "R0.00"}, {2, "v1.23", "V1.23"},
+        {1, "V0.00", "V0.00"},    {0, "R0.00.00", "R0.00"},     {2, "v1.23", "V1.23"},
         {3, "r12.5B", "R12.05b"}, {22, "R255.99z", "R255.99z"}, {4, "R1.20a", "R1.20"},
     };
     for (const auto& c : cases) {

@@ -20,7 +20,8 @@ namespace {
 using TMS::PrivateHeap;
 using TMS::ThreadHeapManager;
 
-struct Block {
+struct Block
+{
     u8* data;
     u32 size;
     u8 fill;

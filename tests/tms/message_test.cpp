@@ -81,7 +81,7 @@ TEST(MessageStream, CreationFailuresAndMissingMutex)
     EXPECT_EQ(stream.getState(), ThreadMessageStream::STATE_NO_STORAGE);
     EXPECT_EQ(stream.write(numbered(1)), 0x80000008u);
     EXPECT_EQ(stream.create(&mutex, 0, 0x1000000), 0x80000000u);
-    EXPECT_EQ(stream.create(&mutex, 31, 4), 0x80000000u);  // no heap in that slot
+    EXPECT_EQ(stream.create(&mutex, 31, 4), 0x80000000u); // no heap in that slot
 
     ThreadMessageStream unbound;
     AbstractMessage out;
@@ -113,7 +113,7 @@ TEST(Message, InitializationAndKinds)
 
     AbstractMessage user;
     EXPECT_EQ(user.initialize(TMS::MESSAGE_KIND_USER, 7), 0u);
-    EXPECT_STREQ(user.getSender(), "NullThread");  // the test thread is no TMS thread
+    EXPECT_STREQ(user.getSender(), "NullThread"); // the test thread is no TMS thread
     EXPECT_EQ(user.getCode(), 7u);
     EXPECT_EQ(user.setInt(nullptr, 1), 0x80000002u);
     EXPECT_EQ(user.getValue(nullptr).getKind(), KVariant::KIND_EMPTY);

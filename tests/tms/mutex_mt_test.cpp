@@ -13,10 +13,13 @@ namespace {
 
 using TMS::TMSMutex;
 
-class TMSMutexThreads : public tmstest::OsLayerTest {};
+class TMSMutexThreads : public tmstest::OsLayerTest
+{
+};
 
 // Starts a thread that locks the mutex, records that it got it, then unlocks.
-struct Contender {
+struct Contender
+{
     std::atomic<bool> acquired{false};
     std::atomic<u32> lockResult{0xFFFFFFFF};
     std::thread thread;
@@ -164,7 +167,7 @@ TEST_F(TMSMutexThreads, ThreadsBeyondTheForeignIdTableStayExclusive)
     for (int t = 0; t < THREADS; ++t) {
         threads.emplace_back([&] {
             u16 id = 0;
-            ossupport::getCurrentTaskId(&id);  // claims a foreign id while one is left
+            ossupport::getCurrentTaskId(&id); // claims a foreign id while one is left
             ready.fetch_add(1);
             while (!go.load()) {
                 std::this_thread::yield();

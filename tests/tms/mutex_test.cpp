@@ -10,7 +10,9 @@ namespace {
 using TMS::TMSMutex;
 using TMS::TMSMutexLocker;
 
-class TMSMutexTest : public tmstest::OsLayerTest {};
+class TMSMutexTest : public tmstest::OsLayerTest
+{
+};
 
 TEST_F(TMSMutexTest, LockerHoldsForItsScopeAndIgnoresNull)
 {

@@ -16,18 +16,20 @@ namespace {
 using TMS::AbstractMessage;
 using TMS::AbstractThread;
 using TMS::ThreadRepository;
-using tmstest::RecordingThread;
 using tmstest::initializeThread;
+using tmstest::RecordingThread;
 using tmstest::waitUntil;
 
-class RepositoryTest : public ::testing::Test {
+class RepositoryTest : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_EQ(ThreadRepository::initialize(), 0u); }
     void TearDown() override { ThreadRepository::finalize(); }
 };
 
 // Counts the ticks the repository hands to it.
-class CountingThread : public RecordingThread {
+class CountingThread : public RecordingThread
+{
 public:
     ~CountingThread() override
     {
@@ -84,7 +86,7 @@ TEST_F(RepositoryTest, DuplicateNameKeepsTheLiveThreadReachable)
     ASSERT_EQ(first.release(), 0u);
     EXPECT_EQ(ThreadRepository::getThread("Dup"), &second);
     EXPECT_EQ(ThreadRepository::getThreadById(secondTask), &second);
-    EXPECT_EQ(ThreadRepository::unregisterThread(&first), 0x80000003u);  // nothing of it is left
+    EXPECT_EQ(ThreadRepository::unregisterThread(&first), 0x80000003u); // nothing of it is left
     ASSERT_EQ(second.start(AbstractMessage::emptyFields()), 0u);
     EXPECT_EQ(tmstest::userMessage("reach").sendTo("Dup"), 0u);
     EXPECT_TRUE(second.waitForCount("msg:reach", 1));
@@ -124,7 +126,7 @@ TEST(RepositoryLife, NoTickRunsAfterFinalize)
             ASSERT_EQ(thread.release(), 0u);
             const u32 ticks = thread.m_ticks.load();
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            EXPECT_EQ(thread.m_ticks.load(), ticks);  // unregistered: no more ticks
+            EXPECT_EQ(thread.m_ticks.load(), ticks); // unregistered: no more ticks
         }
         ASSERT_EQ(ThreadRepository::finalize(), 0u);
         EXPECT_FALSE(TMS::OSTick::isRunning());
@@ -133,7 +135,8 @@ TEST(RepositoryLife, NoTickRunsAfterFinalize)
     }
 }
 
-class CountingCallback : public TMS::IOSTimerCallback {
+class CountingCallback : public TMS::IOSTimerCallback
+{
 public:
     u32 onOSTimer() override
     {

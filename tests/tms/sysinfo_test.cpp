@@ -23,7 +23,8 @@ ThreadLogger* dumpLogger()
 }
 
 // A root thread's two copies and one child's view, bound like the thread system binds them.
-class SystemInfoTest : public tmstest::OsLayerTest {
+class SystemInfoTest : public tmstest::OsLayerTest
+{
 protected:
     void SetUp() override
     {
@@ -112,7 +113,7 @@ TEST_F(SystemInfoTest, EqualCommitMarksNothing)
 {
     SystemInfoLocalData staged;
     staged.add("CurrentFs", 0, KVariant(96000u));
-    staged.add("PDBState", 0, KVariant(0));  // a signed 0 equals the unsigned 0 held
+    staged.add("PDBState", 0, KVariant(0)); // a signed 0 equals the unsigned 0 held
     EXPECT_EQ(commit(staged), 0u);
     EXPECT_FALSE(rootShared.isDirty("CurrentFs", 0, false));
     EXPECT_FALSE(childView.isDirty("CurrentFs", 0, false));
@@ -172,7 +173,7 @@ TEST_F(SystemInfoTest, StagingTheSameElementTwiceKeepsTheLastValue)
     SystemInfoLocalData staged;
     std::string name = "EditorState";
     ASSERT_EQ(staged.add(name.c_str(), 0, KVariant(4u)), 0u);
-    name = "EditorState";  // a different buffer with the same text
+    name = "EditorState"; // a different buffer with the same text
     ASSERT_EQ(staged.add(name.c_str(), 0, KVariant(6u)), 0u);
     name.assign("Overwritten");
     ASSERT_EQ(staged.count(), 1u);
@@ -189,7 +190,7 @@ TEST_F(SystemInfoTest, StagingTheSameElementTwiceKeepsTheLastValue)
 TEST_F(SystemInfoTest, RefusedDefinitions)
 {
     SystemInfo copy;
-    EXPECT_EQ(copy.setup(TMS::SYSTEM_INFO_DEFINITIONS, 13), 0x80000004u);  // not bound
+    EXPECT_EQ(copy.setup(TMS::SYSTEM_INFO_DEFINITIONS, 13), 0x80000004u); // not bound
     copy.bind(&childMutex);
     EXPECT_EQ(copy.setup(nullptr, 1), 0x80000002u);
     EXPECT_EQ(copy.setup(TMS::SYSTEM_INFO_DEFINITIONS, 0), 0x80000002u);
@@ -293,7 +294,7 @@ TEST_F(SystemInfoTest, DumpWrapsLongItemsAtTheSameColumn)
     SystemInfo copy;
     copy.bind(&childMutex);
     ASSERT_EQ(copy.setup(definitions, 3), 0u);
-    std::strcpy(name, "Changed");  // the copy keeps its own name texts
+    std::strcpy(name, "Changed"); // the copy keeps its own name texts
     KVariant value;
     ASSERT_EQ(copy.getValue(value, "Signed", 0), 0u);
     EXPECT_EQ(value.getInt(), -3);

@@ -21,9 +21,9 @@ using TMS::AbstractMessage;
 using TMS::AbstractThread;
 using TMS::SystemThread;
 using TMS::ThreadRepository;
+using tmstest::initializeThread;
 using tmstest::Latch;
 using tmstest::RecordingThread;
-using tmstest::initializeThread;
 using tmstest::waitUntil;
 
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new tmstest::RepositoryEnvironment());
@@ -34,7 +34,8 @@ const TMS::FieldMap& none()
 }
 
 // The order in which threads of one test reached RUN and finished.
-class Sequence {
+class Sequence
+{
 public:
     void add(const std::string& text)
     {
@@ -58,7 +59,8 @@ private:
     std::vector<std::string> m_items;
 };
 
-class StagedChild : public RecordingThread {
+class StagedChild : public RecordingThread
+{
 public:
     explicit StagedChild(Sequence& sequence) : m_sequence(sequence) {}
     ~StagedChild() override
@@ -84,7 +86,8 @@ private:
     Sequence& m_sequence;
 };
 
-class TestSystem : public SystemThread {
+class TestSystem : public SystemThread
+{
 public:
     explicit TestSystem(Sequence* sequence = nullptr) : SystemThread(5), m_sequence(sequence) {}
     ~TestSystem() override
@@ -151,9 +154,9 @@ TEST(SystemThread, StartsStagesInOrderAndReleasesHighestFirst)
 
     EXPECT_EQ(system.release(), 0u);
     EXPECT_EQ(sequence.items("final:"), (std::vector<std::string>{"S5", "S2b", "S2a", "S1", "System"}));
-    for (AbstractThread* thread : {static_cast<AbstractThread*>(&s1), static_cast<AbstractThread*>(&s2a),
-                                   static_cast<AbstractThread*>(&s2b), static_cast<AbstractThread*>(&s5),
-                                   static_cast<AbstractThread*>(&system)}) {
+    for (AbstractThread* thread :
+         {static_cast<AbstractThread*>(&s1), static_cast<AbstractThread*>(&s2a), static_cast<AbstractThread*>(&s2b),
+          static_cast<AbstractThread*>(&s5), static_cast<AbstractThread*>(&system)}) {
         EXPECT_EQ(thread->getStatus(), TMS::STATUS_UNINITIALIZED);
         EXPECT_EQ(thread->getTaskId(), TMS::NO_ID);
         EXPECT_EQ(thread->getParent(), nullptr);
@@ -183,7 +186,7 @@ TEST(SystemThread, AddChildRulesAndExtremeStages)
     StagedChild first(sequence);
     StagedChild last(sequence);
     ASSERT_EQ(initializeThread(system, "Root"), 0u);
-    EXPECT_EQ(system.addChild(&first), 0x80000000u);  // not initialised
+    EXPECT_EQ(system.addChild(&first), 0x80000000u); // not initialised
     EXPECT_EQ(system.addChild(ThreadRepository::getNullThread()), 0x80000000u);
     EXPECT_EQ(system.addChild(nullptr), 0x80000000u);
     EXPECT_EQ(system.addChild(&system), 0x80000003u);
@@ -262,7 +265,8 @@ TEST(SystemThread, ReleaseAfterTheLoopEndedStillReleasesTheChildren)
 }
 
 // Reads and clears the marks of the watched items on each change event.
-class WatchingChild : public RecordingThread {
+class WatchingChild : public RecordingThread
+{
 public:
     ~WatchingChild() override
     {

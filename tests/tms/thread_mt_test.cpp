@@ -19,9 +19,9 @@ namespace {
 using TMS::AbstractMessage;
 using TMS::AbstractThread;
 using TMS::ThreadRepository;
+using tmstest::initializeThread;
 using tmstest::Latch;
 using tmstest::RecordingThread;
-using tmstest::initializeThread;
 using tmstest::userMessage;
 using tmstest::waitUntil;
 
@@ -58,7 +58,7 @@ TEST(ThreadLife, UserMessageRefusedWhileOpeningAcceptedInStop)
     EXPECT_EQ(ThreadRepository::getThread("Opener"), &thread);
     ASSERT_TRUE(statusBecomes(thread, TMS::STATUS_OPENING));
     EXPECT_EQ(thread.sendMessage(userMessage("early")), 0x80000000u);
-    EXPECT_EQ(initializeThread(thread, "Opener"), 1u);  // already initialised
+    EXPECT_EQ(initializeThread(thread, "Opener"), 1u); // already initialised
 
     opening.open();
     ASSERT_TRUE(statusBecomes(thread, TMS::STATUS_STOP));
@@ -128,7 +128,7 @@ TEST(ThreadLoop, UserEventsArriveInBitOrderInOnePass)
     const std::string pass = events[0].substr(events[0].find('@'));
     EXPECT_EQ(events, (std::vector<std::string>{"event:0" + pass, "event:3" + pass}));
     EXPECT_EQ(thread.release(), 0u);
-    EXPECT_EQ(thread.setUserEvent(1), 0x80000000u);  // no flag after release
+    EXPECT_EQ(thread.setUserEvent(1), 0x80000000u); // no flag after release
 }
 
 TEST(ThreadLoop, QueuedMessagesAreServedOnePerPass)
@@ -161,7 +161,7 @@ TEST(ThreadLoop, QueuedMessagesAreServedOnePerPass)
         }
     }
     ASSERT_FALSE(first.empty());
-    EXPECT_EQ(std::stoul(second), std::stoul(first) + 1);  // the next pass, woken by the re-post
+    EXPECT_EQ(std::stoul(second), std::stoul(first) + 1); // the next pass, woken by the re-post
     EXPECT_EQ(thread.release(), 0u);
 }
 
@@ -226,11 +226,11 @@ TEST(ThreadLife, ReleasedThreadCanBeInitialisedAgain)
 TEST(ThreadLoop, EventDeferredInStopIsServedPromptlyAfterStart)
 {
     RecordingThread thread;
-    ASSERT_EQ(initializeThread(thread, "Deferred", 0), 0u);  // no ticks that could wake it
+    ASSERT_EQ(initializeThread(thread, "Deferred", 0), 0u); // no ticks that could wake it
     ASSERT_TRUE(statusBecomes(thread, TMS::STATUS_STOP));
     ASSERT_EQ(thread.setUserEvent(5), 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(thread.countOf("event:5"), 0u);  // STOP defers user events
+    EXPECT_EQ(thread.countOf("event:5"), 0u); // STOP defers user events
     ASSERT_EQ(thread.start(none()), 0u);
     EXPECT_TRUE(thread.waitForCount("event:5", 1, 1000));
     EXPECT_EQ(thread.release(), 0u);
@@ -254,7 +254,7 @@ TEST(ThreadLoop, ChildStatusChangeDuringPauseIsNotLost)
     ASSERT_EQ(parent.start(none()), 0u);
     ASSERT_EQ(parent.pause(none()), 0u);
     ASSERT_TRUE(statusBecomes(child, TMS::STATUS_STOP));
-    child.setParent(&parent);  // first child-status change: the parent holds in its handler
+    child.setParent(&parent); // first child-status change: the parent holds in its handler
     holding.wait();
     // A message and a second child-status change arrive in the parent's next pass together.
     ASSERT_EQ(parent.sendMessage(userMessage("dropped")), 0u);
@@ -298,7 +298,8 @@ TEST(ThreadLife, FailingInitialisationLeavesNothingBehind)
     EXPECT_EQ(first.release(), 0u);
 }
 
-class RetryTest : public ::testing::Test {
+class RetryTest : public ::testing::Test
+{
 protected:
     void SetUp() override { TMS::testhooks::setSendRetry(5, 10); }
     void TearDown() override { TMS::testhooks::resetSendRetry(); }
@@ -345,7 +346,7 @@ TEST_F(RetryTest, ReleaseOfAnEndedThreadWithFullQueueCleansUpAtOnce)
     ASSERT_EQ(thread.start(none()), 0u);
     ASSERT_EQ(thread.sendMessage(userMessage("end")), 0u);
     ASSERT_TRUE(statusBecomes(thread, TMS::STATUS_DESTROY));
-    ASSERT_EQ(thread.sendMessage(userMessage("fills")), 0u);  // nobody reads it any more
+    ASSERT_EQ(thread.sendMessage(userMessage("fills")), 0u); // nobody reads it any more
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(thread.release(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
@@ -406,12 +407,12 @@ TEST(ThreadTick, TimersRunOnTheThreadsTickSteps)
     ASSERT_EQ(thread.getTimers().setTimer(1, 1, false, &thread), 0u);
     ASSERT_EQ(thread.getTimers().getTimer(1).start(), 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(thread.countOf("timer:"), 0u);  // ticks wait in STOP
+    EXPECT_EQ(thread.countOf("timer:"), 0u); // ticks wait in STOP
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(thread.start(none()), 0u);
     // Twenty tick steps span at least 950 ms.
     EXPECT_TRUE(thread.waitForCount("timer:", 20, 20000));
-    ASSERT_EQ(thread.stop(none()), 0u);  // ticks are deferred in STOP: the timer is no longer served
+    ASSERT_EQ(thread.stop(none()), 0u); // ticks are deferred in STOP: the timer is no longer served
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     const size_t calls = thread.countOf("timer:");
     const u32 count = thread.getTimers().getTimer(1).getCount();
@@ -450,7 +451,7 @@ TEST(ThreadMessages, SenderOutlivesTheSendingThread)
     ASSERT_EQ(receiver.sendMessage(userMessage("hold")), 0u);
     holding.wait();
     std::string name = "Worker";
-    name += "7";  // a name that is no literal
+    name += "7"; // a name that is no literal
     ASSERT_EQ(initializeThread(*sender, name.c_str()), 0u);
     name.assign("overwritten");
     ASSERT_EQ(sender->start(none()), 0u);

@@ -22,13 +22,15 @@ u32 testClock()
     return g_now;
 }
 
-struct Call {
+struct Call
+{
     u32 m_time;
     u32 m_id;
     u32 m_count;
 };
 
-class Observer : public TMS::IObjectTimerObserver {
+class Observer : public TMS::IObjectTimerObserver
+{
 public:
     u32 onTimer(u32 timerId, u32 count) override
     {
@@ -43,7 +45,8 @@ public:
     std::function<void(u32, u32)> m_hook;
 };
 
-class TimerTest : public tmstest::OsLayerTest {
+class TimerTest : public tmstest::OsLayerTest
+{
 protected:
     void SetUp() override
     {
@@ -105,7 +108,7 @@ TEST_F(TimerTest, LateTimerCallsOnceAndCatchesUp)
     ASSERT_EQ(m_observer.m_calls.size(), 1u);
     EXPECT_EQ(m_observer.m_calls[0].m_count, 1u);
     EXPECT_EQ(m_list.getTimer(1).getCount(), 10u);
-    EXPECT_EQ(m_list.getTimer(1).getElapsedTime(), 50u);  // the start advanced by whole intervals
+    EXPECT_EQ(m_list.getTimer(1).getElapsedTime(), 50u); // the start advanced by whole intervals
     g_now = start + 1100;
     m_list.tick();
     ASSERT_EQ(m_observer.m_calls.size(), 2u);
@@ -119,7 +122,7 @@ TEST_F(TimerTest, OneShotFiresOnceAndCanBeArmedAgain)
     EXPECT_TRUE(timer.isActive());
     EXPECT_FALSE(timer.isRunning());
     runFor(300, 10);
-    EXPECT_TRUE(m_observer.m_calls.empty());  // not started
+    EXPECT_TRUE(m_observer.m_calls.empty()); // not started
     timer.start();
     runFor(1000, 10);
     ASSERT_EQ(m_observer.m_calls.size(), 1u);
@@ -162,8 +165,8 @@ TEST_F(TimerTest, RemoveClearsThenDeletes)
     m_list.setTimer(1, 100, false, &m_observer);
     m_list.setTimer(2, 100, false, &m_observer);
     EXPECT_EQ(m_list.removeTimer(1, true), 0u);
-    EXPECT_TRUE(m_list.getTimer(1).isNull());  // its id is cleared
-    EXPECT_EQ(m_list.getLength(), 2u);         // the entry stays
+    EXPECT_TRUE(m_list.getTimer(1).isNull()); // its id is cleared
+    EXPECT_EQ(m_list.getLength(), 2u);        // the entry stays
     EXPECT_EQ(m_list.removeTimer(1, false), 0x80000009u);
     EXPECT_EQ(m_list.removeTimer(2, false), 0u);
     EXPECT_EQ(m_list.getLength(), 1u);
@@ -196,8 +199,8 @@ TEST_F(TimerTest, ObserverMayChangeTheListWhileItIsServed)
     m_list.setTimer(2, 100, false, &second);
     m_list.setTimer(3, 100, false, &second);
     m_observer.m_hook = [&](u32, u32) {
-        EXPECT_EQ(m_list.removeTimer(1, false), 0u);  // itself
-        EXPECT_EQ(m_list.removeTimer(2, false), 0u);  // a later one, not served any more
+        EXPECT_EQ(m_list.removeTimer(1, false), 0u); // itself
+        EXPECT_EQ(m_list.removeTimer(2, false), 0u); // a later one, not served any more
         EXPECT_EQ(m_list.setTimer(9, 50, false, &m_observer), 0u);
     };
     m_list.getTimer(1).start();
@@ -235,7 +238,7 @@ TEST(TimerList, UnboundListRefuses)
     EXPECT_EQ(timer.getId(), 4u);
     EXPECT_EQ(timer.getInterval(), 0xFFFFFFFFu);
     EXPECT_EQ(timer.start(), 0u);
-    EXPECT_EQ(timer.service(), 0u);  // no observer
+    EXPECT_EQ(timer.service(), 0u); // no observer
 }
 
 } // namespace

@@ -32,7 +32,8 @@ void pushOut(IVCom* socket, std::vector<u8>& backlog)
     }
 }
 
-struct Transfer {
+struct Transfer
+{
     u32 sentCrc = 0;
     u32 receivedCrc = 0;
     size_t received = 0;
@@ -112,7 +113,8 @@ TEST_F(VcomTest, TcpServerEchoesRandomPiecesIntact)
             ++finished;
         });
     }
-    const bool done = owner.pumpUntil({&server}, &cb, [&] { return finished.load() == ROUNDS; }, 60000);
+    const bool done = owner.pumpUntil(
+        {&server}, &cb, [&] { return finished.load() == ROUNDS; }, 60000);
     for (auto& t : clients) {
         t.join();
     }
@@ -180,7 +182,8 @@ TEST_F(VcomTest, TcpClientExchangesRandomPiecesWithAnEchoPeer)
         }
     };
     offer();
-    const bool done = owner.pumpUntil({&client}, &cb, [&] { return got >= total; }, 60000);
+    const bool done = owner.pumpUntil(
+        {&client}, &cb, [&] { return got >= total; }, 60000);
     stop = true;
     client.release();
     echo.join();
@@ -256,7 +259,8 @@ TEST_F(VcomTest, UdpEchoKeepsEveryDatagramIntact)
         }
         peerDone = true;
     });
-    const bool done = owner.pumpUntil({&udp}, &cb, [&] { return peerDone.load(); }, 60000);
+    const bool done = owner.pumpUntil(
+        {&udp}, &cb, [&] { return peerDone.load(); }, 60000);
     peer.join();
     ASSERT_TRUE(done);
     EXPECT_EQ(echoed, COUNT);

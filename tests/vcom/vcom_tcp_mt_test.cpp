@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,7 +17,8 @@ using namespace VCOM;
 
 namespace {
 
-class VcomTcp : public VcomTest {
+class VcomTcp : public VcomTest
+{
 protected:
     // Connects m_client to a raw listener and accepts the raw peer.
     void connectClient()
@@ -82,7 +83,7 @@ TEST_F(VcomTcp, RefusedConnectFailsOnceAndANewConnectSucceeds)
         EXPECT_EQ(m_cb.m_events[0].socketId, 3u);
     }
     EXPECT_FALSE(m_client.isConnected());
-    EXPECT_EQ(m_client.getHandle(), -1);  // the slot was given back
+    EXPECT_EQ(m_client.getHandle(), -1); // the slot was given back
     closeFd(holder);
 
     connectClient();
@@ -118,7 +119,7 @@ TEST_F(VcomTcp, UnreadBytesFillTheStreamAndTheRestFollowsWithoutLoss)
     ASSERT_TRUE(pump([&] { return m_client.getPendingReceiveCount() > 0; }));
     const size_t receivedCallbacks = m_cb.count(Cb::Received);
     m_owner.pumpFor({&m_client}, &m_cb, 50);
-    EXPECT_EQ(m_cb.count(Cb::Received), receivedCallbacks);  // no busy repetition while the owner does not read
+    EXPECT_EQ(m_cb.count(Cb::Received), receivedCallbacks); // no busy repetition while the owner does not read
 
     std::vector<u8> got;
     std::vector<u8> buffer(20000);
@@ -140,7 +141,7 @@ TEST_F(VcomTcp, ReceiveLeavingBytesAnswersTwoAndReportsAgain)
 {
     connectClient();
     const std::vector<u8> data = pattern(100, 3);
-    ASSERT_TRUE(writeAll(m_peer, data.data(), data.size()));  // one segment on loopback
+    ASSERT_TRUE(writeAll(m_peer, data.data(), data.size())); // one segment on loopback
     ASSERT_TRUE(pump([&] { return m_cb.count(Cb::Received) == 1; }));
     m_cb.clear();
     u8 buffer[100];
@@ -254,7 +255,7 @@ TEST_F(VcomTcp, ServerOfOneClosesFurtherPeersAndReusesTheChild)
     ASSERT_GE(second, 0);
     bool secondClosed = false;
     ASSERT_TRUE(serverPump([&] { return secondClosed = secondClosed || peerClosed(second, 5); }));
-    EXPECT_EQ(m_cb.count(Cb::Accepted), 1u);  // no callback for the rejected peer
+    EXPECT_EQ(m_cb.count(Cb::Accepted), 1u); // no callback for the rejected peer
 
     closeFd(first);
     ASSERT_TRUE(serverPump([&] { return m_cb.count(Cb::Disconnected, 1) == 1; }));
@@ -366,7 +367,7 @@ TEST(VcomAddress, TextBytesAndFamilies)
     EXPECT_STREQ(text, "10.1.2.3");
     EXPECT_EQ(family, 4u);
     EXPECT_EQ(a.setAddress(VSOCK_FAMILY_IPV4, "10.1.2"), VCOM_E_FAILED);
-    EXPECT_EQ(a.getFamily(), 4u);  // unchanged
+    EXPECT_EQ(a.getFamily(), 4u); // unchanged
     ASSERT_EQ(a.setAddress(VSOCK_FAMILY_IPV6, "fe80::1"), VCOM_OK);
     EXPECT_EQ(a.getAddressBytes(bytes, 15), VCOM_E_FAILED);
     ASSERT_EQ(a.getAddressBytes(bytes, 16), VCOM_OK);

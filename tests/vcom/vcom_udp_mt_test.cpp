@@ -12,7 +12,8 @@ using namespace VCOM;
 
 namespace {
 
-class VcomUdp : public VcomTest {
+class VcomUdp : public VcomTest
+{
 protected:
     void SetUp() override
     {
@@ -64,7 +65,7 @@ TEST_F(VcomUdp, OneDatagramInFlightAndTheLengthLimit)
     ASSERT_EQ(m_udp.send(big.data(), 1472, &taken), VCOM_IN_PROGRESS);
     EXPECT_EQ(taken, 1472u);
     EXPECT_EQ(m_udp.getSendableSize(), 0u);
-    EXPECT_EQ(m_udp.send(big.data(), 10, &taken), VCOM_E_REFUSED);  // before onSent
+    EXPECT_EQ(m_udp.send(big.data(), 10, &taken), VCOM_E_REFUSED); // before onSent
     ASSERT_TRUE(pump([&] { return m_cb.count(Cb::Sent) == 1; }));
     EXPECT_EQ(m_cb.values(Cb::Sent)[0], 1472);
     EXPECT_EQ(m_udp.getSendableSize(), 1472u);
@@ -73,7 +74,7 @@ TEST_F(VcomUdp, OneDatagramInFlightAndTheLengthLimit)
     ASSERT_EQ(recv(m_raw, got.data(), got.size(), 0), 1472);
     got.resize(1472);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), big.begin()));
-    EXPECT_EQ(m_udp.close(), VCOM_OK);  // no effect on UDP
+    EXPECT_EQ(m_udp.close(), VCOM_OK); // no effect on UDP
     EXPECT_TRUE(m_udp.isConnected());
 }
 
@@ -123,7 +124,7 @@ TEST_F(VcomUdp, DroppedAndOversizedDatagramsKeepTheSocketOpen)
     ASSERT_TRUE(pump([&] { return m_cb.count(Cb::CommunicationFailed) > 0; }));
     EXPECT_EQ(m_cb.values(Cb::CommunicationFailed)[0], IVComCallback::COMM_NO_ROOM);
     EXPECT_GT(m_cb.count(Cb::Received), 0u);
-    m_owner.pumpFor({&m_udp}, &m_cb, 100);  // the reports of the remaining drops
+    m_owner.pumpFor({&m_udp}, &m_cb, 100); // the reports of the remaining drops
 
     // Reading a datagram larger than the caller's buffer fails and leaves it queued.
     u8 small[100];

@@ -71,8 +71,8 @@ TEST(VsockAddressText, OutputThatDoesNotFitFails)
     ASSERT_EQ(vsockStringToAddress(4, "192.168.100.200", &a), VSOCK_OK);
     char out[16];
     std::memset(out, 'x', sizeof(out));
-    EXPECT_EQ(vsockAddressToString(&a, out, 15), TEXT_FAILED);  // 15 characters need 16 bytes
-    EXPECT_EQ(out[15], 'x');  // nothing written past the size
+    EXPECT_EQ(vsockAddressToString(&a, out, 15), TEXT_FAILED); // 15 characters need 16 bytes
+    EXPECT_EQ(out[15], 'x');                                   // nothing written past the size
     EXPECT_EQ(vsockAddressToString(&a, out, 16), VSOCK_OK);
     EXPECT_STREQ(out, "192.168.100.200");
     ASSERT_EQ(vsockStringToAddress(6, "::ffff:10.0.0.1", &a), VSOCK_OK);
@@ -95,7 +95,7 @@ TEST(VsockInterfaces, LoopbackIsInterfaceZero)
         if (list[i].address.address[0] == 127 && list[i].address.address[3] == 1) {
             sawLoopback = true;
             const u8 mask[4] = {255, 0, 0, 0};
-            EXPECT_EQ(std::memcmp(&list[i].mask, mask, 4), 0);  // network order
+            EXPECT_EQ(std::memcmp(&list[i].mask, mask, 4), 0); // network order
         }
     }
     EXPECT_TRUE(sawLoopback);
@@ -105,7 +105,7 @@ TEST(VsockInterfaces, LoopbackIsInterfaceZero)
     for (i32 i = 0; i < both; ++i) {
         EXPECT_EQ(list[i].address.family, i < n ? 4u : 6u);
         if (list[i].address.family == 6) {
-            EXPECT_EQ(list[i].mask, 128u);  // ::1/128
+            EXPECT_EQ(list[i].mask, 128u); // ::1/128
         }
     }
     EXPECT_EQ(vsockGetInterfaceAddresses(0, 4, list, 1), 1);

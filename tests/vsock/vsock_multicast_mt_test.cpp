@@ -23,7 +23,7 @@ std::vector<std::string> devicesWithGroup(const u8 group[4])
     char wanted[9];
     u32 raw = 0;
     std::memcpy(&raw, group, 4);
-    std::snprintf(wanted, sizeof(wanted), "%08X", raw);  // the file prints the address word as stored
+    std::snprintf(wanted, sizeof(wanted), "%08X", raw); // the file prints the address word as stored
     std::vector<std::string> devices;
     std::ifstream in("/proc/net/igmp");
     std::string line;
@@ -54,7 +54,7 @@ int multicastSender()
     in_addr loop{};
     loop.s_addr = htonl(INADDR_LOOPBACK);
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loop, sizeof(loop));
-    const u8 ttl = 0;  // never leaves the host
+    const u8 ttl = 0; // never leaves the host
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof(ttl));
     const u8 on = 1;
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &on, sizeof(on));
@@ -71,7 +71,9 @@ bool sendToGroup(int fd, const u8 group[4], u16 port, const std::vector<u8>& dat
            static_cast<ssize_t>(data.size());
 }
 
-class VsockMulticast : public VsockTest {};
+class VsockMulticast : public VsockTest
+{
+};
 
 } // namespace
 
@@ -92,7 +94,7 @@ TEST_F(VsockMulticast, JoinDeliversOnLoopbackOnlyAndLeaveDropsTheMembership)
     const VsockOptions o = recordingOptions();
     const i32 slot = vsockOpen(&p, &o);
     ASSERT_GE(slot, 0);
-    const u16 port = bindBySending(slot, raw, rawPort);  // bound to 0.0.0.0:<ephemeral>
+    const u16 port = bindBySending(slot, raw, rawPort); // bound to 0.0.0.0:<ephemeral>
     ASSERT_NE(port, 0);
 
     ASSERT_EQ(vsockJoinMulticastGroup(0, &group), VSOCK_OK);

@@ -16,7 +16,9 @@ using namespace vsocktest;
 
 namespace {
 
-class VsockSlots : public VsockTest {};
+class VsockSlots : public VsockTest
+{
+};
 
 i32 openUdp()
 {
@@ -74,7 +76,7 @@ TEST_F(VsockSlots, OpenValidatesArgumentsAndRunsOutAtThirtyThreeSlots)
     p.local.address.family = 5;
     EXPECT_EQ(vsockOpen(&p, &o), VSOCK_E_ARG);
     p.local.address.family = VSOCK_FAMILY_IPV6;
-    EXPECT_EQ(vsockOpen(&p, &o), VSOCK_E_ARG);  // UDP is IPv4 only
+    EXPECT_EQ(vsockOpen(&p, &o), VSOCK_E_ARG); // UDP is IPv4 only
     p.local.address.family = VSOCK_FAMILY_IPV4;
     o.flags = 0;
     EXPECT_EQ(vsockOpen(&p, &o), VSOCK_E_ARG);
@@ -85,7 +87,7 @@ TEST_F(VsockSlots, OpenValidatesArgumentsAndRunsOutAtThirtyThreeSlots)
     std::vector<i32> handles;
     for (u32 i = 0; i < VSOCK_SLOT_COUNT; ++i) {
         const i32 h = openUdp();
-        ASSERT_EQ(h, static_cast<i32>(i));  // the lowest free slot
+        ASSERT_EQ(h, static_cast<i32>(i)); // the lowest free slot
         handles.push_back(h);
     }
     EXPECT_EQ(openUdp(), VSOCK_E_RES);
@@ -161,7 +163,7 @@ TEST_F(VsockSlots, PendingConnectTimesOutOnlyForTheSameToken)
     const VsockSocketAddress remote = loopback(port);
     const VsockSocketAddress otherToken = loopback(port);
     ASSERT_EQ(vsockConnect(h, &remote, 0), VSOCK_E_PENDING);
-    EXPECT_EQ(vsockConnect(h, &otherToken, 0), VSOCK_E_PENDING);  // another caller's token changes nothing
+    EXPECT_EQ(vsockConnect(h, &otherToken, 0), VSOCK_E_PENDING); // another caller's token changes nothing
     EXPECT_EQ(vsockConnect(h, &remote, 0), VSOCK_E_TIMEOUT);
 
     // A deadline that has not passed keeps the operation pending.
@@ -232,7 +234,7 @@ TEST_F(VsockSlots, SendReceiveAndOrderlyClose)
     ASSERT_EQ(vsockRecv(h, buffer, sizeof(buffer), VSOCK_NO_TIMEOUT), VSOCK_E_PENDING);
     closeFd(peer);
     ASSERT_TRUE(waitEvent(h, VSOCK_EVENT_RECV, &ev));
-    EXPECT_EQ(ev.result, 0);  // orderly close
+    EXPECT_EQ(ev.result, 0); // orderly close
     EXPECT_EQ(vsockClose(h), VSOCK_OK);
     closeFd(listener);
 }
@@ -261,7 +263,7 @@ TEST_F(VsockSlots, CloseCutsOffPendingOperations)
 
 TEST_F(VsockSlots, PeerResetDuringLargeSendIsReportedWithoutSigpipe)
 {
-    std::signal(SIGPIPE, SIG_DFL);  // a send without MSG_NOSIGNAL would end the process
+    std::signal(SIGPIPE, SIG_DFL); // a send without MSG_NOSIGNAL would end the process
     int listener = -1;
     int peer = -1;
     const i32 h = connectedClient(&listener, &peer);
@@ -276,7 +278,7 @@ TEST_F(VsockSlots, PeerResetDuringLargeSendIsReportedWithoutSigpipe)
     }));
     const linger hard{1, 0};
     setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
-    closeFd(peer);  // reset
+    closeFd(peer); // reset
     VsockEvent ev{};
     ASSERT_TRUE(waitEvent(h, VSOCK_EVENT_SEND, &ev));
     EXPECT_EQ(ev.result, VSOCK_E_OBJ);
@@ -294,7 +296,7 @@ TEST_F(VsockSlots, AcceptedChildExchangesDataAndInheritsTheCallback)
     const u16 port = localPort(listener);
     VsockSocketAddress peer{};
     ASSERT_EQ(vsockAccept(listener, &peer, 0), VSOCK_E_PENDING);
-    EXPECT_EQ(vsockAccept(listener, &peer, 0), VSOCK_E_TIMEOUT);  // same token, deadline 0
+    EXPECT_EQ(vsockAccept(listener, &peer, 0), VSOCK_E_TIMEOUT); // same token, deadline 0
     ASSERT_EQ(vsockAccept(listener, &peer, VSOCK_NO_TIMEOUT), VSOCK_E_PENDING);
     const int client = rawTcpConnect(port);
     VsockEvent ev{};
@@ -325,10 +327,10 @@ TEST(VsockLayer, OperationsNeedARunningLayer)
     EXPECT_EQ(vsockFinalize(), VSOCK_E_OBJ);
     EXPECT_EQ(vsockOpen(&p, &o), VSOCK_E_OBJ);
     startLayer();
-    EXPECT_EQ(vsockInitialize(), VSOCK_OK);  // already running
+    EXPECT_EQ(vsockInitialize(), VSOCK_OK); // already running
     const i32 h = vsockOpen(&p, &o);
     EXPECT_GE(h, 0);
-    EXPECT_EQ(vsockFinalize(), VSOCK_OK);  // open slots are not closed by the stop
+    EXPECT_EQ(vsockFinalize(), VSOCK_OK); // open slots are not closed by the stop
     EXPECT_EQ(vsockCheckHandle(h), VSOCK_E_OBJ);
     // Started again, the layer has a clean table.
     startLayer();

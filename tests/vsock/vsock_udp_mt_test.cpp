@@ -10,7 +10,8 @@ using namespace vsocktest;
 
 namespace {
 
-class VsockUdp : public VsockTest {
+class VsockUdp : public VsockTest
+{
 protected:
     void SetUp() override
     {
@@ -30,10 +31,7 @@ protected:
         VsockTest::TearDown();
     }
 
-    void sendDatagram(const std::vector<u8>& d)
-    {
-        ASSERT_TRUE(rawSendTo(m_raw, m_slotPort, d.data(), d.size()));
-    }
+    void sendDatagram(const std::vector<u8>& d) { ASSERT_TRUE(rawSendTo(m_raw, m_slotPort, d.data(), d.size())); }
 
     int m_raw = -1;
     u16 m_rawPort = 0;
@@ -118,7 +116,7 @@ TEST_F(VsockUdp, SendToReachesThePeerOneDatagramAtATime)
     got.resize(1400);
     EXPECT_EQ(got, d);
     if (second == VSOCK_E_PENDING) {
-        ASSERT_TRUE(waitEvent(m_slot, VSOCK_EVENT_SENDTO, &ev));  // it went after the first completed
+        ASSERT_TRUE(waitEvent(m_slot, VSOCK_EVENT_SENDTO, &ev)); // it went after the first completed
     } else {
         EXPECT_EQ(second, VSOCK_E_OBJ);
     }
@@ -130,5 +128,5 @@ TEST_F(VsockUdp, SendToReachesThePeerOneDatagramAtATime)
     EXPECT_EQ(vsockSendTo(m_slot, d.data(), 10, &to6, VSOCK_NO_TIMEOUT), VSOCK_E_ARG);
     EXPECT_EQ(vsockSendTo(m_slot, nullptr, 10, &to, VSOCK_NO_TIMEOUT), VSOCK_E_ARG);
     u8 b[4];
-    EXPECT_EQ(vsockSend(m_slot, b, 4, VSOCK_NO_TIMEOUT), VSOCK_E_OBJ);  // not a stream
+    EXPECT_EQ(vsockSend(m_slot, b, 4, VSOCK_NO_TIMEOUT), VSOCK_E_OBJ); // not a stream
 }

@@ -9,4 +9,4 @@ namespace PDB::testhooks {
 // value switches the injection off.
 void failStatusAllocationAfter(i32 successes);
 
-}  // namespace PDB::testhooks
+} // namespace PDB::testhooks

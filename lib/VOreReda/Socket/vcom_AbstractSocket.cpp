@@ -14,20 +14,28 @@ i32 mapVsockResult(i32 vsockResult)
         return vsockResult;
     }
     switch (vsockResult) {
-    case VSOCK_E_ARG: return VCOM_E_ARG;
-    case VSOCK_E_CLOSED: return VCOM_E_STATE;
-    case VSOCK_E_OBJ: return VCOM_E_SLOT_STATE;
-    case VSOCK_E_RES: return VCOM_E_RESOURCE;
-    case VSOCK_E_PENDING: return VCOM_IN_PROGRESS;
-    case VSOCK_E_TIMEOUT: return VCOM_E_TIMEOUT;
-    case VSOCK_E_EMPTY: return VCOM_OK;
-    default: return VCOM_E_OTHER;
+    case VSOCK_E_ARG:
+        return VCOM_E_ARG;
+    case VSOCK_E_CLOSED:
+        return VCOM_E_STATE;
+    case VSOCK_E_OBJ:
+        return VCOM_E_SLOT_STATE;
+    case VSOCK_E_RES:
+        return VCOM_E_RESOURCE;
+    case VSOCK_E_PENDING:
+        return VCOM_IN_PROGRESS;
+    case VSOCK_E_TIMEOUT:
+        return VCOM_E_TIMEOUT;
+    case VSOCK_E_EMPTY:
+        return VCOM_OK;
+    default:
+        return VCOM_E_OTHER;
     }
 }
 
 std::mutex& VComAbstractSocket::socketLock()
 {
-    static std::mutex lock;  // created once, by the first socket, whichever thread builds it
+    static std::mutex lock; // created once, by the first socket, whichever thread builds it
     return lock;
 }
 
@@ -70,7 +78,7 @@ i32 VComAbstractSocket::openSlot(u32 type, const VComSocketAddress& local, u16 p
     params.local.port = port;
     params.local.address = local.getVsockAddress();
     if (params.local.address.family == 0) {
-        params.local.address.family = VSOCK_FAMILY_IPV4;  // an empty address is 0.0.0.0
+        params.local.address.family = VSOCK_FAMILY_IPV4; // an empty address is 0.0.0.0
     }
     VsockOptions options;
     std::memset(&options, 0, sizeof(options));
@@ -190,7 +198,7 @@ i32 VComAbstractSocket::onSendDone(i32 result)
 
 VComSocketMapper* VComSocketMapper::getInstance()
 {
-    static VComSocketMapper* instance = new VComSocketMapper();  // never destroyed: the poll task may use it late
+    static VComSocketMapper* instance = new VComSocketMapper(); // never destroyed: the poll task may use it late
     return instance;
 }
 
@@ -241,13 +249,18 @@ i32 VComSocketMapper::dispatch(i32 handle, const VsockEvent* event)
             continue;
         }
         switch (event->kind) {
-        case VSOCK_EVENT_ACCEPT: return socket->onAccept(event->result, static_cast<u32>(event->result));
-        case VSOCK_EVENT_CONNECT: return socket->onConnectDone(event->result);
+        case VSOCK_EVENT_ACCEPT:
+            return socket->onAccept(event->result, static_cast<u32>(event->result));
+        case VSOCK_EVENT_CONNECT:
+            return socket->onConnectDone(event->result);
         case VSOCK_EVENT_SEND:
-        case VSOCK_EVENT_SENDTO: return socket->onSendDone(event->result);
+        case VSOCK_EVENT_SENDTO:
+            return socket->onSendDone(event->result);
         case VSOCK_EVENT_RECV:
-        case VSOCK_EVENT_DATAGRAM: return socket->onReceiveDone(event->result);
-        default: return VCOM_E_ARG;
+        case VSOCK_EVENT_DATAGRAM:
+            return socket->onReceiveDone(event->result);
+        default:
+            return VCOM_E_ARG;
         }
     }
     return VCOM_E_FAILED;

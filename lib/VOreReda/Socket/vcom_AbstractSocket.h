@@ -25,7 +25,7 @@ constexpr u32 EVENT_ACCEPTED = 8;
 constexpr u32 EVENT_RECEIVE_DONE = 16;
 constexpr u32 EVENT_SEND_DONE = 32;
 constexpr u32 EVENT_MORE_DATA = 64;
-constexpr u32 EVENT_ARM_FAILED = 128;  // re-arming the receive from `receive` failed
+constexpr u32 EVENT_ARM_FAILED = 128; // re-arming the receive from `receive` failed
 
 // Socket roles.
 constexpr u32 ROLE_NONE = 0;
@@ -37,23 +37,25 @@ constexpr u32 ROLE_CHILD = 3;
 constexpr u32 STATE_CLOSED = 0;
 constexpr u32 STATE_CONNECTING = 1;
 constexpr u32 STATE_ACCEPT_ARMED = 3;
-constexpr u32 STATE_CONNECTED = 4;  // TCP connected, listener listening, UDP open
+constexpr u32 STATE_CONNECTED = 4; // TCP connected, listener listening, UDP open
 
 constexpr u32 STREAM_SIZE = 15000;
 constexpr u32 CHUNK_SIZE = 10000;
 constexpr u32 DATAGRAM_SIZE = 1472;
 
-struct VComEventRecord {
+struct VComEventRecord
+{
     u32 bits;
-    u32 failureKind;                // failed connect: 1 time-out, 0 other
-    VsockSocketAddress acceptPeer;  // accept: the peer and the child handle (-1: the accept failed)
+    u32 failureKind;               // failed connect: 1 time-out, 0 other
+    VsockSocketAddress acceptPeer; // accept: the peer and the child handle (-1: the accept failed)
     i32 acceptHandle;
     i32 receiveResult;
     i32 sendResult;
-    i32 armFailure;                 // slot-layer result of a failed receive re-arm
+    i32 armFailure; // slot-layer result of a failed receive re-arm
 };
 
-class VComAbstractSocket : public IVCom {
+class VComAbstractSocket : public IVCom
+{
 public:
     VComAbstractSocket();
     ~VComAbstractSocket() override;
@@ -114,7 +116,7 @@ protected:
     i32 m_handle = -1;
     u32 m_role = ROLE_NONE;
     u32 m_state = STATE_CLOSED;
-    VComEventRecord m_events;  // guarded by socketLock()
+    VComEventRecord m_events; // guarded by socketLock()
     VComSocketAddress m_peerAddress;
     u16 m_peerPort = 0;
 };

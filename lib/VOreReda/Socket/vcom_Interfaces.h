@@ -13,16 +13,17 @@ class IVCom;
 
 // Implemented by the owner. The first two arguments are the socket id and the child index (0 for the
 // socket itself, 1..max for a server's child).
-class IVComCallback {
+class IVComCallback
+{
 public:
     // Connection failure reasons.
-    static constexpr u32 FAIL_REFUSED = 0;     // refused or other
+    static constexpr u32 FAIL_REFUSED = 0; // refused or other
     static constexpr u32 FAIL_TIMEOUT = 1;
-    static constexpr u32 FAIL_RECEIVE = 2;     // the connection broke while receiving
+    static constexpr u32 FAIL_RECEIVE = 2; // the connection broke while receiving
     // Communication failure reasons.
     static constexpr u32 COMM_SEND_FAILED = 0;
     static constexpr u32 COMM_TIMEOUT = 1;
-    static constexpr u32 COMM_NO_ROOM = 2;     // receive room exhausted (a datagram was dropped)
+    static constexpr u32 COMM_NO_ROOM = 2; // receive room exhausted (a datagram was dropped)
     static constexpr u32 COMM_RECEIVE_FAILED = 3;
 
     virtual void onConnected(u32 socketId, u8 child) = 0;
@@ -37,13 +38,15 @@ public:
 
 // Wakes the owner thread of a socket. Called on the slot layer's poll task with its locks held: it must only
 // signal (application threads set user event 16 on themselves) and return.
-class IVComWakeupFunction {
+class IVComWakeupFunction
+{
 public:
     virtual void wakeup(u16 wakeValue, IVCom* socket) = 0;
     virtual ~IVComWakeupFunction() = default;
 };
 
-class IVCom {
+class IVCom
+{
 public:
     // Resets the socket and stores its id and wake-up target; 0.
     virtual i32 initialize(u32 socketId, IVComWakeupFunction* wakeup) = 0;

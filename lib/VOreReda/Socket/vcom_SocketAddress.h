@@ -6,7 +6,8 @@
 
 namespace VCOM {
 
-class VComSocketAddress {
+class VComSocketAddress
+{
 public:
     VComSocketAddress();
     explicit VComSocketAddress(const VsockAddress& address);

@@ -11,7 +11,8 @@ namespace VCOM {
 
 class VComAbstractSocket;
 
-class VComSocketMapper {
+class VComSocketMapper
+{
 public:
     static constexpr u32 ENTRY_COUNT = 64;
 
@@ -30,12 +31,13 @@ public:
 private:
     VComSocketMapper() = default;
 
-    struct Entry {
+    struct Entry
+    {
         VComAbstractSocket* socket;
         i32 handle;
     };
 
-    std::mutex m_lock;  // "SEM_SMAP"
+    std::mutex m_lock; // "SEM_SMAP"
     Entry m_entries[ENTRY_COUNT] = {};
     i32 m_highest = -1;
 };

@@ -19,8 +19,8 @@ VComTcpServerSocket::VComTcpServerSocket(u32 maxConnections)
         return;
     }
     const u32 count = maxConnections > MAX_CHILDREN ? MAX_CHILDREN : maxConnections;
-    void* block = KLIB::allocateBlockWithCount(0, CHILDREN_TAG, count * static_cast<u32>(sizeof(VComTcpServerChildSocket)),
-                                               count);
+    void* block = KLIB::allocateBlockWithCount(0, CHILDREN_TAG,
+                                               count * static_cast<u32>(sizeof(VComTcpServerChildSocket)), count);
     if (block == nullptr) {
         return;
     }
@@ -86,7 +86,7 @@ void VComTcpServerSocket::closeAndClear()
             vsockClose(untaken);
         }
         if (vsockClose(m_handle) != VSOCK_E_OBJ) {
-            m_handle = -1;  // closed (or already gone)
+            m_handle = -1; // closed (or already gone)
         }
     }
     VComAbstractTcpSocket::closeAndClear();
@@ -237,8 +237,7 @@ i32 VComTcpServerSocket::handleEvents(IVComCallback* callback)
             failed = true;
         }
     }
-    if (m_handle >= 0 && (events.bits & ~EVENT_ACCEPTED) != 0 &&
-        handleSocketEvents(callback, 0, &events) < 0) {
+    if (m_handle >= 0 && (events.bits & ~EVENT_ACCEPTED) != 0 && handleSocketEvents(callback, 0, &events) < 0) {
         failed = true;
     }
     return failed ? VCOM_E_FAILED : VCOM_OK;

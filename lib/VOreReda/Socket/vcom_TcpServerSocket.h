@@ -5,7 +5,8 @@
 
 namespace VCOM {
 
-class VComTcpServerSocket : public VComAbstractTcpSocket {
+class VComTcpServerSocket : public VComAbstractTcpSocket
+{
 public:
     // At most 255 children (child indices are one byte); 0 or above 0xFFFFFF gives no children array.
     static constexpr u32 MAX_CHILDREN = 255;
@@ -36,9 +37,9 @@ private:
     // Arms the next accept; 0 / 1 or a failure.
     i32 armAccept();
 
-    VComTcpServerChildSocket* m_children = nullptr;  // one global-heap block
+    VComTcpServerChildSocket* m_children = nullptr; // one global-heap block
     u32 m_childCount = 0;
-    VsockSocketAddress m_acceptPeer{};  // written by the slot layer when an accept completes
+    VsockSocketAddress m_acceptPeer{}; // written by the slot layer when an accept completes
 };
 
 } // namespace VCOM

@@ -121,13 +121,15 @@ void VComAbstractTcpSocket::handleArmFailure(IVComCallback* callback, u8 childIn
     const i32 mapped = mapVsockResult(vsockResult);
     if (mapped == VCOM_E_STATE || mapped == VCOM_E_SLOT_STATE || mapped == VCOM_E_OTHER) {
         closeAndClear();
-        vcomTrace("[%d][%d]OnConnectionFailed - [errCode = 0x%08X]\n", m_socketId, childIndex, static_cast<u32>(mapped));
+        vcomTrace("[%d][%d]OnConnectionFailed - [errCode = 0x%08X]\n", m_socketId, childIndex,
+                  static_cast<u32>(mapped));
         callback->onConnectionFailed(m_socketId, childIndex, IVComCallback::FAIL_RECEIVE);
     } else if (mapped == VCOM_E_NO_ROOM) {
         vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = VSOCK_E_RES]\n", m_socketId, childIndex);
         callback->onCommunicationFailed(m_socketId, childIndex, IVComCallback::COMM_NO_ROOM);
     } else {
-        vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = 0x%08X]\n", m_socketId, childIndex, static_cast<u32>(mapped));
+        vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = 0x%08X]\n", m_socketId, childIndex,
+                  static_cast<u32>(mapped));
         callback->onCommunicationFailed(m_socketId, childIndex, IVComCallback::COMM_RECEIVE_FAILED);
     }
 }
@@ -366,8 +368,7 @@ bool VComAbstractTcpSocket::handleSendDone(IVComCallback* callback, u8 childInde
             vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = VSOCK_E_TIMEOUT]\n", id, childIndex);
             callback->onCommunicationFailed(id, childIndex, IVComCallback::COMM_TIMEOUT);
         } else {
-            vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = 0x%08X]\n", id, childIndex,
-                      static_cast<u32>(result));
+            vcomTrace("[%d][%d]OnCommunicationFailed - [errCode = 0x%08X]\n", id, childIndex, static_cast<u32>(result));
             callback->onCommunicationFailed(id, childIndex, IVComCallback::COMM_SEND_FAILED);
         }
         return true;
@@ -433,7 +434,7 @@ i32 VComTcpClientSocket::connect(const VComSocketAddress& local, const VComSocke
         m_state = STATE_CONNECTING;
         return VCOM_IN_PROGRESS;
     }
-    closeAndClear();  // a connect that failed at once leaves no slot behind
+    closeAndClear(); // a connect that failed at once leaves no slot behind
     return mapVsockResult(rc);
 }
 

@@ -11,7 +11,8 @@
 
 namespace VCOM {
 
-class VComAbstractTcpSocket : public VComAbstractSocket {
+class VComAbstractTcpSocket : public VComAbstractSocket
+{
 public:
     VComAbstractTcpSocket();
     ~VComAbstractTcpSocket() override;
@@ -53,7 +54,7 @@ protected:
     u8* m_receiveBuffer = nullptr;
     u8* m_sendBuffer = nullptr;
     u32 m_pendingReceive = 0;
-    u32 m_pendingOffset = 0;  // where the pending bytes start in the receive buffer
+    u32 m_pendingOffset = 0; // where the pending bytes start in the receive buffer
     u8 m_sendBusy = 0;
     bool m_receiveArmed = false;
     // The unsent part of the current chunk; changed by the poll task only while the chunk is in flight.
@@ -61,7 +62,8 @@ protected:
     u32 m_chunkRemaining = 0;
 };
 
-class VComTcpClientSocket : public VComAbstractTcpSocket {
+class VComTcpClientSocket : public VComAbstractTcpSocket
+{
 public:
     VComTcpClientSocket() = default;
     ~VComTcpClientSocket() override;
@@ -78,7 +80,8 @@ private:
 
 class VComTcpServerSocket;
 
-class VComTcpServerChildSocket : public VComAbstractTcpSocket {
+class VComTcpServerChildSocket : public VComAbstractTcpSocket
+{
 public:
     VComTcpServerChildSocket() = default;
     ~VComTcpServerChildSocket() override;

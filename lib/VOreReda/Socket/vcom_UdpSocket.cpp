@@ -12,8 +12,8 @@ VComUdpSocket::VComUdpSocket()
 {
     KLIB::IHeapManager* heap = KLIB::getHeapManager(0);
     if (heap != nullptr) {
-        m_sendBuffer = static_cast<u8*>(heap->allocate(DATAGRAM_SIZE, KLIB::getHeapTraceFlag(0) != 0,
-                                                       "VComAbstractSocket::m_pSendBuff"));
+        m_sendBuffer = static_cast<u8*>(
+            heap->allocate(DATAGRAM_SIZE, KLIB::getHeapTraceFlag(0) != 0, "VComAbstractSocket::m_pSendBuff"));
     }
     m_sendCapacity = m_sendBuffer != nullptr ? DATAGRAM_SIZE : 0;
 }

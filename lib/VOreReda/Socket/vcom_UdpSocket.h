@@ -5,7 +5,8 @@
 
 namespace VCOM {
 
-class VComUdpSocket : public VComAbstractSocket {
+class VComUdpSocket : public VComAbstractSocket
+{
 public:
     VComUdpSocket();
     ~VComUdpSocket() override;
@@ -37,7 +38,7 @@ private:
     u16 m_sourcePort = 0;
     u8* m_sendBuffer = nullptr;
     u32 m_sendCapacity = 0;
-    u32 m_sendLength = 0;  // the datagram being sent
+    u32 m_sendLength = 0; // the datagram being sent
     u8 m_sendBusy = 0;
     VsockSocketAddress m_destination{};
 };

@@ -1,7 +1,7 @@
 #include "dbgc_DataLogger.h"
 
-#include "os_Tasks.h"
 #include "dbgc_Result.h"
+#include "os_Tasks.h"
 
 namespace DBGC {
 

@@ -11,7 +11,8 @@
 namespace DBGC {
 
 // One record; every new record holds the values below.
-struct LogRecord {
+struct LogRecord
+{
     u64 m_value = 0;
     std::string m_text;
     u32 m_param0 = 0;
@@ -23,7 +24,8 @@ struct LogRecord {
 
 static_assert(sizeof(LogRecord) == 88, "a log record is 88 bytes");
 
-class DataLogger {
+class DataLogger
+{
 public:
     static DataLogger& getInstance();
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "dbgc_Print.h"
-#include "klib_Print.h"
 #include "dbgc_Result.h"
+#include "klib_Print.h"
 
 namespace DBGC {
 

@@ -16,7 +16,8 @@ class DebugConsole;
 // A module's command handler: words[0] is the command word. A negative result is printed as the module error line.
 using ModuleHandler = i32 (*)(DebugConsole& console, u32 count, StringElement words[]);
 
-struct ModuleEntry {
+struct ModuleEntry
+{
     const char* m_name;
     ModuleHandler m_handler;
     const char* m_description;
@@ -25,7 +26,8 @@ struct ModuleEntry {
 // Called when a peer connects, before the first prompt (the banner).
 using ConnectHandler = void (*)(DebugConsole& console);
 
-class DebugConsole : public IDebugConsoleLowIOCallback {
+class DebugConsole : public IDebugConsoleLowIOCallback
+{
 public:
     static constexpr u32 OUTPUT_SIZE = 256;
     static constexpr u32 LINE_SIZE = 80;
@@ -38,8 +40,7 @@ public:
     DebugConsole& operator=(const DebugConsole&) = delete;
 
     // 0x80000000 when already initialised, without table or with count 0, or when the transport cannot be opened.
-    u32 initialize(IDebugConsoleCallback* owner, IDebugConsoleLowIO* transport, const ModuleEntry* modules,
-                   u32 count);
+    u32 initialize(IDebugConsoleCallback* owner, IDebugConsoleLowIO* transport, const ModuleEntry* modules, u32 count);
     // 0x80000000 when not initialised; else closes the transport and resets module, lines and output.
     u32 finalize();
     bool isInitialized() const { return m_transport != nullptr; }
@@ -94,7 +95,8 @@ private:
 };
 
 // Takes the console's "DBGC" lock for the life of the guard (when it could be taken).
-class ConsoleLock {
+class ConsoleLock
+{
 public:
     explicit ConsoleLock(DebugConsole& console) : m_console(console), m_locked(console.lock() == 0) {}
     ~ConsoleLock()

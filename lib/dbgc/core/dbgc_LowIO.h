@@ -10,7 +10,8 @@ class IDebugConsoleLowIO;
 class DebugConsole;
 
 // Implemented by the console: the transport reports to it.
-class IDebugConsoleLowIOCallback {
+class IDebugConsoleLowIOCallback
+{
 public:
     virtual ~IDebugConsoleLowIOCallback() = default;
     // The transport has events to handle; may be called on any thread and must only signal.
@@ -22,7 +23,8 @@ public:
 };
 
 // Implemented by the owner thread of a console.
-class IDebugConsoleCallback {
+class IDebugConsoleCallback
+{
 public:
     virtual ~IDebugConsoleCallback() = default;
     // Asks the owner to call console->poll() on its own thread soon. Called from any thread; must only signal.
@@ -30,7 +32,8 @@ public:
 };
 
 // A byte transport. Results: 0 success, 0x80000000 failure.
-class IDebugConsoleLowIO {
+class IDebugConsoleLowIO
+{
 public:
     virtual ~IDebugConsoleLowIO() = default;
     virtual u32 open(IDebugConsoleLowIOCallback* callback) = 0;

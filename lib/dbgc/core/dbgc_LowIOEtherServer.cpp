@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "dbgc_Result.h"
 #include "klib_Print.h"
 #include "os_Clock.h"
-#include "dbgc_Result.h"
 
 namespace DBGC {
 

@@ -20,7 +20,8 @@
 
 namespace DBGC {
 
-class LowIOEtherServer : public IDebugConsoleLowIO, public VCOM::IVComWakeupFunction, public VCOM::IVComCallback {
+class LowIOEtherServer : public IDebugConsoleLowIO, public VCOM::IVComWakeupFunction, public VCOM::IVComCallback
+{
 public:
     static constexpr u16 DEFAULT_PORT = 50002;
     static constexpr const char* DEFAULT_ADDRESS = "127.0.0.1";

@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "dbgc_LowIO.h"
-#include "os_Tasks.h"
 #include "dbgc_Result.h"
+#include "os_Tasks.h"
 
 namespace DBGC {
 
@@ -20,7 +20,7 @@ constexpr u16 NO_SEMAPHORE = 0;
 
 std::atomic<u16> g_semaphore{NO_SEMAPHORE};
 std::atomic<bool> g_finalized{false};
-std::mutex g_createLock;  // serialises the first creation of "DBGC"
+std::mutex g_createLock; // serialises the first creation of "DBGC"
 
 bool takeSemaphore()
 {
@@ -48,8 +48,7 @@ void writeAll(IDebugConsoleLowIO* transport, const char* text, u32 length)
     u32 done = 0;
     while (done < length) {
         u32 written = 0;
-        if (transport->write(reinterpret_cast<const u8*>(text) + done, length - done, &written) != 0 ||
-            written == 0) {
+        if (transport->write(reinterpret_cast<const u8*>(text) + done, length - done, &written) != 0 || written == 0) {
             break;
         }
         transport->flush();
@@ -117,8 +116,7 @@ u32 dbgc_addLowIO(IDebugConsoleLowIO* transport)
 
 u32 dbgc_finalize()
 {
-    if (g_semaphore.load(std::memory_order_acquire) == NO_SEMAPHORE ||
-        g_finalized.load(std::memory_order_acquire)) {
+    if (g_semaphore.load(std::memory_order_acquire) == NO_SEMAPHORE || g_finalized.load(std::memory_order_acquire)) {
         return RESULT_FAILED;
     }
     if (!takeSemaphore()) {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "klib_Print.h"
 #include "dbgc_Result.h"
+#include "klib_Print.h"
 
 namespace DBGC {
 

@@ -5,7 +5,8 @@
 
 namespace DBGC {
 
-class StringElement {
+class StringElement
+{
 public:
     StringElement() = default;
     virtual ~StringElement() = default;

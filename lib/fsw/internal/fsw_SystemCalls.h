@@ -12,7 +12,8 @@ using FswSysWrite = ssize_t (*)(int fd, const void* buffer, size_t size);
 using FswSysFsync = int (*)(int fd);
 
 // The whole table; every call takes the arguments of its POSIX *at form.
-struct FswSystemCalls {
+struct FswSystemCalls
+{
     FswSysRead read;
     FswSysWrite write;
     FswSysFsync fsync;

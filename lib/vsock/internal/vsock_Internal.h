@@ -15,7 +15,7 @@ constexpr u32 OS_ENTRY_COUNT = 32;
 constexpr u32 DATAGRAM_MAX = 2048;
 constexpr u32 RING_WORDS = 16384;
 constexpr u32 RING_MASK = RING_WORDS - 1;
-constexpr u32 RING_HEADER_WORDS = 8;  // 7 words source address, 1 word length
+constexpr u32 RING_HEADER_WORDS = 8; // 7 words source address, 1 word length
 constexpr int INVALID_FD = -1;
 
 // Slot states.
@@ -48,7 +48,8 @@ constexpr u32 ACC_IDLE = 0;
 constexpr u32 ACC_WAITING = 1;
 
 // One operation record: state, the caller's token, buffer, running count and deadline.
-struct OpRecord {
+struct OpRecord
+{
     u32 state;
     const void* token;
     u8* buffer;
@@ -59,21 +60,22 @@ struct OpRecord {
     ossupport::Timer deadline;
 };
 
-struct Slot {
+struct Slot
+{
     u32 state;
-    VsockOpenParams params;  // an accepted child carries its peer's address in params.local
+    VsockOpenParams params; // an accepted child carries its peer's address in params.local
     VsockOptions options;
-    i32 entry;               // OS socket table entry, -1 none
+    i32 entry; // OS socket table entry, -1 none
     u64 userValue;
     u32 kind;
     OpRecord tx;
     OpRecord rx;
     OpRecord conn;
     OpRecord acc;
-    VsockSocketAddress txDestination;  // UDP send-to
-    VsockSocketAddress* acceptOut;     // caller's output record of the armed accept
-    u32 childCount;                    // listener: live children
-    i32 listener;                      // child: its listener's handle
+    VsockSocketAddress txDestination; // UDP send-to
+    VsockSocketAddress* acceptOut;    // caller's output record of the armed accept
+    u32 childCount;                   // listener: live children
+    i32 listener;                     // child: its listener's handle
     // UDP: one datagram buffer and the ring of queued datagrams.
     u32 ringRead;
     u32 ringWrite;
@@ -81,11 +83,12 @@ struct Slot {
     u32 ring[RING_WORDS];
 };
 
-struct OsEntry {
+struct OsEntry
+{
     std::atomic<u32> inUse;
-    int fd;          // guarded by the context lock
-    i32 slot;        // owning slot, -1 none
-    u32 generation;  // changes on every claim, so that a poll result never reaches a reused entry
+    int fd;         // guarded by the context lock
+    i32 slot;       // owning slot, -1 none
+    u32 generation; // changes on every claim, so that a poll result never reaches a reused entry
 };
 
 // Layer states.
@@ -93,13 +96,14 @@ constexpr u32 LAYER_DOWN = 0;
 constexpr u32 LAYER_STARTING = 1;
 constexpr u32 LAYER_RUNNING = 2;
 
-struct Context {
-    std::mutex lock;        // the context lock: every handle operation and every dispatch
-    std::mutex stateLock;   // guards start and stop of the layer
+struct Context
+{
+    std::mutex lock;      // the context lock: every handle operation and every dispatch
+    std::mutex stateLock; // guards start and stop of the layer
     std::atomic<u32> layerState{LAYER_DOWN};
     std::atomic<bool> initialised{false};
     std::atomic<bool> stopRequested{false};
-    std::atomic<u32> pollStatus{0};  // 0 not yet, 1 running, 2 failed to start, 3 stopped
+    std::atomic<u32> pollStatus{0}; // 0 not yet, 1 running, 2 failed to start, 3 stopped
     std::atomic<int> wakeFd{-1};
     u16 taskId = 0;
     Slot slots[VSOCK_SLOT_COUNT];

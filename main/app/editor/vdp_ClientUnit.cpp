@@ -14,7 +14,7 @@ namespace VDProtocol {
 namespace {
 
 constexpr i32 RESULT_NOT_READY = RESULT_OUT_OF_RANGE; // no socket yet, or initialised twice
-constexpr u32 RING_MORE = 4; // klib_ringBufferRead: elements remain
+constexpr u32 RING_MORE = 4;                          // klib_ringBufferRead: elements remain
 
 bool ringFailed(u32 result)
 {

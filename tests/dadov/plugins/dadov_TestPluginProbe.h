@@ -7,11 +7,11 @@
 struct TestPluginProbe
 {
     // Switches (0 by default).
-    std::uint32_t hooksOff;       // operation 25 answers false
-    std::uint32_t changeHookOff;  // operation 26 answers false
-    std::uint32_t writeBackMode;  // operation 29 on "/Gain" writes this value to "/Mode" (0: no write)
-    std::uint32_t leaveBadTag;    // operation 28 leaves the value with tag 9
-    std::int32_t writeBackResult; // result of the last write-back
+    std::uint32_t hooksOff;        // operation 25 answers false
+    std::uint32_t changeHookOff;   // operation 26 answers false
+    std::uint32_t writeBackMode;   // operation 29 on "/Gain" writes this value to "/Mode" (0: no write)
+    std::uint32_t leaveBadTag;     // operation 28 leaves the value with tag 9
+    std::int32_t writeBackResult;  // result of the last write-back
     std::uint32_t failDescriptors; // 13 or 14: that coefficient operation fails
     std::uint32_t noLogicPorts;    // operation 27 of the logic control answers has-logic false
     std::uint32_t logicReady;      // operation 32's answer

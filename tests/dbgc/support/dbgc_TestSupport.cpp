@@ -256,9 +256,8 @@ StandInThread::~StandInThread()
 
 u32 StandInThread::onReceiveMessage(const TMS::AbstractMessage& message)
 {
-    std::string text = message.getValue("CommandName").getString() != nullptr
-                           ? message.getValue("CommandName").getString()
-                           : "?";
+    std::string text =
+        message.getValue("CommandName").getString() != nullptr ? message.getValue("CommandName").getString() : "?";
     for (const auto& [name, value] : message.getFields()) {
         if (name == "CommandName") {
             continue;

@@ -21,14 +21,16 @@
 namespace dbgctest {
 
 // ThreadRepository (and with it the OS layer) and the socket layer for the whole suite.
-class Environment : public ::testing::Environment {
+class Environment : public ::testing::Environment
+{
 public:
     void SetUp() override;
     void TearDown() override;
 };
 
 // A blocking loopback client with a receive buffer.
-class TestClient {
+class TestClient
+{
 public:
     TestClient() = default;
     ~TestClient();
@@ -59,7 +61,8 @@ private:
 };
 
 // In-memory transport: bytes queued with feed() are read by the console; writes are collected.
-class FakeTransport : public DBGC::IDebugConsoleLowIO {
+class FakeTransport : public DBGC::IDebugConsoleLowIO
+{
 public:
     u32 open(DBGC::IDebugConsoleLowIOCallback* callback) override;
     u32 close() override;
@@ -91,7 +94,8 @@ private:
 
 // A stand-in application thread: records every user message ("CommandName|Field:kind:value|...", fields in
 // name order) and every status it enters.
-class StandInThread : public TMS::AbstractThread {
+class StandInThread : public TMS::AbstractThread
+{
 public:
     StandInThread() : TMS::AbstractThread(20) {}
     ~StandInThread() override;
@@ -115,7 +119,8 @@ u32 startThread(TMS::AbstractThread& thread);
 
 // A running console thread ("DebugConsole") on an ephemeral loopback port with the TCP console open, and a
 // connected client that has read the banner and the first prompt.
-class ConsoleRig {
+class ConsoleRig
+{
 public:
     ConsoleRig();
     ~ConsoleRig();

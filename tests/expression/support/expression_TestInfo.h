@@ -10,7 +10,8 @@ namespace ExpressionTest {
 Expression::ValueInfo makeInfo(i32 min, i32 max, i32 step, u32 scaling = 1, const char* unit = "");
 
 // valueToText into a buffer of `size` bytes; returns the result code, the text and the reported length.
-struct TextResult {
+struct TextResult
+{
     u32 result;
     std::string text;
     u32 length;

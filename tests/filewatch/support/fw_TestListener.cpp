@@ -24,8 +24,8 @@ Seen RecordingListener::seen() const
     return out;
 }
 
-void appendEvent(std::vector<unsigned char>& buffer, int wd, u32 mask, u32 cookie, const std::string& name,
-                 u32 padTo, long lengthOverride)
+void appendEvent(std::vector<unsigned char>& buffer, int wd, u32 mask, u32 cookie, const std::string& name, u32 padTo,
+                 long lengthOverride)
 {
     u32 length = 0;
     if (!name.empty()) {
@@ -34,7 +34,9 @@ void appendEvent(std::vector<unsigned char>& buffer, int wd, u32 mask, u32 cooki
             length = padTo;
         }
     }
-    struct inotify_event header {};
+    struct inotify_event header
+    {
+    };
     header.wd = wd;
     header.mask = mask;
     header.cookie = cookie;

@@ -9,7 +9,8 @@
 
 namespace fwtest {
 
-struct Change {
+struct Change
+{
     u32 id;
     std::string folder;
     std::string name;
@@ -20,7 +21,8 @@ struct Change {
 // (action, name) pairs, the form most checks compare against.
 using Seen = std::vector<std::pair<u32, std::string>>;
 
-class RecordingListener : public FW::FileWatchListener {
+class RecordingListener : public FW::FileWatchListener
+{
 public:
     void onFileChanged(u32 watchId, const std::string& folder, const std::string& name, u32 action) override;
 

@@ -11,7 +11,8 @@
 
 namespace {
 
-class MemoryTransport : public DBGC::IDebugConsoleLowIO {
+class MemoryTransport : public DBGC::IDebugConsoleLowIO
+{
 public:
     u32 open(DBGC::IDebugConsoleLowIOCallback* callback) override
     {
@@ -68,8 +69,8 @@ i32 checkWords(DBGC::DebugConsole& console, u32 count, DBGC::StringElement words
             std::abort();
         }
         const size_t length = std::strlen(text);
-        if (length == 0 || length >= DBGC::DebugConsole::LINE_SIZE || words[i].length() != length ||
-            text[0] == '#' || text[0] == ':' || text[0] == ';') {
+        if (length == 0 || length >= DBGC::DebugConsole::LINE_SIZE || words[i].length() != length || text[0] == '#' ||
+            text[0] == ':' || text[0] == ';') {
             std::abort();
         }
         for (size_t j = 0; j < length; ++j) {

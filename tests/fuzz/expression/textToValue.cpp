@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     info.max.setInt(32767);
     info.step.setInt(1);
     info.scaling = scaling;
-    const Expression::IExpression* expressions[] = {Expression::getDefaultExpression(), Expression::getOnOffExpression(),
-                                                    Expression::getLevelExpression(), Expression::getStringExpression(),
-                                                    &s_Table};
+    const Expression::IExpression* expressions[] = {Expression::getDefaultExpression(),
+                                                    Expression::getOnOffExpression(), Expression::getLevelExpression(),
+                                                    Expression::getStringExpression(), &s_Table};
     for (const Expression::IExpression* e : expressions) {
         KVariant out;
         if (e->textToValue(&out, copy.get(), length, info) == 0) {

@@ -40,8 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // What the reader stores, the writer can write back: no entry is empty, blank-edged or holds a separator.
     // (A value may hold a NUL byte read from the file; the check looks at the whole text.)
     for (const auto& [name, value] : whole) {
-        if (!FILECACHE::IniParser::isWritableSection(name.first.c_str()) || name.first.find('\0') != std::string::npos ||
-            !FILECACHE::IniParser::isWritableKey(name.second.c_str()) || name.second.find('\0') != std::string::npos) {
+        if (!FILECACHE::IniParser::isWritableSection(name.first.c_str()) ||
+            name.first.find('\0') != std::string::npos || !FILECACHE::IniParser::isWritableKey(name.second.c_str()) ||
+            name.second.find('\0') != std::string::npos) {
             std::abort();
         }
         if (value.empty() || value.find_first_of(std::string("\r\n#;", 4)) != std::string::npos ||

@@ -9,7 +9,8 @@
 
 namespace {
 
-PDB::LocalParameterDB& reference() {
+PDB::LocalParameterDB& reference()
+{
     static PDB::LocalParameterDB* db = [] {
         auto* created = new PDB::LocalParameterDB();
         compo_test::buildAllTypesDB(*created);
@@ -18,9 +19,10 @@ PDB::LocalParameterDB& reference() {
     return *db;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     const auto limited = static_cast<u32>(size > 0x100000 ? 0x100000 : size);
     for (u8 filter : {u8{0x08}, u8{0x09}, u8{0x18}}) {
         for (u32 index = 0; index < 3; ++index) {
@@ -29,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const std::vector<u8> before = compo_test::exportComponent(component);
             const i32 result = component.importBinary(nullptr, index, data, limited, filter, 0xFF, 0);
             if (result < 0 && compo_test::exportComponent(component) != before) {
-                std::abort();  // a refused import changed the component
+                std::abort(); // a refused import changed the component
             }
             // Whatever was imported must export into a record that frames again.
             const std::vector<u8> after = compo_test::exportComponent(component);

@@ -20,7 +20,7 @@ bool registerMixer()
     return PDB::ComponentInfoRepository::getInstance().registerComponentInfo(info) == 0;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     PDB::ComponentInfo again;
     u32 countAgain = 0;
-    if (again.importBinary(record, sizeof(record), countAgain) != 0 || again.getComponentUID() != info.getComponentUID() ||
-        again.getInstanceName() != info.getInstanceName() || again.getCurrentX() != info.getCurrentX() ||
-        again.getUserValue() != info.getUserValue()) {
+    if (again.importBinary(record, sizeof(record), countAgain) != 0 ||
+        again.getComponentUID() != info.getComponentUID() || again.getInstanceName() != info.getInstanceName() ||
+        again.getCurrentX() != info.getCurrentX() || again.getUserValue() != info.getUserValue()) {
         std::abort();
     }
     return 0;

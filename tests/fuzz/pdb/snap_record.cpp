@@ -11,7 +11,8 @@
 
 namespace {
 
-const PDB::ParameterDBCollection& collection() {
+const PDB::ParameterDBCollection& collection()
+{
     static const bool made = [] {
         compo_test::registerAllTypes();
         compo_test::registerGain();
@@ -28,36 +29,37 @@ const PDB::ParameterDBCollection& collection() {
 }
 
 // Writes the item's header again (no values) and checks that it reads back unchanged.
-void checkHeader(const PDB::PresetItem& item, PDB::IParameterDB& db, bool preset) {
+void checkHeader(const PDB::PresetItem& item, PDB::IParameterDB& db, bool preset)
+{
     if (!item.isValid() || item.getKind() > PDB::PresetItem::KIND_ELEMENTS) {
         return;
     }
     const PDB::ComponentUID uid = item.getComponentUID();
     std::vector<u8> out(16 + 3 * 256);
-    const i32 written = preset ? PDB::encodePresetRecord(item, &db, uid, out.data(), static_cast<u32>(out.size()),
-                                                         0, false)
-                               : PDB::encodeSnapshotRecord(item, collection(), out.data(),
-                                                           static_cast<u32>(out.size()), 0, false);
+    const i32 written =
+        preset ? PDB::encodePresetRecord(item, &db, uid, out.data(), static_cast<u32>(out.size()), 0, false)
+               : PDB::encodeSnapshotRecord(item, collection(), out.data(), static_cast<u32>(out.size()), 0, false);
     if (written < 0) {
-        return;  // e.g. a kind-3 index that the record cannot carry, or a database that is not there
+        return; // e.g. a kind-3 index that the record cannot carry, or a database that is not there
     }
     PDB::PresetItem back;
-    const i32 read = preset ? PDB::decodePresetRecord(back, &db, uid, out.data(), static_cast<u32>(out.size()), false)
-                            : PDB::decodeSnapshotRecord(back, collection(), out.data(), static_cast<u32>(out.size()),
-                                                        false);
+    const i32 read =
+        preset ? PDB::decodePresetRecord(back, &db, uid, out.data(), static_cast<u32>(out.size()), false)
+               : PDB::decodeSnapshotRecord(back, collection(), out.data(), static_cast<u32>(out.size()), false);
     if (read != 0 || !(back == item)) {
         std::abort();
     }
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     const auto limited = static_cast<u32>(size > 0x100000 ? 0x100000 : size);
     const std::vector<u8> snapshot(data, data + limited);
     std::vector<u8> preset(snapshot);
     if (preset.size() > 1) {
-        preset[1] = 'P';  // the same bytes as a preset record
+        preset[1] = 'P'; // the same bytes as a preset record
     }
     const u8* snapshotBytes = snapshot.empty() ? nullptr : snapshot.data();
     const u8* presetBytes = preset.empty() ? nullptr : preset.data();

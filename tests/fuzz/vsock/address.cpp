@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     char out[64];
     if (vsockAddressToString(&parsed, out, sizeof(out)) != VSOCK_OK) {
-        std::abort();  // every parsed address has a text
+        std::abort(); // every parsed address has a text
     }
     VsockAddress again{};
     if (vsockStringToAddress(family, out, &again) != VSOCK_OK || std::memcmp(&parsed, &again, sizeof(parsed)) != 0) {

@@ -14,7 +14,8 @@
 namespace tmstest {
 
 // Brings the OS layer up for one test and down afterwards.
-class OsLayerTest : public ::testing::Test {
+class OsLayerTest : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_EQ(ossupport::initialize(), 0u); }
     void TearDown() override { ossupport::shutdown(); }

@@ -15,14 +15,16 @@
 namespace tmstest {
 
 // ThreadRepository::initialize before the suite, finalize after it.
-class RepositoryEnvironment : public ::testing::Environment {
+class RepositoryEnvironment : public ::testing::Environment
+{
 public:
     void SetUp() override;
     void TearDown() override;
 };
 
 // A one-shot gate: wait() blocks until open().
-class Latch {
+class Latch
+{
 public:
     void open();
     void wait();
@@ -40,7 +42,8 @@ u32 initializeThread(TMS::AbstractThread& thread, const char* name, u32 tickInte
 // A thread that records its handler calls as texts ("status:RUN", "event:3", "msg:ping@7" with the loop count,
 // "child", "sysinfo", "timer:1:4", "finalize") and runs optional hooks on its own task. Hooks are set before
 // initialize.
-class RecordingThread : public TMS::AbstractThread {
+class RecordingThread : public TMS::AbstractThread
+{
 public:
     explicit RecordingThread(u32 queueCapacity = 5) : TMS::AbstractThread(queueCapacity) {}
     ~RecordingThread() override;

@@ -42,7 +42,8 @@ bool TestOwner::pumpUntil(const std::vector<VCOM::IVCom*>& sockets, VCOM::IVComC
 
 void TestOwner::pumpFor(const std::vector<VCOM::IVCom*>& sockets, VCOM::IVComCallback* callback, int ms)
 {
-    pumpUntil(sockets, callback, [] { return false; }, ms);
+    pumpUntil(
+        sockets, callback, [] { return false; }, ms);
 }
 
 void RecordingCallback::onConnected(u32 id, u8 child)

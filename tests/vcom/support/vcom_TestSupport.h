@@ -12,7 +12,8 @@
 
 namespace vcomtest {
 
-class TestOwner : public VCOM::IVComWakeupFunction {
+class TestOwner : public VCOM::IVComWakeupFunction
+{
 public:
     void wakeup(u16 wakeValue, VCOM::IVCom* socket) override;
 
@@ -34,14 +35,16 @@ private:
 
 enum class Cb { Connected, ConnectionFailed, Disconnected, Accepted, Received, Sent, CommunicationFailed };
 
-struct CbEvent {
+struct CbEvent
+{
     Cb kind;
     u32 socketId;
     u8 child;
-    i64 value;  // reason, new child index or send result
+    i64 value; // reason, new child index or send result
 };
 
-class RecordingCallback : public VCOM::IVComCallback {
+class RecordingCallback : public VCOM::IVComCallback
+{
 public:
     void onConnected(u32 socketId, u8 child) override;
     void onConnectionFailed(u32 socketId, u8 child, u32 reason) override;
@@ -62,7 +65,9 @@ public:
     std::function<void(u32, u8, i32)> m_onSent;
 };
 
-class VcomTest : public vsocktest::VsockTest {};
+class VcomTest : public vsocktest::VsockTest
+{
+};
 
 VCOM::VComSocketAddress ipv4(const char* text);
 

@@ -18,7 +18,8 @@ namespace vsocktest {
 
 namespace {
 
-struct Recorded {
+struct Recorded
+{
     i32 handle;
     VsockEvent event;
 };
@@ -82,7 +83,7 @@ void stopLayer()
 {
     for (i32 h = 0; h < static_cast<i32>(VSOCK_SLOT_COUNT); ++h) {
         if (vsockCheckHandle(h) == VSOCK_OK) {
-            vsockClose(h);  // a listener with live children refuses: the second pass closes it
+            vsockClose(h); // a listener with live children refuses: the second pass closes it
         }
     }
     for (i32 h = 0; h < static_cast<i32>(VSOCK_SLOT_COUNT); ++h) {
@@ -230,7 +231,8 @@ bool readExactly(int fd, u8* buffer, size_t length, int timeoutMs)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     size_t got = 0;
     while (got < length) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !waitReadable(fd, static_cast<int>(left.count()))) {
             return false;
         }

@@ -14,7 +14,8 @@ namespace vsocktest {
 void startLayer();
 void stopLayer();
 
-class VsockTest : public ::testing::Test {
+class VsockTest : public ::testing::Test
+{
 protected:
     void SetUp() override;
     void TearDown() override;
