@@ -1,0 +1,617 @@
+#include "dadov_AudioComponentCollection.h"
+
+#include <algorithm>
+#include <new>
+
+#include "dadov_AudioComponentDLLRepository.h"
+#include "klib_Print.h"
+#include "logic_LogicComponentCollection.h"
+#include "os_Clock.h"
+#include "os_Tasks.h"
+#include "pdb_ParameterDBCollection.h"
+
+namespace DADOV {
+
+namespace {
+constexpr const char* LOCK_NAME = "CompoCol";
+constexpr u32 FINALIZE_POLL_MS = 30;
+
+const AudioComponentCollection::ComponentList EMPTY_LIST;
+
+// Log lines name a thread by the low 32 bits of its identity.
+int logId(u64 identity)
+{
+    return static_cast<int>(static_cast<u32>(identity));
+}
+
+u64 callerIdentity()
+{
+    return ossupport::getCurrentThreadIdentity();
+}
+} // namespace
+
+AudioComponentCollection& AudioComponentCollection::getInstance()
+{
+    static AudioComponentCollection instance;
+    return instance;
+}
+
+AudioComponentCollection::AudioComponentCollection() : m_lock(new (std::nothrow) Mutex())
+{
+    // Built before this object, these singletons are destroyed after it, so the destructor can still release
+    // components and unload plug-ins.
+    (void)AudioComponentDLLRepository::getInstance();
+    (void)LogicCtrl::LogicComponentCollection::getInstance();
+    (void)PDB::ParameterDBCollection::getCollection();
+    (void)AudioConfigDB::getInstance();
+}
+
+AudioComponentCollection::~AudioComponentCollection()
+{
+    // The lock is not freed: a late thread may still be locking it.
+    finalize();
+}
+
+Mutex* AudioComponentCollection::usableLock()
+{
+    if (m_lock == nullptr) {
+        return nullptr;
+    }
+    std::call_once(m_lockCreated, [this] { (void)m_lock->create(LOCK_NAME); });
+    // After an OS-layer restart the lock takes a fresh semaphore here.
+    return m_lock->isCreated() ? m_lock : nullptr;
+}
+
+i32 AudioComponentCollection::lockReady()
+{
+    if (!m_ready.load(std::memory_order_acquire) || m_lock->lock() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    if (!m_ready.load(std::memory_order_relaxed)) {
+        m_lock->unlock();
+        return DADOV_E_FAILED;
+    }
+    return DADOV_OK;
+}
+
+i32 AudioComponentCollection::initialize(const char* componentDirectory, u32 maxThreads)
+{
+    Mutex* lock = usableLock();
+    if (lock == nullptr || lock->lock() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    i32 result = DADOV_E_FAILED;
+    if (!m_ready.load(std::memory_order_relaxed) && componentDirectory != nullptr &&
+        AudioComponentDLLRepository::getInstance().initialize(componentDirectory) == DADOV_OK) {
+        try {
+            m_threads.reserve(static_cast<size_t>(maxThreads) + 1);
+            m_maxThreads = maxThreads;
+            m_ready.store(true, std::memory_order_release);
+            KLIB_LOG("[i] AudioComponentCollection::initialize - AUDIOCOMPO_DB() initialized.\n");
+            result = DADOV_OK;
+        } catch (const std::bad_alloc&) {
+            (void)AudioComponentDLLRepository::getInstance().unloadAll();
+        }
+    }
+    lock->unlock();
+    return result;
+}
+
+i32 AudioComponentCollection::finalize()
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_OK;
+    }
+    if (m_finalizing) {
+        // Another thread is finalizing and waits with the lock released.
+        m_lock->unlock();
+        return DADOV_OK;
+    }
+    m_finalizing = true;
+    requestRemoveAll(callerIdentity());
+    while (anyListHeld()) {
+        notifyAll();
+        // The holders drop their components in their own update or end, which need the lock.
+        const i32 depth = m_lock->getRecursionCount();
+        for (i32 i = 0; i <= depth; ++i) {
+            m_lock->unlock();
+        }
+        (void)ossupport::sleepMilliseconds(FINALIZE_POLL_MS);
+        for (i32 i = 0; i <= depth; ++i) {
+            while (m_lock->lock() != DADOV_OK) {
+                (void)ossupport::sleepMilliseconds(1);
+            }
+        }
+    }
+    // Components added while waiting: no thread holds them any more.
+    while (!m_components.empty()) {
+        destroy(m_components.begin());
+    }
+    resetState();
+    (void)AudioComponentDLLRepository::getInstance().unloadAll();
+    KLIB_LOG("[i] AudioComponentCollection::finalize - AUDIOCOMPO_DB() finalized.\n");
+    m_finalizing = false;
+    m_ready.store(false, std::memory_order_release);
+    m_lock->unlock();
+    return DADOV_OK;
+}
+
+bool AudioComponentCollection::anyListHeld() const
+{
+    return std::any_of(m_threads.begin(), m_threads.end(), [](const auto& item) { return !item.second.list.empty(); });
+}
+
+void AudioComponentCollection::resetState()
+{
+    // Entries stay allocated (a thread may still hold a reference to its empty list) but leave the table.
+    for (auto& [identity, entry] : m_threads) {
+        entry.list.clear();
+        entry.byUid.clear();
+        entry.fresh.clear();
+        entry.callback = nullptr;
+        entry.registered = false;
+        entry.active = false;
+    }
+    m_registeredThreads = 0;
+    m_activeThreads = 0;
+    m_maxThreads = 0;
+    m_byUid.clear();
+    m_components.clear();
+    m_pendingAdd.clear();
+    m_pendingRemove.clear();
+    m_dspThread = 0;
+    m_dspContext = nullptr;
+    (void)m_editingConnections.clear();
+    (void)m_appliedConnections.clear();
+}
+
+AudioComponentCollection::ThreadEntry* AudioComponentCollection::callerEntry(u64 identity)
+{
+    const auto it = m_threads.find(identity);
+    return it != m_threads.end() && it->second.registered ? &it->second : nullptr;
+}
+
+void AudioComponentCollection::notifyAll()
+{
+    for (auto& [identity, entry] : m_threads) {
+        if (entry.callback != nullptr) {
+            entry.callback->onChangeAudioComponents();
+        }
+    }
+}
+
+i32 AudioComponentCollection::copyEditingToApplied()
+{
+    try {
+        m_appliedConnections = m_editingConnections;
+    } catch (const std::bad_alloc&) {
+        return DADOV_E_FAILED;
+    }
+    return DADOV_OK;
+}
+
+i32 AudioComponentCollection::addComponent(const char* typeName, u32 majorVersion, u32 uid, u32 numX, u32 numY)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    // Every component some thread still holds stays indexed until it is destroyed.
+    if (m_byUid.find(uid) != m_byUid.end()) {
+        m_lock->unlock();
+        return DADOV_E_FAILED;
+    }
+    auto* component = new (std::nothrow) AudioComponent();
+    if (component == nullptr) {
+        m_lock->unlock();
+        return DADOV_E_FAILED;
+    }
+    const i32 built = component->initialize(typeName, majorVersion, uid, numX, numY);
+    if (built != DADOV_OK) {
+        delete component;
+        m_lock->unlock();
+        return built;
+    }
+    try {
+        // Room for every component in both pending lists, so that requesting removals never allocates.
+        m_pendingAdd.reserve(m_components.size() + 1);
+        m_pendingRemove.reserve(m_components.size() + 1);
+        m_components.push_back(Record{component, 0, true, false});
+        try {
+            m_byUid.emplace(uid, std::prev(m_components.end()));
+        } catch (const std::bad_alloc&) {
+            m_components.pop_back();
+            throw;
+        }
+    } catch (const std::bad_alloc&) {
+        delete component;
+        m_lock->unlock();
+        return DADOV_E_FAILED;
+    }
+    m_pendingAdd.push_back(std::prev(m_components.end()));
+    (void)copyEditingToApplied();
+    const u64 self = callerIdentity();
+    (void)update(self);
+    KLIB_LOG("[i] AudioComponentCollection::addComponent - Thread[id:%d] requested to add AudioComponent[uid:%d].\n",
+             logId(self), static_cast<int>(uid));
+    notifyAll();
+    m_lock->unlock();
+    return DADOV_OK;
+}
+
+i32 AudioComponentCollection::reqRemoveComponent(u32 uid)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    const u64 self = callerIdentity();
+    ThreadEntry* entry = callerEntry(self);
+    if (entry == nullptr || entry->byUid.find(uid) == entry->byUid.end()) {
+        m_lock->unlock();
+        return DADOV_E_FAILED;
+    }
+    Record& record = *m_byUid.find(uid)->second;
+    if (!record.pendingRemove) {
+        record.pendingRemove = true;
+        m_pendingRemove.push_back(m_byUid.find(uid)->second); // capacity reserved by addComponent
+    }
+    (void)m_editingConnections.removeByUid(uid);
+    (void)copyEditingToApplied();
+    (void)update(self);
+    KLIB_LOG("[i] AudioComponentCollection::reqRemoveComponent - Thread[id:%d] requested to remove "
+             "AudioComponent[uid:%d].\n",
+             logId(self), static_cast<int>(uid));
+    notifyAll();
+    m_lock->unlock();
+    return DADOV_OK;
+}
+
+i32 AudioComponentCollection::reqRemoveAllComponents()
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    requestRemoveAll(callerIdentity());
+    m_lock->unlock();
+    return DADOV_OK;
+}
+
+void AudioComponentCollection::requestRemoveAll(u64 identity)
+{
+    for (const auto record : m_pendingAdd) {
+        record->pendingAdd = false;
+    }
+    m_pendingAdd.clear();
+    m_pendingRemove.clear();
+    for (auto record = m_components.begin(); record != m_components.end(); ++record) {
+        record->pendingRemove = true;
+        m_pendingRemove.push_back(record); // capacity reserved by addComponent
+    }
+    (void)m_editingConnections.clear();
+    (void)m_appliedConnections.clear();
+    (void)update(identity);
+    KLIB_LOG("[i] AudioComponentCollection::reqRemoveComponent - Thread[id:%d] requested to remove all "
+             "AudioComponents.\n",
+             logId(identity));
+    notifyAll();
+}
+
+i32 AudioComponentCollection::addConnection(u32 fromUid, u32 fromPortNo, u32 toUid, u32 toPortNo)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    i32 result = DADOV_E_FAILED;
+    AudioComponent* from = findHeld(callerIdentity(), fromUid);
+    AudioComponent* to = findHeld(callerIdentity(), toUid);
+    if (from != nullptr && to != nullptr && fromPortNo < from->getNumOutPort() && toPortNo < to->getNumInPort() &&
+        m_editingConnections.add(fromUid, fromPortNo, toUid, toPortNo) == DADOV_OK) {
+        result = copyEditingToApplied();
+    }
+    m_lock->unlock();
+    return result;
+}
+
+i32 AudioComponentCollection::removeConnection(u32 fromUid, u32 fromPortNo, u32 toUid, u32 toPortNo)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    (void)m_editingConnections.remove(fromUid, fromPortNo, toUid, toPortNo);
+    const i32 result = copyEditingToApplied();
+    m_lock->unlock();
+    return result;
+}
+
+i32 AudioComponentCollection::getConnections(std::vector<AudioConnection>& out)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    const i32 result = m_editingConnections.get(out);
+    m_lock->unlock();
+    return result;
+}
+
+i32 AudioComponentCollection::applyConnections(const std::vector<AudioConnection>& list)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    const i32 result = m_appliedConnections.set(list);
+    m_lock->unlock();
+    return result;
+}
+
+i32 AudioComponentCollection::getAppliedConnections(std::vector<AudioConnection>& out)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    const i32 result = m_appliedConnections.get(out);
+    m_lock->unlock();
+    return result;
+}
+
+AudioComponent* AudioComponentCollection::findHeld(u64 identity, u32 uid)
+{
+    const ThreadEntry* entry = callerEntry(identity);
+    if (entry == nullptr) {
+        return nullptr;
+    }
+    const auto it = entry->byUid.find(uid);
+    return it != entry->byUid.end() ? it->second : nullptr;
+}
+
+AudioComponent* AudioComponentCollection::findComponent(u32 uid)
+{
+    if (lockReady() != DADOV_OK) {
+        return nullptr;
+    }
+    AudioComponent* component = findHeld(callerIdentity(), uid);
+    m_lock->unlock();
+    return component;
+}
+
+const AudioComponentCollection::ComponentList& AudioComponentCollection::getComponentList()
+{
+    if (lockReady() != DADOV_OK) {
+        return EMPTY_LIST;
+    }
+    const ThreadEntry* entry = callerEntry(callerIdentity());
+    const ComponentList& list = entry != nullptr ? entry->list : EMPTY_LIST;
+    m_lock->unlock();
+    return list;
+}
+
+u32 AudioComponentCollection::getNumComponents()
+{
+    if (lockReady() != DADOV_OK) {
+        return 0;
+    }
+    const auto count = static_cast<u32>(m_components.size());
+    m_lock->unlock();
+    return count;
+}
+
+i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback)
+{
+    return beginByThread(callback, nullptr);
+}
+
+i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, void* context)
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    const u64 self = callerIdentity();
+    ThreadEntry* entry = callerEntry(self);
+    if (entry == nullptr) {
+        if (m_registeredThreads >= m_maxThreads) {
+            KLIB_LOG("[E] AudioComponentCollection::beginByThread() - Couldn't add a thread entry!\n");
+            m_lock->unlock();
+            return DADOV_E_FAILED;
+        }
+        try {
+            entry = &m_threads[self];
+        } catch (const std::bad_alloc&) {
+            m_lock->unlock();
+            return DADOV_E_FAILED;
+        }
+        entry->registered = true;
+        ++m_registeredThreads;
+    }
+    clearEntry(*entry);
+    try {
+        entry->list.reserve(m_components.size());
+        entry->byUid.reserve(m_components.size());
+        for (Record& record : m_components) {
+            entry->byUid.emplace(record.component->getUniqID(), record.component);
+            entry->list.push_back(record.component);
+            ++record.holders;
+        }
+        if (context != nullptr) {
+            entry->fresh = entry->list;
+        }
+    } catch (const std::bad_alloc&) {
+        clearEntry(*entry);
+        m_lock->unlock();
+        return DADOV_E_FAILED;
+    }
+    entry->callback = callback;
+    if (!entry->active) {
+        entry->active = true;
+        ++m_activeThreads;
+    }
+    if (context != nullptr) {
+        m_dspThread = self;
+        m_dspContext = context;
+    }
+    KLIB_LOG("[i] AudioComponentCollection::beginByThread - Thread[id:%d] begins using AudioComponents.\n",
+             logId(self));
+    const i32 result = update(self);
+    m_lock->unlock();
+    return result;
+}
+
+void AudioComponentCollection::clearEntry(ThreadEntry& entry)
+{
+    for (AudioComponent* component : entry.list) {
+        --m_byUid.find(component->getUniqID())->second->holders;
+    }
+    entry.list.clear();
+    entry.byUid.clear();
+    entry.fresh.clear();
+}
+
+i32 AudioComponentCollection::updateByThread()
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    const i32 result = update(callerIdentity());
+    m_lock->unlock();
+    return result;
+}
+
+i32 AudioComponentCollection::endByThread()
+{
+    if (lockReady() != DADOV_OK) {
+        return DADOV_E_FAILED;
+    }
+    const u64 self = callerIdentity();
+    ThreadEntry* entry = callerEntry(self);
+    if (entry != nullptr) {
+        if (self == m_dspThread) {
+            for (AudioComponent* component : entry->list) {
+                endUse(*component);
+            }
+            m_dspThread = 0;
+            m_dspContext = nullptr;
+        }
+        clearEntry(*entry);
+        entry->callback = nullptr;
+        if (entry->active) {
+            entry->active = false;
+            --m_activeThreads;
+        }
+    }
+    const i32 result = update(self);
+    m_lock->unlock();
+    return result;
+}
+
+void AudioComponentCollection::endUse(AudioComponent& component)
+{
+    if (component.endUseByDSPThread() != DADOV_OK) {
+        KLIB_LOG("[E] AudioComponentCollection::endByThread - AudioComponent[uid:%d] couldn't end use.\n",
+                 static_cast<int>(component.getUniqID()));
+    }
+}
+
+i32 AudioComponentCollection::update(u64 identity)
+{
+    KLIB_LOG("[i] AudioComponentCollection::updateByThread - Thread[id:%d] is updating own AudioComponent list.\n",
+             logId(identity));
+    ThreadEntry* entry = callerEntry(identity);
+    // A thread that has not begun, or has ended, takes nothing; its update only destroys what nobody holds.
+    if (entry != nullptr && !entry->active) {
+        entry = nullptr;
+    }
+    const bool processing = entry != nullptr && identity == m_dspThread;
+
+    size_t kept = 0;
+    for (const auto record : m_pendingAdd) {
+        if (entry != nullptr) {
+            take(*entry, *record, processing);
+        }
+        if (record->holders >= m_activeThreads) {
+            record->pendingAdd = false;
+        } else {
+            m_pendingAdd[kept++] = record;
+        }
+    }
+    m_pendingAdd.resize(kept);
+
+    kept = 0;
+    for (const auto record : m_pendingRemove) {
+        if (entry != nullptr) {
+            drop(*entry, *record, processing);
+        }
+        if (record->holders == 0) {
+            destroy(record);
+        } else {
+            m_pendingRemove[kept++] = record;
+        }
+    }
+    m_pendingRemove.resize(kept);
+
+    if (processing) {
+        for (AudioComponent* component : entry->fresh) {
+            const auto held = entry->byUid.find(component->getUniqID());
+            if (held != entry->byUid.end() && held->second == component &&
+                component->beginUseByDSPThread(m_dspContext) != DADOV_OK) {
+                KLIB_LOG("[E] AudioComponentCollection::updateByThread - AudioComponent[uid:%d] couldn't begin "
+                         "use.\n",
+                         static_cast<int>(component->getUniqID()));
+            }
+        }
+        entry->fresh.clear();
+    }
+    return DADOV_OK;
+}
+
+void AudioComponentCollection::take(ThreadEntry& entry, Record& record, bool processing)
+{
+    const u32 uid = record.component->getUniqID();
+    if (entry.byUid.find(uid) != entry.byUid.end()) {
+        return;
+    }
+    // Out of memory the component stays pending and is taken at a later update.
+    try {
+        if (processing) {
+            entry.fresh.reserve(entry.fresh.size() + 1);
+        }
+        entry.list.push_back(record.component);
+        try {
+            entry.byUid.emplace(uid, record.component);
+        } catch (const std::bad_alloc&) {
+            entry.list.pop_back();
+            throw;
+        }
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    if (processing) {
+        entry.fresh.push_back(record.component);
+    }
+    ++record.holders;
+}
+
+void AudioComponentCollection::drop(ThreadEntry& entry, Record& record, bool processing)
+{
+    const auto held = entry.byUid.find(record.component->getUniqID());
+    if (held == entry.byUid.end()) {
+        return;
+    }
+    entry.byUid.erase(held);
+    // Removals mostly hit recent additions: search from the back, so the shift is as short as the search.
+    const auto at = std::find(entry.list.rbegin(), entry.list.rend(), record.component);
+    entry.list.erase(std::next(at).base());
+    --record.holders;
+    if (processing) {
+        endUse(*record.component);
+    }
+}
+
+void AudioComponentCollection::destroy(RecordList::iterator record)
+{
+    if (record->pendingAdd) {
+        // Destroyed before every thread took it: no later update may take it.
+        m_pendingAdd.erase(std::find(m_pendingAdd.begin(), m_pendingAdd.end(), record));
+    }
+    m_byUid.erase(record->component->getUniqID());
+    delete record->component;
+    m_components.erase(record);
+}
+
+} // namespace DADOV
