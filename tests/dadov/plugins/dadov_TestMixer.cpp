@@ -9,6 +9,7 @@
 // "gr", "levelX" f32 and "peak" u32, numX each); the logic control has 3 inputs (kinds 2, 3 and 9, the first
 // named with 49 characters and no terminator, the second with a number) and 2 outputs (kind 2 "gain" with the
 // expression "dB", kind 7 "label"), processing interval 10. Their ranges carry value tags 1, 3, 5, 0 and 7.
+// Operations 15 and 16 answer the probe's port counts.
 //
 // Variants by definition: TEST_PLUGIN_NAME / TEST_PLUGIN_VERSION (description), TEST_PLUGIN_NO_LOGIC,
 // TEST_PLUGIN_NO_COEF (export left out), TEST_PLUGIN_NO_PARAM_INTERFACE (the parameter-information object answers
@@ -142,12 +143,12 @@ public:
     u32 getNumInPort(u32, u32, u32) override
     {
         count(15);
-        return 0;
+        return g_probe.inPorts;
     }
     u32 getNumOutPort(u32, u32, u32) override
     {
         count(16);
-        return 0;
+        return g_probe.outPorts;
     }
     i32 getDspResourceSize(u32, u32, u32, const char*, u32, u32, const char*) override
     {

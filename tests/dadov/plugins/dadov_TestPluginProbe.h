@@ -16,6 +16,8 @@ struct TestPluginProbe
     std::uint32_t noLogicPorts;    // operation 27 of the logic control answers has-logic false
     std::uint32_t logicReady;      // operation 32's answer
     std::int32_t processResult;    // operation 33's answer
+    std::uint32_t inPorts;         // operation 15's answer
+    std::uint32_t outPorts;        // operation 16's answer
     // Counts.
     std::uint32_t calls[32];  // per operation of the parameter-information interface
     std::int32_t liveObjects; // objects made by the factories and not yet released
