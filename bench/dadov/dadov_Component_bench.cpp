@@ -7,14 +7,11 @@
 
 #include "dadov_AudioComponent.h"
 #include "dadov_AudioComponentDLLRepository.h"
+#include "dadov_BenchSupport.h"
 #include "dadov_Config.h"
 #include "dadov_ManagerAccessor.h"
-#include "logic_LogicComponentCollection.h"
 #include "os_Library.h"
-#include "os_Tasks.h"
 #include "pdb_ParameterDBCollection.h"
-#include "pdb_ParameterDBNULL.h"
-#include "pdb_SimpleReadWriteMutex.h"
 
 namespace {
 
@@ -27,22 +24,11 @@ constexpr u32 LEVEL_BLOCK = 0;
 
 using StoreLoop = void (*)(IManagerAccessor_V1*, u32, u32, u32);
 
-// The OS layer, the component database, the logic registry and the plug-in "BenchMixer_2" from its build folder
-// (loaded again when another benchmark emptied the repository).
+// The engine and the plug-in "BenchMixer_2" from its build folder (loaded again when another benchmark emptied the
+// repository).
 const AudioComponentType& benchType()
 {
-    static PDB::SimpleReadWriteMutex locks[11];
-    static const bool started = [] {
-        ossupport::initialize();
-        for (u32 id = 0; id <= 10; ++id) {
-            if (&PDB::ParameterDBCollection::getInstance(id) == &PDB::ParameterDBNULL::getInstance()) {
-                PDB::ParameterDBCollection::createInstance(id, ("DB" + std::to_string(id)).c_str(), &locks[id], 0);
-            }
-        }
-        (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
-        return true;
-    }();
-    (void)started;
+    dadovbench::startEngine();
     AudioComponentDLLRepository& repository = AudioComponentDLLRepository::getInstance();
     if (repository.findType("BenchMixer_2").createCalcCoef == nullptr) {
         const std::string path = DADOV_BENCH_PLUGIN;

@@ -10,13 +10,12 @@
 #include <vector>
 
 #include "dadov_AudioComponentDLLRepository.h"
+#include "dadov_BenchSupport.h"
 #include "dadov_Config.h"
 #include "fsw_api.h"
-#include "os_Tasks.h"
 #include "pdb_ComponentInfoParserJSON.h"
 #include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterDBCollection.h"
-#include "pdb_SimpleReadWriteMutex.h"
 
 namespace {
 
@@ -52,15 +51,7 @@ const std::string& pluginFolder()
 
 PDB::IParameterDB& componentDatabase()
 {
-    static PDB::SimpleReadWriteMutex locks[11];
-    static const bool created = [] {
-        ossupport::initialize();
-        for (u32 id = 0; id <= 10; ++id) {
-            PDB::ParameterDBCollection::createInstance(id, ("DB" + std::to_string(id)).c_str(), &locks[id], 0);
-        }
-        return true;
-    }();
-    (void)created;
+    dadovbench::startEngine();
     return PDB::ParameterDBCollection::getInstance(10);
 }
 

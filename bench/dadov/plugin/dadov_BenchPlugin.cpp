@@ -2,6 +2,9 @@
 // instances are shaped like the test mixer's: two parameter arrays (u32 of numX, f32 of numX x numY), four meters
 // and a logic control with three inputs and two outputs. benchStoreFloats stores through a manager accessor from
 // plug-in code.
+//
+// Built with BENCH_PLUGIN_MINIMAL it is "BenchMinimal" version 1: one parameter, and instances without arrays,
+// meters or logic control.
 #include <cstring>
 #include <new>
 
@@ -13,11 +16,20 @@ namespace {
 
 using namespace DADOV;
 
+#ifdef BENCH_PLUGIN_MINIMAL
+const char DESCRIPTION[] = R"({"component": {"name": "BenchMinimal", "majorVer": 1, "maxX": 64, "maxY": 64},
+ "parameters": [{"strAddress": "/Level", "type": "UINT32", "min": "0", "max": "1000000", "def": "0"}]})";
+constexpr u32 ARRAY_COUNT = 0;
+constexpr u32 METER_COUNT = 0;
+#else
 const char DESCRIPTION[] = R"({"component": {"name": "BenchMixer", "majorVer": 2, "maxX": 64, "maxY": 64},
  "parameters": [
   {"strAddress": "/Level", "type": "UINT32", "min": "0", "max": "1000000", "def": "0"},
   {"strAddress": "/Gain", "type": "SINT16", "min": "-13800", "max": "1000", "def": "0"},
   {"strAddress": "/Name", "type": "STRING", "max": "16", "def": "Mixer"}]})";
+constexpr u32 ARRAY_COUNT = 2;
+constexpr u32 METER_COUNT = 4;
+#endif
 
 class ParamInfo final : public IParamInfo
 {
@@ -96,13 +108,13 @@ public:
     i32 getArrayDescriptors(const u32** descriptors, u32* count) override
     {
         *descriptors = ARRAYS;
-        *count = 2;
+        *count = ARRAY_COUNT;
         return 0;
     }
     i32 getMeterDescriptors(const u32** descriptors, u32* count) override
     {
         *descriptors = meterDescriptors();
-        *count = 4;
+        *count = METER_COUNT;
         return 0;
     }
     i32 setup(IManagerAccessor_V1*, u32, u32, u32, u32, u32, u32, u32) override { return 0; }
@@ -189,10 +201,12 @@ PLUGIN_EXPORT IPluginObject* createAudioProcessFunction()
     return new (std::nothrow) AudioProcess();
 }
 
+#ifndef BENCH_PLUGIN_MINIMAL
 PLUGIN_EXPORT IPluginObject* createLogicControlFunction()
 {
     return new (std::nothrow) LogicControl();
 }
+#endif
 
 // Stores every element of the f32 array (index 1) of a numX x numY instance, rounds times.
 PLUGIN_EXPORT void benchStoreFloats(IManagerAccessor_V1* accessor, u32 numX, u32 numY, u32 rounds)
