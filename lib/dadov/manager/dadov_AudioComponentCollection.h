@@ -54,8 +54,9 @@ public:
     // registered threads: 0; 0x80000000 when initialised already, without a lock, or when the directory cannot be
     // listed (the collection stays uninitialised).
     [[nodiscard]] i32 initialize(const char* componentDirectory, u32 maxThreads);
-    // Requests the removal of every component, waits (without a time limit) until every registered thread has
-    // dropped its components, destroys what is left and unloads the plug-ins: 0 (also when not initialised).
+    // Requests the removal of every component, waits (without a time limit, the lock released between checks)
+    // until every registered thread has dropped its components, destroys what is left, unloads the plug-ins and
+    // forgets every thread: 0 (also when not initialised, and at once for a second caller while one waits).
     i32 finalize();
 
     // Builds and adds a component of type typeName "_" majorVersion; the caller takes it at once, every other
@@ -83,7 +84,8 @@ public:
     // The component of this uid in the caller's list, or null.
     AudioComponent* findComponent(u32 uid);
     // The caller's list, in order of taking (an empty list for a thread that has not begun). Only the caller's
-    // own begin, update and end calls change it; it stays valid until the caller's endByThread.
+    // own begin, update, end and component-request calls change it, so the caller reads it without the lock; the
+    // reference stays valid for the life of the process.
     const ComponentList& getComponentList();
 
     // Registers the calling thread (again: its list is rebuilt and its callback replaced) with a copy of every
