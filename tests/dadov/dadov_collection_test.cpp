@@ -456,8 +456,8 @@ TEST_F(CollectionTest, FinalizeWaitsForTheHolders)
     }
 }
 
-// Components left at exit are destroyed while the plug-ins and the logic registry still live, even when the
-// collection was built before either.
+// Before initialize nothing works; components left at exit are destroyed while the plug-ins and the logic registry
+// still live, even when the collection was built before either.
 TEST(CollectionExitTest, ExitWithoutFinalizeIsClean)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -467,9 +467,11 @@ TEST(CollectionExitTest, ExitWithoutFinalizeIsClean)
             logictest::startOsLayer();
             dadovtest::createDatabases(11);
             AudioComponentCollection& collection = AudioComponentCollection::getInstance();
+            const bool idle = collection.addComponent("TestMixer", 2, 1, NUM_X, NUM_Y) == FAILED &&
+                              collection.findComponent(1) == nullptr && collection.getComponentList().empty();
             (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
             const std::string folder = std::string(DADOV_TEST_PLUGIN_DIR) + "/";
-            const bool ready = collection.initialize(folder.c_str(), 4) == 0 &&
+            const bool ready = idle && collection.initialize(folder.c_str(), 4) == 0 &&
                                collection.addComponent("TestMixer", 2, 1, NUM_X, NUM_Y) == 0 &&
                                collection.addComponent("TestMixer", 2, 2, NUM_X, NUM_Y) == 0;
             std::exit(ready ? 0 : 3);
