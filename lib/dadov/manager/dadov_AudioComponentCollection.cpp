@@ -13,7 +13,6 @@
 namespace DADOV {
 
 namespace {
-constexpr const char* LOCK_NAME = "CompoCol";
 constexpr u32 FINALIZE_POLL_MS = 30;
 
 const AudioComponentCollection::ComponentList EMPTY_LIST;
@@ -36,7 +35,7 @@ AudioComponentCollection& AudioComponentCollection::getInstance()
     return instance;
 }
 
-AudioComponentCollection::AudioComponentCollection() : m_lock(new (std::nothrow) Mutex())
+AudioComponentCollection::AudioComponentCollection()
 {
     // Built before this object, these singletons are destroyed after it, so the destructor can still release
     // components and unload plug-ins.
@@ -48,63 +47,39 @@ AudioComponentCollection::AudioComponentCollection() : m_lock(new (std::nothrow)
 
 AudioComponentCollection::~AudioComponentCollection()
 {
-    // The lock is not freed: a late thread may still be locking it.
     finalize();
-}
-
-Mutex* AudioComponentCollection::usableLock()
-{
-    if (m_lock == nullptr) {
-        return nullptr;
-    }
-    std::call_once(m_lockCreated, [this] { (void)m_lock->create(LOCK_NAME); });
-    // After an OS-layer restart the lock takes a fresh semaphore here.
-    return m_lock->isCreated() ? m_lock : nullptr;
-}
-
-i32 AudioComponentCollection::lockReady()
-{
-    if (!m_ready.load(std::memory_order_acquire) || m_lock->lock() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
-    if (!m_ready.load(std::memory_order_relaxed)) {
-        m_lock->unlock();
-        return DADOV_E_FAILED;
-    }
-    return DADOV_OK;
 }
 
 i32 AudioComponentCollection::initialize(const char* componentDirectory, u32 maxThreads)
 {
-    Mutex* lock = usableLock();
-    if (lock == nullptr || lock->lock() != DADOV_OK) {
+    if (m_lock.lock() != DADOV_OK) {
         return DADOV_E_FAILED;
     }
     i32 result = DADOV_E_FAILED;
-    if (!m_ready.load(std::memory_order_relaxed) && componentDirectory != nullptr &&
+    if (!m_lock.isReady() && componentDirectory != nullptr &&
         AudioComponentDLLRepository::getInstance().initialize(componentDirectory) == DADOV_OK) {
         try {
             m_threads.reserve(static_cast<size_t>(maxThreads) + 1);
             m_maxThreads = maxThreads;
-            m_ready.store(true, std::memory_order_release);
+            m_lock.setReady(true);
             KLIB_LOG("[i] AudioComponentCollection::initialize - AUDIOCOMPO_DB() initialized.\n");
             result = DADOV_OK;
         } catch (const std::bad_alloc&) {
             (void)AudioComponentDLLRepository::getInstance().unloadAll();
         }
     }
-    lock->unlock();
+    m_lock.unlock();
     return result;
 }
 
 i32 AudioComponentCollection::finalize()
 {
-    if (lockReady() != DADOV_OK) {
+    if (m_lock.lockReady() != DADOV_OK) {
         return DADOV_OK;
     }
     if (m_finalizing) {
         // Another thread is finalizing and waits with the lock released.
-        m_lock->unlock();
+        m_lock.unlock();
         return DADOV_OK;
     }
     m_finalizing = true;
@@ -112,13 +87,13 @@ i32 AudioComponentCollection::finalize()
     while (anyListHeld()) {
         notifyAll();
         // The holders drop their components in their own update or end, which need the lock.
-        const i32 depth = m_lock->getRecursionCount();
+        const i32 depth = m_lock.getRecursionCount();
         for (i32 i = 0; i <= depth; ++i) {
-            m_lock->unlock();
+            m_lock.unlock();
         }
         (void)ossupport::sleepMilliseconds(FINALIZE_POLL_MS);
         for (i32 i = 0; i <= depth; ++i) {
-            while (m_lock->lock() != DADOV_OK) {
+            while (m_lock.lock() != DADOV_OK) {
                 (void)ossupport::sleepMilliseconds(1);
             }
         }
@@ -131,8 +106,8 @@ i32 AudioComponentCollection::finalize()
     (void)AudioComponentDLLRepository::getInstance().unloadAll();
     KLIB_LOG("[i] AudioComponentCollection::finalize - AUDIOCOMPO_DB() finalized.\n");
     m_finalizing = false;
-    m_ready.store(false, std::memory_order_release);
-    m_lock->unlock();
+    m_lock.setReady(false);
+    m_lock.unlock();
     return DADOV_OK;
 }
 
@@ -192,23 +167,18 @@ i32 AudioComponentCollection::copyEditingToApplied()
 
 i32 AudioComponentCollection::addComponent(const char* typeName, u32 majorVersion, u32 uid, u32 numX, u32 numY)
 {
-    if (lockReady() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
+    ReadyHold hold(m_lock);
     // Every component some thread still holds stays indexed until it is destroyed.
-    if (m_byUid.find(uid) != m_byUid.end()) {
-        m_lock->unlock();
+    if (!hold || m_byUid.find(uid) != m_byUid.end()) {
         return DADOV_E_FAILED;
     }
     auto* component = new (std::nothrow) AudioComponent();
     if (component == nullptr) {
-        m_lock->unlock();
         return DADOV_E_FAILED;
     }
     const i32 built = component->initialize(typeName, majorVersion, uid, numX, numY);
     if (built != DADOV_OK) {
         delete component;
-        m_lock->unlock();
         return built;
     }
     try {
@@ -224,7 +194,6 @@ i32 AudioComponentCollection::addComponent(const char* typeName, u32 majorVersio
         }
     } catch (const std::bad_alloc&) {
         delete component;
-        m_lock->unlock();
         return DADOV_E_FAILED;
     }
     m_pendingAdd.push_back(std::prev(m_components.end()));
@@ -234,25 +203,20 @@ i32 AudioComponentCollection::addComponent(const char* typeName, u32 majorVersio
     KLIB_LOG("[i] AudioComponentCollection::addComponent - Thread[id:%d] requested to add AudioComponent[uid:%d].\n",
              logId(self), static_cast<int>(uid));
     notifyAll();
-    m_lock->unlock();
     return DADOV_OK;
 }
 
 i32 AudioComponentCollection::reqRemoveComponent(u32 uid)
 {
-    if (lockReady() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
+    ReadyHold hold(m_lock);
     const u64 self = callerIdentity();
-    ThreadEntry* entry = callerEntry(self);
-    if (entry == nullptr || entry->byUid.find(uid) == entry->byUid.end()) {
-        m_lock->unlock();
+    if (!hold || findHeld(self, uid) == nullptr) {
         return DADOV_E_FAILED;
     }
-    Record& record = *m_byUid.find(uid)->second;
-    if (!record.pendingRemove) {
-        record.pendingRemove = true;
-        m_pendingRemove.push_back(m_byUid.find(uid)->second); // capacity reserved by addComponent
+    const RecordList::iterator record = m_byUid.find(uid)->second;
+    if (!record->pendingRemove) {
+        record->pendingRemove = true;
+        m_pendingRemove.push_back(record); // capacity reserved by addComponent
     }
     (void)m_editingConnections.removeByUid(uid);
     (void)copyEditingToApplied();
@@ -261,17 +225,16 @@ i32 AudioComponentCollection::reqRemoveComponent(u32 uid)
              "AudioComponent[uid:%d].\n",
              logId(self), static_cast<int>(uid));
     notifyAll();
-    m_lock->unlock();
     return DADOV_OK;
 }
 
 i32 AudioComponentCollection::reqRemoveAllComponents()
 {
-    if (lockReady() != DADOV_OK) {
+    ReadyHold hold(m_lock);
+    if (!hold) {
         return DADOV_E_FAILED;
     }
     requestRemoveAll(callerIdentity());
-    m_lock->unlock();
     return DADOV_OK;
 }
 
@@ -297,59 +260,45 @@ void AudioComponentCollection::requestRemoveAll(u64 identity)
 
 i32 AudioComponentCollection::addConnection(u32 fromUid, u32 fromPortNo, u32 toUid, u32 toPortNo)
 {
-    if (lockReady() != DADOV_OK) {
+    ReadyHold hold(m_lock);
+    if (!hold) {
         return DADOV_E_FAILED;
     }
-    i32 result = DADOV_E_FAILED;
     AudioComponent* from = findHeld(callerIdentity(), fromUid);
     AudioComponent* to = findHeld(callerIdentity(), toUid);
-    if (from != nullptr && to != nullptr && fromPortNo < from->getNumOutPort() && toPortNo < to->getNumInPort() &&
-        m_editingConnections.add(fromUid, fromPortNo, toUid, toPortNo) == DADOV_OK) {
-        result = copyEditingToApplied();
+    if (from == nullptr || to == nullptr || fromPortNo >= from->getNumOutPort() || toPortNo >= to->getNumInPort() ||
+        m_editingConnections.add(fromUid, fromPortNo, toUid, toPortNo) != DADOV_OK) {
+        return DADOV_E_FAILED;
     }
-    m_lock->unlock();
-    return result;
+    return copyEditingToApplied();
 }
 
 i32 AudioComponentCollection::removeConnection(u32 fromUid, u32 fromPortNo, u32 toUid, u32 toPortNo)
 {
-    if (lockReady() != DADOV_OK) {
+    ReadyHold hold(m_lock);
+    if (!hold) {
         return DADOV_E_FAILED;
     }
     (void)m_editingConnections.remove(fromUid, fromPortNo, toUid, toPortNo);
-    const i32 result = copyEditingToApplied();
-    m_lock->unlock();
-    return result;
+    return copyEditingToApplied();
 }
 
 i32 AudioComponentCollection::getConnections(std::vector<AudioConnection>& out)
 {
-    if (lockReady() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
-    const i32 result = m_editingConnections.get(out);
-    m_lock->unlock();
-    return result;
+    ReadyHold hold(m_lock);
+    return hold ? m_editingConnections.get(out) : DADOV_E_FAILED;
 }
 
 i32 AudioComponentCollection::applyConnections(const std::vector<AudioConnection>& list)
 {
-    if (lockReady() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
-    const i32 result = m_appliedConnections.set(list);
-    m_lock->unlock();
-    return result;
+    ReadyHold hold(m_lock);
+    return hold ? m_appliedConnections.set(list) : DADOV_E_FAILED;
 }
 
 i32 AudioComponentCollection::getAppliedConnections(std::vector<AudioConnection>& out)
 {
-    if (lockReady() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
-    const i32 result = m_appliedConnections.get(out);
-    m_lock->unlock();
-    return result;
+    ReadyHold hold(m_lock);
+    return hold ? m_appliedConnections.get(out) : DADOV_E_FAILED;
 }
 
 AudioComponent* AudioComponentCollection::findHeld(u64 identity, u32 uid)
@@ -364,33 +313,21 @@ AudioComponent* AudioComponentCollection::findHeld(u64 identity, u32 uid)
 
 AudioComponent* AudioComponentCollection::findComponent(u32 uid)
 {
-    if (lockReady() != DADOV_OK) {
-        return nullptr;
-    }
-    AudioComponent* component = findHeld(callerIdentity(), uid);
-    m_lock->unlock();
-    return component;
+    ReadyHold hold(m_lock);
+    return hold ? findHeld(callerIdentity(), uid) : nullptr;
 }
 
 const AudioComponentCollection::ComponentList& AudioComponentCollection::getComponentList()
 {
-    if (lockReady() != DADOV_OK) {
-        return EMPTY_LIST;
-    }
-    const ThreadEntry* entry = callerEntry(callerIdentity());
-    const ComponentList& list = entry != nullptr ? entry->list : EMPTY_LIST;
-    m_lock->unlock();
-    return list;
+    ReadyHold hold(m_lock);
+    const ThreadEntry* entry = hold ? callerEntry(callerIdentity()) : nullptr;
+    return entry != nullptr ? entry->list : EMPTY_LIST;
 }
 
 u32 AudioComponentCollection::getNumComponents()
 {
-    if (lockReady() != DADOV_OK) {
-        return 0;
-    }
-    const auto count = static_cast<u32>(m_components.size());
-    m_lock->unlock();
-    return count;
+    ReadyHold hold(m_lock);
+    return hold ? static_cast<u32>(m_components.size()) : 0;
 }
 
 i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback)
@@ -400,7 +337,8 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback)
 
 i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, void* context)
 {
-    if (lockReady() != DADOV_OK) {
+    ReadyHold hold(m_lock);
+    if (!hold) {
         return DADOV_E_FAILED;
     }
     const u64 self = callerIdentity();
@@ -408,13 +346,11 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, v
     if (entry == nullptr) {
         if (m_registeredThreads >= m_maxThreads) {
             KLIB_LOG("[E] AudioComponentCollection::beginByThread() - Couldn't add a thread entry!\n");
-            m_lock->unlock();
             return DADOV_E_FAILED;
         }
         try {
             entry = &m_threads[self];
         } catch (const std::bad_alloc&) {
-            m_lock->unlock();
             return DADOV_E_FAILED;
         }
         entry->registered = true;
@@ -434,7 +370,6 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, v
         }
     } catch (const std::bad_alloc&) {
         clearEntry(*entry);
-        m_lock->unlock();
         return DADOV_E_FAILED;
     }
     entry->callback = callback;
@@ -448,9 +383,7 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, v
     }
     KLIB_LOG("[i] AudioComponentCollection::beginByThread - Thread[id:%d] begins using AudioComponents.\n",
              logId(self));
-    const i32 result = update(self);
-    m_lock->unlock();
-    return result;
+    return update(self);
 }
 
 void AudioComponentCollection::clearEntry(ThreadEntry& entry)
@@ -465,17 +398,14 @@ void AudioComponentCollection::clearEntry(ThreadEntry& entry)
 
 i32 AudioComponentCollection::updateByThread()
 {
-    if (lockReady() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
-    const i32 result = update(callerIdentity());
-    m_lock->unlock();
-    return result;
+    ReadyHold hold(m_lock);
+    return hold ? update(callerIdentity()) : DADOV_E_FAILED;
 }
 
 i32 AudioComponentCollection::endByThread()
 {
-    if (lockReady() != DADOV_OK) {
+    ReadyHold hold(m_lock);
+    if (!hold) {
         return DADOV_E_FAILED;
     }
     const u64 self = callerIdentity();
@@ -495,9 +425,7 @@ i32 AudioComponentCollection::endByThread()
             --m_activeThreads;
         }
     }
-    const i32 result = update(self);
-    m_lock->unlock();
-    return result;
+    return update(self);
 }
 
 void AudioComponentCollection::endUse(AudioComponent& component)

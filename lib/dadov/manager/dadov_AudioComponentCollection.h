@@ -14,9 +14,7 @@
 // Threads are told apart by ossupport::getCurrentThreadIdentity (never reused); log lines print its low 32 bits.
 #pragma once
 
-#include <atomic>
 #include <list>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -129,11 +127,6 @@ private:
 
     AudioComponentCollection();
 
-    // The lock with its semaphore, or null.
-    Mutex* usableLock();
-    // Locks an initialised collection: 0, or 0x80000000 (nothing held).
-    i32 lockReady();
-
     // The rest runs under the lock.
     ThreadEntry* callerEntry(u64 identity);
     AudioComponent* findHeld(u64 identity, u32 uid);
@@ -151,9 +144,7 @@ private:
     bool anyListHeld() const;
     void resetState();
 
-    Mutex* const m_lock; // never freed
-    std::once_flag m_lockCreated;
-    std::atomic<bool> m_ready{false}; // written under the lock
+    ReadyLock m_lock{"CompoCol"};
 
     bool m_finalizing = false;
     u32 m_maxThreads = 0;

@@ -8,70 +8,40 @@
 
 namespace DADOV {
 
-namespace {
-constexpr const char* LOCK_NAME = "AudioCfg";
-} // namespace
-
 AudioConfigDB& AudioConfigDB::getInstance()
 {
     static AudioConfigDB instance;
     return instance;
 }
 
-AudioConfigDB::AudioConfigDB() : m_lock(new (std::nothrow) Mutex()) {}
-
 AudioConfigDB::~AudioConfigDB()
 {
-    // The lock is not freed: a late thread may still be locking it.
     finalize();
-}
-
-Mutex* AudioConfigDB::usableLock()
-{
-    if (m_lock == nullptr) {
-        return nullptr;
-    }
-    std::call_once(m_lockCreated, [this] { (void)m_lock->create(LOCK_NAME); });
-    // After an OS-layer restart the lock takes a fresh semaphore here.
-    return m_lock->isCreated() ? m_lock : nullptr;
-}
-
-i32 AudioConfigDB::lockReady()
-{
-    if (!m_ready.load(std::memory_order_acquire) || m_lock->lock() != DADOV_OK) {
-        return DADOV_E_FAILED;
-    }
-    if (!m_ready.load(std::memory_order_relaxed)) {
-        m_lock->unlock();
-        return DADOV_E_FAILED;
-    }
-    return DADOV_OK;
 }
 
 i32 AudioConfigDB::initialize()
 {
-    Mutex* lock = usableLock();
-    if (lock == nullptr || lock->lock() != DADOV_OK) {
+    if (m_lock.lock() != DADOV_OK) {
         return DADOV_E_FAILED;
     }
-    if (m_ready.load(std::memory_order_relaxed)) {
-        lock->unlock();
+    if (m_lock.isReady()) {
+        m_lock.unlock();
         return DADOV_E_FAILED;
     }
-    m_ready.store(true, std::memory_order_release);
+    m_lock.setReady(true);
     KLIB_LOG("[i] AudioConfigDB::initialize - AUDIOCONFIG_DB() initialized.\n");
-    lock->unlock();
+    m_lock.unlock();
     return DADOV_OK;
 }
 
 i32 AudioConfigDB::finalize()
 {
-    if (lockReady() != DADOV_OK) {
+    if (m_lock.lockReady() != DADOV_OK) {
         return DADOV_OK;
     }
-    m_ready.store(false, std::memory_order_release);
+    m_lock.setReady(false);
     KLIB_LOG("[i] AudioConfigDB::finalize - AUDIOCONFIG_DB() finalized.\n");
-    m_lock->unlock();
+    m_lock.unlock();
     return DADOV_OK;
 }
 
@@ -84,17 +54,17 @@ i32 AudioConfigDB::setAudioConfig(const AudioConfig& config)
     } catch (const std::bad_alloc&) {
         return DADOV_E_FAILED;
     }
-    if (lockReady() != DADOV_OK) {
+    if (m_lock.lockReady() != DADOV_OK) {
         return DADOV_E_FAILED;
     }
     std::swap(m_config, copy);
-    m_lock->unlock();
+    m_lock.unlock();
     return DADOV_OK;
 }
 
 i32 AudioConfigDB::getAudioConfig(AudioConfig& out)
 {
-    if (lockReady() != DADOV_OK) {
+    if (m_lock.lockReady() != DADOV_OK) {
         return DADOV_E_FAILED;
     }
     AudioConfig copy;
@@ -104,7 +74,7 @@ i32 AudioConfigDB::getAudioConfig(AudioConfig& out)
     } catch (const std::bad_alloc&) {
         copied = false;
     }
-    m_lock->unlock();
+    m_lock.unlock();
     if (!copied) {
         return DADOV_E_FAILED;
     }

@@ -3,9 +3,7 @@
 // list type of the audio component collection.
 #pragma once
 
-#include <atomic>
 #include <compare>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -80,15 +78,9 @@ public:
     [[nodiscard]] i32 getAudioConfig(AudioConfig& out);
 
 private:
-    AudioConfigDB();
-    // The lock with its semaphore, or null.
-    Mutex* usableLock();
-    // Locks a usable store: 0, or 0x80000000 (nothing held).
-    i32 lockReady();
+    AudioConfigDB() = default;
 
-    Mutex* const m_lock; // never freed
-    std::once_flag m_lockCreated;
-    std::atomic<bool> m_ready{false}; // written under the lock
+    ReadyLock m_lock{"AudioCfg"};
     AudioConfig m_config;
 };
 
