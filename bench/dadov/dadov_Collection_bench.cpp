@@ -48,10 +48,10 @@ public:
     explicit Updaters(u32 count) : m_slots(count)
     {
         for (Slot& slot : m_slots) {
-            slot.thread = std::thread([this, &slot] { loop(slot); });
+            slot.m_thread = std::thread([this, &slot] { loop(slot); });
         }
         for (Slot& slot : m_slots) {
-            while (slot.completed.load(std::memory_order_acquire) == 0) {
+            while (slot.m_completed.load(std::memory_order_acquire) == 0) {
                 spinPause();
             }
         }
@@ -60,7 +60,7 @@ public:
     {
         m_stop.store(true, std::memory_order_release);
         for (Slot& slot : m_slots) {
-            slot.thread.join();
+            slot.m_thread.join();
         }
     }
     Updaters(const Updaters&) = delete;
@@ -72,12 +72,12 @@ public:
     {
         u64 spent = 0;
         for (Slot& slot : m_slots) {
-            const u64 ticket = slot.requested.load(std::memory_order_relaxed) + 1;
-            slot.requested.store(ticket, std::memory_order_release);
-            while (slot.completed.load(std::memory_order_acquire) != ticket + 1) {
+            const u64 ticket = slot.m_requested.load(std::memory_order_relaxed) + 1;
+            slot.m_requested.store(ticket, std::memory_order_release);
+            while (slot.m_completed.load(std::memory_order_acquire) != ticket + 1) {
                 spinPause();
             }
-            spent += slot.spent;
+            spent += slot.m_spent;
         }
         return spent;
     }
@@ -85,10 +85,10 @@ public:
 private:
     struct alignas(64) Slot
     {
-        std::thread thread;
-        std::atomic<u64> requested{0};
-        std::atomic<u64> completed{0}; // requested + 1 once done (1 after the thread began)
-        u64 spent = 0;                 // written before completed
+        std::thread m_thread;
+        std::atomic<u64> m_requested{0};
+        std::atomic<u64> m_completed{0}; // m_requested + 1 once done (1 after the thread began)
+        u64 m_spent = 0;                 // written before m_completed
     };
 
     void loop(Slot& slot)
@@ -98,10 +98,10 @@ private:
         if (collection.beginByThread(&callback) != DADOV_OK) {
             ++m_failures;
         }
-        slot.completed.store(1, std::memory_order_release);
+        slot.m_completed.store(1, std::memory_order_release);
         u64 seen = 0;
         while (!m_stop.load(std::memory_order_acquire)) {
-            const u64 ticket = slot.requested.load(std::memory_order_acquire);
+            const u64 ticket = slot.m_requested.load(std::memory_order_acquire);
             if (ticket == seen) {
                 spinPause();
                 continue;
@@ -109,8 +109,8 @@ private:
             seen = ticket;
             const Clock::time_point start = Clock::now();
             (void)collection.updateByThread();
-            slot.spent = nanosecondsSince(start);
-            slot.completed.store(ticket + 1, std::memory_order_release);
+            slot.m_spent = nanosecondsSince(start);
+            slot.m_completed.store(ticket + 1, std::memory_order_release);
         }
         (void)collection.endByThread();
     }

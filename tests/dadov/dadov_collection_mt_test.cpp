@@ -28,8 +28,8 @@ constexpr u32 READERS = 4;
 // A registered thread: its callback only raises the flag; the thread updates when it sees it.
 struct Reader : IAudioComponentCallback
 {
-    void onChangeAudioComponents() override { flag.store(true); }
-    std::atomic<bool> flag{false};
+    void onChangeAudioComponents() override { m_flag.store(true); }
+    std::atomic<bool> m_flag{false};
 };
 
 int stressSeconds()
@@ -83,7 +83,7 @@ TEST(CollectionStress, DeviceAndReadersAgreeOnEveryComponent)
             for (u32 round = 0; !stopReaders.load(); ++round) {
                 // Reader 1 pauses now and then, so components wait for it in the pending lists.
                 const bool paused = index == 1 && round % 512 < 128;
-                if (!paused && self.flag.exchange(false)) {
+                if (!paused && self.m_flag.exchange(false)) {
                     (void)collection.updateByThread();
                     ++updates;
                 }

@@ -113,24 +113,25 @@ i32 AudioComponentCollection::finalize()
 
 bool AudioComponentCollection::anyListHeld() const
 {
-    return std::any_of(m_threads.begin(), m_threads.end(), [](const auto& item) { return !item.second.list.empty(); });
+    return std::any_of(m_threads.begin(), m_threads.end(),
+                       [](const auto& item) { return !item.second.m_list.empty(); });
 }
 
 void AudioComponentCollection::resetState()
 {
     // Entries stay allocated (a thread may still hold a reference to its empty list) but leave the table.
     for (auto& [identity, entry] : m_threads) {
-        entry.list.clear();
-        entry.byUid.clear();
-        entry.fresh.clear();
-        entry.callback = nullptr;
-        entry.registered = false;
-        entry.active = false;
+        entry.m_list.clear();
+        entry.m_byUid.clear();
+        entry.m_fresh.clear();
+        entry.m_callback = nullptr;
+        entry.m_registered = false;
+        entry.m_active = false;
     }
     m_registeredThreads = 0;
     m_activeThreads = 0;
     m_maxThreads = 0;
-    m_byUid.clear();
+    m_recordsByUid.clear();
     m_components.clear();
     m_pendingAdd.clear();
     m_pendingRemove.clear();
@@ -143,14 +144,14 @@ void AudioComponentCollection::resetState()
 AudioComponentCollection::ThreadEntry* AudioComponentCollection::callerEntry(u64 identity)
 {
     const auto it = m_threads.find(identity);
-    return it != m_threads.end() && it->second.registered ? &it->second : nullptr;
+    return it != m_threads.end() && it->second.m_registered ? &it->second : nullptr;
 }
 
 void AudioComponentCollection::notifyAll()
 {
     for (auto& [identity, entry] : m_threads) {
-        if (entry.callback != nullptr) {
-            entry.callback->onChangeAudioComponents();
+        if (entry.m_callback != nullptr) {
+            entry.m_callback->onChangeAudioComponents();
         }
     }
 }
@@ -169,7 +170,7 @@ i32 AudioComponentCollection::addComponent(const char* typeName, u32 majorVersio
 {
     ReadyHold hold(m_lock);
     // Every component some thread still holds stays indexed until it is destroyed.
-    if (!hold || m_byUid.find(uid) != m_byUid.end()) {
+    if (!hold || m_recordsByUid.find(uid) != m_recordsByUid.end()) {
         return DADOV_E_FAILED;
     }
     auto* component = new (std::nothrow) AudioComponent();
@@ -187,7 +188,7 @@ i32 AudioComponentCollection::addComponent(const char* typeName, u32 majorVersio
         m_pendingRemove.reserve(m_components.size() + 1);
         m_components.push_back(Record{component, 0, true, false});
         try {
-            m_byUid.emplace(uid, std::prev(m_components.end()));
+            m_recordsByUid.emplace(uid, std::prev(m_components.end()));
         } catch (const std::bad_alloc&) {
             m_components.pop_back();
             throw;
@@ -213,9 +214,9 @@ i32 AudioComponentCollection::reqRemoveComponent(u32 uid)
     if (!hold || findHeld(self, uid) == nullptr) {
         return DADOV_E_FAILED;
     }
-    const RecordList::iterator record = m_byUid.find(uid)->second;
-    if (!record->pendingRemove) {
-        record->pendingRemove = true;
+    const RecordList::iterator record = m_recordsByUid.find(uid)->second;
+    if (!record->m_inPendingRemove) {
+        record->m_inPendingRemove = true;
         m_pendingRemove.push_back(record); // capacity reserved by addComponent
     }
     (void)m_editingConnections.removeByUid(uid);
@@ -241,12 +242,12 @@ i32 AudioComponentCollection::reqRemoveAllComponents()
 void AudioComponentCollection::requestRemoveAll(u64 identity)
 {
     for (const auto record : m_pendingAdd) {
-        record->pendingAdd = false;
+        record->m_inPendingAdd = false;
     }
     m_pendingAdd.clear();
     m_pendingRemove.clear();
     for (auto record = m_components.begin(); record != m_components.end(); ++record) {
-        record->pendingRemove = true;
+        record->m_inPendingRemove = true;
         m_pendingRemove.push_back(record); // capacity reserved by addComponent
     }
     (void)m_editingConnections.clear();
@@ -307,8 +308,8 @@ AudioComponent* AudioComponentCollection::findHeld(u64 identity, u32 uid)
     if (entry == nullptr) {
         return nullptr;
     }
-    const auto it = entry->byUid.find(uid);
-    return it != entry->byUid.end() ? it->second : nullptr;
+    const auto it = entry->m_byUid.find(uid);
+    return it != entry->m_byUid.end() ? it->second : nullptr;
 }
 
 AudioComponent* AudioComponentCollection::findComponent(u32 uid)
@@ -321,7 +322,7 @@ const AudioComponentCollection::ComponentList& AudioComponentCollection::getComp
 {
     ReadyHold hold(m_lock);
     const ThreadEntry* entry = hold ? callerEntry(callerIdentity()) : nullptr;
-    return entry != nullptr ? entry->list : EMPTY_LIST;
+    return entry != nullptr ? entry->m_list : EMPTY_LIST;
 }
 
 u32 AudioComponentCollection::getNumComponents()
@@ -353,28 +354,28 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, v
         } catch (const std::bad_alloc&) {
             return DADOV_E_FAILED;
         }
-        entry->registered = true;
+        entry->m_registered = true;
         ++m_registeredThreads;
     }
     clearEntry(*entry);
     try {
-        entry->list.reserve(m_components.size());
-        entry->byUid.reserve(m_components.size());
+        entry->m_list.reserve(m_components.size());
+        entry->m_byUid.reserve(m_components.size());
         for (Record& record : m_components) {
-            entry->byUid.emplace(record.component->getUniqID(), record.component);
-            entry->list.push_back(record.component);
-            ++record.holders;
+            entry->m_byUid.emplace(record.m_component->getUniqID(), record.m_component);
+            entry->m_list.push_back(record.m_component);
+            ++record.m_holders;
         }
         if (context != nullptr) {
-            entry->fresh = entry->list;
+            entry->m_fresh = entry->m_list;
         }
     } catch (const std::bad_alloc&) {
         clearEntry(*entry);
         return DADOV_E_FAILED;
     }
-    entry->callback = callback;
-    if (!entry->active) {
-        entry->active = true;
+    entry->m_callback = callback;
+    if (!entry->m_active) {
+        entry->m_active = true;
         ++m_activeThreads;
     }
     if (context != nullptr) {
@@ -388,12 +389,12 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, v
 
 void AudioComponentCollection::clearEntry(ThreadEntry& entry)
 {
-    for (AudioComponent* component : entry.list) {
-        --m_byUid.find(component->getUniqID())->second->holders;
+    for (AudioComponent* component : entry.m_list) {
+        --m_recordsByUid.find(component->getUniqID())->second->m_holders;
     }
-    entry.list.clear();
-    entry.byUid.clear();
-    entry.fresh.clear();
+    entry.m_list.clear();
+    entry.m_byUid.clear();
+    entry.m_fresh.clear();
 }
 
 i32 AudioComponentCollection::updateByThread()
@@ -412,16 +413,16 @@ i32 AudioComponentCollection::endByThread()
     ThreadEntry* entry = callerEntry(self);
     if (entry != nullptr) {
         if (self == m_dspThread) {
-            for (AudioComponent* component : entry->list) {
+            for (AudioComponent* component : entry->m_list) {
                 endUse(*component);
             }
             m_dspThread = 0;
             m_dspContext = nullptr;
         }
         clearEntry(*entry);
-        entry->callback = nullptr;
-        if (entry->active) {
-            entry->active = false;
+        entry->m_callback = nullptr;
+        if (entry->m_active) {
+            entry->m_active = false;
             --m_activeThreads;
         }
     }
@@ -442,7 +443,7 @@ i32 AudioComponentCollection::update(u64 identity)
              logId(identity));
     ThreadEntry* entry = callerEntry(identity);
     // A thread that has not begun, or has ended, takes nothing; its update only destroys what nobody holds.
-    if (entry != nullptr && !entry->active) {
+    if (entry != nullptr && !entry->m_active) {
         entry = nullptr;
     }
     const bool processing = entry != nullptr && identity == m_dspThread;
@@ -452,8 +453,8 @@ i32 AudioComponentCollection::update(u64 identity)
         if (entry != nullptr) {
             take(*entry, *record, processing);
         }
-        if (record->holders >= m_activeThreads) {
-            record->pendingAdd = false;
+        if (record->m_holders >= m_activeThreads) {
+            record->m_inPendingAdd = false;
         } else {
             m_pendingAdd[kept++] = record;
         }
@@ -465,7 +466,7 @@ i32 AudioComponentCollection::update(u64 identity)
         if (entry != nullptr) {
             drop(*entry, *record, processing);
         }
-        if (record->holders == 0) {
+        if (record->m_holders == 0) {
             destroy(record);
         } else {
             m_pendingRemove[kept++] = record;
@@ -474,71 +475,71 @@ i32 AudioComponentCollection::update(u64 identity)
     m_pendingRemove.resize(kept);
 
     if (processing) {
-        for (AudioComponent* component : entry->fresh) {
-            const auto held = entry->byUid.find(component->getUniqID());
-            if (held != entry->byUid.end() && held->second == component &&
+        for (AudioComponent* component : entry->m_fresh) {
+            const auto held = entry->m_byUid.find(component->getUniqID());
+            if (held != entry->m_byUid.end() && held->second == component &&
                 component->beginUseByDSPThread(m_dspContext) != DADOV_OK) {
                 KLIB_LOG("[E] AudioComponentCollection::updateByThread - AudioComponent[uid:%d] couldn't begin "
                          "use.\n",
                          static_cast<int>(component->getUniqID()));
             }
         }
-        entry->fresh.clear();
+        entry->m_fresh.clear();
     }
     return DADOV_OK;
 }
 
 void AudioComponentCollection::take(ThreadEntry& entry, Record& record, bool processing)
 {
-    const u32 uid = record.component->getUniqID();
-    if (entry.byUid.find(uid) != entry.byUid.end()) {
+    const u32 uid = record.m_component->getUniqID();
+    if (entry.m_byUid.find(uid) != entry.m_byUid.end()) {
         return;
     }
     // Out of memory the component stays pending and is taken at a later update.
     try {
         if (processing) {
-            entry.fresh.reserve(entry.fresh.size() + 1);
+            entry.m_fresh.reserve(entry.m_fresh.size() + 1);
         }
-        entry.list.push_back(record.component);
+        entry.m_list.push_back(record.m_component);
         try {
-            entry.byUid.emplace(uid, record.component);
+            entry.m_byUid.emplace(uid, record.m_component);
         } catch (const std::bad_alloc&) {
-            entry.list.pop_back();
+            entry.m_list.pop_back();
             throw;
         }
     } catch (const std::bad_alloc&) {
         return;
     }
     if (processing) {
-        entry.fresh.push_back(record.component);
+        entry.m_fresh.push_back(record.m_component);
     }
-    ++record.holders;
+    ++record.m_holders;
 }
 
 void AudioComponentCollection::drop(ThreadEntry& entry, Record& record, bool processing)
 {
-    const auto held = entry.byUid.find(record.component->getUniqID());
-    if (held == entry.byUid.end()) {
+    const auto held = entry.m_byUid.find(record.m_component->getUniqID());
+    if (held == entry.m_byUid.end()) {
         return;
     }
-    entry.byUid.erase(held);
+    entry.m_byUid.erase(held);
     // Removals mostly hit recent additions: search from the back, so the shift is as short as the search.
-    const auto at = std::find(entry.list.rbegin(), entry.list.rend(), record.component);
-    entry.list.erase(std::next(at).base());
-    --record.holders;
+    const auto at = std::find(entry.m_list.rbegin(), entry.m_list.rend(), record.m_component);
+    entry.m_list.erase(std::next(at).base());
+    --record.m_holders;
     if (processing) {
-        endUse(*record.component);
+        endUse(*record.m_component);
     }
 }
 
 void AudioComponentCollection::destroy(RecordList::iterator record)
 {
-    if (record->pendingAdd) {
+    if (record->m_inPendingAdd) {
         // Destroyed before every thread took it: no later update may take it.
         m_pendingAdd.erase(std::find(m_pendingAdd.begin(), m_pendingAdd.end(), record));
     }
-    m_byUid.erase(record->component->getUniqID());
-    delete record->component;
+    m_recordsByUid.erase(record->m_component->getUniqID());
+    delete record->m_component;
     m_components.erase(record);
 }
 

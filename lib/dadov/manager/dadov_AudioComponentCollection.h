@@ -107,22 +107,22 @@ private:
     // A live component: owned here, with the number of thread lists that hold it.
     struct Record
     {
-        AudioComponent* component = nullptr;
-        u32 holders = 0;
-        bool pendingAdd = false;
-        bool pendingRemove = false;
+        AudioComponent* m_component = nullptr;
+        u32 m_holders = 0;
+        bool m_inPendingAdd = false;
+        bool m_inPendingRemove = false;
     };
     using RecordList = std::list<Record>;
 
     struct ThreadEntry
     {
-        ComponentList list;
-        std::unordered_map<u32, AudioComponent*> byUid;
+        ComponentList m_list;
+        std::unordered_map<u32, AudioComponent*> m_byUid;
         // Components taken and not yet offered to the processing thread's use.
-        std::vector<AudioComponent*> fresh;
-        IAudioComponentCallback* callback = nullptr;
-        bool registered = false; // holds a place in the table (from beginByThread until finalize)
-        bool active = false;     // between beginByThread and endByThread
+        std::vector<AudioComponent*> m_fresh;
+        IAudioComponentCallback* m_callback = nullptr;
+        bool m_registered = false; // holds a place in the table (from beginByThread until finalize)
+        bool m_active = false;     // between beginByThread and endByThread
     };
 
     AudioComponentCollection();
@@ -149,7 +149,7 @@ private:
     bool m_finalizing = false;
     u32 m_maxThreads = 0;
     RecordList m_components; // in order of addition
-    std::unordered_map<u32, RecordList::iterator> m_byUid;
+    std::unordered_map<u32, RecordList::iterator> m_recordsByUid;
     std::unordered_map<u64, ThreadEntry> m_threads;
     u32 m_registeredThreads = 0;
     u32 m_activeThreads = 0;
