@@ -2,7 +2,7 @@
 
 namespace PYRITE {
 
-PyriteDeviceControlThread::PyriteDeviceControlThread() : TMS::AbstractThread(QUEUE_CAPACITY) {}
+PyriteDeviceControlThread::PyriteDeviceControlThread() : PyriteAppThread(QUEUE_CAPACITY) {}
 
 PyriteDeviceControlThread::~PyriteDeviceControlThread()
 {
@@ -17,7 +17,7 @@ u32 PyriteDeviceControlThread::onChangeStatus(u32 status, const TMS::FieldMap& a
         setSystemInfo("ZOVORaState", 0, KVariant(2u));
         commitSystemInfo();
     }
-    return TMS::AbstractThread::onChangeStatus(status, arguments);
+    return PyriteAppThread::onChangeStatus(status, arguments);
 }
 
 } // namespace PYRITE

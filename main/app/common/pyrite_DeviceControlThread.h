@@ -3,11 +3,11 @@
 // "DebugState" 0 and "ZOVORaState" 2 and commits them.
 #pragma once
 
-#include "tms_AbstractThread.h"
+#include "pyrite_AppThread.h"
 
 namespace PYRITE {
 
-class PyriteDeviceControlThread : public TMS::AbstractThread
+class PyriteDeviceControlThread : public PyriteAppThread
 {
 public:
     static constexpr u32 QUEUE_CAPACITY = 5;

@@ -2,16 +2,16 @@
 // It does nothing yet.
 #pragma once
 
-#include "tms_AbstractThread.h"
+#include "pyrite_AppThread.h"
 
 namespace PYRITE {
 
-class PyriteClientSyncThread : public TMS::AbstractThread
+class PyriteClientSyncThread : public PyriteAppThread
 {
 public:
     static constexpr u32 QUEUE_CAPACITY = 5;
 
-    PyriteClientSyncThread() : TMS::AbstractThread(QUEUE_CAPACITY) {}
+    PyriteClientSyncThread() : PyriteAppThread(QUEUE_CAPACITY) {}
     ~PyriteClientSyncThread() override = default;
 };
 

@@ -2,7 +2,7 @@
 
 namespace PYRITE {
 
-PyriteClientVDProtocolThread::PyriteClientVDProtocolThread() : TMS::AbstractThread(QUEUE_CAPACITY) {}
+PyriteClientVDProtocolThread::PyriteClientVDProtocolThread() : PyriteAppThread(QUEUE_CAPACITY) {}
 
 PyriteClientVDProtocolThread::~PyriteClientVDProtocolThread()
 {
@@ -15,7 +15,7 @@ u32 PyriteClientVDProtocolThread::onChangeStatus(u32 status, const TMS::FieldMap
         setSystemInfo("VDPState", 0, KVariant(1u));
         commitSystemInfo();
     }
-    return TMS::AbstractThread::onChangeStatus(status, arguments);
+    return PyriteAppThread::onChangeStatus(status, arguments);
 }
 
 } // namespace PYRITE

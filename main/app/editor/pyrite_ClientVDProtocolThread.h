@@ -3,11 +3,11 @@
 // from STOP it stages "VDPState" 1 and commits it.
 #pragma once
 
-#include "tms_AbstractThread.h"
+#include "pyrite_AppThread.h"
 
 namespace PYRITE {
 
-class PyriteClientVDProtocolThread : public TMS::AbstractThread
+class PyriteClientVDProtocolThread : public PyriteAppThread
 {
 public:
     static constexpr u32 QUEUE_CAPACITY = 5;

@@ -2,16 +2,16 @@
 // compiler. It does nothing yet.
 #pragma once
 
-#include "tms_AbstractThread.h"
+#include "pyrite_AppThread.h"
 
 namespace PYRITE {
 
-class VEXACompilerThread : public TMS::AbstractThread
+class VEXACompilerThread : public PyriteAppThread
 {
 public:
     static constexpr u32 QUEUE_CAPACITY = 1;
 
-    VEXACompilerThread() : TMS::AbstractThread(QUEUE_CAPACITY) {}
+    VEXACompilerThread() : PyriteAppThread(QUEUE_CAPACITY) {}
     ~VEXACompilerThread() override = default;
 };
 

@@ -1,16 +1,16 @@
 // LpcHuxRemoteThread: the thread "HUXRemote" (stage 5, queue of 1 message). It does nothing yet.
 #pragma once
 
-#include "tms_AbstractThread.h"
+#include "pyrite_AppThread.h"
 
 namespace LPC {
 
-class LpcHuxRemoteThread : public TMS::AbstractThread
+class LpcHuxRemoteThread : public PYRITE::PyriteAppThread
 {
 public:
     static constexpr u32 QUEUE_CAPACITY = 1;
 
-    LpcHuxRemoteThread() : TMS::AbstractThread(QUEUE_CAPACITY) {}
+    LpcHuxRemoteThread() : PYRITE::PyriteAppThread(QUEUE_CAPACITY) {}
     ~LpcHuxRemoteThread() override = default;
 };
 

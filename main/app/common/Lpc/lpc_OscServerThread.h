@@ -1,16 +1,16 @@
 // LpcOscServerThread: the thread "OSCServer" (stage 4, queue of 1 message). It does nothing yet.
 #pragma once
 
-#include "tms_AbstractThread.h"
+#include "pyrite_AppThread.h"
 
 namespace LPC {
 
-class LpcOscServerThread : public TMS::AbstractThread
+class LpcOscServerThread : public PYRITE::PyriteAppThread
 {
 public:
     static constexpr u32 QUEUE_CAPACITY = 1;
 
-    LpcOscServerThread() : TMS::AbstractThread(QUEUE_CAPACITY) {}
+    LpcOscServerThread() : PYRITE::PyriteAppThread(QUEUE_CAPACITY) {}
     ~LpcOscServerThread() override = default;
 };
 
