@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,9 @@
 #include <vector>
 
 #include "appcommon_TestSupport.h"
+#include "dadov_AudioComponentCollection.h"
+#include "dadov_TestSupport.h"
+#include "logic_LogicComponentCollection.h"
 #include "pyrite_AppThread.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_SystemThread.h"
@@ -327,6 +331,53 @@ TEST(AppThreadSystemInfo, ProductAndDatabaseStatesCallTheirOperations)
     ASSERT_TRUE(probe.waitFor("pdbstate 2"));
     EXPECT_EQ(probe.records(), (std::vector<std::string>{"pdbstate 1", "product 2", "product 0", "pdbstate 2"}));
     root.release();
+}
+
+TEST(AppThreadAudio, ComponentUseFollowsRunAndClosing)
+{
+    dadovtest::createDatabases(11); // components have entries in database 10
+    ASSERT_EQ(LogicCtrl::LogicComponentCollection::getInstance().initialize(), 0);
+    ASSERT_EQ(DADOV::AudioConfigDB::getInstance().initialize(), 0);
+    dadovtest::PluginFolder folder;
+    folder.add("TestMixer_2.dll");
+    DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
+    ASSERT_EQ(collection.initialize(folder.path().c_str(), 10), 0);
+    Probe probe;
+    ASSERT_EQ(initializeThread(probe, "Probe"), 0u);
+    ASSERT_TRUE(waitUntil([&] { return probe.getStatus() == TMS::STATUS_STOP; }));
+    // The length of the probe's own list; update first asks the probe to bring it up to date.
+    auto listLength = [&](bool update) {
+        size_t length = 0;
+        probe.run([&] {
+            if (update) {
+                probe.onUpdateAudioComponents();
+            }
+            length = collection.getComponentList().size();
+        });
+        return length;
+    };
+
+    ASSERT_EQ(collection.addComponent("TestMixer", 2, 1, 1, 1), 0);
+    EXPECT_EQ(listLength(false), 0u); // STOP: not begun yet
+    ASSERT_EQ(probe.start(TMS::AbstractMessage::emptyFields()), 0u);
+    EXPECT_EQ(listLength(false), 1u); // begun with every component
+    ASSERT_EQ(collection.addComponent("TestMixer", 2, 2, 1, 1), 0);
+    EXPECT_TRUE(waitUntil([&] { return listLength(false) == 2; })); // told, and updated on its own task
+
+    ASSERT_EQ(probe.stop(TMS::AbstractMessage::emptyFields()), 0u);
+    ASSERT_EQ(collection.addComponent("TestMixer", 2, 3, 1, 1), 0);
+    EXPECT_EQ(listLength(true), 2u); // no update outside RUN
+    ASSERT_EQ(probe.start(TMS::AbstractMessage::emptyFields()), 0u);
+    EXPECT_EQ(listLength(false), 3u);
+
+    // Closing ends the use: once removal is requested, nothing holds the components any more.
+    probe.release();
+    EXPECT_EQ(collection.reqRemoveAllComponents(), 0);
+    if (collection.getNumComponents() != 0) {
+        ADD_FAILURE() << "the closed thread still holds its components";
+        std::_Exit(1); // finalize would wait for the closed thread for ever
+    }
+    EXPECT_EQ(collection.finalize(), 0);
 }
 
 } // namespace

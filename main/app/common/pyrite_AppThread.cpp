@@ -1,7 +1,8 @@
 #include "pyrite_AppThread.h"
 
 #include <algorithm>
-#include <utility>
+#include <string>
+#include <vector>
 
 #include "klib_Print.h"
 #include "lpc_ParameterSelector.h"
@@ -21,6 +22,137 @@ u32 readUnsigned(TMS::AbstractThread& thread, const char* name)
     return value.getUInt();
 }
 
+// One change scan of a thread. The element selector of a block depends on its address alone, and a component type
+// (name and version) fixes its blocks' addresses: the selectors are kept per type for the scan and each is parsed
+// once, when a change first meets its block. Reading a block's address from each component's own description
+// instead would cost several cache misses per change.
+class ChangeScan
+{
+public:
+    explicit ChangeScan(PyriteAppThread& thread) : m_thread(thread) {}
+
+    // Reports the changes of one key in one database; a key whose flags cannot be latched is skipped.
+    void visit(PDB::IParameterDB& database, u32 key);
+
+private:
+    struct BlockSelector
+    {
+        bool m_known = false;
+        LPC::ElementSelector m_selector;
+    };
+    struct TypeSelectors
+    {
+        std::string m_name;
+        u32 m_version;
+        std::vector<BlockSelector> m_blocks; // one per block of the type
+    };
+    // A parameter of an element set awaiting its report: the set's first parameter at (x, y).
+    struct PendingChange
+    {
+        u32 m_component;
+        u32 m_parameter;
+        u32 m_x;
+        u32 m_y;
+        auto operator<=>(const PendingChange&) const = default;
+    };
+
+    // The type entry of a component's description (null for none).
+    TypeSelectors* typeOf(const PDB::ComponentInfo* description);
+    const LPC::ElementSelector& selectorOf(TypeSelectors* type, const PDB::ComponentInfo* description, u32 block);
+
+    PyriteAppThread& m_thread;
+    std::vector<TypeSelectors> m_types;
+    size_t m_lastType = 0;
+    std::vector<PendingChange> m_pending;
+};
+
+ChangeScan::TypeSelectors* ChangeScan::typeOf(const PDB::ComponentInfo* description)
+{
+    if (description == nullptr) {
+        return nullptr;
+    }
+    auto matches = [description](const TypeSelectors& type) {
+        return type.m_version == description->getVersion() &&
+               type.m_blocks.size() == description->getParameterCount() && type.m_name == description->getName();
+    };
+    if (m_lastType < m_types.size() && matches(m_types[m_lastType])) {
+        return &m_types[m_lastType];
+    }
+    const auto found = std::find_if(m_types.begin(), m_types.end(), matches);
+    if (found != m_types.end()) {
+        m_lastType = static_cast<size_t>(found - m_types.begin());
+    } else {
+        m_types.push_back(TypeSelectors{description->getName(), description->getVersion(),
+                                        std::vector<BlockSelector>(description->getParameterCount())});
+        m_lastType = m_types.size() - 1;
+    }
+    return &m_types[m_lastType];
+}
+
+const LPC::ElementSelector& ChangeScan::selectorOf(TypeSelectors* type, const PDB::ComponentInfo* description,
+                                                   u32 block)
+{
+    static const LPC::ElementSelector NONE;
+    if (type == nullptr || block >= type->m_blocks.size()) {
+        return NONE; // the description's default block, whose address has no selector
+    }
+    BlockSelector& entry = type->m_blocks[block];
+    if (!entry.m_known) {
+        entry.m_selector = LPC::parseElementSelector(description->getParameterInfo(block).getAddress().c_str());
+        entry.m_known = true;
+    }
+    return entry.m_selector;
+}
+
+void ChangeScan::visit(PDB::IParameterDB& database, u32 key)
+{
+    const u32 flagSet = database.getCallbackIndex(key);
+    if (database.swapChangeFlags(flagSet) < 0) {
+        return;
+    }
+    m_pending.clear();
+    u32 describedComponent = 0xFFFFFFFF;
+    const PDB::ComponentInfo* description = nullptr;
+    TypeSelectors* type = nullptr;
+
+    u32 component = 0, parameter = 0, x = 0, y = 0;
+    for (;;) {
+        const u32 before[4] = {component, parameter, x, y};
+        const i32 result = database.findNextChange(flagSet, component, parameter, x, y, false);
+        if (result < 0 || result == NO_FURTHER_CHANGE) {
+            break;
+        }
+        if (result != 0) {
+            // Not a change; go on unless the cursor stands still.
+            const u32 after[4] = {component, parameter, x, y};
+            if (std::equal(before, before + 4, after)) {
+                break;
+            }
+            continue;
+        }
+        if (component != describedComponent) {
+            describedComponent = component;
+            description = database.getComponentInfo(component);
+            type = typeOf(description);
+        }
+        const LPC::ElementSelector& selector = selectorOf(type, description, parameter);
+        // An element position beyond the block index cannot have its set's first parameter in the component:
+        // such a parameter is reported as it is.
+        if (!selector.m_hasSelector || selector.m_elementIndex > parameter) {
+            m_thread.onChangePDBParam(&database, component, parameter, x, y, key);
+            continue;
+        }
+        m_pending.push_back(PendingChange{component, parameter - selector.m_elementIndex, x, y});
+    }
+
+    // Changes arrive in component order; only entries of one component can be out of order.
+    std::sort(m_pending.begin(), m_pending.end());
+    m_pending.erase(std::unique(m_pending.begin(), m_pending.end()), m_pending.end());
+    for (const PendingChange& change : m_pending) {
+        m_thread.onChangePDBParam(&database, change.m_component, change.m_parameter, change.m_x, change.m_y, key);
+    }
+}
+
 } // namespace
 
 PyriteAppThread::PyriteAppThread(u32 queueCapacity) : TMS::AbstractThread(queueCapacity) {}
@@ -34,6 +166,12 @@ PyriteAppThread::~PyriteAppThread()
 
 u32 PyriteAppThread::onChangeStatus(u32 status, const TMS::FieldMap& arguments)
 {
+    // A collection that is not set up refuses both; the thread runs without audio components then.
+    if (status == TMS::STATUS_RUN) {
+        (void)DADOV::AudioComponentCollection::getInstance().beginByThread(this);
+    } else if (status == TMS::STATUS_CLOSING) {
+        (void)DADOV::AudioComponentCollection::getInstance().endByThread();
+    }
     return TMS::AbstractThread::onChangeStatus(status, arguments);
 }
 
@@ -136,82 +274,24 @@ u32 PyriteAppThread::onChangePDB()
     if (pyriteFailed(started)) {
         return started;
     }
+    ChangeScan scan(*this);
     const PDB::ParameterDBCollection& collection = PDB::ParameterDBCollection::getCollection();
     // Both counts are read again each round: a handler may create a database or subscribe another key.
     for (u32 index = 0; index < collection.getSize(); ++index) {
         PDB::IParameterDB& database = collection.getEntry(index);
         for (size_t k = 0; k < m_keys.size(); ++k) {
-            scanKey(database, m_keys[k]);
+            scan.visit(database, m_keys[k]);
         }
     }
     const u32 finished = onChangePDBParamFinished();
     return pyriteFailed(finished) ? finished : PYRITE_OK;
 }
 
-void PyriteAppThread::scanKey(PDB::IParameterDB& database, u32 key)
-{
-    const u32 flagSet = database.getCallbackIndex(key);
-    if (database.swapChangeFlags(flagSet) < 0) {
-        return;
-    }
-    // Taken out of the member so that a handler that scans again meanwhile cannot disturb it.
-    std::vector<PendingChange> pending = std::move(m_pending);
-    pending.clear();
-
-    // The selector of a block depends on its address alone: the component's description is fetched once per
-    // component, and the selector once per block in a row.
-    u32 describedComponent = 0xFFFFFFFF;
-    const PDB::ComponentInfo* description = nullptr;
-    u32 selectedBlock = 0xFFFFFFFF;
-    LPC::ElementSelector selector;
-
-    u32 component = 0, parameter = 0, x = 0, y = 0;
-    for (;;) {
-        const u32 before[4] = {component, parameter, x, y};
-        const i32 result = database.findNextChange(flagSet, component, parameter, x, y, false);
-        if (result < 0 || result == NO_FURTHER_CHANGE) {
-            break;
-        }
-        if (result != 0) {
-            // Not a change; go on unless the cursor stands still.
-            const u32 after[4] = {component, parameter, x, y};
-            if (std::equal(before, before + 4, after)) {
-                break;
-            }
-            continue;
-        }
-        if (component != describedComponent) {
-            describedComponent = component;
-            description = database.getComponentInfo(component);
-            selectedBlock = 0xFFFFFFFF;
-        }
-        if (parameter != selectedBlock) {
-            selectedBlock = parameter;
-            selector = description != nullptr
-                           ? LPC::parseElementSelector(description->getParameterInfo(parameter).getAddress().c_str())
-                           : LPC::ElementSelector{};
-        }
-        // An element position beyond the block index cannot have its set's first parameter in the component:
-        // such a parameter is reported as it is.
-        if (!selector.m_hasSelector || selector.m_elementIndex > parameter) {
-            onChangePDBParam(&database, component, parameter, x, y, key);
-            continue;
-        }
-        pending.push_back(PendingChange{component, parameter - selector.m_elementIndex, x, y});
-    }
-
-    // Changes arrive in component order; only entries of one component can be out of order.
-    std::sort(pending.begin(), pending.end());
-    pending.erase(std::unique(pending.begin(), pending.end()), pending.end());
-    for (const PendingChange& change : pending) {
-        onChangePDBParam(&database, change.m_component, change.m_parameter, change.m_x, change.m_y, key);
-    }
-    pending.clear();
-    m_pending = std::move(pending);
-}
-
 u32 PyriteAppThread::onUpdateAudioComponents()
 {
+    if (getStatus() == TMS::STATUS_RUN) {
+        (void)DADOV::AudioComponentCollection::getInstance().updateByThread();
+    }
     return PYRITE_OK;
 }
 
@@ -309,6 +389,11 @@ i32 PyriteAppThread::onParameterChanged()
 {
     setUserEvent(EVENT_PDB_CHANGED);
     return 0;
+}
+
+void PyriteAppThread::onChangeAudioComponents()
+{
+    setUserEvent(EVENT_AUDIO_COMPONENTS);
 }
 
 } // namespace PYRITE

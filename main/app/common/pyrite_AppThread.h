@@ -6,22 +6,26 @@
 // changed (onChangePDBConfig), 10 the audio components changed (onUpdateAudioComponents), 11..13 unused (logged),
 // 14 and 15 onReceiveEvent14/15, 16..31 onReceiveUserEvent (16: socket wake-up).
 //
-// The database callbacks are the thread object itself: they only set a user event, so the work runs later on
-// the thread's own task. A database keeps the callback pointer, so the thread must outlive every database it
-// subscribed to. Every other operation runs on the thread's own task.
+// The database and audio-component callbacks are the thread object itself: they only set a user event, so the work runs
+// later on the thread's own task. A database keeps the callback pointer, so the thread must outlive every database it
+// subscribed to; it ends its use of the audio components when it closes. Every other operation runs on the thread's own
+// task.
 //
 // Derived threads that override handlers call release() in their own destructor.
 #pragma once
 
 #include <vector>
 
+#include "dadov_AudioComponentCollection.h"
 #include "klib_Types.h"
 #include "pdb_IParameterDB.h"
 #include "tms_AbstractThread.h"
 
 namespace PYRITE {
 
-class PyriteAppThread : public TMS::AbstractThread, private PDB::IParameterDBCallback
+class PyriteAppThread : public TMS::AbstractThread,
+                        private PDB::IParameterDBCallback,
+                        private DADOV::IAudioComponentCallback
 {
 public:
     // User events of the base.
@@ -33,7 +37,8 @@ public:
     explicit PyriteAppThread(u32 queueCapacity);
     ~PyriteAppThread() override;
 
-    // Audio-component use follows RUN and CLOSING; then the base operation.
+    // Entering RUN begins the thread's use of the audio components (beginByThread), entering CLOSING ends it
+    // (endByThread); then the base operation.
     u32 onChangeStatus(u32 status, const TMS::FieldMap& arguments) override;
     // The base operation, then onChangePDBState for a new "PDBState" and onProductStarted for a new
     // "ProductState"/"RunMode" pair while "ProductState" is 1. Returns the base result.
@@ -51,6 +56,7 @@ public:
     // (component, parameter, x, y) order. A key whose change flags cannot be latched is skipped. Then
     // onChangePDBParamFinished. A failing Started or Finished result is returned, else 0.
     virtual u32 onChangePDB();
+    // Only while in RUN: brings the thread's list of audio components up to date (updateByThread). 0.
     virtual u32 onUpdateAudioComponents();
     virtual u32 onReceiveEvent1();
     virtual u32 onReceiveEvent2();
@@ -78,27 +84,16 @@ public:
     u32 getPDBState() const { return m_pdbState; }
 
 private:
-    // A parameter of an element set awaiting its report: the set's first parameter at (x, y).
-    struct PendingChange
-    {
-        u32 m_component;
-        u32 m_parameter;
-        u32 m_x;
-        u32 m_y;
-        auto operator<=>(const PendingChange&) const = default;
-    };
-
     // PDB::IParameterDBCallback
     i32 onParameterDBChanged() override;
     i32 onParameterChanged() override;
-
-    void scanKey(PDB::IParameterDB& database, u32 key);
+    // DADOV::IAudioComponentCallback
+    void onChangeAudioComponents() override;
 
     u32 m_productState = 0;
     u32 m_runMode = 0;
     u32 m_pdbState = 0;
     std::vector<u32> m_keys;
-    std::vector<PendingChange> m_pending; // kept between scans for its capacity
 };
 
 } // namespace PYRITE
