@@ -15,6 +15,7 @@
 #include "dadov_AudioComponentCollection.h"
 #include "dadov_TestSupport.h"
 #include "logic_LogicComponentCollection.h"
+#include "pdb_ParameterDBCollection.h"
 #include "pyrite_AppThread.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_SystemThread.h"
@@ -167,6 +168,7 @@ protected:
     {
         appcommontest::registerUIntType(
             "Scan", {"/Gain", "/3DRev/Center@xyz@x", "/3DRev/Center@xyz@y", "/3DRev/Center@xyz@z", "/Mute"}, 2);
+        appcommontest::registerUIntType("Flat", {"/Gain", "/Level", "/Pan", "/Width"}, 2);
     }
     void TearDown() override
     {
@@ -255,11 +257,15 @@ TEST_F(AppThread, ChangeScanReportsElementSetsOnceAfterPlainParameters)
 {
     PDB::IParameterDB& database = m_first.get();
     addComponents(database, 2);
+    // Types alternate: the sets are known per type, never per block position alone.
+    ASSERT_EQ(database.addComponent(3, "Flat", 1, 0, 0, 0), 0);
+    ASSERT_EQ(database.addComponent(4, "Scan", 1, 0, 0, 0), 0);
     start(m_probe, "Probe");
     m_probe.run([&] { EXPECT_EQ(m_probe.registerPDBCallback(1, 0), 0u); });
     const u32 key = m_probe.keyOf(1);
 
-    // One batch, so that one scan sees it whole. Blocks: 0 "/Gain", 1..3 "/3DRev/Center@xyz@x/y/z", 4 "/Mute".
+    // One batch, so that one scan sees it whole. Blocks of "Scan": 0 "/Gain", 1..3 "/3DRev/Center@xyz@x/y/z",
+    // 4 "/Mute".
     database.lockWrite();
     set(database, 0, 3, 1);
     set(database, 0, 1, 1);
@@ -267,15 +273,19 @@ TEST_F(AppThread, ChangeScanReportsElementSetsOnceAfterPlainParameters)
     set(database, 0, 2, 0);
     set(database, 0, 4, 1);
     set(database, 1, 3, 0);
+    set(database, 2, 3, 0);
+    set(database, 3, 2, 1);
     database.unlockWrite();
 
     EXPECT_EQ(m_probe.firstScan(), (std::vector<std::string>{
                                        "started",
                                        change(0, 0, 0, 0, 0, key),
                                        change(0, 0, 4, 1, 0, key),
+                                       change(0, 2, 3, 0, 0, key),
                                        change(0, 0, 1, 0, 0, key),
                                        change(0, 0, 1, 1, 0, key),
                                        change(0, 1, 1, 0, 0, key),
+                                       change(0, 3, 1, 1, 0, key),
                                        "finished",
                                    }));
 }
@@ -378,6 +388,10 @@ TEST(AppThreadAudio, ComponentUseFollowsRunAndClosing)
         std::_Exit(1); // finalize would wait for the closed thread for ever
     }
     EXPECT_EQ(collection.finalize(), 0);
+    // Nothing may reach the databases' locks (statics of the support library) after they are gone.
+    for (u32 id = 0; id < 11; ++id) {
+        EXPECT_EQ(PDB::ParameterDBCollection::deleteInstance(id), 0);
+    }
 }
 
 } // namespace
