@@ -242,8 +242,9 @@ TEST_F(CompilerThreadTest, ResourceQuestionsAreAnsweredAndOthersIgnored)
     start();
     const u32 known = 100;
     const u32 unknown = 999;
-    m_requester.ask("getTotalProcessingResourceCapacity", 1); // code 1: ignored
-    m_requester.ask("getResourceUsage");                      // unknown name: ignored
+    // Answers come in request order: one to an ignored request would stand first.
+    m_requester.ask("getTotalProcessingResourceCapacity", 1); // code 1
+    m_requester.ask("getResourceUsage");                      // unknown name
     m_requester.ask("getTotalProcessingResourceCapacity");
     m_requester.ask("getTotalProcessingResourceUsage");
     m_requester.ask("getProcessingResourceUsage", 0, &known);
@@ -268,8 +269,6 @@ TEST_F(CompilerThreadTest, ResourceQuestionsAreAnsweredAndOthersIgnored)
         EXPECT_EQ(answers[i].getValue("UniqId").isValid(), expected[i].hasUniqId);
         EXPECT_EQ(answers[i].getValue("UniqId").getUInt(), expected[i].uniqId);
     }
-    TMS::AbstractThread::sleep(200);
-    EXPECT_EQ(m_requester.answerCount(), 4u);
 }
 
 TEST(CompilerAbortFlag, ClearedFlagReadsFalseOnAnotherThread)
