@@ -94,7 +94,8 @@ const Case CASES[] = {
      "gain.componentdb.json", "two_gains.connectiondb.json", 2, 0},
     {"a type name that is not UTF-8", [](AudioEngine&) {},
      []() -> Documents {
-         return {API::writeComponentDB({{INVALID_UTF8_NAME, 1, 1, 1, 1, 1, 0, 1000}}),
+         return {API::writeComponentDB(
+                     {{INVALID_UTF8_NAME, 1, 1, 1, 1, 1, {{"VEXA-D CPU", 96000, 32, 0, {{"step", 1000}}}}}}),
                  API::writeConnectionDB({{101, INVALID_UTF8_NAME, 1, 1, 1}, {100, INVALID_UTF8_NAME, 1, 1, 1}},
                                         {{100, 0, 101, 0}}, {})};
      },

@@ -10,6 +10,7 @@ namespace PYRITE::VEXACompilerAPI {
 
 namespace {
 
+using Compiler::ComponentTypeInfo;
 using DADOV::AudioComponent;
 using DADOV::AudioConfigComponent;
 using DADOV::AudioConnection;
@@ -68,9 +69,9 @@ const ComponentList& callerList()
 
 } // namespace
 
-std::vector<ComponentType> collectComponentTypes(const ComponentList& components)
+std::vector<ComponentTypeInfo> collectComponentTypes(const ComponentList& components)
 {
-    std::vector<ComponentType> types;
+    std::vector<ComponentTypeInfo> types;
     for (AudioComponent* component : components) {
         if (component == nullptr) {
             continue;
@@ -79,14 +80,20 @@ std::vector<ComponentType> collectComponentTypes(const ComponentList& components
         const u32 majorVersion = component->getMajorVersion();
         const u32 numX = component->getNumX();
         const u32 numY = component->getNumY();
-        const bool known = std::any_of(types.begin(), types.end(), [&](const ComponentType& type) {
+        const bool known = std::any_of(types.begin(), types.end(), [&](const ComponentTypeInfo& type) {
             return type.m_name == name && type.m_majorVersion == majorVersion && type.m_numX == numX &&
                    type.m_numY == numY;
         });
-        if (!known) {
-            types.push_back({name, majorVersion, numX, numY, component->getNumInPort(), component->getNumOutPort(),
-                             resourceSize(*component, FIXED_DELAY), resourceSize(*component, PROCESSING_RESOURCE)});
+        if (known) {
+            continue;
         }
+        Compiler::DspResourceInfo dsp{DSP_NAME,
+                                      FS_HZ,
+                                      NUM_SAMPLE_PER_FRAME,
+                                      resourceSize(*component, FIXED_DELAY),
+                                      {{PROCESSING_RESOURCE, resourceSize(*component, PROCESSING_RESOURCE)}}};
+        types.push_back(
+            {name, majorVersion, numX, numY, component->getNumInPort(), component->getNumOutPort(), {std::move(dsp)}});
     }
     return types;
 }
@@ -130,22 +137,12 @@ std::vector<AudioConnection> collectLogicConnections(const ComponentList& compon
     return links;
 }
 
-std::string writeComponentDB(const std::vector<ComponentType>& types)
+std::string writeComponentDB(const std::vector<ComponentTypeInfo>& types)
 {
     return dumpDocument([&](JsonValue& document) {
         JsonValue& entries = document["componentDB"]["components"] = JsonValue::array();
         entries.get_ref<JsonValue::array_t&>().reserve(types.size());
-        for (const ComponentType& type : types) {
-            JsonValue resource = JsonValue::object();
-            resource["name"] = PROCESSING_RESOURCE;
-            resource["size"] = type.m_stepSize;
-            JsonValue dspResource = JsonValue::object();
-            dspResource["dspName"] = DSP_NAME;
-            dspResource["fsHz"] = FS_HZ;
-            dspResource["numSamplePerFrame"] = NUM_SAMPLE_PER_FRAME;
-            dspResource["fixedDelay"] = type.m_fixedDelay;
-            dspResource["resources"] = JsonValue::array({std::move(resource)});
-
+        for (const ComponentTypeInfo& type : types) {
             JsonValue& entry = entries.emplace_back(JsonValue::object());
             entry["name"] = type.m_name;
             entry["majorVersion"] = type.m_majorVersion;
@@ -153,7 +150,20 @@ std::string writeComponentDB(const std::vector<ComponentType>& types)
             entry["numY"] = type.m_numY;
             entry["numInPort"] = type.m_numInPort;
             entry["numOutPort"] = type.m_numOutPort;
-            entry["dspResources"] = JsonValue::array({std::move(dspResource)});
+            JsonValue& dsps = entry["dspResources"] = JsonValue::array();
+            for (const Compiler::DspResourceInfo& dsp : type.m_dspResources) {
+                JsonValue& dspEntry = dsps.emplace_back(JsonValue::object());
+                dspEntry["dspName"] = dsp.m_dspName;
+                dspEntry["fsHz"] = dsp.m_fsHz;
+                dspEntry["numSamplePerFrame"] = dsp.m_numSamplePerFrame;
+                dspEntry["fixedDelay"] = dsp.m_fixedDelay;
+                JsonValue& resources = dspEntry["resources"] = JsonValue::array();
+                for (const Compiler::ResourceAmount& resource : dsp.m_resources) {
+                    JsonValue& resourceEntry = resources.emplace_back(JsonValue::object());
+                    resourceEntry["name"] = resource.m_name;
+                    resourceEntry["size"] = resource.m_size;
+                }
+            }
         }
     });
 }

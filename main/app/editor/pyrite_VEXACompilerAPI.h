@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler_ComponentDBConverter.h"
 #include "dadov_AudioComponentCollection.h"
 #include "klib_Types.h"
 
@@ -34,19 +35,6 @@ inline constexpr const char* FIXED_DELAY = "fixedDelay";
 inline constexpr u32 CORE_STEP_SIZE = 333333;
 inline constexpr u32 TOTAL_CAPACITY = NUM_CORES * CORE_STEP_SIZE;
 
-// One component type as the ComponentDB describes it.
-struct ComponentType
-{
-    std::string m_name;
-    u32 m_majorVersion = 0;
-    u32 m_numX = 0;
-    u32 m_numY = 0;
-    u32 m_numInPort = 0;
-    u32 m_numOutPort = 0;
-    u32 m_fixedDelay = 0;
-    u32 m_stepSize = 0;
-};
-
 // ComponentDB of the calling thread's components: one entry per distinct (name, majorVersion, numX, numY), in
 // list order, with the port counts and the "fixedDelay" and "step" sizes for the DSP.
 std::string createComponentDB();
@@ -56,12 +44,13 @@ std::string createConnectionDB();
 // DspSystemDB: the fixed device model; the same text on every call.
 std::string createDspSystemDB();
 
-// The steps of the two forms above. Null list entries are skipped.
-std::vector<ComponentType> collectComponentTypes(const ComponentList& components);
+// The steps of the two forms above. Null list entries are skipped. A type has one DSP entry (DSP_NAME, FS_HZ,
+// NUM_SAMPLE_PER_FRAME, its "fixedDelay") with one resource: PROCESSING_RESOURCE and its size.
+std::vector<Compiler::ComponentTypeInfo> collectComponentTypes(const ComponentList& components);
 std::vector<DADOV::AudioConfigComponent> collectInstances(const ComponentList& components);
 // The links of the components' logic parts; a link is recorded on both of its ends and may come twice.
 std::vector<DADOV::AudioConnection> collectLogicConnections(const ComponentList& components);
-std::string writeComponentDB(const std::vector<ComponentType>& types);
+std::string writeComponentDB(const std::vector<Compiler::ComponentTypeInfo>& types);
 // Writes the DSP system setting, then the instances (ascending by uniqID, name, majorVersion, numX, numY), the
 // audio connections and the logic connections (each ascending), every list with equal entries once.
 std::string writeConnectionDB(std::vector<DADOV::AudioConfigComponent> instances,
