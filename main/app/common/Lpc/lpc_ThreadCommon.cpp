@@ -6,6 +6,7 @@
 #include "pyrite_ProductInfo.h"
 #include "pyrite_Result.h"
 #include "pyrite_SystemRequest.h"
+#include "tms_Message.h"
 #include "tms_ThreadRepository.h"
 
 namespace LPC {
@@ -40,6 +41,15 @@ u32 requestRestartWithInitialize()
     TMS::ThreadRepository::getThread("System")->setExitCode(1);
     PYRITE::requestSystemClose();
     return PYRITE::PYRITE_OK;
+}
+
+u32 requestSyncReceive()
+{
+    TMS::AbstractMessage message;
+    message.initialize(TMS::MESSAGE_KIND_USER, 0);
+    message.setString("CommandName", "NQSync");
+    message.setString("Operation", "Receive");
+    return message.sendTo("DeviceControl");
 }
 
 } // namespace LPC

@@ -34,4 +34,8 @@ private:
 // releases it (see PYRITE::requestSystemClose). 0.
 u32 requestRestartWithInitialize();
 
+// Asks the device-control thread to take the values a synchronisation received: posts {"CommandName" "NQSync",
+// "Operation" "Receive"} to "DeviceControl" with waiting. The post's result.
+u32 requestSyncReceive();
+
 } // namespace LPC
