@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -34,6 +35,21 @@ TEST(Program, ConsoleBannerAndShutdown)
     EXPECT_TRUE(dbgctest::tcpListeners("/proc/net/tcp6", e2etest::CONSOLE_PORT).empty());
     ASSERT_TRUE(client.send("shutdown\r"));
     EXPECT_EQ(run.waitForExit(5000), 0) << run.output();
+}
+
+TEST(Program, ShutdownLeavesBothGenerationsOfTheCurrentMemory)
+{
+    ProgramRun run;
+    ASSERT_TRUE(run.start());
+    dbgctest::TestClient client;
+    ASSERT_TRUE(openConsole(run, client)) << run.output();
+    // The folder "Backup" is made while the configuration is built.
+    const std::string userdata = run.folder() + "/userdata";
+    ASSERT_TRUE(dbgctest::waitUntil([&] { return ::access((userdata + "/Backup").c_str(), F_OK) == 0; }, 30000));
+    ASSERT_TRUE(client.send("shutdown\r"));
+    EXPECT_EQ(run.waitForExit(10000), 0) << run.output();
+    EXPECT_EQ(::access((userdata + "/Current/CurrentBackupFile.bup").c_str(), F_OK), 0);
+    EXPECT_EQ(::access((userdata + "/Current/CurrentBackupFile.bup.old").c_str(), F_OK), 0);
 }
 
 TEST(Program, StopSignalsEndItInOrder)

@@ -1,0 +1,622 @@
+// The device-control thread on real threads: start-up from the layout's component descriptions and plug-in in a
+// temporary folder, its commands answered to stand-in threads, memory backups, the scene edit flag and
+// finalisation.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "appcommon_TestSupport.h"
+#include "dadov_AudioComponentCollection.h"
+#include "fsw_TestSupport.h"
+#include "lpc_Parameter.h"
+#include "os_Clock.h"
+#include "pdb_ParameterDBCollection.h"
+#include "pyrite_DeviceControlThread.h"
+#include "pyrite_ProductInfo.h"
+#include "tms_SystemThread.h"
+#include "tms_TestSupport.h"
+#include "tms_ThreadTestSupport.h"
+
+namespace {
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new tmstest::RepositoryEnvironment);
+
+using PYRITE::PyriteDeviceControlThread;
+using tmstest::initializeThread;
+using tmstest::waitUntil;
+namespace fs = std::filesystem;
+
+constexpr u32 FAILED = 0x80000000;
+constexpr u32 NONE = 0xFFFFFFFF;
+constexpr u32 PROFILE = 0;
+constexpr u32 STATIC_SETUP = 2;
+constexpr u32 STATUS = 6;
+constexpr u32 PRESET_INFO = 8;
+constexpr u32 AUDIO = 10;
+
+// The device-control thread with one extra command, "Probe", that runs test code on its task. A probe is also a
+// barrier: the messages and user events queued before it have been served when it runs.
+class Device : public PyriteDeviceControlThread
+{
+public:
+    ~Device() override { release(); }
+
+    void run(const std::function<void(Device&)>& work)
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_work = work;
+            m_done = false;
+        }
+        TMS::AbstractMessage message;
+        message.initialize(TMS::MESSAGE_KIND_USER, 0);
+        message.setString("CommandName", "Probe");
+        ASSERT_EQ(sendMessageWithWaiting(message), 0u);
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_ran.wait(guard, [this] { return m_done; });
+    }
+
+    u32 onReceiveMessage(const TMS::AbstractMessage& message) override
+    {
+        const char* name = message.getValue("CommandName").getString();
+        if (name == nullptr || std::strcmp(name, "Probe") != 0) {
+            return PyriteDeviceControlThread::onReceiveMessage(message);
+        }
+        m_work(*this);
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_done = true;
+        m_ran.notify_all();
+        return 0;
+    }
+
+    std::vector<std::string> logLines()
+    {
+        std::vector<std::string> lines;
+        char line[TMS::ThreadLogger::LINE_SIZE];
+        for (u32 i = 0; getLogger().getLine(i, line, sizeof(line)) == 0; ++i) {
+            lines.emplace_back(line);
+        }
+        return lines;
+    }
+    bool logged(const std::string& text)
+    {
+        const std::vector<std::string> lines = logLines();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_ran;
+    std::function<void(Device&)> m_work;
+    bool m_done = false;
+};
+
+// A stand-in that keeps the messages it receives and the values "ZOVORaState" and "PDBState" take.
+class StandIn : public tmstest::RecordingThread
+{
+public:
+    StandIn()
+    {
+        m_messageHook = [this](const TMS::AbstractMessage& message) {
+            std::lock_guard<std::mutex> guard(m_keptLock);
+            m_messages.push_back(message);
+        };
+        m_systemInfoHook = [this] {
+            for (const char* item : {"ZOVORaState", "PDBState"}) {
+                if (isSystemInfoDirty(item, 0, true)) {
+                    KVariant value;
+                    getSystemInfo(value, item, 0);
+                    std::lock_guard<std::mutex> guard(m_keptLock);
+                    m_states.push_back(std::string(item) + " " + std::to_string(value.getUInt()));
+                }
+            }
+        };
+    }
+
+    // Takes the oldest message received; nothing when none arrives in time.
+    std::optional<TMS::AbstractMessage> take()
+    {
+        std::optional<TMS::AbstractMessage> taken;
+        waitUntil([&] {
+            std::lock_guard<std::mutex> guard(m_keptLock);
+            if (m_messages.empty()) {
+                return false;
+            }
+            taken = m_messages.front();
+            m_messages.erase(m_messages.begin());
+            return true;
+        });
+        return taken;
+    }
+    size_t pending()
+    {
+        std::lock_guard<std::mutex> guard(m_keptLock);
+        return m_messages.size();
+    }
+    std::vector<std::string> states()
+    {
+        std::lock_guard<std::mutex> guard(m_keptLock);
+        return m_states;
+    }
+
+private:
+    std::mutex m_keptLock;
+    std::vector<TMS::AbstractMessage> m_messages;
+    std::vector<std::string> m_states;
+};
+
+TMS::AbstractMessage command(const char* name)
+{
+    TMS::AbstractMessage message;
+    message.initialize(TMS::MESSAGE_KIND_USER, 0);
+    message.setString("CommandName", name);
+    return message;
+}
+
+TMS::AbstractMessage addComponent(u32 uid, const char* name = "testgain")
+{
+    TMS::AbstractMessage message = command("addComponent");
+    if (name != nullptr) {
+        message.setString("ComponentName", name);
+    }
+    message.setUInt("MajorVersion", 1);
+    message.setUInt("UniqID", uid);
+    message.setUInt("NumX", 2);
+    message.setUInt("NumY", 1);
+    return message;
+}
+
+TMS::AbstractMessage defaultCommand(const char* name, const char* componentName, const std::string& path, u32 uid)
+{
+    TMS::AbstractMessage message = command(name);
+    message.setString("ComponentName", componentName);
+    message.setString("ComponentDefaultPath", path.c_str());
+    message.setUInt("UniqID", uid);
+    message.setInt("Factor", 3);
+    return message;
+}
+
+std::string text(const TMS::AbstractMessage& message, const char* field)
+{
+    const char* value = message.getValue(field).getString();
+    return value != nullptr ? value : "<none>";
+}
+
+u32 number(const TMS::AbstractMessage& message, const char* field)
+{
+    return message.getValue(field).getUInt();
+}
+
+PDB::IParameterDB& database(u32 id)
+{
+    return PDB::ParameterDBCollection::getInstance(id);
+}
+
+i32 write(u32 db, u32 uid, const char* address, const KVariant& value, u32 x = 0)
+{
+    PDB::ParameterAddress resolved = database(db).resolveAddress(uid, address);
+    return database(db).setValue(resolved, x, 0, value, 0xFF);
+}
+
+KVariant read(u32 db, u32 uid, const char* address)
+{
+    PDB::ParameterAddress resolved = database(db).resolveAddress(uid, address);
+    KVariant value;
+    database(db).getValue(value, resolved, 0, 0, nullptr);
+    return value;
+}
+
+std::vector<std::string> tree(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.push_back(entry.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class DeviceControl : public ::testing::Test
+{
+protected:
+    // Lays the descriptions (less those left out) and the plug-in out in the folder and starts the threads; the
+    // device-control thread is idle ("ZOVORaState" 3) on return.
+    void start(const std::set<std::string>& leftOut = {}, const std::string& brokenFile = "")
+    {
+        fs::create_directories(m_folder / "Descriptor");
+        fs::create_directories(m_folder / "Component");
+        for (const auto& entry : fs::directory_iterator(VD_LAYOUT_DESCRIPTORS)) {
+            const std::string name = entry.path().filename().string();
+            if (leftOut.count(name) == 0) {
+                fs::copy_file(entry.path(), m_folder / ("Descriptor/" + name));
+            }
+        }
+        if (!brokenFile.empty()) {
+            // A description of another name: the component of its row cannot be added.
+            fswtest::writeFile(m_folder / ("Descriptor/" + brokenFile),
+                               R"({"component": {"name": "Broken", "majorVer": 1},
+                                   "parameters": [{"strAddress": "/X", "type": "UINT32", "max": "9"}]})");
+        }
+        fs::copy_file(VD_TESTGAIN_PLUGIN, m_folder / "Component/testgain_1.dll");
+        PyriteProductInfo::getInstance().setSystemDataPath(m_folder.path());
+        PyriteProductInfo::getInstance().setStoragePath(m_storage);
+
+        ASSERT_EQ(initializeThread(m_root, "Root"), 0u);
+        ASSERT_EQ(registerSystemInfoItems(&m_root), 0u);
+        for (auto [thread, name] :
+             {std::pair<StandIn*, const char*>{&m_vdp, "VDProtocol"}, {&m_sync, "Sync"}, {&m_bridge, "GUIBridge"}}) {
+            ASSERT_EQ(initializeThread(*thread, name, 0, 1), 0u);
+            ASSERT_EQ(m_root.addChild(thread), 0u);
+        }
+        ASSERT_EQ(initializeThread(m_device, "DeviceControl", 100, 2), 0u);
+        ASSERT_EQ(m_root.addChild(&m_device), 0u);
+        ASSERT_EQ(m_root.start(TMS::AbstractMessage::emptyFields()), 0u);
+        ASSERT_TRUE(waitUntil([&] { return m_device.getState() == PyriteDeviceControlThread::STATE_IDLE; }));
+    }
+
+    void TearDown() override { m_root.release(); }
+
+    // Sends a command to the device-control thread and takes the stand-in's next message.
+    std::optional<TMS::AbstractMessage> ask(const TMS::AbstractMessage& message, StandIn& to)
+    {
+        EXPECT_EQ(message.sendTo("DeviceControl"), 0u);
+        return to.take();
+    }
+    void post(const TMS::AbstractMessage& message) { ASSERT_EQ(message.sendTo("DeviceControl"), 0u); }
+
+    fswtest::TempDir m_folder;
+    const std::string m_storage = m_folder / "storage";
+    StandIn m_vdp;
+    StandIn m_sync;
+    StandIn m_bridge;
+    Device m_device;
+    TMS::SystemThread m_root{1};
+};
+
+TEST_F(DeviceControl, StartsDatabasesComponentsAndBackups)
+{
+    fs::create_directories(m_storage + "/Snapshot");
+    for (const char* file : {"2.zethis", "1.zethis", "notes.txt"}) {
+        ASSERT_TRUE(fswtest::writeFile(m_storage + "/Snapshot/" + file, "x"));
+    }
+    start();
+    for (const PYRITE::PdbCreationEntry& entry : PyriteDeviceControlThread::CREATION_TABLE) {
+        EXPECT_EQ(PDB::ParameterDBCollection::findInstance(entry.m_name), static_cast<i32>(entry.m_id));
+    }
+    EXPECT_EQ(database(AUDIO).getComponentCount(), 7u);
+    EXPECT_EQ(read(PROFILE, 0, "/VEXA/Capacity").getUInt(), 1333332u);
+    EXPECT_EQ(read(AUDIO, 2, "/Scene/Status/EnableSceneView").getUInt(), 1u);
+
+    const std::vector<std::string> states = m_vdp.states();
+    const auto two = std::find(states.begin(), states.end(), "ZOVORaState 2");
+    EXPECT_NE(std::find(two, states.end(), "ZOVORaState 3"), states.end());
+    m_device.run([](Device& device) {
+        for (auto [item, value] : {std::pair<const char*, u32>{"PDBState", 1}, {"DebugState", 0}, {"ZOVORaState", 3}}) {
+            KVariant state;
+            device.getSystemInfo(state, item, 0);
+            EXPECT_EQ(state.getUInt(), value) << item;
+        }
+        // The lists and the project are set up on the storage folders.
+        EXPECT_EQ(device.getSceneList().getSceneFiles(), (std::vector<std::string>{"1.zethis", "2.zethis"}));
+        EXPECT_TRUE(device.getPresetList().getPresetFiles().empty());
+        EXPECT_EQ(device.getProject().getProjectFile().getItems(), PyriteDeviceControlThread::getProjectContents());
+        EXPECT_NE(device.getProject().getProjectFile().getLoader(), nullptr);
+    });
+    EXPECT_TRUE(fs::is_directory(m_storage + "/Preset/3DRev"));
+    EXPECT_TRUE(fs::is_directory(m_storage + "/Backup"));
+    EXPECT_TRUE(m_device.logged("[i] \"" + m_storage + "/Backup\" directory force created\n"));
+    for (const char* file : {"/Current/CurrentBackupFile.bup", "/CurrentList/CurrentListBackupFile.bup",
+                             "/CurrentUnloadable/CurrentUnloadableBackupFile.bup", "/System/SystemBackupFile.bup"}) {
+        EXPECT_TRUE(fs::exists(m_storage + file)) << file;
+        EXPECT_TRUE(fs::exists(m_storage + file + ".old")) << file;
+    }
+}
+
+TEST_F(DeviceControl, SkipsMissingDescriptionsAndLogsComponentsThatCannotBeAdded)
+{
+    start({"nqVolatile_1.json"}, "nqSetup_1.json");
+    EXPECT_EQ(database(AUDIO).getComponentCount(), 5u);
+    EXPECT_EQ(database(AUDIO).getComponentIndex(2), NONE);
+    EXPECT_EQ(database(AUDIO).getComponentIndex(1), NONE);
+    EXPECT_TRUE(m_device.logged("[E] PyriteDeviceControlThread::onInitialize - Cannot make 'Component[1:Broken]'!\n"));
+    for (const std::string& line : m_device.logLines()) {
+        EXPECT_EQ(line.find("Component[2:"), std::string::npos) << line;
+    }
+}
+
+TEST_F(DeviceControl, ComponentAndConnectionCommands)
+{
+    start();
+    TMS::AbstractMessage add = addComponent(100);
+    std::optional<TMS::AbstractMessage> reply = ask(add, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(text(*reply, "CommandName"), "Re:addComponent");
+    EXPECT_EQ(reply->getFields().size(), 8u);
+    EXPECT_EQ(text(*reply, "ComponentName"), "testgain");
+    for (auto [field, value] : {std::pair<const char*, u32>{"MajorVersion", 1},
+                                {"UniqID", 100},
+                                {"NumX", 2},
+                                {"NumY", 1},
+                                {"Factor", 0},
+                                {"Result", 0}}) {
+        EXPECT_EQ(number(*reply, field), value) << field;
+    }
+    EXPECT_EQ(reply->getValue("Factor").getKind(), 0u); // a signed integer
+    EXPECT_NE(database(AUDIO).getComponentIndex(100), NONE);
+    reply = ask(addComponent(101), m_vdp);
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(number(*reply, "Result"), 0u);
+
+    // A connection 100:0 -> 101:0 comes and goes; port 1 does not exist.
+    auto connection = [](const char* name, u32 toPort) {
+        TMS::AbstractMessage message = command(name);
+        message.setUInt("fromUniqId", 100);
+        message.setUInt("fromPortNo", 0);
+        message.setUInt("toUniqId", 101);
+        message.setUInt("toPortNo", toPort);
+        message.setInt("Factor", -4);
+        return message;
+    };
+    auto connections = [&] {
+        std::vector<DADOV::AudioConnection> list;
+        m_device.run([&](Device&) { (void)DADOV::AudioComponentCollection::getInstance().getConnections(list); });
+        return list.size();
+    };
+    struct Case
+    {
+        const char* command;
+        u32 toPort;
+        u32 result;
+        size_t connections;
+    };
+    for (const Case& c :
+         {Case{"addConnection", 0, 0, 1}, Case{"addConnection", 1, FAILED, 1}, Case{"removeConnection", 0, 0, 0}}) {
+        reply = ask(connection(c.command, c.toPort), m_vdp);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(text(*reply, "CommandName"), std::string("Re:") + c.command);
+        EXPECT_EQ(reply->getFields().size(), 7u);
+        EXPECT_EQ(number(*reply, "toUniqId"), 101u);
+        EXPECT_EQ(number(*reply, "toPortNo"), c.toPort);
+        EXPECT_EQ(reply->getValue("Factor").getInt(), -4);
+        EXPECT_EQ(number(*reply, "Result"), c.result) << c.command << c.toPort;
+        EXPECT_EQ(connections(), c.connections) << c.command << c.toPort;
+    }
+
+    TMS::AbstractMessage change = command("changeComponentType");
+    change.setString("ComponentName", "testgain");
+    change.setUInt("UniqID", 100);
+    reply = ask(change, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(number(*reply, "Result"), FAILED);
+
+    // Without a name there is no reply: the next reply is that of the next command.
+    post(addComponent(102, nullptr));
+    TMS::AbstractMessage remove = command("removeComponent");
+    remove.setUInt("UniqID", 101);
+    reply = ask(remove, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(text(*reply, "CommandName"), "Re:removeComponent");
+    EXPECT_EQ(text(*reply, "ComponentName"), "");
+    EXPECT_EQ(number(*reply, "Result"), 0u);
+    remove.setString("ComponentName", "testgain");
+    remove.setUInt("UniqID", 100);
+    reply = ask(remove, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(text(*reply, "ComponentName"), "testgain");
+    EXPECT_EQ(number(*reply, "Result"), 0u);
+    m_device.run([](Device&) { EXPECT_EQ(DADOV::AudioComponentCollection::getInstance().getNumComponents(), 0u); });
+
+    // "Initialize" and "Backup" answer "GUIBridge"; a message code other than 0 is dropped.
+    struct Target
+    {
+        const char* command;
+        const char* target;
+        u32 result;
+    };
+    for (const Target& t : {Target{"Initialize", "Current", 0}, Target{"Initialize", "Nothing", FAILED},
+                            Target{"Backup", "System", 0}, Target{"Backup", "Current", FAILED}}) {
+        TMS::AbstractMessage message = command(t.command);
+        message.setString("Target", t.target);
+        message.setString("Reason", "test");
+        reply = ask(message, m_bridge);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(text(*reply, "CommandName"), std::string("Re:") + t.command);
+        EXPECT_EQ(text(*reply, "Target"), t.target);
+        EXPECT_EQ(number(*reply, "Result"), t.result) << t.command << t.target;
+    }
+    EXPECT_TRUE(m_device.logged("[E] PyriteDeviceControlThread::onReceiveMessage - initialize failed!\n"));
+    EXPECT_TRUE(m_device.logged("[E] PyriteDeviceControlThread::onReceiveMessage - backup failed!\n"));
+    TMS::AbstractMessage coded;
+    coded.initialize(TMS::MESSAGE_KIND_USER, 1);
+    coded.setString("CommandName", "Initialize");
+    post(coded);
+    m_device.run([](Device&) {});
+    EXPECT_EQ(m_bridge.pending() + m_vdp.pending(), 0u);
+}
+
+TEST_F(DeviceControl, ComponentDefaults)
+{
+    start();
+    const std::string defaults = m_folder / "defaults";
+    ASSERT_TRUE(ask(addComponent(100), m_vdp));
+    ASSERT_EQ(write(AUDIO, 100, "/Gain", KVariant(-12.5f)), 0);
+    std::optional<TMS::AbstractMessage> reply =
+        ask(defaultCommand("setComponentDefault", "testgain", defaults, 100), m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(text(*reply, "CommandName"), "Re:setComponentDefault");
+    EXPECT_EQ(reply->getFields().size(), 6u);
+    EXPECT_EQ(text(*reply, "ComponentDefaultPath"), defaults);
+    EXPECT_EQ(number(*reply, "UniqID"), 100u);
+    EXPECT_EQ(reply->getValue("Factor").getInt(), 3);
+    EXPECT_EQ(number(*reply, "Result"), 0u);
+    ASSERT_TRUE(fs::exists(defaults + "/testgain/UserDefault.dat"));
+
+    // A new component with the path gets the stored value back; a failed add reports its own code.
+    ASSERT_EQ(write(AUDIO, 100, "/Gain", KVariant(3.0f)), 0);
+    TMS::AbstractMessage add = addComponent(102);
+    add.setString("ComponentDefaultPath", defaults.c_str());
+    reply = ask(add, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(number(*reply, "Result"), 0u);
+    EXPECT_FLOAT_EQ(read(AUDIO, 102, "/Gain").getFloat(), -12.5f);
+    reply = ask(add, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(number(*reply, "Result"), FAILED);
+    add.setUInt("UniqID", 103);
+    add.setString("ComponentDefaultPath", (m_folder / "nowhere").c_str());
+    reply = ask(add, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(number(*reply, "Result"), 0u);
+    EXPECT_FLOAT_EQ(read(AUDIO, 103, "/Gain").getFloat(), 0.0f);
+
+    // Names that are not the component's type, or not one plain name, touch nothing.
+    const std::vector<std::string> before = tree(m_folder.path());
+    for (const char* name : {"other", "../x", "..", ".", "a/b", "a\\b", ""}) {
+        for (const char* name2 : {"setComponentDefault", "removeComponentDefault"}) {
+            reply = ask(defaultCommand(name2, name, defaults, 100), m_vdp);
+            ASSERT_TRUE(reply);
+            EXPECT_EQ(number(*reply, "Result"), FAILED) << name2 << " " << name;
+        }
+    }
+    add.setString("ComponentName", "../x");
+    add.setUInt("UniqID", 104);
+    reply = ask(add, m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(tree(m_folder.path()), before);
+
+    reply = ask(defaultCommand("removeComponentDefault", "testgain", defaults, 100), m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(text(*reply, "CommandName"), "Re:removeComponentDefault");
+    EXPECT_EQ(number(*reply, "Result"), 0u);
+    EXPECT_FALSE(fs::exists(defaults + "/testgain/UserDefault.dat"));
+    reply = ask(defaultCommand("removeComponentDefault", "testgain", defaults, 100), m_vdp);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(number(*reply, "Result"), 0u);
+}
+
+TEST_F(DeviceControl, ProjectsExportAndImportADatabase)
+{
+    start();
+    const std::string project = m_folder / "static.pdb";
+    auto image = [&](const char* name, u32 id, const std::string& path) {
+        TMS::AbstractMessage message = command(name);
+        message.setUInt("PDBID", id);
+        message.setString("FilePath", path.c_str());
+        return message;
+    };
+    ASSERT_EQ(write(STATIC_SETUP, 0, "/Setup/AdminPin", KVariant("1234")), 0);
+    post(image("SaveProject", STATIC_SETUP, project));
+    m_device.run([](Device&) {});
+    ASSERT_EQ(write(STATIC_SETUP, 0, "/Setup/AdminPin", KVariant("9999")), 0);
+    std::optional<TMS::AbstractMessage> connect = ask(image("LoadProject", STATIC_SETUP, project), m_sync);
+    ASSERT_TRUE(connect);
+    EXPECT_EQ(text(*connect, "CommandName"), "Connect");
+    EXPECT_STREQ(read(STATIC_SETUP, 0, "/Setup/AdminPin").getString(), "1234");
+
+    // A database that is not there exports nothing: the file stays as it was.
+    ASSERT_TRUE(fswtest::writeFile(project, "old"));
+    post(image("SaveProject", 15, project));
+    post(image("SaveProject", 15, m_folder / "new.pdb"));
+    m_device.run([](Device&) {});
+    EXPECT_EQ(fswtest::readFile(project), "old");
+    EXPECT_FALSE(fs::exists(m_folder / "new.pdb"));
+
+    connect = ask(image("LoadProject", STATIC_SETUP, m_folder / "missing.pdb"), m_sync);
+    ASSERT_TRUE(connect);
+    EXPECT_EQ(text(*connect, "CommandName"), "Connect");
+    EXPECT_STREQ(read(STATIC_SETUP, 0, "/Setup/AdminPin").getString(), "1234");
+}
+
+TEST_F(DeviceControl, ChangesRequestBackupsMarkSceneEditsAndCarryCounts)
+{
+    start();
+    ASSERT_TRUE(ask(addComponent(100), m_vdp));
+    struct Case
+    {
+        u32 db;
+        u32 uid;
+        const char* address;
+        KVariant value;
+        bool backup;
+        bool edit;
+    };
+    for (const Case& c : {Case{PRESET_INFO, 0, "/Info/Title", KVariant("t"), false, false},
+                          Case{AUDIO, 2, "/Scene/Status/EnableSceneView", KVariant(0u), true, false},
+                          Case{PROFILE, 0, "/Specification/SyncVersion", KVariant(7u), true, false},
+                          Case{AUDIO, 100, "/Gain", KVariant(-3.0f), true, true}}) {
+        m_device.run([](Device& device) {
+            for (u32 i = 0; i < PyriteDeviceControlThread::BACKUP_COUNT; ++i) {
+                ASSERT_EQ(device.getBackup(i).backup(), 0u);
+            }
+            device.getSceneList().setEditFlag(0);
+        });
+        ASSERT_EQ(write(c.db, c.uid, c.address, c.value), 0) << c.address;
+        m_device.run([&](Device& device) {
+            EXPECT_EQ(device.getBackup(PyriteDeviceControlThread::BACKUP_CURRENT).isBackupRequested(), c.backup)
+                << c.address;
+            EXPECT_EQ(device.getSceneList().getEditFlag(), c.edit) << c.address;
+            for (u32 i = PyriteDeviceControlThread::BACKUP_CURRENT_LIST; i < PyriteDeviceControlThread::BACKUP_COUNT;
+                 ++i) {
+                EXPECT_FALSE(device.getBackup(i).isBackupRequested());
+            }
+        });
+    }
+
+    // The synchronisation counters of unit x become the remaining counts of the scene view.
+    ASSERT_EQ(write(STATUS, 0, "/DirSyncFrom/Snapshot/InitSyncNum", KVariant(42u), 3), 0);
+    ASSERT_EQ(write(STATUS, 0, "/DirSyncFrom/ParameterSet/InitSyncNum", KVariant(17u), 4), 0);
+    m_device.run([](Device&) {});
+    EXPECT_EQ(read(AUDIO, 2, "/Scene/Sync/Scene/remainingNum").getUInt(), 42u);
+    EXPECT_EQ(read(AUDIO, 2, "/Scene/Sync/Library/remainingNum").getUInt(), 17u);
+
+    // Finalisation writes both generations again and ends with "PDBState" 0.
+    const std::string current = m_storage + "/Current/CurrentBackupFile.bup";
+    fs::remove(current);
+    fs::remove(current + ".old");
+    m_root.release();
+    EXPECT_TRUE(fs::exists(current));
+    EXPECT_TRUE(fs::exists(current + ".old"));
+    const std::vector<std::string> states = m_vdp.states();
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.back(), "PDBState 0");
+}
+
+TEST_F(DeviceControl, TimerBackupsRunOnlyWhileIdle)
+{
+    start();
+    const std::string current = m_storage + "/Current/CurrentBackupFile.bup";
+    auto advanceClock = [] {
+        u32 now = 0;
+        ossupport::getMilliseconds(&now);
+        appcommontest::setClock(now + PyriteDeviceControlThread::BACKUP_INTERVAL_MS + 1000);
+    };
+    m_device.run([](Device& device) { ASSERT_EQ(device.getBackup(0).backup(), 0u); });
+    std::optional<std::string> before = fswtest::readFile(current);
+    ASSERT_EQ(write(PROFILE, 0, "/Specification/SyncVersion", KVariant(8u)), 0);
+    m_device.run([](Device& device) { EXPECT_TRUE(device.getBackup(0).isBackupRequested()); });
+    advanceClock();
+    EXPECT_TRUE(waitUntil([&] {
+        const std::optional<std::string> written = fswtest::readFile(current);
+        return written && written != before;
+    }));
+
+    ASSERT_EQ(m_device.stop(TMS::AbstractMessage::emptyFields()), 0u);
+    EXPECT_EQ(m_device.getState(), PyriteDeviceControlThread::STATE_STOPPED);
+    ASSERT_EQ(write(PROFILE, 0, "/Specification/SyncVersion", KVariant(9u)), 0);
+    m_device.run([](Device& device) { device.getBackup(0).requestBackup(); });
+    before = fswtest::readFile(current);
+    advanceClock();
+    TMS::AbstractThread::sleep(2 * PyriteDeviceControlThread::BACKUP_TIMER_INTERVAL_MS);
+    EXPECT_EQ(fswtest::readFile(current), before);
+}
+
+} // namespace
