@@ -1,0 +1,607 @@
+#include "vdp_Executor.h"
+
+#include <cstring>
+#include <utility>
+
+#include "dbgc_Print.h"
+#include "vdp_Result.h"
+
+namespace VDevice {
+
+using VDProtocol::PacketContainer;
+using VDProtocol::RESULT_EXECUTING;
+using VDProtocol::RESULT_NG;
+using VDProtocol::RESULT_OK;
+
+namespace {
+
+constexpr u32 FULL_PROGRESS = 100;
+
+// How an answer's key is formed from its message fields.
+enum class KeyForm {
+    NONE,       // the answer carries no key
+    UNIQUE_ID,  // "UniqID" in decimal
+    CONNECTION, // "toUniqId:toPortNo/fromUniqId:fromPortNo"
+};
+
+// Every answer that frees a window slot, and for sub-request answers the pending requests it completes. An answer
+// completes only requests of its own command and cmdinfo, so a removal never lands on a pending add of the same
+// uid ("add" and "del" share the cmdinfo "cpt_info").
+struct AnswerRoute
+{
+    const char* m_answer;
+    KeyForm m_keyForm;
+    const char* m_command; // null: not a sub-request answer
+    const char* m_cmdInfo;
+    bool m_requestsUsage; // a sent reply is followed by "getTotalProcessingResourceUsage"
+};
+
+constexpr AnswerRoute kAnswerRoutes[] = {
+    {"Re:addComponent", KeyForm::UNIQUE_ID, "add", "cpt_info", true},
+    {"Re:removeComponent", KeyForm::UNIQUE_ID, "del", "cpt_info", true},
+    {"Re:changeComponentType", KeyForm::UNIQUE_ID, "set", "cpt_change", true},
+    {"Re:addConnection", KeyForm::CONNECTION, "add", "cpt_connect", false},
+    {"Re:removeConnection", KeyForm::CONNECTION, "del", "cpt_connect", false},
+    {"Re:setComponentDefault", KeyForm::UNIQUE_ID, "add", "regist_parameter", false},
+    {"Re:removeComponentDefault", KeyForm::UNIQUE_ID, "del", "regist_parameter", false},
+    {"Notify:compileResult", KeyForm::NONE, nullptr, nullptr, false},
+    {"Re:getTotalProcessingResourceUsage", KeyForm::NONE, nullptr, nullptr, false},
+};
+
+const AnswerRoute* findRoute(const std::string& answer)
+{
+    for (const AnswerRoute& route : kAnswerRoutes) {
+        if (answer == route.m_answer) {
+            return &route;
+        }
+    }
+    return nullptr;
+}
+
+constexpr const char* kCompileAnswer = "Notify:compileResult";
+constexpr const char* kUsageAnswer = "Re:getTotalProcessingResourceUsage";
+
+} // namespace
+
+// Rows in the order the dispatch compares them. A null handler drops the request: the silent rows, and the rows
+// whose handlers (named in the comments) are bound in with the commands they serve.
+const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
+    {"add", "cpt_info", nullptr},         // addComponents
+    {"add", "cpt_connect", nullptr},      // addConnections
+    {"add", "regist_parameter", nullptr}, // register a component default
+    {"add", "cpt_meter", nullptr},        // addMeters
+    {"add", "prmset", &VDProtocolExecutor::replyOk},
+    {"add", "prmset_duplicate", &VDProtocolExecutor::replyOk},
+    {"add", "prmset_assign", &VDProtocolExecutor::replyOk},
+
+    {"del", "modified", &VDProtocolExecutor::replyOk},
+    {"del", "cpt_info", nullptr},         // removeComponents
+    {"del", "cpt_connect", nullptr},      // removeConnections
+    {"del", "regist_parameter", nullptr}, // remove a component default
+    {"del", "alert_log", nullptr},
+    {"del", "net_info", nullptr},  // clearNetworkInfo
+    {"del", "cpt_meter", nullptr}, // removeMeters
+    {"del", "peak_hold", &VDProtocolExecutor::replyOk},
+    {"del", "prmset", &VDProtocolExecutor::replyOk},
+    {"del", "prmset_assign", &VDProtocolExecutor::replyOk},
+
+    {"get", "modified", nullptr},
+    {"get", "dev_info", nullptr},    // device information
+    {"get", "sync_device", nullptr}, // synchronisation "ServerToClient"
+    {"get", "alert_log", nullptr},
+    {"get", "net_info", nullptr},
+    {"get", "detect", nullptr},
+    {"get", "prm_val", nullptr},
+    {"get", "prm_info", nullptr},
+    {"get", "range_prm", nullptr}, // parameter range
+
+    {"getData", "prm_info", nullptr},      // parameter descriptions and values
+    {"getData", "prm_val", nullptr},       // parameter descriptions and values
+    {"getData", "copy_paste", nullptr},    // copy
+    {"getData", "cpt_meter", nullptr},     // meter list
+    {"getData", "prmset", nullptr},        // parameter sets
+    {"getData", "prmset_assign", nullptr}, // parameter-set assignment
+
+    {"set", "setup", nullptr},  // device setup
+    {"set", "active", nullptr}, // activate
+    {"set", "save", &VDProtocolExecutor::replyOk},
+    {"set", "load", &VDProtocolExecutor::replyOk},
+    {"set", "auto_save", nullptr},
+    {"set", "dev_label", nullptr},      // device label
+    {"set", "virtual_dev_id", nullptr}, // virtual device id
+    {"set", "dev_capacity", nullptr},   // device capacity
+    {"set", "dev_fs", nullptr},         // device "fs"
+    {"set", "cpt_change", nullptr},     // changeComponentType
+    {"set", "security_check", &VDProtocolExecutor::replyOk},
+    {"set", "sync_device", nullptr},  // synchronisation "ClientToServer"
+    {"set", "sync_offline", nullptr}, // "Asynchronous" to "Sync"
+    {"set", "identify", nullptr},
+    {"set", "update", nullptr},
+    {"set", "reboot", nullptr},
+    {"set", "net_info", nullptr}, // network information
+    {"set", "real_dev_net_info", nullptr},
+    {"set", "prm_val", nullptr}, // parameter values
+    {"set", "prm_step", nullptr},
+    {"set", "meter_info", nullptr}, // meter interval
+    {"set", "compile", &VDProtocolExecutor::startCompile},
+    {"set", "peak_hold", nullptr}, // peak hold
+    {"set", "prmset", &VDProtocolExecutor::replyOk},
+
+    {"setData", "prm_val", nullptr}, // parameter values
+    {"setData", "prm_step", nullptr},
+    {"setData", "copy_paste", nullptr}, // paste
+};
+
+VDProtocolExecutor::VDProtocolExecutor(const std::string& identity, VDProtocol::VDProtocolClientUnit* unit)
+    : m_identity(identity), m_unit(unit),
+      m_posts([this](const OutgoingPost& failed, i32 result) { onPostFailed(failed, result); })
+{
+}
+
+// ---- dispatch -----------------------------------------------------------------------------------------------------
+
+i32 VDProtocolExecutor::dispatchPacket(const PacketContainer& packet)
+{
+    if (packet.m_type == "request") {
+        if (packet.m_command == "add") {
+            onAdd(packet);
+        } else if (packet.m_command == "del") {
+            onDel(packet);
+        } else if (packet.m_command == "set") {
+            onSet(packet);
+        } else if (packet.m_command == "get") {
+            onGet(packet);
+        } else if (packet.m_command == "getData") {
+            onGetData(packet);
+        } else if (packet.m_command == "setData") {
+            onSetData(packet);
+        }
+    } else if (packet.m_type == "abort") {
+        abortRequest(packet);
+    }
+    return RESULT_OK;
+}
+
+void VDProtocolExecutor::dispatchCommand(const char* command, const PacketContainer& request)
+{
+    for (const DispatchRow& row : s_dispatchTable) {
+        if (std::strcmp(row.m_command, command) == 0 && request.m_cmdInfo == row.m_cmdInfo) {
+            if (row.m_handler != nullptr) {
+                (this->*row.m_handler)(request);
+            }
+            return;
+        }
+    }
+}
+
+i32 VDProtocolExecutor::onAdd(const PacketContainer& request)
+{
+    dispatchCommand("add", request);
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::onDel(const PacketContainer& request)
+{
+    dispatchCommand("del", request);
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::onSet(const PacketContainer& request)
+{
+    dispatchCommand("set", request);
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::onGet(const PacketContainer& request)
+{
+    dispatchCommand("get", request);
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::onGetData(const PacketContainer& request)
+{
+    dispatchCommand("getData", request);
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::onSetData(const PacketContainer& request)
+{
+    dispatchCommand("setData", request);
+    return RESULT_OK;
+}
+
+void VDProtocolExecutor::abortRequest(const PacketContainer& abort)
+{
+    u32 id = 0;
+    std::string cmdInfo;
+    if (m_requests.findByReqId(id, cmdInfo, abort.m_reqId) != RESULT_OK) {
+        return;
+    }
+    // A compile is not aborted from the editor link; a synchronisation is asked to stop and stays pending until
+    // its final "Re:Synchronize".
+    if (cmdInfo == "sync_device") {
+        post("Sync", "abort");
+    }
+}
+
+// ---- sending --------------------------------------------------------------------------------------------------------
+
+i32 VDProtocolExecutor::makeReply(const PacketContainer& request)
+{
+    if (m_unit == nullptr) {
+        return RESULT_NG;
+    }
+    PacketContainer reply(request);
+    reply.m_type = "reply";
+    reply.m_from = request.m_to;
+    reply.m_to = request.m_from;
+    return m_unit->sendPacket(reply);
+}
+
+i32 VDProtocolExecutor::replyWith(const PacketContainer& request, i32 result)
+{
+    PacketContainer reply(request);
+    reply.setResult(result, FULL_PROGRESS, "");
+    return makeReply(reply);
+}
+
+i32 VDProtocolExecutor::sendNotify(const PacketContainer& packet)
+{
+    if (m_unit == nullptr) {
+        return RESULT_NG;
+    }
+    PacketContainer notify(packet);
+    notify.m_type = "notify";
+    notify.m_from = m_identity;
+    return m_unit->sendPacket(notify);
+}
+
+i32 VDProtocolExecutor::sendConnected()
+{
+    if (m_unit == nullptr) {
+        return RESULT_NG;
+    }
+    PacketContainer connected;
+    connected.m_type = "connected";
+    connected.m_from = m_identity;
+    return m_unit->sendPacket(connected);
+}
+
+// ---- pending requests -----------------------------------------------------------------------------------------
+
+bool VDProtocolExecutor::takeRequest(u32 requestId, PacketContainer& copy)
+{
+    const PacketContainer& stored = m_requests.get(requestId);
+    if (stored.m_reqId.empty()) {
+        return false; // the container's empty packet: no request has the id (stored requests have a reqid)
+    }
+    copy = stored;
+    m_requests.remove(requestId);
+    m_firstFailures.erase(requestId);
+    return true;
+}
+
+i32 VDProtocolExecutor::failRequest(u32 requestId, i32 result)
+{
+    PacketContainer request;
+    if (!takeRequest(requestId, request)) {
+        return RESULT_NG;
+    }
+    m_posts.cancel(requestId);
+    return replyWith(request, result);
+}
+
+i32 VDProtocolExecutor::completeSubRequest(const std::string& answer, const std::string& key, i32 result)
+{
+    const AnswerRoute* route = findRoute(answer);
+    u32 id = 0;
+    if (route == nullptr || route->m_command == nullptr ||
+        m_requests.findExecutingSub(id, route->m_command, route->m_cmdInfo, key) != RESULT_OK) {
+        return RESULT_NG;
+    }
+    (void)m_requests.setSub(id, key, static_cast<u32>(result));
+    if (VDProtocol::failed(result)) {
+        m_firstFailures.emplace(id, result); // keeps an earlier failure
+    }
+    if (m_requests.isExecuting(id)) {
+        return RESULT_OK;
+    }
+    const auto firstFailure = m_firstFailures.find(id);
+    const i32 replyResult = firstFailure != m_firstFailures.end() ? firstFailure->second : result;
+    PacketContainer request;
+    takeRequest(id, request);
+    const i32 sent = replyWith(request, replyResult);
+    if (route->m_requestsUsage && sent == RESULT_OK) {
+        postResourceUsageRequest();
+    }
+    return sent;
+}
+
+i32 VDProtocolExecutor::onComponentReply(const std::string& answer, i32 result, u32 uniqueId)
+{
+    const std::string key = std::to_string(uniqueId);
+    const i32 sent = completeSubRequest(answer, key, result);
+    m_posts.release(answer, key);
+    return sent;
+}
+
+i32 VDProtocolExecutor::onChangeComponentTypeReply(i32 result, u32 uniqueId)
+{
+    return onComponentReply("Re:changeComponentType", result, uniqueId);
+}
+
+i32 VDProtocolExecutor::onComponentDefaultReply(const std::string& answer, i32 result, u32 uniqueId)
+{
+    return onComponentReply(answer, result, uniqueId);
+}
+
+i32 VDProtocolExecutor::onConnectionReply(const std::string& answer, i32 result, u32 toUniqId, u32 toPortNo,
+                                          u32 fromUniqId, u32 fromPortNo)
+{
+    const std::string key = makeConnectionKey(toUniqId, toPortNo, fromUniqId, fromPortNo);
+    const i32 sent = completeSubRequest(answer, key, result);
+    m_posts.release(answer, key);
+    return sent;
+}
+
+i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
+{
+    u32 id = 0;
+    if (m_requests.findByCmdInfo(id, "sync_device") != RESULT_OK) {
+        return RESULT_NG;
+    }
+    PacketContainer reply(m_requests.get(id));
+    if (result != RESULT_EXECUTING) {
+        takeRequest(id, reply);
+    }
+    reply.setResult(result, progress, "");
+    return makeReply(reply);
+}
+
+i32 VDProtocolExecutor::onCompileResult(i32 result)
+{
+    u32 id = 0;
+    i32 sent = RESULT_NG;
+    if (m_requests.findByCmdInfo(id, "compile") == RESULT_OK) {
+        PacketContainer reply(m_requests.get(id));
+        if (result != RESULT_EXECUTING) {
+            takeRequest(id, reply);
+        }
+        reply.m_info.clear();
+        KVariant capacity;
+        const i32 read = readDeviceSetting(capacity, findDeviceSetting("VDeviceCapacity"));
+        if (VDProtocol::failed(read)) {
+            DBGC_LOG("[E] VDProtocolExecutor::onCompileResult - cannot read 'VDeviceCapacity' (0x%08X)\n",
+                     static_cast<u32>(read));
+        } else {
+            (void)reply.m_info.setVariant("capacity", capacity);
+        }
+        reply.setResult(result, FULL_PROGRESS, "");
+        sent = makeReply(reply);
+    }
+    m_posts.release(kCompileAnswer, "");
+    return sent;
+}
+
+i32 VDProtocolExecutor::onResourceUsageReply(u32 usage)
+{
+    m_posts.release(kUsageAnswer, "");
+    KVariant capacity;
+    const i32 read = readDeviceSetting(capacity, findDeviceSetting("VDeviceCapacity"));
+    if (VDProtocol::failed(read)) {
+        return RESULT_NG;
+    }
+    PacketContainer notify;
+    notify.m_cmdInfo = "cpt_resource";
+    (void)notify.m_info.setVariant("capacity", capacity);
+    (void)notify.m_info.setUInt("resource", usage / 100);
+    return sendNotify(notify);
+}
+
+i32 VDProtocolExecutor::onDisconnectReply(i32 result)
+{
+    PacketContainer notify;
+    notify.m_cmdInfo = "Disconnect";
+    notify.setResult(result, FULL_PROGRESS, "");
+    sendNotify(notify);
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::onAnswer(const TMS::AbstractMessage& answer)
+{
+    const char* text = answer.getValue("CommandName").getString();
+    const std::string name = text != nullptr ? text : "";
+    const auto field = [&](const char* fieldName) { return answer.getValue(fieldName).getUInt(); };
+    const i32 result = answer.getValue("Result").getInt();
+    if (name == "Re:addComponent" || name == "Re:removeComponent") {
+        return onComponentReply(name, result, field("UniqID"));
+    }
+    if (name == "Re:changeComponentType") {
+        return onChangeComponentTypeReply(result, field("UniqID"));
+    }
+    if (name == "Re:setComponentDefault" || name == "Re:removeComponentDefault") {
+        return onComponentDefaultReply(name, result, field("UniqID"));
+    }
+    if (name == "Re:addConnection" || name == "Re:removeConnection") {
+        return onConnectionReply(name, result, field("toUniqId"), field("toPortNo"), field("fromUniqId"),
+                                 field("fromPortNo"));
+    }
+    if (name == "Re:Synchronize" || name == "Re:Asynchronous") {
+        return onSyncProgress(result, field("Progress"));
+    }
+    if (name == kCompileAnswer) {
+        return onCompileResult(result);
+    }
+    if (name == kUsageAnswer) {
+        return onResourceUsageReply(field("Result"));
+    }
+    if (name == "Re:Disconnect") {
+        return onDisconnectReply(result);
+    }
+    return VDProtocol::RESULT_UNKNOWN_CMD;
+}
+
+bool VDProtocolExecutor::releasePostSlot(const TMS::AbstractMessage& answer)
+{
+    const char* name = answer.getValue("CommandName").getString();
+    const AnswerRoute* route = findRoute(name != nullptr ? name : "");
+    if (route == nullptr) {
+        return false;
+    }
+    std::string key;
+    if (route->m_keyForm == KeyForm::UNIQUE_ID) {
+        key = std::to_string(answer.getValue("UniqID").getUInt());
+    } else if (route->m_keyForm == KeyForm::CONNECTION) {
+        key = makeConnectionKey(answer.getValue("toUniqId").getUInt(), answer.getValue("toPortNo").getUInt(),
+                                answer.getValue("fromUniqId").getUInt(), answer.getValue("fromPortNo").getUInt());
+    }
+    return m_posts.release(route->m_answer, key);
+}
+
+std::string VDProtocolExecutor::makeConnectionKey(u32 toUniqId, u32 toPortNo, u32 fromUniqId, u32 fromPortNo)
+{
+    return std::to_string(toUniqId) + ":" + std::to_string(toPortNo) + "/" + std::to_string(fromUniqId) + ":" +
+           std::to_string(fromPortNo);
+}
+
+// ---- posts ------------------------------------------------------------------------------------------------------
+
+i32 VDProtocolExecutor::queuePost(OutgoingPost outgoing)
+{
+    return m_posts.submit(std::move(outgoing));
+}
+
+i32 VDProtocolExecutor::postSubRequest(u32 requestId, const std::string& key, const char* target,
+                                       TMS::AbstractMessage message, const char* answer, i32 failResult)
+{
+    (void)m_requests.markSub(requestId, key);
+    OutgoingPost outgoing;
+    outgoing.m_target = target;
+    outgoing.m_message = std::move(message);
+    outgoing.m_answer = answer;
+    outgoing.m_key = key;
+    outgoing.m_requestId = requestId;
+    outgoing.m_failResult = failResult;
+    return queuePost(std::move(outgoing));
+}
+
+void VDProtocolExecutor::onPostFailed(const OutgoingPost& failed, i32 result)
+{
+    const char* command = failed.m_message.getValue("CommandName").getString();
+    DBGC_LOG("[E] VDProtocolExecutor - cannot post '%s' to '%s' (0x%08X)\n", command != nullptr ? command : "",
+             failed.m_target.c_str(), static_cast<u32>(result));
+    if (failed.m_requestId != 0) {
+        failRequest(failed.m_requestId, failed.m_failResult != RESULT_OK ? failed.m_failResult : result);
+    }
+}
+
+i32 VDProtocolExecutor::post(const char* target, const char* command)
+{
+    OutgoingPost outgoing;
+    outgoing.m_target = target;
+    outgoing.m_message = makeCommandMessage(command);
+    return queuePost(std::move(outgoing));
+}
+
+i32 VDProtocolExecutor::postNetworkInfo(const std::string& pcAddress, const std::string& deviceAddress)
+{
+    if (pcAddress.empty() || deviceAddress.empty()) {
+        return RESULT_NG;
+    }
+    OutgoingPost outgoing;
+    outgoing.m_target = "Sync";
+    outgoing.m_message = makeCommandMessage("SetNetworkInfo");
+    outgoing.m_message.setString("FromIPAddress", pcAddress.c_str());
+    outgoing.m_message.setString("ToIPAddress", deviceAddress.c_str());
+    queuePost(std::move(outgoing));
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::postResourceUsageRequest()
+{
+    OutgoingPost outgoing;
+    outgoing.m_target = "Compiler";
+    outgoing.m_message = makeCommandMessage("getTotalProcessingResourceUsage");
+    outgoing.m_answer = kUsageAnswer;
+    return VDProtocol::failed(queuePost(std::move(outgoing))) ? RESULT_NG : RESULT_OK;
+}
+
+i32 VDProtocolExecutor::postMeterList()
+{
+    return VDProtocol::failed(post("Sync", "MeterList")) ? RESULT_NG : RESULT_OK;
+}
+
+i32 VDProtocolExecutor::startCompile(const PacketContainer& request)
+{
+    u32 id = 0;
+    if (m_requests.add(id, request) != RESULT_OK) {
+        // Nothing could ever answer a compile that is not stored.
+        return replyWith(request, RESULT_NG);
+    }
+    OutgoingPost outgoing;
+    outgoing.m_target = "Compiler";
+    outgoing.m_message = makeCommandMessage("startCompile");
+    outgoing.m_answer = kCompileAnswer;
+    outgoing.m_requestId = id;
+    return queuePost(std::move(outgoing));
+}
+
+// ---- editor state -----------------------------------------------------------------------------------------------
+
+i32 VDProtocolExecutor::classifyEditorState(u32 value)
+{
+    switch (value) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+        return STATE_CLASS_OFFLINE;
+    case 4:
+    case 5:
+    case 8:
+    case 9:
+        return STATE_CLASS_CONNECTED;
+    case 10:
+        return STATE_CLASS_SYNCHRONIZED;
+    default:
+        return STATE_CLASS_UNKNOWN;
+    }
+}
+
+i32 VDProtocolExecutor::getEditorStateClass()
+{
+    TMS::AbstractThread* sync = findRunningThread("Sync");
+    KVariant value;
+    if (sync == nullptr || (sync->getSystemInfo(value, "EditorState", 0) & 0x80000000u) != 0) {
+        return STATE_CLASS_UNKNOWN;
+    }
+    bool ok = false;
+    const u32 state = value.getUInt(&ok);
+    return ok ? classifyEditorState(state) : STATE_CLASS_UNKNOWN;
+}
+
+i32 VDProtocolExecutor::onEditorStateChanged(u32 value)
+{
+    const i32 stateClass = classifyEditorState(value);
+    if (stateClass == m_editorStateClass) {
+        return RESULT_OK;
+    }
+    m_editorStateClass = stateClass;
+    PacketContainer notify;
+    notify.m_cmdInfo = "dev_status";
+    (void)notify.m_info.setInt("deviceStatus", stateClass);
+    (void)notify.m_info.setString("devIpAddr", m_deviceAddress);
+    (void)notify.m_info.setString("devMacAddr", m_deviceMacAddress);
+    sendNotify(notify);
+    return RESULT_OK;
+}
+
+i32 VDProtocolExecutor::postNetworkInfoWhenOffline()
+{
+    if (getEditorStateClass() != STATE_CLASS_OFFLINE) {
+        return RESULT_OK;
+    }
+    return postNetworkInfo(m_pcAddress, m_deviceAddress);
+}
+
+} // namespace VDevice

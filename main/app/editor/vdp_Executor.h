@@ -1,0 +1,221 @@
+// VDProtocolExecutor: carries out the editor's requests on the virtual device and turns the answers of the other
+// threads into reply and notify packets.
+//
+// The VDProtocol thread owns one executor and calls it on its own thread only: with every packet its client unit
+// decoded (dispatchPacket), with every answer another thread sent back to "VDProtocol" (the on...Reply entry
+// points, onSyncProgress, onCompileResult), and from its timers, its parameter-change scan and its system-
+// information changes. The executor takes no lock of its own.
+//
+// Dispatch: a request is looked up by command and cmdinfo in one table (exact byte comparison, first match). A
+// row either replies "ok" at once, drops the request (no reply, nothing stored), starts a compile, or calls its
+// handler. Unknown types, commands and cmdinfos are dropped; "ng/unknown_cmd" is never sent.
+//
+// Pending requests: requests whose work completes on other threads are kept in the command container with one
+// sub-request per posted command (key: the unique id in decimal, or "to:port/from:port" for a connection; state
+// 1 while executing, else the answer's result). An answer completes the oldest sub-request with its key that is
+// still executing in a request chosen by the answer's name (command and cmdinfo, see completeSubRequest). The
+// reply goes out with the last answer and carries the first failing answer's result, else the last one's.
+//
+// Posts to other threads go through the post window (vdp_PostWindow.h): handlers queue them and return; a post
+// that fails, at once or later, ends the request it serves with a failure reply (failRequest).
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "klib_Types.h"
+#include "klib_Variant.h"
+#include "vdp_ClientUnit.h"
+#include "vdp_CommandContainer.h"
+#include "vdp_DeviceSettings.h"
+#include "vdp_ExpressionAdapter.h"
+#include "vdp_PacketContainer.h"
+#include "vdp_PostWindow.h"
+#include "vdp_Result.h"
+
+namespace PDB {
+class IParameterDB;
+}
+
+namespace VDevice {
+
+class VDProtocolExecutor
+{
+public:
+    using PacketContainer = VDProtocol::PacketContainer;
+    // A request handler: the request packet in, the result of its last step out (not looked at by the dispatch).
+    using Handler = i32 (VDProtocolExecutor::*)(const PacketContainer& request);
+    // One row of the dispatch table; a null handler drops the request.
+    struct DispatchRow
+    {
+        const char* m_command;
+        const char* m_cmdInfo;
+        Handler m_handler;
+    };
+
+    // The editor-state classes.
+    static constexpr i32 STATE_CLASS_OFFLINE = 0;
+    static constexpr i32 STATE_CLASS_CONNECTED = 1;
+    static constexpr i32 STATE_CLASS_SYNCHRONIZED = 2;
+    static constexpr i32 STATE_CLASS_UNKNOWN = -1;
+
+    // identity: the "uid" option, the "from" of every notification. unit: not owned; null makes every send fail.
+    VDProtocolExecutor(const std::string& identity, VDProtocol::VDProtocolClientUnit* unit);
+    virtual ~VDProtocolExecutor() = default;
+    VDProtocolExecutor(const VDProtocolExecutor&) = delete;
+    VDProtocolExecutor& operator=(const VDProtocolExecutor&) = delete;
+
+    // ---- entry points of the VDProtocol thread ------------------------------------------------------------------
+
+    // Dispatches one received packet by type, command and cmdinfo. Returns 0.
+    i32 dispatchPacket(const PacketContainer& packet);
+    // "Re:addComponent" / "Re:removeComponent" (answer name, "Result", "UniqID").
+    i32 onComponentReply(const std::string& answer, i32 result, u32 uniqueId);
+    // "Re:changeComponentType".
+    i32 onChangeComponentTypeReply(i32 result, u32 uniqueId);
+    // "Re:addConnection" / "Re:removeConnection".
+    i32 onConnectionReply(const std::string& answer, i32 result, u32 toUniqId, u32 toPortNo, u32 fromUniqId,
+                          u32 fromPortNo);
+    // "Re:setComponentDefault" / "Re:removeComponentDefault".
+    i32 onComponentDefaultReply(const std::string& answer, i32 result, u32 uniqueId);
+    // "Re:Synchronize" and "Re:Asynchronous": answers the first pending "sync_device" request with the progress
+    // (at most 100); a result other than 1 (executing) removes it. 0x80000000 when none is pending.
+    i32 onSyncProgress(i32 result, u32 progress);
+    // "Notify:compileResult": answers the first pending "compile" with info {"capacity": "VDeviceCapacity"} (no
+    // info when that cannot be read); a result other than 1 removes it. 0x80000000 when none is pending.
+    i32 onCompileResult(i32 result);
+    // "Re:getTotalProcessingResourceUsage": notify "cpt_resource" {"capacity", "resource": usage / 100}.
+    i32 onResourceUsageReply(u32 usage);
+    // "Re:Disconnect": notify "Disconnect" with the result, progress 100. Returns 0.
+    i32 onDisconnectReply(i32 result);
+    // Hands an answer of another thread to its entry point below by its "CommandName" (numeric fields read as
+    // 32-bit values): that entry point's result; 0x80000001 for a message that is no answer of the executor.
+    i32 onAnswer(const TMS::AbstractMessage& answer);
+    // Frees the window slot of a post that this answer message ("CommandName" and its key fields) matches,
+    // without handling the answer otherwise (the thread drops answers while "RunMode" is not 0).
+    bool releasePostSlot(const TMS::AbstractMessage& answer);
+    // {"connected": {"from": identity}}.
+    i32 sendConnected();
+    // "EditorState" 0..3 -> 0; 4, 5, 8, 9 -> 1; 10 -> 2; anything else -> -1.
+    static i32 classifyEditorState(u32 value);
+    // The class of the "EditorState" that the thread "Sync" sees; -1 when it cannot be read.
+    i32 getEditorStateClass();
+    // Timer 0: in class 0 posts the stored network addresses to "Sync" (postNetworkInfo); else 0.
+    i32 postNetworkInfoWhenOffline();
+
+    // ---- notifications ------------------------------------------------------------------------------------------
+
+    // "dev_status" {"deviceStatus": class, "devIpAddr", "devMacAddr"} when the class changes. Returns 0.
+    i32 onEditorStateChanged(u32 value);
+    // "prm_val" with one list entry: the parameter's description arguments, "prmStr", "prmAddr" and "cptName".
+    i32 onParameterChanged(PDB::IParameterDB& database, u32 componentIndex, u32 blockIndex, u32 x, u32 y);
+
+    // ---- dispatch by command (each returns 0) -------------------------------------------------------------------
+
+    i32 onAdd(const PacketContainer& request);
+    i32 onDel(const PacketContainer& request);
+    i32 onSet(const PacketContainer& request);
+    i32 onGet(const PacketContainer& request);
+    i32 onGetData(const PacketContainer& request);
+    i32 onSetData(const PacketContainer& request);
+
+    // ---- sending ------------------------------------------------------------------------------------------------
+
+    // The request copied whole, type "reply", from and to swapped, sent: the send's result (0x80000000 without a
+    // client unit). Callers set result, progress and message first.
+    i32 makeReply(const PacketContainer& request);
+    // The request copied with result, progress 100 and message "", then makeReply.
+    i32 replyWith(const PacketContainer& request, i32 result);
+    i32 replyOk(const PacketContainer& request) { return replyWith(request, VDProtocol::RESULT_OK); }
+    // The packet copied with type "notify" and from = identity ("to" kept), sent.
+    i32 sendNotify(const PacketContainer& packet);
+
+    // ---- posts ----------------------------------------------------------------------------------------------------
+
+    // Submits a post to the window. A failing send, at once or later, ends post.m_requestId (if any) through
+    // failRequest with post.m_failResult (0: the send's code) and drops its queued posts. 0 when sent or queued;
+    // the failure code when sending at once failed (the request is answered then).
+    i32 queuePost(OutgoingPost post);
+    // One command of a stored request: marks its sub-request key as executing and queues the post, which awaits
+    // answer with that key; a failed post ends the request with failResult. queuePost's result.
+    i32 postSubRequest(u32 requestId, const std::string& key, const char* target, TMS::AbstractMessage message,
+                       const char* answer, i32 failResult = VDProtocol::RESULT_NG);
+    // Takes a pending request out of the store and replies with result, progress 100, message "". 0x80000000
+    // when no request has the id.
+    i32 failRequest(u32 requestId, i32 result);
+    // {"CommandName": "SetNetworkInfo", "FromIPAddress", "ToIPAddress"} to "Sync": 0x80000000 (nothing posted)
+    // when a text is empty, else 0.
+    i32 postNetworkInfo(const std::string& pcAddress, const std::string& deviceAddress);
+    // {"CommandName": "getTotalProcessingResourceUsage"} to "Compiler": 0, or 0x80000000 when the post failed.
+    i32 postResourceUsageRequest();
+    // {"CommandName": "MeterList"} to "Sync": 0, or 0x80000000 when the post failed.
+    i32 postMeterList();
+    // "set" "compile": stores the request and posts "startCompile" to "Compiler"; "Notify:compileResult"
+    // answers it. A failed post replies with the post's code; a full store replies 0x80000000 and posts nothing.
+    i32 startCompile(const PacketContainer& request);
+
+    // ---- device settings --------------------------------------------------------------------------------------
+
+    // The first row whose key equals itemKey exactly; row 0 (blank) when none does.
+    static const DeviceSettingItem& findDeviceSetting(const std::string& itemKey);
+    // The first database among positions 0..10 of the process-wide collection whose name equals name; null.
+    static PDB::IParameterDB* findDatabase(const std::string& name);
+    // One element under the database's read lock: the read's result; 0x80000000 (out untouched) for a missing
+    // database or component.
+    [[nodiscard]] static i32 readDeviceSetting(KVariant& out, const std::string& databaseName, u32 componentId,
+                                               const std::string& parameterAddress, u32 x, u32 y);
+    [[nodiscard]] static i32 readDeviceSetting(KVariant& out, const DeviceSettingItem& row);
+    // One element, origin 255; a text (kind 2) is first converted through the parameter's expression. The write's
+    // (or the conversion's) result; 0x80000000 for a missing database or component.
+    [[nodiscard]] i32 writeDeviceSetting(const std::string& databaseName, u32 componentId,
+                                         const std::string& parameterAddress, u32 x, u32 y, const KVariant& value);
+    [[nodiscard]] i32 writeDeviceSetting(const DeviceSettingItem& row, const KVariant& value);
+    // The value written to every element of the block, origin 255: the first failing write's result, else 0.
+    [[nodiscard]] i32 writeDeviceSettingArray(const std::string& databaseName, u32 componentId,
+                                              const std::string& parameterAddress, const KVariant& value);
+    // "RealSyncVersion" against "VirtualSyncVersion" (unreadable: 0): 0 equal, 0x80000001 real smaller,
+    // 0x80000002 real larger.
+    i32 compareSyncVersions();
+
+    // ---- shared with the handlers ---------------------------------------------------------------------------------
+
+    // "cptName" of a component: type name ":" major version ":" x size "x" y size.
+    static std::string makeComponentName(const PDB::IParameterDB& database, u32 componentIndex);
+    // The sub-request key of a connection: "to:port/from:port" in decimal.
+    static std::string makeConnectionKey(u32 toUniqId, u32 toPortNo, u32 fromUniqId, u32 fromPortNo);
+
+    VDProtocol::CommandContainer& getPendingRequests() { return m_requests; }
+    const PostWindow& getPostWindow() const { return m_posts; }
+    const std::string& getIdentity() const { return m_identity; }
+    i32 getStoredEditorStateClass() const { return m_editorStateClass; }
+
+private:
+    static const DispatchRow s_dispatchTable[];
+
+    // Calls the handler of the first row of this command whose cmdinfo matches.
+    void dispatchCommand(const char* command, const PacketContainer& request);
+    void abortRequest(const PacketContainer& abort);
+    // Completes the sub-request that an answer names (see the table in the source).
+    i32 completeSubRequest(const std::string& answer, const std::string& key, i32 result);
+    // Copies a stored request and removes it with its recorded failure: false when no request has the id.
+    bool takeRequest(u32 requestId, PacketContainer& copy);
+    void onPostFailed(const OutgoingPost& post, i32 result);
+    // A post that serves no request; its failure is only reported.
+    i32 post(const char* target, const char* command);
+
+    // In this order (the texts outlive the store and the converter).
+    std::string m_componentDefaultDirectory;
+    std::string m_identity;
+    VDProtocol::VDProtocolClientUnit* m_unit;
+    std::string m_pcAddress;
+    std::string m_deviceAddress;
+    std::string m_deviceMacAddress;
+    i32 m_editorStateClass = STATE_CLASS_OFFLINE;
+    VDProtocol::CommandContainer m_requests;
+    VDProtocol::ExpressionAdapter m_expressions;
+
+    PostWindow m_posts;
+    std::map<u32, i32> m_firstFailures; // request id -> the first failing answer's result
+};
+
+} // namespace VDevice

@@ -1,0 +1,153 @@
+#include "vdp_PostWindow.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "tms_ThreadRepository.h"
+#include "vdp_Result.h"
+
+namespace VDevice {
+
+namespace {
+
+using VDProtocol::RESULT_NG;
+using VDProtocol::RESULT_OK;
+
+// How many awaited posts of one target may be unanswered: in total, or per answer name.
+struct WindowRule
+{
+    const char* m_target;
+    bool m_perAnswer;
+    u32 m_limit;
+};
+
+constexpr WindowRule kWindowRules[] = {
+    {"DeviceControl", false, PostWindow::DEVICE_CONTROL_WINDOW},
+    {"Compiler", true, PostWindow::COMPILER_WINDOW},
+};
+
+} // namespace
+
+TMS::AbstractThread* findRunningThread(const char* threadName)
+{
+    TMS::AbstractThread* thread = TMS::ThreadRepository::getThread(threadName);
+    if (thread == nullptr || thread->isNull() || thread->getStatus() < TMS::STATUS_STOP) {
+        return nullptr;
+    }
+    return thread;
+}
+
+i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message)
+{
+    TMS::AbstractThread* thread = findRunningThread(threadName);
+    if (thread == nullptr) {
+        return RESULT_NG;
+    }
+    return static_cast<i32>(thread->sendMessageWithWaiting(message));
+}
+
+TMS::AbstractMessage makeCommandMessage(const char* command)
+{
+    TMS::AbstractMessage message;
+    message.initialize(TMS::MESSAGE_KIND_USER, 0);
+    message.setString("CommandName", command);
+    return message;
+}
+
+PostWindow::PostWindow(FailureHandler onFailure) : m_onFailure(std::move(onFailure)) {}
+
+bool PostWindow::fits(const std::string& target, const Target& state, const OutgoingPost& post) const
+{
+    if (post.m_answer.empty()) {
+        return true;
+    }
+    for (const WindowRule& rule : kWindowRules) {
+        if (target != rule.m_target) {
+            continue;
+        }
+        const auto counted =
+            std::count_if(state.m_outstanding.begin(), state.m_outstanding.end(),
+                          [&](const Sent& sent) { return !rule.m_perAnswer || sent.m_answer == post.m_answer; });
+        return static_cast<u32>(counted) < rule.m_limit;
+    }
+    return true;
+}
+
+i32 PostWindow::send(Target& state, OutgoingPost& post)
+{
+    const i32 result = sendToThread(post.m_target.c_str(), post.m_message);
+    if (VDProtocol::failed(result)) {
+        if (m_onFailure) {
+            m_onFailure(post, result);
+        }
+        return result;
+    }
+    if (!post.m_answer.empty()) {
+        state.m_outstanding.push_back(Sent{post.m_answer, post.m_key});
+    }
+    return RESULT_OK;
+}
+
+i32 PostWindow::submit(OutgoingPost post)
+{
+    const std::string target = post.m_target;
+    Target& state = m_targets[target];
+    if (!state.m_queue.empty() || !fits(target, state, post)) {
+        state.m_queue.push_back(std::move(post));
+        return RESULT_OK;
+    }
+    return send(state, post);
+}
+
+void PostWindow::pump(const std::string& target)
+{
+    Target& state = m_targets[target];
+    // The failure handler may cancel queued posts, so the queue is looked at afresh after every send.
+    while (!state.m_queue.empty() && fits(target, state, state.m_queue.front())) {
+        OutgoingPost post = std::move(state.m_queue.front());
+        state.m_queue.pop_front();
+        (void)send(state, post);
+    }
+}
+
+bool PostWindow::release(const std::string& answer, const std::string& key)
+{
+    for (auto& [target, state] : m_targets) {
+        auto& sent = state.m_outstanding;
+        const auto it = std::find_if(sent.begin(), sent.end(),
+                                     [&](const Sent& entry) { return entry.m_answer == answer && entry.m_key == key; });
+        if (it != sent.end()) {
+            sent.erase(it);
+            pump(target);
+            return true;
+        }
+    }
+    return false;
+}
+
+void PostWindow::cancel(u32 requestId)
+{
+    if (requestId == 0) {
+        return;
+    }
+    for (auto& entry : m_targets) {
+        auto& queue = entry.second.m_queue;
+        queue.erase(std::remove_if(queue.begin(), queue.end(),
+                                   [&](const OutgoingPost& post) { return post.m_requestId == requestId; }),
+                    queue.end());
+    }
+}
+
+u32 PostWindow::getQueuedCount(const std::string& target) const
+{
+    const auto it = m_targets.find(target);
+    return it == m_targets.end() ? 0 : static_cast<u32>(it->second.m_queue.size());
+}
+
+u32 PostWindow::getOutstandingCount(const std::string& target) const
+{
+    const auto it = m_targets.find(target);
+    return it == m_targets.end() ? 0 : static_cast<u32>(it->second.m_outstanding.size());
+}
+
+} // namespace VDevice

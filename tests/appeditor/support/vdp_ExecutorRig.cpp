@@ -1,0 +1,211 @@
+#include "vdp_ExecutorRig.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <sstream>
+
+#include "pdb_ComponentInfoParserJSON.h"
+#include "pdb_ComponentInfoRepository.h"
+#include "pdb_ParameterDBCollection.h"
+#include "pdb_SimpleReadWriteMutex.h"
+#include "pyrite_ProductInfo.h"
+#include "tms_TestSupport.h"
+#include "vdp_PacketConvertor.h"
+
+namespace vdptest {
+
+i32 CaptureSocket::send(const u8* data, u32 length, u32* taken)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bytes.append(reinterpret_cast<const char*>(data), length);
+    *taken = length;
+    return 0;
+}
+
+std::string CaptureSocket::take()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::string bytes;
+    bytes.swap(m_bytes);
+    return bytes;
+}
+
+CaptureUnit::CaptureUnit()
+{
+    EXPECT_EQ(initialize("capture", VCOM::VComSocketAddress(), nullptr, nullptr), 0);
+}
+
+VCOM::VComTcpClientSocket* CaptureUnit::createSocket()
+{
+    return m_socket = new CaptureSocket();
+}
+
+std::vector<std::string> CaptureUnit::takeLines()
+{
+    while (flushSendRing() != 0) {
+    }
+    m_partial += m_socket->take();
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t feed = m_partial.find('\n'); feed != std::string::npos; feed = m_partial.find('\n', start)) {
+        lines.push_back(m_partial.substr(start, feed - start));
+        start = feed + 1;
+    }
+    m_partial.erase(0, start);
+    return lines;
+}
+
+HostThread::HostThread() : tmstest::RecordingThread(5)
+{
+    m_messageHook = [this](const TMS::AbstractMessage& message) {
+        const char* command = message.getValue("CommandName").getString();
+        if (command != nullptr && std::string(command) == "Run") {
+            std::function<void()> work;
+            {
+                std::lock_guard<std::mutex> guard(m_workLock);
+                work = std::move(m_work.front());
+                m_work.pop_front();
+            }
+            work();
+            return;
+        }
+        ++m_answers;
+        if (m_executor == nullptr) {
+            return;
+        }
+        if (m_answerFilter && !m_answerFilter(message)) {
+            m_executor->releasePostSlot(message);
+            return;
+        }
+        m_executor->onAnswer(message);
+    };
+}
+
+HostThread::~HostThread()
+{
+    if (getTaskId() != TMS::NO_ID) {
+        release();
+    }
+}
+
+void HostThread::run(std::function<void()> work)
+{
+    std::promise<void> done;
+    {
+        std::lock_guard<std::mutex> guard(m_workLock);
+        m_work.push_back([&] {
+            work();
+            done.set_value();
+        });
+    }
+    ASSERT_EQ(sendMessageWithWaiting(tmstest::userMessage("Run")), 0u);
+    done.get_future().wait();
+}
+
+ExecutorRig::ExecutorRig()
+{
+    m_executor = std::make_unique<VDevice::VDProtocolExecutor>(IDENTITY, &m_unit);
+    m_host.m_executor = m_executor.get();
+    EXPECT_EQ(tmstest::initializeThread(m_system, "System"), 0u);
+    EXPECT_EQ(m_system.setupSystemInfo(TMS::SYSTEM_INFO_DEFINITIONS, TMS::SYSTEM_INFO_DEFINITION_COUNT), 0u);
+    EXPECT_EQ(tmstest::initializeThread(m_deviceControl, "DeviceControl", 0, 2), 0u);
+    EXPECT_EQ(tmstest::initializeThread(m_host, "VDProtocol", 0, 3), 0u);
+    EXPECT_EQ(tmstest::initializeThread(m_sync, "Sync", 0, 4), 0u);
+    EXPECT_EQ(tmstest::initializeThread(m_compiler, "Compiler", 0, 5), 0u);
+    for (TMS::AbstractThread* child :
+         std::initializer_list<TMS::AbstractThread*>{&m_deviceControl, &m_host, &m_sync, &m_compiler}) {
+        EXPECT_EQ(m_system.addChild(child), 0u);
+    }
+    EXPECT_EQ(m_system.start(TMS::AbstractMessage::emptyFields()), 0u);
+    EXPECT_TRUE(tmstest::waitUntil([&] { return m_system.getChildState() == TMS::SystemThread::CHILDREN_STARTED; }));
+}
+
+ExecutorRig::~ExecutorRig()
+{
+    m_system.release();
+}
+
+void ExecutorRig::dispatch(const std::string& line)
+{
+    VDProtocol::PacketContainer packet;
+    ASSERT_EQ(VDProtocol::decodePacket(line, packet), 0) << line;
+    m_host.run([&] { m_executor->dispatchPacket(packet); });
+}
+
+void ExecutorRig::answer(const TMS::AbstractMessage& message)
+{
+    ASSERT_EQ(m_host.sendMessageWithWaiting(message), 0u);
+    m_host.run([] {});
+}
+
+std::vector<std::string> ExecutorRig::lines()
+{
+    std::vector<std::string> taken;
+    m_host.run([&] { taken = m_unit.takeLines(); });
+    return taken;
+}
+
+void ExecutorRig::setEditorState(u32 value)
+{
+    m_sync.setSystemInfo("EditorState", 0, KVariant(value));
+    ASSERT_EQ(m_sync.commitSystemInfo(), 0u);
+    ASSERT_TRUE(tmstest::waitUntil([&] {
+        KVariant seen;
+        m_sync.getSystemInfo(seen, "EditorState", 0);
+        return seen.getUInt() == value;
+    }));
+}
+
+ShippedDatabases::ShippedDatabases(std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        add(name);
+    }
+}
+
+void ShippedDatabases::add(const char* name)
+{
+    static PDB::SimpleReadWriteMutex mutex;
+    PyriteProductInfo& product = PyriteProductInfo::getInstance();
+    const PdbInstanceTable* row = nullptr;
+    for (u32 i = 0; i < product.getPdbInstanceCount(); ++i) {
+        if (std::string(product.getPdbInstance(i)->m_name) == name) {
+            row = product.getPdbInstance(i);
+        }
+    }
+    ASSERT_NE(row, nullptr) << name;
+    std::ifstream file(std::string(VD_LAYOUT_DIR) + "/Descriptor/" + name + "_1.json");
+    std::stringstream text;
+    text << file.rdbuf();
+    ASSERT_FALSE(text.str().empty()) << name;
+    const PDB::ComponentInfo info = PDB::ComponentInfoParserJSON::createFromJson(text.str().c_str());
+    PDB::ComponentInfoRepository::getInstance().registerComponentInfo(info);
+    ASSERT_GE(PDB::ParameterDBCollection::createInstance(row->m_id, name, &mutex, 0), 0) << name;
+    m_ids.push_back(row->m_id);
+    ASSERT_GE(PDB::ParameterDBCollection::getInstance(row->m_id).addComponent(0, name, 1, 1, 1, 0), 0) << name;
+}
+
+ShippedDatabases::~ShippedDatabases()
+{
+    for (u32 id : m_ids) {
+        PDB::ParameterDBCollection::deleteInstance(id);
+    }
+}
+
+PDB::IParameterDB& ShippedDatabases::get(const char* name) const
+{
+    return PDB::ParameterDBCollection::getInstance(static_cast<u32>(PDB::ParameterDBCollection::findInstance(name)));
+}
+
+TMS::AbstractMessage makeMessage(const char* command, const std::vector<std::pair<const char*, u32>>& fields)
+{
+    TMS::AbstractMessage message = tmstest::userMessage(command);
+    for (const auto& [name, value] : fields) {
+        message.setUInt(name, value);
+    }
+    return message;
+}
+
+} // namespace vdptest

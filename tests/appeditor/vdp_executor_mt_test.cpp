@@ -1,0 +1,325 @@
+// The executor on its thread among stand-in threads: pending requests completed by their answers, the compile and
+// abort paths, posts to threads that cannot take them, and the posting window towards "DeviceControl".
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pdb_ParameterDBCollection.h"
+#include "tms_TestSupport.h"
+#include "tms_ThreadRepository.h"
+#include "tms_ThreadTestHooks.h"
+#include "vdp_ExecutorRig.h"
+#include "vdp_PacketConvertor.h"
+
+namespace {
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new tmstest::RepositoryEnvironment());
+
+using VDProtocol::PacketContainer;
+using vdptest::ExecutorRig;
+using vdptest::makeMessage;
+
+constexpr i32 NG = VDProtocol::RESULT_NG;
+
+std::string requestLine(const char* cmd, const char* reqId)
+{
+    return std::string(R"({"request":{"cmd":")") + cmd + R"(","from":"editor","reqid":")" + reqId +
+           R"(","to":"device"}})";
+}
+
+// The reply line of requestLine(cmd, reqId) with a result name and progress.
+std::string replyLine(const char* cmd, const char* reqId, const char* result, const char* cmdInfo = "")
+{
+    return std::string(R"({"reply":{"cmd":")") + cmd + R"(",)" + cmdInfo + R"("from":"device","message":"",)" +
+           R"("progress":"100","reqid":")" + reqId + R"(","result":")" + result + R"(","to":"editor"}})";
+}
+
+TMS::AbstractMessage answer(const char* name, i32 result, u32 uniqueId)
+{
+    TMS::AbstractMessage message = makeMessage(name, {{"UniqID", uniqueId}});
+    message.setInt("Result", result);
+    return message;
+}
+
+class ExecutorThreadTest : public ::testing::Test
+{
+protected:
+    // Stores a request on the executor's thread and posts one command per unique id to "DeviceControl" for it,
+    // as the component handlers do.
+    void storeWithPosts(const char* cmd, const char* reqId, const char* command, const char* answerName,
+                        const std::vector<u32>& uniqueIds)
+    {
+        PacketContainer request;
+        ASSERT_EQ(VDProtocol::decodePacket(requestLine(cmd, reqId), request), 0);
+        m_rig.m_host.run([&] {
+            u32 id = 0;
+            ASSERT_EQ(m_rig.executor().getPendingRequests().add(id, request), 0);
+            for (u32 uniqueId : uniqueIds) {
+                EXPECT_EQ(m_rig.executor().postSubRequest(id, std::to_string(uniqueId), "DeviceControl",
+                                                          makeMessage(command, {{"UniqID", uniqueId}}), answerName),
+                          0);
+            }
+        });
+    }
+    u32 pendingCount()
+    {
+        u32 count = 0;
+        m_rig.m_host.run([&] { count = m_rig.executor().getPendingRequests().getCount(); });
+        return count;
+    }
+
+    ExecutorRig m_rig;
+};
+
+TEST_F(ExecutorThreadTest, SubRequestsCompleteByAnswerNameAndKey)
+{
+    m_rig.m_compiler.m_messageHook = [](const TMS::AbstractMessage&) {
+        TMS::ThreadRepository::getThread("VDProtocol")
+            ->sendMessageWithWaiting(answer("Re:getTotalProcessingResourceUsage", 1234, 0));
+    };
+    // Two components: the reply follows the second answer and carries its result, then one usage request.
+    storeWithPosts("add_cpt_info", "a1", "addComponent", "Re:addComponent", {100, 101});
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addComponent", 2));
+    m_rig.answer(answer("Re:addComponent", 0, 100));
+    EXPECT_TRUE(m_rig.lines().empty());
+    m_rig.answer(answer("Re:addComponent", 2, 101));
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("add_cpt_info", "a1", "aborted")});
+    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:getTotalProcessingResourceUsage", 1));
+
+    // A failing first answer decides the reply.
+    storeWithPosts("add_cpt_info", "a2", "addComponent", "Re:addComponent", {200, 201});
+    m_rig.answer(answer("Re:addComponent", static_cast<i32>(0x80000002u), 200));
+    m_rig.answer(answer("Re:addComponent", 0, 201));
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("add_cpt_info", "a2", "ng/not_found")});
+
+    // An add and a removal of the same uid complete separately, each by its own answer.
+    storeWithPosts("add_cpt_info", "a3", "addComponent", "Re:addComponent", {300});
+    storeWithPosts("del_cpt_info", "d3", "removeComponent", "Re:removeComponent", {300});
+    m_rig.answer(answer("Re:removeComponent", 0, 300));
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("del_cpt_info", "d3", "ok")});
+    m_rig.answer(answer("Re:addComponent", 0, 300));
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("add_cpt_info", "a3", "ok")});
+    EXPECT_EQ(pendingCount(), 0u);
+
+    // Answers that match no executing sub-request: nothing is written.
+    i32 unmatched = 0;
+    i32 repeated = 0;
+    m_rig.m_host.run([&] {
+        unmatched = m_rig.executor().onAnswer(answer("Re:changeComponentType", 0, 300));
+        repeated = m_rig.executor().onAnswer(answer("Re:addComponent", 0, 300));
+    });
+    EXPECT_EQ(unmatched, NG);
+    EXPECT_EQ(repeated, NG);
+    EXPECT_TRUE(m_rig.lines().empty());
+    // Each completed component request asked for the usage once (answered, so none waits in the window).
+    EXPECT_TRUE(m_rig.m_compiler.waitForCount("msg:getTotalProcessingResourceUsage", 4));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(m_rig.m_compiler.countOf("msg:getTotalProcessingResourceUsage"), 4u);
+}
+
+TEST_F(ExecutorThreadTest, CompileIsAnsweredByItsNotificationOneAtATime)
+{
+    vdptest::ShippedDatabases databases{"VDeviceSetup"};
+    const auto compileResult = [](i32 result) {
+        TMS::AbstractMessage message = makeMessage("Notify:compileResult");
+        message.setInt("Result", result);
+        return message;
+    };
+    m_rig.dispatch(requestLine("set_compile", "c1"));
+    m_rig.dispatch(requestLine("set_compile", "c2"));
+    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:startCompile", 1));
+    EXPECT_TRUE(m_rig.lines().empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(m_rig.m_compiler.countOf("msg:startCompile"), 1u); // the second waits for the first's notification
+
+    m_rig.answer(compileResult(0));
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{
+                                 replyLine("set_compile", "c1", "ok", R"("cmdinfo":{"info":{"capacity":1333332}},)")});
+    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:startCompile", 2));
+
+    // Without a readable capacity the reply still goes out, without it.
+    ASSERT_EQ(PDB::ParameterDBCollection::deleteInstance(4), 0);
+    m_rig.answer(compileResult(static_cast<i32>(0x8000000Cu)));
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("set_compile", "c2", "ng/capacity_over")});
+    m_rig.answer(compileResult(0));
+    EXPECT_TRUE(m_rig.lines().empty());
+    EXPECT_EQ(pendingCount(), 0u);
+
+    // A compiler that does not run: the post fails, the request is answered with its code and not kept.
+    ASSERT_EQ(m_rig.m_compiler.release(), 0u);
+    m_rig.dispatch(requestLine("set_compile", "c3"));
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("set_compile", "c3", "ng")});
+    EXPECT_EQ(pendingCount(), 0u);
+}
+
+TEST_F(ExecutorThreadTest, AbortReachesOnlyASynchronisationThatStaysPendingUntilItsFinalAnswer)
+{
+    m_rig.dispatch(requestLine("set_compile", "c1"));
+    storeWithPosts("get_sync_device", "s1", "", "", {});
+    const std::string abortLine = R"({"abort":{"reqid":"s1"}})";
+    m_rig.dispatch(R"({"abort":{"reqid":"nothing"}})");
+    m_rig.dispatch(R"({"abort":{"reqid":"c1"}})");
+    m_rig.dispatch(abortLine);
+    ASSERT_TRUE(m_rig.m_sync.waitForCount("msg:abort", 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(m_rig.m_sync.countOf("msg:"), 1u);
+    EXPECT_TRUE(m_rig.lines().empty());
+    EXPECT_EQ(pendingCount(), 2u);
+
+    TMS::AbstractMessage progress = makeMessage("Re:Synchronize", {{"Progress", 150}});
+    progress.setInt("Result", 1);
+    m_rig.answer(progress);
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("get_sync_device", "s1", "excuting")});
+    EXPECT_EQ(pendingCount(), 2u);
+    progress.setInt("Result", 0);
+    m_rig.answer(progress);
+    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("get_sync_device", "s1", "ok")});
+    EXPECT_EQ(pendingCount(), 1u);
+}
+
+// A thread that reports OPENING while its loop runs.
+class OpeningThread : public tmstest::RecordingThread
+{
+public:
+    void setStatus(u32 status) { storeStatus(status); }
+};
+
+TEST_F(ExecutorThreadTest, PostsToThreadsThatCannotTakeThemFailTheirRequestAtOnce)
+{
+    OpeningThread opening;
+    ASSERT_EQ(tmstest::initializeThread(opening, "Opening"), 0u);
+    opening.setStatus(TMS::STATUS_OPENING);
+    for (const char* target : {"NoSuchThread", "Opening"}) {
+        PacketContainer request;
+        ASSERT_EQ(VDProtocol::decodePacket(requestLine("add_cpt_connect", "p1"), request), 0);
+        i32 posted = 0;
+        m_rig.m_host.run([&] {
+            u32 id = 0;
+            ASSERT_EQ(m_rig.executor().getPendingRequests().add(id, request), 0);
+            posted = m_rig.executor().postSubRequest(id, "1:0/2:0", target, makeMessage("addConnection"),
+                                                     "Re:addConnection");
+        });
+        EXPECT_EQ(posted, NG) << target;
+        EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("add_cpt_connect", "p1", "ng")}) << target;
+        EXPECT_EQ(pendingCount(), 0u);
+    }
+    EXPECT_EQ(opening.countOf("msg:"), 0u);
+    opening.setStatus(TMS::STATUS_STOP);
+}
+
+TEST_F(ExecutorThreadTest, PostsRacingTheReleaseOfTheirTargetEndCleanly)
+{
+    std::vector<i32> results;
+    std::thread poster([&] {
+        m_rig.m_host.run([&] {
+            for (int i = 0; i < 400; ++i) {
+                results.push_back(m_rig.executor().postMeterList());
+            }
+        });
+    });
+    ASSERT_TRUE(m_rig.m_sync.waitForCount("msg:MeterList", 20));
+    ASSERT_EQ(m_rig.m_sync.release(), 0u);
+    poster.join();
+    ASSERT_EQ(results.size(), 400u);
+    EXPECT_TRUE(std::all_of(results.begin(), results.end(), [](i32 r) { return r == 0 || r == NG; }));
+    EXPECT_EQ(results.back(), NG);
+}
+
+bool logHas(TMS::AbstractThread& thread, const std::string& text)
+{
+    TMS::ThreadLogger& logger = thread.getLogger();
+    for (u32 i = 0; i < logger.getCount(); ++i) {
+        char line[TMS::ThreadLogger::LINE_SIZE];
+        if (logger.getLine(i, line, sizeof(line)) == 0 && std::string(line).find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(ExecutorThreadTest, WindowKeepsDeviceControlAnswersWithinTheExecutorQueue)
+{
+    // A regression that waits on a full queue times out within 30 ms and loses answers.
+    TMS::testhooks::setSendRetry(3, 10);
+    std::atomic<u32> received{0};
+    std::atomic<u32> mostUnanswered{0};
+    m_rig.m_deviceControl.m_messageHook = [&](const TMS::AbstractMessage& message) {
+        // This one, those waiting in the queue, and those answered but not yet handed to the executor.
+        const u32 unanswered =
+            ++received - m_rig.m_host.getAnswerCount() + m_rig.m_deviceControl.getMessageStream().getCount();
+        mostUnanswered = std::max(mostUnanswered.load(), unanswered);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string name = std::string("Re:") + message.getValue("CommandName").getString();
+        TMS::ThreadRepository::getThread("VDProtocol")
+            ->sendMessageWithWaiting(answer(name.c_str(), 0, message.getValue("UniqID").getUInt()));
+    };
+    std::vector<u32> uniqueIds(30);
+    for (u32 i = 0; i < 30; ++i) {
+        uniqueIds[i] = 1000 + i;
+    }
+    storeWithPosts("add_cpt_info", "w1", "addComponent", "Re:addComponent", uniqueIds);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(tmstest::waitUntil(
+        [&] {
+            const std::vector<std::string> taken = m_rig.lines();
+            lines.insert(lines.end(), taken.begin(), taken.end());
+            return !lines.empty();
+        },
+        10000));
+    EXPECT_EQ(lines, std::vector<std::string>{replyLine("add_cpt_info", "w1", "ok")});
+    EXPECT_EQ(received.load(), 30u);
+    EXPECT_EQ(m_rig.m_host.getAnswerCount(), 30u);
+    EXPECT_EQ(mostUnanswered.load(), 4u);
+    EXPECT_FALSE(logHas(m_rig.m_host, "Busy Timeout!"));
+    EXPECT_FALSE(logHas(m_rig.m_deviceControl, "Busy Timeout!"));
+    TMS::testhooks::resetSendRetry();
+}
+
+TEST_F(ExecutorThreadTest, OnlyAnswersToOutstandingPostsFreeWindowSlots)
+{
+    const auto connection = [](const char* name, u32 from) {
+        TMS::AbstractMessage message =
+            makeMessage(name, {{"fromUniqId", from}, {"fromPortNo", 0}, {"toUniqId", 1}, {"toPortNo", 0}});
+        message.setInt("Result", 0);
+        return message;
+    };
+    PacketContainer request;
+    ASSERT_EQ(VDProtocol::decodePacket(requestLine("add_cpt_connect", "k1"), request), 0);
+    m_rig.m_host.run([&] {
+        u32 id = 0;
+        ASSERT_EQ(m_rig.executor().getPendingRequests().add(id, request), 0);
+        for (u32 from = 10; from < 16; ++from) {
+            EXPECT_EQ(m_rig.executor().postSubRequest(id, VDevice::VDProtocolExecutor::makeConnectionKey(1, 0, from, 0),
+                                                      "DeviceControl", makeMessage("addConnection"),
+                                                      "Re:addConnection"),
+                      0);
+        }
+    });
+    const auto sentAndQueued = [&] {
+        u32 queued = 0;
+        m_rig.m_host.run([&] { queued = m_rig.executor().getPostWindow().getQueuedCount("DeviceControl"); });
+        return std::make_pair(static_cast<u32>(m_rig.m_deviceControl.countOf("msg:addConnection")), queued);
+    };
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 4));
+    EXPECT_EQ(sentAndQueued(), std::make_pair(4u, 2u));
+
+    // A console's connection (no post of the executor) frees nothing.
+    m_rig.answer(connection("Re:addConnection", 99));
+    EXPECT_EQ(sentAndQueued(), std::make_pair(4u, 2u));
+    // An answer of an outstanding post frees its slot; so does one the thread drops unhandled.
+    m_rig.answer(connection("Re:addConnection", 10));
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 5));
+    m_rig.m_host.m_answerFilter = [](const TMS::AbstractMessage&) { return false; };
+    m_rig.answer(connection("Re:addConnection", 11));
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 6));
+    EXPECT_EQ(sentAndQueued(), std::make_pair(6u, 0u));
+    EXPECT_TRUE(m_rig.lines().empty());
+    EXPECT_EQ(pendingCount(), 1u);
+}
+
+} // namespace
