@@ -193,6 +193,7 @@ TEST_F(ExecutorThreadTest, PostsToThreadsThatCannotTakeThemFailTheirRequestAtOnc
 {
     OpeningThread opening;
     ASSERT_EQ(tmstest::initializeThread(opening, "Opening"), 0u);
+    ASSERT_EQ(opening.waitStatus(TMS::STATUS_STOP), 0u);
     opening.setStatus(TMS::STATUS_OPENING);
     for (const char* target : {"NoSuchThread", "Opening"}) {
         PacketContainer request;
@@ -210,6 +211,7 @@ TEST_F(ExecutorThreadTest, PostsToThreadsThatCannotTakeThemFailTheirRequestAtOnc
     }
     EXPECT_EQ(opening.countOf("msg:"), 0u);
     opening.setStatus(TMS::STATUS_STOP);
+    EXPECT_EQ(opening.release(), 0u);
 }
 
 TEST_F(ExecutorThreadTest, PostsRacingTheReleaseOfTheirTargetEndCleanly)
@@ -249,9 +251,10 @@ TEST_F(ExecutorThreadTest, WindowKeepsDeviceControlAnswersWithinTheExecutorQueue
     std::atomic<u32> received{0};
     std::atomic<u32> mostUnanswered{0};
     m_rig.m_deviceControl.m_messageHook = [&](const TMS::AbstractMessage& message) {
-        // This one, those waiting in the queue, and those answered but not yet handed to the executor.
-        const u32 unanswered =
-            ++received - m_rig.m_host.getAnswerCount() + m_rig.m_deviceControl.getMessageStream().getCount();
+        // This one, those waiting in the queue, and those answered but not yet handed to the executor. The queue
+        // is read first: an answer handed over meanwhile may let a post in, never the other way round.
+        const u32 queued = m_rig.m_deviceControl.getMessageStream().getCount();
+        const u32 unanswered = ++received + queued - m_rig.m_host.getAnswerCount();
         mostUnanswered = std::max(mostUnanswered.load(), unanswered);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const std::string name = std::string("Re:") + message.getValue("CommandName").getString();
