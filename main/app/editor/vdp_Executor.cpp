@@ -247,13 +247,17 @@ i32 VDProtocolExecutor::replyWith(const PacketContainer& request, i32 result)
 
 i32 VDProtocolExecutor::sendNotify(const PacketContainer& packet)
 {
+    return sendNotify(PacketContainer(packet));
+}
+
+i32 VDProtocolExecutor::sendNotify(PacketContainer&& packet)
+{
     if (m_unit == nullptr) {
         return RESULT_NG;
     }
-    PacketContainer notify(packet);
-    notify.m_type = "notify";
-    notify.m_from = m_identity;
-    return m_unit->sendPacket(notify);
+    packet.m_type = "notify";
+    packet.m_from = m_identity;
+    return m_unit->sendPacket(packet);
 }
 
 i32 VDProtocolExecutor::sendConnected()
@@ -395,7 +399,7 @@ i32 VDProtocolExecutor::onResourceUsageReply(u32 usage)
     notify.m_cmdInfo = "cpt_resource";
     (void)notify.m_info.setVariant("capacity", capacity);
     (void)notify.m_info.setUInt("resource", usage / 100);
-    return sendNotify(notify);
+    return sendNotify(std::move(notify));
 }
 
 i32 VDProtocolExecutor::onDisconnectReply(i32 result)
@@ -403,7 +407,7 @@ i32 VDProtocolExecutor::onDisconnectReply(i32 result)
     PacketContainer notify;
     notify.m_cmdInfo = "Disconnect";
     notify.setResult(result, FULL_PROGRESS, "");
-    sendNotify(notify);
+    sendNotify(std::move(notify));
     return RESULT_OK;
 }
 
@@ -592,7 +596,7 @@ i32 VDProtocolExecutor::onEditorStateChanged(u32 value)
     (void)notify.m_info.setInt("deviceStatus", stateClass);
     (void)notify.m_info.setString("devIpAddr", m_deviceAddress);
     (void)notify.m_info.setString("devMacAddr", m_deviceMacAddress);
-    sendNotify(notify);
+    sendNotify(std::move(notify));
     return RESULT_OK;
 }
 

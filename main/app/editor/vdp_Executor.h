@@ -129,6 +129,8 @@ public:
     i32 replyOk(const PacketContainer& request) { return replyWith(request, VDProtocol::RESULT_OK); }
     // The packet copied with type "notify" and from = identity ("to" kept), sent.
     i32 sendNotify(const PacketContainer& packet);
+    // The same for a packet built to be sent, without the copy.
+    i32 sendNotify(PacketContainer&& packet);
 
     // ---- posts ----------------------------------------------------------------------------------------------------
 

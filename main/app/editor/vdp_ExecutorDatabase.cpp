@@ -206,7 +206,7 @@ i32 VDProtocolExecutor::onParameterChanged(PDB::IParameterDB& database, u32 comp
     PacketContainer notify;
     notify.m_cmdInfo = "prm_val";
     notify.m_list.push_back(std::move(entry));
-    return sendNotify(notify);
+    return sendNotify(std::move(notify));
 }
 
 } // namespace VDevice
