@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,6 +181,38 @@ TEST_F(ExecutorThreadTest, AbortReachesOnlyASynchronisationThatStaysPendingUntil
     m_rig.answer(progress);
     EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("get_sync_device", "s1", "ok")});
     EXPECT_EQ(pendingCount(), 1u);
+}
+
+TEST_F(ExecutorThreadTest, PostersSendTheirCommandsWithTheirFields)
+{
+    std::vector<std::string> seen;
+    std::mutex lock;
+    m_rig.m_sync.m_messageHook = [&](const TMS::AbstractMessage& message) {
+        std::string text;
+        for (const auto& [name, value] : message.getFields()) {
+            text += name + "=" + (value.getString() != nullptr ? value.getString() : "") + ";";
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        seen.push_back(text);
+    };
+    i32 results[4] = {};
+    m_rig.m_host.run([&] {
+        results[0] = m_rig.executor().postNetworkInfo("10.0.0.1", "");
+        results[1] = m_rig.executor().postNetworkInfoWhenOffline(); // class 0, no addresses stored
+        results[2] = m_rig.executor().postNetworkInfo("10.0.0.1", "10.0.0.2");
+        results[3] = m_rig.executor().postMeterList();
+    });
+    EXPECT_EQ(results[0], NG);
+    EXPECT_EQ(results[1], NG);
+    EXPECT_EQ(results[2], 0);
+    EXPECT_EQ(results[3], 0);
+    ASSERT_TRUE(tmstest::waitUntil([&] {
+        std::lock_guard<std::mutex> guard(lock);
+        return seen.size() == 2;
+    }));
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(seen, (std::vector<std::string>{"CommandName=SetNetworkInfo;FromIPAddress=10.0.0.1;ToIPAddress=10.0.0.2;",
+                                              "CommandName=MeterList;"}));
 }
 
 // A thread that reports OPENING while its loop runs.

@@ -69,7 +69,7 @@ TEST_F(ExecutorTest, DispatchAnswersOkRowsAndDropsSilentRowsAndUnknownInput)
     EXPECT_EQ(m_executor.getPendingRequests().getCount(), 0u);
 }
 
-TEST_F(ExecutorTest, SendsWithoutAUnitFailAndTheConnectedLineCarriesTheIdentity)
+TEST_F(ExecutorTest, LinesBuiltFromScratchCarryTheIdentityAndNeedAUnit)
 {
     VDProtocolExecutor detached("device-uid", nullptr);
     VDProtocol::PacketContainer packet;
@@ -79,7 +79,11 @@ TEST_F(ExecutorTest, SendsWithoutAUnitFailAndTheConnectedLineCarriesTheIdentity)
     EXPECT_EQ(detached.sendConnected(), VDProtocol::RESULT_NG);
 
     EXPECT_EQ(m_executor.sendConnected(), 0);
-    EXPECT_EQ(m_unit.takeLines(), std::vector<std::string>{R"({"connected":{"from":"device-uid"}})"});
+    EXPECT_EQ(m_executor.onDisconnectReply(0), 0);
+    EXPECT_EQ(m_unit.takeLines(),
+              (std::vector<std::string>{R"({"connected":{"from":"device-uid"}})",
+                                        R"({"notify":{"cmd":"Disconnect","from":"device-uid","message":"",)"
+                                        R"("progress":"100","result":"ok"}})"}));
 }
 
 TEST_F(ExecutorTest, EditorStateClassesAndDeviceStatusOnlyOnAClassChange)
