@@ -143,70 +143,24 @@ VDProtocolExecutor::VDProtocolExecutor(const std::string& identity, VDProtocol::
 i32 VDProtocolExecutor::dispatchPacket(const PacketContainer& packet)
 {
     if (packet.m_type == "request") {
-        if (packet.m_command == "add") {
-            onAdd(packet);
-        } else if (packet.m_command == "del") {
-            onDel(packet);
-        } else if (packet.m_command == "set") {
-            onSet(packet);
-        } else if (packet.m_command == "get") {
-            onGet(packet);
-        } else if (packet.m_command == "getData") {
-            onGetData(packet);
-        } else if (packet.m_command == "setData") {
-            onSetData(packet);
-        }
+        // The table holds rows of the six commands only (onAdd ... onSetData), so any other command finds none.
+        dispatchCommand(packet.m_command.c_str(), packet);
     } else if (packet.m_type == "abort") {
         abortRequest(packet);
     }
     return RESULT_OK;
 }
 
-void VDProtocolExecutor::dispatchCommand(const char* command, const PacketContainer& request)
+i32 VDProtocolExecutor::dispatchCommand(const char* command, const PacketContainer& request)
 {
     for (const DispatchRow& row : s_dispatchTable) {
         if (std::strcmp(row.m_command, command) == 0 && request.m_cmdInfo == row.m_cmdInfo) {
             if (row.m_handler != nullptr) {
                 (this->*row.m_handler)(request);
             }
-            return;
+            break;
         }
     }
-}
-
-i32 VDProtocolExecutor::onAdd(const PacketContainer& request)
-{
-    dispatchCommand("add", request);
-    return RESULT_OK;
-}
-
-i32 VDProtocolExecutor::onDel(const PacketContainer& request)
-{
-    dispatchCommand("del", request);
-    return RESULT_OK;
-}
-
-i32 VDProtocolExecutor::onSet(const PacketContainer& request)
-{
-    dispatchCommand("set", request);
-    return RESULT_OK;
-}
-
-i32 VDProtocolExecutor::onGet(const PacketContainer& request)
-{
-    dispatchCommand("get", request);
-    return RESULT_OK;
-}
-
-i32 VDProtocolExecutor::onGetData(const PacketContainer& request)
-{
-    dispatchCommand("getData", request);
-    return RESULT_OK;
-}
-
-i32 VDProtocolExecutor::onSetData(const PacketContainer& request)
-{
-    dispatchCommand("setData", request);
     return RESULT_OK;
 }
 

@@ -112,12 +112,12 @@ public:
 
     // ---- dispatch by command (each returns 0) -------------------------------------------------------------------
 
-    i32 onAdd(const PacketContainer& request);
-    i32 onDel(const PacketContainer& request);
-    i32 onSet(const PacketContainer& request);
-    i32 onGet(const PacketContainer& request);
-    i32 onGetData(const PacketContainer& request);
-    i32 onSetData(const PacketContainer& request);
+    i32 onAdd(const PacketContainer& request) { return dispatchCommand("add", request); }
+    i32 onDel(const PacketContainer& request) { return dispatchCommand("del", request); }
+    i32 onSet(const PacketContainer& request) { return dispatchCommand("set", request); }
+    i32 onGet(const PacketContainer& request) { return dispatchCommand("get", request); }
+    i32 onGetData(const PacketContainer& request) { return dispatchCommand("getData", request); }
+    i32 onSetData(const PacketContainer& request) { return dispatchCommand("setData", request); }
 
     // ---- sending ------------------------------------------------------------------------------------------------
 
@@ -194,8 +194,8 @@ public:
 private:
     static const DispatchRow s_dispatchTable[];
 
-    // Calls the handler of the first row of this command whose cmdinfo matches.
-    void dispatchCommand(const char* command, const PacketContainer& request);
+    // Calls the handler of the first row of this command whose cmdinfo matches. Returns 0.
+    i32 dispatchCommand(const char* command, const PacketContainer& request);
     void abortRequest(const PacketContainer& abort);
     // Completes the sub-request that an answer names (see the table in the source).
     i32 completeSubRequest(const std::string& answer, const std::string& key, i32 result);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "pdb_IParameterDB.h"
+#include "pdb_NullMutex.h"
 #include "pdb_ParameterDBCollection.h"
 #include "vdp_Address.h"
 #include "vdp_Executor.h"
@@ -22,22 +23,26 @@ constexpr i32 DATABASE_POSITIONS = 11; // positions 0..10 hold the application's
 constexpr i32 VERSION_REAL_SMALLER = static_cast<i32>(0x80000001u);
 constexpr i32 VERSION_REAL_LARGER = static_cast<i32>(0x80000002u);
 
-// Holds a database's read or write lock for a scope.
-class DatabaseLock
-{
-public:
-    DatabaseLock(PDB::IParameterDB& database, bool write) : m_database(database), m_write(write)
-    {
-        m_write ? m_database.lockWrite() : m_database.lockRead();
-    }
-    ~DatabaseLock() { m_write ? m_database.unlockWrite() : m_database.unlockRead(); }
-    DatabaseLock(const DatabaseLock&) = delete;
-    DatabaseLock& operator=(const DatabaseLock&) = delete;
+using Reading = PDB::ReadLock<PDB::IParameterDB>;
+using Writing = PDB::WriteLock<PDB::IParameterDB>;
 
-private:
-    PDB::IParameterDB& m_database;
-    bool m_write;
-};
+// Finds the database by name and, under its lock, the component of componentId and the block of parameterAddress,
+// then runs use(database, component index, block index) still under the lock: its result; 0x80000000 for a
+// missing database or component.
+template <typename Lock, typename Use>
+i32 withSetting(const std::string& databaseName, u32 componentId, const std::string& parameterAddress, Use&& use)
+{
+    PDB::IParameterDB* database = VDProtocolExecutor::findDatabase(databaseName);
+    if (database == nullptr) {
+        return RESULT_NG;
+    }
+    Lock lock(*database);
+    const u32 component = database->getComponentIndex(componentId);
+    if (component == NO_INDEX) {
+        return RESULT_NG;
+    }
+    return use(*database, component, database->getBlockIndex(componentId, parameterAddress.c_str()));
+}
 
 } // namespace
 
@@ -66,22 +71,15 @@ PDB::IParameterDB* VDProtocolExecutor::findDatabase(const std::string& name)
 i32 VDProtocolExecutor::readDeviceSetting(KVariant& out, const std::string& databaseName, u32 componentId,
                                           const std::string& parameterAddress, u32 x, u32 y)
 {
-    PDB::IParameterDB* database = findDatabase(databaseName);
-    if (database == nullptr) {
-        return RESULT_NG;
-    }
-    DatabaseLock lock(*database, false);
-    const u32 component = database->getComponentIndex(componentId);
-    if (component == NO_INDEX) {
-        return RESULT_NG;
-    }
-    const u32 block = database->getBlockIndex(componentId, parameterAddress.c_str());
-    KVariant value;
-    const i32 result = database->getValue(value, component, block, x, y, nullptr);
-    if (!VDProtocol::failed(result)) {
-        out = value;
-    }
-    return result;
+    return withSetting<Reading>(databaseName, componentId, parameterAddress,
+                                [&](PDB::IParameterDB& database, u32 component, u32 block) {
+                                    KVariant value;
+                                    const i32 result = database.getValue(value, component, block, x, y, nullptr);
+                                    if (!VDProtocol::failed(result)) {
+                                        out = value;
+                                    }
+                                    return result;
+                                });
 }
 
 i32 VDProtocolExecutor::readDeviceSetting(KVariant& out, const DeviceSettingItem& row)
@@ -92,25 +90,19 @@ i32 VDProtocolExecutor::readDeviceSetting(KVariant& out, const DeviceSettingItem
 i32 VDProtocolExecutor::writeDeviceSetting(const std::string& databaseName, u32 componentId,
                                            const std::string& parameterAddress, u32 x, u32 y, const KVariant& value)
 {
-    PDB::IParameterDB* database = findDatabase(databaseName);
-    if (database == nullptr) {
-        return RESULT_NG;
-    }
-    DatabaseLock lock(*database, true);
-    const u32 component = database->getComponentIndex(componentId);
-    if (component == NO_INDEX) {
-        return RESULT_NG;
-    }
-    const u32 block = database->getBlockIndex(componentId, parameterAddress.c_str());
-    if (value.getKind() != KVariant::KIND_STRING) {
-        return database->setValue(component, block, x, y, value, EDITOR_ORIGIN);
-    }
-    KVariant converted;
-    const i32 conversion = m_expressions.textToValue(converted, *database->getParameterInfo(component, block), value);
-    if (VDProtocol::failed(conversion)) {
-        return conversion;
-    }
-    return database->setValue(component, block, x, y, converted, EDITOR_ORIGIN);
+    return withSetting<Writing>(
+        databaseName, componentId, parameterAddress, [&](PDB::IParameterDB& database, u32 component, u32 block) {
+            if (value.getKind() != KVariant::KIND_STRING) {
+                return database.setValue(component, block, x, y, value, EDITOR_ORIGIN);
+            }
+            KVariant converted;
+            const i32 conversion =
+                m_expressions.textToValue(converted, *database.getParameterInfo(component, block), value);
+            if (VDProtocol::failed(conversion)) {
+                return conversion;
+            }
+            return database.setValue(component, block, x, y, converted, EDITOR_ORIGIN);
+        });
 }
 
 i32 VDProtocolExecutor::writeDeviceSetting(const DeviceSettingItem& row, const KVariant& value)
@@ -121,30 +113,23 @@ i32 VDProtocolExecutor::writeDeviceSetting(const DeviceSettingItem& row, const K
 i32 VDProtocolExecutor::writeDeviceSettingArray(const std::string& databaseName, u32 componentId,
                                                 const std::string& parameterAddress, const KVariant& value)
 {
-    PDB::IParameterDB* database = findDatabase(databaseName);
-    if (database == nullptr) {
-        return RESULT_NG;
-    }
-    DatabaseLock lock(*database, true);
-    const u32 component = database->getComponentIndex(componentId);
-    if (component == NO_INDEX) {
-        return RESULT_NG;
-    }
-    const u32 block = database->getBlockIndex(componentId, parameterAddress.c_str());
-    const PDB::ParameterInfo& info = *database->getParameterInfo(component, block);
-    if (info.getElementCount() == 0) {
-        // No such block: the database's own answer to a write there.
-        return database->setValue(component, block, 0, 0, value, EDITOR_ORIGIN);
-    }
-    for (u32 x = 0; x < info.getCountX(); ++x) {
-        for (u32 y = 0; y < info.getCountY(); ++y) {
-            const i32 result = database->setValue(component, block, x, y, value, EDITOR_ORIGIN);
-            if (VDProtocol::failed(result)) {
-                return result;
+    return withSetting<Writing>(
+        databaseName, componentId, parameterAddress, [&](PDB::IParameterDB& database, u32 component, u32 block) {
+            const PDB::ParameterInfo& info = *database.getParameterInfo(component, block);
+            if (info.getElementCount() == 0) {
+                // No such block: the database's own answer to a write there.
+                return database.setValue(component, block, 0, 0, value, EDITOR_ORIGIN);
             }
-        }
-    }
-    return RESULT_OK;
+            for (u32 x = 0; x < info.getCountX(); ++x) {
+                for (u32 y = 0; y < info.getCountY(); ++y) {
+                    const i32 result = database.setValue(component, block, x, y, value, EDITOR_ORIGIN);
+                    if (VDProtocol::failed(result)) {
+                        return result;
+                    }
+                }
+            }
+            return RESULT_OK;
+        });
 }
 
 i32 VDProtocolExecutor::compareSyncVersions()
@@ -179,7 +164,7 @@ i32 VDProtocolExecutor::onParameterChanged(PDB::IParameterDB& database, u32 comp
     KVariant value;
     std::string componentName;
     {
-        DatabaseLock lock(database, false);
+        Reading lock(database);
         info = *database.getParameterInfo(componentIndex, blockIndex);
         uniqueId = database.getComponentUID(componentIndex);
         const i32 read = database.getValue(value, componentIndex, blockIndex, x, y, nullptr);
