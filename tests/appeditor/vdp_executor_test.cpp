@@ -61,6 +61,10 @@ TEST_F(ExecutorTest, DispatchAnswersOkRowsAndDropsSilentRowsAndUnknownInput)
     }
     VDProtocol::PacketContainer packet;
     ASSERT_EQ(VDProtocol::decodePacket(request("set_save"), packet), 0);
+    packet.m_command = std::string("set\0x", 5); // compared whole, not up to the NUL
+    EXPECT_EQ(m_executor.dispatchPacket(packet), 0);
+    EXPECT_TRUE(m_unit.takeLines().empty());
+    packet.m_command = "set";
     for (const char* type : {"reply", "notify", "connected", "Request", ""}) {
         packet.m_type = type;
         EXPECT_EQ(m_executor.dispatchPacket(packet), 0);

@@ -1,6 +1,6 @@
 #include "vdp_Executor.h"
 
-#include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "dbgc_Print.h"
@@ -144,17 +144,17 @@ i32 VDProtocolExecutor::dispatchPacket(const PacketContainer& packet)
 {
     if (packet.m_type == "request") {
         // The table holds rows of the six commands only (onAdd ... onSetData), so any other command finds none.
-        dispatchCommand(packet.m_command.c_str(), packet);
+        dispatchCommand(packet.m_command, packet);
     } else if (packet.m_type == "abort") {
         abortRequest(packet);
     }
     return RESULT_OK;
 }
 
-i32 VDProtocolExecutor::dispatchCommand(const char* command, const PacketContainer& request)
+i32 VDProtocolExecutor::dispatchCommand(std::string_view command, const PacketContainer& request)
 {
     for (const DispatchRow& row : s_dispatchTable) {
-        if (std::strcmp(row.m_command, command) == 0 && request.m_cmdInfo == row.m_cmdInfo) {
+        if (command == row.m_command && request.m_cmdInfo == row.m_cmdInfo) {
             if (row.m_handler != nullptr) {
                 (this->*row.m_handler)(request);
             }

@@ -22,6 +22,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "klib_Types.h"
 #include "klib_Variant.h"
@@ -195,7 +196,7 @@ private:
     static const DispatchRow s_dispatchTable[];
 
     // Calls the handler of the first row of this command whose cmdinfo matches. Returns 0.
-    i32 dispatchCommand(const char* command, const PacketContainer& request);
+    i32 dispatchCommand(std::string_view command, const PacketContainer& request);
     void abortRequest(const PacketContainer& abort);
     // Completes the sub-request that an answer names (see the table in the source).
     i32 completeSubRequest(const std::string& answer, const std::string& key, i32 result);
