@@ -10,11 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "dadov_AudioComponentCollection.h"
+#include "logic_LogicComponentCollection.h"
 #include "pdb_ParameterDBCollection.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
 #include "tms_ThreadTestHooks.h"
 #include "vdp_ExecutorRig.h"
+#include "vdp_MeterContainer.h"
 #include "vdp_PacketConvertor.h"
 
 namespace {
@@ -356,6 +359,51 @@ TEST_F(ExecutorThreadTest, OnlyAnswersToOutstandingPostsFreeWindowSlots)
     EXPECT_EQ(sentAndQueued(), std::make_pair(6u, 0u));
     EXPECT_TRUE(m_rig.lines().empty());
     EXPECT_EQ(pendingCount(), 1u);
+}
+
+TEST_F(ExecutorThreadTest, MeterPassSendsEveryByteOfEveryArrayAndSkipsStaleKeys)
+{
+    (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
+    DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
+    ASSERT_EQ(collection.initialize(VDP_METER_PLUGIN_DIR, 4), 0);
+    m_rig.m_host.run([&] {
+        ASSERT_EQ(collection.beginByThread(nullptr), 0);
+        ASSERT_EQ(collection.addComponent("meterpair", 1, 7, 2, 1), 0);
+        const u8 level[] = {0x0A, 0xC8};
+        ASSERT_EQ(collection.findComponent(7)->getMeterPool().writeMeterBytes(2, 0, 0, level, 2), 0);
+    });
+    VDevice::VDMeterContainer& meters = VDevice::VDMeterContainer::getInstance();
+    ASSERT_TRUE(meters.addMeter("m", "AudioCompo/#6")); // no such component, and listed first
+    ASSERT_TRUE(meters.addMeter("m", "AudioCompo/#7"));
+    const auto pass = [&](u8 secondSet) {
+        i32 result = 0;
+        m_rig.m_host.run([&] {
+            result = secondSet == 0 ? m_rig.executor().sendMeterNotifications()
+                                    : m_rig.executor().sendMeterNotify("AudioCompo/#7", secondSet);
+        });
+        return result;
+    };
+    const auto meterLine = [](const char* values) {
+        return std::string(R"({"notify":{"cmd":"meter","cmdinfo":{"info":{"prmAddr":"AudioCompo/#7","type":"#Ar1"},)") +
+               R"("list":[)" + values + R"(]},"from":"editor-uid"}})";
+    };
+
+    m_rig.setEditorState(4);
+    EXPECT_EQ(pass(0), 0);
+    EXPECT_TRUE(m_rig.lines().empty());
+    m_rig.setEditorState(10);
+    EXPECT_EQ(pass(0), NG);
+    EXPECT_EQ(m_rig.lines(),
+              std::vector<std::string>{meterLine(R"({"index":0,"value":"0A"},{"index":1,"value":"C8"},)"
+                                                 R"({"index":0,"value":"FE"},{"index":1,"value":"FE"})")});
+    EXPECT_EQ(pass(1), 0);
+    EXPECT_EQ(m_rig.lines(),
+              std::vector<std::string>{meterLine(R"({"index":0,"value":"00"},{"index":1,"value":"00"},)"
+                                                 R"({"index":0,"value":"00"},{"index":1,"value":"00"})")});
+
+    m_rig.m_host.run([&] { EXPECT_EQ(collection.endByThread(), 0); });
+    EXPECT_EQ(collection.finalize(), 0);
+    meters.clear();
 }
 
 } // namespace

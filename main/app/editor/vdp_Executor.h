@@ -110,6 +110,14 @@ public:
     i32 onEditorStateChanged(u32 value);
     // "prm_val" with one list entry: the parameter's description arguments, "prmStr", "prmAddr" and "cptName".
     i32 onParameterChanged(PDB::IParameterDB& database, u32 componentIndex, u32 blockIndex, u32 x, u32 y);
+    // Timer 1: in class 2 one "meter" notify per subscribed component (sendMeterNotify, first set). A key that
+    // fails is skipped; the first failure is returned, else 0. Outside class 2: 0, nothing sent.
+    i32 sendMeterNotifications();
+    // "meter" {"prmAddr": key, "type": "#Ar1"} with one list entry {"index", "value": "%02X"} per byte of every
+    // array of the component's first (secondSet 0) or second meter set, "index" counting from 0 in each array.
+    // The arrays are copied under the meter pool's lock. 0x80000000 for a component that is not in this thread's
+    // list or a set without arrays; the address reader's code for a key that is no component address.
+    i32 sendMeterNotify(const std::string& meterKey, u8 secondSet);
 
     // ---- dispatch by command (each returns 0) -------------------------------------------------------------------
 

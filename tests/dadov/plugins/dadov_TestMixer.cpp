@@ -14,7 +14,8 @@
 // Variants by definition: TEST_PLUGIN_NAME / TEST_PLUGIN_VERSION (description), TEST_PLUGIN_NO_LOGIC,
 // TEST_PLUGIN_NO_COEF (export left out), TEST_PLUGIN_NO_PARAM_INTERFACE (the parameter-information object answers
 // no interface), TEST_PLUGIN_BAD_JSON (operation 23 gives "{"), TEST_PLUGIN_NULL_COEF (the coefficient factory
-// returns null), TEST_PLUGIN_NULL_QUERY (the coefficient, audio-process and logic objects answer no interface).
+// returns null), TEST_PLUGIN_NULL_QUERY (the coefficient, audio-process and logic objects answer no interface),
+// TEST_PLUGIN_METER_PAIR (operation 14 gives the first two meters only, "level" and "gr").
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -227,6 +228,11 @@ constexpr u32 F32 = 6;
 const u32 ARRAY_DESCRIPTORS[] = {0, SIZE_NUM_X, 0, 0, 0, 0, 0, 0, F32, SIZE_NUM_X, SIZE_NUM_Y, 0, 0, 0, 0, 0};
 
 // Four meters of numX elements; words 4-7 of a descriptor hold the name.
+#ifdef TEST_PLUGIN_METER_PAIR
+constexpr u32 METER_COUNT = 2;
+#else
+constexpr u32 METER_COUNT = 4;
+#endif
 const u32* meterDescriptors()
 {
     static u32 words[4 * 8] = {};
@@ -268,7 +274,7 @@ public:
     i32 getMeterDescriptors(const u32** descriptors, u32* count) override
     {
         *descriptors = meterDescriptors();
-        *count = 4;
+        *count = METER_COUNT;
         return g_probe.failDescriptors == 14 ? -1 : 0;
     }
     i32 setup(IManagerAccessor_V1* accessor, u32 uid, u32 numX, u32 numY, u32 reserved1, u32 reserved2,
