@@ -141,9 +141,14 @@ TEST_F(ExecutorThreadTest, CompileIsAnsweredByItsNotificationOneAtATime)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(m_rig.m_compiler.countOf("msg:startCompile"), 1u); // the second waits for the first's notification
 
+    // A progress notification answers without ending the compile.
+    m_rig.answer(compileResult(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(m_rig.m_compiler.countOf("msg:startCompile"), 1u);
     m_rig.answer(compileResult(0));
-    EXPECT_EQ(m_rig.lines(), std::vector<std::string>{
-                                 replyLine("set_compile", "c1", "ok", R"("cmdinfo":{"info":{"capacity":1333332}},)")});
+    const std::string capacity = R"("cmdinfo":{"info":{"capacity":1333332}},)";
+    EXPECT_EQ(m_rig.lines(), (std::vector<std::string>{replyLine("set_compile", "c1", "excuting", capacity.c_str()),
+                                                       replyLine("set_compile", "c1", "ok", capacity.c_str())}));
     ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:startCompile", 2));
 
     // Without a readable capacity the reply still goes out, without it.

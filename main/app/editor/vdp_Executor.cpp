@@ -63,8 +63,9 @@ constexpr const char* kUsageAnswer = "Re:getTotalProcessingResourceUsage";
 
 } // namespace
 
-// Rows in the order the dispatch compares them. A null handler drops the request: the silent rows, and the rows
-// whose handlers (named in the comments) are bound in with the commands they serve.
+// Rows in the order the dispatch compares them. A null handler drops the request (no reply, nothing stored). A
+// null row with a comment is served by the handler the comment names; until that handler is bound here, it drops
+// the request as the silent rows do.
 const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
     {"add", "cpt_info", nullptr},         // addComponents
     {"add", "cpt_connect", nullptr},      // addConnections
@@ -337,7 +338,9 @@ i32 VDProtocolExecutor::onCompileResult(i32 result)
         reply.setResult(result, FULL_PROGRESS, "");
         sent = makeReply(reply);
     }
-    m_posts.release(kCompileAnswer, "");
+    if (result != RESULT_EXECUTING) {
+        m_posts.release(kCompileAnswer, ""); // the compile has ended: the next "startCompile" may go
+    }
     return sent;
 }
 

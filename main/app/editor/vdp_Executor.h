@@ -83,7 +83,8 @@ public:
     // (at most 100); a result other than 1 (executing) removes it. 0x80000000 when none is pending.
     i32 onSyncProgress(i32 result, u32 progress);
     // "Notify:compileResult": answers the first pending "compile" with info {"capacity": "VDeviceCapacity"} (no
-    // info when that cannot be read); a result other than 1 removes it. 0x80000000 when none is pending.
+    // info when that cannot be read); a result other than 1 removes it and lets the next queued "startCompile" go.
+    // 0x80000000 when none is pending.
     i32 onCompileResult(i32 result);
     // "Re:getTotalProcessingResourceUsage": notify "cpt_resource" {"capacity", "resource": usage / 100}.
     i32 onResourceUsageReply(u32 usage);
