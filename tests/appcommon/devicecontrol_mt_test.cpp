@@ -4,16 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "appcommon_DeviceFixture.h"
 #include "appcommon_TestSupport.h"
 #include "dadov_AudioComponentCollection.h"
 #include "fsw_TestSupport.h"
@@ -22,7 +19,6 @@
 #include "pdb_ParameterDBCollection.h"
 #include "pyrite_DeviceControlThread.h"
 #include "pyrite_ProductInfo.h"
-#include "tms_SystemThread.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadTestSupport.h"
 
@@ -31,8 +27,8 @@ namespace {
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new tmstest::RepositoryEnvironment);
 
 using PYRITE::PyriteDeviceControlThread;
-using tmstest::initializeThread;
 using tmstest::waitUntil;
+using namespace appcommontest;
 namespace fs = std::filesystem;
 
 constexpr u32 FAILED = 0x80000000;
@@ -42,125 +38,6 @@ constexpr u32 STATIC_SETUP = 2;
 constexpr u32 STATUS = 6;
 constexpr u32 PRESET_INFO = 8;
 constexpr u32 AUDIO = 10;
-
-// The device-control thread with one extra command, "Probe", that runs test code on its task. A probe is also a
-// barrier: the messages and user events queued before it have been served when it runs.
-class Device : public PyriteDeviceControlThread
-{
-public:
-    ~Device() override { release(); }
-
-    void run(const std::function<void(Device&)>& work)
-    {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_work = work;
-            m_done = false;
-        }
-        TMS::AbstractMessage message;
-        message.initialize(TMS::MESSAGE_KIND_USER, 0);
-        message.setString("CommandName", "Probe");
-        ASSERT_EQ(sendMessageWithWaiting(message), 0u);
-        std::unique_lock<std::mutex> guard(m_lock);
-        m_ran.wait(guard, [this] { return m_done; });
-    }
-
-    u32 onReceiveMessage(const TMS::AbstractMessage& message) override
-    {
-        const char* name = message.getValue("CommandName").getString();
-        if (name == nullptr || std::strcmp(name, "Probe") != 0) {
-            return PyriteDeviceControlThread::onReceiveMessage(message);
-        }
-        m_work(*this);
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_done = true;
-        m_ran.notify_all();
-        return 0;
-    }
-
-    std::vector<std::string> logLines()
-    {
-        std::vector<std::string> lines;
-        char line[TMS::ThreadLogger::LINE_SIZE];
-        for (u32 i = 0; getLogger().getLine(i, line, sizeof(line)) == 0; ++i) {
-            lines.emplace_back(line);
-        }
-        return lines;
-    }
-    bool logged(const std::string& text)
-    {
-        const std::vector<std::string> lines = logLines();
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_ran;
-    std::function<void(Device&)> m_work;
-    bool m_done = false;
-};
-
-// A stand-in that keeps the messages it receives and the values "ZOVORaState" and "PDBState" take.
-class StandIn : public tmstest::RecordingThread
-{
-public:
-    StandIn()
-    {
-        m_messageHook = [this](const TMS::AbstractMessage& message) {
-            std::lock_guard<std::mutex> guard(m_keptLock);
-            m_messages.push_back(message);
-        };
-        m_systemInfoHook = [this] {
-            for (const char* item : {"ZOVORaState", "PDBState"}) {
-                if (isSystemInfoDirty(item, 0, true)) {
-                    KVariant value;
-                    getSystemInfo(value, item, 0);
-                    std::lock_guard<std::mutex> guard(m_keptLock);
-                    m_states.push_back(std::string(item) + " " + std::to_string(value.getUInt()));
-                }
-            }
-        };
-    }
-
-    // Takes the oldest message received; nothing when none arrives in time.
-    std::optional<TMS::AbstractMessage> take()
-    {
-        std::optional<TMS::AbstractMessage> taken;
-        waitUntil([&] {
-            std::lock_guard<std::mutex> guard(m_keptLock);
-            if (m_messages.empty()) {
-                return false;
-            }
-            taken = m_messages.front();
-            m_messages.erase(m_messages.begin());
-            return true;
-        });
-        return taken;
-    }
-    size_t pending()
-    {
-        std::lock_guard<std::mutex> guard(m_keptLock);
-        return m_messages.size();
-    }
-    std::vector<std::string> states()
-    {
-        std::lock_guard<std::mutex> guard(m_keptLock);
-        return m_states;
-    }
-
-private:
-    std::mutex m_keptLock;
-    std::vector<TMS::AbstractMessage> m_messages;
-    std::vector<std::string> m_states;
-};
-
-TMS::AbstractMessage command(const char* name)
-{
-    TMS::AbstractMessage message;
-    message.initialize(TMS::MESSAGE_KIND_USER, 0);
-    message.setString("CommandName", name);
-    return message;
-}
 
 TMS::AbstractMessage addComponent(u32 uid, const char* name = "testgain")
 {
@@ -185,36 +62,6 @@ TMS::AbstractMessage defaultCommand(const char* name, const char* componentName,
     return message;
 }
 
-std::string text(const TMS::AbstractMessage& message, const char* field)
-{
-    const char* value = message.getValue(field).getString();
-    return value != nullptr ? value : "<none>";
-}
-
-u32 number(const TMS::AbstractMessage& message, const char* field)
-{
-    return message.getValue(field).getUInt();
-}
-
-PDB::IParameterDB& database(u32 id)
-{
-    return PDB::ParameterDBCollection::getInstance(id);
-}
-
-i32 write(u32 db, u32 uid, const char* address, const KVariant& value, u32 x = 0)
-{
-    PDB::ParameterAddress resolved = database(db).resolveAddress(uid, address);
-    return database(db).setValue(resolved, x, 0, value, 0xFF);
-}
-
-KVariant read(u32 db, u32 uid, const char* address)
-{
-    PDB::ParameterAddress resolved = database(db).resolveAddress(uid, address);
-    KVariant value;
-    database(db).getValue(value, resolved, 0, 0, nullptr);
-    return value;
-}
-
 std::vector<std::string> tree(const std::string& folder)
 {
     std::vector<std::string> names;
@@ -224,63 +71,6 @@ std::vector<std::string> tree(const std::string& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-class DeviceControl : public ::testing::Test
-{
-protected:
-    // Lays the descriptions (less those left out) and the plug-in out in the folder and starts the threads; the
-    // device-control thread is idle ("ZOVORaState" 3) on return.
-    void start(const std::set<std::string>& leftOut = {}, const std::string& brokenFile = "")
-    {
-        fs::create_directories(m_folder / "Descriptor");
-        fs::create_directories(m_folder / "Component");
-        for (const auto& entry : fs::directory_iterator(VD_LAYOUT_DESCRIPTORS)) {
-            const std::string name = entry.path().filename().string();
-            if (leftOut.count(name) == 0) {
-                fs::copy_file(entry.path(), m_folder / ("Descriptor/" + name));
-            }
-        }
-        if (!brokenFile.empty()) {
-            // A description of another name: the component of its row cannot be added.
-            fswtest::writeFile(m_folder / ("Descriptor/" + brokenFile),
-                               R"({"component": {"name": "Broken", "majorVer": 1},
-                                   "parameters": [{"strAddress": "/X", "type": "UINT32", "max": "9"}]})");
-        }
-        fs::copy_file(VD_TESTGAIN_PLUGIN, m_folder / "Component/testgain_1.dll");
-        PyriteProductInfo::getInstance().setSystemDataPath(m_folder.path());
-        PyriteProductInfo::getInstance().setStoragePath(m_storage);
-
-        ASSERT_EQ(initializeThread(m_root, "Root"), 0u);
-        ASSERT_EQ(registerSystemInfoItems(&m_root), 0u);
-        for (auto [thread, name] :
-             {std::pair<StandIn*, const char*>{&m_vdp, "VDProtocol"}, {&m_sync, "Sync"}, {&m_bridge, "GUIBridge"}}) {
-            ASSERT_EQ(initializeThread(*thread, name, 0, 1), 0u);
-            ASSERT_EQ(m_root.addChild(thread), 0u);
-        }
-        ASSERT_EQ(initializeThread(m_device, "DeviceControl", 100, 2), 0u);
-        ASSERT_EQ(m_root.addChild(&m_device), 0u);
-        ASSERT_EQ(m_root.start(TMS::AbstractMessage::emptyFields()), 0u);
-        ASSERT_TRUE(waitUntil([&] { return m_device.getState() == PyriteDeviceControlThread::STATE_IDLE; }));
-    }
-
-    void TearDown() override { m_root.release(); }
-
-    // Sends a command to the device-control thread and takes the stand-in's next message.
-    std::optional<TMS::AbstractMessage> ask(const TMS::AbstractMessage& message, StandIn& to)
-    {
-        EXPECT_EQ(message.sendTo("DeviceControl"), 0u);
-        return to.take();
-    }
-    void post(const TMS::AbstractMessage& message) { ASSERT_EQ(message.sendTo("DeviceControl"), 0u); }
-
-    fswtest::TempDir m_folder;
-    const std::string m_storage = m_folder / "storage";
-    StandIn m_vdp;
-    StandIn m_sync;
-    StandIn m_bridge;
-    Device m_device;
-    TMS::SystemThread m_root{1};
-};
 
 TEST_F(DeviceControl, StartsDatabasesComponentsAndBackups)
 {

@@ -1,4 +1,4 @@
-// The component, connection and database commands of the device-control thread.
+// The component, connection and database commands of the device-control thread, and its dispatch table.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_PresetData.h"
 #include "pyrite_DeviceControlThread.h"
+#include "pyrite_MessageFields.h"
 #include "pyrite_Result.h"
 
 namespace PYRITE {
@@ -32,34 +33,6 @@ DADOV::AudioComponentCollection& collection()
     return DADOV::AudioComponentCollection::getInstance();
 }
 
-bool has(const TMS::AbstractMessage& message, const char* field)
-{
-    return message.getValue(field).isValid();
-}
-
-// An integer field as 32 bits; another kind reads as 0.
-u32 readUInt(const TMS::AbstractMessage& message, const char* field)
-{
-    return message.getValue(field).getUInt();
-}
-
-i32 readInt(const TMS::AbstractMessage& message, const char* field)
-{
-    return message.getValue(field).getInt();
-}
-
-// A text field, or null when it is absent or not a text.
-const char* readText(const TMS::AbstractMessage& message, const char* field)
-{
-    return message.getValue(field).getString();
-}
-
-const char* textOrEmpty(const TMS::AbstractMessage& message, const char* field)
-{
-    const char* text = readText(message, field);
-    return text != nullptr ? text : "";
-}
-
 // A component name may become a folder name: one plain name, no separators, nothing hidden in it.
 bool isPlainName(const TMS::AbstractMessage& message, const char* field)
 {
@@ -73,41 +46,12 @@ bool isPlainName(const TMS::AbstractMessage& message, const char* field)
            std::strcmp(name, "..") != 0 && std::strpbrk(name, "/\\") == nullptr;
 }
 
-TMS::AbstractMessage makeReply(const char* command)
-{
-    TMS::AbstractMessage reply;
-    reply.initialize(TMS::MESSAGE_KIND_USER, 0);
-    reply.setString("CommandName", (std::string("Re:") + command).c_str());
-    return reply;
-}
-
-void echoUInt(TMS::AbstractMessage& reply, const TMS::AbstractMessage& message, const char* field)
-{
-    reply.setUInt(field, readUInt(message, field));
-}
-
-void echoText(TMS::AbstractMessage& reply, const TMS::AbstractMessage& message, const char* field)
-{
-    reply.setString(field, textOrEmpty(message, field));
-}
-
-// A field of either kind: a text as text, anything else as an unsigned integer.
-void echoField(TMS::AbstractMessage& reply, const TMS::AbstractMessage& message, const char* field)
-{
-    const char* text = readText(message, field);
-    if (text != nullptr) {
-        reply.setString(field, text);
-    } else {
-        echoUInt(reply, message, field);
-    }
-}
-
 // Completes a reply with the request's "Factor" and the result, and sends it.
 void send(TMS::AbstractMessage& reply, const char* to, const TMS::AbstractMessage& message, u32 result)
 {
     reply.setInt("Factor", readInt(message, "Factor"));
     reply.setUInt("Result", result);
-    reply.sendTo(to);
+    (void)sendToListener(to, reply);
 }
 
 std::string defaultFolder(const TMS::AbstractMessage& message)
@@ -133,6 +77,22 @@ const PyriteDeviceControlThread::Command PyriteDeviceControlThread::COMMANDS[] =
     {"Backup", &PyriteDeviceControlThread::backupTarget},
     {"SaveProject", &PyriteDeviceControlThread::saveProject},
     {"LoadProject", &PyriteDeviceControlThread::loadProject},
+    {"Scene", &PyriteDeviceControlThread::scene},
+    {"NQScene", &PyriteDeviceControlThread::nqScene},
+    {"NQPreset", &PyriteDeviceControlThread::nqPreset},
+    {"NQSpeakerPosition", &PyriteDeviceControlThread::nqSpeakerPosition},
+    {"NQProject", &PyriteDeviceControlThread::nqProject},
+    {"NQSync", &PyriteDeviceControlThread::nqSync},
+    {"NQShowAllValues", &PyriteDeviceControlThread::nqShowAllValues},
+    {"NQSetMinValue", &PyriteDeviceControlThread::nqSetMinValue},
+    {"NQSetMaxValue", &PyriteDeviceControlThread::nqSetMaxValue},
+    {"eraseConfig", &PyriteDeviceControlThread::eraseConfig},
+    {"applyConfig", &PyriteDeviceControlThread::applyConfig},
+    {"PrepareToSync", &PyriteDeviceControlThread::prepareToSync},
+    {"SyncAbort", &PyriteDeviceControlThread::syncAbort},
+    {"StartConfig", &PyriteDeviceControlThread::startConfig},
+    {"isSameConfig", &PyriteDeviceControlThread::isSameConfig},
+    {"Synchronize", &PyriteDeviceControlThread::synchronize},
 };
 
 u32 PyriteDeviceControlThread::onReceiveMessage(const TMS::AbstractMessage& message)
@@ -317,7 +277,7 @@ void PyriteDeviceControlThread::removeComponentDefault(const TMS::AbstractMessag
 
 void PyriteDeviceControlThread::addPDBComponent(const TMS::AbstractMessage& message)
 {
-    if (!has(message, "UniqId") && !has(message, "ComponentName") && !has(message, "Version")) {
+    if (!hasField(message, "UniqId") && !hasField(message, "ComponentName") && !hasField(message, "Version")) {
         return;
     }
     const u32 uid = readUInt(message, "UniqId");
@@ -341,7 +301,7 @@ void PyriteDeviceControlThread::addPDBComponent(const TMS::AbstractMessage& mess
 
 void PyriteDeviceControlThread::removePDBComponent(const TMS::AbstractMessage& message)
 {
-    if (!has(message, "UniqId")) {
+    if (!hasField(message, "UniqId")) {
         return;
     }
     const u32 uid = readUInt(message, "UniqId");
@@ -373,7 +333,7 @@ void PyriteDeviceControlThread::initializeTarget(const TMS::AbstractMessage& mes
     TMS::AbstractMessage reply = makeReply("Initialize");
     reply.setString("Target", target);
     reply.setUInt("Result", result);
-    reply.sendTo(GUI_BRIDGE);
+    (void)sendToListener(GUI_BRIDGE, reply);
 }
 
 void PyriteDeviceControlThread::backupTarget(const TMS::AbstractMessage& message)
@@ -388,7 +348,7 @@ void PyriteDeviceControlThread::backupTarget(const TMS::AbstractMessage& message
     reply.setString("Target", target);
     echoField(reply, message, "Reason");
     reply.setUInt("Result", result);
-    reply.sendTo(GUI_BRIDGE);
+    (void)sendToListener(GUI_BRIDGE, reply);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -435,10 +395,7 @@ void PyriteDeviceControlThread::loadProject(const TMS::AbstractMessage& message)
         }
     }
     file.close();
-    TMS::AbstractMessage connect;
-    connect.initialize(TMS::MESSAGE_KIND_USER, 0);
-    connect.setString("CommandName", "Connect");
-    connect.sendTo(SYNC);
+    (void)sendToListener(SYNC, makeCommand("Connect"));
 }
 
 } // namespace PYRITE

@@ -84,9 +84,24 @@ const PdbCreationEntry PyriteDeviceControlThread::CREATION_TABLE[PDB_COUNT] = {
 };
 
 PyriteDeviceControlThread::PyriteDeviceControlThread()
-    : PyriteAppThread(QUEUE_CAPACITY), m_linkSet(new (std::nothrow) LPC::PDBLinkNq())
+    : PyriteAppThread(QUEUE_CAPACITY), m_scenes(&m_sceneList), m_presets(&m_presetList), m_projectHandler(&m_project),
+      m_linkSet(new (std::nothrow) LPC::PDBLinkNq())
 {
     initPdbFileTable(m_pdbFiles);
+}
+
+PyriteDeviceControlThread::PyriteDeviceControlThread(LPC::SceneList& scenes, LPC::PresetList& presets,
+                                                     LPC::Project& project)
+    : PyriteDeviceControlThread()
+{
+    m_scenes = &scenes;
+    m_presets = &presets;
+    m_projectHandler = &project;
+}
+
+void PyriteDeviceControlThread::setState(u32 state)
+{
+    m_state.store(state, std::memory_order_release);
 }
 
 PyriteDeviceControlThread::~PyriteDeviceControlThread()
@@ -224,7 +239,7 @@ void PyriteDeviceControlThread::setUpBackups()
 u32 PyriteDeviceControlThread::onChangeStatus(u32 status, const TMS::FieldMap& arguments)
 {
     if (status == TMS::STATUS_STOP || status == TMS::STATUS_CLOSING) {
-        m_state.store(STATE_STOPPED, std::memory_order_release);
+        setState(STATE_STOPPED);
         getTimers().removeTimer(BACKUP_TIMER, true);
         if (status == TMS::STATUS_CLOSING) {
             DADOV::AudioComponentCollection::getInstance().reqRemoveAllComponents();
@@ -257,7 +272,7 @@ u32 PyriteDeviceControlThread::onChangeSystemInfo()
         construct();
         break;
     case CONFIG_RUNNING:
-        m_state.store(STATE_IDLE, std::memory_order_release);
+        setState(STATE_IDLE);
         break;
     case CONFIG_ERASE:
         DADOV::AudioComponentCollection::getInstance().reqRemoveAllComponents();
@@ -281,12 +296,12 @@ void PyriteDeviceControlThread::construct()
     if (made == FSW_OK || made == FSW_DIR_EXISTED) {
         log("[i] \"%s\" directory force created\n", backupDirectory.c_str());
     }
-    (void)m_sceneList.initialize(getSnapshotDirectory().c_str(), backupDirectory.c_str());
-    (void)m_presetList.initialize(getPresetDirectory().c_str());
+    (void)m_scenes->initialize(getSnapshotDirectory().c_str(), backupDirectory.c_str());
+    (void)m_presets->initialize(getPresetDirectory().c_str());
     if (MMSFUNC::getSelectedItemLoader() == nullptr) {
         MMSFUNC::registerSelectedItemLoader(MMSFUNC::getDefaultSelectedItemLoader());
     }
-    (void)m_project.initialize(getProjectContents(), MMSFUNC::getSelectedItemLoader());
+    (void)m_projectHandler->initialize(getProjectContents(), MMSFUNC::getSelectedItemLoader());
     refresh(true);
     setSystemInfo("ZOVORaState", 0, KVariant(CONFIG_RUNNING));
     commitSystemInfo();
@@ -301,7 +316,7 @@ u32 PyriteDeviceControlThread::refresh(bool restoreFirst)
     if (restoreFirst) {
         result |= m_backups[BACKUP_CURRENT].restore() | m_backups[BACKUP_CURRENT_LIST].restore();
     }
-    result |= m_sceneList.reload() | m_presetList.reload();
+    result |= m_scenes->reload() | m_presets->reload();
     if (m_linkSet != nullptr) {
         result |= m_linkSet->updateAllLinks(1);
     }
@@ -348,7 +363,7 @@ u32 PyriteDeviceControlThread::onChangePDBParam(PDB::IParameterDB* database, u32
     if (entry->m_sceneEditTracking != 0) {
         const PDB::ParameterInfo* info = database->getParameterInfo(component, parameter);
         if (info != nullptr && !info->getAttribute().isNoEdit()) {
-            m_sceneList.setEditFlag(1);
+            m_scenes->setEditFlag(1);
         }
     }
     return 0;

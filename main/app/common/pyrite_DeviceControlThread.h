@@ -39,6 +39,40 @@
 // "Factor" is echoed as a signed integer (0 when absent), the other integers as unsigned values, "Result" as an
 // unsigned result code.
 //
+// Scene, preset, project and position-control commands (no reply unless given; failures are not reported):
+//   "Scene" {"Operation", "Status"}: nothing.
+//   "NQScene" {"Operation", "Status", ...}: "Store" with "Start" {"Index", "Category", "Title", "Comment"} stores
+//       scene Index; "Recall" with "Start" {"Index", "Category"} recalls it keeping the recall-undo image, then
+//       recalls the 3DRev preset "/3DRev/Preset" of "nqCurrent" (when not 0) and updates every link. After
+//       either the scene edit flag is cleared and "OSCServer" gets {"CommandName" "NQScene", "Operation" "Store",
+//       "Status" "End" | "Operation" "Current", "Status" "Changed", "Index", "Category", "Factor" 255}; a failure
+//       sends nothing. "TestRecallSpeed" {"TestNum", "WithRecallSafe"}, "CreateAllScene"; with "Do": "Delete"
+//       {"SnapshotNo"}, "Duplicate" {"Src", "Dest", "Title", "Comment"}, "RecallUndo", "UpdateUndo",
+//       "DuplicateUndo", "DeleteUndo", "FileUndo", "Protect" {"SnapshotNo", "OnOff"}. Scene numbers are decimal
+//       texts or integers.
+//   "NQPreset" {"PresetType", "PresetNo", "Operation", "Status" "Do", "Title", "OnOff"}: "Store", "Recall" (then
+//       every link updated), "Delete", "Protect", "CreateFullNumber" (presets 1..128 titled "FullNumber").
+//   "NQSpeakerPosition" {"Operation" "Import" | "Export", "Status" "Do", "FilePath"}: the speaker positions.
+//   "NQProject" {"Operation" "Save" | "Load", "Status" "Do", "FilePath"}: scene view off; saving writes the final
+//       backups of "Current" and "CurrentList" (state word 2) and then the project file (3); loading (3) restores
+//       the project's folders and, when that succeeded, refreshes with the backups restored; then state word 1
+//       and scene view on.
+//   "NQSync" {"Operation" "Receive", "Status" "End"}: refresh without restoring.
+//   "NQShowAllValues" {"FilePath"}, "NQSetMinValue" {"Factor"}, "NQSetMaxValue" {"Factor"}: the bulk value
+//       operations of position control.
+//   "eraseConfig": "ZOVORaState" 2, 3 or 4 becomes 5 (the components are removed, then 1). "applyConfig":
+//       "ZOVORaState" 1 becomes 2 (the configuration is built, then 3). Each logs an "[E]" line first.
+// Synchronisation commands (replies go to the sender, only when it is registered and in STOP or later):
+//   "PrepareToSync" {"AdminPIN" (not checked), "SyncDirection", "UnitId"}: the sync-direction flag is set for
+//       "ServerToClient" in the EDITOR application, for "ClientToServer" in any other; remaining counts 1000 and
+//       128 -> "Re:PrepareToSync" {"UnitId"} and, outside the EDITOR application, "AdminPIN" "OK" and
+//       "ConfigHash" (16 bytes 1..16).
+//   "SyncAbort" {"UnitId"}: state word 1, scene view on -> "Re:SyncAbort" {"UnitId"}.
+//   "StartConfig" {"UnitId"} -> "Re:StartConfig" {"UnitId"}. "isSameConfig" -> "Re:isSameConfig"
+//       {"isSameConfig" "Same"}.
+//   "Synchronize" {"Status", "Type"}: "Connected": scene view off, state word 4; "Synchronized": refresh when
+//       "Type" is "Server" and the sync-direction flag is set, remaining counts 0, state word 1, scene view on.
+//
 // Every handler runs on the thread's own task. The databases share the thread's one lock.
 #pragma once
 
@@ -156,11 +190,22 @@ public:
 
     u32 getState() const { return m_state.load(std::memory_order_acquire); }
     VEXABackupFunc& getBackup(u32 index) { return m_backups[index]; }
-    LPC::SceneList& getSceneList() { return m_sceneList; }
-    LPC::PresetList& getPresetList() { return m_presetList; }
-    LPC::Project& getProject() { return m_project; }
+    LPC::SceneList& getSceneList() { return *m_scenes; }
+    LPC::PresetList& getPresetList() { return *m_presets; }
+    LPC::Project& getProject() { return *m_projectHandler; }
     LPC::PDBLinkNq* getLinkSet() const { return m_linkSet.get(); }
     const PdbFileEntry& getPdbFile(u32 row) const { return m_pdbFiles[row]; }
+    // Set by "PrepareToSync": the data of the coming synchronisation flows towards this program.
+    bool getSyncDirection() const { return m_syncDirection != 0; }
+    // Percentage of the running or last project save or load.
+    u32 getProjectProgress() const { return m_projectProgress.load(std::memory_order_acquire); }
+
+protected:
+    // The same with stand-ins for the scene list, the preset list and the project (they must outlive the thread).
+    PyriteDeviceControlThread(LPC::SceneList& scenes, LPC::PresetList& presets, LPC::Project& project);
+
+    // Every change of the state word goes through here.
+    virtual void setState(u32 state);
 
 private:
     using Handler = void (PyriteDeviceControlThread::*)(const TMS::AbstractMessage&);
@@ -191,6 +236,33 @@ private:
     void backupTarget(const TMS::AbstractMessage& message);
     void saveProject(const TMS::AbstractMessage& message);
     void loadProject(const TMS::AbstractMessage& message);
+    void scene(const TMS::AbstractMessage& message);
+    void nqScene(const TMS::AbstractMessage& message);
+    void nqPreset(const TMS::AbstractMessage& message);
+    void nqSpeakerPosition(const TMS::AbstractMessage& message);
+    void nqProject(const TMS::AbstractMessage& message);
+    void nqSync(const TMS::AbstractMessage& message);
+    void nqShowAllValues(const TMS::AbstractMessage& message);
+    void nqSetMinValue(const TMS::AbstractMessage& message);
+    void nqSetMaxValue(const TMS::AbstractMessage& message);
+    void eraseConfig(const TMS::AbstractMessage& message);
+    void applyConfig(const TMS::AbstractMessage& message);
+    void prepareToSync(const TMS::AbstractMessage& message);
+    void syncAbort(const TMS::AbstractMessage& message);
+    void startConfig(const TMS::AbstractMessage& message);
+    void isSameConfig(const TMS::AbstractMessage& message);
+    void synchronize(const TMS::AbstractMessage& message);
+
+    void storeScene(const TMS::AbstractMessage& message);
+    void recallScene(const TMS::AbstractMessage& message);
+    // The scene-recall completion: the current 3DRev preset, then every link.
+    void completeSceneRecall();
+    // Takes the pending changes in first (a recall's refresh marks the scene as edited), then clears the flag.
+    void clearSceneEdit();
+    void notifySceneChange(const TMS::AbstractMessage& message, const char* operation, const char* status);
+    void saveProjectFile(const char* path);
+    void loadProjectFile(const char* path);
+    void setRemainingCounts(u32 scenes, u32 library);
 
     // The recall of <path>/<name>/UserDefault.dat into component uid after a good add.
     u32 recallComponentDefault(const char* path, const char* name, u32 uid);
@@ -204,9 +276,15 @@ private:
     LPC::SceneList m_sceneList;
     LPC::PresetList m_presetList;
     LPC::Project m_project;
+    // The services in use: the three above, or the stand-ins.
+    LPC::SceneList* m_scenes;
+    LPC::PresetList* m_presets;
+    LPC::Project* m_projectHandler;
     PDB::ParameterAddress m_snapshotInitSyncAddress;
     PDB::ParameterAddress m_parameterSetInitSyncAddress;
     std::atomic<u32> m_state{STATE_NONE};
+    std::atomic<u32> m_projectProgress{0};
+    u8 m_syncDirection = 1;
     std::unique_ptr<LPC::PDBLinkNq> m_linkSet;
     PdbFileEntry m_pdbFiles[PDB_FILE_COUNT];
 };

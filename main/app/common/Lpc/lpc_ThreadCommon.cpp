@@ -49,6 +49,7 @@ u32 requestSyncReceive()
     message.initialize(TMS::MESSAGE_KIND_USER, 0);
     message.setString("CommandName", "NQSync");
     message.setString("Operation", "Receive");
+    message.setString("Status", "End");
     return message.sendTo("DeviceControl");
 }
 

@@ -35,7 +35,7 @@ private:
 u32 requestRestartWithInitialize();
 
 // Asks the device-control thread to take the values a synchronisation received: posts {"CommandName" "NQSync",
-// "Operation" "Receive"} to "DeviceControl" with waiting. The post's result.
+// "Operation" "Receive", "Status" "End"} to "DeviceControl" with waiting. The post's result.
 u32 requestSyncReceive();
 
 } // namespace LPC
