@@ -37,6 +37,8 @@ void ProbeRunner::run(TMS::AbstractThread& thread, const std::function<void()>& 
         m_work = work;
         m_done = false;
     }
+    // A thread takes user messages once it is past its start-up.
+    ASSERT_TRUE(tmstest::waitUntil([&] { return thread.getStatus() >= TMS::STATUS_STOP; }));
     ASSERT_EQ(thread.sendMessageWithWaiting(command("Probe")), 0u);
     std::unique_lock<std::mutex> guard(m_lock);
     m_ran.wait(guard, [this] { return m_done; });
@@ -63,6 +65,17 @@ bool ProbeRunner::serve(const TMS::AbstractMessage& message)
 u32 Device::onReceiveMessage(const TMS::AbstractMessage& message)
 {
     return m_probes.serve(message) ? 0 : PyriteDeviceControlThread::onReceiveMessage(message);
+}
+
+u32 Device::onChangeSystemInfo()
+{
+    KVariant state;
+    getSystemInfo(state, "ZOVORaState", 0);
+    if (state.getUInt() != m_configState) {
+        m_configState = state.getUInt();
+        m_journal.add("ZOVORaState " + std::to_string(m_configState));
+    }
+    return PyriteDeviceControlThread::onChangeSystemInfo();
 }
 
 void Device::setState(u32 state)

@@ -51,7 +51,8 @@ private:
 };
 
 // The device-control thread (with the services it is given) that takes probes, keeps its log lines reachable and
-// writes every state word into the journal as "state <n>".
+// writes every state word into the journal as "state <n>" and every new "ZOVORaState" it sees as
+// "ZOVORaState <n>".
 class Device : public PYRITE::PyriteDeviceControlThread
 {
 public:
@@ -67,6 +68,7 @@ public:
         m_probes.run(*this, [&] { work(*this); });
     }
     u32 onReceiveMessage(const TMS::AbstractMessage& message) override;
+    u32 onChangeSystemInfo() override;
     std::vector<std::string> logLines();
     bool logged(const std::string& text);
 
@@ -77,6 +79,7 @@ protected:
 
 private:
     ProbeRunner m_probes;
+    u32 m_configState = 0;
 };
 
 // A stand-in that takes probes and keeps the other messages it receives and the values "ZOVORaState" and
