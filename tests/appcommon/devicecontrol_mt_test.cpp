@@ -86,7 +86,7 @@ TEST_F(DeviceControl, StartsDatabasesComponentsAndBackups)
     EXPECT_EQ(read(PROFILE, 0, "/VEXA/Capacity").getUInt(), 1333332u);
     EXPECT_EQ(read(AUDIO, 2, "/Scene/Status/EnableSceneView").getUInt(), 1u);
 
-    const std::vector<std::string> states = m_vdp.states();
+    const std::vector<std::string> states = m_device.m_journal.entries();
     const auto two = std::find(states.begin(), states.end(), "ZOVORaState 2");
     EXPECT_NE(std::find(two, states.end(), "ZOVORaState 3"), states.end());
     m_device.run([](Device& device) {

@@ -229,19 +229,24 @@ void DeviceControlRig::start(const std::set<std::string>& leftOut, const std::st
     PyriteProductInfo::getInstance().setSystemDataPath(m_folder.path());
     PyriteProductInfo::getInstance().setStoragePath(m_storage);
 
+    // The stand-ins share the root's stage 0: the root starts them only once it runs itself, and before they run it
+    // starts nothing, so every thread is its child before any starts.
     ASSERT_EQ(tmstest::initializeThread(m_root, "Root"), 0u);
     ASSERT_EQ(registerSystemInfoItems(&m_root), 0u);
     for (auto [thread, name] : {std::pair<StandIn*, const char*>{&m_vdp, "VDProtocol"},
                                 {&m_sync, "Sync"},
                                 {&m_bridge, "GUIBridge"},
                                 {&m_osc, "OSCServer"}}) {
-        ASSERT_EQ(tmstest::initializeThread(*thread, name, 0, 1), 0u);
+        ASSERT_EQ(tmstest::initializeThread(*thread, name, 0, 0), 0u);
         ASSERT_EQ(m_root.addChild(thread), 0u);
     }
     ASSERT_EQ(tmstest::initializeThread(m_dev, "DeviceControl", 100, 2), 0u);
     ASSERT_EQ(m_root.addChild(&m_dev), 0u);
     ASSERT_EQ(m_root.start(TMS::AbstractMessage::emptyFields()), 0u);
-    ASSERT_TRUE(tmstest::waitUntil([&] { return m_dev.getState() == PYRITE::PyriteDeviceControlThread::STATE_IDLE; }));
+    // Start-up writes every memory twice with a sync each: slow on a busy disk.
+    constexpr int START_UP_MS = 30000;
+    ASSERT_TRUE(tmstest::waitUntil([&] { return m_dev.getState() == PYRITE::PyriteDeviceControlThread::STATE_IDLE; },
+                                   START_UP_MS));
 }
 
 std::optional<TMS::AbstractMessage> DeviceControlRig::ask(const TMS::AbstractMessage& message, StandIn& to)
