@@ -3,6 +3,11 @@
 // component collection by a registered thread. Both run beside the same started device-control thread; the
 // counter "worst_round_trip_us" is the slowest single round trip of a repetition. Removing the components between
 // iterations is not timed.
+//
+// "NQProject" "Save" and "Load" through the device-control thread (final memories, the project file, the refresh)
+// against the project file's own save and load of the same storage, paired per iteration: 200 testgain
+// components of 36 channels and 200 scenes of them, about 10 MB. Each command is awaited through the reply of a
+// command posted after it.
 #include <benchmark/benchmark.h>
 
 #include <stdlib.h>
@@ -15,6 +20,8 @@
 #include <string>
 
 #include "dadov_AudioComponentCollection.h"
+#include "mms_SelectedItemLoader.h"
+#include "pdb_ProjectFile.h"
 #include "pyrite_DeviceControlThread.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_SystemThread.h"
@@ -171,5 +178,130 @@ void BM_AddComponentDirect(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * COMPONENTS);
 }
 BENCHMARK(BM_AddComponentDirect)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+
+TMS::AbstractMessage makeCommand(const char* name, std::initializer_list<std::pair<const char*, const char*>> texts)
+{
+    TMS::AbstractMessage message;
+    message.initialize(TMS::MESSAGE_KIND_USER, 0);
+    message.setString("CommandName", name);
+    for (const auto& [field, value] : texts) {
+        message.setString(field, value);
+    }
+    return message;
+}
+
+// Posts the command and waits until the device-control thread has served it: a command posted after it answers
+// "VDProtocol".
+void serve(Device& device, const TMS::AbstractMessage& message)
+{
+    const u64 expected = device.m_vdp.count() + 1;
+    message.sendTo("DeviceControl");
+    makeCommand("changeComponentType", {}).sendTo("DeviceControl");
+    device.m_vdp.waitFor(expected);
+}
+
+// The storage of the project benchmarks, laid out once.
+struct ProjectStorage
+{
+    static constexpr u32 CHANNELS = 36;
+    static constexpr u32 SCENES = 200;
+
+    std::string m_project;
+    std::string m_direct;
+    u64 m_bytes = 0;
+
+    ProjectStorage()
+    {
+        Device& device = Device::get();
+        for (u32 i = 0; i < COMPONENTS; ++i) {
+            TMS::AbstractMessage add = makeCommand("addComponent", {{"ComponentName", "testgain"}});
+            add.setUInt("MajorVersion", 1);
+            add.setUInt("UniqID", device.m_nextUid++);
+            add.setUInt("NumX", CHANNELS);
+            add.setUInt("NumY", 1);
+            const u64 expected = device.m_vdp.count() + 1;
+            add.sendTo("DeviceControl");
+            device.m_vdp.waitFor(expected);
+        }
+        serve(device, makeCommand("NQScene", {{"Operation", "Store"}, {"Status", "Start"}, {"Index", "1"}}));
+        const std::string scenes = device.m_folder + "/storage/Snapshot/";
+        for (u32 scene = 2; scene <= SCENES; ++scene) {
+            fs::copy_file(scenes + "1.zethis", scenes + std::to_string(scene) + ".zethis");
+        }
+        for (const auto& entry : fs::recursive_directory_iterator(device.m_folder + "/storage")) {
+            if (entry.is_regular_file()) {
+                m_bytes += entry.file_size();
+            }
+        }
+        m_project = device.m_folder + "/through-device.zethiprj";
+        m_direct = device.m_folder + "/direct.zethiprj";
+        serve(device,
+              makeCommand("NQProject", {{"Operation", "Save"}, {"Status", "Do"}, {"FilePath", m_project.c_str()}}));
+    }
+
+    static ProjectStorage& get()
+    {
+        static ProjectStorage storage;
+        return storage;
+    }
+};
+
+// Each iteration runs the command through the device-control thread and the project file's own operation on the
+// same storage, in alternating order, and times both; the iteration time is the command's, the counter "ratio" the
+// command's total over the project file's within the repetition (paired, so a busy disk weighs on both alike).
+void projectPair(benchmark::State& state, const char* operation)
+{
+    ProjectStorage& storage = ProjectStorage::get();
+    Device& device = Device::get();
+    const bool save = std::string(operation) == "Save";
+    const TMS::AbstractMessage message =
+        makeCommand("NQProject", {{"Operation", operation}, {"Status", "Do"}, {"FilePath", storage.m_project.c_str()}});
+    PDB::ProjectFile file;
+    if (file.initialize("HUX-NQ", 1, 1, PYRITE::PyriteDeviceControlThread::getProjectContents(),
+                        MMSFUNC::getSelectedItemLoader(), 0) != 0 ||
+        file.save(storage.m_direct.c_str(), "", "", nullptr, nullptr) != 0) {
+        state.SkipWithError("cannot set the project file up");
+        return;
+    }
+    Clock::duration command{};
+    Clock::duration direct{};
+    bool commandFirst = true;
+    for (auto _ : state) {
+        Clock::duration took[2];
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool isCommand = (turn == 0) == commandFirst;
+            const Clock::time_point begin = Clock::now();
+            if (isCommand) {
+                serve(device, message);
+            } else if ((save ? file.save(storage.m_direct.c_str(), "", "", nullptr, nullptr)
+                             : file.load(storage.m_direct.c_str(), nullptr, nullptr, nullptr)) != 0) {
+                state.SkipWithError("project file failed");
+                return;
+            }
+            took[isCommand ? 0 : 1] = Clock::now() - begin;
+        }
+        commandFirst = !commandFirst;
+        command += took[0];
+        direct += took[1];
+        state.SetIterationTime(std::chrono::duration<double>(took[0]).count());
+    }
+    state.counters["ratio"] =
+        std::chrono::duration<double>(command).count() / std::chrono::duration<double>(direct).count();
+    state.counters["file_ms"] =
+        std::chrono::duration<double, std::milli>(direct).count() / static_cast<double>(state.iterations());
+    state.counters["storage_MB"] = static_cast<double>(storage.m_bytes) / 1e6;
+}
+
+void BM_NqProjectSaveAgainstFile(benchmark::State& state)
+{
+    projectPair(state, "Save");
+}
+BENCHMARK(BM_NqProjectSaveAgainstFile)->Unit(benchmark::kMillisecond)->Iterations(10)->UseManualTime();
+
+void BM_NqProjectLoadAgainstFile(benchmark::State& state)
+{
+    projectPair(state, "Load");
+}
+BENCHMARK(BM_NqProjectLoadAgainstFile)->Unit(benchmark::kMillisecond)->Iterations(10)->UseManualTime();
 
 } // namespace
