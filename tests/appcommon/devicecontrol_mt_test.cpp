@@ -33,11 +33,9 @@ namespace fs = std::filesystem;
 
 constexpr u32 FAILED = 0x80000000;
 constexpr u32 NONE = 0xFFFFFFFF;
-constexpr u32 PROFILE = 0;
 constexpr u32 STATIC_SETUP = 2;
 constexpr u32 STATUS = 6;
 constexpr u32 PRESET_INFO = 8;
-constexpr u32 AUDIO = 10;
 
 TMS::AbstractMessage addComponent(u32 uid, const char* name = "testgain")
 {

@@ -28,9 +28,6 @@ using namespace appcommontest;
 namespace fs = std::filesystem;
 
 constexpr u32 FAILED = 0x80000000;
-constexpr u32 AUDIO = 10;
-constexpr u32 NQ_CURRENT = 0;
-constexpr u32 NQ_VOLATILE = 2;
 
 std::string textOf(const char* text)
 {

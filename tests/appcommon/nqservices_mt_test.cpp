@@ -23,10 +23,6 @@ using namespace appcommontest;
 namespace fs = std::filesystem;
 
 constexpr u32 NOT_SUPPORTED = 0x80000001;
-constexpr u32 PROFILE = 0;
-constexpr u32 AUDIO = 10;
-constexpr u32 NQ_CURRENT = 0;
-constexpr u32 NQ_VOLATILE = 2;
 constexpr u32 GAIN = 100;
 
 TMS::AbstractMessage scene(const char* operation, const char* status, const char* index)

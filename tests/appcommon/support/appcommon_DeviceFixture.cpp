@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "pdb_ParameterDBCollection.h"
+#include "pyrite_MessageFields.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_TestSupport.h"
 
@@ -149,10 +150,7 @@ std::vector<std::string> StandIn::states()
 
 TMS::AbstractMessage command(const char* name)
 {
-    TMS::AbstractMessage message;
-    message.initialize(TMS::MESSAGE_KIND_USER, 0);
-    message.setString("CommandName", name);
-    return message;
+    return PYRITE::makeCommand(name);
 }
 
 TMS::AbstractMessage command(const char* name, const std::vector<std::pair<const char*, const char*>>& texts)

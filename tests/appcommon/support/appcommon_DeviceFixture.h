@@ -21,6 +21,12 @@
 
 namespace appcommontest {
 
+// Databases and components of the layout.
+constexpr u32 PROFILE = 0;
+constexpr u32 AUDIO = 10;
+constexpr u32 NQ_CURRENT = 0;
+constexpr u32 NQ_VOLATILE = 2;
+
 // Texts written by several threads, kept in order.
 class Journal
 {
