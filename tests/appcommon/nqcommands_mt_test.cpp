@@ -268,6 +268,9 @@ TEST_F(NqCommands, StoreAndRecallNotifyTheOscServerAndClearTheEditFlagOnlyWhenTh
         EXPECT_EQ(notice->getValue("Factor").getInt(), 255);
         EXPECT_FALSE(edited()) << c.operation;
     }
+    // With no current 3DRev preset the completion recalls none.
+    EXPECT_EQ(calls(command("NQScene", {{"Operation", "Recall"}, {"Status", "Start"}, {"Index", "12"}})),
+              std::vector<std::string>{"scene recall 12 undo"});
 }
 
 TEST_F(NqCommands, ProjectSaveWritesTheMemoriesFirstAndLoadRefreshesOnlyWhenItWorked)
