@@ -104,7 +104,7 @@ u32 sendToListener(const char* name, const TMS::AbstractMessage& message)
 {
     TMS::AbstractThread* thread = TMS::ThreadRepository::getThread(name);
     if (thread->isNull() || thread->getStatus() < TMS::STATUS_STOP) {
-        return PYRITE_E_NOT_FOUND;
+        return PYRITE_E_FAILED;
     }
     return thread->sendMessageWithWaiting(message);
 }

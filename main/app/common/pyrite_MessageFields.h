@@ -31,7 +31,7 @@ void echoText(TMS::AbstractMessage& reply, const TMS::AbstractMessage& message, 
 void echoField(TMS::AbstractMessage& reply, const TMS::AbstractMessage& message, const char* field);
 
 // Sends message with waiting to the thread registered under name, only when it is there and in STOP or later.
-// The send's result; PYRITE_E_NOT_FOUND (nothing sent) for a thread that is not there or not that far. A thread
+// The send's result; PYRITE_E_FAILED (nothing sent) for a thread that is not there or not that far. A thread
 // released while the message is on its way makes the send fail; the message is then lost.
 u32 sendToListener(const char* name, const TMS::AbstractMessage& message);
 

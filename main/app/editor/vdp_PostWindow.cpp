@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "pyrite_MessageFields.h"
 #include "tms_ThreadRepository.h"
 #include "vdp_Result.h"
 
@@ -10,7 +11,6 @@ namespace VDevice {
 
 namespace {
 
-using VDProtocol::RESULT_NG;
 using VDProtocol::RESULT_OK;
 
 // How many awaited posts of one target may be unanswered: in total, or per answer name.
@@ -39,19 +39,12 @@ TMS::AbstractThread* findRunningThread(const char* threadName)
 
 i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message)
 {
-    TMS::AbstractThread* thread = findRunningThread(threadName);
-    if (thread == nullptr) {
-        return RESULT_NG;
-    }
-    return static_cast<i32>(thread->sendMessageWithWaiting(message));
+    return static_cast<i32>(PYRITE::sendToListener(threadName, message));
 }
 
 TMS::AbstractMessage makeCommandMessage(const char* command)
 {
-    TMS::AbstractMessage message;
-    message.initialize(TMS::MESSAGE_KIND_USER, 0);
-    message.setString("CommandName", command);
-    return message;
+    return PYRITE::makeCommand(command);
 }
 
 PostWindow::PostWindow(FailureHandler onFailure) : m_onFailure(std::move(onFailure)) {}
