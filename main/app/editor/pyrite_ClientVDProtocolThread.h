@@ -1,21 +1,81 @@
-// PyriteClientVDProtocolThread: the thread "VDProtocol" (stage 3, queue of 5 messages), which will carry the link
-// to the editor. Until the link is built it takes the path of a start without an editor link: on entering RUN
-// from STOP it stages "VDPState" 1 and commits it.
+// PyriteClientVDProtocolThread: the thread "VDProtocol" (stage 3, queue of 5 messages). It owns the link to the
+// editor: a client unit that connects to the editor on 127.0.0.1 at the "port" option, and the command executor
+// that turns the editor's requests into messages to other threads and their answers into replies.
+//
+// Start: on its first STOP -> RUN the thread reads the options "uid" and "port". Without either it stages
+// "VDPState" 1 and runs without a link. Otherwise it creates the unit and the executor and starts the connect;
+// "VDPState" 1 follows the connection. A link that closes, a connect that fails (at once or later) and a start that
+// fails (a port outside 1..65535, a unit or executor that cannot be made) release "System", once: the program ends.
+// A later STOP -> RUN builds nothing new.
+//
+// Work: everything runs on the thread's own task. The socket's wake-up (on the poll task) only sets user event 16,
+// on which the unit runs its socket events and with them the observer callbacks below. Answers of other threads
+// arrive as messages (see the table in the source); they are handled only while "RunMode" is 0. Timer 0 (5000 ms,
+// armed by "DetectStart", stopped by "DetectStop") posts the network addresses while offline; timer 1 (the meter
+// interval) sends the meter notifications while the editor-state class is 2 and re-arms itself through user event
+// 17.
+//
+// End: onFinalize closes the unit on the thread's own task, so no socket event reaches the thread after its loop;
+// the destructor only frees the unit and the executor.
 #pragma once
 
+#include <memory>
+
 #include "pyrite_AppThread.h"
+#include "vcom_Interfaces.h"
+#include "vdp_ClientUnit.h"
+#include "vdp_Executor.h"
 
 namespace PYRITE {
 
-class PyriteClientVDProtocolThread : public PyriteAppThread
+class PyriteClientVDProtocolThread : public PyriteAppThread,
+                                     private VCOM::IVComWakeupFunction,
+                                     private VDProtocol::IVDProtocolConnectObserver
 {
 public:
     static constexpr u32 QUEUE_CAPACITY = 5;
+    static constexpr const char* LINK_ADDRESS = "127.0.0.1";
+    static constexpr u32 DETECT_TIMER = 0;
+    static constexpr u32 DETECT_INTERVAL_MS = 5000;
+    static constexpr u32 METER_TIMER = 1;
+    static constexpr u32 EVENT_METER_REARM = 17;
 
     PyriteClientVDProtocolThread();
     ~PyriteClientVDProtocolThread() override;
 
     u32 onChangeStatus(u32 status, const TMS::FieldMap& arguments) override;
+    u32 onChangeSystemInfo() override;
+    u32 onReceiveMessage(const TMS::AbstractMessage& message) override;
+    u32 onReceiveUserEvent(u32 eventId) override;
+    u32 onTimer(u32 timerId, u32 count) override;
+    u32 onFinalize() override;
+    u32 onProductStarted(u32 runMode) override;
+    u32 onChangePDBState(u32 state) override;
+    u32 onChangePDBParam(PDB::IParameterDB* database, u32 component, u32 parameter, u32 x, u32 y, u32 key) override;
+
+    // "port" as a decimal number in 1..65535 (leading blanks and a sign allowed, nothing after the digits).
+    [[nodiscard]] static bool parsePort(const char* text, u16& port);
+
+private:
+    // VCOM::IVComWakeupFunction (the poll task)
+    void wakeup(u16 wakeValue, VCOM::IVCom* socket) override;
+    // VDProtocol::IVDProtocolConnectObserver (this thread, from the unit's socket events)
+    void onConnected() override;
+    void onConnectionFailed(u32 errorCode, u8 flag) override;
+    void onDisconnected() override;
+    void onReceivePacket(const VDProtocol::PacketContainer& packet) override;
+
+    // Steps 3 to 8 of the start: 0, or 0x80000000 after an "[E]" line naming what failed.
+    u32 startLink();
+    // Releases "System" once: the program ends.
+    void endProgram();
+    void armMeterTimer(bool oneShot);
+    void stopTimer(u32 timerId);
+
+    std::unique_ptr<VDProtocol::VDProtocolClientUnit> m_unit;
+    std::unique_ptr<VDevice::VDProtocolExecutor> m_executor;
+    bool m_started = false; // the first STOP -> RUN has been served
+    bool m_systemReleased = false;
 };
 
 } // namespace PYRITE

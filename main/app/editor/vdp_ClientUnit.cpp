@@ -27,6 +27,11 @@ VDProtocolClientUnit::VDProtocolClientUnit() = default;
 
 VDProtocolClientUnit::~VDProtocolClientUnit()
 {
+    close();
+}
+
+void VDProtocolClientUnit::close()
+{
     if (m_socket) {
         m_socket->close();
         m_socket->release();

@@ -58,6 +58,9 @@ public:
     // mapped failure. 0x80000003 before initialize.
     [[nodiscard]] i32 connect(const VCOM::VComSocketAddress& peer, u16 port);
     bool isConnected() const;
+    // Closes and releases the socket on the calling (owner) thread: no callback or wake-up follows, and the unit
+    // sends and connects no more (0x80000003). Also done by the destructor.
+    void close();
     // Runs the socket's pending events (and with them the callbacks) on the calling thread.
     i32 processSocketEvents();
     // Queues the packet's line and flushes: 0; 0x80000003 before initialize; 0x8000000F when it cannot be
