@@ -123,8 +123,9 @@ void PyriteDeviceControlThread::addComponent(const TMS::AbstractMessage& message
     const u32 uid = readUInt(message, "UniqID");
     u32 result = static_cast<u32>(collection().addComponent(name, readUInt(message, "MajorVersion"), uid,
                                                             readUInt(message, "NumX"), readUInt(message, "NumY")));
+    // An empty path is no path: it would look for the default below the file system's root.
     const char* path = readText(message, "ComponentDefaultPath");
-    if (path != nullptr && !pyriteFailed(result)) {
+    if (path != nullptr && path[0] != '\0' && !pyriteFailed(result)) {
         if (isPlainName(message, "ComponentName")) {
             result = recallComponentDefault(path, name, uid);
         } else {

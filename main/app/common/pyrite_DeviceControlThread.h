@@ -12,10 +12,10 @@
 //
 // Commands (field "CommandName"; a message with another code than 0, or a name not listed, is dropped):
 //   "addComponent" {"ComponentName" text (else no reply), "MajorVersion", "UniqID", "NumX", "NumY",
-//       "ComponentDefaultPath" text (optional), "Factor"} -> "Re:addComponent" {"ComponentName", "MajorVersion",
-//       "UniqID", "NumX", "NumY", "Factor", "Result"} to "VDProtocol". With a path, the component default
-//       <path>/<name>/UserDefault.dat is recalled into the new component: a failed add gives the add's code, a
-//       missing or unreadable default after a good add 0 (logged), a failed recall the recall's code.
+//       "ComponentDefaultPath" text (optional; empty counts as absent), "Factor"} -> "Re:addComponent"
+//       {"ComponentName", "MajorVersion", "UniqID", "NumX", "NumY", "Factor", "Result"} to "VDProtocol". With a path,
+//       the component default <path>/<name>/UserDefault.dat is recalled into the new component: a failed add gives the
+//       add's code, a missing or unreadable default after a good add 0 (logged), a failed recall the recall's code.
 //   "removeComponent" {"ComponentName" text (optional), "UniqID", "Factor"} -> "Re:removeComponent"
 //       {"ComponentName" (empty when absent), "UniqID", "Factor", "Result"} to "VDProtocol".
 //   "changeComponentType" {"ComponentName", "UniqID", "Factor"} -> "Re:changeComponentType" {same, "Result"

@@ -67,21 +67,21 @@ constexpr const char* kUsageAnswer = "Re:getTotalProcessingResourceUsage";
 // null row with a comment is served by the handler the comment names; until that handler is bound here, it drops
 // the request as the silent rows do.
 const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
-    {"add", "cpt_info", nullptr},         // addComponents
-    {"add", "cpt_connect", nullptr},      // addConnections
+    {"add", "cpt_info", &VDProtocolExecutor::addComponents},
+    {"add", "cpt_connect", &VDProtocolExecutor::addConnections},
     {"add", "regist_parameter", nullptr}, // register a component default
-    {"add", "cpt_meter", nullptr},        // addMeters
+    {"add", "cpt_meter", &VDProtocolExecutor::addMeters},
     {"add", "prmset", &VDProtocolExecutor::replyOk},
     {"add", "prmset_duplicate", &VDProtocolExecutor::replyOk},
     {"add", "prmset_assign", &VDProtocolExecutor::replyOk},
 
     {"del", "modified", &VDProtocolExecutor::replyOk},
-    {"del", "cpt_info", nullptr},         // removeComponents
-    {"del", "cpt_connect", nullptr},      // removeConnections
+    {"del", "cpt_info", &VDProtocolExecutor::removeComponents},
+    {"del", "cpt_connect", &VDProtocolExecutor::removeConnections},
     {"del", "regist_parameter", nullptr}, // remove a component default
     {"del", "alert_log", nullptr},
-    {"del", "net_info", nullptr},  // clearNetworkInfo
-    {"del", "cpt_meter", nullptr}, // removeMeters
+    {"del", "net_info", &VDProtocolExecutor::clearNetworkInfo},
+    {"del", "cpt_meter", &VDProtocolExecutor::removeMeters},
     {"del", "peak_hold", &VDProtocolExecutor::replyOk},
     {"del", "prmset", &VDProtocolExecutor::replyOk},
     {"del", "prmset_assign", &VDProtocolExecutor::replyOk},
@@ -103,8 +103,8 @@ const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
     {"getData", "prmset", nullptr},        // parameter sets
     {"getData", "prmset_assign", nullptr}, // parameter-set assignment
 
-    {"set", "setup", nullptr},  // device setup
-    {"set", "active", nullptr}, // activate
+    {"set", "setup", nullptr}, // device setup
+    {"set", "active", &VDProtocolExecutor::activate},
     {"set", "save", &VDProtocolExecutor::replyOk},
     {"set", "load", &VDProtocolExecutor::replyOk},
     {"set", "auto_save", nullptr},
@@ -112,10 +112,10 @@ const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
     {"set", "virtual_dev_id", nullptr}, // virtual device id
     {"set", "dev_capacity", nullptr},   // device capacity
     {"set", "dev_fs", nullptr},         // device "fs"
-    {"set", "cpt_change", nullptr},     // changeComponentType
+    {"set", "cpt_change", &VDProtocolExecutor::changeComponentType},
     {"set", "security_check", &VDProtocolExecutor::replyOk},
-    {"set", "sync_device", nullptr},  // synchronisation "ClientToServer"
-    {"set", "sync_offline", nullptr}, // "Asynchronous" to "Sync"
+    {"set", "sync_device", nullptr}, // synchronisation "ClientToServer"
+    {"set", "sync_offline", &VDProtocolExecutor::syncOffline},
     {"set", "identify", nullptr},
     {"set", "update", nullptr},
     {"set", "reboot", nullptr},

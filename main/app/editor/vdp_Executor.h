@@ -20,6 +20,7 @@
 // that fails, at once or later, ends the request it serves with a failure reply (failRequest).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -166,6 +167,45 @@ public:
     // answers it. A failed post replies with the post's code; a full store replies 0x80000000 and posts nothing.
     i32 startCompile(const PacketContainer& request);
 
+    // ---- components, connections, meters and the link state (vdp_ExecutorComponents.cpp) -------------------------
+
+    // "add" / "del" "cpt_info": one "addComponent" {"UniqID", "ComponentName", "MajorVersion", "NumX", "NumY",
+    // "ComponentDefaultPath"} / "removeComponent" {"UniqID"} to "DeviceControl" per list entry ("prmAddr", and for
+    // "add" "cptName"), in list order; the reply follows the last answer, then a resource-usage request. An empty
+    // list is answered "ok" at once. A bad entry (a field missing: 0x80000000; an address or name that does not
+    // read: the reader's code; a unique id that an earlier entry holds: 0x80000004) ends the request with a failure
+    // reply: what was posted before it is still sent, its answers find no request. A full store answers 0x80000000
+    // and posts nothing. The result of the last step.
+    i32 addComponents(const PacketContainer& request);
+    i32 removeComponents(const PacketContainer& request);
+    // "set" "cpt_change": info "prmAddr" and "cptName" -> one "changeComponentType" (as "addComponent" without the
+    // path), answered like "cpt_info". A bad info or a full store: a failure reply at once.
+    i32 changeComponentType(const PacketContainer& request);
+    // "add" / "del" "cpt_connect": one "addConnection" / "removeConnection" {"fromUniqId", "fromPortNo", "toUniqId",
+    // "toPortNo"} per entry ("rx_cpt" and "rx_cpt_port" the receiving side, "tx_cpt" and "tx_cpt_port" the sending
+    // one; a port is the number after the first ":" of its text), keyed "to:port/from:port"; otherwise as
+    // addComponents (no resource-usage request follows).
+    i32 addConnections(const PacketContainer& request);
+    i32 removeConnections(const PacketContainer& request);
+    // "add" / "del" "cpt_meter": info "id" (else 0x80000000); every list entry's "prmAddr" counted in or out of the
+    // meter container under "id". An entry without "prmAddr" ends the list, and "MeterList" is posted to "Sync":
+    // its result is the reply's. "del" with "id" "_ALL_" forgets every meter.
+    i32 addMeters(const PacketContainer& request);
+    i32 removeMeters(const PacketContainer& request);
+    // "del" "net_info": forgets the network texts, stops timer 0 ("DetectStop" to "VDProtocol"), posts
+    // "Disconnect" to "Sync" ("Re:Disconnect" is notified) and replies "ok".
+    i32 clearNetworkInfo(const PacketContainer& request);
+    // "set" "active": replies with the result of reading "VEXACapacity"; nothing is written.
+    i32 activate(const PacketContainer& request);
+    // "set" "sync_offline": in class 2 "Asynchronous" to "Sync" and no reply ("Re:Asynchronous" answers a pending
+    // "sync_device"); in any other class a 0x80000000 reply.
+    i32 syncOffline(const PacketContainer& request);
+    // "name:major:XxY" (empty pieces dropped, numbers as C literals): 0, or 0x80000000 with the outputs untouched.
+    [[nodiscard]] static i32 parseComponentName(const std::string& text, std::string& name, u32& majorVersion,
+                                                u32& numX, u32& numY);
+    // <component-default directory>/component/<name>/UserDefault.pst; empty while the directory is empty.
+    std::string makeComponentDefaultPath(const std::string& componentName) const;
+
     // ---- device settings --------------------------------------------------------------------------------------
 
     // The first row whose key equals itemKey exactly; row 0 (blank) when none does.
@@ -214,6 +254,14 @@ private:
     void onPostFailed(const OutgoingPost& post, i32 result);
     // A post that serves no request; its failure is only reported.
     i32 post(const char* target, const char* command);
+    // Reads one list entry into its sub-request key and the message posted for it: 0, or the failure code.
+    using EntryReader =
+        std::function<i32(const VDProtocol::ArgumentMap& entry, std::string& key, TMS::AbstractMessage& message)>;
+    // The shared steps of the list handlers: store, answer an empty list, read and post every entry.
+    i32 postListEntries(const PacketContainer& request, const char* answer, const EntryReader& readEntry);
+    // Takes a stored request out and replies with result; its posts already queued still go (unlike failRequest).
+    i32 answerRequest(u32 requestId, i32 result);
+    i32 editMeters(const PacketContainer& request, bool add);
 
     // In this order (the texts outlive the store and the converter).
     std::string m_componentDefaultDirectory;
