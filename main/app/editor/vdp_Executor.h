@@ -213,7 +213,7 @@ public:
     // The first database among positions 0..10 of the process-wide collection whose name equals name; null.
     static PDB::IParameterDB* findDatabase(const std::string& name);
     // One element under the database's read lock: the read's result; 0x80000000 (out untouched) for a missing
-    // database or component.
+    // database, component or parameter.
     [[nodiscard]] static i32 readDeviceSetting(KVariant& out, const std::string& databaseName, u32 componentId,
                                                const std::string& parameterAddress, u32 x, u32 y);
     [[nodiscard]] static i32 readDeviceSetting(KVariant& out, const DeviceSettingItem& row);

@@ -73,6 +73,9 @@ i32 VDProtocolExecutor::readDeviceSetting(KVariant& out, const std::string& data
 {
     return withSetting<Reading>(databaseName, componentId, parameterAddress,
                                 [&](PDB::IParameterDB& database, u32 component, u32 block) {
+                                    if (block == NO_INDEX) {
+                                        return RESULT_NG; // the database reads its null block as an empty success
+                                    }
                                     KVariant value;
                                     const i32 result = database.getValue(value, component, block, x, y, nullptr);
                                     if (!VDProtocol::failed(result)) {

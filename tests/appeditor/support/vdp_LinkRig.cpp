@@ -1,0 +1,219 @@
+#include "vdp_LinkRig.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "pyrite_CommandLineOptions.h"
+#include "pyrite_ProductInfo.h"
+#include "tms_TestSupport.h"
+#include "tms_ThreadRepository.h"
+#include "vsock_TestSupport.h"
+
+namespace vdptest {
+
+void setOptions(std::initializer_list<const char*> arguments)
+{
+    std::vector<const char*> argv{"/opt/virtualVEXA-D"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    CommandLineOptions::getInstance() = CommandLineOptions();
+    ASSERT_EQ(CommandLineOptions::getInstance().parse(static_cast<int>(argv.size()), argv.data()), 0u);
+}
+
+// ---- the editor ---------------------------------------------------------------------------------------------------
+
+TestEditor::TestEditor()
+{
+    m_listener = vsocktest::rawTcpListen(&m_port);
+    EXPECT_GE(m_listener, 0);
+}
+
+TestEditor::~TestEditor()
+{
+    vsocktest::closeFd(m_link);
+    vsocktest::closeFd(m_listener);
+}
+
+bool TestEditor::accept(int timeoutMs)
+{
+    m_link = vsocktest::rawAccept(m_listener, timeoutMs);
+    return m_link >= 0;
+}
+
+bool TestEditor::hasCaller(int timeoutMs)
+{
+    return vsocktest::waitReadable(m_listener, timeoutMs);
+}
+
+bool TestEditor::send(const std::string& line)
+{
+    const std::string bytes = line + "\n";
+    return vsocktest::writeAll(m_link, reinterpret_cast<const u8*>(bytes.data()), bytes.size());
+}
+
+std::optional<std::string> TestEditor::nextLine(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const size_t feed = m_pending.find('\n');
+        if (feed != std::string::npos) {
+            std::string line = m_pending.substr(0, feed);
+            m_pending.erase(0, feed + 1);
+            return line;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || !vsocktest::waitReadable(m_link, static_cast<int>(left))) {
+            return std::nullopt;
+        }
+        char chunk[65536];
+        const ssize_t got = recv(m_link, chunk, sizeof(chunk), 0);
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        m_pending.append(chunk, static_cast<size_t>(got));
+    }
+}
+
+std::optional<std::string> TestEditor::nextLineSkipping(const std::string& prefix, int timeoutMs)
+{
+    for (;;) {
+        std::optional<std::string> line = nextLine(timeoutMs);
+        if (!line || line->rfind(prefix, 0) != 0) {
+            return line;
+        }
+    }
+}
+
+void TestEditor::hangUp()
+{
+    vsocktest::closeFd(m_link);
+    m_link = -1;
+}
+
+bool TestEditor::linkClosed(int timeoutMs)
+{
+    return vsocktest::peerClosed(m_link, timeoutMs);
+}
+
+// ---- stand-ins ----------------------------------------------------------------------------------------------------
+
+StandIn::StandIn(u32 queueCapacity) : tmstest::RecordingThread(queueCapacity) {}
+
+bool StandIn::handlePublish(const TMS::AbstractMessage& message)
+{
+    const char* command = message.getValue("CommandName").getString();
+    if (command == nullptr || std::strcmp(command, "Publish") != 0) {
+        return false;
+    }
+    setSystemInfo(message.getValue("Name").getString(), 0, KVariant(message.getValue("Value").getUInt()));
+    commitSystemInfo();
+    return true;
+}
+
+u32 StandIn::onReceiveMessage(const TMS::AbstractMessage& message)
+{
+    if (handlePublish(message)) {
+        return 0;
+    }
+    return tmstest::RecordingThread::onReceiveMessage(message);
+}
+
+void StandIn::publish(const char* name, u32 value)
+{
+    TMS::AbstractMessage message = tmstest::userMessage("Publish");
+    message.setString("Name", name);
+    message.setUInt("Value", value);
+    ASSERT_EQ(sendMessageWithWaiting(message), 0u);
+    ASSERT_TRUE(tmstest::waitUntil([&] {
+        KVariant seen;
+        getSystemInfo(seen, name, 0);
+        return seen.getUInt() == value;
+    }));
+}
+
+// ---- the System thread ----------------------------------------------------------------------------------------
+
+LinkSystem::LinkSystem(bool realDeviceControl) : PYRITE::PyriteClientSystemThread(0)
+{
+    if (realDeviceControl) {
+        m_realDeviceControl = std::make_unique<PYRITE::PyriteDeviceControlThread>();
+    }
+}
+
+LinkSystem::~LinkSystem()
+{
+    release();
+}
+
+u32 LinkSystem::onInitialize(const TMS::FieldMap& arguments)
+{
+    EXPECT_EQ(registerSystemInfoItems(this), 0u);
+    TMS::AbstractThread* deviceControl = &m_standInDeviceControl;
+    if (m_realDeviceControl) {
+        deviceControl = m_realDeviceControl.get();
+    }
+    const struct
+    {
+        TMS::AbstractThread* m_thread;
+        const char* m_name;
+        u8 m_stage;
+    } threads[] = {{deviceControl, "DeviceControl", 2},
+                   {&m_link, "VDProtocol", 3},
+                   {&m_sync, "Sync", 4},
+                   {&m_compiler, "Compiler", 5}};
+    for (const auto& entry : threads) {
+        EXPECT_EQ(entry.m_thread->initialize(entry.m_name, TASK_PRIORITY, entry.m_stage, STACK_SIZE, HEAP_SIZE,
+                                             LOG_LINES, TIMER_INTERVAL_MS, TMS::AbstractMessage::emptyFields()),
+                  0u)
+            << entry.m_name;
+        EXPECT_EQ(addChild(entry.m_thread), 0u) << entry.m_name;
+    }
+    return TMS::SystemThread::onInitialize(arguments);
+}
+
+u32 LinkSystem::release()
+{
+    if (TMS::ThreadRepository::getCurrentThread() == &m_link) {
+        ++m_releasesByLink;
+    }
+    return PYRITE::PyriteClientSystemThread::release();
+}
+
+void LinkSystem::run()
+{
+    ASSERT_EQ(tmstest::initializeThread(*this, "System"), 0u);
+    ASSERT_EQ(start(TMS::AbstractMessage::emptyFields()), 0u);
+    ASSERT_TRUE(tmstest::waitUntil(
+        [&] { return getChildState() == CHILDREN_STARTED || getChildState() == CHILDREN_RELEASED; }, 30000));
+}
+
+bool LinkSystem::ended(int timeoutMs)
+{
+    return tmstest::waitUntil([&] { return getChildState() == CHILDREN_RELEASED; }, timeoutMs);
+}
+
+u32 LinkSystem::seen(const char* name)
+{
+    KVariant value;
+    m_sync.getSystemInfo(value, name, 0);
+    return value.getUInt();
+}
+
+bool logHolds(TMS::AbstractThread& thread, const std::string& text)
+{
+    TMS::ThreadLogger& logger = thread.getLogger();
+    char line[TMS::ThreadLogger::LINE_SIZE];
+    for (u32 i = 0; logger.getLine(i, line, sizeof(line)) == 0; ++i) {
+        if (std::string(line).find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace vdptest

@@ -1,0 +1,103 @@
+// Helpers of the editor-link thread suites: a test editor on a loopback listener, stand-in threads that publish
+// system-information values on request, and a System thread that runs the real "VDProtocol" thread among them.
+#pragma once
+
+#include <atomic>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pyrite_ClientSystemThread.h"
+#include "pyrite_ClientVDProtocolThread.h"
+#include "pyrite_DeviceControlThread.h"
+#include "tms_ThreadTestSupport.h"
+
+namespace vdptest {
+
+// Sets the options store as the command line "program <arguments...>" would, forgetting earlier options.
+void setOptions(std::initializer_list<const char*> arguments);
+
+// The editor end of the link: listens on 127.0.0.1 at a port of the system's choice, takes one connection and
+// exchanges lines with it.
+class TestEditor
+{
+public:
+    TestEditor();
+    ~TestEditor();
+    TestEditor(const TestEditor&) = delete;
+    TestEditor& operator=(const TestEditor&) = delete;
+
+    u16 port() const { return m_port; }
+    bool accept(int timeoutMs = 10000);
+    // True when a connection waits to be accepted within the time.
+    bool hasCaller(int timeoutMs);
+    // Sends the line and a line feed.
+    bool send(const std::string& line);
+    // The next line without its line feed; nothing when none arrives in time or the link closed.
+    std::optional<std::string> nextLine(int timeoutMs = 10000);
+    // The next line that does not start with the prefix (those are skipped).
+    std::optional<std::string> nextLineSkipping(const std::string& prefix, int timeoutMs = 10000);
+    // Closes the accepted link.
+    void hangUp();
+    // True when the program closed the link within the time.
+    bool linkClosed(int timeoutMs);
+
+private:
+    int m_listener = -1;
+    int m_link = -1;
+    u16 m_port = 0;
+    std::string m_pending;
+};
+
+// A recording stand-in. "Publish" {"Name", "Value"} commits that unsigned system-information value; every other
+// message is recorded and goes to m_messageHook.
+class StandIn : public tmstest::RecordingThread
+{
+public:
+    explicit StandIn(u32 queueCapacity);
+    // Has the stand-in publish the value and waits until it sees it in its own view.
+    void publish(const char* name, u32 value);
+
+    u32 onReceiveMessage(const TMS::AbstractMessage& message) override;
+
+private:
+    // Runs on the stand-in's task before m_messageHook.
+    bool handlePublish(const TMS::AbstractMessage& message);
+};
+
+// The System thread of the link suites: the real "VDProtocol" thread (stage 3) with stand-ins "DeviceControl"
+// (stage 2; or the real device-control thread), "Sync" (4) and "Compiler" (5). It counts the releases that the
+// link thread asks for.
+class LinkSystem : public PYRITE::PyriteClientSystemThread
+{
+public:
+    explicit LinkSystem(bool realDeviceControl = false);
+    ~LinkSystem() override;
+
+    u32 onInitialize(const TMS::FieldMap& arguments) override;
+    u32 release() override;
+
+    // Initialises and starts it; returns once its children run (or once they are gone again, when the link
+    // thread ended the program while they started).
+    void run();
+    // True once the program has ended: every child is released.
+    bool ended(int timeoutMs = 10000);
+    u32 getReleasesByLink() const { return m_releasesByLink.load(); }
+    // "VDPState", "ProductState" ... as the stand-in "Sync" sees them.
+    u32 seen(const char* name);
+
+    PYRITE::PyriteClientVDProtocolThread m_link;
+    StandIn m_standInDeviceControl{5};
+    StandIn m_sync{5};
+    StandIn m_compiler{1};
+    std::unique_ptr<PYRITE::PyriteDeviceControlThread> m_realDeviceControl;
+
+private:
+    std::atomic<u32> m_releasesByLink{0};
+};
+
+// True when a line of the thread's log ring holds the text.
+bool logHolds(TMS::AbstractThread& thread, const std::string& text);
+
+} // namespace vdptest

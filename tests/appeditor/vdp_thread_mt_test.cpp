@@ -1,0 +1,304 @@
+// The "VDProtocol" thread with its real client unit and executor against a test editor on 127.0.0.1, among stand-in
+// threads (or the real "DeviceControl"): its start with and without a link, the end of the program, the answers it
+// hands on, its timers, and a 200-component request through the real threads.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dadov_AudioComponentCollection.h"
+#include "dbgc_TestSupport.h"
+#include "fsw_TestSupport.h"
+#include "logic_LogicComponentCollection.h"
+#include "pdb_ParameterDBCollection.h"
+#include "pyrite_ProductInfo.h"
+#include "tms_TestSupport.h"
+#include "tms_ThreadRepository.h"
+#include "vdp_ExecutorRig.h"
+#include "vdp_LinkRig.h"
+#include "vdp_MeterContainer.h"
+#include "vsock_TestSupport.h"
+
+namespace {
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new dbgctest::Environment);
+
+using tmstest::waitUntil;
+using vdptest::LinkSystem;
+using vdptest::makeMessage;
+using vdptest::TestEditor;
+namespace fs = std::filesystem;
+
+constexpr const char* CONNECTED = R"({"connected":{"from":"editor-uid"}})";
+
+std::string portOption(u16 port)
+{
+    return "port=" + std::to_string(port);
+}
+
+std::string requestLine(const std::string& cmd, const std::string& reqId, const std::string& cmdInfo = "")
+{
+    return R"({"request":{"cmd":")" + cmd + R"(",)" + cmdInfo + R"("from":"editor","reqid":")" + reqId +
+           R"(","to":"editor-uid"}})";
+}
+
+std::string replyLine(const std::string& cmd, const std::string& reqId, const std::string& result,
+                      const std::string& cmdInfo = "")
+{
+    return R"({"reply":{"cmd":")" + cmd + R"(",)" + cmdInfo + R"("from":"editor-uid","message":"","progress":"100",)" +
+           R"("reqid":")" + reqId + R"(","result":")" + result + R"(","to":"editor"}})";
+}
+
+TMS::AbstractMessage answer(const char* name, i32 result, const std::vector<std::pair<const char*, u32>>& fields)
+{
+    TMS::AbstractMessage message = makeMessage(name, fields);
+    message.setInt("Result", result);
+    return message;
+}
+
+void sendToLink(const TMS::AbstractMessage& message)
+{
+    ASSERT_EQ(TMS::ThreadRepository::getThread("VDProtocol")->sendMessageWithWaiting(message), 0u);
+}
+
+class LinkThread : public ::testing::Test
+{
+protected:
+    // Starts the system against the editor, takes the link and lets the product start: the editor has read
+    // "connected".
+    void goLive(LinkSystem& system)
+    {
+        vdptest::setOptions({"uid=editor-uid", portOption(m_editor.port()).c_str()});
+        system.run();
+        ASSERT_TRUE(m_editor.accept());
+        ASSERT_TRUE(waitUntil([&] { return system.seen("VDPState") == 1; }));
+        if (!system.m_realDeviceControl) {
+            system.m_standInDeviceControl.publish("PDBState", 1);
+        }
+        EXPECT_EQ(m_editor.nextLine(30000), CONNECTED);
+    }
+    // A message through the link thread's queue whose effect the editor sees: everything queued before it has
+    // been served once the line arrives.
+    void barrier()
+    {
+        sendToLink(answer("Re:Disconnect", 0, {}));
+        EXPECT_EQ(m_editor.nextLine(),
+                  R"({"notify":{"cmd":"Disconnect","from":"editor-uid","message":"","progress":"100","result":"ok"}})");
+    }
+
+    TestEditor m_editor;
+};
+
+TEST_F(LinkThread, RunsWithoutALinkWhenUidOrPortIsMissing)
+{
+    const std::string port = portOption(m_editor.port());
+    for (const char* given : {port.c_str(), "uid=editor-uid"}) {
+        LinkSystem system;
+        vdptest::setOptions({given});
+        system.run();
+        system.m_standInDeviceControl.publish("PDBState", 1);
+        EXPECT_TRUE(waitUntil([&] { return system.seen("ProductState") == 1; })) << given;
+        EXPECT_EQ(system.seen("VDPState"), 1u) << given;
+        EXPECT_FALSE(m_editor.hasCaller(200)) << given;
+        EXPECT_EQ(system.getReleasesByLink(), 0u);
+    }
+}
+
+TEST_F(LinkThread, StartsThatCannotReachAnEditorEndTheProgramOnce)
+{
+    u16 unused = 0;
+    vsocktest::closeFd(vsocktest::rawTcpListen(&unused)); // nothing listens there now
+    const std::string nobody = std::to_string(unused);
+    testing::internal::CaptureStdout();
+    for (const std::string& port : {std::string("abc"), std::string("0"), std::string("70000"), nobody}) {
+        LinkSystem system;
+        vdptest::setOptions({"uid=editor-uid", ("port=" + port).c_str()});
+        system.run();
+        EXPECT_TRUE(system.ended()) << port;
+        EXPECT_EQ(system.getReleasesByLink(), 1u) << port;
+        EXPECT_EQ(system.seen("VDPState"), 0u) << port;
+    }
+    const std::string output = testing::internal::GetCapturedStdout();
+    for (const char* port : {"abc", "0", "70000"}) {
+        EXPECT_NE(output.find(std::string("[E] PyriteClientVDProtocolThread::onChangeStatus - port \"") + port +
+                              "\" is no port number."),
+                  std::string::npos)
+            << port;
+    }
+    EXPECT_FALSE(m_editor.hasCaller(0));
+}
+
+TEST_F(LinkThread, ConnectedOnceAfterTheProductStartsAndTheEditorHangingUpEndsTheProgram)
+{
+    LinkSystem system;
+    goLive(system);
+    ASSERT_TRUE(m_editor.send(requestLine("set_save", "s1")));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("set_save", "s1", "ok")); // no second "connected" before it
+    // Stopped and run again, the thread keeps its link and builds no second one.
+    ASSERT_EQ(system.m_link.stop(TMS::AbstractMessage::emptyFields()), 0u);
+    ASSERT_EQ(system.m_link.start(TMS::AbstractMessage::emptyFields()), 0u);
+    ASSERT_TRUE(m_editor.send(requestLine("set_save", "s2")));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("set_save", "s2", "ok"));
+    EXPECT_FALSE(m_editor.hasCaller(0));
+    m_editor.hangUp();
+    EXPECT_TRUE(system.ended());
+    EXPECT_EQ(system.getReleasesByLink(), 1u);
+}
+
+TEST_F(LinkThread, AnswersAreDroppedWhileRunModeIsNotZero)
+{
+    LinkSystem system;
+    goLive(system);
+    ASSERT_TRUE(m_editor.send(requestLine(
+        "add_cpt_info", "a1", R"("cmdinfo":{"list":[{"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#100"}]},)")));
+    ASSERT_TRUE(system.m_standInDeviceControl.waitForCount("msg:addComponent", 1));
+    system.m_sync.publish("RunMode", 2);
+    sendToLink(answer("Re:addComponent", 0, {{"UniqID", 100}}));
+    // RunMode 0 again: the product "starts" once more, and the dropped answer would have been served before.
+    system.m_sync.publish("RunMode", 0);
+    EXPECT_EQ(m_editor.nextLine(), CONNECTED);
+    sendToLink(answer("Re:addComponent", 0, {{"UniqID", 100}}));
+    EXPECT_EQ(m_editor.nextLine(),
+              replyLine("add_cpt_info", "a1", "ok",
+                        R"("cmdinfo":{"list":[{"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#100"}]},)"));
+}
+
+TEST_F(LinkThread, DetectTimerAndTheNetworkInformationDelete)
+{
+    LinkSystem system;
+    system.m_sync.m_messageHook = [](const TMS::AbstractMessage& message) {
+        if (std::string(message.getValue("CommandName").getString()) == "Disconnect") {
+            sendToLink(answer("Re:Disconnect", 0, {}));
+        }
+    };
+    goLive(system);
+    TMS::ObjectTimerList& timers = system.m_link.getTimers();
+    sendToLink(makeMessage("DetectStop"));
+    barrier();
+    EXPECT_EQ(timers.getLength(), 0u);
+    sendToLink(makeMessage("DetectStart"));
+    sendToLink(makeMessage("DetectStart"));
+    barrier();
+    EXPECT_EQ(timers.getLength(), 1u);
+
+    // "del" "net_info" stops the detection on the thread itself before it replies, then "Sync" disconnects.
+    ASSERT_TRUE(m_editor.send(requestLine("del_net_info", "n1")));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("del_net_info", "n1", "ok"));
+    EXPECT_EQ(timers.getLength(), 0u);
+    EXPECT_EQ(m_editor.nextLine(),
+              R"({"notify":{"cmd":"Disconnect","from":"editor-uid","message":"","progress":"100","result":"ok"}})");
+    EXPECT_EQ(system.m_sync.countOf("msg:Disconnect"), 1u);
+}
+
+TEST_F(LinkThread, ConnectionRemovalsAreAnsweredThroughTheThread)
+{
+    LinkSystem system;
+    system.m_standInDeviceControl.m_messageHook = [](const TMS::AbstractMessage& message) {
+        const std::string name = std::string("Re:") + message.getValue("CommandName").getString();
+        const u32 toPort = message.getValue("toPortNo").getUInt();
+        sendToLink(answer(name.c_str(), toPort == 3 ? static_cast<i32>(0x80000002u) : 0,
+                          {{"fromUniqId", message.getValue("fromUniqId").getUInt()},
+                           {"fromPortNo", message.getValue("fromPortNo").getUInt()},
+                           {"toUniqId", message.getValue("toUniqId").getUInt()},
+                           {"toPortNo", toPort}}));
+    };
+    goLive(system);
+    const std::string list = R"("cmdinfo":{"list":[{"rx_cpt":"AudioCompo/#101","rx_cpt_port":"in:2",)"
+                             R"("tx_cpt":"AudioCompo/#100","tx_cpt_port":"0"},{"rx_cpt":"AudioCompo/#101",)"
+                             R"("rx_cpt_port":"in:3","tx_cpt":"AudioCompo/#100","tx_cpt_port":"1"}]},)";
+    ASSERT_TRUE(m_editor.send(requestLine("del_cpt_connect", "c1", list)));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("del_cpt_connect", "c1", "ng/not_found", list));
+    EXPECT_EQ(system.m_standInDeviceControl.countOf("msg:removeConnection"), 2u);
+}
+
+TEST_F(LinkThread, EditorStateClassTwoRunsTheMeterTimerUntilItChanges)
+{
+    (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
+    DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
+    ASSERT_EQ(collection.initialize(VDP_METER_PLUGIN_DIR, 8), 0);
+    {
+        LinkSystem system;
+        system.m_standInDeviceControl.m_messageHook = [&](const TMS::AbstractMessage& message) {
+            if (std::string(message.getValue("CommandName").getString()) == "Add") {
+                ASSERT_EQ(collection.beginByThread(nullptr), 0);
+                ASSERT_EQ(collection.addComponent("meterpair", 1, 7, 2, 1), 0);
+            } else {
+                EXPECT_EQ(collection.endByThread(), 0);
+            }
+        };
+        goLive(system);
+        ASSERT_EQ(system.m_standInDeviceControl.sendMessageWithWaiting(makeMessage("Add")), 0u);
+        ASSERT_TRUE(VDevice::VDMeterContainer::getInstance().addMeter("m", "AudioCompo/#7"));
+        TMS::ObjectTimerList& timers = system.m_link.getTimers();
+
+        system.m_sync.publish("EditorState", 10);
+        const std::string status =
+            R"({"notify":{"cmd":"dev_status","cmdinfo":{"info":{"devIpAddr":"","devMacAddr":"",)";
+        EXPECT_EQ(m_editor.nextLine(), status + R"("deviceStatus":2}},"from":"editor-uid"}})");
+        // The timer re-arms itself after every pass: meter lines keep coming.
+        for (int i = 0; i < 3; ++i) {
+            const std::optional<std::string> line = m_editor.nextLine();
+            ASSERT_TRUE(line);
+            EXPECT_EQ(line->rfind(R"({"notify":{"cmd":"meter","cmdinfo":{"info":{"prmAddr":"AudioCompo/#7")", 0), 0u)
+                << *line;
+        }
+        system.m_sync.publish("EditorState", 4);
+        EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":{"cmd":"meter")"),
+                  status + R"("deviceStatus":1}},"from":"editor-uid"}})");
+        EXPECT_EQ(timers.getLength(), 0u);
+        EXPECT_FALSE(m_editor.nextLine(3 * VDevice::VDMeterContainer::DEFAULT_INTERVAL + 200));
+
+        ASSERT_EQ(system.m_standInDeviceControl.sendMessageWithWaiting(makeMessage("End")), 0u);
+        system.m_standInDeviceControl.waitForCount("msg:End", 1);
+    }
+    VDevice::VDMeterContainer::getInstance().clear();
+    EXPECT_EQ(collection.finalize(), 0);
+}
+
+// The program layout of the real device-control thread in a temporary folder: the shipped component descriptions
+// and the gain plug-in.
+class LinkWithDeviceControl : public LinkThread
+{
+protected:
+    void SetUp() override
+    {
+        fs::copy(fs::path(VD_LAYOUT_DIR) / "Descriptor", m_folder / "Descriptor");
+        fs::create_directories(m_folder / "Component");
+        fs::copy_file(fs::path(APPEDITOR_TEST_PLUGIN_DIR) / "testgain_1.dll", m_folder / "Component/testgain_1.dll");
+        PyriteProductInfo::getInstance().setSystemDataPath(m_folder.path());
+        PyriteProductInfo::getInstance().setStoragePath(m_folder / "storage");
+    }
+
+    fswtest::TempDir m_folder;
+};
+
+TEST_F(LinkWithDeviceControl, TwoHundredComponentsInOneRequest)
+{
+    LinkSystem system(true);
+    system.m_compiler.m_messageHook = [](const TMS::AbstractMessage&) {
+        sendToLink(answer("Re:getTotalProcessingResourceUsage", 5000, {}));
+    };
+    goLive(system);
+    std::string list;
+    for (u32 uid = 1000; uid < 1200; ++uid) {
+        list += std::string(list.empty() ? "" : ",") + R"({"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#)" +
+                std::to_string(uid) + R"("})";
+    }
+    const std::string cmdInfo = R"("cmdinfo":{"list":[)" + list + "]},";
+    ASSERT_TRUE(m_editor.send(requestLine("add_cpt_info", "big", cmdInfo)));
+    EXPECT_EQ(m_editor.nextLine(30000), replyLine("add_cpt_info", "big", "ok", cmdInfo));
+    EXPECT_EQ(m_editor.nextLine(),
+              R"({"notify":{"cmd":"cpt_resource","cmdinfo":{"info":{"capacity":1333332,"resource":50}},)"
+              R"("from":"editor-uid"}})");
+    PDB::IParameterDB& components = PDB::ParameterDBCollection::getInstance(10);
+    for (u32 uid = 1000; uid < 1200; ++uid) {
+        EXPECT_NE(components.getComponentIndex(uid), 0xFFFFFFFFu) << uid;
+    }
+    for (TMS::AbstractThread* thread : std::initializer_list<TMS::AbstractThread*>{
+             &system, &system.m_link, system.m_realDeviceControl.get(), &system.m_sync, &system.m_compiler}) {
+        EXPECT_FALSE(vdptest::logHolds(*thread, "Busy Timeout!")) << thread->getName();
+    }
+}
+
+} // namespace
