@@ -362,6 +362,11 @@ u32 SystemThread::addChild(AbstractThread* child)
     child->copySystemInfo(getSystemInfoView());
     child->copySharedSystemInfo(getSystemInfoView());
     child->postSystemInfoChanged();
+    // The start walk reaches a child added late too: one whose own status changes came before it was listed, and
+    // one added after every child listed before it ran.
+    u32 started = CHILDREN_STARTED;
+    m_childState.compare_exchange_strong(started, CHILDREN_STARTING, std::memory_order_acq_rel);
+    notifyChildStatus(true);
     return 0;
 }
 

@@ -43,7 +43,8 @@ public:
     u32 removeChild(AbstractThread* child) override;
 
     // Null or null thread, or no registered thread of its name: 0x80000000; invalid mutex: 0x80000004; already
-    // listed (or this thread itself): 0x80000003. Appends it, makes this its parent and hands it the view.
+    // listed (or this thread itself): 0x80000003. Appends it, makes this its parent and hands it the view; the
+    // start walk then goes on to it (children started already go back to starting until it runs).
     u32 addChild(AbstractThread* child);
     // Sets up both system-information copies, then propagates.
     u32 setupSystemInfo(const SystemInfoDefinition* definitions, u32 count);

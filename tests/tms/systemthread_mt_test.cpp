@@ -235,6 +235,29 @@ TEST(SystemThread, ChildrenBelowTheOwnStageStartAndRelease)
     EXPECT_EQ(sequence.items("final:"), (std::vector<std::string>{"HighChild", "LowChild", "System"}));
 }
 
+TEST(SystemThread, ChildrenAddedLateAreStartedToo)
+{
+    // Added from another thread: one child whose own start-up was over before it was listed, and one listed after
+    // every child before it ran.
+    Sequence sequence;
+    TestSystem system(&sequence);
+    StagedChild early(sequence);
+    StagedChild late(sequence);
+    ASSERT_EQ(initializeThread(system, "LateRoot"), 0u);
+    ASSERT_EQ(initializeThread(early, "Early", 0, 1), 0u);
+    ASSERT_TRUE(waitUntil([&] { return early.getStatus() == TMS::STATUS_STOP; }));
+    ASSERT_EQ(system.addChild(&early), 0u);
+    ASSERT_EQ(system.start(none()), 0u);
+    ASSERT_TRUE(waitUntil([&] { return system.getChildState() == SystemThread::CHILDREN_STARTED; }));
+    ASSERT_EQ(initializeThread(late, "Late", 0, 2), 0u);
+    ASSERT_EQ(system.addChild(&late), 0u);
+    EXPECT_TRUE(waitUntil([&] { return late.getStatus() == TMS::STATUS_RUN; }));
+    EXPECT_TRUE(waitUntil([&] { return system.getChildState() == SystemThread::CHILDREN_STARTED; }));
+    EXPECT_EQ(sequence.items("run:"), (std::vector<std::string>{"Early", "Late"}));
+    EXPECT_EQ(system.release(), 0u);
+    EXPECT_EQ(sequence.items("final:"), (std::vector<std::string>{"Late", "Early", "System"}));
+}
+
 TEST(SystemThread, ReleaseAfterTheLoopEndedStillReleasesTheChildren)
 {
     // The loop ends through the OS layer before any release walk: the release must not wait for a walk that
