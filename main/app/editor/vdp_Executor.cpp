@@ -69,7 +69,7 @@ constexpr const char* kUsageAnswer = "Re:getTotalProcessingResourceUsage";
 const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
     {"add", "cpt_info", &VDProtocolExecutor::addComponents},
     {"add", "cpt_connect", &VDProtocolExecutor::addConnections},
-    {"add", "regist_parameter", nullptr}, // register a component default
+    {"add", "regist_parameter", &VDProtocolExecutor::addComponentDefaults},
     {"add", "cpt_meter", &VDProtocolExecutor::addMeters},
     {"add", "prmset", &VDProtocolExecutor::replyOk},
     {"add", "prmset_duplicate", &VDProtocolExecutor::replyOk},
@@ -78,7 +78,7 @@ const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
     {"del", "modified", &VDProtocolExecutor::replyOk},
     {"del", "cpt_info", &VDProtocolExecutor::removeComponents},
     {"del", "cpt_connect", &VDProtocolExecutor::removeConnections},
-    {"del", "regist_parameter", nullptr}, // remove a component default
+    {"del", "regist_parameter", &VDProtocolExecutor::removeComponentDefaults},
     {"del", "alert_log", nullptr},
     {"del", "net_info", &VDProtocolExecutor::clearNetworkInfo},
     {"del", "cpt_meter", &VDProtocolExecutor::removeMeters},
@@ -87,50 +87,50 @@ const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
     {"del", "prmset_assign", &VDProtocolExecutor::replyOk},
 
     {"get", "modified", nullptr},
-    {"get", "dev_info", nullptr},    // device information
-    {"get", "sync_device", nullptr}, // synchronisation "ServerToClient"
+    {"get", "dev_info", &VDProtocolExecutor::getDeviceInfo},
+    {"get", "sync_device", &VDProtocolExecutor::getSyncDevice},
     {"get", "alert_log", nullptr},
     {"get", "net_info", nullptr},
     {"get", "detect", nullptr},
     {"get", "prm_val", nullptr},
     {"get", "prm_info", nullptr},
-    {"get", "range_prm", nullptr}, // parameter range
+    {"get", "range_prm", &VDProtocolExecutor::checkParameterRange},
 
-    {"getData", "prm_info", nullptr},      // parameter descriptions and values
-    {"getData", "prm_val", nullptr},       // parameter descriptions and values
-    {"getData", "copy_paste", nullptr},    // copy
-    {"getData", "cpt_meter", nullptr},     // meter list
-    {"getData", "prmset", nullptr},        // parameter sets
-    {"getData", "prmset_assign", nullptr}, // parameter-set assignment
+    {"getData", "prm_info", &VDProtocolExecutor::readParameters},
+    {"getData", "prm_val", &VDProtocolExecutor::readParameters},
+    {"getData", "copy_paste", &VDProtocolExecutor::copySnapshot},
+    {"getData", "cpt_meter", &VDProtocolExecutor::listMeters},
+    {"getData", "prmset", &VDProtocolExecutor::listParameterSets},
+    {"getData", "prmset_assign", &VDProtocolExecutor::listParameterSetAssignments},
 
-    {"set", "setup", nullptr}, // device setup
+    {"set", "setup", &VDProtocolExecutor::setDeviceSetup},
     {"set", "active", &VDProtocolExecutor::activate},
     {"set", "save", &VDProtocolExecutor::replyOk},
     {"set", "load", &VDProtocolExecutor::replyOk},
     {"set", "auto_save", nullptr},
-    {"set", "dev_label", nullptr},      // device label
-    {"set", "virtual_dev_id", nullptr}, // virtual device id
-    {"set", "dev_capacity", nullptr},   // device capacity
-    {"set", "dev_fs", nullptr},         // device "fs"
+    {"set", "dev_label", &VDProtocolExecutor::setDeviceLabel},
+    {"set", "virtual_dev_id", &VDProtocolExecutor::setVirtualDeviceId},
+    {"set", "dev_capacity", &VDProtocolExecutor::setDeviceCapacity},
+    {"set", "dev_fs", &VDProtocolExecutor::setDeviceFs},
     {"set", "cpt_change", &VDProtocolExecutor::changeComponentType},
     {"set", "security_check", &VDProtocolExecutor::replyOk},
-    {"set", "sync_device", nullptr}, // synchronisation "ClientToServer"
+    {"set", "sync_device", &VDProtocolExecutor::setSyncDevice},
     {"set", "sync_offline", &VDProtocolExecutor::syncOffline},
     {"set", "identify", nullptr},
     {"set", "update", nullptr},
     {"set", "reboot", nullptr},
-    {"set", "net_info", nullptr}, // network information
+    {"set", "net_info", &VDProtocolExecutor::setNetworkInfo},
     {"set", "real_dev_net_info", nullptr},
-    {"set", "prm_val", nullptr}, // parameter values
+    {"set", "prm_val", &VDProtocolExecutor::setParameterValue},
     {"set", "prm_step", nullptr},
-    {"set", "meter_info", nullptr}, // meter interval
+    {"set", "meter_info", &VDProtocolExecutor::setMeterInterval},
     {"set", "compile", &VDProtocolExecutor::startCompile},
-    {"set", "peak_hold", nullptr}, // peak hold
+    {"set", "peak_hold", &VDProtocolExecutor::setPeakHold},
     {"set", "prmset", &VDProtocolExecutor::replyOk},
 
-    {"setData", "prm_val", nullptr}, // parameter values
+    {"setData", "prm_val", &VDProtocolExecutor::setParameterValues},
     {"setData", "prm_step", nullptr},
-    {"setData", "copy_paste", nullptr}, // paste
+    {"setData", "copy_paste", &VDProtocolExecutor::pasteSnapshot},
 };
 
 VDProtocolExecutor::VDProtocolExecutor(const std::string& identity, VDProtocol::VDProtocolClientUnit* unit)
@@ -186,18 +186,28 @@ i32 VDProtocolExecutor::makeReply(const PacketContainer& request)
     if (m_unit == nullptr) {
         return RESULT_NG;
     }
-    PacketContainer reply(request);
+    return makeReply(PacketContainer(request));
+}
+
+i32 VDProtocolExecutor::makeReply(PacketContainer&& reply)
+{
+    if (m_unit == nullptr) {
+        return RESULT_NG;
+    }
     reply.m_type = "reply";
-    reply.m_from = request.m_to;
-    reply.m_to = request.m_from;
+    reply.m_from.swap(reply.m_to);
     return m_unit->sendPacket(reply);
 }
 
 i32 VDProtocolExecutor::replyWith(const PacketContainer& request, i32 result)
 {
-    PacketContainer reply(request);
+    return replyWith(PacketContainer(request), result);
+}
+
+i32 VDProtocolExecutor::replyWith(PacketContainer&& reply, i32 result)
+{
     reply.setResult(result, FULL_PROGRESS, "");
-    return makeReply(reply);
+    return makeReply(std::move(reply));
 }
 
 i32 VDProtocolExecutor::sendNotify(const PacketContainer& packet)

@@ -24,6 +24,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "klib_Types.h"
 #include "klib_Variant.h"
@@ -60,6 +61,8 @@ public:
     static constexpr i32 STATE_CLASS_CONNECTED = 1;
     static constexpr i32 STATE_CLASS_SYNCHRONIZED = 2;
     static constexpr i32 STATE_CLASS_UNKNOWN = -1;
+    // The change origin of every write the editor link makes.
+    static constexpr u8 EDITOR_ORIGIN = 255;
 
     // identity: the "uid" option, the "from" of every notification. unit: not owned; null makes every send fail.
     VDProtocolExecutor(const std::string& identity, VDProtocol::VDProtocolClientUnit* unit);
@@ -135,8 +138,11 @@ public:
     // The request copied whole, type "reply", from and to swapped, sent: the send's result (0x80000000 without a
     // client unit). Callers set result, progress and message first.
     i32 makeReply(const PacketContainer& request);
+    // The same on a reply built by its handler, without the copy.
+    i32 makeReply(PacketContainer&& reply);
     // The request copied with result, progress 100 and message "", then makeReply.
     i32 replyWith(const PacketContainer& request, i32 result);
+    i32 replyWith(PacketContainer&& reply, i32 result);
     i32 replyOk(const PacketContainer& request) { return replyWith(request, VDProtocol::RESULT_OK); }
     // The packet copied with type "notify" and from = identity ("to" kept), sent.
     i32 sendNotify(const PacketContainer& packet);
@@ -206,6 +212,74 @@ public:
     // <component-default directory>/component/<name>/UserDefault.pst; empty while the directory is empty.
     std::string makeComponentDefaultPath(const std::string& componentName) const;
 
+    // ---- parameter values (vdp_ExecutorValues.cpp; each replies at once with a copy of the request) ---------------
+
+    // "getData" "prm_info" / "prm_val": the list becomes one map per element read (description arguments,
+    // "prmStr", "prmAddr" as received, "cptName"). x and y of -1 read every element of that axis, x outer; any
+    // other negative index is 0x80000000, an element the block lacks 0x80000001. The first failing entry ends
+    // the list; maps already read stay in the reply.
+    i32 readParameters(const PacketContainer& request);
+    // "set" "prm_val" {"prmAddr", "prmValue"}: a text is display text and goes through the parameter's
+    // expression, other kinds are written as they are (origin 255). A negative x or y writes every element of
+    // that axis: the block is read, changed and written back once under the database's write lock.
+    i32 setParameterValue(const PacketContainer& request);
+    // "setData" "prm_val": each list entry as "set" "prm_val"; the first failing entry ends the list.
+    i32 setParameterValues(const PacketContainer& request);
+    // "get" "range_prm": 0 when info has "prmAddr", "startX", "startY", "endX" and "endY", else 0x80000000.
+    i32 checkParameterRange(const PacketContainer& request);
+    // "add" / "del" "regist_parameter": one "setComponentDefault" / "removeComponentDefault" per component named
+    // by the list's "prmAddr" component addresses, posted to "DeviceControl" with makeComponentDefaultPath; the
+    // request stays pending (key: the uid in decimal) until every answer is in and carries the first failing
+    // answer. Every entry is checked before anything is posted: a bad one is answered at once and posts nothing.
+    // An empty list is answered "ok" at once.
+    i32 addComponentDefaults(const PacketContainer& request);
+    i32 removeComponentDefaults(const PacketContainer& request);
+    // "getData" "cpt_meter": one map {"prmAddr"} per subscribed meter key, in key order.
+    i32 listMeters(const PacketContainer& request);
+    // "getData" "prmset" / "prmset_assign": the fixed parameter sets and their one assignment.
+    i32 listParameterSets(const PacketContainer& request);
+    i32 listParameterSetAssignments(const PacketContainer& request);
+
+    // ---- device information and settings (vdp_ExecutorSettings.cpp) -------------------------------------------
+
+    // "get" "dev_info": info replaced by the virtual device's information, and in editor-state class 1 or 2 also
+    // the real device's (labels, versions, network as dotted text, "syncStatus" and "capacityStatus").
+    i32 getDeviceInfo(const PacketContainer& request);
+    // "set" "setup" {"localLabel", "deviceID", "path", "capacity", "fs"}: every given key is applied; the reply
+    // carries the first failing write's code.
+    i32 setDeviceSetup(const PacketContainer& request);
+    // One setting each: the writer's result; 0x80000000 without the key (or "deviceID" that is no integer).
+    i32 setDeviceLabel(const PacketContainer& request);
+    i32 setVirtualDeviceId(const PacketContainer& request);
+    i32 setDeviceCapacity(const PacketContainer& request);
+    i32 setDeviceFs(const PacketContainer& request);
+    i32 setPeakHold(const PacketContainer& request);
+    // "set" "meter_info" {"time"}: the meter interval (kept below 60); 0, or 0x80000000 without an integer time.
+    i32 setMeterInterval(const PacketContainer& request);
+    // "set" "net_info" {"pcIpAddr", "devIpAddr", "devMacAddr"}: with both addresses given, "SetNetworkInfo" to
+    // "Sync" and "DetectStart" to "VDProtocol", then the three texts are kept; a failed post answers 0x80000000
+    // and keeps nothing. Without both addresses nothing happens and the answer is 0.
+    i32 setNetworkInfo(const PacketContainer& request);
+    // "get" / "set" "sync_device": in editor-state class 1 with equal sync versions, "Synchronize" {"Direction"
+    // "ServerToClient" / "ClientToServer", "Password"} to "Sync" and the request stays pending until a final
+    // "Re:Synchronize"; otherwise 0x80000000 at once.
+    i32 getSyncDevice(const PacketContainer& request);
+    i32 setSyncDevice(const PacketContainer& request);
+
+    // ---- copy and paste (vdp_ExecutorSnapshot.cpp) -----------------------------------------------------------
+
+    // "getData" "copy_paste": the list becomes one map {"prmAddr", "type", "d:data"} per entry, "d:data" the
+    // snapshot image ("VEXA_SNAPSHOT", 1, 1) of the component ("currentCpt") or parameter ("currentPrm").
+    i32 copySnapshot(const PacketContainer& request);
+    // "setData" "copy_paste": each entry's image is imported and recalled.
+    i32 pasteSnapshot(const PacketContainer& request);
+    // The images of copySnapshot appended to list: 0 or the first failing entry's code.
+    i32 copySnapshots(const PacketContainer& request, std::vector<VDProtocol::ArgumentMap>& list);
+    // The recalls of pasteSnapshot: 0 or the first failing entry's code. An image must hold exactly the item its
+    // entry names; every record is decoded into a private copy of the databases first, so an image that fails
+    // changes no database.
+    i32 pasteSnapshots(const PacketContainer& request);
+
     // ---- device settings --------------------------------------------------------------------------------------
 
     // The first row whose key equals itemKey exactly; row 0 (blank) when none does.
@@ -228,8 +302,15 @@ public:
     // "RealSyncVersion" against "VirtualSyncVersion" (unreadable: 0): 0 equal, 0x80000001 real smaller,
     // 0x80000002 real larger.
     i32 compareSyncVersions();
+    // The same comparison of two values read as unsigned numbers (an empty value gives 0).
+    static i32 compareVersions(const KVariant& real, const KVariant& local);
 
     // ---- shared with the handlers ---------------------------------------------------------------------------------
+
+    const std::string& getComponentDefaultDirectory() const { return m_componentDefaultDirectory; }
+    const std::string& getPcAddress() const { return m_pcAddress; }
+    const std::string& getDeviceAddress() const { return m_deviceAddress; }
+    const std::string& getDeviceMacAddress() const { return m_deviceMacAddress; }
 
     // "cptName" of a component: type name ":" major version ":" x size "x" y size.
     static std::string makeComponentName(const PDB::IParameterDB& database, u32 componentIndex);
@@ -262,6 +343,19 @@ private:
     // Takes a stored request out and replies with result; its posts already queued still go (unlike failRequest).
     i32 answerRequest(u32 requestId, i32 result);
     i32 editMeters(const PacketContainer& request, bool add);
+
+    // Appends the maps of one "getData" "prm_val" entry.
+    i32 readParameterEntry(const VDProtocol::ArgumentMap& entry, std::vector<VDProtocol::ArgumentMap>& list);
+    // Writes one "prmAddr" / "prmValue" entry.
+    i32 writeParameterEntry(const VDProtocol::ArgumentMap& entry);
+    // Every element of the selected axes of one block (a negative x or y: the whole axis).
+    i32 writeParameterBlock(PDB::IParameterDB& database, u32 uniqueId, const std::string& path, u32 x, u32 y,
+                            const KVariant& value);
+    // The component-default command of every component of the list, as one pending request.
+    i32 postComponentDefaults(const PacketContainer& request, const char* command, const char* answer);
+    // One setting from info[infoKey]: the writer's result, 0x80000000 without the key.
+    i32 writeSettingFrom(const PacketContainer& request, const char* infoKey, const char* itemKey);
+    i32 startSynchronize(const PacketContainer& request, const char* direction);
 
     // In this order (the texts outlive the store and the converter).
     std::string m_componentDefaultDirectory;

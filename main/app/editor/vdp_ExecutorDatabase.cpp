@@ -18,7 +18,6 @@ using VDProtocol::RESULT_OK;
 namespace {
 
 constexpr u32 NO_INDEX = 0xFFFFFFFFu;
-constexpr u8 EDITOR_ORIGIN = 255;      // the change origin of every write made by the editor link
 constexpr i32 DATABASE_POSITIONS = 11; // positions 0..10 hold the application's databases
 constexpr i32 VERSION_REAL_SMALLER = static_cast<i32>(0x80000001u);
 constexpr i32 VERSION_REAL_LARGER = static_cast<i32>(0x80000002u);
@@ -141,6 +140,11 @@ i32 VDProtocolExecutor::compareSyncVersions()
     KVariant local;
     (void)readDeviceSetting(real, findDeviceSetting("RealSyncVersion"));
     (void)readDeviceSetting(local, findDeviceSetting("VirtualSyncVersion"));
+    return compareVersions(real, local);
+}
+
+i32 VDProtocolExecutor::compareVersions(const KVariant& real, const KVariant& local)
+{
     const u32 realVersion = real.getUInt();
     const u32 localVersion = local.getUInt();
     if (realVersion == localVersion) {

@@ -13,6 +13,8 @@ constexpr i32 RESULT_EXECUTING = 1;
 constexpr i32 RESULT_ABORTED = 2;
 constexpr i32 RESULT_NG = static_cast<i32>(0x80000000u);
 constexpr i32 RESULT_UNKNOWN_CMD = static_cast<i32>(0x80000001u);
+// A range read: an element that the parameter block lacks.
+constexpr i32 RESULT_ABSENT_ELEMENT = RESULT_UNKNOWN_CMD;
 constexpr i32 RESULT_NOT_FOUND = static_cast<i32>(0x80000002u);
 constexpr i32 RESULT_OUT_OF_RANGE = static_cast<i32>(0x80000003u);
 constexpr i32 RESULT_DUPLICATE = static_cast<i32>(0x80000004u);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_SimpleReadWriteMutex.h"
+#include "pyrite_DeviceControlThread.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_TestSupport.h"
 #include "vdp_PacketConvertor.h"
@@ -104,18 +106,20 @@ void HostThread::run(std::function<void()> work)
     done.get_future().wait();
 }
 
-ExecutorRig::ExecutorRig()
+ExecutorRig::ExecutorRig(TMS::AbstractThread* deviceControl)
 {
+    TMS::AbstractThread* device = deviceControl != nullptr ? deviceControl : &m_deviceControl;
     m_executor = std::make_unique<VDevice::VDProtocolExecutor>(IDENTITY, &m_unit);
     m_host.m_executor = m_executor.get();
     EXPECT_EQ(tmstest::initializeThread(m_system, "System"), 0u);
     EXPECT_EQ(m_system.setupSystemInfo(TMS::SYSTEM_INFO_DEFINITIONS, TMS::SYSTEM_INFO_DEFINITION_COUNT), 0u);
-    EXPECT_EQ(tmstest::initializeThread(m_deviceControl, "DeviceControl", 0, 2), 0u);
+    // The device-control thread runs its backup timer on the repository's tick.
+    EXPECT_EQ(tmstest::initializeThread(*device, "DeviceControl", deviceControl != nullptr ? 100 : 0, 2), 0u);
     EXPECT_EQ(tmstest::initializeThread(m_host, "VDProtocol", 0, 3), 0u);
     EXPECT_EQ(tmstest::initializeThread(m_sync, "Sync", 0, 4), 0u);
     EXPECT_EQ(tmstest::initializeThread(m_compiler, "Compiler", 0, 5), 0u);
     for (TMS::AbstractThread* child :
-         std::initializer_list<TMS::AbstractThread*>{&m_deviceControl, &m_host, &m_sync, &m_compiler}) {
+         std::initializer_list<TMS::AbstractThread*>{device, &m_host, &m_sync, &m_compiler}) {
         EXPECT_EQ(m_system.addChild(child), 0u);
     }
     EXPECT_EQ(m_system.start(TMS::AbstractMessage::emptyFields()), 0u);
@@ -197,6 +201,70 @@ ShippedDatabases::~ShippedDatabases()
 PDB::IParameterDB& ShippedDatabases::get(const char* name) const
 {
     return PDB::ParameterDBCollection::getInstance(static_cast<u32>(PDB::ParameterDBCollection::findInstance(name)));
+}
+
+DeviceRig::Layout::Layout(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::create_directories(folder + "/Component", error);
+    fs::copy(std::string(VD_LAYOUT_DIR) + "/Descriptor", folder + "/Descriptor", error);
+    EXPECT_FALSE(error) << error.message();
+    fs::copy_file(std::string(APPEDITOR_TEST_PLUGIN_DIR) + "/testgain_1.dll", folder + "/Component/testgain_1.dll",
+                  error);
+    EXPECT_FALSE(error) << error.message();
+    PyriteProductInfo& product = PyriteProductInfo::getInstance();
+    if (product.initialize(VD_LAYOUT_DIR) != 0) {
+        product.load(VD_LAYOUT_DIR);
+    }
+    product.setSystemDataPath(folder);
+    product.setStoragePath(folder + "/storage");
+}
+
+DeviceRig::DeviceRig() : m_device(std::make_unique<PYRITE::PyriteDeviceControlThread>())
+{
+    // The device-control thread is idle once "PDBState" and the configuration state are published and the
+    // backups restored; its component database then holds the seven fixed components.
+    auto* device = static_cast<PYRITE::PyriteDeviceControlThread*>(m_device.get());
+    EXPECT_TRUE(
+        tmstest::waitUntil([&] { return device->getState() == PYRITE::PyriteDeviceControlThread::STATE_IDLE; }, 20000));
+}
+
+void DeviceRig::addComponent(const char* type, u32 uniqueId, u32 numX, u32 numY)
+{
+    TMS::AbstractMessage message =
+        makeMessage("addComponent", {{"MajorVersion", 1}, {"UniqID", uniqueId}, {"NumX", numX}, {"NumY", numY}});
+    message.setString("ComponentName", type);
+    const u32 answers = m_rig.m_host.getAnswerCount();
+    ASSERT_EQ(message.sendTo("DeviceControl"), 0u);
+    ASSERT_TRUE(tmstest::waitUntil([&] { return m_rig.m_host.getAnswerCount() > answers; }));
+    m_rig.m_host.run([] {});
+    ASSERT_NE(PDB::ParameterDBCollection::getInstance(10).getComponentIndex(uniqueId), 0xFFFFFFFFu) << type;
+}
+
+void DeviceRig::addDatabaseComponent(const char* type, u32 uniqueId, u32 numX, u32 numY)
+{
+    TMS::AbstractMessage message =
+        makeMessage("addPDBComponent", {{"UniqId", uniqueId}, {"Version", 1}, {"NumX", numX}, {"NumY", numY}});
+    message.setString("ComponentName", type);
+    ASSERT_EQ(message.sendTo("DeviceControl"), 0u);
+    ASSERT_TRUE(tmstest::waitUntil([&] {
+        return PDB::ParameterDBCollection::getInstance(10).getComponentIndex(uniqueId) != 0xFFFFFFFFu;
+    })) << type;
+}
+
+std::vector<std::string> exportDatabases()
+{
+    std::vector<std::string> images;
+    for (u32 position = 0; position <= 10; ++position) {
+        const PDB::IParameterDB& database = PDB::ParameterDBCollection::getInstance(position);
+        std::string image(database.getComponentTableSize(), '\0');
+        if (!image.empty()) {
+            EXPECT_GE(database.exportComponentTable(image.data(), static_cast<u32>(image.size()), 0), 0) << position;
+        }
+        images.push_back(std::move(image));
+    }
+    return images;
 }
 
 TMS::AbstractMessage makeMessage(const char* command, const std::vector<std::pair<const char*, u32>>& fields)

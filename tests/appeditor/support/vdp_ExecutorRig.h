@@ -17,6 +17,7 @@
 #include "vcom_TcpSocket.h"
 #include "vdp_ClientUnit.h"
 #include "vdp_Executor.h"
+#include "vdtest_Support.h"
 
 namespace vdptest {
 
@@ -79,8 +80,9 @@ class ExecutorRig
 public:
     static constexpr const char* IDENTITY = "editor-uid";
 
-    // Builds and starts the threads and the executor.
-    ExecutorRig();
+    // Builds and starts the threads and the executor; deviceControl (not owned) runs as "DeviceControl" in place
+    // of the stand-in when given.
+    explicit ExecutorRig(TMS::AbstractThread* deviceControl = nullptr);
     ~ExecutorRig();
     ExecutorRig(const ExecutorRig&) = delete;
     ExecutorRig& operator=(const ExecutorRig&) = delete;
@@ -123,6 +125,41 @@ private:
 
     std::vector<u32> m_ids;
 };
+
+// The rig around the real device-control thread: the layout's component descriptions and the gain plug-in
+// ("testgain" 1) laid out in a scratch folder, the product information loaded from the layout, and the eleven
+// databases with their components made by "DeviceControl", which is idle when the constructor returns.
+class DeviceRig
+{
+public:
+    DeviceRig();
+    DeviceRig(const DeviceRig&) = delete;
+    DeviceRig& operator=(const DeviceRig&) = delete;
+
+    // "addComponent" to "DeviceControl"; returns once its answer has reached the executor.
+    void addComponent(const char* type, u32 uniqueId, u32 numX = 1, u32 numY = 1);
+    // A component of the component database of a type registered by the caller ("addPDBComponent").
+    void addDatabaseComponent(const char* type, u32 uniqueId, u32 numX, u32 numY);
+
+    const std::string& folder() const { return m_folder.path(); }
+
+private:
+    struct Layout
+    {
+        explicit Layout(const std::string& folder);
+    };
+
+    vdtest::ScratchDir m_folder;
+    Layout m_layout{m_folder.path()};
+    std::unique_ptr<TMS::AbstractThread> m_device;
+
+public:
+    ExecutorRig m_rig{m_device.get()};
+};
+
+// Every database of positions 0..10 as its component table image ("" for an empty position): equal images mean
+// equal components and values.
+std::vector<std::string> exportDatabases();
 
 // A user message "CommandName" = command with unsigned fields.
 TMS::AbstractMessage makeMessage(const char* command, const std::vector<std::pair<const char*, u32>>& fields = {});
