@@ -1,2 +1,6 @@
 vd_add_fuzz(appeditor decodePacket)
 vd_add_fuzz(appeditor clientStream)
+vd_add_fuzz(appeditor pasteSnapshot)
+if(TARGET fuzz_appeditor_pasteSnapshot)
+    target_compile_definitions(fuzz_appeditor_pasteSnapshot PRIVATE VD_LAYOUT_DIR="${PROJECT_SOURCE_DIR}/layout")
+endif()
