@@ -12,7 +12,6 @@
 #include "fsw_TestSupport.h"
 #include "logic_LogicComponentCollection.h"
 #include "pdb_ParameterDBCollection.h"
-#include "pyrite_ProductInfo.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
 #include "vdp_ExecutorRig.h"
@@ -261,14 +260,7 @@ TEST_F(LinkThread, EditorStateClassTwoRunsTheMeterTimerUntilItChanges)
 class LinkWithDeviceControl : public LinkThread
 {
 protected:
-    void SetUp() override
-    {
-        fs::copy(fs::path(VD_LAYOUT_DIR) / "Descriptor", m_folder / "Descriptor");
-        fs::create_directories(m_folder / "Component");
-        fs::copy_file(fs::path(APPEDITOR_TEST_PLUGIN_DIR) / "testgain_1.dll", m_folder / "Component/testgain_1.dll");
-        PyriteProductInfo::getInstance().setSystemDataPath(m_folder.path());
-        PyriteProductInfo::getInstance().setStoragePath(m_folder / "storage");
-    }
+    void SetUp() override { vdptest::layOutDeviceControl(m_folder.path()); }
 
     fswtest::TempDir m_folder;
 };
@@ -299,6 +291,44 @@ TEST_F(LinkWithDeviceControl, TwoHundredComponentsInOneRequest)
              &system, &system.m_link, system.m_realDeviceControl.get(), &system.m_sync, &system.m_compiler}) {
         EXPECT_FALSE(vdptest::logHolds(*thread, "Busy Timeout!")) << thread->getName();
     }
+}
+
+TEST_F(LinkWithDeviceControl, ComponentDefaultsAndSynchronisationsAreCompletedThroughTheThread)
+{
+    LinkSystem system(true);
+    system.m_sync.m_messageHook = [](const TMS::AbstractMessage& message) {
+        if (std::string(message.getValue("CommandName").getString()) == "Synchronize") {
+            sendToLink(answer("Re:Synchronize", 1, {{"Progress", 40}}));
+            sendToLink(answer("Re:Synchronize", 0, {{"Progress", 100}}));
+        }
+    };
+    goLive(system);
+    const std::string component = R"("cmdinfo":{"list":[{"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#100"}]},)";
+    ASSERT_TRUE(m_editor.send(requestLine("add_cpt_info", "a1", component)));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("add_cpt_info", "a1", "ok", component));
+
+    // "Re:setComponentDefault" and "Re:removeComponentDefault" reach the pending request through the thread.
+    const std::string directory = m_folder / "defaults";
+    const std::string setup = R"("cmdinfo":{"info":{"path":")" + directory + R"("}},)";
+    ASSERT_TRUE(m_editor.send(requestLine("set_setup", "s1", setup)));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("set_setup", "s1", "ok", setup));
+    const std::string file = directory + "/component/testgain/UserDefault.pst/testgain/UserDefault.dat";
+    const std::string list = R"("cmdinfo":{"list":[{"prmAddr":"AudioCompo/#100"}]},)";
+    ASSERT_TRUE(m_editor.send(requestLine("add_regist_parameter", "d1", list)));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("add_regist_parameter", "d1", "ok", list));
+    EXPECT_TRUE(fs::exists(file));
+    ASSERT_TRUE(m_editor.send(requestLine("del_regist_parameter", "d2", list)));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("del_regist_parameter", "d2", "ok", list));
+    EXPECT_FALSE(fs::exists(file));
+
+    // "Re:Synchronize" answers a pending synchronisation: a progress reply, then the final one.
+    system.m_sync.publish("EditorState", 4);
+    ASSERT_TRUE(m_editor.send(requestLine("get_sync_device", "y1")));
+    EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":{"cmd":"dev_status")"),
+              R"({"reply":{"cmd":"get_sync_device","from":"editor-uid","message":"","progress":"40","reqid":"y1",)"
+              R"("result":"excuting","to":"editor"}})");
+    EXPECT_EQ(m_editor.nextLine(), replyLine("get_sync_device", "y1", "ok"));
+    EXPECT_EQ(system.m_sync.countOf("msg:Synchronize"), 1u);
 }
 
 } // namespace

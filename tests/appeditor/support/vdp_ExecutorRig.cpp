@@ -203,7 +203,7 @@ PDB::IParameterDB& ShippedDatabases::get(const char* name) const
     return PDB::ParameterDBCollection::getInstance(static_cast<u32>(PDB::ParameterDBCollection::findInstance(name)));
 }
 
-DeviceRig::Layout::Layout(const std::string& folder)
+void layOutDeviceControl(const std::string& folder)
 {
     namespace fs = std::filesystem;
     std::error_code error;
@@ -213,12 +213,18 @@ DeviceRig::Layout::Layout(const std::string& folder)
     fs::copy_file(std::string(APPEDITOR_TEST_PLUGIN_DIR) + "/testgain_1.dll", folder + "/Component/testgain_1.dll",
                   error);
     EXPECT_FALSE(error) << error.message();
+    PyriteProductInfo::getInstance().setSystemDataPath(folder);
+    PyriteProductInfo::getInstance().setStoragePath(folder + "/storage");
+}
+
+DeviceRig::Layout::Layout(const std::string& folder)
+{
+    // The product names come from the layout's settings.
     PyriteProductInfo& product = PyriteProductInfo::getInstance();
     if (product.initialize(VD_LAYOUT_DIR) != 0) {
         product.load(VD_LAYOUT_DIR);
     }
-    product.setSystemDataPath(folder);
-    product.setStoragePath(folder + "/storage");
+    layOutDeviceControl(folder);
 }
 
 DeviceRig::DeviceRig() : m_device(std::make_unique<PYRITE::PyriteDeviceControlThread>())

@@ -126,6 +126,11 @@ private:
     std::vector<u32> m_ids;
 };
 
+// Lays the program out for the real device-control thread in folder (the shipped component descriptions in
+// Descriptor/, the gain plug-in in Component/) and points the product information's system data path at it, its
+// storage path at folder/storage.
+void layOutDeviceControl(const std::string& folder);
+
 // The rig around the real device-control thread: the layout's component descriptions and the gain plug-in
 // ("testgain" 1) laid out in a scratch folder, the product information loaded from the layout, and the eleven
 // databases with their components made by "DeviceControl", which is idle when the constructor returns.
