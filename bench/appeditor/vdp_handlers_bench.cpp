@@ -21,9 +21,8 @@
 #include "pdb_ParameterDBNULL.h"
 #include "pdb_SimpleReadWriteMutex.h"
 #include "tms_ThreadRepository.h"
-#include "vcom_TcpSocket.h"
 #include "vdp_Address.h"
-#include "vdp_ClientUnit.h"
+#include "vdp_DiscardUnit.h"
 #include "vdp_Executor.h"
 
 namespace {
@@ -34,36 +33,7 @@ constexpr u32 BLOCK_X = 64;
 constexpr u32 BLOCK_Y = 8;
 constexpr const char* BLOCK_ADDRESS = "AudioCompo/#60001/Cell:-1:-1";
 
-class DiscardSocket : public VCOM::VComTcpClientSocket
-{
-public:
-    bool isConnected() const override { return true; }
-    u32 getSendableSize() const override { return VCOM::STREAM_SIZE; }
-    i32 send(const u8*, u32 length, u32* taken) override
-    {
-        *taken = length;
-        return 0;
-    }
-};
-
-class DiscardUnit : public VDProtocol::VDProtocolClientUnit
-{
-public:
-    DiscardUnit()
-    {
-        if (initialize("bench", VCOM::VComSocketAddress(), nullptr, nullptr) != 0) {
-            std::abort();
-        }
-    }
-    void drain()
-    {
-        while (flushSendRing() != 0) {
-        }
-    }
-
-protected:
-    VCOM::VComTcpClientSocket* createSocket() override { return new DiscardSocket(); }
-};
+using vdpbench::DiscardUnit;
 
 void registerType(const std::string& json)
 {

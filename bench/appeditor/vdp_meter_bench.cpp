@@ -10,8 +10,7 @@
 #include "dadov_AudioComponentCollection.h"
 #include "logic_LogicComponentCollection.h"
 #include "tms_ThreadRepository.h"
-#include "vcom_TcpSocket.h"
-#include "vdp_ClientUnit.h"
+#include "vdp_DiscardUnit.h"
 #include "vdp_Executor.h"
 #include "vdp_MeterContainer.h"
 
@@ -21,43 +20,7 @@ constexpr u32 COMPONENTS = 32;
 constexpr u32 CHANNELS = 64; // bytes per meter array
 constexpr double INTERVAL_SECONDS = VDevice::VDMeterContainer::DEFAULT_INTERVAL / 1000.0;
 
-class DiscardSocket : public VCOM::VComTcpClientSocket
-{
-public:
-    bool isConnected() const override { return true; }
-    u32 getSendableSize() const override { return VCOM::STREAM_SIZE; }
-    i32 send(const u8*, u32 length, u32* taken) override
-    {
-        m_bytes += length;
-        *taken = length;
-        return 0;
-    }
-    u64 m_bytes = 0;
-};
-
-class DiscardUnit : public VDProtocol::VDProtocolClientUnit
-{
-public:
-    DiscardUnit()
-    {
-        if (initialize("bench", VCOM::VComSocketAddress(), nullptr, nullptr) != 0) {
-            std::abort();
-        }
-    }
-    // Hands everything queued to the socket.
-    void drain()
-    {
-        while (flushSendRing() != 0) {
-        }
-    }
-    u64 sentBytes() const { return m_socket->m_bytes; }
-
-protected:
-    VCOM::VComTcpClientSocket* createSocket() override { return m_socket = new DiscardSocket(); }
-
-private:
-    DiscardSocket* m_socket = nullptr;
-};
+using vdpbench::DiscardUnit;
 
 // The components, their meters and the subscriptions, made once by the benchmark's thread, which keeps them.
 const std::vector<std::string>& subscribedKeys()

@@ -61,6 +61,17 @@ i32 makeContents(const ArgumentMap& entry, PDB::SnapshotContentsList& contents)
     return RESULT_NG;
 }
 
+// The contents list of the entry, and a snapshot set up with it ("VEXA_SNAPSHOT", 1, 1): makeContents' or the
+// snapshot's code.
+i32 prepareSnapshot(const ArgumentMap& entry, PDB::SnapshotContentsList& contents, PDB::SnapshotData& snapshot)
+{
+    const i32 result = makeContents(entry, contents);
+    if (VDProtocol::failed(result)) {
+        return result;
+    }
+    return snapshot.initialize(IMAGE_MODEL_TAG, IMAGE_VERSION, IMAGE_HEADER_VALUE, contents, nullptr);
+}
+
 } // namespace
 
 i32 VDProtocolExecutor::copySnapshot(const PacketContainer& request)
@@ -80,12 +91,8 @@ i32 VDProtocolExecutor::copySnapshots(const PacketContainer& request, std::vecto
 {
     for (const ArgumentMap& entry : request.m_list) {
         PDB::SnapshotContentsList contents;
-        i32 result = makeContents(entry, contents);
-        if (VDProtocol::failed(result)) {
-            return result;
-        }
         PDB::SnapshotData snapshot;
-        result = snapshot.initialize(IMAGE_MODEL_TAG, IMAGE_VERSION, IMAGE_HEADER_VALUE, contents, nullptr);
+        i32 result = prepareSnapshot(entry, contents, snapshot);
         if (!VDProtocol::failed(result)) {
             result = snapshot.storeContents();
         }
@@ -123,12 +130,8 @@ i32 VDProtocolExecutor::pasteSnapshots(const PacketContainer& request)
             return RESULT_NG;
         }
         PDB::SnapshotContentsList contents;
-        i32 result = makeContents(entry, contents);
-        if (VDProtocol::failed(result)) {
-            return result;
-        }
         PDB::SnapshotData snapshot;
-        result = snapshot.initialize(IMAGE_MODEL_TAG, IMAGE_VERSION, IMAGE_HEADER_VALUE, contents, nullptr);
+        i32 result = prepareSnapshot(entry, contents, snapshot);
         if (!VDProtocol::failed(result)) {
             result =
                 snapshot.importImage(static_cast<const u8*>(image), entry.getBinarySize(VDProtocol::BINARY_ARGUMENT));
