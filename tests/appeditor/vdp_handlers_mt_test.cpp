@@ -208,7 +208,7 @@ TEST_F(HandlerTest, WritesValuesElementsAndBlocks)
         const char* result;
         float stored;
     } single[] = {
-        {"-3.5", "ok", -3.5f}, // display text through the expression
+        {"0.25", "ok", 0.25f}, // display text through the expression
         {4, "ok", 4.0f},       // a number as it is
         {"loud", "ng", 4.0f},  // text that is no value: nothing written
         {-200.0, "ok", -138.0f},
