@@ -63,9 +63,7 @@ constexpr const char* kUsageAnswer = "Re:getTotalProcessingResourceUsage";
 
 } // namespace
 
-// Rows in the order the dispatch compares them. A null handler drops the request (no reply, nothing stored). A
-// null row with a comment is served by the handler the comment names; until that handler is bound here, it drops
-// the request as the silent rows do.
+// Rows in the order the dispatch compares them. A null handler drops the request (no reply, nothing stored).
 const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
     {"add", "cpt_info", &VDProtocolExecutor::addComponents},
     {"add", "cpt_connect", &VDProtocolExecutor::addConnections},
