@@ -62,6 +62,59 @@ i32 readConnectionSide(const std::string& address, const std::string& portText, 
     return VDProtocol::failed(read) ? read : readPort(portText, port);
 }
 
+// The unique id of the component address in "prmAddr": 0, 0x80000000 without the text, or the reader's code.
+i32 readComponentId(const ArgumentMap& arguments, u32& uniqueId)
+{
+    std::string address;
+    if (!readText(arguments, "prmAddr", address)) {
+        return RESULT_NG;
+    }
+    std::string database;
+    return VDProtocol::parseComponentAddress(address, database, uniqueId);
+}
+
+// A component type as "cptName" gives it.
+struct ComponentType
+{
+    std::string m_name;
+    u32 m_major = 0;
+    u32 m_numX = 0;
+    u32 m_numY = 0;
+};
+
+// "cptName": 0, or 0x80000000 when it is missing or does not read.
+i32 readComponentType(const ArgumentMap& arguments, ComponentType& type)
+{
+    std::string text;
+    if (!readText(arguments, "cptName", text)) {
+        return RESULT_NG;
+    }
+    return VDProtocolExecutor::parseComponentName(text, type.m_name, type.m_major, type.m_numX, type.m_numY);
+}
+
+// "prmAddr" and "cptName" of one component: 0; 0x80000000 when either is missing or the type does not read; the
+// address reader's code.
+i32 readComponent(const ArgumentMap& arguments, u32& uniqueId, ComponentType& type)
+{
+    if (!arguments.contains("prmAddr") || !arguments.contains("cptName")) {
+        return RESULT_NG;
+    }
+    const i32 read = readComponentId(arguments, uniqueId);
+    return VDProtocol::failed(read) ? read : readComponentType(arguments, type);
+}
+
+// A command to "DeviceControl" about one component of a type.
+TMS::AbstractMessage makeComponentCommand(const char* command, u32 uniqueId, const ComponentType& type)
+{
+    TMS::AbstractMessage message = makeCommandMessage(command);
+    message.setUInt("UniqID", uniqueId);
+    message.setString("ComponentName", type.m_name.c_str());
+    message.setUInt("MajorVersion", type.m_major);
+    message.setUInt("NumX", type.m_numX);
+    message.setUInt("NumY", type.m_numY);
+    return message;
+}
+
 } // namespace
 
 i32 VDProtocolExecutor::parseComponentName(const std::string& text, std::string& name, u32& majorVersion, u32& numX,
@@ -143,32 +196,15 @@ i32 VDProtocolExecutor::addComponents(const PacketContainer& request)
 {
     return postListEntries(request, "Re:addComponent",
                            [this](const ArgumentMap& entry, std::string& key, TMS::AbstractMessage& message) {
-                               std::string address;
-                               std::string typeText;
-                               if (!readText(entry, "prmAddr", address) || !readText(entry, "cptName", typeText)) {
-                                   return RESULT_NG;
-                               }
-                               std::string database;
                                u32 uniqueId = 0;
-                               const i32 read = VDProtocol::parseComponentAddress(address, database, uniqueId);
+                               ComponentType type;
+                               const i32 read = readComponent(entry, uniqueId, type);
                                if (VDProtocol::failed(read)) {
                                    return read;
                                }
-                               std::string name;
-                               u32 major = 0;
-                               u32 numX = 0;
-                               u32 numY = 0;
-                               if (VDProtocol::failed(parseComponentName(typeText, name, major, numX, numY))) {
-                                   return RESULT_NG;
-                               }
                                key = std::to_string(uniqueId);
-                               message = makeCommandMessage("addComponent");
-                               message.setUInt("UniqID", uniqueId);
-                               message.setString("ComponentName", name.c_str());
-                               message.setUInt("MajorVersion", major);
-                               message.setUInt("NumX", numX);
-                               message.setUInt("NumY", numY);
-                               message.setString("ComponentDefaultPath", makeComponentDefaultPath(name).c_str());
+                               message = makeComponentCommand("addComponent", uniqueId, type);
+                               message.setString("ComponentDefaultPath", makeComponentDefaultPath(type.m_name).c_str());
                                return RESULT_OK;
                            });
 }
@@ -177,13 +213,8 @@ i32 VDProtocolExecutor::removeComponents(const PacketContainer& request)
 {
     return postListEntries(request, "Re:removeComponent",
                            [](const ArgumentMap& entry, std::string& key, TMS::AbstractMessage& message) {
-                               std::string address;
-                               if (!readText(entry, "prmAddr", address)) {
-                                   return RESULT_NG;
-                               }
-                               std::string database;
                                u32 uniqueId = 0;
-                               const i32 read = VDProtocol::parseComponentAddress(address, database, uniqueId);
+                               const i32 read = readComponentId(entry, uniqueId);
                                if (VDProtocol::failed(read)) {
                                    return read;
                                }
@@ -196,35 +227,15 @@ i32 VDProtocolExecutor::removeComponents(const PacketContainer& request)
 
 i32 VDProtocolExecutor::changeComponentType(const PacketContainer& request)
 {
-    std::string address;
-    std::string typeText;
-    if (!readText(request.m_info, "prmAddr", address) || !readText(request.m_info, "cptName", typeText)) {
-        return replyWith(request, RESULT_NG);
-    }
-    std::string database;
     u32 uniqueId = 0;
-    const i32 read = VDProtocol::parseComponentAddress(address, database, uniqueId);
-    if (VDProtocol::failed(read)) {
-        return replyWith(request, read);
-    }
-    std::string name;
-    u32 major = 0;
-    u32 numX = 0;
-    u32 numY = 0;
-    if (VDProtocol::failed(parseComponentName(typeText, name, major, numX, numY))) {
-        return replyWith(request, RESULT_NG);
-    }
+    ComponentType type;
+    const i32 read = readComponent(request.m_info, uniqueId, type);
     u32 id = 0;
-    if (m_requests.add(id, request) != RESULT_OK) {
-        return replyWith(request, RESULT_NG);
+    if (VDProtocol::failed(read) || m_requests.add(id, request) != RESULT_OK) {
+        return replyWith(request, VDProtocol::failed(read) ? read : RESULT_NG);
     }
-    TMS::AbstractMessage message = makeCommandMessage("changeComponentType");
-    message.setUInt("UniqID", uniqueId);
-    message.setString("ComponentName", name.c_str());
-    message.setUInt("MajorVersion", major);
-    message.setUInt("NumX", numX);
-    message.setUInt("NumY", numY);
-    return postSubRequest(id, std::to_string(uniqueId), DEVICE_CONTROL, std::move(message), "Re:changeComponentType");
+    return postSubRequest(id, std::to_string(uniqueId), DEVICE_CONTROL,
+                          makeComponentCommand("changeComponentType", uniqueId, type), "Re:changeComponentType");
 }
 
 namespace {
