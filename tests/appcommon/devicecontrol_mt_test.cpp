@@ -392,10 +392,12 @@ TEST_F(DeviceControl, TimerBackupsRunOnlyWhileIdle)
     ASSERT_EQ(write(PROFILE, 0, "/Specification/SyncVersion", KVariant(8u)), 0);
     m_device.run([](Device& device) { EXPECT_TRUE(device.getBackup(0).isBackupRequested()); });
     advanceClock();
-    EXPECT_TRUE(waitUntil([&] {
-        const std::optional<std::string> written = fswtest::readFile(current);
-        return written && written != before;
-    }));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::optional<std::string> written = fswtest::readFile(current);
+            return written && written != before;
+        },
+        WAIT_MS));
 
     ASSERT_EQ(m_device.stop(TMS::AbstractMessage::emptyFields()), 0u);
     EXPECT_EQ(m_device.getState(), PyriteDeviceControlThread::STATE_STOPPED);
@@ -403,7 +405,11 @@ TEST_F(DeviceControl, TimerBackupsRunOnlyWhileIdle)
     m_device.run([](Device& device) { device.getBackup(0).requestBackup(); });
     before = fswtest::readFile(current);
     advanceClock();
+    // Stopped, the thread serves no timer pass: nothing may happen within two intervals (a negative check, which
+    // load can only make weaker, never fail).
+    const u32 passes = m_device.timerPasses();
     TMS::AbstractThread::sleep(2 * PyriteDeviceControlThread::BACKUP_TIMER_INTERVAL_MS);
+    EXPECT_EQ(m_device.timerPasses(), passes);
     EXPECT_EQ(fswtest::readFile(current), before);
 }
 

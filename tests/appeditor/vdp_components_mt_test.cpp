@@ -90,7 +90,7 @@ protected:
         ++m_flushes;
         for (tmstest::RecordingThread* thread : {&m_rig.m_deviceControl, &m_rig.m_sync}) {
             EXPECT_EQ(thread->sendMessageWithWaiting(makeMessage("Flush")), 0u);
-            EXPECT_TRUE(thread->waitForCount("msg:Flush", m_flushes));
+            EXPECT_TRUE(thread->waitForCount("msg:Flush", m_flushes, vdptest::WAIT_MS));
         }
         std::lock_guard<std::mutex> guard(m_lock);
         std::vector<std::string> taken;
@@ -101,11 +101,13 @@ protected:
     std::vector<std::string> lines(size_t count)
     {
         std::vector<std::string> all;
-        EXPECT_TRUE(tmstest::waitUntil([&] {
-            const std::vector<std::string> taken = m_rig.lines();
-            all.insert(all.end(), taken.begin(), taken.end());
-            return all.size() >= count;
-        }));
+        EXPECT_TRUE(tmstest::waitUntil(
+            [&] {
+                const std::vector<std::string> taken = m_rig.lines();
+                all.insert(all.end(), taken.begin(), taken.end());
+                return all.size() >= count;
+            },
+            vdptest::WAIT_MS));
         return all;
     }
     u32 pendingCount()

@@ -110,11 +110,13 @@ protected:
     Reply take()
     {
         std::vector<std::string> lines;
-        tmstest::waitUntil([&] {
-            const std::vector<std::string> taken = rig().lines();
-            lines.insert(lines.end(), taken.begin(), taken.end());
-            return !lines.empty();
-        });
+        tmstest::waitUntil(
+            [&] {
+                const std::vector<std::string> taken = rig().lines();
+                lines.insert(lines.end(), taken.begin(), taken.end());
+                return !lines.empty();
+            },
+            vdptest::WAIT_MS);
         EXPECT_EQ(lines.size(), 1u);
         if (lines.size() != 1) {
             return {};
@@ -389,9 +391,11 @@ TEST_F(HandlerTest, NetworkInformationIsPostedOnlyWithBothAddresses)
     std::vector<std::string> posted;
     std::mutex lock;
     rig().m_sync.m_messageHook = [&](const TMS::AbstractMessage& message) {
+        if (std::string(message.getValue("CommandName").getString()) != "SetNetworkInfo") {
+            return;
+        }
         std::lock_guard<std::mutex> guard(lock);
-        posted.push_back(std::string(message.getValue("CommandName").getString()) + " " +
-                         message.getValue("FromIPAddress").getString() + " " +
+        posted.push_back(std::string("SetNetworkInfo ") + message.getValue("FromIPAddress").getString() + " " +
                          message.getValue("ToIPAddress").getString());
     };
     const u32 answers = rig().m_host.getAnswerCount();
@@ -399,7 +403,7 @@ TEST_F(HandlerTest, NetworkInformationIsPostedOnlyWithBothAddresses)
         ask("set_net_info", {{"info", {{"pcIpAddr", "10.0.0.1"}, {"devIpAddr", "10.0.0.2"}, {"devMacAddr", "m"}}}})
             .m_result,
         "ok");
-    ASSERT_TRUE(rig().m_sync.waitForCount("msg:SetNetworkInfo", 1));
+    ASSERT_TRUE(rig().m_sync.waitForCount("msg:SetNetworkInfo", 1, vdptest::WAIT_MS));
     {
         std::lock_guard<std::mutex> guard(lock);
         EXPECT_EQ(posted, std::vector<std::string>{"SetNetworkInfo 10.0.0.1 10.0.0.2"});
@@ -408,10 +412,17 @@ TEST_F(HandlerTest, NetworkInformationIsPostedOnlyWithBothAddresses)
     EXPECT_EQ(rig().executor().getPcAddress(), "10.0.0.1");
     EXPECT_EQ(rig().executor().getDeviceMacAddress(), "m");
 
+    // "del" forgets all three texts.
+    EXPECT_EQ(ask("del_net_info", Json::object()).m_result, "ok");
+    EXPECT_EQ(rig().executor().getPcAddress() + rig().executor().getDeviceAddress() +
+                  rig().executor().getDeviceMacAddress(),
+              "");
+    ASSERT_TRUE(rig().m_sync.waitForCount("msg:Disconnect", 1, vdptest::WAIT_MS));
+
     // A "Sync" that cannot take the post: the answer is a failure and nothing is kept.
     ASSERT_EQ(rig().m_sync.release(), 0u);
     EXPECT_EQ(ask("set_net_info", {{"info", {{"pcIpAddr", "10.0.0.3"}, {"devIpAddr", "10.0.0.4"}}}}).m_result, "ng");
-    EXPECT_EQ(rig().executor().getPcAddress(), "10.0.0.1");
+    EXPECT_EQ(rig().executor().getPcAddress(), "");
 }
 
 TEST_F(HandlerTest, SynchronisationNeedsAConnectedDeviceOfTheSameVersion)
@@ -443,7 +454,7 @@ TEST_F(HandlerTest, SynchronisationNeedsAConnectedDeviceOfTheSameVersion)
         EXPECT_EQ(reply.m_result, "ok");
         EXPECT_EQ(reply.m_body["cmd"], cmd);
     }
-    ASSERT_TRUE(rig().m_sync.waitForCount("msg:Synchronize", 2));
+    ASSERT_TRUE(rig().m_sync.waitForCount("msg:Synchronize", 2, vdptest::WAIT_MS));
     std::lock_guard<std::mutex> guard(lock);
     EXPECT_EQ(posted, (std::vector<std::string>{"Synchronize ServerToClient 0000", "Synchronize ClientToServer 0000"}));
 }

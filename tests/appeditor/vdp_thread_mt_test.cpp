@@ -71,11 +71,11 @@ protected:
         vdptest::setOptions({"uid=editor-uid", portOption(m_editor.port()).c_str()});
         system.run();
         ASSERT_TRUE(m_editor.accept());
-        ASSERT_TRUE(waitUntil([&] { return system.seen("VDPState") == 1; }));
+        ASSERT_TRUE(waitUntil([&] { return system.seen("VDPState") == 1; }, vdptest::WAIT_MS));
         if (!system.m_realDeviceControl) {
             system.m_standInDeviceControl.publish("PDBState", 1);
         }
-        EXPECT_EQ(m_editor.nextLine(30000), CONNECTED);
+        EXPECT_EQ(m_editor.nextLine(), CONNECTED);
     }
     // A message through the link thread's queue whose effect the editor sees: everything queued before it has
     // been served once the line arrives.
@@ -97,7 +97,7 @@ TEST_F(LinkThread, RunsWithoutALinkWhenUidOrPortIsMissing)
         vdptest::setOptions({given});
         system.run();
         system.m_standInDeviceControl.publish("PDBState", 1);
-        EXPECT_TRUE(waitUntil([&] { return system.seen("ProductState") == 1; })) << given;
+        EXPECT_TRUE(waitUntil([&] { return system.seen("ProductState") == 1; }, vdptest::WAIT_MS)) << given;
         EXPECT_EQ(system.seen("VDPState"), 1u) << given;
         EXPECT_FALSE(m_editor.hasCaller(200)) << given;
         EXPECT_EQ(system.getReleasesByLink(), 0u);
@@ -151,7 +151,7 @@ TEST_F(LinkThread, AnswersAreDroppedWhileRunModeIsNotZero)
     goLive(system);
     ASSERT_TRUE(m_editor.send(requestLine(
         "add_cpt_info", "a1", R"("cmdinfo":{"list":[{"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#100"}]},)")));
-    ASSERT_TRUE(system.m_standInDeviceControl.waitForCount("msg:addComponent", 1));
+    ASSERT_TRUE(system.m_standInDeviceControl.waitForCount("msg:addComponent", 1, vdptest::WAIT_MS));
     system.m_sync.publish("RunMode", 2);
     sendToLink(answer("Re:addComponent", 0, {{"UniqID", 100}}));
     // RunMode 0 again: the product "starts" once more, and the dropped answer would have been served before.
@@ -245,11 +245,12 @@ TEST_F(LinkThread, EditorStateClassTwoRunsTheMeterTimerUntilItChanges)
         system.m_sync.publish("EditorState", 4);
         EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":{"cmd":"meter")"),
                   status + R"("deviceStatus":1}},"from":"editor-uid"}})");
-        EXPECT_EQ(timers.getLength(), 0u);
+        // The status goes out before the thread stops the timer.
+        EXPECT_TRUE(waitUntil([&] { return timers.getLength() == 0u; }, vdptest::WAIT_MS));
         EXPECT_FALSE(m_editor.nextLine(3 * VDevice::VDMeterContainer::DEFAULT_INTERVAL + 200));
 
         ASSERT_EQ(system.m_standInDeviceControl.sendMessageWithWaiting(makeMessage("End")), 0u);
-        system.m_standInDeviceControl.waitForCount("msg:End", 1);
+        system.m_standInDeviceControl.waitForCount("msg:End", 1, vdptest::WAIT_MS);
     }
     VDevice::VDMeterContainer::getInstance().clear();
     EXPECT_EQ(collection.finalize(), 0);
@@ -279,7 +280,7 @@ TEST_F(LinkWithDeviceControl, TwoHundredComponentsInOneRequest)
     }
     const std::string cmdInfo = R"("cmdinfo":{"list":[)" + list + "]},";
     ASSERT_TRUE(m_editor.send(requestLine("add_cpt_info", "big", cmdInfo)));
-    EXPECT_EQ(m_editor.nextLine(30000), replyLine("add_cpt_info", "big", "ok", cmdInfo));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("add_cpt_info", "big", "ok", cmdInfo));
     EXPECT_EQ(m_editor.nextLine(),
               R"({"notify":{"cmd":"cpt_resource","cmdinfo":{"info":{"capacity":1333332,"resource":50}},)"
               R"("from":"editor-uid"}})");

@@ -39,7 +39,7 @@ void ProbeRunner::run(TMS::AbstractThread& thread, const std::function<void()>& 
         m_done = false;
     }
     // A thread takes user messages once it is past its start-up.
-    ASSERT_TRUE(tmstest::waitUntil([&] { return thread.getStatus() >= TMS::STATUS_STOP; }));
+    ASSERT_TRUE(tmstest::waitUntil([&] { return thread.getStatus() >= TMS::STATUS_STOP; }, WAIT_MS));
     ASSERT_EQ(thread.sendMessageWithWaiting(command("Probe")), 0u);
     std::unique_lock<std::mutex> guard(m_lock);
     m_ran.wait(guard, [this] { return m_done; });
@@ -77,6 +77,13 @@ u32 Device::onChangeSystemInfo()
         m_journal.add("ZOVORaState " + std::to_string(m_configState));
     }
     return PyriteDeviceControlThread::onChangeSystemInfo();
+}
+
+u32 Device::onTimer(u32 timerId, u32 count)
+{
+    const u32 result = PyriteDeviceControlThread::onTimer(timerId, count);
+    ++m_timerPasses;
+    return result;
 }
 
 void Device::setState(u32 state)
@@ -124,15 +131,17 @@ StandIn::StandIn()
 std::optional<TMS::AbstractMessage> StandIn::take()
 {
     std::optional<TMS::AbstractMessage> taken;
-    tmstest::waitUntil([&] {
-        std::lock_guard<std::mutex> guard(m_keptLock);
-        if (m_messages.empty()) {
-            return false;
-        }
-        taken = m_messages.front();
-        m_messages.erase(m_messages.begin());
-        return true;
-    });
+    tmstest::waitUntil(
+        [&] {
+            std::lock_guard<std::mutex> guard(m_keptLock);
+            if (m_messages.empty()) {
+                return false;
+            }
+            taken = m_messages.front();
+            m_messages.erase(m_messages.begin());
+            return true;
+        },
+        WAIT_MS);
     return taken;
 }
 
@@ -242,9 +251,8 @@ void DeviceControlRig::start(const std::set<std::string>& leftOut, const std::st
     ASSERT_EQ(m_root.addChild(&m_dev), 0u);
     ASSERT_EQ(m_root.start(TMS::AbstractMessage::emptyFields()), 0u);
     // Start-up writes every memory twice with a sync each: slow on a busy disk.
-    constexpr int START_UP_MS = 30000;
-    ASSERT_TRUE(tmstest::waitUntil([&] { return m_dev.getState() == PYRITE::PyriteDeviceControlThread::STATE_IDLE; },
-                                   START_UP_MS));
+    ASSERT_TRUE(
+        tmstest::waitUntil([&] { return m_dev.getState() == PYRITE::PyriteDeviceControlThread::STATE_IDLE; }, WAIT_MS));
 }
 
 std::optional<TMS::AbstractMessage> DeviceControlRig::ask(const TMS::AbstractMessage& message, StandIn& to)

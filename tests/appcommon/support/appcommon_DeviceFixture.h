@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -26,6 +27,10 @@ constexpr u32 PROFILE = 0;
 constexpr u32 AUDIO = 10;
 constexpr u32 NQ_CURRENT = 0;
 constexpr u32 NQ_VOLATILE = 2;
+
+// How long a wait for something that must happen may last: generous, as a sanitised build on a loaded machine can
+// take seconds per command. A wait that succeeds returns as soon as the condition holds.
+constexpr int WAIT_MS = 60000;
 
 // Texts written by several threads, kept in order.
 class Journal
@@ -75,6 +80,9 @@ public:
     }
     u32 onReceiveMessage(const TMS::AbstractMessage& message) override;
     u32 onChangeSystemInfo() override;
+    u32 onTimer(u32 timerId, u32 count) override;
+    // Timer passes served so far.
+    u32 timerPasses() const { return m_timerPasses.load(); }
     std::vector<std::string> logLines();
     bool logged(const std::string& text);
 
@@ -86,6 +94,7 @@ protected:
 private:
     ProbeRunner m_probes;
     u32 m_configState = 0;
+    std::atomic<u32> m_timerPasses{0};
 };
 
 // A stand-in that takes probes and keeps the other messages it receives and the values "ZOVORaState" and

@@ -123,7 +123,8 @@ ExecutorRig::ExecutorRig(TMS::AbstractThread* deviceControl)
         EXPECT_EQ(m_system.addChild(child), 0u);
     }
     EXPECT_EQ(m_system.start(TMS::AbstractMessage::emptyFields()), 0u);
-    EXPECT_TRUE(tmstest::waitUntil([&] { return m_system.getChildState() == TMS::SystemThread::CHILDREN_STARTED; }));
+    EXPECT_TRUE(
+        tmstest::waitUntil([&] { return m_system.getChildState() == TMS::SystemThread::CHILDREN_STARTED; }, WAIT_MS));
 }
 
 ExecutorRig::~ExecutorRig()
@@ -155,11 +156,13 @@ void ExecutorRig::setEditorState(u32 value)
 {
     m_sync.setSystemInfo("EditorState", 0, KVariant(value));
     ASSERT_EQ(m_sync.commitSystemInfo(), 0u);
-    ASSERT_TRUE(tmstest::waitUntil([&] {
-        KVariant seen;
-        m_sync.getSystemInfo(seen, "EditorState", 0);
-        return seen.getUInt() == value;
-    }));
+    ASSERT_TRUE(tmstest::waitUntil(
+        [&] {
+            KVariant seen;
+            m_sync.getSystemInfo(seen, "EditorState", 0);
+            return seen.getUInt() == value;
+        },
+        WAIT_MS));
 }
 
 ShippedDatabases::ShippedDatabases(std::initializer_list<const char*> names)
@@ -232,8 +235,8 @@ DeviceRig::DeviceRig() : m_device(std::make_unique<PYRITE::PyriteDeviceControlTh
     // The device-control thread is idle once "PDBState" and the configuration state are published and the
     // backups restored; its component database then holds the seven fixed components.
     auto* device = static_cast<PYRITE::PyriteDeviceControlThread*>(m_device.get());
-    EXPECT_TRUE(
-        tmstest::waitUntil([&] { return device->getState() == PYRITE::PyriteDeviceControlThread::STATE_IDLE; }, 20000));
+    EXPECT_TRUE(tmstest::waitUntil([&] { return device->getState() == PYRITE::PyriteDeviceControlThread::STATE_IDLE; },
+                                   WAIT_MS));
 }
 
 void DeviceRig::addComponent(const char* type, u32 uniqueId, u32 numX, u32 numY)
@@ -243,7 +246,7 @@ void DeviceRig::addComponent(const char* type, u32 uniqueId, u32 numX, u32 numY)
     message.setString("ComponentName", type);
     const u32 answers = m_rig.m_host.getAnswerCount();
     ASSERT_EQ(message.sendTo("DeviceControl"), 0u);
-    ASSERT_TRUE(tmstest::waitUntil([&] { return m_rig.m_host.getAnswerCount() > answers; }));
+    ASSERT_TRUE(tmstest::waitUntil([&] { return m_rig.m_host.getAnswerCount() > answers; }, WAIT_MS));
     m_rig.m_host.run([] {});
     ASSERT_NE(PDB::ParameterDBCollection::getInstance(10).getComponentIndex(uniqueId), 0xFFFFFFFFu) << type;
 }
@@ -254,9 +257,10 @@ void DeviceRig::addDatabaseComponent(const char* type, u32 uniqueId, u32 numX, u
         makeMessage("addPDBComponent", {{"UniqId", uniqueId}, {"Version", 1}, {"NumX", numX}, {"NumY", numY}});
     message.setString("ComponentName", type);
     ASSERT_EQ(message.sendTo("DeviceControl"), 0u);
-    ASSERT_TRUE(tmstest::waitUntil([&] {
-        return PDB::ParameterDBCollection::getInstance(10).getComponentIndex(uniqueId) != 0xFFFFFFFFu;
-    })) << type;
+    ASSERT_TRUE(tmstest::waitUntil(
+        [&] { return PDB::ParameterDBCollection::getInstance(10).getComponentIndex(uniqueId) != 0xFFFFFFFFu; },
+        WAIT_MS))
+        << type;
 }
 
 std::vector<std::string> exportDatabases()

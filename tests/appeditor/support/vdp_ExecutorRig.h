@@ -17,6 +17,7 @@
 #include "vcom_TcpSocket.h"
 #include "vdp_ClientUnit.h"
 #include "vdp_Executor.h"
+#include "vdp_TestSupport.h"
 #include "vdtest_Support.h"
 
 namespace vdptest {

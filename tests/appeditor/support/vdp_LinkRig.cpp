@@ -129,11 +129,13 @@ void StandIn::publish(const char* name, u32 value)
     message.setString("Name", name);
     message.setUInt("Value", value);
     ASSERT_EQ(sendMessageWithWaiting(message), 0u);
-    ASSERT_TRUE(tmstest::waitUntil([&] {
-        KVariant seen;
-        getSystemInfo(seen, name, 0);
-        return seen.getUInt() == value;
-    }));
+    ASSERT_TRUE(tmstest::waitUntil(
+        [&] {
+            KVariant seen;
+            getSystemInfo(seen, name, 0);
+            return seen.getUInt() == value;
+        },
+        WAIT_MS));
 }
 
 // ---- the System thread ----------------------------------------------------------------------------------------
@@ -189,7 +191,7 @@ void LinkSystem::run()
     ASSERT_EQ(tmstest::initializeThread(*this, "System"), 0u);
     ASSERT_EQ(start(TMS::AbstractMessage::emptyFields()), 0u);
     ASSERT_TRUE(tmstest::waitUntil(
-        [&] { return getChildState() == CHILDREN_STARTED || getChildState() == CHILDREN_RELEASED; }, 30000));
+        [&] { return getChildState() == CHILDREN_STARTED || getChildState() == CHILDREN_RELEASED; }, WAIT_MS));
 }
 
 bool LinkSystem::ended(int timeoutMs)

@@ -12,6 +12,7 @@
 #include "pyrite_ClientVDProtocolThread.h"
 #include "pyrite_DeviceControlThread.h"
 #include "tms_ThreadTestSupport.h"
+#include "vdp_TestSupport.h"
 
 namespace vdptest {
 
@@ -29,15 +30,15 @@ public:
     TestEditor& operator=(const TestEditor&) = delete;
 
     u16 port() const { return m_port; }
-    bool accept(int timeoutMs = 10000);
+    bool accept(int timeoutMs = WAIT_MS);
     // True when a connection waits to be accepted within the time.
     bool hasCaller(int timeoutMs);
     // Sends the line and a line feed.
     bool send(const std::string& line);
     // The next line without its line feed; nothing when none arrives in time or the link closed.
-    std::optional<std::string> nextLine(int timeoutMs = 10000);
+    std::optional<std::string> nextLine(int timeoutMs = WAIT_MS);
     // The next line that does not start with the prefix (those are skipped).
-    std::optional<std::string> nextLineSkipping(const std::string& prefix, int timeoutMs = 10000);
+    std::optional<std::string> nextLineSkipping(const std::string& prefix, int timeoutMs = WAIT_MS);
     // Closes the accepted link.
     void hangUp();
     // True when the program closed the link within the time.
@@ -82,7 +83,7 @@ public:
     // thread ended the program while they started).
     void run();
     // True once the program has ended: every child is released.
-    bool ended(int timeoutMs = 10000);
+    bool ended(int timeoutMs = WAIT_MS);
     u32 getReleasesByLink() const { return m_releasesByLink.load(); }
     // "VDPState", "ProductState" ... as the stand-in "Sync" sees them.
     u32 seen(const char* name);
