@@ -152,7 +152,7 @@ TEST_F(LinkThread, AnswersAreDroppedWhileRunModeIsNotZero)
     ASSERT_TRUE(m_editor.send(requestLine(
         "add_cpt_info", "a1", R"("cmdinfo":{"list":[{"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#100"}]},)")));
     ASSERT_TRUE(system.m_standInDeviceControl.waitForCount("msg:addComponent", 1, vdptest::WAIT_MS));
-    system.m_sync.publish("RunMode", 2);
+    system.publishToLink("RunMode", 2);
     sendToLink(answer("Re:addComponent", 0, {{"UniqID", 100}}));
     // RunMode 0 again: the product "starts" once more, and the dropped answer would have been served before.
     system.m_sync.publish("RunMode", 0);
@@ -323,7 +323,7 @@ TEST_F(LinkWithDeviceControl, ComponentDefaultsAndSynchronisationsAreCompletedTh
     EXPECT_FALSE(fs::exists(file));
 
     // "Re:Synchronize" answers a pending synchronisation: a progress reply, then the final one.
-    system.m_sync.publish("EditorState", 4);
+    system.publishToLink("EditorState", 4);
     ASSERT_TRUE(m_editor.send(requestLine("get_sync_device", "y1")));
     EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":{"cmd":"dev_status")"),
               R"({"reply":{"cmd":"get_sync_device","from":"editor-uid","message":"","progress":"40","reqid":"y1",)"

@@ -206,6 +206,14 @@ u32 LinkSystem::seen(const char* name)
     return value.getUInt();
 }
 
+void LinkSystem::publishToLink(const char* name, u32 value)
+{
+    m_sync.publish(name, value);
+    // The pass under way may have begun before the commit; the one after it has served it.
+    const u32 passes = m_link.getLoopCount();
+    ASSERT_TRUE(tmstest::waitUntil([&] { return m_link.getLoopCount() >= passes + 2; }, WAIT_MS));
+}
+
 bool logHolds(TMS::AbstractThread& thread, const std::string& text)
 {
     TMS::ThreadLogger& logger = thread.getLogger();

@@ -87,6 +87,10 @@ public:
     u32 getReleasesByLink() const { return m_releasesByLink.load(); }
     // "VDPState", "ProductState" ... as the stand-in "Sync" sees them.
     u32 seen(const char* name);
+    // Has "Sync" publish the value and waits until the link thread has taken it: it serves socket events and
+    // messages before system information within a pass, so what is sent right after a bare publish may still
+    // meet the old value.
+    void publishToLink(const char* name, u32 value);
 
     PYRITE::PyriteClientVDProtocolThread m_link;
     StandIn m_standInDeviceControl{5};
