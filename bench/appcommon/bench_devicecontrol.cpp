@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 
+#include "bench_AudioComponents.h"
 #include "dadov_AudioComponentCollection.h"
 #include "mms_SelectedItemLoader.h"
 #include "pdb_ProjectFile.h"
@@ -114,18 +115,6 @@ struct Device
         static Device device;
         return device;
     }
-
-    // Removes every audio component and waits until the last one is gone.
-    static void removeAll()
-    {
-        DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
-        collection.reqRemoveAllComponents();
-        collection.updateByThread();
-        while (collection.getNumComponents() != 0) {
-            TMS::AbstractThread::sleep(1);
-            collection.updateByThread();
-        }
-    }
 };
 
 void BM_AddComponentRoundTrip(benchmark::State& state)
@@ -151,7 +140,7 @@ void BM_AddComponentRoundTrip(benchmark::State& state)
             worst = std::max(worst, Clock::now() - sent);
         }
         state.PauseTiming();
-        Device::removeAll();
+        benchaudio::removeAllComponents();
         state.ResumeTiming();
     }
     DADOV::AudioComponentCollection::getInstance().endByThread();
@@ -171,7 +160,7 @@ void BM_AddComponentDirect(benchmark::State& state)
             benchmark::DoNotOptimize(collection.addComponent("testgain", 1, device.m_nextUid++, 2, 1));
         }
         state.PauseTiming();
-        Device::removeAll();
+        benchaudio::removeAllComponents();
         state.ResumeTiming();
     }
     collection.endByThread();

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_AudioComponents.h"
 #include "dadov_AudioComponentCollection.h"
 #include "pyrite_ClientSystemThread.h"
 #include "pyrite_ClientVDProtocolThread.h"
@@ -199,18 +200,6 @@ struct Setup
         return setup;
     }
 
-    // Removes every audio component through the calling (registered) thread and waits until the last one is gone.
-    static void removeAll()
-    {
-        DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
-        collection.reqRemoveAllComponents();
-        collection.updateByThread();
-        while (collection.getNumComponents() != 0) {
-            TMS::AbstractThread::sleep(1);
-            collection.updateByThread();
-        }
-    }
-
     std::string m_folder;
     Editor m_editor;
     System m_system;
@@ -248,7 +237,7 @@ void BM_AddComponentsThroughTheLink(benchmark::State& state)
             break;
         }
         (void)setup.m_editor.lineStartingWith(R"({"notify":{"cmd":"cpt_resource")");
-        Setup::removeAll();
+        benchaudio::removeAllComponents();
         state.ResumeTiming();
     }
     DADOV::AudioComponentCollection::getInstance().endByThread();
@@ -271,7 +260,7 @@ void BM_AddComponentsDirect(benchmark::State& state)
             benchmark::DoNotOptimize(collection.addComponent("testgain", 1, setup.m_nextUid++, 2, 1));
         }
         state.PauseTiming();
-        Setup::removeAll();
+        benchaudio::removeAllComponents();
         state.ResumeTiming();
     }
     collection.endByThread();
