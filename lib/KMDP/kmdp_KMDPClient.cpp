@@ -23,9 +23,24 @@ u32 hostOrder(const u8* bytes)
            bytes[3];
 }
 
-// The slot layer's number of the interface that carries the IPv4 address, or -1. Number 0 (loopback) may be
-// missing while Ethernet interfaces exist; past it the first number that names no interface ends the walk.
-i32 findInterface(u32 address)
+bool validTag(const char* tag)
+{
+    if (tag == nullptr || tag[0] == '\0' || ::strnlen(tag, TAG_SIZE) >= TAG_SIZE) {
+        return false;
+    }
+    for (const char* p = tag; *p != '\0'; ++p) {
+        if (static_cast<unsigned char>(*p) <= ' ' || *p == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// Number 0 (loopback) may be missing while Ethernet interfaces exist; past it the first number that names no
+// interface ends the walk.
+i32 findInterfaceNumber(u32 address)
 {
     for (i32 number = 0; number < MAX_INTERFACES; ++number) {
         VsockInterfaceAddress list[MAX_ADDRESSES];
@@ -44,21 +59,6 @@ i32 findInterface(u32 address)
     }
     return -1;
 }
-
-bool validTag(const char* tag)
-{
-    if (tag == nullptr || tag[0] == '\0' || ::strnlen(tag, TAG_SIZE) >= TAG_SIZE) {
-        return false;
-    }
-    for (const char* p = tag; *p != '\0'; ++p) {
-        if (static_cast<unsigned char>(*p) <= ' ' || *p == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 void clearAddress(MeterAddress* address)
 {
@@ -113,7 +113,7 @@ i32 KMDPClient::open(u32 adapterAddress, const MeterAddress& address, const char
         return KMDP_E_FAILED;
     }
     closeNow();
-    const i32 number = findInterface(adapterAddress);
+    const i32 number = findInterfaceNumber(adapterAddress);
     if (number < 0) {
         return KMDP_E_NOT_FOUND;
     }

@@ -34,6 +34,10 @@ static_assert(sizeof(MeterAddress) == 8);
 
 void clearAddress(MeterAddress* address);
 
+// The slot layer's number of the interface that carries the IPv4 address (same form as MeterAddress::m_device):
+// 0 loopback, n >= 1 the n-th Ethernet interface; -1 when no interface has it.
+i32 findInterfaceNumber(u32 address);
+
 // The meter kind of a datagram: the low 5 bits of byte 0 when they are 0..5, else -1 (also with no bytes).
 i32 getMeterType(const u8* data, u32 length);
 

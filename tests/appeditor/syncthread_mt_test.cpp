@@ -1,0 +1,519 @@
+// The sync thread against a scripted device unit, under a root thread that records every "EditorState" it
+// publishes, beside stand-in "DeviceControl" and "VDProtocol" threads that record what they receive. The
+// stand-in "DeviceControl" answers "PrepareToSync" and "isSameConfig" as the real one does; the test plays the
+// device's events.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "appcommon_TestSupport.h"
+#include "comctrl_FakeServerUnit.h"
+#include "dbgc_TestSupport.h"
+#include "fsw_TestSupport.h"
+#include "os_Clock.h"
+#include "pyrite_ClientSyncThread.h"
+#include "pyrite_ProductInfo.h"
+#include "tms_SystemThread.h"
+#include "tms_ThreadTestSupport.h"
+#include "vdp_MeterContainer.h"
+#include "vdtest_Support.h"
+
+namespace {
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new dbgctest::Environment);
+
+using ComControl::UnitPart;
+using comctrltest::ConnectOutcome;
+using comctrltest::FakeCall;
+using comctrltest::FakeOp;
+using Sync = PYRITE::PyriteClientSyncThread;
+using vdtest::waitUntil;
+
+constexpr const char* HERE = "127.0.0.1";
+constexpr u32 FAILED = 0x80000000;
+
+// What the threads saw, in the order they saw it.
+class Journal
+{
+public:
+    void add(const std::string& entry)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_entries.push_back(entry);
+    }
+    std::vector<std::string> all()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_entries;
+    }
+    // The entries that begin with prefix, without it.
+    std::vector<std::string> with(const std::string& prefix)
+    {
+        std::vector<std::string> out;
+        for (const std::string& entry : all()) {
+            if (entry.rfind(prefix, 0) == 0) {
+                out.push_back(entry.substr(prefix.size()));
+            }
+        }
+        return out;
+    }
+    bool waitFor(const std::string& entry, int timeoutMs = 5000)
+    {
+        return waitUntil(
+            [&] {
+                const std::vector<std::string> entries = all();
+                return std::find(entries.begin(), entries.end(), entry) != entries.end();
+            },
+            timeoutMs);
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_entries;
+};
+
+std::string text(const KVariant& value)
+{
+    const char* t = value.getString();
+    return t != nullptr ? t : "";
+}
+
+// A number field as the test reads it: hexadecimal when failed; "i" marks a signed field.
+std::string number(const KVariant& value)
+{
+    char out[16];
+    if ((value.getUInt() & FAILED) != 0) {
+        std::snprintf(out, sizeof(out), "%#x", value.getUInt());
+    } else {
+        std::snprintf(out, sizeof(out), "%u", value.getUInt());
+    }
+    return std::string(out) + (value.getKind() == KVariant::KIND_INT32 ? "i" : "");
+}
+
+// Records "state:N" for every "EditorState" a child commits, as it commits it.
+class Root : public TMS::SystemThread
+{
+public:
+    explicit Root(Journal& journal) : TMS::SystemThread(1), m_journal(journal) {}
+    ~Root() override { release(); }
+
+    u32 applySharedSystemInfoChanges(const TMS::SystemInfoLocalData& staged) override
+    {
+        for (u32 i = 0; i < staged.count(); ++i) {
+            if (staged.at(i)->m_name == "EditorState") {
+                m_journal.add("state:" + std::to_string(staged.at(i)->m_value.getUInt()));
+            }
+        }
+        return TMS::SystemThread::applySharedSystemInfoChanges(staged);
+    }
+
+private:
+    Journal& m_journal;
+};
+
+// The databases the thread reads and writes: "Profile" and "VDeviceSetup" with their capacities, and "Status"
+// with the directory-sync counters.
+class Databases
+{
+public:
+    static constexpr const char* TYPE = "SyncTestSetup";
+
+    Databases()
+    {
+        std::vector<std::string> addresses = {"/VEXA/Capacity"};
+        for (const char* direction : {"/DirSyncFrom", "/DirSyncTo"}) {
+            for (const char* counter : {"/Snapshot/InitSyncNum", "/Snapshot/RequestedNum", "/ParameterSet/InitSyncNum",
+                                        "/ParameterSet/RequestedNum"}) {
+                addresses.push_back(std::string(direction) + counter);
+            }
+        }
+        appcommontest::registerUIntType(TYPE, addresses, 16);
+        for (const appcommontest::SharedDatabase* database : {&m_profile, &m_vdevice, &m_status}) {
+            EXPECT_EQ(database->get().addComponent(0, TYPE, 1, 0, 0, 0), 0);
+        }
+        setCapacities(4, 8);
+    }
+    void setCapacities(u32 profile, u32 vdevice)
+    {
+        write(m_profile.get(), "/VEXA/Capacity", 0, profile);
+        write(m_vdevice.get(), "/VEXA/Capacity", 0, vdevice);
+    }
+    static void write(PDB::IParameterDB& database, const char* address, u32 x, u32 value)
+    {
+        EXPECT_EQ(
+            database.setValueUInt(database.getComponentIndex(0), database.getBlockIndex(0, address), x, 0, value, 255),
+            0);
+    }
+    u32 readStatus(const std::string& address, u32 x) const
+    {
+        PDB::IParameterDB& status = m_status.get();
+        return status.getValueUInt(status.getComponentIndex(0), status.getBlockIndex(0, address.c_str()), x, 0,
+                                   nullptr);
+    }
+
+    appcommontest::SharedDatabase m_profile{0, "Profile"};
+    appcommontest::SharedDatabase m_vdevice{4, "VDeviceSetup"};
+    appcommontest::SharedDatabase m_status{PYRITE::STATUS_DATABASE_ID, "Status"};
+};
+
+// A group of 239.255.0.0/16 and a free port, distinct per process.
+std::string testGroup()
+{
+    const u32 pid = static_cast<u32>(getpid());
+    return "239.255." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(1 + pid % 250);
+}
+
+u16 freePort()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// One datagram from 127.0.0.1 to the group on loopback.
+void sendToGroup(const std::string& group, u16 port, const std::vector<u8>& data)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local.sin_addr, sizeof(local.sin_addr));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, group.c_str(), &to.sin_addr);
+    EXPECT_EQ(sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)),
+              static_cast<ssize_t>(data.size()));
+    close(fd);
+}
+
+// A scratch storage base in the product information, set before the thread is built.
+struct Storage
+{
+    Storage() { PyriteProductInfo::getInstance().setStoragePath(m_dir.path()); }
+    const std::string& path() const { return m_dir.path(); }
+
+    fswtest::TempDir m_dir;
+};
+
+class SyncThread : public ::testing::Test
+{
+protected:
+    SyncThread()
+    {
+        m_deviceControl.m_messageHook = [this](const TMS::AbstractMessage& message) { onDeviceControl(message); };
+        m_vdProtocol.m_messageHook = [this](const TMS::AbstractMessage& message) {
+            m_journal.add("VDP:" + text(message.getValue("CommandName")) + " " + number(message.getValue("Result")) +
+                          " " + number(message.getValue("Progress")));
+        };
+        m_script.setAutoFinish(true);
+        VDevice::VDMeterContainer::getInstance().clear();
+    }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(tmstest::initializeThread(m_root, "System"), 0u);
+        ASSERT_EQ(registerSystemInfoItems(&m_root), 0u);
+        ASSERT_EQ(tmstest::initializeThread(m_deviceControl, "DeviceControl", 0, 1), 0u);
+        ASSERT_EQ(tmstest::initializeThread(m_vdProtocol, "VDProtocol", 0, 1), 0u);
+        ASSERT_EQ(tmstest::initializeThread(m_sync, "Sync", 100, 2), 0u);
+        for (TMS::AbstractThread* child :
+             {static_cast<TMS::AbstractThread*>(&m_deviceControl), static_cast<TMS::AbstractThread*>(&m_vdProtocol),
+              static_cast<TMS::AbstractThread*>(&m_sync)}) {
+            ASSERT_EQ(m_root.addChild(child), 0u);
+        }
+        ASSERT_EQ(m_root.start(TMS::AbstractMessage::emptyFields()), 0u);
+        ASSERT_TRUE(waitUntil([&] { return m_root.getChildState() == TMS::SystemThread::CHILDREN_STARTED; }));
+    }
+    void TearDown() override { m_root.release(); }
+
+    // The stand-in device control: records and answers.
+    void onDeviceControl(const TMS::AbstractMessage& message)
+    {
+        const std::string name = text(message.getValue("CommandName"));
+        std::string entry = "DC:" + name;
+        for (const char* field : {"Status", "Type", "SyncDirection", "ConfigHash", "Operation"}) {
+            if (message.getValue(field).isValid()) {
+                entry += " " + text(message.getValue(field));
+            }
+        }
+        m_journal.add(entry);
+        if (name == "PrepareToSync" && m_prepareAnswers.fetch_sub(1) > 0) {
+            EXPECT_EQ(tmstest::userMessage("Re:PrepareToSync").sendTo("Sync"), 0u);
+        } else if (name == "isSameConfig") {
+            TMS::AbstractMessage answer = tmstest::userMessage("Re:isSameConfig");
+            answer.setString("isSameConfig", m_sameConfig ? "Same" : "Other");
+            EXPECT_EQ(answer.sendTo("Sync"), 0u);
+        }
+    }
+
+    void send(const char* command, const std::vector<std::pair<const char*, const char*>>& fields = {})
+    {
+        TMS::AbstractMessage message = tmstest::userMessage(command);
+        for (const auto& [name, value] : fields) {
+            message.setString(name, value);
+        }
+        ASSERT_EQ(message.sendTo("Sync"), 0u);
+    }
+    void startSync(const char* direction, const char* to = HERE)
+    {
+        send("SetNetworkInfo&Sync", {{"Direction", direction}, {"FromIPAddress", HERE}, {"ToIPAddress", to}});
+    }
+    bool waitState(u32 state)
+    {
+        return waitUntil([&] { return m_sync.getEditorState() == state; });
+    }
+    // Waits until the thread asked the unit to send the event (the count-th time), then plays the device's answer.
+    void answerEvent(const char* sent, const char* answer, const char* argument, size_t count = 1)
+    {
+        ASSERT_TRUE(waitUntil([&] { return sentNamed(sent).size() >= count; })) << sent;
+        m_script.deliverEvent(PYRITE::SYNC_EVENT_CODE, answer, argument);
+    }
+    // Name, argument and code of the events sent, KeepAlive left out.
+    std::vector<std::string> events()
+    {
+        std::vector<std::string> out;
+        for (const FakeCall& call : m_script.sentEvents()) {
+            if (call.m_text != PYRITE::EVENT_KEEP_ALIVE) {
+                out.push_back(call.m_text + "|" + call.m_detail + "|" + std::to_string(call.m_code));
+            }
+        }
+        return out;
+    }
+    std::vector<FakeCall> sentNamed(const std::string& name)
+    {
+        std::vector<FakeCall> out = m_script.sentEvents();
+        std::erase_if(out, [&](const FakeCall& call) { return call.m_text != name; });
+        return out;
+    }
+    // "part index mode" of every synchroniser start.
+    std::vector<std::string> starts()
+    {
+        std::vector<std::string> out;
+        for (const FakeCall& call : m_script.calls(FakeOp::StartSync)) {
+            out.push_back(std::to_string(static_cast<u32>(call.m_part)) + " " + std::to_string(call.m_index) + " " +
+                          std::to_string(call.m_value));
+        }
+        return out;
+    }
+    std::vector<std::string> logLines()
+    {
+        std::vector<std::string> out;
+        TMS::ThreadLogger& logger = m_sync.getLogger();
+        for (u32 i = 0; i < logger.getCount(); ++i) {
+            char line[TMS::ThreadLogger::LINE_SIZE] = {};
+            if (logger.getLine(i, line, sizeof(line)) == 0) {
+                out.push_back(line);
+            }
+        }
+        return out;
+    }
+    static void moveClock(u32 ms)
+    {
+        u32 now = 0;
+        ossupport::getMilliseconds(&now);
+        appcommontest::setClock(now + ms);
+    }
+
+    Journal m_journal;
+    Storage m_storage;
+    Databases m_databases;
+    comctrltest::FakeUnitScript m_script;
+    std::atomic<bool> m_sameConfig{false};
+    std::atomic<int> m_prepareAnswers{1}; // "PrepareToSync" messages answered
+    const std::string m_group = testGroup();
+    const u16 m_port = freePort();
+    tmstest::RecordingThread m_deviceControl;
+    tmstest::RecordingThread m_vdProtocol;
+    Sync m_sync{m_script, m_group.c_str(), m_port};
+    Root m_root{m_journal};
+};
+
+TEST_F(SyncThread, ClientToServerRunsEveryState)
+{
+    ASSERT_TRUE(VDevice::VDMeterContainer::getInstance().addMeter("meter", "AudioCompo/#7"));
+    startSync("ClientToServer");
+    answerEvent(PYRITE::EVENT_SET_CLIENT_TYPE, "onSetClientType", "TYPE:Editor HASH:ab\\ c");
+    answerEvent(PYRITE::EVENT_APPLY_CONFIG, "onApplyConfig", "");
+    ASSERT_TRUE(waitState(Sync::STATE_SYNCHRONIZED));
+    ASSERT_TRUE(m_journal.waitFor("DC:Synchronize Synchronized Client"));
+
+    EXPECT_EQ(m_journal.with("state:"), (std::vector<std::string>{"2", "3", "4", "5", "6", "7", "8", "9", "10"}));
+    EXPECT_EQ(m_journal.with("VDP:"),
+              (std::vector<std::string>{"Re:Synchronize 1 16", "Re:Synchronize 1 32", "Re:Synchronize 1 48",
+                                        "Re:Synchronize 1 64", "Re:Synchronize 1 80", "Re:Synchronize 0 100"}));
+    EXPECT_EQ(m_journal.with("DC:"),
+              (std::vector<std::string>{"Synchronize Connected Client", "PrepareToSync ClientToServer",
+                                        "isSameConfig ab c", "Synchronize Synchronized Client"}));
+    // Each state is published before what its entry sends.
+    const std::vector<std::string> all = m_journal.all();
+    auto position = [&](const std::string& entry) { return std::find(all.begin(), all.end(), entry) - all.begin(); };
+    EXPECT_LT(position("state:3"), position("DC:Synchronize Connected Client"));
+    EXPECT_LT(position("state:4"), position("DC:PrepareToSync ClientToServer"));
+    for (u32 state = 5; state <= 9; ++state) {
+        EXPECT_LT(position("state:" + std::to_string(state)),
+                  position("VDP:Re:Synchronize 1 " + std::to_string(state * 16 - 64)));
+    }
+    EXPECT_LT(position("state:10"), position("VDP:Re:Synchronize 0 100"));
+    const std::vector<std::string> entryLines = {
+        "[i] Synchronizing Temporarily\n",         "[i] Synchronized Temporarily\n",
+        "[i] Preparing to Synchronize Memories\n", "[i] Synchronizing Send Config file\n",
+        "[i] Synchronizing Apply Config\n",        "[i] Synchronizing Memories\n",
+        "[i] Synchronizing Directory\n",           "[i] Synchronized\n"};
+    std::vector<std::string> lines = logLines();
+    std::erase_if(lines, [&](const std::string& line) {
+        return std::find(entryLines.begin(), entryLines.end(), line) == entryLines.end();
+    });
+    EXPECT_EQ(lines, entryLines);
+
+    // Kind-1 databases in mode 2, kind-2 ones and the directories in the direction; the file of slot 0.
+    EXPECT_EQ(starts(), (std::vector<std::string>{"1 0 2", "1 1 2", "1 2 2", "1 6 2", "1 5 1", "1 10 1", "3 0 1",
+                                                  "3 1 1", "3 2 1"}));
+    const std::vector<FakeCall> files = m_script.calls(FakeOp::SendFile);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].m_text + " " + std::to_string(files[0].m_index) + " " + std::to_string(files[0].m_value),
+              "CompileResult.json 0 1");
+    const std::string port = std::to_string(m_port);
+    EXPECT_EQ(events(), (std::vector<std::string>{"SetClientType|TYPE:Editor SYNCDIR:1 PIN: UDPPORT:" + port + "|240",
+                                                  "ApplyConfig||240", "MeterRequest|CYCLE:60 COMPONENT:7|240"}));
+
+    // The unit's set-up.
+    const std::vector<FakeCall> init = m_script.calls(FakeOp::Initialize);
+    ASSERT_EQ(init.size(), 1u);
+    EXPECT_EQ(init[0].m_detail + " " + init[0].m_text + " " + std::to_string(init[0].m_value),
+              "1 11 1 3 127.0.0.1 1048576");
+    std::vector<std::string> dirs;
+    for (const FakeCall& call : m_script.calls(FakeOp::SetupDirSynchronizer)) {
+        dirs.push_back(call.m_text + " " + call.m_detail + " " + std::to_string(call.m_value) + " " +
+                       std::to_string(call.m_code));
+    }
+    const std::string& root = m_storage.path();
+    EXPECT_EQ(dirs,
+              (std::vector<std::string>{"Preset/3DRev " + root + "/Preset/3DRev 128 240",
+                                        "Snapshot " + root + "/Snapshot 2000 240", "VWP " + root + "/VWP 50 240"}));
+    const std::vector<FakeCall> connects = m_script.calls(FakeOp::Connect);
+    ASSERT_EQ(connects.size(), 1u);
+    EXPECT_EQ(connects[0].m_text + ":" + std::to_string(connects[0].m_value), "127.0.0.1:50368");
+
+    // Meters: the client listens on the group, and timer 1 asks again after 5 s.
+    const KMDP::KMDPClient& meters = m_sync.getMeterClient();
+    EXPECT_TRUE(meters.isOpen());
+    EXPECT_EQ(meters.getTag(), "PRCS");
+    sendToGroup(m_group, m_port, {0x20, 7, 0, 0, 0, 0, 1, 2, 3});
+    EXPECT_TRUE(waitUntil([&] { return meters.getStatistics().m_refused == 1; })) << "no component 7 exists";
+    moveClock(Sync::METER_INTERVAL_MS);
+    EXPECT_TRUE(waitUntil([&] { return sentNamed(PYRITE::EVENT_METER_REQUEST).size() == 2; }));
+}
+
+TEST_F(SyncThread, ServerToClientAbortsOnAnotherConfigAndSkipsTheFileOnTheSame)
+{
+    m_prepareAnswers = 2;
+    startSync("ServerToClient");
+    answerEvent(PYRITE::EVENT_SET_CLIENT_TYPE, "onSetClientType", "HASH:1");
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Synchronize 0x8000000b 0"));
+    // The aborted sequence starts again from state 4; the same config now goes on to the memories.
+    m_sameConfig = true;
+    answerEvent(PYRITE::EVENT_SET_CLIENT_TYPE, "onSetClientType", "HASH:1", 2);
+    ASSERT_TRUE(waitState(Sync::STATE_SYNCHRONIZED));
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Synchronize 0 100"));
+
+    EXPECT_EQ(m_journal.with("state:"), (std::vector<std::string>{"2", "3", "4", "5", "4", "5", "8", "9", "10"}));
+    EXPECT_EQ(events(), (std::vector<std::string>{
+                            "SetClientType|TYPE:Editor SYNCDIR:2 PIN: UDPPORT:" + std::to_string(m_port) + "|240",
+                            "AbortSynchronize||240",
+                            "SetClientType|TYPE:Editor SYNCDIR:2 PIN: UDPPORT:" + std::to_string(m_port) + "|240"}));
+    EXPECT_TRUE(m_script.calls(FakeOp::SendFile).empty());
+    ASSERT_TRUE(m_journal.waitFor("DC:Synchronize Synchronized Client"));
+    EXPECT_EQ(m_journal.with("DC:NQSync"), (std::vector<std::string>{" Receive"}));
+}
+
+TEST_F(SyncThread, DisconnectWaitsOutTheMemoryStepsAndAChangedAddressRestarts)
+{
+    startSync("ClientToServer");
+    answerEvent(PYRITE::EVENT_SET_CLIENT_TYPE, "onSetClientType", "HASH:1");
+    ASSERT_TRUE(waitState(Sync::STATE_APPLY_CONFIG));
+    send("Disconnect");
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Disconnect 0x80000000i 100i"));
+    EXPECT_EQ(m_sync.getEditorState(), Sync::STATE_APPLY_CONFIG);
+
+    // A changed address restarts the client; the same address again while it connects keeps it.
+    m_script.scriptConnect(1, ConnectOutcome::Silent);
+    send("SetNetworkInfo", {{"FromIPAddress", HERE}, {"ToIPAddress", "127.0.0.2"}});
+    ASSERT_TRUE(waitState(Sync::STATE_CONNECTING));
+    EXPECT_EQ(m_script.unitsCreated(), 2u);
+    EXPECT_EQ(m_script.calls(FakeOp::Close).size(), 1u);
+    send("SetNetworkInfo", {{"FromIPAddress", HERE}, {"ToIPAddress", "127.0.0.2"}});
+    send("Disconnect");
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Disconnect 0i 100i"));
+    EXPECT_EQ(m_script.unitsCreated(), 2u);
+    EXPECT_EQ(m_script.calls(FakeOp::Connect).size(), 2u);
+    EXPECT_EQ(m_script.calls(FakeOp::Disconnect).size(), 1u);
+    ASSERT_TRUE(waitState(Sync::STATE_DISCONNECTED));
+    EXPECT_EQ(m_journal.with("state:").back(), "0");
+}
+
+TEST_F(SyncThread, IdleLinkKeptAliveThenDroppedWithZeroCounters)
+{
+    send("SetNetworkInfo", {{"FromIPAddress", HERE}, {"ToIPAddress", HERE}});
+    ASSERT_TRUE(waitState(Sync::STATE_TEMPORARY_SYNCED));
+    // Without a direction the sequence rests in state 4; these change nothing.
+    send("Re:PrepareToSync");
+    send("Re:isSameConfig", {{"isSameConfig", "Other"}});
+    send("Synchronize", {{"Direction", "ClientToServer"}});
+    send("Asynchronous");
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Asynchronous 0i 100i"));
+    EXPECT_EQ(m_journal.with("state:"), (std::vector<std::string>{"2", "3", "4"}));
+    EXPECT_EQ(m_journal.with("VDP:"), (std::vector<std::string>{"Re:Asynchronous 0i 100i"}));
+    EXPECT_TRUE(events().empty());
+
+    // Counters of the unit go to the device and to "Status"; 1 s without sending brings a KeepAlive.
+    m_script.setCounters(ComControl::DIR_COUNTERS_SNAPSHOT, 3, 4);
+    ASSERT_TRUE(waitUntil([&] { return m_databases.readStatus("/DirSyncTo/Snapshot/RequestedNum", 0) == 4; }));
+    EXPECT_EQ(events(), (std::vector<std::string>{"NotifyDirSyncStatus|SCN0INI:3 SCN0REQ:4 PRS0INI:0 PRS0REQ:0|0"}));
+    m_script.deliverEvent(240, PYRITE::EVENT_NOTIFY_DIR_SYNC_STATUS, "PRS0INI:5");
+    ASSERT_TRUE(waitUntil([&] { return m_databases.readStatus("/DirSyncFrom/ParameterSet/InitSyncNum", 0) == 5; }));
+    moveClock(Sync::KEEP_ALIVE_MS);
+    ASSERT_TRUE(waitUntil([&] { return !sentNamed(PYRITE::EVENT_KEEP_ALIVE).empty(); }));
+    const FakeCall keepAlive = sentNamed(PYRITE::EVENT_KEEP_ALIVE)[0];
+    EXPECT_EQ(keepAlive.m_detail + "|" + std::to_string(keepAlive.m_code), "|0");
+
+    // 10 s without receiving: the link goes, and so do the counters in both directions.
+    moveClock(Sync::RECEIVE_TIMEOUT_MS);
+    ASSERT_TRUE(waitState(Sync::STATE_DISCONNECTED));
+    EXPECT_TRUE(waitUntil([&] { return !m_script.hasUnit(); }));
+    EXPECT_EQ(m_script.calls(FakeOp::Close).size(), 1u);
+    EXPECT_EQ(m_databases.readStatus("/DirSyncTo/Snapshot/RequestedNum", 0), 0u);
+    EXPECT_EQ(m_databases.readStatus("/DirSyncFrom/ParameterSet/InitSyncNum", 0), 0u);
+    EXPECT_EQ(m_journal.with("state:"), (std::vector<std::string>{"2", "3", "4", "1", "0"}));
+}
+
+TEST_F(SyncThread, CapacityBelowTheProfileClearsTheClientType)
+{
+    m_databases.setCapacities(8, 4);
+    m_sameConfig = true;
+    startSync("ClientToServer");
+    answerEvent(PYRITE::EVENT_SET_CLIENT_TYPE, "onSetClientType", "HASH:1");
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Synchronize 0x8000000c 0"));
+    EXPECT_EQ(m_journal.with("state:"), (std::vector<std::string>{"2", "3", "4", "5", "8", "9", "10", "4"}));
+    EXPECT_EQ(events().back(), "ClearClientType||240");
+    EXPECT_FALSE(m_sync.getMeterClient().isOpen());
+    EXPECT_TRUE(m_journal.with("DC:Synchronize Synchronized").empty());
+}
+
+} // namespace
