@@ -18,15 +18,13 @@
 #include <thread>
 #include <utility>
 
+#include "bench_Engine.h"
 #include "compiler_CompilerForNativeCPU.h"
 #include "dadov_AudioComponentCollection.h"
-#include "dadov_AudioConfigDB.h"
-#include "logic_LogicComponentCollection.h"
 #include "pdb_JsonAdapter.h"
 #include "pyrite_ProductInfo.h"
 #include "pyrite_VEXACompilerAPI.h"
 #include "pyrite_VEXACompilerThread.h"
-#include "tms_ThreadRepository.h"
 
 namespace {
 
@@ -67,11 +65,8 @@ struct Setup
 {
     Setup()
     {
-        (void)TMS::ThreadRepository::initialize();
-        (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
-        (void)DADOV::AudioConfigDB::getInstance().initialize();
         DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
-        ok = collection.initialize(APPEDITOR_BENCH_PLUGIN_DIR, 10) == 0 && collection.beginByThread(nullptr) == 0;
+        ok = appeditorbench::startEngine() && collection.beginByThread(nullptr) == 0;
         for (u32 i = 0; ok && i < COMPONENTS; ++i) {
             ok = collection.addComponent("testgain", 1, FIRST_UID + i, 1, 1) == 0;
         }

@@ -18,8 +18,11 @@
 
 #include "appcommon_TestSupport.h"
 #include "comctrl_FakeServerUnit.h"
+#include "dadov_AudioComponentCollection.h"
+#include "dadov_TestSupport.h"
 #include "dbgc_TestSupport.h"
 #include "fsw_TestSupport.h"
+#include "logic_LogicComponentCollection.h"
 #include "os_Clock.h"
 #include "pyrite_ClientSyncThread.h"
 #include "pyrite_ProductInfo.h"
@@ -212,6 +215,27 @@ struct Storage
     fswtest::TempDir m_dir;
 };
 
+// The audio engine with the test mixer's plug-in, whose meter 0 ("level") is a byte array of numX in set 2. The
+// test thread registers with the collection through it when it adds a component.
+struct Engine : public DADOV::IAudioComponentCallback
+{
+    Engine()
+    {
+        dadovtest::createDatabases(11);
+        (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
+        m_plugins.add("TestMixer_2.dll");
+        EXPECT_EQ(DADOV::AudioComponentCollection::getInstance().initialize(m_plugins.path().c_str(), 8), 0);
+    }
+    ~Engine() override
+    {
+        DADOV::AudioComponentCollection::getInstance().endByThread();
+        DADOV::AudioComponentCollection::getInstance().finalize();
+    }
+    void onChangeAudioComponents() override {}
+
+    dadovtest::PluginFolder m_plugins;
+};
+
 class SyncThread : public ::testing::Test
 {
 protected:
@@ -334,6 +358,7 @@ protected:
     Journal m_journal;
     Storage m_storage;
     Databases m_databases;
+    Engine m_engine;
     comctrltest::FakeUnitScript m_script;
     std::atomic<bool> m_sameConfig{false};
     std::atomic<int> m_prepareAnswers{1}; // "PrepareToSync" messages answered
@@ -411,14 +436,42 @@ TEST_F(SyncThread, ClientToServerRunsEveryState)
     ASSERT_EQ(connects.size(), 1u);
     EXPECT_EQ(connects[0].m_text + ":" + std::to_string(connects[0].m_value), "127.0.0.1:50368");
 
-    // Meters: the client listens on the group, and timer 1 asks again after 5 s.
+    // Timer 1 asks for meters again after 5 s.
+    moveClock(Sync::METER_INTERVAL_MS);
+    EXPECT_TRUE(waitUntil([&] { return sentNamed(PYRITE::EVENT_METER_REQUEST).size() == 2; }));
+
+    // Meters: the client listens on the group; a datagram lands once the component exists, one past its array's
+    // end is refused, and the link's end clears the meters.
     const KMDP::KMDPClient& meters = m_sync.getMeterClient();
     EXPECT_TRUE(meters.isOpen());
     EXPECT_EQ(meters.getTag(), "PRCS");
-    sendToGroup(m_group, m_port, {0x20, 7, 0, 0, 0, 0, 1, 2, 3});
-    EXPECT_TRUE(waitUntil([&] { return meters.getStatistics().m_refused == 1; })) << "no component 7 exists";
-    moveClock(Sync::METER_INTERVAL_MS);
-    EXPECT_TRUE(waitUntil([&] { return sentNamed(PYRITE::EVENT_METER_REQUEST).size() == 2; }));
+    const std::vector<u8> fitting = {0x20, 7, 0, 0, 0, 56, 1, 2, 3, 4, 5, 6, 7, 8};
+    sendToGroup(m_group, m_port, fitting);
+    EXPECT_TRUE(waitUntil([&] { return meters.getStatistics().m_refused == 1; })) << "no component 7 exists yet";
+    DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
+    ASSERT_EQ(collection.beginByThread(&m_engine), 0);
+    ASSERT_EQ(collection.addComponent("TestMixer", 2, 7, 64, 1), 0);
+    const DADOV::MeterPool& pool = collection.findComponent(7)->getMeterPool();
+    auto level = [&] {
+        std::vector<u8> bytes;
+        EXPECT_EQ(pool.copyMeterArray(2, 0, bytes), 0);
+        return bytes;
+    };
+    std::vector<u8> expected(64, 0);
+    std::copy(fitting.begin() + 6, fitting.end(), expected.begin() + 56);
+    // The thread takes the component on its next update: until then the datagram is refused.
+    EXPECT_TRUE(waitUntil([&] {
+        sendToGroup(m_group, m_port, fitting);
+        return waitUntil([&] { return level() == expected; }, 20);
+    }));
+    const u64 refused = meters.getStatistics().m_refused;
+    sendToGroup(m_group, m_port, {0x20, 7, 0, 0, 0, 60, 9, 9, 9, 9, 9, 9, 9, 9});
+    EXPECT_TRUE(waitUntil([&] { return meters.getStatistics().m_refused == refused + 1; }));
+    EXPECT_EQ(level(), expected);
+    send("Disconnect");
+    ASSERT_TRUE(waitState(Sync::STATE_DISCONNECTED));
+    EXPECT_FALSE(meters.isOpen());
+    EXPECT_EQ(level(), std::vector<u8>(64, 0));
 }
 
 TEST_F(SyncThread, ServerToClientAbortsOnAnotherConfigAndSkipsTheFileOnTheSame)

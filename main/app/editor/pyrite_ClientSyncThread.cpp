@@ -204,6 +204,13 @@ u32 PyriteClientSyncThread::onTimer(u32 timerId, u32)
     return PYRITE_OK;
 }
 
+u32 PyriteClientSyncThread::onChangeStatus(u32 status, const TMS::FieldMap& arguments)
+{
+    const u32 result = PyriteAppThread::onChangeStatus(status, arguments);
+    m_meterPoolsStale = true;
+    return result;
+}
+
 u32 PyriteClientSyncThread::onReceiveMessage(const TMS::AbstractMessage& message)
 {
     const u32 result = PyriteAppThread::onReceiveMessage(message);
@@ -263,6 +270,13 @@ u32 PyriteClientSyncThread::onChangePDB()
         m_unit->notifyParameterChanges();
     }
     return PYRITE_OK;
+}
+
+u32 PyriteClientSyncThread::onUpdateAudioComponents()
+{
+    const u32 result = PyriteAppThread::onUpdateAudioComponents();
+    m_meterPoolsStale = true;
+    return result;
 }
 
 u32 PyriteClientSyncThread::onReceiveUserEvent(u32 eventId)
@@ -856,8 +870,15 @@ i32 PyriteClientSyncThread::setMeterData(const u8* data, u32 length)
 
 DADOV::MeterPool* PyriteClientSyncThread::findMeterPool(u32 uid)
 {
-    DADOV::AudioComponent* component = DADOV::AudioComponentCollection::getInstance().findComponent(uid);
-    return component != nullptr ? &component->getMeterPool() : nullptr;
+    if (m_meterPoolsStale) {
+        m_meterPools.clear();
+        for (DADOV::AudioComponent* component : DADOV::AudioComponentCollection::getInstance().getComponentList()) {
+            m_meterPools[component->getUniqID()] = &component->getMeterPool();
+        }
+        m_meterPoolsStale = false;
+    }
+    const auto found = m_meterPools.find(uid);
+    return found != m_meterPools.end() ? found->second : nullptr;
 }
 
 void PyriteClientSyncThread::onClientNotice(u32 notice)

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "comctrl_FileAccessor.h"
 #include "comctrl_Interfaces.h"
@@ -91,6 +92,8 @@ public:
     PyriteClientSyncThread& operator=(const PyriteClientSyncThread&) = delete;
 
     u32 onTimer(u32 timerId, u32 count) override;
+    // The base's operation; the thread's list of audio components may have changed.
+    u32 onChangeStatus(u32 status, const TMS::FieldMap& arguments) override;
     // The base's handling, then the commands of a user message with code 0.
     u32 onReceiveMessage(const TMS::AbstractMessage& message) override;
     // The base's, then the client stops.
@@ -101,6 +104,8 @@ public:
     u32 onChangePDBState(u32 state) override;
     // Lets the unit's synchronisers forward the changed parameters to the device.
     u32 onChangePDB() override;
+    // The base's operation; the thread's list of audio components may have changed.
+    u32 onUpdateAudioComponents() override;
     u32 onReceiveUserEvent(u32 eventId) override;
 
     // ComControl::IUnitConnectObserver (called inside the unit's socket work on this thread).
@@ -178,6 +183,8 @@ private:
     void postSynchronize(const char* status);
     u32 post(const char* threadName, const TMS::AbstractMessage& message);
 
+    // The meter pool of a component of the thread's list, through a map by uid that is rebuilt after the list
+    // changed: the list changes only by the thread's own calls, which mark the map stale.
     DADOV::MeterPool* findMeterPool(u32 uid) override;
 
     ComControl::IServerUnitFactory& m_factory;
@@ -195,6 +202,8 @@ private:
     u32 m_adapterAddress = 0; // IPv4 of the adapter the client started on
     std::string m_fromAddress;
     std::string m_toAddress;
+    std::unordered_map<u32, DADOV::MeterPool*> m_meterPools;
+    bool m_meterPoolsStale = true;
 };
 
 } // namespace PYRITE
