@@ -29,6 +29,7 @@
 #include "tms_SystemThread.h"
 #include "tms_ThreadTestSupport.h"
 #include "vdp_MeterContainer.h"
+#include "vdp_TestSupport.h"
 #include "vdtest_Support.h"
 
 namespace {
@@ -567,6 +568,33 @@ TEST_F(SyncThread, CapacityBelowTheProfileClearsTheClientType)
     EXPECT_EQ(events().back(), "ClearClientType||240");
     EXPECT_FALSE(m_sync.getMeterClient().isOpen());
     EXPECT_TRUE(m_journal.with("DC:Synchronize Synchronized").empty());
+}
+
+} // namespace
+
+namespace {
+
+// No device link exists in this build: the production unit takes the set-up, refuses the connect, and the thread
+// says so and stays disconnected.
+TEST(SyncThreadProduction, ConnectIsRefused)
+{
+    vdptest::PrintCapture print;
+    const Storage storage;
+    Sync sync;
+    ASSERT_EQ(tmstest::initializeThread(sync, "Sync", 100), 0u);
+    ASSERT_EQ(sync.start(TMS::AbstractMessage::emptyFields()), 0u);
+    TMS::AbstractMessage message = tmstest::userMessage("SetNetworkInfo");
+    message.setString("FromIPAddress", HERE);
+    message.setString("ToIPAddress", "127.0.0.9");
+    ASSERT_EQ(message.sendTo("Sync"), 0u);
+    std::string printed;
+    EXPECT_TRUE(waitUntil([&] {
+        printed += print.take();
+        return printed.find("[E] PyriteClientSyncThread::connect - cannot connect to 127.0.0.9\n") != std::string::npos;
+    }));
+    EXPECT_EQ(printed.find("[E] PyriteClientSyncThread::startClient"), std::string::npos) << printed;
+    EXPECT_EQ(sync.getEditorState(), Sync::STATE_DISCONNECTED);
+    sync.release();
 }
 
 } // namespace

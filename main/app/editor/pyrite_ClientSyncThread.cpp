@@ -5,7 +5,7 @@
 
 #include "comctrl_Result.h"
 #include "dadov_AudioComponentCollection.h"
-#include "klib_Print.h"
+#include "dbgc_Print.h"
 #include "os_Clock.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pyrite_ProductInfo.h"
@@ -161,19 +161,19 @@ void PyriteClientSyncThread::createFileHolders()
     PyriteProductInfo& info = PyriteProductInfo::getInstance();
     m_pFileSyncObjects.reset(new (std::nothrow) ComControl::FileAccessor);
     if (m_pFileSyncObjects == nullptr) {
-        KLIB_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot create m_pFileSyncObjects!\n");
+        DBGC_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot create m_pFileSyncObjects!\n");
     } else {
         std::string configPath;
         info.getPath(configPath, CONFIG_PATH_ROW, PyriteProductInfo::COLUMN_STORAGE);
         if (m_pFileSyncObjects->initialize(configPath.c_str()) != ComControl::COMCTRL_OK) {
-            KLIB_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot initialize m_pFileSyncObjects!\n");
+            DBGC_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot initialize m_pFileSyncObjects!\n");
             m_pFileSyncObjects.reset();
         }
     }
 
     m_pDirSyncObjects.reset(new (std::nothrow) DirSyncObjects);
     if (m_pDirSyncObjects == nullptr) {
-        KLIB_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot create m_pDirSyncObjects!\n");
+        DBGC_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot create m_pDirSyncObjects!\n");
         return;
     }
     std::string root;
@@ -187,7 +187,7 @@ void PyriteClientSyncThread::createFileHolders()
         }
     }
     if (rc != ComControl::COMCTRL_OK) {
-        KLIB_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot initialize m_pDirSyncObjects!\n");
+        DBGC_LOG("[E] PyriteClientSyncThread::PyriteClientSyncThread() - cannot initialize m_pDirSyncObjects!\n");
         m_pDirSyncObjects.reset();
     }
 }
@@ -450,7 +450,7 @@ void PyriteClientSyncThread::finish()
     }
     const i32 opened = m_meterClient.open(m_adapterAddress, m_meterAddress, METER_TAG);
     if (opened != KMDP::KMDP_OK) {
-        KLIB_LOG("[E] PyriteClientSyncThread::finish - cannot open the meter client (0x%08X)\n",
+        DBGC_LOG("[E] PyriteClientSyncThread::finish - cannot open the meter client (0x%08X)\n",
                  static_cast<u32>(opened));
     }
     sendMeterRequests();
@@ -498,14 +498,14 @@ u32 PyriteClientSyncThread::startClient(const std::string& fromAddress)
 {
     u32 adapter = 0;
     if (!parseIPv4(fromAddress, &adapter) || KMDP::findInterfaceNumber(adapter) < 0) {
-        KLIB_LOG("[E] PyriteClientSyncThread::startClient - no network adapter has the address %s\n",
+        DBGC_LOG("[E] PyriteClientSyncThread::startClient - no network adapter has the address %s\n",
                  fromAddress.c_str());
         stopClient();
         return PYRITE_E_FAILED;
     }
     m_unit = m_factory.create(this);
     if (m_unit == nullptr) {
-        KLIB_LOG("[E] PyriteClientSyncThread::startClient - cannot create ServerUnit!\n");
+        DBGC_LOG("[E] PyriteClientSyncThread::startClient - cannot create ServerUnit!\n");
         stopClient();
         return PYRITE_E_FAILED;
     }
@@ -543,7 +543,7 @@ u32 PyriteClientSyncThread::startClient(const std::string& fromAddress)
     rc |= asResult(timers.getTimer(TIMER_LINK).start());
     rc |= asResult(timers.setTimer(TIMER_METER, METER_INTERVAL_MS, false, this));
     if (rc < 0) {
-        KLIB_LOG("[E] PyriteClientSyncThread::startClient - cannot initialize ServerUnit!\n");
+        DBGC_LOG("[E] PyriteClientSyncThread::startClient - cannot initialize ServerUnit!\n");
         stopClient();
         return PYRITE_E_FAILED;
     }
@@ -555,7 +555,7 @@ u32 PyriteClientSyncThread::connect(const std::string& toAddress)
     u32 device = 0;
     if (m_unit == nullptr || getEditorState() != STATE_DISCONNECTED || !parseIPv4(toAddress, &device) ||
         m_unit->connect(VCOM::VComSocketAddress(VSOCK_FAMILY_IPV4, toAddress.c_str()), ComControl::DEVICE_PORT) < 0) {
-        KLIB_LOG("[E] PyriteClientSyncThread::connect - cannot connect to %s\n", toAddress.c_str());
+        DBGC_LOG("[E] PyriteClientSyncThread::connect - cannot connect to %s\n", toAddress.c_str());
         return PYRITE_E_FAILED;
     }
     m_toAddress = toAddress;
