@@ -31,6 +31,7 @@
 #include "vdp_MeterContainer.h"
 #include "vdp_TestSupport.h"
 #include "vdtest_Support.h"
+#include "vsock_TestSupport.h"
 
 namespace {
 
@@ -169,25 +170,6 @@ public:
     appcommontest::SharedDatabase m_vdevice{4, "VDeviceSetup"};
     appcommontest::SharedDatabase m_status{PYRITE::STATUS_DATABASE_ID, "Status"};
 };
-
-// A group of 239.255.0.0/16 and a free port, distinct per process.
-std::string testGroup()
-{
-    const u32 pid = static_cast<u32>(getpid());
-    return "239.255." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(1 + pid % 250);
-}
-
-u16 freePort()
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 // One datagram from 127.0.0.1 to the group on loopback.
 void sendToGroup(const std::string& group, u16 port, const std::vector<u8>& data)
@@ -363,8 +345,8 @@ protected:
     comctrltest::FakeUnitScript m_script;
     std::atomic<bool> m_sameConfig{false};
     std::atomic<int> m_prepareAnswers{1}; // "PrepareToSync" messages answered
-    const std::string m_group = testGroup();
-    const u16 m_port = freePort();
+    const std::string m_group = vsocktest::testMulticastGroup();
+    const u16 m_port = vsocktest::freeUdpPort();
     tmstest::RecordingThread m_deviceControl;
     tmstest::RecordingThread m_vdProtocol;
     Sync m_sync{m_script, m_group.c_str(), m_port};

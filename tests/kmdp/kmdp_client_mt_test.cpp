@@ -71,21 +71,6 @@ private:
     bool m_woken = false;
 };
 
-// A group of 239.255.0.0/16 and a free port, distinct per process.
-std::string testGroup()
-{
-    const u32 pid = static_cast<u32>(getpid());
-    return "239.255." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(1 + pid % 250);
-}
-
-u16 freePort()
-{
-    u16 port = 0;
-    const int fd = rawUdp(&port);
-    closeFd(fd);
-    return port;
-}
-
 // A loopback multicast sender bound to the given source address.
 int groupSender(const char* source)
 {
@@ -118,8 +103,8 @@ protected:
     void SetUp() override
     {
         VsockTest::SetUp();
-        m_group = testGroup();
-        m_port = freePort();
+        m_group = testMulticastGroup();
+        m_port = freeUdpPort();
         m_sender = groupSender("127.0.0.1");
     }
     void TearDown() override

@@ -308,6 +308,19 @@ u16 bindBySending(i32 handle, int sink, u16 sinkPort)
     return localPort(handle);
 }
 
+std::string testMulticastGroup()
+{
+    const u32 pid = static_cast<u32>(getpid());
+    return "239.255." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(1 + pid % 250);
+}
+
+u16 freeUdpPort()
+{
+    u16 port = 0;
+    closeFd(rawUdp(&port));
+    return port;
+}
+
 u32 crc32(const u8* data, size_t length, u32 crc)
 {
     crc = ~crc;

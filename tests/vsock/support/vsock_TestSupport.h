@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "vsock_Socket.h"
@@ -52,6 +53,11 @@ u16 localPort(i32 handle);
 // A UDP slot opened without a port is not bound: one send-to binds it to an ephemeral port, which the
 // returned value gives. The datagram goes to `sink` (a raw UDP socket) and is drained.
 u16 bindBySending(i32 handle, int sink, u16 sinkPort);
+
+// A multicast group of 239.255.0.0/16 (never a product group), distinct per process.
+std::string testMulticastGroup();
+// A UDP port that was free a moment ago.
+u16 freeUdpPort();
 
 u32 crc32(const u8* data, size_t length, u32 crc = 0);
 std::vector<u8> pattern(size_t length, u32 seed);
