@@ -6,6 +6,7 @@
 #include "comctrl_Result.h"
 #include "dadov_AudioComponentCollection.h"
 #include "dbgc_Print.h"
+#include "lpc_ThreadCommon.h"
 #include "os_Clock.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pyrite_ProductInfo.h"
@@ -444,9 +445,7 @@ void PyriteClientSyncThread::finish()
         return;
     }
     if (getDirection() == DIRECTION_SERVER_TO_CLIENT) {
-        TMS::AbstractMessage receive = command("NQSync");
-        receive.setString("Operation", "Receive");
-        post(DEVICE_CONTROL, receive);
+        LPC::requestSyncReceive();
     }
     const i32 opened = m_meterClient.open(m_adapterAddress, m_meterAddress, METER_TAG);
     if (opened != KMDP::KMDP_OK) {
