@@ -24,18 +24,15 @@ constexpr u32 PAYLOAD = 64;
 constexpr u32 ARRAY_SIZE = 256; // bytes of each component's first meter in set 2 (numX)
 constexpr u32 BATCH = 256;
 
-u32 uidOf(u32 i)
-{
-    return 0x1000 + 3 * i;
-}
-
 // 32 components of the shipped gain plug-in, whose meter "level" is a byte array of numX in set 2, in the calling
-// thread's list of the audio-component collection, which the compiler benchmarks share: they are removed again.
+// thread's list of the audio-component collection, which the compiler benchmarks share: they are removed again. A
+// removed component lives on until every registered thread dropped it, so each set takes uids of its own.
 class Components
 {
 public:
-    Components()
+    Components() : m_firstUid(s_nextUid)
     {
+        s_nextUid += 3 * COMPONENTS;
         PyriteProductInfo::getInstance().setStoragePath("/tmp/bench_appeditor_meters");
         DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
         m_ready = appeditorbench::startEngine() && collection.beginByThread(nullptr) == DADOV::DADOV_OK;
@@ -58,8 +55,14 @@ public:
         (void)collection.updateByThread();
     }
 
+    u32 uidOf(u32 i) const { return m_firstUid + 3 * i; }
+
     bool m_ready = false;
     u8* m_arrays[COMPONENTS] = {};
+
+private:
+    static inline u32 s_nextUid = 0x1000;
+    const u32 m_firstUid;
 };
 
 template <typename Work> double timed(Work&& work)
@@ -90,7 +93,7 @@ void BM_MeterDatagramIngest(benchmark::State& state)
     for (u32 n = 0; n < BATCH; ++n) {
         const u32 component = n % COMPONENTS;
         const u32 offset = (n / COMPONENTS) % (ARRAY_SIZE / PAYLOAD) * PAYLOAD;
-        const u32 uid = uidOf(component);
+        const u32 uid = components.uidOf(component);
         std::vector<u8> bytes = {0x20, static_cast<u8>(uid),         static_cast<u8>(uid >> 8),
                                  0,    static_cast<u8>(offset >> 8), static_cast<u8>(offset)};
         for (u32 i = 0; i < PAYLOAD; ++i) {
