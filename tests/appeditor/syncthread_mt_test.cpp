@@ -278,9 +278,9 @@ protected:
         }
         ASSERT_EQ(message.sendTo("Sync"), 0u);
     }
-    void startSync(const char* direction, const char* to = HERE)
+    void startSync(const char* direction)
     {
-        send("SetNetworkInfo&Sync", {{"Direction", direction}, {"FromIPAddress", HERE}, {"ToIPAddress", to}});
+        send("SetNetworkInfo&Sync", {{"Direction", direction}, {"FromIPAddress", HERE}, {"ToIPAddress", HERE}});
     }
     bool waitState(u32 state)
     {
@@ -361,6 +361,7 @@ TEST_F(SyncThread, ClientToServerRunsEveryState)
     answerEvent(PYRITE::EVENT_APPLY_CONFIG, "onApplyConfig", "");
     ASSERT_TRUE(waitState(Sync::STATE_SYNCHRONIZED));
     ASSERT_TRUE(m_journal.waitFor("DC:Synchronize Synchronized Client"));
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Synchronize 0 100"));
 
     EXPECT_EQ(m_journal.with("state:"), (std::vector<std::string>{"2", "3", "4", "5", "6", "7", "8", "9", "10"}));
     EXPECT_EQ(m_journal.with("VDP:"),
