@@ -106,10 +106,10 @@ std::string number(const KVariant& value)
 }
 
 // Records "state:N" for every "EditorState" a child commits, as it commits it.
-class Root : public TMS::SystemThread
+class Root : public tmstest::HookedSystemThread
 {
 public:
-    explicit Root(Journal& journal) : TMS::SystemThread(1), m_journal(journal) {}
+    explicit Root(Journal& journal) : m_journal(journal) {}
     ~Root() override { release(); }
 
     u32 applySharedSystemInfoChanges(const TMS::SystemInfoLocalData& staged) override
@@ -235,16 +235,18 @@ protected:
 
     void SetUp() override
     {
+        m_root.m_initializeHook = [this] {
+            EXPECT_EQ(registerSystemInfoItems(&m_root), 0u);
+            EXPECT_EQ(tmstest::initializeThread(m_deviceControl, "DeviceControl", 0, 1), 0u);
+            EXPECT_EQ(tmstest::initializeThread(m_vdProtocol, "VDProtocol", 0, 1), 0u);
+            EXPECT_EQ(tmstest::initializeThread(m_sync, "Sync", 100, 2), 0u);
+            for (TMS::AbstractThread* child :
+                 {static_cast<TMS::AbstractThread*>(&m_deviceControl), static_cast<TMS::AbstractThread*>(&m_vdProtocol),
+                  static_cast<TMS::AbstractThread*>(&m_sync)}) {
+                EXPECT_EQ(m_root.addChild(child), 0u);
+            }
+        };
         ASSERT_EQ(tmstest::initializeThread(m_root, "System"), 0u);
-        ASSERT_EQ(registerSystemInfoItems(&m_root), 0u);
-        ASSERT_EQ(tmstest::initializeThread(m_deviceControl, "DeviceControl", 0, 1), 0u);
-        ASSERT_EQ(tmstest::initializeThread(m_vdProtocol, "VDProtocol", 0, 1), 0u);
-        ASSERT_EQ(tmstest::initializeThread(m_sync, "Sync", 100, 2), 0u);
-        for (TMS::AbstractThread* child :
-             {static_cast<TMS::AbstractThread*>(&m_deviceControl), static_cast<TMS::AbstractThread*>(&m_vdProtocol),
-              static_cast<TMS::AbstractThread*>(&m_sync)}) {
-            ASSERT_EQ(m_root.addChild(child), 0u);
-        }
         ASSERT_EQ(m_root.start(TMS::AbstractMessage::emptyFields()), 0u);
         ASSERT_TRUE(waitUntil([&] { return m_root.getChildState() == TMS::SystemThread::CHILDREN_STARTED; }));
     }
@@ -521,8 +523,9 @@ TEST_F(SyncThread, IdleLinkKeptAliveThenDroppedWithZeroCounters)
 
     // Counters of the unit go to the device and to "Status"; 1 s without sending brings a KeepAlive.
     m_script.setCounters(ComControl::DIR_COUNTERS_SNAPSHOT, 3, 4);
-    ASSERT_TRUE(waitUntil([&] { return m_databases.readStatus("/DirSyncTo/Snapshot/RequestedNum", 0) == 4; }));
+    ASSERT_TRUE(waitUntil([&] { return !events().empty(); }));
     EXPECT_EQ(events(), (std::vector<std::string>{"NotifyDirSyncStatus|SCN0INI:3 SCN0REQ:4 PRS0INI:0 PRS0REQ:0|0"}));
+    EXPECT_EQ(m_databases.readStatus("/DirSyncTo/Snapshot/RequestedNum", 0), 4u);
     m_script.deliverEvent(240, PYRITE::EVENT_NOTIFY_DIR_SYNC_STATUS, "PRS0INI:5");
     ASSERT_TRUE(waitUntil([&] { return m_databases.readStatus("/DirSyncFrom/ParameterSet/InitSyncNum", 0) == 5; }));
     moveClock(Sync::KEEP_ALIVE_MS);

@@ -141,6 +141,19 @@ bool RecordingThread::waitForCount(const std::string& prefix, size_t n, int time
     return waitUntil([&] { return countOf(prefix) >= n; }, timeoutMs);
 }
 
+HookedSystemThread::~HookedSystemThread()
+{
+    release();
+}
+
+u32 HookedSystemThread::onInitialize(const TMS::FieldMap& arguments)
+{
+    if (m_initializeHook) {
+        m_initializeHook();
+    }
+    return TMS::SystemThread::onInitialize(arguments);
+}
+
 TMS::AbstractMessage userMessage(const char* command)
 {
     TMS::AbstractMessage message;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tms_AbstractThread.h"
+#include "tms_SystemThread.h"
 #include "tms_ThreadRepository.h"
 
 namespace tmstest {
@@ -74,6 +75,20 @@ public:
 private:
     std::mutex m_lock;
     std::vector<std::string> m_records;
+};
+
+// A System thread whose initialise hook runs on its own task before its start walk can begin: a test makes and adds
+// its children there, as the application does, so that the walk sees every child (children added from another
+// thread may miss a walk that already found all the earlier ones running). Released by its destructor.
+class HookedSystemThread : public TMS::SystemThread
+{
+public:
+    explicit HookedSystemThread(u32 queueCapacity = 1) : TMS::SystemThread(queueCapacity) {}
+    ~HookedSystemThread() override;
+
+    u32 onInitialize(const TMS::FieldMap& arguments) override;
+
+    std::function<void()> m_initializeHook;
 };
 
 // A user message "CommandName" = command, from the calling thread.
