@@ -479,7 +479,9 @@ TEST_F(SyncThread, ServerToClientAbortsOnAnotherConfigAndSkipsTheFileOnTheSame)
                             "SetClientType|TYPE:Editor SYNCDIR:2 PIN: UDPPORT:" + std::to_string(m_port) + "|240"}));
     EXPECT_TRUE(m_script.calls(FakeOp::SendFile).empty());
     ASSERT_TRUE(m_journal.waitFor("DC:Synchronize Synchronized Client"));
-    EXPECT_EQ(m_journal.with("DC:NQSync"), (std::vector<std::string>{" Receive"}));
+    const std::vector<std::string> receive = m_journal.with("DC:NQSync");
+    ASSERT_EQ(receive.size(), 1u);
+    EXPECT_NE(receive[0].find("Receive"), std::string::npos);
 }
 
 TEST_F(SyncThread, DisconnectWaitsOutTheMemoryStepsAndAChangedAddressRestarts)

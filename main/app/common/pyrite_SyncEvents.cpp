@@ -6,6 +6,7 @@
 #include "klib_Print.h"
 #include "klib_Variant.h"
 #include "pdb_IParameterDB.h"
+#include "pyrite_MessageFields.h"
 #include "pyrite_Result.h"
 #include "tms_Message.h"
 
@@ -246,7 +247,7 @@ u32 DirSyncCounterPoll::reset(PDB::IParameterDB& status, u32 unitId)
 
 u32 ThreadMessagePoster::postWithWaiting(const char* threadName, const TMS::AbstractMessage& message)
 {
-    return message.sendTo(threadName);
+    return sendToListener(threadName, message);
 }
 
 u32 onSetClientType(const char* argument, ISyncMessagePoster& poster)

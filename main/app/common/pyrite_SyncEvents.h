@@ -131,7 +131,8 @@ private:
 // --- Other received events ---
 
 // Where a received event's request goes: posts the message with waiting to the thread of that name and returns
-// the post's result. The sync thread's poster is ThreadMessagePoster.
+// the post's result. The sync thread's poster is ThreadMessagePoster, which sends only to a thread that is there
+// (sendToListener).
 class ISyncMessagePoster
 {
 public:

@@ -9,6 +9,7 @@
 #include "lpc_ThreadCommon.h"
 #include "os_Clock.h"
 #include "pdb_ParameterDBCollection.h"
+#include "pyrite_MessageFields.h"
 #include "pyrite_ProductInfo.h"
 #include "pyrite_Result.h"
 #include "vdp_MeterContainer.h"
@@ -99,20 +100,6 @@ bool parseIPv4(const std::string& text, u32* out)
     *out = (static_cast<u32>(address.address[0]) << 24) | (static_cast<u32>(address.address[1]) << 16) |
            (static_cast<u32>(address.address[2]) << 8) | address.address[3];
     return true;
-}
-
-TMS::AbstractMessage command(const char* name)
-{
-    TMS::AbstractMessage message;
-    message.initialize(TMS::MESSAGE_KIND_USER, 0);
-    message.setString("CommandName", name);
-    return message;
-}
-
-std::string textOf(const KVariant& value)
-{
-    const char* text = value.getString();
-    return text != nullptr ? text : "";
 }
 
 bool isMemoryKind(u32 kind)
@@ -218,7 +205,7 @@ u32 PyriteClientSyncThread::onReceiveMessage(const TMS::AbstractMessage& message
     if (message.getKind() != TMS::MESSAGE_KIND_USER || message.getCode() != 0) {
         return result;
     }
-    const std::string name = textOf(message.getValue("CommandName"));
+    const std::string name = textOrEmpty(message, "CommandName");
     if (name == "SetNetworkInfo") {
         onSetNetworkInfo(message, false);
     } else if (name == "SetNetworkInfo&Sync") {
@@ -307,11 +294,11 @@ u32 PyriteClientSyncThread::onReceiveUserEvent(u32 eventId)
 
 void PyriteClientSyncThread::onSetNetworkInfo(const TMS::AbstractMessage& message, bool withSync)
 {
-    const std::string from = textOf(message.getValue("FromIPAddress"));
-    const std::string to = textOf(message.getValue("ToIPAddress"));
+    const std::string from = textOrEmpty(message, "FromIPAddress");
+    const std::string to = textOrEmpty(message, "ToIPAddress");
     if (withSync) {
-        m_direction.store(textOf(message.getValue("Direction")) == "ClientToServer" ? DIRECTION_CLIENT_TO_SERVER
-                                                                                    : DIRECTION_SERVER_TO_CLIENT,
+        m_direction.store(isText(message, "Direction", "ClientToServer") ? DIRECTION_CLIENT_TO_SERVER
+                                                                         : DIRECTION_SERVER_TO_CLIENT,
                           std::memory_order_release);
     } else if (getEditorState() != STATE_DISCONNECTED && m_unit != nullptr && from == m_fromAddress &&
                to == m_toAddress) {
@@ -342,7 +329,7 @@ void PyriteClientSyncThread::onSameConfigAnswer(const TMS::AbstractMessage& mess
     if (getEditorState() != STATE_CLIENT_TYPE) {
         return;
     }
-    const bool same = textOf(message.getValue("isSameConfig")) == "Same";
+    const bool same = isText(message, "isSameConfig", "Same");
     const u32 direction = getDirection();
     if (direction == DIRECTION_CLIENT_TO_SERVER) {
         setEditorState(same ? STATE_MEMORY_SYNC : STATE_SEND_CONFIG);
@@ -387,7 +374,7 @@ void PyriteClientSyncThread::enterState(u32 state)
         break;
     case STATE_TEMPORARY_SYNCED: {
         m_pin.clear();
-        TMS::AbstractMessage prepare = command("PrepareToSync");
+        TMS::AbstractMessage prepare = makeCommand("PrepareToSync");
         prepare.setString("AdminPIN", m_pin.c_str());
         prepare.setString("SyncDirection", direction == DIRECTION_CLIENT_TO_SERVER   ? "ClientToServer"
                                            : direction == DIRECTION_SERVER_TO_CLIENT ? "ServerToClient"
@@ -755,7 +742,7 @@ void PyriteClientSyncThread::report(u32 result)
     if (result != PYRITE_OK) {
         progress = state >= STATE_TEMPORARY_SYNCED ? state * 16 - 64 : 0;
     }
-    TMS::AbstractMessage message = command("Re:Synchronize");
+    TMS::AbstractMessage message = makeCommand("Re:Synchronize");
     message.setUInt("Result", result);
     message.setUInt("Progress", progress);
     post(VDPROTOCOL, message);
@@ -763,7 +750,7 @@ void PyriteClientSyncThread::report(u32 result)
 
 void PyriteClientSyncThread::reply(const char* name, i32 result, i32 progress)
 {
-    TMS::AbstractMessage message = command(name);
+    TMS::AbstractMessage message = makeCommand(name);
     message.setInt("Result", result);
     message.setInt("Progress", progress);
     post(VDPROTOCOL, message);
@@ -771,7 +758,7 @@ void PyriteClientSyncThread::reply(const char* name, i32 result, i32 progress)
 
 void PyriteClientSyncThread::postSynchronize(const char* status)
 {
-    TMS::AbstractMessage message = command("Synchronize");
+    TMS::AbstractMessage message = makeCommand("Synchronize");
     message.setString("Status", status);
     message.setString("Type", "Client");
     post(DEVICE_CONTROL, message);

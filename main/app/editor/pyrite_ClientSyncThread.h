@@ -18,8 +18,8 @@
 // from the start of the client) runs the unit's periodic work, the link watch and the directory counters; timer 1
 // (5000 ms, while synchronised) requests meters.
 //
-// Messages to other threads go through one poster (ThreadMessagePoster; the "NQSync" request through
-// LPC::requestSyncReceive), which finds the thread by name. The unit is made by the factory given to
+// Messages to other threads go through one poster (ThreadMessagePoster, which sends through sendToListener; the
+// "NQSync" request through LPC::requestSyncReceive). The unit is made by the factory given to
 // the constructor (the production unit has no device link yet); it is never released from inside its own callbacks.
 #pragma once
 
