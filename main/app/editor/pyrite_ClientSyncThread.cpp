@@ -123,6 +123,14 @@ u32 readCapacity(const PDB::IParameterDB& database)
     return database.getValueUInt(component, database.getBlockIndex(0, CAPACITY_ADDRESS), 0, 0, nullptr);
 }
 
+// Milliseconds from then to now on the wrapping clock; a then a moment after now (read before it was stored)
+// counts as 0, not as 49 days.
+u32 elapsedSince(u32 then, u32 now)
+{
+    const i32 elapsed = static_cast<i32>(now - then);
+    return elapsed > 0 ? static_cast<u32>(elapsed) : 0;
+}
+
 // The unit's and the meter client's interfaces answer i32 codes; this thread's codes are u32 of the same values.
 i32 asResult(u32 result)
 {
@@ -647,11 +655,11 @@ void PyriteClientSyncThread::onLinkTimer()
     if (m_unit != nullptr && m_unit->isConnected()) {
         u32 now = 0;
         ossupport::getMilliseconds(&now);
-        if (now - m_unit->getLastReceiveTime() >= RECEIVE_TIMEOUT_MS) {
+        if (elapsedSince(m_unit->getLastReceiveTime(), now) >= RECEIVE_TIMEOUT_MS) {
             disconnect();
             return;
         }
-        if (now - m_unit->getLastSendTime() >= KEEP_ALIVE_MS) {
+        if (elapsedSince(m_unit->getLastSendTime(), now) >= KEEP_ALIVE_MS) {
             (void)sendKeepAlive(*m_unit);
         }
     }
