@@ -4,11 +4,6 @@
 // device's events.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -180,19 +175,9 @@ public:
 // One datagram from 127.0.0.1 to the group on loopback.
 void sendToGroup(const std::string& group, u16 port, const std::vector<u8>& data)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local.sin_addr, sizeof(local.sin_addr));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, group.c_str(), &to.sin_addr);
-    EXPECT_EQ(sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)),
-              static_cast<ssize_t>(data.size()));
-    close(fd);
+    const int fd = vsocktest::rawGroupSender(HERE);
+    EXPECT_TRUE(vsocktest::rawSendToGroup(fd, group, port, data));
+    vsocktest::closeFd(fd);
 }
 
 // A scratch storage base in the product information, set before the thread is built.

@@ -2,15 +2,11 @@
 // and open, close and reopen hold up from inside the accessor too.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 #include "kmdp_KMDPClient.h"
@@ -71,30 +67,9 @@ private:
     bool m_woken = false;
 };
 
-// A loopback multicast sender bound to the given source address.
-int groupSender(const char* source)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &local.sin_addr);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-    in_addr loop{};
-    loop.s_addr = htonl(INADDR_LOOPBACK);
-    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loop, sizeof(loop));
-    const u8 ttl = 0;
-    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof(ttl));
-    return fd;
-}
-
 void sendToGroup(int fd, const std::string& group, u16 port, const std::vector<u8>& data)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, group.c_str(), &to.sin_addr);
-    ASSERT_EQ(sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)),
-              static_cast<ssize_t>(data.size()));
+    ASSERT_TRUE(rawSendToGroup(fd, group, port, data));
 }
 
 class KmdpClient : public VsockTest
@@ -105,7 +80,7 @@ protected:
         VsockTest::SetUp();
         m_group = testMulticastGroup();
         m_port = freeUdpPort();
-        m_sender = groupSender("127.0.0.1");
+        m_sender = rawGroupSender("127.0.0.1");
     }
     void TearDown() override
     {
@@ -145,7 +120,7 @@ TEST_F(KmdpClient, GroupDatagramsReachTheAccessorAndTheRecordFiltersSources)
     MeterAddress device;
     device.m_device = LOOPBACK;
     ASSERT_EQ(client.open(LOOPBACK, device, "PRCS"), KMDP_OK);
-    const int stranger = groupSender("127.0.0.2");
+    const int stranger = rawGroupSender("127.0.0.2");
     sendToGroup(stranger, m_group, m_port, pattern(32, 4));
     sendToGroup(m_sender, m_group, m_port, pattern(32, 5));
     ASSERT_TRUE(m_owner.pumpUntil(client, [&] { return m_owner.m_datagrams.size() == sent.size() + 1; }));

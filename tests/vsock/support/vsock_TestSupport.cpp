@@ -321,6 +321,31 @@ u16 freeUdpPort()
     return port;
 }
 
+int rawGroupSender(const char* source)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &local.sin_addr);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0) << source;
+    in_addr loop{};
+    loop.s_addr = htonl(INADDR_LOOPBACK);
+    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loop, sizeof(loop));
+    const u8 ttl = 0;
+    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof(ttl));
+    return fd;
+}
+
+bool rawSendToGroup(int fd, const std::string& group, u16 port, const std::vector<u8>& data)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, group.c_str(), &to.sin_addr);
+    return sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) ==
+           static_cast<ssize_t>(data.size());
+}
+
 u32 crc32(const u8* data, size_t length, u32 crc)
 {
     crc = ~crc;

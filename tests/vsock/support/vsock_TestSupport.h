@@ -58,6 +58,10 @@ u16 bindBySending(i32 handle, int sink, u16 sinkPort);
 std::string testMulticastGroup();
 // A UDP port that was free a moment ago.
 u16 freeUdpPort();
+// A raw UDP socket bound to source (IPv4 text, port 0) whose multicast goes out on loopback and stays on this host.
+int rawGroupSender(const char* source);
+// Sends one datagram from fd to group:port.
+bool rawSendToGroup(int fd, const std::string& group, u16 port, const std::vector<u8>& data);
 
 u32 crc32(const u8* data, size_t length, u32 crc = 0);
 std::vector<u8> pattern(size_t length, u32 seed);
