@@ -519,6 +519,14 @@ TEST_F(SyncThread, IdleLinkKeptAliveThenDroppedWithZeroCounters)
     EXPECT_EQ(m_journal.with("state:"), (std::vector<std::string>{"2", "3", "4"}));
     EXPECT_EQ(m_journal.with("VDP:"), (std::vector<std::string>{"Re:Asynchronous 0i 100i"}));
     EXPECT_TRUE(events().empty());
+    // A receive time a moment ahead of the clock the thread read is no silence.
+    m_script.setLastReceiveTime(now() + 2000);
+    const u32 ticks = m_script.periodicCount();
+    ASSERT_TRUE(waitUntil([&] {
+        return m_script.periodicCount() >= ticks + 2 || m_sync.getEditorState() != Sync::STATE_TEMPORARY_SYNCED;
+    }));
+    ASSERT_EQ(m_sync.getEditorState(), Sync::STATE_TEMPORARY_SYNCED);
+    heard();
 
     // Counters of the unit go to the device and to "Status"; 1 s without sending brings a KeepAlive.
     m_script.setCounters(ComControl::DIR_COUNTERS_SNAPSHOT, 3, 4);
