@@ -39,10 +39,8 @@ using comctrltest::FakeCall;
 using comctrltest::FakeOp;
 using Sync = PYRITE::PyriteClientSyncThread;
 
-// Every wait of this suite: generous, for a loaded machine under a sanitizer; a wait that holds ends at once.
-constexpr int PATIENCE_MS = 60000;
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = PATIENCE_MS)
+// Every wait of this suite is for something that must happen.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = vdptest::WAIT_MS)
 {
     return vdtest::waitUntil(condition, timeoutMs);
 }
