@@ -185,9 +185,10 @@ bool MBDFFileBlock::isValid() const
     if (getTag() != kTag || m_info == nullptr) {
         return false;
     }
+    // The info part is exactly the 8 fixed bytes and the name: a name length that disagrees would cut the name.
     const u32 info = getInfoSize(false);
     const u32 n = BA::readUInt(m_info, 2, true);
-    return info >= 8 && static_cast<u64>(n) + 8 <= info;
+    return info >= 8 && static_cast<u64>(n) + 8 == info;
 }
 
 u32 MBDFFileBlock::getTagLength() const
@@ -241,7 +242,8 @@ bool MBDFFileBlock::isSafeName(const char* name)
     if (std::strchr(name, '/') != nullptr || std::strchr(name, '\\') != nullptr) {
         return false;
     }
-    return FileAccessor::isValidFileName(name);
+    // The file API takes UTF-8 paths only: a name it refuses could be created but never removed or stored again.
+    return FileAccessor::isValidFileName(name) && fsw_checkPath(name) == FSW_OK;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -44,7 +44,7 @@ public:
     // Refused with 0x80000000: the data part comes from importFile.
     i32 setData(const u8* bytes, u32 size) override;
     i32 clear() override;
-    // Tag "#FILE", info at least 8 bytes holding the whole name.
+    // Tag "#FILE" and an info part of exactly 8 bytes plus the name length.
     bool isValid() const override;
     u32 getTagLength() const override;
     // A file imported without loadNow is streamed from its source when written.
@@ -78,7 +78,8 @@ public:
     // True for a file imported without loadNow (its bytes are read from the source at write time).
     bool isStreamed() const { return m_streamed; }
 
-    // A stored name that can become a path component: not empty, ".", "..", no "/", "\" and a valid file name.
+    // A stored name that can become a path component: not empty, ".", "..", no "/", "\", valid UTF-8 and a valid
+    // file name.
     static bool isSafeName(const char* name);
     // Registers the "#FILE" factory once per process.
     static void registerFactory();

@@ -472,6 +472,9 @@ i32 VDir::refresh(bool onDisk, const char* subPath)
     u32 listedType = FSW_ENTRY_UNKNOWN;
     i32 result = 0;
     while (result == 0 && fsw_readDirEntry(dir, &listed, &listedType) == FSW_OK) {
+        if (listedType == FSW_ENTRY_OTHER) {
+            continue; // pipes, sockets and devices are no files of the tree
+        }
         const EntryType type = listedType == FSW_ENTRY_FOLDER                                    ? EntryType::Folder
                                : listedType == FSW_ENTRY_UNKNOWN || listedType == FSW_ENTRY_LINK ? EntryType::Unknown
                                                                                                  : EntryType::File;

@@ -46,11 +46,12 @@ u32 readBE(const u8* bytes, u32 width)
     return FILECACHE::BinaryAccessor::readUInt(bytes, width, true);
 }
 
-// The text of a fixed field: up to the first NUL, never beyond the field.
+// The text of a fixed NUL-terminated field: up to the first NUL and at most width - 1 bytes, as the writer stores
+// it, so a record read and written again reads back the same.
 std::string readField(const u8* field, u32 width)
 {
-    const void* nul = std::memchr(field, 0, width);
-    const u32 length = nul != nullptr ? static_cast<u32>(static_cast<const u8*>(nul) - field) : width;
+    const void* nul = std::memchr(field, 0, width - 1);
+    const u32 length = nul != nullptr ? static_cast<u32>(static_cast<const u8*>(nul) - field) : width - 1;
     return std::string(reinterpret_cast<const char*>(field), length);
 }
 

@@ -115,7 +115,7 @@ i32 peekComponentRecord(const void* data, u64 size, bool log, ComponentRecord& r
     }
     record.uid = readU32(p + 4);
     const char* name = reinterpret_cast<const char*>(p + 8);
-    record.name.assign(name, strnlen(name, ComponentInfo::NAME_FIELD_SIZE));
+    record.name.assign(name, strnlen(name, ComponentInfo::NAME_FIELD_SIZE - 1)); // as ComponentInfo reads it
     record.version = readU32(p + 32);
     record.currentX = readU16(p + 36);
     record.currentY = readU16(p + 38);
@@ -157,10 +157,14 @@ using namespace Record;
 
 namespace {
 
-// Offsets of a "#CT1" record whose header and offset table are present: 0 or 0x80010000.
+// Offsets of a "#CT1" record whose header and offset table are present: 0 or 0x80010000. The first entry starts
+// right after the offset table, and a record without entries ends there.
 i32 checkOffsets(const u8* p, u32 size, u64 count)
 {
     const u64 tableEnd = CT1_HEADER_SIZE + 4 * count;
+    if (count == 0 ? size != tableEnd : readU32(p + CT1_HEADER_SIZE) != tableEnd) {
+        return RESULT_MALFORMED;
+    }
     u64 previous = tableEnd;
     for (u64 i = 0; i < count; ++i) {
         const u64 offset = readU32(p + CT1_HEADER_SIZE + 4 * i);
@@ -232,9 +236,11 @@ i32 checkComponentTableEntries(const IParameterDB& target, const void* record, u
             entries.clear();
             return RESULT_MALFORMED;
         }
+        // The announced records fill the entry exactly: a lowered block count would import only some of them.
         u64 used = 0;
         if (frameParameterRecords(entry.data + CI1_SIZE, entry.size - CI1_SIZE, component.blockCount, false, used) <
-            0) {
+                0 ||
+            used != entry.size - CI1_SIZE) {
             entries.clear();
             return RESULT_MALFORMED;
         }

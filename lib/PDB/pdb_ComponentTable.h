@@ -104,8 +104,10 @@ i32 frameComponentExport(const void* data, u64 size, bool log);
 
 // Checks a "#CT1" record for an import into target with the given options, writing nothing:
 //   - null or shorter than 12 bytes, or shorter than its offset table: 0x80000001;
-//   - tag not "#CT1", an offset not a multiple of 4, below the end of the offset table, smaller than the one
-//     before it or beyond the record, an entry that is not a framed component export: 0x80010000;
+//   - tag not "#CT1", a first entry that does not start right after the offset table (without entries: bytes
+//     after the table), an offset not a multiple of 4, smaller than the one before it or beyond the record, an
+//     entry that is not a component export whose announced records end exactly where the entry ends:
+//     0x80010000;
 //   - a 0-byte entry before the last one marks an index without a component and is passed over;
 //   - an entry whose type is not registered is passed over (the import skips it too);
 //   - without option bit 0 (replace): a uid present in target whose component has another type name gives

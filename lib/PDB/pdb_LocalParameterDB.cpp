@@ -41,6 +41,16 @@ void LocalParameterDB::setIdentity(u32 id, const char* name)
     m_name = name != nullptr ? name : "";
 }
 
+void LocalParameterDB::swap(LocalParameterDB& other) noexcept
+{
+    std::swap(m_id, other.m_id);
+    m_name.swap(other.m_name);
+    m_components.swap(other.m_components);
+    std::swap(m_uidMap, other.m_uidMap);
+    m_uidList.swap(other.m_uidList);
+    std::swap(m_lastResult, other.m_lastResult);
+}
+
 i32 LocalParameterDB::copyFrom(const IParameterDB& source)
 {
     if (&source == this) {

@@ -82,6 +82,8 @@ public:
 
     // Becomes a copy of source as the copying constructor does: 0 or 0x80040000 (then left empty).
     i32 copyFrom(const IParameterDB& source);
+    // Exchanges the whole content (id, name, components) with other; cannot fail.
+    void swap(LocalParameterDB& other) noexcept;
     // Result of the copying constructor.
     i32 getLastResult() const { return m_lastResult; }
     // Sets the id and the name (null counts as empty).

@@ -854,25 +854,38 @@ i32 ProjectFile::extractProject(const char* path, bool extractFiles, const bool*
         return RESULT_REFUSED;
     }
 
-    // The information block's record, imported only when the whole extraction succeeded.
-    std::vector<u8> infoRecord;
-    bool haveInfo = false;
+    // The information block is imported into a copy first: a block that cannot be loaded or imported fails the
+    // load before anything is extracted, and the copy takes the place of the information only once the whole
+    // extraction succeeded.
+    std::unique_ptr<LocalParameterDB> staged;
     for (auto it = m_container.beginBlocks(); it != m_container.endBlocks(); ++it) {
         MBDFAbstractBlock* block = m_container.getBlock(it);
         if (block->getTag() != MBDFPDBBlock::TAG || !isPDBBlockKindOf(*block, m_info.getName())) {
             continue;
         }
-        if (m_container.loadBlockData(it, &file) >= 0 && block->getData() != nullptr) {
-            infoRecord.assign(block->getData(), block->getData() + block->getDataSize(false));
-            haveInfo = true;
+        staged.reset(new (std::nothrow) LocalParameterDB(m_info));
+        i32 imported = staged && staged->getLastResult() >= 0 ? 0 : RESULT_FAILED;
+        if (imported >= 0) {
+            imported = m_container.loadBlockData(it, &file);
+        }
+        if (imported >= 0) {
+            imported = block->getData() != nullptr
+                           ? staged->importComponentTable(block->getData(), block->getDataSize(false),
+                                                          INFO_IMPORT_FILTER, WRITE_FLAG_NONE)
+                           : RESULT_FAILED;
         }
         m_container.releaseBlockData(it);
+        if (imported < 0) {
+            KLIB_LOG("[E] ProjectFile::extract - cannot import [%s] block! (%x)\n", m_info.getName(),
+                     static_cast<u32>(imported));
+            m_container.clear();
+            return RESULT_FAILED;
+        }
         break;
     }
     const auto commitInfo = [&]() {
-        if (haveInfo) {
-            m_info.importComponentTable(infoRecord.data(), static_cast<u32>(infoRecord.size()), INFO_IMPORT_FILTER,
-                                        WRITE_FLAG_NONE);
+        if (staged) {
+            m_info.swap(*staged);
         }
     };
 

@@ -195,7 +195,7 @@ TEST(MbdfFileBlock, CutOrFlippedStreamsNeverReachTheTarget)
     ASSERT_TRUE(fswtest::writeFile(dir / "s", content));
     const Bytes raw = blockBytes(dir, imported(dir, "s", true, 6, 0x11));
     const u32 size = getU32(raw, 28);
-    const Bytes info(raw.begin() + 36, raw.begin() + 36 + 12);
+    const Bytes info(raw.begin() + 36, raw.begin() + 36 + getU32(raw, 24));
     const Bytes data(raw.begin() + 48, raw.begin() + 48 + size);
     const std::string out = dir / "out";
     ASSERT_TRUE(fswtest::writeFile(dir / "old", "old content"));

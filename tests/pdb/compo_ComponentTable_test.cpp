@@ -136,6 +136,41 @@ TEST(ComponentTable, EdgeRecords)
     EXPECT_EQ(exportAll(db), before);
 }
 
+// Counts that announce less than the record holds would import part of it: the entries' records must end where
+// the next entry starts and the last entry where the record ends.
+TEST(ComponentTable, CountsBelowTheDataPresentAreRefused)
+{
+    const std::vector<u8> table = referenceTable();
+    struct Case
+    {
+        const char* what;
+        size_t offset;
+        size_t width;
+        u32 value;
+    };
+    const Case cases[] = {
+        {"block count of entry 0 lowered", 20 + 88, 2, 1},
+        {"block count of the last entry lowered", 180 + 88, 2, 1},
+        {"N lowered", 8, 4, 1},
+        {"N = 0", 8, 4, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<u8> record = table;
+        for (size_t i = 0; i < c.width; ++i) {
+            record[c.offset + i] = static_cast<u8>(c.value >> (8 * (c.width - 1 - i)));
+        }
+        for (u8 options : {u8{0x08}, u8{0x09}}) {
+            LocalParameterDB db;
+            buildReferenceDB(db);
+            db.setValueInt(1, 0, 0, 0, 99, 0);
+            const std::vector<u8> before = exportAll(db);
+            EXPECT_EQ(db.importComponentTable(record.data(), static_cast<u32>(record.size()), options, 0xFF), MALFORMED)
+                << c.what << " options " << int{options};
+            EXPECT_EQ(exportAll(db), before) << c.what;
+        }
+    }
+}
+
 TEST(ComponentTable, DirectImportOfAnotherTypeIsRefusedWhole)
 {
     LocalParameterDB source;

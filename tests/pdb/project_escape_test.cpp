@@ -75,15 +75,47 @@ TEST_F(ProjectEscapeTest, TheCraftedImageIsAcceptedWithASafeName)
     EXPECT_FALSE(exists(m_current + "/extra"));
 }
 
-TEST_F(ProjectEscapeTest, StoredNamesThatLeaveTheFolderAreRefused)
+TEST_F(ProjectEscapeTest, UnsafeStoredNamesAreRefused)
 {
+    // Names that leave the folder, and names that are not UTF-8 (the file API could never remove them again).
     const std::string outside = "/tmp/pdbproject_escape_" + std::to_string(::getpid());
-    const std::vector<std::string> names = {"../x", outside, "a/b", "..", ".", "", "a\\b", std::string("a\0b", 3)};
+    const std::vector<std::string> names = {
+        "../x", outside, "a/b", "..", ".", "", "a\\b", std::string("a\0b", 3), "\xff", "caf\xc3(", "\xed\xa0\x80"};
     for (const std::string& name : names) {
         expectRefused(withBlock(rawFileBlock("Current", name, "evil")), "name [" + name + "]");
     }
     EXPECT_FALSE(exists(outside));
     EXPECT_FALSE(exists(m_items + "/x"));
+}
+
+// A name length below what the info part holds would store the file under a cut name.
+TEST_F(ProjectEscapeTest, AFileBlockWhoseNameLengthDisagreesIsRefused)
+{
+    std::vector<u8> image = m_good;
+    const size_t info = blockOffsets(image)[2] + 36;
+    ASSERT_EQ(image[info + 1], 5u); // "a.txt"
+    image[info + 1] = 3;
+    expectRefused(image, "name length lowered");
+}
+
+TEST_F(ProjectEscapeTest, ADamagedInformationBlockFailsTheLoad)
+{
+    ParameterAddress comment = m_project.getInfoAddress(ProjectFile::INFO_COMMENT);
+    ASSERT_EQ(m_project.getInformationDB().setValueString(comment, 0, 0, "before", 0xFF), 0);
+    std::vector<u8> image = m_good;
+    const size_t block = blockOffsets(image)[1];
+    const size_t infoSize = (size_t{image[block + 26]} << 8) | image[block + 27];
+    const size_t table = block + 36 + ((infoSize + 3) & ~size_t{3});
+    ASSERT_EQ(std::string(image.begin() + static_cast<long>(table), image.begin() + static_cast<long>(table) + 4),
+              "#CT1");
+    image[table + 12 + 4 + 88 + 1] -= 1; // the information component announces one block less than it holds
+    expectRefused(image, "damaged information block");
+    EXPECT_EQ(infoText(m_project, ProjectFile::INFO_COMMENT), "before");
+
+    const std::string crafted = m_scratch / "crafted.zethiprj";
+    writeBytes(crafted, image);
+    EXPECT_EQ(m_project.extract(crafted.c_str(), false, nullptr, nullptr, nullptr), FAILED);
+    EXPECT_EQ(infoText(m_project, ProjectFile::INFO_COMMENT), "before");
 }
 
 TEST_F(ProjectEscapeTest, ALinkInsideAnItemFolderIsNotFollowed)
