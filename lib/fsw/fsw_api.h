@@ -74,7 +74,7 @@ u32 fsw_unsupported();
 // Opens a file. `*out` is set invalid first. Access from bits 0x01/0x02 (at least one required); disposition
 // 0x40 create always, else 0x20 open always, else 0x10 open existing; a read-only mode always opens an existing
 // file; write access without a disposition gives 0x8000f000. A write-access open of a read-only file and an open
-// of a folder give 0x80000005.
+// of a folder, pipe or socket give 0x80000005 at once (the open never waits for a pipe's other end); devices open.
 [[nodiscard]] u32 fsw_open(FswHandle* out, const char* path, u32 mode);
 
 // Closes the handle and sets it invalid, also when the close reports a failure (the descriptor is gone then).
@@ -124,7 +124,8 @@ u32 fsw_remove(const char* path);
 [[nodiscard]] u32 fsw_move(const char* from, const char* to);
 
 // Copies a file, replacing the destination atomically: on any failure the destination stays byte-identical and
-// no temporary file remains. The copy gets the source's permission bits.
+// no temporary file remains. The copy gets the source's permission bits. A source that fsw_open refuses (a
+// folder, pipe or socket) gives its code.
 [[nodiscard]] u32 fsw_copy(const char* from, const char* to);
 
 // Attribute word of the entry (following symbolic links); 0x01 alone when no other bit applies.
@@ -220,8 +221,10 @@ u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure = nullptr, void*
 // begin creates a hidden temporary "." + name + ".tmp-" + unique suffix in the target's folder and opens it
 // read-write; write the new content through fsw_replaceHandle. commit fsyncs, gives the temporary the old target's
 // permission bits (or those set with fsw_replaceSetMode), renames it over the target and fsyncs the folder. abort,
-// and any failure in commit, closes and removes the temporary, so the old target stays byte-identical. commit and
-// abort always free the object. A read-only target, or a folder, is refused with 0x80000005. A target that is a
+// and any failure in commit before the rename, closes and removes the temporary, so the old target stays
+// byte-identical. Once the rename succeeded commit returns 0: a folder sync that fails twice is logged as a
+// warning ("[W] fsw_replaceCommit - folder sync failed for <target>"), the target being the complete new file. commit
+// and abort always free the object. A read-only target, or a folder, is refused with 0x80000005. A target that is a
 // symbolic link replaces the file the link points to.
 // ---------------------------------------------------------------------------------------------------------------
 [[nodiscard]] u32 fsw_replaceBegin(FswReplace** out, const char* targetPath);

@@ -297,6 +297,40 @@ u32 syncFolder(const char* path)
     return result;
 }
 
+u32 openFile(const char* path, int flags, int* fd)
+{
+    // Without blocking: the open of a pipe for reading would otherwise wait for a writer for ever.
+    *fd = sysOpen(path, flags | O_NOCTTY | O_NONBLOCK, 0666);
+    if (*fd < 0) {
+        const int error = errno;
+        struct stat st;
+        if (error == ENXIO && ::stat(path, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+            return FSW_E_ACCESS; // a pipe without a reader, or a socket
+        }
+        return fsw_fromErrno(error);
+    }
+    struct stat st;
+    if (::fstat(*fd, &st) != 0) {
+        const int error = errno;
+        sysClose(*fd);
+        *fd = -1;
+        return fsw_fromErrno(error);
+    }
+    if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        sysClose(*fd);
+        *fd = -1;
+        return FSW_E_ACCESS; // a folder, pipe or socket is not a file
+    }
+    const int status = ::fcntl(*fd, F_GETFL);
+    if (status == -1 || ::fcntl(*fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+        const int error = errno;
+        sysClose(*fd);
+        *fd = -1;
+        return fsw_fromErrno(error);
+    }
+    return FSW_OK;
+}
+
 bool isHiddenPath(const char* path)
 {
     size_t end = std::strlen(path);
@@ -474,14 +508,10 @@ u32 fsw_open(FswHandle* out, const char* path, u32 mode)
                     return FSW_E_ACCESS;
                 }
             }
-            const int fd = sysOpen(path, flags | O_NOCTTY, 0666);
-            if (fd < 0) {
-                return fsw_fromErrno(errno);
-            }
-            struct stat st;
-            if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-                sysClose(fd);
-                return FSW_E_ACCESS; // a folder is not a file
+            int fd = -1;
+            const u32 opened = openFile(path, flags, &fd);
+            if (opened != FSW_OK) {
+                return opened;
             }
             *out = static_cast<FswHandle>(fd);
             return FSW_OK;

@@ -154,15 +154,14 @@ u32 copyFile(const char* from, const char* to)
         return result;
     }
     // The source is checked before anything is created, so a missing source leaves no trace.
-    const int in = sysOpen(from, O_RDONLY | O_NOCTTY);
-    if (in < 0) {
-        return fsw_fromErrno(errno);
+    int in = -1;
+    result = openFile(from, O_RDONLY, &in);
+    if (result != FSW_OK) {
+        return result;
     }
     struct stat st;
     if (::fstat(in, &st) != 0) {
         result = fsw_fromErrno(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        result = FSW_E_ACCESS;
     }
     std::unique_ptr<u8[]> buffer;
     if (result == FSW_OK) {
@@ -276,16 +275,14 @@ u32 fsw_replaceCommit(FswReplace* replace)
         discard(replace);
         return result;
     }
-    if (!unsynced) {
-        // Make the rename itself durable.
-        result = syncFolder(replace->folder.c_str());
-        if (result != FSW_OK) {
-            KLIB_LOG("[E] fsw_replaceCommit - folder sync failed for %s\n", replace->target.c_str());
-        }
+    // The rename has happened: the target is the complete new file whatever follows, so the result is success.
+    // Making the rename durable is tried twice; a folder that will not sync is only reported.
+    if (!unsynced && syncFolder(replace->folder.c_str()) != FSW_OK && syncFolder(replace->folder.c_str()) != FSW_OK) {
+        KLIB_LOG("[W] fsw_replaceCommit - folder sync failed for %s\n", replace->target.c_str());
     }
     replace->tag = 0;
     delete replace;
-    return result;
+    return FSW_OK;
 }
 
 u32 fsw_replaceAbort(FswReplace* replace)

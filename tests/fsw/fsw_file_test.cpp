@@ -2,16 +2,23 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "fsw_Hooks.h"
 #include "fsw_TestSupport.h"
 #include "fsw_api.h"
+#include "vdtest_Support.h"
 
 using fswtest::TempDir;
 
@@ -101,6 +108,51 @@ TEST(FswOpen, ReadOnlyFileRefusesWriteAccessEvenForRoot)
     EXPECT_EQ(fsw_open(&h.h, file.c_str(), 0x13), 0x80000005u);
     EXPECT_EQ(fswtest::readFile(file), "keep");
     EXPECT_EQ(fsw_open(&h.h, file.c_str(), 0x11), 0u);
+}
+
+// Pipes and sockets are refused at once; a watchdog opens the pipe's other end after a while, so an open that
+// blocks returns late (and fails the test) instead of hanging it. Devices open.
+TEST(FswOpen, PipesAndSocketsAreRefusedWithoutWaitingAndDevicesOpen)
+{
+    TempDir dir;
+    const std::string fifo = dir / "fifo";
+    const std::string socketPath = dir / "socket";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+
+    for (const std::string& path : {fifo, socketPath}) {
+        for (u32 mode : {0x11u, 0x12u, 0x13u, 0x22u, 0x42u}) {
+            std::atomic<bool> returned{false};
+            std::thread watchdog([&] {
+                if (!vdtest::waitUntil([&] { return returned.load(); }, 2000)) {
+                    const int other = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+                    vdtest::waitUntil([&] { return returned.load(); }, 60000);
+                    ::close(other);
+                }
+            });
+            const auto start = std::chrono::steady_clock::now();
+            Handle h;
+            EXPECT_EQ(fsw_open(&h.h, path.c_str(), mode), 0x80000005u) << path << " mode " << mode;
+            returned = true;
+            watchdog.join();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << path;
+            EXPECT_EQ(h.h, FSW_INVALID_HANDLE);
+        }
+    }
+    EXPECT_EQ(fsw_copy(fifo.c_str(), (dir / "copy").c_str()), 0x80000005u);
+    EXPECT_FALSE(fswtest::exists(dir / "copy"));
+    ::close(listener);
+
+    Handle device;
+    ASSERT_EQ(fsw_open(&device.h, "/dev/full", 0x12), 0u);
+    const int flags = ::fcntl(static_cast<int>(device.h), F_GETFL);
+    EXPECT_EQ(flags & O_NONBLOCK, 0) << "the handle blocks like any other";
+    u32 put = 0;
+    EXPECT_EQ(fsw_write("x", &put, 1, &device.h), 0x80000014u);
 }
 
 TEST(FswFile, ReadWriteEndOfFileAndClose)

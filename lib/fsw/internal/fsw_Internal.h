@@ -52,6 +52,10 @@ u32 statPath(const char* path, struct stat* st, bool followLink);
 // Opens and fsyncs a folder (following links); a file system that cannot sync folders counts as synced.
 u32 syncFolder(const char* path);
 
+// Opens a file with the flags (O_NOCTTY added) without blocking on the way: a folder, pipe or socket is refused
+// with FSW_E_ACCESS; devices open. On success *fd is a blocking descriptor.
+u32 openFile(const char* path, int flags, int* fd);
+
 // Read-only in the sense of this API: a regular file without owner-write permission.
 inline bool isProtectedFile(const struct stat& st)
 {
