@@ -178,15 +178,18 @@ i32 changeMembership(u32 interfaceNumber, const VsockAddress* group, int option)
     if (context().layerState.load(std::memory_order_acquire) != LAYER_RUNNING) {
         return VSOCK_E_OBJ;
     }
-    if (group == nullptr || group->family != VSOCK_FAMILY_IPV4 || interfaceNumber > 0x7FFFFFFF) {
+    if (group == nullptr || group->family != VSOCK_FAMILY_IPV4) {
         return VSOCK_E_ARG;
+    }
+    if (interfaceNumber > 0x7FFFFFFF) {
+        return option == IP_ADD_MEMBERSHIP ? VSOCK_E_ARG : VSOCK_OK; // no such interface
     }
     unsigned ifIndex = 0;
     u32 addresses[10];
     u32 addressCount = 0;
     const i32 rc = findInterface(static_cast<i32>(interfaceNumber), &ifIndex, addresses, 10, &addressCount);
     if (rc != VSOCK_OK) {
-        return rc;
+        return option == IP_ADD_MEMBERSHIP ? rc : VSOCK_OK; // leaving ignores every failure
     }
     // Join and leave both name the interface by its index, so that a leave always drops the join.
     ip_mreqn request;
@@ -228,6 +231,6 @@ i32 vsockJoinMulticastGroup(u32 interfaceNumber, const VsockAddress* group)
 
 i32 vsockLeaveMulticastGroup(u32 interfaceNumber, const VsockAddress* group)
 {
-    // A slot that never joined refuses the drop; leaving is best effort over the selected slots.
+    // Best effort: an unknown interface, or a slot that never joined, is no failure.
     return changeMembership(interfaceNumber, group, IP_DROP_MEMBERSHIP);
 }

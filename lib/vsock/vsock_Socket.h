@@ -104,7 +104,9 @@ i32 vsockSendTo(i32 handle, const u8* data, u32 length, const VsockSocketAddress
 i32 vsockRecvFrom(i32 handle, u8* buffer, u32 size, VsockSocketAddress* source);
 
 // Multicast membership of every open UDP slot bound to 0.0.0.0 or to an address of the numbered
-// interface (0 = loopback, n >= 1 = n-th Ethernet interface).
+// interface (0 = loopback, n >= 1 = n-th Ethernet interface). Both need a running layer and an IPv4 group
+// (else VSOCK_E_OBJ, VSOCK_E_ARG). Join stops at the first failure and returns it; leave ignores failures (an
+// unknown interface included) and returns 0.
 i32 vsockJoinMulticastGroup(u32 interfaceNumber, const VsockAddress* group);
 i32 vsockLeaveMulticastGroup(u32 interfaceNumber, const VsockAddress* group);
 

@@ -123,6 +123,10 @@ TEST_F(VsockMulticast, JoinDeliversOnLoopbackOnlyAndLeaveDropsTheMembership)
     EXPECT_EQ(vsockJoinMulticastGroup(0, &v6), VSOCK_E_ARG);
     EXPECT_EQ(vsockJoinMulticastGroup(0, nullptr), VSOCK_E_ARG);
     EXPECT_EQ(vsockJoinMulticastGroup(1000, &group), VSOCK_E_CLOSED);
+    // Leaving is best effort: a group left already, or an unknown interface, still answers 0.
+    EXPECT_EQ(vsockLeaveMulticastGroup(0, &group), VSOCK_OK);
+    EXPECT_EQ(vsockLeaveMulticastGroup(1000, &group), VSOCK_OK);
+    EXPECT_EQ(vsockLeaveMulticastGroup(0, &v6), VSOCK_E_ARG);
     closeFd(sender);
     closeFd(raw);
 }
