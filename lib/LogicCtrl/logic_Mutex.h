@@ -1,30 +1,24 @@
 // Mutex: a named mutex that is re-entrant per OS thread, the lock of the logic component registry and the base of
 // the engine lock.
 //
-// The owner is the process-unique 64-bit identity of the calling thread (ossupport), so every thread, task or not,
-// is told apart. One atomic state word holds the locked bit, a wake-pending bit and the number of waiting threads:
-// uncontended lock and unlock touch only that word, and the OS-layer semaphore (count 0) is waited on only by
-// threads that found the mutex held and signalled only when one of them waits. Owner and recursion count are
-// atomics: another thread may read them at any time.
-//
-// The semaphore id is kept with the OS layer's initialisation generation and never used in a later generation
-// (after a shutdown/initialize the id may belong to another object): the mutex then takes a fresh semaphore when
-// it is next needed. A creation that fails while the layer is running leaves the mutex without a semaphore for the
-// rest of that generation; before the layer runs, creation is retried on first use.
+// The lock word and the semaphore are those of TMS::MutexCore (tms_MutexCore.h): uncontended lock and unlock touch
+// one atomic word, every thread (task or not) is told apart, and the semaphore id is never used after an OS-layer
+// shutdown/initialize (the mutex takes a fresh one when it is next needed). A creation that fails while the layer
+// is running leaves the mutex without a semaphore for the rest of that generation; before the layer runs, creation
+// is retried on first use.
 #pragma once
-
-#include <atomic>
 
 #include "klib_Types.h"
 #include "logic_Result.h"
+#include "tms_MutexCore.h"
 
 namespace LogicCtrl {
 
 class Mutex
 {
 public:
-    static constexpr u16 NO_SEMAPHORE = 0xFFFF;
-    static constexpr u32 NAME_SIZE = 32;
+    static constexpr u16 NO_SEMAPHORE = TMS::MutexCore::NO_SEMAPHORE;
+    static constexpr u32 NAME_SIZE = TMS::MutexCore::NAME_SIZE;
 
     // Creates the semaphore under the name (null: "Logic"). A failure calls the debug-break hook.
     explicit Mutex(const char* name = "Logic");
@@ -44,14 +38,14 @@ public:
     bool isCreated();
 
     // Identity of the holder (0: free) and the holder's locks beyond the first.
-    u64 getOwner() const { return m_owner.load(std::memory_order_relaxed); }
-    i32 getRecursionCount() const { return m_recursion.load(std::memory_order_relaxed); }
-    bool isHeldByCaller() const;
+    u64 getOwner() const { return m_core.getOwner(); }
+    i32 getRecursionCount() const { return m_core.getRecursionCount(); }
+    bool isHeldByCaller() const { return m_core.isHeldByCaller(); }
     // Threads blocked in lock, waiting for the holder.
-    u32 getWaiterCount() const { return m_state.load(std::memory_order_relaxed) / STATE_WAITER; }
-    const char* getName() const { return m_name; }
+    u32 getWaiterCount() const { return m_core.getWaiterCount(); }
+    const char* getName() const { return m_core.getName(); }
     // The semaphore id (NO_SEMAPHORE when there is none).
-    u16 getSemaphoreId() const;
+    u16 getSemaphoreId() const { return m_core.getSemaphoreId(); }
 
 protected:
     struct Deferred
@@ -66,26 +60,7 @@ protected:
     void destroy();
 
 private:
-    static constexpr u32 STATE_LOCKED = 1; // a thread holds the mutex
-    static constexpr u32 STATE_WAKING = 2; // a waiter was signalled and has not run yet
-    static constexpr u32 STATE_WAITER = 4; // one waiting thread
-
-    // The usable semaphore id or NO_SEMAPHORE.
-    u16 semaphore();
-    u16 renewSemaphore(u64 slot);
-    bool tryAcquire();
-    void becomeOwner(u64 self);
-
-    // Semaphore id in the low 16 bits, the OS-layer generation it belongs to above.
-    std::atomic<u64> m_slot{NO_SEMAPHORE};
-    // Generation in which creation failed for good (0: none).
-    std::atomic<u32> m_failedGeneration{0};
-    // Between create and destroy.
-    std::atomic<bool> m_active{false};
-    std::atomic<u64> m_owner{0};
-    std::atomic<i32> m_recursion{0};
-    std::atomic<u32> m_state{0};
-    char m_name[NAME_SIZE] = {};
+    TMS::MutexCore m_core;
 };
 
 // Locks for the life of the guard; nothing when the lock fails.

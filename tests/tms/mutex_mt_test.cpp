@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -149,6 +150,64 @@ TEST_F(TMSMutexThreads, UnheldUnlocksNeverAdmitTwoHolders)
     EXPECT_EQ(wrongResults.load(), 0);
     EXPECT_EQ(total, static_cast<long>(THREADS) * ROUNDS);
     EXPECT_EQ(mutex.getOwner(), 0u);
+}
+
+// A mutex held across an OS-layer shutdown/initialize, whose old semaphore id now belongs to another mutex with a
+// waiter: the contended hand-over of the first never wakes the waiter of the second.
+TEST_F(TMSMutexThreads, AHandOverAfterALayerRestartNeverWakesTheNewOwnerOfTheOldId)
+{
+    TMSMutex old("Old");
+    const u16 oldId = old.getSemaphoreId();
+    ASSERT_NE(oldId, TMSMutex::INVALID_SEMAPHORE);
+    ASSERT_EQ(old.lock(), 0u);
+    ASSERT_EQ(ossupport::shutdown(), 0u);
+    ASSERT_EQ(ossupport::initialize(), 0u);
+
+    // Every id down to the old one is taken, then the old one is handed to a new mutex.
+    std::vector<u16> taken;
+    ossupport::SemaphoreRecord record;
+    u16 id = 0;
+    while (id != oldId && ossupport::createSemaphore(&id, &record) == 0) {
+        taken.push_back(id);
+    }
+    ASSERT_EQ(id, oldId);
+    taken.pop_back();
+    ASSERT_EQ(ossupport::deleteSemaphore(oldId), 0u);
+    TMSMutex other("Other");
+    ASSERT_EQ(other.getSemaphoreId(), oldId);
+
+    std::atomic<bool> otherHeld{false};
+    std::atomic<bool> releaseOther{false};
+    std::thread holder([&] {
+        other.lock();
+        otherHeld = true;
+        vdtest::waitUntil([&] { return releaseOther.load(); }, 20000);
+        other.unlock();
+    });
+    ASSERT_TRUE(tmstest::waitUntil([&] { return otherHeld.load(); }));
+    Contender otherWaiter(other);
+    Contender oldWaiter(old);
+    ASSERT_TRUE(tmstest::waitUntil([&] { return other.getWaiterCount() == 1 && old.getWaiterCount() == 1; }));
+    EXPECT_NE(old.getSemaphoreId(), oldId);
+
+    ASSERT_EQ(old.unlock(), 0u);
+    EXPECT_TRUE(tmstest::waitUntil([&] { return oldWaiter.acquired.load(); }));
+    EXPECT_EQ(oldWaiter.lockResult.load(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(otherWaiter.acquired.load());
+    EXPECT_EQ(other.getWaiterCount(), 1u);
+
+    releaseOther = true;
+    holder.join();
+    EXPECT_TRUE(tmstest::waitUntil([&] { return otherWaiter.acquired.load(); }));
+    otherWaiter.thread.join();
+    oldWaiter.thread.join();
+    EXPECT_EQ(other.getOwner(), 0u);
+    EXPECT_EQ(other.getWaiterCount(), 0u);
+    EXPECT_EQ(old.getOwner(), 0u);
+    for (u16 each : taken) {
+        ossupport::deleteSemaphore(each);
+    }
 }
 
 // More threads than the OS layer has foreign ids: every thread is still told apart, so two of them never hold
