@@ -1,5 +1,7 @@
 #include "tms_AbstractThread.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <new>
 
 #include "klib_Print.h"
@@ -41,7 +43,51 @@ const char* textOf(const char* name)
 {
     return name != nullptr ? name : "";
 }
+
+// Where tear-downs wait for the holders of their thread to let go. Never destroyed: handles may be dropped by
+// late static destructors.
+struct HolderWait
+{
+    std::mutex lock;
+    std::condition_variable dropped;
+    std::atomic<u32> waiting{0};
+};
+
+HolderWait& holderWait()
+{
+    static HolderWait* const wait = new HolderWait();
+    return *wait;
+}
 } // namespace
+
+void AbstractThread::dropHolder()
+{
+    // The count is the last access to the object: a tear-down that sees it fall may destroy the thread at once.
+    m_holders.fetch_sub(1, std::memory_order_seq_cst);
+    HolderWait& wait = holderWait();
+    if (wait.waiting.load(std::memory_order_seq_cst) != 0) {
+        {
+            std::lock_guard<std::mutex> guard(wait.lock);
+        }
+        wait.dropped.notify_all();
+    }
+}
+
+void AbstractThread::waitForHolders(bool exceptReleasers)
+{
+    const auto released = [this, exceptReleasers] {
+        const u32 allowed = exceptReleasers ? m_releasingHolders.load(std::memory_order_seq_cst) : 0;
+        return m_holders.load(std::memory_order_seq_cst) <= allowed;
+    };
+    if (released()) {
+        return;
+    }
+    HolderWait& wait = holderWait();
+    std::unique_lock<std::mutex> guard(wait.lock);
+    wait.waiting.fetch_add(1, std::memory_order_seq_cst);
+    wait.dropped.wait(guard, released);
+    wait.waiting.fetch_sub(1, std::memory_order_seq_cst);
+}
 
 void testhooks::setSendRetry(u32 attempts, u32 intervalMs)
 {
@@ -64,6 +110,7 @@ AbstractThread::~AbstractThread()
     if (getTaskId() != NO_ID) {
         release();
     }
+    waitForHolders(false); // a thread torn down earlier may still be held, also by the one releasing it
 }
 
 u32 AbstractThread::onTimer(u32, u32)
@@ -181,6 +228,7 @@ void AbstractThread::undoInitialize()
     u16 task = getTaskId();
     if (task != NO_ID) {
         ThreadRepository::unregisterThread(this);
+        waitForHolders(true);
         ossupport::deleteTask(task);
         m_taskId.store(NO_ID, std::memory_order_release);
     }
@@ -529,6 +577,8 @@ u32 AbstractThread::release()
 void AbstractThread::tearDown()
 {
     ThreadRepository::unregisterThread(this);
+    // No handle can be taken any more; those held keep the thread readable until they are dropped.
+    waitForHolders(true);
     m_name.store(nullptr, std::memory_order_release);
     m_tickInterval.store(0, std::memory_order_release);
     m_lastTick.store(0, std::memory_order_release);

@@ -6,6 +6,9 @@
 //
 // A derived class must call release() in its own destructor (or before it is destroyed) when it overrides any
 // handler: the base destructor releases as well, but by then the derived handlers are gone.
+//
+// The tear-down (release from another thread, or the destructor) waits, once the thread has left the repository,
+// until no ThreadHandle holds it any more (tms_ThreadRepository.h), so a holder may use the object to the end.
 #pragma once
 
 #include <atomic>
@@ -22,6 +25,9 @@
 #include "tms_ThreadLogger.h"
 
 namespace TMS {
+
+class ThreadHandle;
+class ThreadRepository;
 
 // Thread states.
 constexpr u32 STATUS_UNINITIALIZED = 0;
@@ -164,6 +170,17 @@ protected:
     const FieldMap& getStartArguments() const { return m_startArguments; }
 
 private:
+    friend class ThreadHandle;
+    friend class ThreadRepository;
+
+    // Counted references of thread handles: taken under the repository's mutex while the thread is registered.
+    void addHolder() { m_holders.fetch_add(1, std::memory_order_seq_cst); }
+    // Drops one reference; the object is not touched afterwards.
+    void dropHolder();
+    // Waits until no handle holds the thread (with exceptReleasers: except those whose holders release it through
+    // them).
+    void waitForHolders(bool exceptReleasers);
+
     u32 initializeCommon(bool automaticId, u16 taskId, const char* name, u16 priority, u8 stage, u32 stackSize,
                          u32 heapSize, u32 logLines, u32 tickInterval, const FieldMap& arguments);
     // Undoes a failed initialisation.
@@ -207,7 +224,9 @@ private:
     std::atomic<u32> m_loopCount{0};
     std::atomic<u32> m_shownLoopCount{0};
     std::atomic<u32> m_exitCode{0};
-    u32 m_deferredBits = 0; // loop only
+    u32 m_deferredBits = 0;                 // loop only
+    std::atomic<u32> m_holders{0};          // thread handles holding the object
+    std::atomic<u32> m_releasingHolders{0}; // of those, the ones releasing the thread through their handle
 };
 
 } // namespace TMS

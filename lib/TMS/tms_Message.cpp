@@ -225,7 +225,8 @@ const FieldMap& AbstractMessage::getFields() const
 
 u32 AbstractMessage::sendTo(const char* threadName) const
 {
-    return ThreadRepository::getThread(threadName)->sendMessageWithWaiting(*this);
+    // The handle keeps the receiver alive while the message is queued, also when it is being torn down.
+    return ThreadRepository::acquireThread(threadName)->sendMessageWithWaiting(*this);
 }
 
 SystemMessage::SystemMessage(u32 code, const FieldMap& fields)

@@ -340,7 +340,7 @@ u32 SystemThread::addChild(AbstractThread* child)
         return RESULT_FAILED;
     }
     const char* name = child->getName();
-    if (name == nullptr || ThreadRepository::getThread(name)->isNull()) {
+    if (name == nullptr || !ThreadRepository::acquireThread(name)) {
         return RESULT_FAILED;
     }
     if (!m_childMutex.isValid()) {

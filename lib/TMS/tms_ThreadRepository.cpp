@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "klib_HeapManager.h"
 #include "klib_Print.h"
@@ -174,6 +175,75 @@ AbstractThread* ThreadRepository::getThreadById(u16 taskId)
     TMSMutexLocker locker(&self->m_mutex);
     auto found = self->m_byTaskId.find(taskId);
     return found != self->m_byTaskId.end() ? found->second : getNullThread();
+}
+
+ThreadHandle ThreadRepository::acquireThread(const char* name)
+{
+    ThreadRepository* self = repository();
+    if (self == nullptr || name == nullptr || !self->m_mutex.isValid()) {
+        return ThreadHandle();
+    }
+    TMSMutexLocker locker(&self->m_mutex);
+    auto found = self->m_byName.find(name);
+    if (found == self->m_byName.end()) {
+        return ThreadHandle();
+    }
+    found->second->addHolder(); // under the mutex: the thread cannot leave the repository meanwhile
+    return ThreadHandle(found->second);
+}
+
+ThreadHandle ThreadRepository::acquireThreadById(u16 taskId)
+{
+    ThreadRepository* self = repository();
+    if (self == nullptr || !self->m_mutex.isValid()) {
+        return ThreadHandle();
+    }
+    TMSMutexLocker locker(&self->m_mutex);
+    auto found = self->m_byTaskId.find(taskId);
+    if (found == self->m_byTaskId.end()) {
+        return ThreadHandle();
+    }
+    found->second->addHolder();
+    return ThreadHandle(found->second);
+}
+
+ThreadHandle::ThreadHandle(const ThreadHandle& other) noexcept : m_thread(other.m_thread)
+{
+    if (m_thread != nullptr) {
+        m_thread->addHolder(); // the other handle's reference keeps the thread meanwhile
+    }
+}
+
+ThreadHandle& ThreadHandle::operator=(ThreadHandle other) noexcept
+{
+    std::swap(m_thread, other.m_thread);
+    return *this;
+}
+
+AbstractThread* ThreadHandle::get() const
+{
+    return m_thread != nullptr ? m_thread : ThreadRepository::getNullThread();
+}
+
+void ThreadHandle::reset() noexcept
+{
+    AbstractThread* thread = m_thread;
+    m_thread = nullptr;
+    if (thread != nullptr) {
+        thread->dropHolder();
+    }
+}
+
+u32 ThreadHandle::releaseThread()
+{
+    if (m_thread == nullptr) {
+        return ThreadRepository::getNullThread()->release();
+    }
+    m_thread->m_releasingHolders.fetch_add(1, std::memory_order_seq_cst);
+    const u32 result = m_thread->release();
+    m_thread->m_releasingHolders.fetch_sub(1, std::memory_order_seq_cst);
+    reset();
+    return result;
 }
 
 AbstractThread* ThreadRepository::getCurrentThread()

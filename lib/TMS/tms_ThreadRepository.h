@@ -16,6 +16,42 @@
 
 namespace TMS {
 
+// A counted reference to a registered thread, from ThreadRepository::acquireThread: while the handle holds the
+// thread, the object stays alive and every member readable (name, logger, status ...), even when the thread is
+// released meanwhile. A tear-down leaves the repository first (no new handle can be taken) and then waits until
+// every handle is dropped, so keep handles short: one command, one message. A handle must not be held across a
+// wait for the thread's own release or destruction (that wait would never end), nor by the thread's own object.
+// An empty handle (nothing found, or dropped) answers the null thread, so callers can always call through it.
+// Handles may be copied, moved and dropped on any thread.
+class ThreadHandle
+{
+public:
+    ThreadHandle() noexcept = default;
+    ThreadHandle(const ThreadHandle& other) noexcept;
+    ThreadHandle(ThreadHandle&& other) noexcept : m_thread(other.m_thread) { other.m_thread = nullptr; }
+    ThreadHandle& operator=(ThreadHandle other) noexcept;
+    ~ThreadHandle() { reset(); }
+
+    // True while a thread is held.
+    explicit operator bool() const noexcept { return m_thread != nullptr; }
+    // The held thread, else the null thread.
+    AbstractThread* get() const;
+    AbstractThread* operator->() const { return get(); }
+    AbstractThread& operator*() const { return *get(); }
+    // Drops the reference; the handle is empty afterwards.
+    void reset() noexcept;
+    // Releases the held thread (AbstractThread::release) without its tear-down waiting for this handle, then
+    // drops the handle. The result of release; an empty handle answers 0 (the null thread's release).
+    u32 releaseThread();
+
+private:
+    friend class ThreadRepository;
+    // Takes over one reference already counted on thread.
+    explicit ThreadHandle(AbstractThread* thread) noexcept : m_thread(thread) {}
+
+    AbstractThread* m_thread = nullptr;
+};
+
 // One registered thread as seen at the moment of the snapshot.
 struct ThreadSnapshotEntry
 {
@@ -44,8 +80,13 @@ public:
     static u32 registerThread(AbstractThread* thread);
     // Erases only entries that point to this thread: 0, or 0x80000003 when none did.
     static u32 unregisterThread(AbstractThread* thread);
+    // The registered thread of that name (task id), else the null thread. The pointer carries no reference: a
+    // caller that uses it while the thread may be torn down takes a handle instead.
     static AbstractThread* getThread(const char* name);
     static AbstractThread* getThreadById(u16 taskId);
+    // A handle holding the registered thread of that name (task id); empty when there is none.
+    static ThreadHandle acquireThread(const char* name);
+    static ThreadHandle acquireThreadById(u16 taskId);
     // The thread whose loop runs on the calling OS thread, else the null thread.
     static AbstractThread* getCurrentThread();
     static AbstractThread* getNullThread();

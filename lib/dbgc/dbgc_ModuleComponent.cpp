@@ -146,7 +146,7 @@ i32 sendCommand(const MessageCommand& command, u32 count, StringElement words[])
             return RESULT_COMMAND_FAILED;
         }
     }
-    const u32 result = TMS::ThreadRepository::getThread(command.m_target)->sendMessageWithWaiting(message);
+    const u32 result = TMS::ThreadRepository::acquireThread(command.m_target)->sendMessageWithWaiting(message);
     return static_cast<i32>(result) < 0 ? static_cast<i32>(result) : 0;
 }
 
@@ -322,15 +322,17 @@ i32 getParameter(DebugConsole& console, StringElement words[])
 
 // Resolves the target and writes w5 (binary: w5 onwards) by the parameter's kind. Resolution, kind and write
 // run under one hold of the lock, so the indices and the description stay those of the addressed parameter
-// while other threads add or remove components. written tells whether a setter ran; its result is returned.
-i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Target& target, bool& written)
+// while other threads add or remove components. found tells whether the target was resolved; the result is the
+// setter's, or 0x80000000 for a value word that does not parse or a kind without a setter.
+i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Target& target, bool& found)
 {
-    written = false;
+    found = false;
     DatabaseLock guard(db, true);
     resolveTarget(db, words[2], target);
     if (!resolved(target)) {
         return RESULT_NOT_FOUND;
     }
+    found = true;
     const PDB::ParameterInfo* info = db.getParameterInfo(target.m_component, target.m_block);
     const u8 kind = info != nullptr ? static_cast<u8>(info->getTypeCode() >> 4) : 0;
     const StringElement& word = words[5];
@@ -338,23 +340,20 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
     const u32 bi = target.m_block;
     const u32 x = target.m_x;
     const u32 y = target.m_y;
-    i32 result = RESULT_COMMAND_FAILED;
     switch (kind) {
     case 1: {
         u32 value = 0;
         if (word.toStrictUInt(&value) != 0) {
             return RESULT_COMMAND_FAILED;
         }
-        result = db.setValueUInt(ci, bi, x, y, value, WRITE_FLAG);
-        break;
+        return db.setValueUInt(ci, bi, x, y, value, WRITE_FLAG);
     }
     case 2: {
         i32 value = 0;
         if (word.toStrictInt(&value) != 0) {
             return RESULT_COMMAND_FAILED;
         }
-        result = db.setValueInt(ci, bi, x, y, value, WRITE_FLAG);
-        break;
+        return db.setValueInt(ci, bi, x, y, value, WRITE_FLAG);
     }
     case 3: {
         f32 value = 0;
@@ -370,20 +369,17 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
             value =
                 form == KLIB_NUMBER_FORM_NEGATIVE ? static_cast<f32>(static_cast<i32>(bits)) : static_cast<f32>(bits);
         }
-        result = db.setValueFloat(ci, bi, x, y, value, WRITE_FLAG);
-        break;
+        return db.setValueFloat(ci, bi, x, y, value, WRITE_FLAG);
     }
     case 4: {
         u32 value = 0;
         if (word.toStrictUInt(&value) != 0) {
             return RESULT_COMMAND_FAILED;
         }
-        result = db.setValueUInt(ci, bi, x, y, value != 0 ? 1u : 0u, WRITE_FLAG);
-        break;
+        return db.setValueUInt(ci, bi, x, y, value != 0 ? 1u : 0u, WRITE_FLAG);
     }
     case 5:
-        result = db.setValueString(ci, bi, x, y, word.text(), WRITE_FLAG);
-        break;
+        return db.setValueString(ci, bi, x, y, word.text(), WRITE_FLAG);
     case 6: {
         u8 bytes[DebugConsole::MAX_WORDS];
         const u32 size = count - 5;
@@ -392,25 +388,23 @@ i32 writeParameter(PDB::IParameterDB& db, u32 count, StringElement words[], Targ
                 return RESULT_COMMAND_FAILED;
             }
         }
-        result = db.setValueBinary(ci, bi, x, y, bytes, size, WRITE_FLAG);
-        break;
+        return db.setValueBinary(ci, bi, x, y, bytes, size, WRITE_FLAG);
     }
     default:
         return RESULT_COMMAND_FAILED;
     }
-    written = true;
-    return result;
 }
 
+// Every set whose target was found prints its line, whether the value could be written or not.
 i32 setParameter(DebugConsole& console, u32 count, StringElement words[])
 {
     Target target;
     if (!readTarget(words, target)) {
         return RESULT_COMMAND_FAILED;
     }
-    bool written = false;
-    const i32 result = writeParameter(getComponentDatabase(), count, words, target, written);
-    if (!written) {
+    bool found = false;
+    const i32 result = writeParameter(getComponentDatabase(), count, words, target, found);
+    if (!found) {
         return result;
     }
     const char* value = words[5].text();

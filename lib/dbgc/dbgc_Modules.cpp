@@ -42,20 +42,22 @@ const char* textOf(const char* text)
     return text != nullptr ? text : "";
 }
 
-// A word with a letter names a thread; any other word is a decimal task id. Missing threads are the null thread.
-TMS::AbstractThread* findThread(const StringElement& word)
+// A word with a letter names a thread; any other word is a decimal task id. The handle keeps the thread readable
+// while the command uses it, also when the thread is torn down meanwhile; a missing thread is an empty handle
+// (the null thread).
+TMS::ThreadHandle findThread(const StringElement& word)
 {
     const char* text = textOf(word.text());
     for (const char* p = text; *p != '\0'; ++p) {
         if ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z')) {
-            return TMS::ThreadRepository::getThread(text);
+            return TMS::ThreadRepository::acquireThread(text);
         }
     }
     const u32 id = word.toUInt();
     if (id > 0xFFFE) {
-        return TMS::ThreadRepository::getNullThread();
+        return TMS::ThreadHandle();
     }
-    return TMS::ThreadRepository::getThreadById(static_cast<u16>(id));
+    return TMS::ThreadRepository::acquireThreadById(static_cast<u16>(id));
 }
 
 i32 threadList(DebugConsole& console)
@@ -76,7 +78,7 @@ i32 threadLog(DebugConsole& console, u32 count, StringElement words[])
     if (count < 2) {
         return RESULT_COMMAND_FAILED;
     }
-    TMS::AbstractThread* thread = findThread(words[1]);
+    const TMS::ThreadHandle thread = findThread(words[1]);
     u32 start = 0;
     if (count >= 3 && words[2].toUInt(&start, 10) != 0) {
         return RESULT_COMMAND_FAILED;
@@ -114,7 +116,7 @@ i32 threadLogClear(DebugConsole& console, u32 count, StringElement words[])
     if (count < 2) {
         return RESULT_COMMAND_FAILED;
     }
-    TMS::AbstractThread* thread = findThread(words[1]);
+    const TMS::ThreadHandle thread = findThread(words[1]);
     console.printf("[THREAD:%s] logs clear\n", textOf(thread->getName()));
     thread->getLogger().clearLines();
     return 0;
@@ -170,7 +172,7 @@ i32 moduleTop(DebugConsole& console, u32 count, StringElement words[])
         return 0;
     }
     if (words[0].equals("shutdown")) {
-        TMS::ThreadRepository::getThread("System")->release();
+        TMS::ThreadRepository::acquireThread("System").releaseThread();
         return 0;
     }
     return 0;

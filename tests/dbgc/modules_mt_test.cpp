@@ -9,6 +9,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dbgc_Modules.h"
@@ -220,6 +221,39 @@ TEST_F(ModulesTest, ThreadLogRangesAndClear)
     EXPECT_EQ(run("tlog DeviceControl", "Thread>"), refused);
 }
 
+// Threads of one name created and torn down (and freed) again and again while the console prints that thread's
+// log: each command holds the thread it prints, so nothing is ever read from a thread that is gone.
+TEST(ThreadLogRace, ATornDownThreadIsNeverReadAfterItIsGone)
+{
+    dbgctest::FakeTransport transport;
+    DBGC::DebugConsole console;
+    ASSERT_EQ(console.initialize(nullptr, &transport, DBGC::getModuleTable(), DBGC::getModuleCount()), 0u);
+    std::atomic<bool> done{false};
+    std::atomic<int> lifetimes{0};
+    std::thread churn([&] {
+        while (!done.load()) {
+            auto victim = std::make_unique<StandInThread>();
+            if (dbgctest::initializeThread(*victim, "Victim") == 0) {
+                for (int i = 0; i < 30; ++i) {
+                    victim->log("line %d of a thread that goes away\n", i);
+                }
+                lifetimes.fetch_add(1);
+            }
+        }
+    });
+    size_t printed = 0;
+    for (int round = 0; round < 1000 || (lifetimes.load() < 100 && round < 1000000); ++round) {
+        console.execute("/thread tlog Victim");
+        const std::string output = transport.takeOutput();
+        printed += output.find("[THREAD:Victim]") != std::string::npos ? 1 : 0;
+    }
+    done = true;
+    churn.join();
+    EXPECT_GE(lifetimes.load(), 100);
+    EXPECT_GT(printed, 0u);
+    console.finalize();
+}
+
 // The recursive exclusive lock of the shared databases, counting how often it was taken from unlocked.
 class CountingMutex : public PDB::IMutex
 {
@@ -341,12 +375,20 @@ TEST_F(DatabaseTest, GetAndSetEveryKind)
 
 TEST_F(DatabaseTest, MalformedValuesWriteNothing)
 {
-    EXPECT_EQ(run("set 7 /s 0 0 zz", "Component>"), REFUSED);
-    EXPECT_EQ(run("set 7 /s 0 0 -", "Component>"), REFUSED);
-    EXPECT_EQ(run("set 7 /u 0 0 -3", "Component>"), REFUSED);
-    EXPECT_EQ(run("set 7 /f 0 0 abc", "Component>"), REFUSED);
-    EXPECT_EQ(run("set 7 /bin 0 0 0A fff", "Component>"), REFUSED);
-    EXPECT_EQ(run("set 7 /bin 0 0 zz", "Component>"), REFUSED);
+    // A found target prints its set line, whether the value word parses or not; the result follows.
+    const std::pair<const char*, const char*> malformed[] = {
+        {"set 7 /s 0 0 zz", "AddressIdx:1 x:0 y:0 value:[zz]"},
+        {"set 7 /s 0 0 -", "AddressIdx:1 x:0 y:0 value:[-]"},
+        {"set 7 /u 0 0 -3", "AddressIdx:0 x:0 y:0 value:[-3]"},
+        {"set 7 /f 0 0 abc", "AddressIdx:2 x:0 y:0 value:[abc]"},
+        {"set 7 /bin 0 0 0A fff", "AddressIdx:5 x:0 y:0 value:[0A]"},
+        {"set 7 /bin 0 0 zz", "AddressIdx:5 x:0 y:0 value:[zz]"},
+    };
+    for (const auto& [line, fields] : malformed) {
+        EXPECT_EQ(run(line, "Component>"),
+                  std::string("set component value: UniqID:7 ComponentIdx:0 ") + fields + "\n" + REFUSED)
+            << line;
+    }
     EXPECT_EQ(run("set x /s 0 0 1", "Component>"), REFUSED);
     EXPECT_EQ(run("get 7 /s y 0", "Component>"), REFUSED);
     EXPECT_EQ(get("/s"), "-6");

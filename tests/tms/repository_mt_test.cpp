@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "klib_HeapManager.h"
@@ -112,6 +113,55 @@ TEST_F(RepositoryTest, SnapshotListsThreadsInNameOrder)
     ASSERT_EQ(a.release(), 0u);
     ASSERT_EQ(b.release(), 0u);
     EXPECT_TRUE(ThreadRepository::snapshot().empty());
+}
+
+// A handle keeps its thread readable while it is released: the tear-down leaves the repository at once (no new
+// handle) and waits for the handle before it takes the thread apart. A copy counts as a holder of its own, and a
+// handle that releases its thread is not waited for.
+TEST_F(RepositoryTest, AHeldHandleKeepsATornDownThreadReadableUntilDropped)
+{
+    auto thread = std::make_unique<RecordingThread>();
+    ASSERT_EQ(initializeThread(*thread, "Held"), 0u);
+    thread->log("kept line\n");
+    TMS::ThreadHandle handle = ThreadRepository::acquireThread("Held");
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle.get(), thread.get());
+    EXPECT_EQ(ThreadRepository::acquireThreadById(thread->getTaskId()).get(), thread.get());
+    TMS::ThreadHandle copy = handle;
+
+    std::atomic<bool> released{false};
+    std::thread releaser([&] {
+        thread->release();
+        thread.reset();
+        released = true;
+    });
+    EXPECT_TRUE(waitUntil([] { return !ThreadRepository::acquireThread("Held"); }));
+    EXPECT_TRUE(ThreadRepository::getThread("Held")->isNull());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(released.load());
+    EXPECT_STREQ(handle->getName(), "Held");
+    char line[TMS::ThreadLogger::LINE_SIZE] = {};
+    ASSERT_EQ(handle->getLogger().getLine(0, line, sizeof(line)), 0u);
+    EXPECT_STREQ(line, "kept line\n");
+
+    handle.reset();
+    EXPECT_FALSE(handle);
+    EXPECT_TRUE(handle->isNull()); // an empty handle answers the null thread
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(released.load());
+    EXPECT_STREQ(copy->getName(), "Held");
+    copy = TMS::ThreadHandle();
+    releaser.join();
+    EXPECT_TRUE(released.load());
+
+    // Releasing through the handle: the tear-down does not wait for the releasing handle itself.
+    RecordingThread other;
+    ASSERT_EQ(initializeThread(other, "Other"), 0u);
+    TMS::ThreadHandle releasing = ThreadRepository::acquireThread("Other");
+    EXPECT_EQ(releasing.releaseThread(), 0u);
+    EXPECT_FALSE(releasing);
+    EXPECT_EQ(other.getStatus(), TMS::STATUS_UNINITIALIZED);
+    EXPECT_EQ(TMS::ThreadHandle().releaseThread(), 0u);
 }
 
 TEST(RepositoryLife, NoTickRunsAfterFinalize)
