@@ -368,6 +368,9 @@ void FileWatcherLinux::processBuffer(const void* data, size_t size)
         const char* rawName = reinterpret_cast<const char*>(bytes + offset + kHeaderSize);
         name.assign(rawName, ::strnlen(rawName, header.len)); // names are NUL-padded
         offset += kHeaderSize + header.len;
+        if (name == "." || name == ".." || name.find('/') != std::string::npos) {
+            continue; // never an entry name: a path must not leave the watched folder
+        }
 
         reports.clear();
         handleEvent(header.wd, header.mask, header.cookie, name, reports);

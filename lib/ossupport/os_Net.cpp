@@ -2,6 +2,8 @@
 
 #include "os_Net.h"
 
+#include "os_RouteTable.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -15,6 +17,76 @@
 #include <cstring>
 
 namespace ossupport {
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// A whole token of 1..8 hexadecimal digits.
+bool parseHexWord(const std::string& token, u32& value)
+{
+    if (token.empty() || token.size() > 8) {
+        return false;
+    }
+    value = 0;
+    for (const char c : token) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) {
+            return false;
+        }
+        value = (value << 4) | static_cast<u32>(digit);
+    }
+    return true;
+}
+
+} // namespace
+
+void detail::readRouteTable(std::FILE* file, const std::function<void(const std::string&, u32)>& found)
+{
+    char* line = nullptr;
+    size_t capacity = 0;
+    bool header = true;
+    for (ssize_t length; (length = ::getline(&line, &capacity, file)) >= 0;) {
+        if (header || length > 511) {
+            header = false;
+            continue;
+        }
+        // The first four blank-separated tokens; a NUL ends the line.
+        std::string tokens[4];
+        size_t count = 0;
+        const size_t end = ::strnlen(line, static_cast<size_t>(length));
+        for (size_t at = 0; at < end && count < 4;) {
+            while (at < end && isBlank(line[at])) {
+                ++at;
+            }
+            const size_t start = at;
+            while (at < end && !isBlank(line[at])) {
+                ++at;
+            }
+            if (at > start) {
+                tokens[count++].assign(line + start, at - start);
+            }
+        }
+        u32 destination = 0;
+        u32 gateway = 0;
+        u32 flags = 0;
+        if (count < 4 || tokens[0].size() >= IF_NAMESIZE || !parseHexWord(tokens[1], destination) ||
+            !parseHexWord(tokens[2], gateway) || !parseHexWord(tokens[3], flags)) {
+            continue;
+        }
+        if ((flags & RTF_GATEWAY) != 0 && gateway != 0) {
+            found(tokens[0], ntohl(gateway));
+        }
+    }
+    std::free(line);
+}
+
 namespace {
 
 constexpr size_t MAX_NAME_BYTES = 511;
@@ -32,37 +104,20 @@ struct AdapterInfo
     u32 m_macLength = 0;
 };
 
-// The first gateway of every interface, from /proc/net/route ("Iface Destination Gateway Flags ...";
-// addresses are the network-order words printed as hex).
+// The first gateway of every interface, from the kernel's route table.
 void readGateways(std::vector<AdapterInfo>& adapters)
 {
     FILE* file = std::fopen("/proc/net/route", "r");
     if (file == nullptr) {
         return;
     }
-    char line[512];
-    bool header = true;
-    while (std::fgets(line, sizeof(line), file) != nullptr) {
-        if (header) {
-            header = false;
-            continue;
-        }
-        char name[IF_NAMESIZE + 16] = {};
-        unsigned long destination = 0;
-        unsigned long gateway = 0;
-        unsigned flags = 0;
-        if (std::sscanf(line, "%31s %lx %lx %x", name, &destination, &gateway, &flags) != 4) {
-            continue;
-        }
-        if ((flags & RTF_GATEWAY) == 0 || gateway == 0) {
-            continue;
-        }
+    detail::readRouteTable(file, [&](const std::string& name, u32 gateway) {
         for (AdapterInfo& adapter : adapters) {
             if (adapter.m_name == name && adapter.m_gateway == 0) {
-                adapter.m_gateway = ntohl(static_cast<u32>(gateway));
+                adapter.m_gateway = gateway;
             }
         }
-    }
+    });
     std::fclose(file);
 }
 

@@ -58,6 +58,18 @@ TEST_F(BatchTest, EventKindsMapToActions)
     EXPECT_EQ(process(b), (Seen{{1, "c"}, {1, "t"}, {2, "d"}, {2, "f"}, {4, "m"}, {4, "a"}}));
 }
 
+// The kernel names entries with one component; a record naming "..", "." or a path is not from it and must not
+// lead the watcher out of its folder.
+TEST_F(BatchTest, NamesThatAreNoEntryNamesAreIgnored)
+{
+    std::vector<unsigned char> b;
+    for (const char* name : {"..", ".", "../..", "a/b", "/etc"}) {
+        appendEvent(b, wd, IN_CREATE | IN_ISDIR, 0, name);
+    }
+    appendEvent(b, wd, IN_CREATE, 0, "kept");
+    EXPECT_EQ(process(b), (Seen{{1, "kept"}}));
+}
+
 TEST_F(BatchTest, OverflowReportsLostChangesToEveryRecord)
 {
     fswtest::TempDir other;

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "os_RouteTable.h"
 #include "os_Support.h"
 
 using namespace ossupport;
@@ -122,6 +124,29 @@ std::map<u32, SysAdapter> sysAdapters()
 }
 
 } // namespace
+
+// The route table reader takes gateway routes only from lines whose first four tokens are whole: a name too long
+// for an interface, a word that is not hexadecimal or a line over 511 bytes is passed over.
+TEST(OsRouteTable, TakesOnlyWholeGatewayRoutes)
+{
+    const std::string text = "Iface Destination Gateway Flags\n"
+                             "eth0 00000000 0102A8C0 0003 0 0 100\n" // gateway 192.168.2.1
+                             "eth0 0002A8C0 00000000 0001 0 0 100\n" // no gateway
+                             "eth1 00000000 0102A8C0 0001 0 0 100\n" // no gateway flag
+                             "averyveryverylongname 0 0102A8C0 3\n"  // longer than an interface name
+                             "eth2 00000000 0102A8C0Z 0003\n"        // not a hexadecimal word
+                             "eth3 00000000 10102A8C0 0003\n"        // more than 8 digits
+                             "eth4 00000000 0101000A 0003 " +
+                             std::string(500, '0') + "\n" +
+                             "wlan0\t00000000\t0101000A\t0003"; // 10.0.1.1, last line without newline
+    std::FILE* file = ::fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    ASSERT_NE(file, nullptr);
+    std::vector<std::pair<std::string, u32>> routes;
+    ossupport::detail::readRouteTable(
+        file, [&](const std::string& name, u32 gateway) { routes.emplace_back(name, gateway); });
+    std::fclose(file);
+    EXPECT_EQ(routes, (std::vector<std::pair<std::string, u32>>{{"eth0", 0xC0A80201u}, {"wlan0", 0x0A000101u}}));
+}
 
 TEST(OsAdapters, ListAgreesWithTheKernel)
 {
