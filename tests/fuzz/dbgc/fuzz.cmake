@@ -1,6 +1,3 @@
 vd_add_fuzz(dbgc lineEditor)
-
-# The replay build of the target has no main of its own: take GoogleTest's.
-if(TARGET fuzz_dbgc_lineEditor AND NOT VD_SANITIZE STREQUAL "fuzz")
-    target_link_libraries(fuzz_dbgc_lineEditor PRIVATE GTest::gtest_main)
-endif()
+vd_add_fuzz(dbgc modules LIBS tms_internal)
+vd_add_fuzz(dbgc wordNumbers)

@@ -1,0 +1,1 @@
+vd_add_fuzz(ossupport routeTable LIBS ossupport_internal)
