@@ -349,7 +349,8 @@ u32 LocalParameterDB::getBlockIndex(const ComponentUID& uid, const char* address
 
 u32 LocalParameterDB::getComponentCount() const
 {
-    return static_cast<u32>(m_components.size() - std::count(m_components.begin(), m_components.end(), nullptr));
+    return static_cast<u32>(m_components.size() -
+                            static_cast<size_t>(std::count(m_components.begin(), m_components.end(), nullptr)));
 }
 
 u32 LocalParameterDB::getComponentSlotCount() const
