@@ -198,11 +198,15 @@ function(vd_add_plugin target)
         C_VISIBILITY_PRESET hidden
         CXX_VISIBILITY_PRESET hidden
         VISIBILITY_INLINES_HIDDEN ON)
-    target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+    target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
+    # clang links sanitizer runtimes into programs only: a sanitized plug-in takes their symbols from the host.
+    if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND NOT VD_SANITIZE STREQUAL "none"))
+        target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
     if(ARG_LANGUAGE STREQUAL "C")
         set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
     else()
-        target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
+        target_compile_options(${target} PRIVATE $<$<AND:$<COMPILE_LANGUAGE:CXX>,$<CXX_COMPILER_ID:GNU>>:-fno-gnu-unique>)
         target_link_libraries(${target} PRIVATE dadovcommon)
     endif()
 endfunction()
