@@ -322,7 +322,7 @@ u32 PyriteDeviceControlThread::refresh(bool restoreFirst)
     }
     components.unlockWrite();
     // The position-control thread reads the database configuration again.
-    TMS::ThreadRepository::getThread("DeviceControlForNQ")->setUserEvent(PDB_CONFIG_EVENT);
+    TMS::ThreadRepository::acquireThread("DeviceControlForNQ")->setUserEvent(PDB_CONFIG_EVENT);
     klib_printf("PyriteDeviceControlThread::refresh leave\n");
     return result;
 }

@@ -102,8 +102,9 @@ void echoField(TMS::AbstractMessage& reply, const TMS::AbstractMessage& message,
 
 u32 sendToListener(const char* name, const TMS::AbstractMessage& message)
 {
-    TMS::AbstractThread* thread = TMS::ThreadRepository::getThread(name);
-    if (thread->isNull() || thread->getStatus() < TMS::STATUS_STOP) {
+    // The handle keeps the thread alive until the send is done, even when it is released meanwhile.
+    const TMS::ThreadHandle thread = TMS::ThreadRepository::acquireThread(name);
+    if (!thread || thread->getStatus() < TMS::STATUS_STOP) {
         return PYRITE_E_FAILED;
     }
     return thread->sendMessageWithWaiting(message);

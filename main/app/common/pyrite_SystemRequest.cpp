@@ -7,9 +7,9 @@ namespace PYRITE {
 
 u32 requestSystemClose()
 {
-    TMS::AbstractThread* system = TMS::ThreadRepository::getThread("System");
+    TMS::ThreadHandle system = TMS::ThreadRepository::acquireThread("System");
     if (!TMS::ThreadRepository::getCurrentThread()->isNull()) {
-        return system->release();
+        return system.releaseThread();
     }
     // A plain thread would tear "System" down itself and race with its owner doing the same.
     TMS::AbstractMessage close;

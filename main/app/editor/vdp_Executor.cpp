@@ -539,9 +539,9 @@ i32 VDProtocolExecutor::classifyEditorState(u32 value)
 
 i32 VDProtocolExecutor::getEditorStateClass()
 {
-    TMS::AbstractThread* sync = findRunningThread("Sync");
+    const TMS::ThreadHandle sync = findRunningThread("Sync");
     KVariant value;
-    if (sync == nullptr || (sync->getSystemInfo(value, "EditorState", 0) & 0x80000000u) != 0) {
+    if (!sync || (sync->getSystemInfo(value, "EditorState", 0) & 0x80000000u) != 0) {
         return STATE_CLASS_UNKNOWN;
     }
     bool ok = false;

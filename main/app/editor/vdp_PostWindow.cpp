@@ -28,11 +28,11 @@ constexpr WindowRule kWindowRules[] = {
 
 } // namespace
 
-TMS::AbstractThread* findRunningThread(const char* threadName)
+TMS::ThreadHandle findRunningThread(const char* threadName)
 {
-    TMS::AbstractThread* thread = TMS::ThreadRepository::getThread(threadName);
-    if (thread == nullptr || thread->isNull() || thread->getStatus() < TMS::STATUS_STOP) {
-        return nullptr;
+    TMS::ThreadHandle thread = TMS::ThreadRepository::acquireThread(threadName);
+    if (!thread || thread->getStatus() < TMS::STATUS_STOP) {
+        return {};
     }
     return thread;
 }

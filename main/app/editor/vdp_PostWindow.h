@@ -21,14 +21,16 @@
 #include "klib_Types.h"
 #include "tms_AbstractThread.h"
 #include "tms_Message.h"
+#include "tms_ThreadRepository.h"
 
 namespace VDevice {
 
 // Looks the thread up by name and sends the message with waiting (TMS retries a full queue). The send's result;
 // 0x80000000 when no thread of that name runs its message loop (none registered, or below STOP).
 [[nodiscard]] i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message);
-// The registered thread of that name when it is at least in STOP, else null.
-TMS::AbstractThread* findRunningThread(const char* threadName);
+// A handle on the registered thread of that name when it is at least in STOP, else an empty handle. Hold it only
+// for the look-up at hand (see TMS::ThreadHandle).
+TMS::ThreadHandle findRunningThread(const char* threadName);
 
 // A user message (kind 2, code 0) from the calling thread with "CommandName" = command.
 TMS::AbstractMessage makeCommandMessage(const char* command);

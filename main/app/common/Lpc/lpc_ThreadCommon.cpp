@@ -38,7 +38,7 @@ u32 LpcThreadCommon::initialize()
 
 u32 requestRestartWithInitialize()
 {
-    TMS::ThreadRepository::getThread("System")->setExitCode(1);
+    TMS::ThreadRepository::acquireThread("System")->setExitCode(1);
     PYRITE::requestSystemClose();
     return PYRITE::PYRITE_OK;
 }
