@@ -14,7 +14,7 @@
 
 namespace LogicCtrl {
 
-class Mutex
+class Mutex : public TMS::MutexState
 {
 public:
     static constexpr u16 NO_SEMAPHORE = TMS::MutexCore::NO_SEMAPHORE;
@@ -37,16 +37,6 @@ public:
     // True when the mutex holds a semaphore of the current OS-layer generation (taking one if it may).
     bool isCreated();
 
-    // Identity of the holder (0: free) and the holder's locks beyond the first.
-    u64 getOwner() const { return m_core.getOwner(); }
-    i32 getRecursionCount() const { return m_core.getRecursionCount(); }
-    bool isHeldByCaller() const { return m_core.isHeldByCaller(); }
-    // Threads blocked in lock, waiting for the holder.
-    u32 getWaiterCount() const { return m_core.getWaiterCount(); }
-    const char* getName() const { return m_core.getName(); }
-    // The semaphore id (NO_SEMAPHORE when there is none).
-    u16 getSemaphoreId() const { return m_core.getSemaphoreId(); }
-
 protected:
     struct Deferred
     {
@@ -58,9 +48,6 @@ protected:
     i32 create(const char* name);
     // Deletes the semaphore of the current generation, if any.
     void destroy();
-
-private:
-    TMS::MutexCore m_core;
 };
 
 // Locks for the life of the guard; nothing when the lock fails.

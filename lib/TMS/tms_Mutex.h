@@ -12,7 +12,7 @@
 
 namespace TMS {
 
-class TMSMutex
+class TMSMutex : public MutexState
 {
 public:
     static constexpr u16 INVALID_SEMAPHORE = MutexCore::NO_SEMAPHORE;
@@ -34,20 +34,6 @@ public:
     // 0; 0x80000000 when invalid; 0x80000005 (after the debug-break hook, nothing released) when the caller does
     // not hold the mutex, whether another thread holds it or nobody does.
     u32 unlock();
-
-    // Identity of the holder (0 = not held) and its additional entries beyond the first.
-    u64 getOwner() const { return m_core.getOwner(); }
-    i32 getRecursionCount() const { return m_core.getRecursionCount(); }
-    // True when the calling thread holds the mutex.
-    bool isHeldByCaller() const { return m_core.isHeldByCaller(); }
-    // Threads waiting for the mutex now (each counts from the moment it decided to wait until it was woken).
-    u32 getWaiterCount() const { return m_core.getWaiterCount(); }
-    const char* getName() const { return m_core.getName(); }
-    // The semaphore id of the current generation (INVALID_SEMAPHORE when there is none).
-    u16 getSemaphoreId() const { return m_core.getSemaphoreId(); }
-
-private:
-    MutexCore m_core;
 };
 
 // Locks the mutex for the life of the guard (nothing for a null pointer).

@@ -86,4 +86,27 @@ private:
     char m_name[NAME_SIZE] = {};
 };
 
+// The state readers of a mutex class built on a core (TMSMutex, LogicCtrl::Mutex): each class turns the core's
+// outcomes into its own result codes and shares these.
+class MutexState
+{
+public:
+    // Identity of the holder (0: free) and the holder's locks beyond the first.
+    u64 getOwner() const { return m_core.getOwner(); }
+    i32 getRecursionCount() const { return m_core.getRecursionCount(); }
+    // True when the calling thread holds the mutex.
+    bool isHeldByCaller() const { return m_core.isHeldByCaller(); }
+    // Threads waiting for the mutex now (each counts from the moment it decided to wait until it was woken).
+    u32 getWaiterCount() const { return m_core.getWaiterCount(); }
+    const char* getName() const { return m_core.getName(); }
+    // The semaphore id of the current generation (MutexCore::NO_SEMAPHORE when there is none).
+    u16 getSemaphoreId() const { return m_core.getSemaphoreId(); }
+
+protected:
+    MutexState() = default;
+    ~MutexState() = default;
+
+    MutexCore m_core;
+};
+
 } // namespace TMS
