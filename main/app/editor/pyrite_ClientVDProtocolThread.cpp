@@ -169,7 +169,7 @@ void PyriteClientVDProtocolThread::endProgram()
     m_systemReleased = true;
     // From a thread of the system this returns at once; the System loop then releases the stages, this thread
     // among them.
-    TMS::ThreadRepository::getThread("System")->release();
+    (void)TMS::ThreadRepository::acquireThread("System").releaseThread();
 }
 
 u32 PyriteClientVDProtocolThread::onFinalize()
