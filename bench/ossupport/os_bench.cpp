@@ -174,6 +174,39 @@ void BM_StdMutexLockUnlock(benchmark::State& state)
 }
 BENCHMARK(BM_StdMutexLockUnlock);
 
+// Eight threads taking turns: a count-1 semaphore as a lock against std::mutex, each guarding a shared counter.
+u16 g_contendedSemaphore = 0;
+std::mutex g_contendedMutex;
+long g_contendedCounter = 0;
+
+void BM_SemaphoreContended(benchmark::State& state)
+{
+    if (state.thread_index() == 0) {
+        initialize();
+        const SemaphoreRecord record{1, "Bench"};
+        createSemaphore(&g_contendedSemaphore, &record);
+    }
+    for (auto _ : state) {
+        waitSemaphore(g_contendedSemaphore);
+        ++g_contendedCounter;
+        signalSemaphore(g_contendedSemaphore);
+    }
+    if (state.thread_index() == 0) {
+        shutdown();
+    }
+}
+BENCHMARK(BM_SemaphoreContended)->Threads(8)->UseRealTime();
+
+void BM_StdMutexContended(benchmark::State& state)
+{
+    for (auto _ : state) {
+        g_contendedMutex.lock();
+        ++g_contendedCounter;
+        g_contendedMutex.unlock();
+    }
+}
+BENCHMARK(BM_StdMutexContended)->Threads(8)->UseRealTime();
+
 void BM_ThreadIdentity(benchmark::State& state)
 {
     for (auto _ : state) {

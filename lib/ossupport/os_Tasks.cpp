@@ -1,9 +1,10 @@
 // Id tables for tasks, event flags and semaphores on POSIX threads and futexes.
 //
 // Each table entry has a 64-bit control word: slot state (bits 56..63), in-flight user count (bits 32..55)
-// and, for semaphores, the count (bits 0..31). Operations on a ready entry only use atomics; allocation and
-// release take the table lock. All table storage is static and trivially destructible, and the table lock is
-// never destroyed, so calls from late static destructors stay safe after shutdown.
+// and, for semaphores, the count (bits 0..31). A semaphore keeps its users in a counter of its own instead, so
+// that takers and givers never fail an exchange on the count because a waiter came or went. Operations on a
+// ready entry only use atomics; allocation and release take the table lock. All table storage is static and trivially
+// destructible, and the table lock is never destroyed, so calls from late static destructors stay safe after shutdown.
 
 #include "os_Tasks.h"
 
@@ -154,11 +155,16 @@ struct EventFlagEntry
     char m_name[NAME_CHARS + 1] = {};
 };
 
-struct SemaphoreEntry
+// A semaphore entry fills a cache line of its own, so that semaphores used by different threads do not slow each
+// other down. Only the count and the slot state share the control word: takers and givers change nothing else on
+// the kernel-free path. A taker that finds no count registers in m_users (deletion waits for it) and, before it
+// sleeps, as a sleeper in m_sleepWord, which a give looks at to decide whether to wake anyone.
+struct alignas(64) SemaphoreEntry
 {
-    SlotControl m_control;         // payload = current count
-    std::atomic<u32> m_waiters{0}; // threads blocked in waitSemaphore
-    std::atomic<u32> m_wakeSequence{0};
+    SlotControl m_control;              // payload = current count; the word's user field stays 0
+    std::atomic<u32> m_sleepWord{0};    // SLEEPER per registered sleeper, plus the WAKE_PENDING bit
+    std::atomic<u32> m_users{0};        // callers inside the entry beyond one atomic step
+    std::atomic<u32> m_wakeSequence{0}; // futex word of the sleepers: advanced by every wake-up
     char m_name[NAME_CHARS + 1] = {};
 };
 
@@ -444,7 +450,7 @@ u32 createSemaphoreAt(u16 id, const SemaphoreRecord* record)
         return OS_E_STATE;
     }
     copyName(semaphore.m_name, record->m_name);
-    semaphore.m_waiters.store(0, std::memory_order_relaxed);
+    semaphore.m_sleepWord.store(0, std::memory_order_relaxed);
     semaphore.m_control.publish(SLOT_READY, record->m_initialCount);
     return OS_OK;
 }
@@ -458,7 +464,9 @@ u32 deleteSemaphoreAt(u16 id)
     // Blocked waiters see the state change and leave with a failure.
     semaphore.m_wakeSequence.fetch_add(1, std::memory_order_seq_cst);
     futexWake(&semaphore.m_wakeSequence, INT_MAX);
-    semaphore.m_control.waitForUsers();
+    while (semaphore.m_users.load(std::memory_order_seq_cst) != 0) {
+        sleepMilliseconds(1);
+    }
     copyName(semaphore.m_name, nullptr);
     semaphore.m_control.publish(SLOT_FREE, 0);
     return OS_OK;
@@ -914,6 +922,107 @@ u32 deleteSemaphore(u16 id)
     return deleteSemaphoreAt(id);
 }
 
+namespace {
+
+// Read attempts before a taker that found the count 0 goes to sleep: a holder of a count-1 semaphore used as a lock
+// usually gives it back within a few hundred cycles, far less than a sleep and wake-up cost.
+constexpr int SEMAPHORE_SPIN_COUNT = 100;
+
+// m_sleepWord: bit 0 = a wake-up was sent that no sleeper has acted on yet; the rest counts the sleepers.
+constexpr u32 WAKE_PENDING = 1;
+constexpr u32 SLEEPER = 2;
+
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+enum class Take { TAKEN, EMPTY, NOT_READY };
+
+// One attempt to take a count; `word` is the control word last read and is refreshed on a failed exchange.
+inline Take tryTake(std::atomic<u64>& control, u64& word)
+{
+    for (;;) {
+        if (stateOf(word) != SLOT_READY) {
+            return Take::NOT_READY;
+        }
+        if ((word & PAYLOAD_MASK) == 0) {
+            return Take::EMPTY;
+        }
+        if (control.compare_exchange_weak(word, word - 1, std::memory_order_seq_cst, std::memory_order_relaxed)) {
+            return Take::TAKEN;
+        }
+    }
+}
+
+// Wakes one sleeper when there is one and no wake-up is pending. A pending wake-up stands for the next one: some
+// sleeper is sure to clear the mark and look at the count afterwards (see waitContended), so a give that finds the
+// mark set needs no system call. The caller is a user of the entry.
+void wakeOneSleeper(SemaphoreEntry& semaphore)
+{
+    u32 sleep = semaphore.m_sleepWord.load(std::memory_order_seq_cst);
+    while (sleep >= SLEEPER && (sleep & WAKE_PENDING) == 0) {
+        if (semaphore.m_sleepWord.compare_exchange_weak(sleep, sleep | WAKE_PENDING, std::memory_order_seq_cst)) {
+            semaphore.m_wakeSequence.fetch_add(1, std::memory_order_seq_cst);
+            futexWake(&semaphore.m_wakeSequence, 1);
+            return;
+        }
+    }
+}
+
+// The part of waitSemaphore after the kernel-free attempt failed; the caller is a user of the entry from here on.
+// It spins a little, reading the word until a count shows up, then sleeps on the wake sequence.
+//
+// No wake-up is lost: a sleeper clears the pending mark after reading the sequence and before reading the count.
+// A give that found the mark set (and so woke nobody) raised the count before that clear, so the sleeper sees the
+// count; a mark set after the clear comes with a sequence step after the read, so the sleeper's futex wait returns.
+// A sleeper that leaves clears the mark too and passes a remaining count on to the next sleeper.
+u32 waitContended(SemaphoreEntry& semaphore)
+{
+    std::atomic<u64>& control = semaphore.m_control.word();
+    Take taken = Take::EMPTY;
+    for (int spin = 0; spin < SEMAPHORE_SPIN_COUNT && taken == Take::EMPTY; ++spin) {
+        cpuRelax();
+        u64 word = control.load(std::memory_order_seq_cst);
+        taken = tryTake(control, word);
+    }
+    if (taken != Take::EMPTY) {
+        return taken == Take::TAKEN ? OS_OK : OS_E_NOT_READY;
+    }
+    u32 result = OS_OK;
+    semaphore.m_sleepWord.fetch_add(SLEEPER, std::memory_order_seq_cst);
+    for (;;) {
+        const u32 sequence = semaphore.m_wakeSequence.load(std::memory_order_seq_cst);
+        semaphore.m_sleepWord.fetch_and(~WAKE_PENDING, std::memory_order_seq_cst);
+        u64 word = control.load(std::memory_order_seq_cst);
+        taken = tryTake(control, word);
+        if (taken != Take::EMPTY) {
+            break;
+        }
+        if (futexWait(&semaphore.m_wakeSequence, sequence, nullptr) != 0 && errno != EAGAIN && errno != EINTR) {
+            result = OS_E_PLATFORM;
+            break;
+        }
+    }
+    u32 sleep = semaphore.m_sleepWord.load(std::memory_order_relaxed);
+    while (!semaphore.m_sleepWord.compare_exchange_weak(sleep, (sleep - SLEEPER) & ~WAKE_PENDING,
+                                                        std::memory_order_seq_cst)) {
+    }
+    if (taken == Take::NOT_READY) {
+        return OS_E_NOT_READY;
+    }
+    if ((control.load(std::memory_order_seq_cst) & PAYLOAD_MASK) != 0) {
+        wakeOneSleeper(semaphore);
+    }
+    return result;
+}
+
+} // namespace
+
 u32 waitSemaphore(u16 id)
 {
     if (!validSemaphoreId(id)) {
@@ -923,45 +1032,15 @@ u32 waitSemaphore(u16 id)
         return OS_E_STATE;
     }
     SemaphoreEntry& semaphore = g_tables.m_semaphores[id];
-    std::atomic<u64>& control = semaphore.m_control.word();
-    // Fast path: take a count in one step that also checks the state.
-    u64 word = control.load(std::memory_order_acquire);
-    for (;;) {
-        if (stateOf(word) != SLOT_READY) {
-            return OS_E_NOT_READY;
-        }
-        if ((word & PAYLOAD_MASK) == 0) {
-            break;
-        }
-        if (control.compare_exchange_weak(word, word - 1, std::memory_order_acq_rel)) {
-            return OS_OK;
-        }
+    // Kernel-free path: one exchange takes a count and checks the state.
+    u64 word = semaphore.m_control.word().load(std::memory_order_relaxed);
+    const Take taken = tryTake(semaphore.m_control.word(), word);
+    if (taken != Take::EMPTY) {
+        return taken == Take::TAKEN ? OS_OK : OS_E_NOT_READY;
     }
-    if (!semaphore.m_control.enter()) {
-        return OS_E_NOT_READY;
-    }
-    semaphore.m_waiters.fetch_add(1, std::memory_order_seq_cst);
-    u32 result = OS_OK;
-    for (;;) {
-        const u32 sequence = semaphore.m_wakeSequence.load(std::memory_order_seq_cst);
-        word = control.load(std::memory_order_seq_cst);
-        if (stateOf(word) != SLOT_READY) {
-            result = OS_E_NOT_READY;
-            break;
-        }
-        if ((word & PAYLOAD_MASK) != 0) {
-            if (control.compare_exchange_weak(word, word - 1, std::memory_order_seq_cst)) {
-                break;
-            }
-            continue;
-        }
-        if (futexWait(&semaphore.m_wakeSequence, sequence, nullptr) != 0 && errno != EAGAIN && errno != EINTR) {
-            result = OS_E_PLATFORM;
-            break;
-        }
-    }
-    semaphore.m_waiters.fetch_sub(1, std::memory_order_seq_cst);
-    semaphore.m_control.leave();
+    semaphore.m_users.fetch_add(1, std::memory_order_seq_cst);
+    const u32 result = waitContended(semaphore);
+    semaphore.m_users.fetch_sub(1, std::memory_order_seq_cst);
     return result;
 }
 
@@ -974,7 +1053,7 @@ u32 getSemaphoreWaiterCount(u16 id, u32* count)
     if (!initialized()) {
         return OS_E_STATE;
     }
-    *count = g_tables.m_semaphores[id].m_waiters.load(std::memory_order_seq_cst);
+    *count = g_tables.m_semaphores[id].m_sleepWord.load(std::memory_order_seq_cst) / SLEEPER;
     return OS_OK;
 }
 
@@ -988,7 +1067,7 @@ u32 signalSemaphore(u16 id)
     }
     SemaphoreEntry& semaphore = g_tables.m_semaphores[id];
     std::atomic<u64>& control = semaphore.m_control.word();
-    u64 word = control.load(std::memory_order_acquire);
+    u64 word = control.load(std::memory_order_relaxed);
     for (;;) {
         if (stateOf(word) != SLOT_READY) {
             return OS_E_NOT_READY;
@@ -996,13 +1075,19 @@ u32 signalSemaphore(u16 id)
         if ((word & PAYLOAD_MASK) >= OS_SEMAPHORE_MAX_COUNT) {
             return OS_E_PLATFORM;
         }
-        if (control.compare_exchange_weak(word, word + 1, std::memory_order_seq_cst)) {
+        if (control.compare_exchange_weak(word, word + 1, std::memory_order_seq_cst, std::memory_order_relaxed)) {
             break;
         }
     }
-    if (semaphore.m_waiters.load(std::memory_order_seq_cst) != 0) {
-        semaphore.m_wakeSequence.fetch_add(1, std::memory_order_seq_cst);
-        futexWake(&semaphore.m_wakeSequence, 1);
+    const u32 sleep = semaphore.m_sleepWord.load(std::memory_order_seq_cst);
+    if (sleep >= SLEEPER && (sleep & WAKE_PENDING) == 0) {
+        // The waker is a user, so that a deletion does not finish under it; when the entry was deleted meanwhile,
+        // the deletion has woken every sleeper already.
+        semaphore.m_users.fetch_add(1, std::memory_order_seq_cst);
+        if (semaphore.m_control.state() == SLOT_READY) {
+            wakeOneSleeper(semaphore);
+        }
+        semaphore.m_users.fetch_sub(1, std::memory_order_seq_cst);
     }
     return OS_OK;
 }

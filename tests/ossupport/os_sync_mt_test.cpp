@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "os_Support.h"
+#include "vdtest_Support.h"
 
 using namespace ossupport;
 
@@ -96,35 +97,110 @@ TEST_F(OsSync, NoLostWakeUpWithFourSetters)
     }
 }
 
-// A semaphore of count 1 used as a lock by 8 threads never admits two holders and loses no update.
+// Waits for `done` to reach `target`; when that takes longer than the limit, deletes the semaphore so that every
+// thread blocked on it returns (and the test fails instead of hanging). True when the target was reached in time.
+bool finishesInTime(std::atomic<int>& done, int target, u16 semaphore, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (done.load() < target) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            deleteSemaphore(semaphore);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A semaphore of count 1 used as a lock by 16 threads never admits two holders (a plain counter, read and written
+// under the lock, loses no update) and loses no wake-up (every thread finishes).
 TEST_F(OsSync, SemaphoreExcludesAndCountsExactly)
 {
+    constexpr int THREADS = 16;
+    constexpr int ROUNDS = 100000;
     const SemaphoreRecord record{1, "Lock"};
     u16 id = 0;
     ASSERT_EQ(createSemaphore(&id, &record), 0u);
-    std::atomic<int> holders{0};
-    std::atomic<int> maxHolders{0};
     long total = 0;
+    std::atomic<int> overlaps{0};
+    std::atomic<int> done{0};
+    std::atomic<u32> failure{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
+    for (int t = 0; t < THREADS; ++t) {
         threads.emplace_back([&] {
-            for (int i = 0; i < 3000; ++i) {
-                ASSERT_EQ(waitSemaphore(id), 0u);
-                const int now = ++holders;
-                int seen = maxHolders.load();
-                while (now > seen && !maxHolders.compare_exchange_weak(seen, now)) {
+            for (int i = 0; i < ROUNDS; ++i) {
+                const u32 taken = waitSemaphore(id);
+                if (taken != 0u) {
+                    failure = taken;
+                    break;
                 }
-                ++total;
-                --holders;
-                ASSERT_EQ(signalSemaphore(id), 0u);
+                const long before = total;
+                total = before + 1;
+                asm volatile("" ::: "memory"); // read the counter again below
+                if (total != before + 1) {
+                    ++overlaps;
+                }
+                signalSemaphore(id);
             }
+            ++done;
         });
     }
+    const bool inTime = finishesInTime(done, THREADS, id, std::chrono::seconds(120));
     for (std::thread& thread : threads) {
         thread.join();
     }
-    EXPECT_EQ(maxHolders.load(), 1);
-    EXPECT_EQ(total, 8 * 3000);
+    ASSERT_TRUE(inTime) << "a taker stayed asleep";
+    EXPECT_EQ(failure.load(), 0u);
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(total, long{THREADS} * ROUNDS);
+}
+
+// Counts given back to back while several takers sleep reach all of them: a give that finds a wake-up still
+// pending sends none, and the woken taker passes the remaining counts on. Each taker takes one count per round.
+TEST_F(OsSync, BackToBackGivesWakeEverySleeper)
+{
+    constexpr int SLEEPERS = 6;
+    constexpr int ROUNDS = 300;
+    const SemaphoreRecord record{0, "Gate"};
+    u16 id = 0;
+    ASSERT_EQ(createSemaphore(&id, &record), 0u);
+    std::atomic<int> round{0};
+    std::atomic<int> passed{0};
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < SLEEPERS; ++t) {
+        threads.emplace_back([&] {
+            for (int mine = 1;; ++mine) {
+                while (round.load() < mine) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+                }
+                if (waitSemaphore(id) != 0u) {
+                    break;
+                }
+                ++passed;
+            }
+            ++done;
+        });
+    }
+    bool allPassed = true;
+    for (int r = 1; r <= ROUNDS && allPassed; ++r) {
+        round = r;
+        EXPECT_TRUE(vdtest::waitUntil([&] {
+            u32 sleepers = 0;
+            return getSemaphoreWaiterCount(id, &sleepers) == 0u && sleepers == SLEEPERS;
+        }));
+        for (int g = 0; g < SLEEPERS; ++g) {
+            EXPECT_EQ(signalSemaphore(id), 0u);
+        }
+        allPassed = vdtest::waitUntil([&] { return passed.load() == r * SLEEPERS; }, 20000);
+    }
+    EXPECT_TRUE(allPassed) << "passed " << passed.load();
+    EXPECT_EQ(deleteSemaphore(id), 0u); // the takers' next wait fails
+    round = ROUNDS + 1;
+    EXPECT_TRUE(finishesInTime(done, SLEEPERS, id, std::chrono::seconds(20)));
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
 }
 
 // Threads creating and deleting event flags at once never hold the same id together.

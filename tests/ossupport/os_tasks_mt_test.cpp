@@ -429,20 +429,28 @@ TEST_F(OsTasks, SemaphoresCountAndRefuse)
     EXPECT_EQ(createSemaphore(&id, &two), 0x80000010u);
 }
 
-TEST_F(OsTasks, DeletingASemaphoreReleasesItsWaiter)
+TEST_F(OsTasks, DeletingASemaphoreReleasesItsWaiters)
 {
+    constexpr int WAITERS = 4;
     const SemaphoreRecord empty{0, "Empty"};
     u16 id = 0;
     ASSERT_EQ(createSemaphore(&id, &empty), 0u);
-    std::atomic<u32> result{1};
-    std::thread waiter([&] { result = waitSemaphore(id); });
+    std::atomic<u32> results[WAITERS] = {};
+    std::vector<std::thread> waiters;
+    for (std::atomic<u32>& result : results) {
+        waiters.emplace_back([&] { result = waitSemaphore(id); });
+    }
     ASSERT_TRUE(waitUntil([&] {
-        u32 waiters = 0;
-        return getSemaphoreWaiterCount(id, &waiters) == 0u && waiters == 1;
+        u32 count = 0;
+        return getSemaphoreWaiterCount(id, &count) == 0u && count == WAITERS;
     }));
     EXPECT_EQ(deleteSemaphore(id), 0u);
-    waiter.join();
-    EXPECT_EQ(result.load(), 0x80000007u);
+    for (std::thread& waiter : waiters) {
+        waiter.join();
+    }
+    for (const std::atomic<u32>& result : results) {
+        EXPECT_EQ(result.load(), 0x80000007u);
+    }
 }
 
 TEST_F(OsTasks, ForeignThreadsGetStableIdsThatAreReleasedOnExit)
