@@ -26,7 +26,6 @@ constinit GlobalHeapManagerHolder g_globalHeap;
 // Registry of heap managers by id, constant-initialised (so it is "built" before first use and never torn down).
 // Only slot 0 is ever filled; afterwards only the trace bytes change.
 constinit IHeapManager* const g_managers[HEAP_MANAGER_COUNT] = {&g_globalHeap.manager};
-constinit std::atomic<u8> g_trace[HEAP_MANAGER_COUNT] = {};
 
 // Low 32 bits of an address for the "0x%08X" trace column.
 u32 traceAddress(std::uintptr_t address)
@@ -35,6 +34,8 @@ u32 traceAddress(std::uintptr_t address)
 }
 
 } // namespace
+
+constinit std::atomic<u8> heapdetail::g_traceFlags[HEAP_MANAGER_COUNT] = {};
 
 // ---------------------------------------------------------------------------------------------------------------
 // GlobalHeapManager
@@ -107,7 +108,7 @@ u8 getHeapTraceFlag(u8 heapId)
     if (heapId >= HEAP_MANAGER_COUNT || g_managers[heapId] == nullptr) {
         return 0;
     }
-    return g_trace[heapId].load(std::memory_order_relaxed);
+    return heapdetail::g_traceFlags[heapId].load(std::memory_order_relaxed);
 }
 
 u32 setHeapTraceFlag(u8 heapId, u8 flag)
@@ -115,7 +116,7 @@ u32 setHeapTraceFlag(u8 heapId, u8 flag)
     if (heapId >= HEAP_MANAGER_COUNT || g_managers[heapId] == nullptr) {
         return RESULT_FAILED;
     }
-    g_trace[heapId].store(flag, std::memory_order_relaxed);
+    heapdetail::g_traceFlags[heapId].store(flag, std::memory_order_relaxed);
     return 0;
 }
 
@@ -127,27 +128,7 @@ u8* getDefaultHeapId(u8* out)
     return out;
 }
 
-namespace {
-
-// Zero-fills n bytes; small payloads (the common case of texts and variants) with a few overlapping stores.
-inline void zeroPayload(u8* p, u32 n)
-{
-    static constexpr u8 kZeros[16] = {};
-    if (n >= 8 && n <= 32) {
-        if (n <= 16) {
-            std::memcpy(p, kZeros, 8);
-            std::memcpy(p + n - 8, kZeros, 8);
-        } else {
-            std::memcpy(p, kZeros, 16);
-            std::memcpy(p + n - 16, kZeros, 16);
-        }
-        return;
-    }
-    std::memset(p, 0, n);
-}
-
-// Shared by both allocate functions (kept internal so that it is inlined into them).
-inline void* allocateHeaded(u8 heapId, const char* tag, u32 bytes, u32 count)
+void* heapdetail::allocateHeaded(u8 heapId, const char* tag, u32 bytes, u32 count, bool zero)
 {
     if (heapId >= HEAP_MANAGER_COUNT || count == 0 || count > BLOCK_MAX_COUNT || bytes == 0) {
         return nullptr;
@@ -157,50 +138,22 @@ inline void* allocateHeaded(u8 heapId, const char* tag, u32 bytes, u32 count)
         return nullptr;
     }
     const u64 total = static_cast<u64>(bytes) + BLOCK_HEADER_SIZE;
-    const bool trace = g_trace[heapId].load(std::memory_order_relaxed) != 0;
-    u8* block;
-    if (manager == &g_globalHeap.manager && !trace) {
-        // The common case: what GlobalHeapManager::allocate does untraced, without the dispatch.
-        if (total > 0xFFFFFFFFull) {
-            return nullptr;
-        }
-        block = static_cast<u8*>(std::malloc(total));
-    } else {
-        if (total > manager->getMaxSize()) {
-            return nullptr;
-        }
-        block = static_cast<u8*>(manager->allocate(static_cast<u32>(total), trace, tag));
+    if (total > manager->getMaxSize()) {
+        return nullptr;
     }
+    const bool trace = g_traceFlags[heapId].load(std::memory_order_relaxed) != 0;
+    auto* block = static_cast<u8*>(manager->allocate(static_cast<u32>(total), trace, tag));
     if (block == nullptr) {
         return nullptr;
     }
-    // Header in one store: id, 24-bit big-endian count, four zero bytes.
-    if constexpr (std::endian::native == std::endian::little) {
-        const u64 header = static_cast<u64>(__builtin_bswap32(count) | heapId);
-        std::memcpy(block, &header, sizeof(header));
-    } else {
-        const u8 header[BLOCK_HEADER_SIZE] = {
-            heapId, static_cast<u8>(count >> 16), static_cast<u8>(count >> 8), static_cast<u8>(count), 0, 0, 0, 0};
-        std::memcpy(block, header, sizeof(header));
+    writeHeader(block, heapId, count);
+    if (zero) {
+        std::memset(block + BLOCK_HEADER_SIZE, 0, bytes);
     }
-    u8* payload = block + BLOCK_HEADER_SIZE;
-    zeroPayload(payload, bytes);
-    return payload;
+    return block + BLOCK_HEADER_SIZE;
 }
 
-} // namespace
-
-void* allocateBlockWithCount(u8 heapId, const char* tag, u32 bytes, u32 count)
-{
-    return allocateHeaded(heapId, tag, bytes, count);
-}
-
-void* allocateBlock(u8 heapId, const char* tag, u32 size)
-{
-    return allocateHeaded(heapId, tag, size, size);
-}
-
-u32 releaseBlock(void* payload)
+u32 heapdetail::releaseHeaded(void* payload)
 {
     if (payload == nullptr) {
         return RESULT_FAILED;
@@ -210,12 +163,7 @@ u32 releaseBlock(void* payload)
     if (manager == nullptr) {
         return RESULT_NOT_FOUND; // unknown heap: leave the block alone
     }
-    const bool trace = g_trace[heapId].load(std::memory_order_relaxed) != 0;
-    if (manager == &g_globalHeap.manager && !trace) {
-        std::free(blockHeader(payload)); // GlobalHeapManager::deallocate untraced
-        return 0;
-    }
-    return manager->deallocate(blockHeader(payload), trace);
+    return manager->deallocate(blockHeader(payload), g_traceFlags[heapId].load(std::memory_order_relaxed) != 0);
 }
 
 } // namespace KLIB

@@ -26,41 +26,11 @@ void writeBigEndian32(u8* p, u32 v)
     p[3] = static_cast<u8>(v);
 }
 
-// Heap 0's manager; the registry slot never changes once built.
-KLIB::IHeapManager* heapZero()
-{
-    static KLIB::IHeapManager* const manager = KLIB::getHeapManager(kVariantHeapId);
-    return manager;
-}
-
 // Headed block of heap 0 with `size` payload bytes (1..0xFFFFFF). The payload is left for the caller to fill
 // completely, which saves clearing bytes that are overwritten at once.
-u8* allocatePayload(u32 size, const char* tag)
+inline u8* allocatePayload(u32 size, const char* tag)
 {
-    KLIB::IHeapManager* manager = heapZero();
-    if (manager == nullptr || size == 0 || size > KLIB::BLOCK_MAX_COUNT) {
-        return nullptr;
-    }
-    auto* block = static_cast<u8*>(
-        manager->allocate(size + KLIB::BLOCK_HEADER_SIZE, KLIB::getHeapTraceFlag(kVariantHeapId) != 0, tag));
-    if (block == nullptr) {
-        return nullptr;
-    }
-    block[0] = kVariantHeapId;
-    block[4] = block[5] = block[6] = block[7] = 0;
-    u8* payload = block + KLIB::BLOCK_HEADER_SIZE;
-    KLIB::setBlockCount(payload, size);
-    return payload;
-}
-
-// Releases a headed block through the manager named in its header.
-void releasePayload(void* payload)
-{
-    if (KLIB::blockHeapId(payload) == kVariantHeapId && heapZero() != nullptr) {
-        heapZero()->deallocate(KLIB::blockHeader(payload), KLIB::getHeapTraceFlag(kVariantHeapId) != 0);
-    } else {
-        KLIB::releaseBlock(payload);
-    }
+    return static_cast<u8*>(KLIB::allocateBlockToFill(kVariantHeapId, tag, size));
 }
 
 } // namespace
@@ -375,7 +345,7 @@ u32 KVariant::setBinary(const void* data, u32 size)
 u32 KVariant::clear()
 {
     if ((m_Kind == KIND_STRING || m_Kind == KIND_BINARY) && m_Value.m_pString != nullptr) {
-        releasePayload(m_Value.m_pString);
+        KLIB::releaseBlock(m_Value.m_pString);
     }
     m_Value.m_Raw = 0;
     m_Kind = KIND_EMPTY;
