@@ -925,7 +925,8 @@ u32 deleteSemaphore(u16 id)
 namespace {
 
 // Read attempts before a taker that found the count 0 goes to sleep: a holder of a count-1 semaphore used as a lock
-// usually gives it back within a few hundred cycles, far less than a sleep and wake-up cost.
+// usually gives it back within a few hundred cycles, far less than a sleep and wake-up cost. A taker that finds
+// others asleep already sleeps at once: with a queue that long, spinning only pulls the word away from the holder.
 constexpr int SEMAPHORE_SPIN_COUNT = 100;
 
 // m_sleepWord: bit 0 = a wake-up was sent that no sleeper has acted on yet; the rest counts the sleepers.
@@ -975,7 +976,8 @@ void wakeOneSleeper(SemaphoreEntry& semaphore)
 }
 
 // The part of waitSemaphore after the kernel-free attempt failed; the caller is a user of the entry from here on.
-// It spins a little, reading the word until a count shows up, then sleeps on the wake sequence.
+// Unless others sleep already, it spins a little, reading the word until a count shows up; then it sleeps on the
+// wake sequence.
 //
 // No wake-up is lost: a sleeper clears the pending mark after reading the sequence and before reading the count.
 // A give that found the mark set (and so woke nobody) raised the count before that clear, so the sleeper sees the
@@ -985,7 +987,8 @@ u32 waitContended(SemaphoreEntry& semaphore)
 {
     std::atomic<u64>& control = semaphore.m_control.word();
     Take taken = Take::EMPTY;
-    for (int spin = 0; spin < SEMAPHORE_SPIN_COUNT && taken == Take::EMPTY; ++spin) {
+    const int spins = semaphore.m_sleepWord.load(std::memory_order_relaxed) >= SLEEPER ? 0 : SEMAPHORE_SPIN_COUNT;
+    for (int spin = 0; spin < spins && taken == Take::EMPTY; ++spin) {
         cpuRelax();
         u64 word = control.load(std::memory_order_seq_cst);
         taken = tryTake(control, word);
