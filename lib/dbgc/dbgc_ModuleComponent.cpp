@@ -137,7 +137,7 @@ i32 sendCommand(const MessageCommand& command, u32 count, StringElement words[])
             result = message.setString(field.m_name, word.text());
         } else {
             u32 value = 0;
-            if (word.toStrictUInt(&value) != 0) {
+            if (word.toFieldUInt(&value) != 0) {
                 return RESULT_COMMAND_FAILED;
             }
             result = message.setUInt(field.m_name, value);

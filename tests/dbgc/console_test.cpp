@@ -238,26 +238,42 @@ TEST(StringElementTest, StrictForms)
     u32 u = 0;
     i32 i = 0;
     u8 b = 0;
+    // Unsigned: strict = the whole word in decimal; field = leading digits after a leading digit.
     const struct
     {
         const char* text;
         bool unsignedOk;
         u32 unsignedValue;
+        bool fieldOk;
+        u32 fieldValue;
         bool signedOk;
         i32 signedValue;
         bool byteOk;
         u8 byteValue;
     } cases[] = {
-        {"7", true, 7, true, 7, true, 7},        {"0A", true, 0, false, 0, true, 0x0A},
-        {"ff", false, 0, false, 0, true, 0xFF},  {"-6", false, 0, true, -6, false, 0},
-        {"-", false, 0, false, 0, false, 0},     {"zz", false, 0, false, 0, false, 0},
-        {"100", true, 100, true, 100, false, 0}, {"6a", true, 6, false, 0, true, 0x6A},
-        {"+3", false, 0, false, 0, false, 0},
+        {"7", true, 7, true, 7, true, 7, true, 7},
+        {"0A", false, 0, true, 0, false, 0, true, 0x0A},
+        {"ff", false, 0, false, 0, false, 0, true, 0xFF},
+        {"-6", false, 0, false, 0, true, -6, false, 0},
+        {"-", false, 0, false, 0, false, 0, false, 0},
+        {"zz", false, 0, false, 0, false, 0, false, 0},
+        {"100", true, 100, true, 100, true, 100, false, 0},
+        {"6a", false, 0, true, 6, false, 0, true, 0x6A},
+        {"+3", false, 0, false, 0, false, 0, false, 0},
+        {"0x10", false, 0, true, 0, false, 0, false, 0},
+        {"12abc", false, 0, true, 12, false, 0, false, 0},
+        {"1.9", false, 0, true, 1, false, 0, false, 0},
+        {"3.4e39", false, 0, true, 3, false, 0, false, 0},
+        {"4294967295", true, 0xFFFFFFFF, true, 0xFFFFFFFF, false, 0, false, 0},
+        {"4294967296", false, 0, false, 0, false, 0, false, 0},
+        {"", false, 0, false, 0, false, 0, false, 0},
     };
     for (const auto& c : cases) {
         w.set(c.text);
         EXPECT_EQ(w.toStrictUInt(&u) == 0, c.unsignedOk) << c.text;
         EXPECT_EQ(u, c.unsignedValue) << c.text;
+        EXPECT_EQ(w.toFieldUInt(&u) == 0, c.fieldOk) << c.text;
+        EXPECT_EQ(u, c.fieldValue) << c.text;
         EXPECT_EQ(w.toStrictInt(&i) == 0, c.signedOk) << c.text;
         EXPECT_EQ(i, c.signedValue) << c.text;
         EXPECT_EQ(w.toHexByte(&b) == 0, c.byteOk) << c.text;
@@ -265,6 +281,7 @@ TEST(StringElementTest, StrictForms)
     }
     w.set(nullptr);
     EXPECT_NE(w.toStrictUInt(&u), 0u);
+    EXPECT_NE(w.toFieldUInt(&u), 0u);
     EXPECT_NE(w.toStrictInt(&i), 0u);
     EXPECT_NE(w.toHexByte(&b), 0u);
 }

@@ -380,6 +380,11 @@ TEST_F(DatabaseTest, MalformedValuesWriteNothing)
         {"set 7 /s 0 0 zz", "AddressIdx:1 x:0 y:0 value:[zz]"},
         {"set 7 /s 0 0 -", "AddressIdx:1 x:0 y:0 value:[-]"},
         {"set 7 /u 0 0 -3", "AddressIdx:0 x:0 y:0 value:[-3]"},
+        {"set 7 /u 0 0 0x10", "AddressIdx:0 x:0 y:0 value:[0x10]"},
+        {"set 7 /u 0 0 12abc", "AddressIdx:0 x:0 y:0 value:[12abc]"},
+        {"set 7 /u 0 0 1.9", "AddressIdx:0 x:0 y:0 value:[1.9]"},
+        {"set 7 /u 0 0 3.4e39", "AddressIdx:0 x:0 y:0 value:[3.4e39]"},
+        {"set 7 /b 1 0 0x1", "AddressIdx:3 x:1 y:0 value:[0x1]"},
         {"set 7 /f 0 0 abc", "AddressIdx:2 x:0 y:0 value:[abc]"},
         {"set 7 /bin 0 0 0A fff", "AddressIdx:5 x:0 y:0 value:[0A]"},
         {"set 7 /bin 0 0 zz", "AddressIdx:5 x:0 y:0 value:[zz]"},
@@ -390,11 +395,17 @@ TEST_F(DatabaseTest, MalformedValuesWriteNothing)
             << line;
     }
     EXPECT_EQ(run("set x /s 0 0 1", "Component>"), REFUSED);
+    EXPECT_EQ(run("set 7 /u 0 0 \"\"", "Component>"), REFUSED); // an empty word is no word
+    EXPECT_EQ(run("set 7 /u 1x 0 1", "Component>"), REFUSED);
     EXPECT_EQ(run("get 7 /s y 0", "Component>"), REFUSED);
     EXPECT_EQ(get("/s"), "-6");
     EXPECT_EQ(get("/u"), "5");
+    EXPECT_EQ(get("/b", 1), "0");
     EXPECT_EQ(get("/f"), "0.500000");
     EXPECT_EQ(get("/bin"), "00 00 00 00 ");
+    EXPECT_EQ(run("set 7 /u 0 0 42", "Component>"),
+              "set component value: UniqID:7 ComponentIdx:0 AddressIdx:0 x:0 y:0 value:[42]\n");
+    EXPECT_EQ(get("/u"), "42");
 
     // Unknown uid or address: a negative result and the module error line.
     const std::string out = run("get 99 /s 0 0", "Component>");

@@ -21,6 +21,20 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// A non-empty word of decimal digits only.
+bool allDigits(const char* text)
+{
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (!isDigit(*p)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 i32 hexDigit(char c)
 {
     if (isDigit(c)) {
@@ -113,6 +127,18 @@ u32 StringElement::toStrictUInt(u32* value) const
         return RESULT_FAILED;
     }
     *value = 0;
+    if (!allDigits(m_text)) {
+        return RESULT_FAILED;
+    }
+    return toFieldUInt(value);
+}
+
+u32 StringElement::toFieldUInt(u32* value) const
+{
+    if (value == nullptr) {
+        return RESULT_FAILED;
+    }
+    *value = 0;
     if (m_text == nullptr || !isDigit(m_text[0])) {
         return RESULT_FAILED;
     }
@@ -133,14 +159,8 @@ u32 StringElement::toStrictInt(i32* value) const
     if (m_text == nullptr) {
         return RESULT_FAILED;
     }
-    const char* p = m_text[0] == '-' ? m_text + 1 : m_text;
-    if (*p == '\0') {
+    if (!allDigits(m_text[0] == '-' ? m_text + 1 : m_text)) {
         return RESULT_FAILED;
-    }
-    for (const char* q = p; *q != '\0'; ++q) {
-        if (!isDigit(*q)) {
-            return RESULT_FAILED;
-        }
     }
     i32 parsed = 0;
     if (klib_strtol(&parsed, m_text, nullptr, 10, length()) >= RESULT_FAILED) {

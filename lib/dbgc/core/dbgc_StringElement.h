@@ -26,10 +26,12 @@ public:
     // 0x80000000 (value 0) when absent, empty, not entirely a number or out of range.
     u32 toUInt(u32* value, i32 base) const;
 
-    // Strict forms for commands whose numbers select or write data: an unsigned word must start with a digit,
-    // a signed word must be an optional "-" followed by digits only, a byte word must be one or two hexadecimal
-    // digits. 0 and the value, or 0x80000000.
+    // Strict forms for commands whose numbers select or write data: an unsigned word must be decimal digits
+    // only, a signed word an optional "-" followed by digits only, both in range; a byte word must be one or two
+    // hexadecimal digits. 0 and the value, or 0x80000000.
     u32 toStrictUInt(u32* value) const;
+    // A message field number: the word must start with a digit, and its leading digits count (in range).
+    u32 toFieldUInt(u32* value) const;
     u32 toStrictInt(i32* value) const;
     u32 toHexByte(u8* value) const;
 

@@ -37,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (word.toStrictUInt(&strict) == 0 && strict != leadingUInt) {
         std::abort();
     }
+    u32 field = 0;
+    if (word.toFieldUInt(&field) == 0 && field != leadingUInt) {
+        std::abort();
+    }
     i32 strictSigned = 0;
     if (word.toStrictInt(&strictSigned) == 0 && strictSigned != leadingInt) {
         std::abort();
