@@ -1,5 +1,6 @@
 #include "fcache_MBDFFileBlock.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -232,6 +233,72 @@ std::string MBDFFileBlock::getFileName() const
         name.push_back(c);
     }
     return name;
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 character at text[at] (no overlong form, no surrogate, at most U+10FFFF);
+// 0 when there is none.
+size_t utf8CharacterLength(const std::string& text, size_t at)
+{
+    const u8 lead = static_cast<u8>(text[at]);
+    if (lead < 0x80) {
+        return 1;
+    }
+    size_t extra = 0;
+    u8 low = 0x80;
+    u8 high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() - at <= extra) {
+        return 0;
+    }
+    for (size_t i = 1; i <= extra; ++i) {
+        const u8 next = static_cast<u8>(text[at + i]);
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
+            return 0;
+        }
+    }
+    return extra + 1;
+}
+
+} // namespace
+
+std::string MBDFFileBlock::printableName(const std::string& name)
+{
+    std::string out;
+    size_t at = 0;
+    while (at < name.size()) {
+        const u8 byte = static_cast<u8>(name[at]);
+        size_t length = utf8CharacterLength(name, at);
+        char escaped[5];
+        const char* piece = name.data() + at;
+        size_t pieceLength = length;
+        if (length == 0 || byte < 0x20 || byte == 0x7F) {
+            std::snprintf(escaped, sizeof(escaped), "\\x%02X", static_cast<unsigned>(byte));
+            piece = escaped;
+            pieceLength = 4;
+            length = 1;
+        }
+        if (out.size() + pieceLength > kPrintableNameBytes) {
+            out += "...";
+            break;
+        }
+        out.append(piece, pieceLength);
+        at += length;
+    }
+    return out;
 }
 
 bool MBDFFileBlock::isSafeName(const char* name)

@@ -69,6 +69,10 @@ public:
     u32 exportFileUnsynced(const char* dir, const char* name);
     // The stored name, decoded; empty when not valid.
     std::string getFileName() const;
+    // A stored name as log and progress texts show it: control characters and bytes that are no UTF-8 written
+    // as \xNN, the text cut between characters to at most kPrintableNameBytes bytes with "..." after it.
+    static constexpr size_t kPrintableNameBytes = 255;
+    static std::string printableName(const std::string& name);
 
     bool isDirectory() const;
     u32 getFlags() const;

@@ -201,6 +201,7 @@ private:
     };
 
     bool owns(const Item& item) const { return !item.staging.empty() && !item.shared; }
+    i32 keepPermissions(const Item& item, const std::string& name, const MBDFFileBlock& block);
     i32 stageItem(const std::string& name, const std::string& dir, bool filled);
     void clearLeftovers(Item& item);
     void noteMissingParents(const std::string& parent);
@@ -355,7 +356,9 @@ i32 StagedLoad::extract(const char* path)
         }
         auto* fileBlock = static_cast<MBDFFileBlock*>(block);
         const std::string storedName = fileBlock->getFileName();
-        const std::string target = found->second.dir + "/" + storedName;
+        // Texts show the name escaped and bounded, so a crafted name cannot forge or flood a line; the file
+        // itself is written under the exact name.
+        const std::string target = found->second.dir + "/" + MBDFFileBlock::printableName(storedName);
         if (isCancelled(m_cancel)) {
             m_observer.onProgress(0, index, total, target.c_str(), "Aborted.", true);
             return ProjectFile::RESULT_ABORTED;
@@ -367,6 +370,7 @@ i32 StagedLoad::extract(const char* path)
         }
         if (result >= 0) {
             m_stagedFiles.push_back(found->second.staging + "/" + storedName);
+            result = keepPermissions(found->second, storedName, *fileBlock);
         }
         m_container.releaseBlockData(it);
         if (result < 0) {
@@ -381,6 +385,32 @@ i32 StagedLoad::extract(const char* path)
     if (isCancelled(m_cancel)) {
         m_observer.onProgress(0, total, total, path, "Aborted.", true);
         return ProjectFile::RESULT_ABORTED;
+    }
+    return 0;
+}
+
+// A stored file that replaces a regular file of the item folder takes that file's permission bits, so a private
+// file stays private and an executable one stays executable; the block's read-only flag still applies on top.
+// A new file keeps the bits it was created with.
+i32 StagedLoad::keepPermissions(const Item& item, const std::string& name, const MBDFFileBlock& block)
+{
+    if (!item.existed) {
+        return 0;
+    }
+    const std::string previous = item.realDir + "/" + name;
+    u32 type = FSW_ENTRY_UNKNOWN;
+    u32 bits = 0;
+    if (fsw_getEntryType(&type, previous.c_str()) != FSW_OK || type != FSW_ENTRY_FILE ||
+        fsw_getPermissions(&bits, previous.c_str()) != FSW_OK) {
+        return 0;
+    }
+    const std::string staged = item.staging + "/" + name;
+    const u32 flags = block.getFlags();
+    if (fsw_setPermissions(bits & 0777, staged.c_str()) != FSW_OK ||
+        FileAccessor::setAttributes(staged.c_str(), (flags & MBDFFileBlock::kFlagReadOnly) != 0,
+                                    (flags & MBDFFileBlock::kFlagHidden) != 0,
+                                    (flags & MBDFFileBlock::kFlagSystem) != 0) < 0) {
+        return ProjectFile::RESULT_FAILED;
     }
     return 0;
 }

@@ -89,6 +89,38 @@ TEST_F(ProjectEscapeTest, UnsafeStoredNamesAreRefused)
 }
 
 // A name length below what the info part holds would store the file under a cut name.
+// A refused stored name reaches the log and the progress text as one line: control characters escaped, at most
+// 255 bytes of name (never a cut character) and "..." after a cut one.
+TEST_F(ProjectEscapeTest, StoredNamesInTextsAreEscapedAndBounded)
+{
+    std::string longName;
+    while (longName.size() < 65534) {
+        longName += "\xc3\xa9"; // 2 bytes: the cut falls after 127 of them, not inside the 128th
+    }
+    longName += "n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"evil\n[E] forged\x7f\xff", "evil\\x0A[E] forged\\x7F\\xFF"},
+        {longName, longName.substr(0, 254) + "..."},
+        {"\x01" + std::string(253, 'u'), "\\x01" + std::string(251, 'u') + "..."},
+    };
+    for (const auto& [name, shown] : cases) {
+        const std::string crafted = m_scratch / "crafted.zethiprj";
+        writeBytes(crafted, withBlock(rawFileBlock("Current", name, "evil")));
+        RecordingObserver observer;
+        testing::internal::CaptureStdout();
+        EXPECT_LT(m_project.load(crafted.c_str(), nullptr, &observer, nullptr), 0);
+        const std::string log = testing::internal::GetCapturedStdout();
+        const std::string head = "[E] ProjectFile::extract - cannot extract [" + m_current + "/" + shown + "]! (";
+        EXPECT_EQ(log.substr(0, head.size()), head) << shown.substr(0, 40);
+        EXPECT_EQ(log.find('\n'), log.size() - 1) << shown.substr(0, 40); // one line
+        EXPECT_LE(log.size(), head.size() + 10);
+        ASSERT_FALSE(observer.progress.empty());
+        EXPECT_EQ(observer.progress.back().path, m_current + "/" + shown);
+        ::unlink(crafted.c_str());
+        EXPECT_TRUE(imageTree(m_scratch.path()) == m_before);
+    }
+}
+
 TEST_F(ProjectEscapeTest, AFileBlockWhoseNameLengthDisagreesIsRefused)
 {
     std::vector<u8> image = m_good;

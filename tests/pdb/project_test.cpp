@@ -494,6 +494,32 @@ TEST_F(ProjectFileTest, TheListingCapFailsRatherThanDropsEntries)
     EXPECT_EQ(ProjectFile::addItem(dir.c_str(), more), FAILED);
 }
 
+// A stored file that replaces one of the item folder keeps that file's permission bits; a new one gets the usual
+// bits of a new file.
+TEST_F(ProjectFileTest, AReplacedFileKeepsItsPermissionBits)
+{
+    const mode_t mask = ::umask(022); // new files are 0644, unlike either kept mode
+    const std::pair<const char*, mode_t> files[] = {{"private", 0600}, {"tool", 0755}, {"fresh", 0}};
+    for (const auto& [name, mode] : files) {
+        writeText(m_current + "/" + name, name);
+        if (mode != 0) {
+            ASSERT_EQ(::chmod((m_current + "/" + name).c_str(), mode), 0);
+        }
+    }
+    ProjectFile project;
+    init(project);
+    const std::string path = m_scratch / "p.zethiprj";
+    ASSERT_EQ(project.save(path.c_str(), "", "", nullptr, nullptr), 0);
+    ::unlink((m_current + "/fresh").c_str());
+    ASSERT_EQ(project.load(path.c_str(), nullptr, nullptr, nullptr), 0);
+    ::umask(mask);
+    for (const auto& [name, mode] : files) {
+        struct stat info;
+        ASSERT_EQ(::stat((m_current + "/" + name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, mode != 0 ? mode : 0644u) << name;
+    }
+}
+
 // Read-only item folders (a load as a user without the privilege to ignore permission bits): the stored files
 // still reach the folder, its mode is kept, and the previous content goes, read-only sub-folders included.
 TEST_F(ProjectFileTest, ReadOnlyItemFoldersAreReplacedWithoutPrivileges)
