@@ -1,6 +1,8 @@
 // TCP client and server classes against raw loopback peers, driven by an owner loop on the test thread.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -273,6 +275,48 @@ TEST_F(VcomTcp, ServerOfOneClosesFurtherPeersAndReusesTheChild)
     EXPECT_EQ(server.getHandle(), -1);
     closeFd(second);
     closeFd(third);
+}
+
+// A burst of peers at a server of one: every peer reaches the server, the first is served and each other one is
+// closed at once; none is left waiting in a full accept queue.
+TEST_F(VcomTcp, ABurstOfPeersIsServedOrClosedAtOnce)
+{
+    VComTcpServerSocket server(1);
+    ASSERT_EQ(server.initialize(9, &m_owner), VCOM_OK);
+    ASSERT_EQ(server.listen(ipv4("127.0.0.1"), 0), VCOM_IN_PROGRESS);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(localPort(server.getHandle()));
+    constexpr size_t kPeers = 50;
+    std::vector<int> peers;
+    for (size_t i = 0; i < kPeers; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        peers.push_back(fd);
+        const int rc = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+        ASSERT_TRUE(rc == 0 || errno == EINPROGRESS) << errno;
+    }
+    std::vector<bool> ended(kPeers, false);
+    size_t endedCount = 0;
+    auto sweep = [&] {
+        for (size_t i = 0; i < kPeers; ++i) {
+            u8 byte = 0;
+            const ssize_t n = ended[i] ? 1 : recv(peers[i], &byte, 1, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && (errno == ECONNRESET || errno == ECONNREFUSED))) {
+                ended[i] = true;
+                ++endedCount;
+            }
+        }
+        return endedCount == kPeers - 1 && m_cb.count(Cb::Connected, 1) == 1;
+    };
+    EXPECT_TRUE(m_owner.pumpUntil({&server}, &m_cb, sweep, 2000)) << endedCount << " ended";
+    EXPECT_EQ(m_cb.count(Cb::Accepted), 1u);
+    EXPECT_EQ(server.getConnectionCount(), 1u);
+    server.release();
+    for (const int fd : peers) {
+        closeFd(fd);
+    }
 }
 
 TEST_F(VcomTcp, ServerKeepsAcceptingAfterAnAcceptFailed)
