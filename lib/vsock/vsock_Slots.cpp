@@ -4,6 +4,8 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -622,6 +624,30 @@ i32 vsockCheckHandle(i32 handle)
     Slot* slot = nullptr;
     std::lock_guard<std::mutex> guard(context().lock);
     return openSlotFor(handle, &slot);
+}
+
+i32 vsockPeerGone(i32 handle)
+{
+    Slot* slot = nullptr;
+    std::lock_guard<std::mutex> guard(context().lock);
+    const i32 rc = openSlotFor(handle, &slot);
+    if (rc != VSOCK_OK) {
+        return rc;
+    }
+    if (!isStreamData(*slot)) {
+        return VSOCK_E_OBJ;
+    }
+    // Under the lock every byte the poll task has received is already reported; what the socket still holds
+    // has not been read by anyone.
+    pollfd probe{slotFd(*slot), POLLIN | POLLRDHUP, 0};
+    if (::poll(&probe, 1, 0) <= 0) {
+        return 0;
+    }
+    if ((probe.revents & (POLLERR | POLLHUP)) != 0) {
+        return 1; // reset, or shut in both directions
+    }
+    int unread = 0;
+    return (probe.revents & POLLRDHUP) != 0 && ::ioctl(probe.fd, FIONREAD, &unread) == 0 && unread == 0 ? 1 : 0;
 }
 
 i32 vsockConnect(i32 handle, const VsockSocketAddress* remote, u32 timeoutMs)

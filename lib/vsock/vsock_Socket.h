@@ -91,6 +91,10 @@ i32 vsockClose(i32 handle);
 // 0 open, VSOCK_E_CLOSED not open, VSOCK_E_ARG bad handle.
 i32 vsockCheckHandle(i32 handle);
 
+// 1 when the peer of a connected TCP client or child has closed or reset the connection and no received byte
+// waits in the socket, else 0; VSOCK_E_ARG bad handle, VSOCK_E_CLOSED not open, VSOCK_E_OBJ no connection.
+i32 vsockPeerGone(i32 handle);
+
 // Operations. A time-out of 0 expires at the first repeated call that finds the operation still pending,
 // VSOCK_NO_TIMEOUT never; another value is a deadline in ms from the call that starts the operation.
 // The caller's token is the address of its buffer or output record: a repeated call with the same token

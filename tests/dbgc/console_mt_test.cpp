@@ -1,6 +1,7 @@
 // The TCP console end to end: a loopback client drives a running console thread.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -111,6 +112,32 @@ TEST(TcpConsole, OnePeerAtATimeAndReconnect)
     EXPECT_EQ(third.take(), banner("------", "------", "------") + "Thread>");
     third.send("!!\r");
     ASSERT_TRUE(third.waitFor("!!\r\nThread>thread"));
+}
+
+// A peer that reconnects right after hanging up or resetting is greeted at once, however soon the console thread
+// learns of the old connection's end: 200 connect-then-close cycles, then 100 resets, each followed by a connect.
+TEST(TcpConsole, AReconnectRightAfterAHangUpOrResetGetsTheBanner)
+{
+    ConsoleRig rig;
+    ASSERT_TRUE(rig.m_ready);
+    for (int cycle = 0; cycle < 300; ++cycle) {
+        const bool reset = cycle >= 200;
+        if (reset) {
+            rig.m_client.reset();
+        } else {
+            rig.m_client.close();
+            TestClient passing;
+            ASSERT_TRUE(passing.connectTo(rig.m_port));
+            passing.close();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(rig.m_client.connectTo(rig.m_port));
+        ASSERT_TRUE(rig.m_client.waitFor(BANNER_TAIL + "Top>")) << "cycle " << cycle;
+        if (!reset) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100)) << "cycle " << cycle;
+        }
+        rig.m_client.take();
+    }
 }
 
 TEST(TcpConsole, DebugPrintReachesThePeer)

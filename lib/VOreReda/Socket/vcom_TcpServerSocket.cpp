@@ -214,9 +214,17 @@ i32 VComTcpServerSocket::handleEvents(IVComCallback* callback)
                     break;
                 }
             }
+            // A child whose peer has gone but whose close the owner has not seen yet would turn away a peer that
+            // reconnects at once: it is released first, with its onDisconnected.
+            for (u32 i = 0; freeIndex == m_childCount && i < m_childCount; ++i) {
+                if (m_children[i].peerGone()) {
+                    m_children[i].handleDisconnected(callback, static_cast<u8>(i + 1));
+                    freeIndex = m_children[i].inUse() ? m_childCount : i;
+                }
+            }
             char text[64] = "";
             vsockAddressToString(&events.acceptPeer.address, text, sizeof(text));
-            if (freeIndex < m_childCount &&
+            if (freeIndex < m_childCount && m_handle >= 0 &&
                 m_children[freeIndex].takeConnection(id, m_wakeup, handle, events.acceptPeer) == VCOM_OK) {
                 const u8 childIndex = static_cast<u8>(freeIndex + 1);
                 vcomTrace("[%d][%d]OnAccepted - [%d]\tIP = %s\tPort = %d\n", id, 0, childIndex, text,

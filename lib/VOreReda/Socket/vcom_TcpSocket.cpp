@@ -490,4 +490,22 @@ i32 VComTcpServerChildSocket::takeConnection(u32 socketId, IVComWakeupFunction* 
     return VCOM_OK;
 }
 
+bool VComTcpServerChildSocket::peerGone()
+{
+    // The slot layer is asked first: a byte it has received by then is already recorded here.
+    const i32 gone = vsockPeerGone(m_handle);
+    VComEventRecord events;
+    {
+        std::lock_guard<std::mutex> guard(socketLock());
+        events = m_events;
+    }
+    const bool closeRecorded = (events.bits & EVENT_DISCONNECTED) != 0 ||
+                               ((events.bits & EVENT_RECEIVE_DONE) != 0 && events.receiveResult <= 0 &&
+                                events.receiveResult != VSOCK_E_PENDING);
+    const bool dataRecorded =
+        (events.bits & EVENT_MORE_DATA) != 0 || ((events.bits & EVENT_RECEIVE_DONE) != 0 && events.receiveResult > 0);
+    const bool unread = !m_receiveStream.isEmpty() || m_pendingReceive != 0 || dataRecorded;
+    return (gone == 1 || closeRecorded) && !unread;
+}
+
 } // namespace VCOM

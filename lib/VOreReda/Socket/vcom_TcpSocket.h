@@ -92,6 +92,8 @@ private:
     friend class VComTcpServerSocket;
     // Takes over an accepted connection: registered, connected, with its onConnected pending.
     i32 takeConnection(u32 socketId, IVComWakeupFunction* wakeup, i32 handle, const VsockSocketAddress& peer);
+    // True when the peer has closed or reset the connection and every byte it sent has been read by the owner.
+    bool peerGone();
 };
 
 } // namespace VCOM

@@ -160,6 +160,15 @@ void TestClient::close()
     }
 }
 
+void TestClient::reset()
+{
+    if (m_fd >= 0) {
+        const linger abort{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+    }
+    close();
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 
 u32 FakeTransport::open(DBGC::IDebugConsoleLowIOCallback* callback)

@@ -50,6 +50,8 @@ public:
     bool isClosed() const { return m_closed; }
     std::string take();
     void close();
+    // Closes with a reset instead of an orderly close.
+    void reset();
 
 private:
     // One receive with a time limit; false when closed or failed.
