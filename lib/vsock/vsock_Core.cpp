@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -122,83 +122,110 @@ void wakePollTask()
     }
 }
 
-namespace {
-
-// One pass: build the poll set under the lock, wait at most 1 ms, dispatch the ready sockets.
-void pollPass(Context& ctx, int wakeFd)
+void requestRecheck(i32 entry, bool now)
 {
-    pollfd fds[1 + OS_ENTRY_COUNT];
-    i32 entryOf[1 + OS_ENTRY_COUNT];
-    u32 generationOf[1 + OS_ENTRY_COUNT];
-    u8 interestOf[1 + OS_ENTRY_COUNT];
-    nfds_t count = 1;
-    fds[0].fd = wakeFd;
-    fds[0].events = POLLIN;
-    fds[0].revents = 0;
-    {
-        std::lock_guard<std::mutex> guard(ctx.lock);
-        for (u32 e = 0; e < OS_ENTRY_COUNT; ++e) {
-            const OsEntry& entry = ctx.entries[e];
-            if (entry.inUse.load(std::memory_order_relaxed) == 0 || entry.fd == INVALID_FD || entry.slot < 0) {
-                continue;
-            }
-            reportFinishedSend(entry.slot);
-            const Slot& slot = ctx.slots[entry.slot];
-            if (slot.state != SLOT_OPEN) {
-                continue;
-            }
-            bool read = false;
-            bool write = false;
-            bool except = false;
-            collectInterest(slot, &read, &write, &except);
-            if (!read && !write && !except) {
-                continue; // an fd without interest would still report errors and hang-ups: leave it out
-            }
-            fds[count].fd = entry.fd;
-            fds[count].events =
-                static_cast<short>((read ? POLLIN : 0) | (write ? POLLOUT : 0) | (except ? POLLPRI : 0));
-            fds[count].revents = 0;
-            entryOf[count] = static_cast<i32>(e);
-            generationOf[count] = entry.generation;
-            interestOf[count] = static_cast<u8>((read ? 1 : 0) | (write ? 2 : 0) | (except ? 4 : 0));
-            ++count;
-        }
-    }
-
-    // With nothing watched this is the 1 ms idle sleep, cut short when an operation is armed.
-    const int ready = ::poll(fds, count, 1);
-    if (ready <= 0) {
+    if (entry < 0 || entry >= static_cast<i32>(OS_ENTRY_COUNT)) {
         return;
     }
-    if (fds[0].revents != 0) {
-        u64 drained = 0;
-        [[maybe_unused]] const ssize_t got = ::read(wakeFd, &drained, sizeof(drained));
+    Context& ctx = context();
+    const u32 bit = 1u << entry;
+    if (!now) {
+        ctx.recheckNextPass.fetch_or(bit, std::memory_order_acq_rel);
+        return;
+    }
+    // A bit already set has its wake-up on the way.
+    if ((ctx.recheckNow.fetch_or(bit, std::memory_order_acq_rel) & bit) == 0) {
+        wakePollTask();
+    }
+}
+
+bool watchEntry(i32 entry)
+{
+    Context& ctx = context();
+    const OsEntry& e = ctx.entries[entry];
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.u64 = (static_cast<u64>(e.generation) << 32) | static_cast<u32>(entry);
+    return ::epoll_ctl(ctx.epollFd.load(std::memory_order_acquire), EPOLL_CTL_ADD, e.fd, &ev) == 0;
+}
+
+int closeWatched(int fd)
+{
+    // Leaving explicitly: a descriptor duplicated into a child process would otherwise stay in the set.
+    ::epoll_ctl(context().epollFd.load(std::memory_order_acquire), EPOLL_CTL_DEL, fd, nullptr);
+    return ::close(fd);
+}
+
+namespace {
+
+constexpr u64 WAKE_TOKEN = ~0ull;
+constexpr int EVENT_BATCH = static_cast<int>(OS_ENTRY_COUNT) + 1;
+
+// The entries of a recheck mask, each with readiness assumed in every direction (the handlers take "would
+// block" as still pending).
+void recheckEntries(Context& ctx, u32 mask)
+{
+    while (mask != 0) {
+        const u32 e = static_cast<u32>(__builtin_ctz(mask));
+        mask &= mask - 1;
+        const OsEntry& entry = ctx.entries[e];
+        if (entry.inUse.load(std::memory_order_relaxed) != 0 && entry.fd != INVALID_FD && entry.slot >= 0) {
+            dispatchReady(entry.slot, true, true, true);
+        }
+    }
+}
+
+// One pass: wait at most 1 ms for readiness (the set is kept by the kernel, filled when a slot opens), then
+// dispatch it, the rechecks asked for, and once per millisecond the rechecks left for the next pass.
+void pollPass(Context& ctx, int epollFd, int wakeFd, ossupport::Timer* nextPass)
+{
+    epoll_event events[EVENT_BATCH];
+    const int timeout = ctx.recheckNow.load(std::memory_order_acquire) != 0 ? 0 : 1;
+    const int ready = ::epoll_wait(epollFd, events, EVENT_BATCH, timeout);
+    u32 later = 0;
+    if (ossupport::checkTimer(nextPass) == ossupport::OS_TIMER_EXPIRED) {
+        later = ctx.recheckNextPass.exchange(0, std::memory_order_acq_rel);
+        ossupport::startTimer(nextPass, 1);
+    }
+    if (ready <= 0 && later == 0 && ctx.recheckNow.load(std::memory_order_acquire) == 0) {
+        return;
     }
 
     std::lock_guard<std::mutex> guard(ctx.lock);
-    for (nfds_t i = 1; i < count; ++i) {
-        const short ev = fds[i].revents;
-        if (ev == 0) {
+    for (int i = 0; i < ready; ++i) {
+        const u64 token = events[i].data.u64;
+        if (token == WAKE_TOKEN) {
+            u64 drained = 0;
+            [[maybe_unused]] const ssize_t got = ::read(wakeFd, &drained, sizeof(drained));
             continue;
         }
-        const OsEntry& entry = ctx.entries[entryOf[i]];
-        // The socket may have been closed, and its descriptor reused, while poll ran.
-        if (entry.inUse.load(std::memory_order_relaxed) == 0 || entry.generation != generationOf[i] ||
-            entry.fd != fds[i].fd || entry.slot < 0) {
+        const u32 e = static_cast<u32>(token);
+        if (e >= OS_ENTRY_COUNT) {
             continue;
         }
-        const u8 interest = interestOf[i];
-        const bool readable = (interest & 1) != 0 && (ev & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) != 0;
-        const bool writable = (interest & 2) != 0 && (ev & (POLLOUT | POLLERR | POLLHUP | POLLNVAL)) != 0;
-        const bool except = (interest & 4) != 0 && (ev & (POLLPRI | POLLERR | POLLHUP | POLLNVAL)) != 0;
-        dispatchReady(entry.slot, readable, writable, except);
+        const OsEntry& entry = ctx.entries[e];
+        // The socket may have been closed, and its entry reused, since the kernel reported it.
+        if (entry.inUse.load(std::memory_order_relaxed) == 0 || entry.generation != static_cast<u32>(token >> 32) ||
+            entry.fd == INVALID_FD || entry.slot < 0) {
+            continue;
+        }
+        const u32 ev = events[i].events;
+        const bool readable = (ev & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0;
+        const bool writable = (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)) != 0;
+        Slot& slot = ctx.slots[entry.slot];
+        slot.readyMaybe |= (readable ? READY_READ : 0) | (writable ? READY_WRITE : 0);
+        dispatchReady(entry.slot, readable, writable, (ev & (EPOLLERR | EPOLLHUP)) != 0);
     }
+    recheckEntries(ctx, ctx.recheckNow.exchange(0, std::memory_order_acq_rel) | later);
 }
 
 unsigned pollTaskEntry(void* argument)
 {
     Context& ctx = *static_cast<Context*>(argument);
     const int wakeFd = ctx.wakeFd.load(std::memory_order_acquire);
+    const int epollFd = ctx.epollFd.load(std::memory_order_acquire);
+    ossupport::Timer nextPass{};
+    ossupport::startTimer(&nextPass, 1);
     {
         std::lock_guard<std::mutex> guard(ctx.lock);
         for (u32 e = 0; e < OS_ENTRY_COUNT; ++e) {
@@ -215,7 +242,7 @@ unsigned pollTaskEntry(void* argument)
         if (ossupport::waitTaskEvent(&bits, 0, 0) == ossupport::OS_E_END_REQUESTED) {
             break;
         }
-        pollPass(ctx, wakeFd);
+        pollPass(ctx, epollFd, wakeFd, &nextPass);
     }
 
     ctx.pollStatus.store(3, std::memory_order_release);
@@ -241,7 +268,7 @@ i32 vsockInitialize()
         // A layer started again after a stop drops what the previous run left open.
         for (u32 e = 0; e < OS_ENTRY_COUNT; ++e) {
             if (ctx.entries[e].inUse.load(std::memory_order_relaxed) != 0 && ctx.entries[e].fd != INVALID_FD) {
-                ::close(ctx.entries[e].fd);
+                closeWatched(ctx.entries[e].fd);
             }
             ctx.entries[e].fd = INVALID_FD;
             ctx.entries[e].slot = -1;
@@ -252,15 +279,29 @@ i32 vsockInitialize()
         }
     }
 
-    // The wake-up descriptor stays open for the life of the process, so that a late wake-up can never write
-    // into a descriptor that was closed and reused.
+    // The wake-up descriptor and the poll set stay open for the life of the process, so that a late wake-up
+    // can never write into a descriptor that was closed and reused.
     if (ctx.wakeFd.load(std::memory_order_acquire) < 0) {
-        const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (fd < 0) {
+        const int epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+        if (epollFd < 0) {
             return VSOCK_E_RES;
         }
+        const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLET;
+        ev.data.u64 = WAKE_TOKEN;
+        if (fd < 0 || ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            ::close(epollFd);
+            return VSOCK_E_RES;
+        }
+        ctx.epollFd.store(epollFd, std::memory_order_release);
         ctx.wakeFd.store(fd, std::memory_order_release);
     }
+    ctx.recheckNow.store(0, std::memory_order_release);
+    ctx.recheckNextPass.store(0, std::memory_order_release);
     ctx.stopRequested.store(false, std::memory_order_release);
     ctx.pollStatus.store(0, std::memory_order_release);
     ossupport::TaskRecord record;

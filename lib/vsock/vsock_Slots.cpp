@@ -153,7 +153,12 @@ i32 createSocket(i32 handle, Slot& slot)
         closeOsEntry(entry);
         return mapped;
     }
+    if (!watchEntry(entry)) {
+        closeOsEntry(entry);
+        return VSOCK_E_RES;
+    }
     slot.entry = entry;
+    slot.readyMaybe = READY_READ | READY_WRITE;
     return VSOCK_OK;
 }
 
@@ -196,7 +201,7 @@ i32 closeSlot(i32 handle)
     if (slot.entry >= 0) {
         const int fd = ctx.entries[slot.entry].fd;
         // Linux releases the descriptor even when close reports an error, so the slot is freed either way.
-        if (fd != INVALID_FD && ::close(fd) != 0) {
+        if (fd != INVALID_FD && closeWatched(fd) != 0) {
             result = mapErrno(errno);
         }
         ctx.entries[slot.entry].fd = INVALID_FD;
@@ -219,11 +224,19 @@ void tcpReadable(i32 handle, Slot& slot)
     if (slot.rx.state != RX_WAITING) {
         return;
     }
-    const ssize_t n = ::recv(slotFd(slot), slot.rx.buffer, slot.rx.length, 0);
-    if (n < 0 && isTransient(errno)) {
-        return; // still waiting: completing now would read as an orderly close
+    i32 result = slot.stashedError;
+    slot.stashedError = 0;
+    if (result == 0) {
+        const ssize_t n = ::recv(slotFd(slot), slot.rx.buffer, slot.rx.length, 0);
+        if (n < 0 && isTransient(errno)) {
+            slot.readyMaybe &= ~READY_READ;
+            return; // still waiting: completing now would read as an orderly close
+        }
+        if (n > 0 && static_cast<u32>(n) < slot.rx.length) {
+            slot.readyMaybe &= ~READY_READ; // the queue was emptied; new bytes come with a new edge
+        }
+        result = n >= 0 ? static_cast<i32>(n) : mapErrno(errno);
     }
-    const i32 result = n >= 0 ? static_cast<i32>(n) : mapErrno(errno);
     clearRecord(slot.rx);
     emit(handle, slot, VSOCK_EVENT_RECV, result);
 }
@@ -235,6 +248,7 @@ void tcpWritable(i32 handle, Slot& slot)
             ::send(slotFd(slot), slot.tx.buffer + slot.tx.count, slot.tx.length - slot.tx.count, MSG_NOSIGNAL);
         if (n < 0) {
             if (isTransient(errno)) {
+                slot.readyMaybe &= ~READY_WRITE;
                 return; // the rest stays pending; completing would make the caller send it again
             }
             const i32 result = mapErrno(errno);
@@ -244,6 +258,7 @@ void tcpWritable(i32 handle, Slot& slot)
         }
         slot.tx.count += static_cast<u32>(n);
         if (slot.tx.count < slot.tx.length) {
+            slot.readyMaybe &= ~READY_WRITE; // the socket buffer is full: room comes with a new edge
             return;
         }
     } else if (slot.tx.state != TX_SENT) {
@@ -288,17 +303,34 @@ void listenerReadable(i32 handle, Slot& slot)
     }
     sockaddr_storage peer;
     socklen_t peerLen = sizeof(peer);
-    const int fd = ::accept4(slotFd(slot), reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-        if (isTransient(errno) || errno == ECONNABORTED) {
-            return; // that connection went away before it was taken; keep waiting
+    int fd = -1;
+    // A connection that went away before it was taken is skipped; the next queued one may be taken.
+    for (int tries = 0; tries < 8; ++tries) {
+        peerLen = sizeof(peer);
+        fd = ::accept4(slotFd(slot), reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0 || errno != ECONNABORTED) {
+            break;
         }
-        const i32 result = mapErrno(errno);
+    }
+    if (fd < 0) {
+        const int err = errno;
+        if (err == EAGAIN || err == EWOULDBLOCK) {
+            slot.readyMaybe &= ~READY_READ;
+            return;
+        }
+        if (isTransient(err) || err == ECONNABORTED) {
+            return; // keep waiting
+        }
+        // Out of descriptors or memory: the connection stays queued, and the next arm retries on the next pass
+        // only, instead of poll task and owner spinning until a descriptor frees.
+        slot.acceptBackoff = err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+        const i32 result = mapErrno(err);
         clearRecord(slot.acc);
         slot.acceptOut = nullptr;
         emit(handle, slot, VSOCK_EVENT_ACCEPT, result);
         return;
     }
+    slot.acceptBackoff = false;
 
     i32 child = -1;
     const i32 entry = claimOsEntry(fd, -1);
@@ -312,7 +344,8 @@ void listenerReadable(i32 handle, Slot& slot)
                 break;
             }
         }
-        if (child < 0) {
+        if (child < 0 || !watchEntry(entry)) {
+            child = -1;
             closeOsEntry(entry); // closes fd
             --slot.childCount;
         }
@@ -337,6 +370,7 @@ void listenerReadable(i32 handle, Slot& slot)
     c.kind = KIND_CHILD;
     c.listener = handle;
     c.entry = entry;
+    c.readyMaybe = READY_READ | READY_WRITE;
     c.state = SLOT_OPEN;
     ctx.entries[entry].slot = child;
     if (out != nullptr) {
@@ -374,7 +408,8 @@ bool ringAppend(Slot& slot, const VsockSocketAddress& source, u32 length)
     return true;
 }
 
-void udpReadable(i32 handle, Slot& slot)
+// Takes one datagram into the ring; false when none was waiting.
+bool udpReceiveOne(i32 handle, Slot& slot)
 {
     sockaddr_storage source;
     socklen_t sourceLen = sizeof(source);
@@ -383,26 +418,44 @@ void udpReadable(i32 handle, Slot& slot)
                                  reinterpret_cast<sockaddr*>(&source), &sourceLen);
     if (n < 0) {
         const int err = errno;
+        if (err == EAGAIN || err == EWOULDBLOCK) {
+            slot.readyMaybe &= ~READY_READ;
+            return false;
+        }
         if (isTransient(err) || err == ECONNRESET || err == ECONNREFUSED) {
-            return;
+            return true; // the datagrams behind it are still to be read
         }
         emit(handle, slot, VSOCK_EVENT_DATAGRAM, mapErrno(err));
-        return;
+        return true;
     }
     if (n == 0) {
-        return;
+        return true;
     }
     if (static_cast<u64>(n) > DATAGRAM_MAX) {
         emit(handle, slot, VSOCK_EVENT_DATAGRAM, VSOCK_E_ARG);
-        return;
+        return true;
     }
     VsockSocketAddress from;
     fromSockaddr(source, &from);
     if (!ringAppend(slot, from, static_cast<u32>(n))) {
         emit(handle, slot, VSOCK_EVENT_DATAGRAM, VSOCK_E_RES);
-        return;
+        return true;
     }
     emit(handle, slot, VSOCK_EVENT_DATAGRAM, static_cast<i32>(n));
+    return true;
+}
+
+// An edge reports new datagrams once: read until none is left, in bounded rounds so that one busy slot does not
+// hold up the others (the rest follows on the next pass).
+void udpReadable(i32 handle, Slot& slot)
+{
+    constexpr int ROUND = 64;
+    for (int i = 0; i < ROUND; ++i) {
+        if (!udpReceiveOne(handle, slot) || slot.state != SLOT_OPEN) {
+            return;
+        }
+    }
+    requestRecheck(slot.entry, true);
 }
 
 void udpWritable(i32 handle, Slot& slot)
@@ -416,8 +469,13 @@ void udpWritable(i32 handle, Slot& slot)
         ::sendto(slotFd(slot), slot.tx.buffer, slot.tx.length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), len);
     if (n < 0) {
         const int err = errno;
-        if (isTransient(err) || err == ECONNREFUSED) {
-            return; // the datagram stays pending and goes out on the next pass
+        if (isTransient(err)) {
+            slot.readyMaybe &= ~READY_WRITE;
+            return; // the datagram stays pending and goes out when there is room
+        }
+        if (err == ECONNREFUSED) {
+            requestRecheck(slot.entry, false); // an earlier datagram was refused: this one goes on the next pass
+            return;
         }
         clearRecord(slot.tx);
         emit(handle, slot, VSOCK_EVENT_SENDTO, mapErrno(err));
@@ -464,51 +522,20 @@ void clearSlot(Slot& slot)
     slot.listener = -1;
     slot.ringRead = 0;
     slot.ringWrite = 0;
+    slot.readyMaybe = 0;
+    slot.stashedError = 0;
+    slot.acceptBackoff = false;
 }
 
 void closeOsEntry(i32 entry)
 {
     OsEntry& e = context().entries[entry];
     if (e.fd != INVALID_FD) {
-        ::close(e.fd);
+        closeWatched(e.fd);
     }
     e.fd = INVALID_FD;
     e.slot = -1;
     e.inUse.exchange(0, std::memory_order_acq_rel);
-}
-
-void collectInterest(const Slot& slot, bool* read, bool* write, bool* except)
-{
-    switch (slot.kind) {
-    case KIND_UDP:
-        *read = true;
-        *write = slot.tx.state == TX_SENDING;
-        break;
-    case KIND_CLIENT:
-        *read = slot.rx.state == RX_WAITING;
-        *write = slot.conn.state == CONN_PENDING || slot.tx.state == TX_SENDING;
-        *except = slot.conn.state == CONN_PENDING;
-        break;
-    case KIND_LISTENER:
-        *read = slot.acc.state == ACC_WAITING;
-        break;
-    case KIND_CHILD:
-        *read = slot.rx.state == RX_WAITING;
-        *write = slot.tx.state == TX_SENDING;
-        break;
-    default:
-        break;
-    }
-}
-
-void reportFinishedSend(i32 handle)
-{
-    Slot& slot = context().slots[handle];
-    if (slot.state == SLOT_OPEN && (slot.kind == KIND_CLIENT || slot.kind == KIND_CHILD) && slot.tx.state == TX_SENT) {
-        const i32 total = static_cast<i32>(slot.tx.count);
-        clearRecord(slot.tx);
-        emit(handle, slot, VSOCK_EVENT_SEND, total);
-    }
 }
 
 void dispatchReady(i32 handle, bool readable, bool writable, bool except)
@@ -601,10 +628,7 @@ i32 vsockOpen(const VsockOpenParams* params, const VsockOptions* options)
         slot.kind = KIND_CLIENT;
         break;
     }
-    slot.state = SLOT_OPEN;
-    if (slot.kind == KIND_UDP) {
-        wakePollTask(); // an open UDP slot is always receiving
-    }
+    slot.state = SLOT_OPEN; // a UDP slot receives from now on: its socket is watched since it was created
     return handle;
 }
 
@@ -679,9 +703,9 @@ i32 vsockConnect(i32 handle, const VsockSocketAddress* remote, u32 timeoutMs)
     }
     const int err = errno;
     if (err == EINPROGRESS || err == EAGAIN) {
+        // The completion comes as an edge of the watched socket; the lock keeps it from being handled before this.
         slot->conn.state = CONN_PENDING;
         armDeadline(slot->conn, remote, timeoutMs);
-        wakePollTask();
         return VSOCK_E_PENDING;
     }
     rc = mapErrno(err);
@@ -710,7 +734,10 @@ i32 vsockAccept(i32 handle, VsockSocketAddress* peer, u32 timeoutMs)
     slot->acc.state = ACC_WAITING;
     slot->acceptOut = peer;
     armDeadline(slot->acc, peer, timeoutMs);
-    wakePollTask();
+    if ((slot->readyMaybe & READY_READ) != 0) {
+        // A connection may have been queued while no accept was armed; its edge has passed.
+        requestRecheck(slot->entry, !slot->acceptBackoff);
+    }
     return VSOCK_E_PENDING;
 }
 
@@ -740,12 +767,16 @@ i32 vsockSend(i32 handle, const u8* data, u32 length, u32 timeoutMs)
         slot->tx.result = failure;
         return failure;
     }
+    if (n == static_cast<ssize_t>(length)) {
+        return static_cast<i32>(length); // the OS took it whole: done, no record and no event
+    }
+    // The rest goes when the socket has room again; a short send leaves the socket asking for that edge.
+    slot->readyMaybe &= ~READY_WRITE;
     slot->tx.buffer = const_cast<u8*>(data);
     slot->tx.length = length;
     slot->tx.count = n > 0 ? static_cast<u32>(n) : 0;
-    slot->tx.state = slot->tx.count == length ? TX_SENT : TX_SENDING;
+    slot->tx.state = TX_SENDING;
     armDeadline(slot->tx, data, timeoutMs);
-    wakePollTask();
     return VSOCK_E_PENDING;
 }
 
@@ -767,11 +798,32 @@ i32 vsockRecv(i32 handle, u8* buffer, u32 size, u32 timeoutMs)
         return checkPending(slot->rx, buffer, RX_IDLE);
     }
     clearRecord(slot->rx);
+    if ((slot->readyMaybe & READY_READ) != 0) {
+        // Bytes may have come while nothing was armed: take them at once.
+        const ssize_t n = ::recv(slotFd(*slot), buffer, size, 0);
+        const int err = n < 0 ? errno : 0;
+        if (n > 0) {
+            if (static_cast<u32>(n) < size) {
+                slot->readyMaybe &= ~READY_READ;
+            }
+            return static_cast<i32>(n);
+        }
+        if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
+            slot->readyMaybe &= ~READY_READ;
+        } else {
+            // End of stream or a failure: reported by the poll task as ever, so that a reset keeps its callbacks
+            // and their order. A failure read here is used up; the poll task reports it for the receive, unless a
+            // send is pending, which meets the broken connection first there.
+            if (n < 0 && err != EINTR && slot->tx.state != TX_SENDING) {
+                slot->stashedError = mapErrno(err);
+            }
+            requestRecheck(slot->entry, true);
+        }
+    }
     slot->rx.state = RX_WAITING;
     slot->rx.buffer = buffer;
     slot->rx.length = size;
     armDeadline(slot->rx, buffer, timeoutMs);
-    wakePollTask();
     return VSOCK_E_PENDING;
 }
 
@@ -795,7 +847,7 @@ i32 vsockSendTo(i32 handle, const u8* data, u32 length, const VsockSocketAddress
     slot->tx.length = length;
     slot->txDestination = *destination;
     armDeadline(slot->tx, data, timeoutMs);
-    wakePollTask();
+    requestRecheck(slot->entry, true); // nothing is sent in the call: the poll task sends it
     return VSOCK_E_PENDING;
 }
 

@@ -125,12 +125,14 @@ void VComAbstractSocket::closeAndClear()
     std::memset(&m_events, 0, sizeof(m_events));
 }
 
-i32 VComAbstractSocket::wakeOwner()
+i32 VComAbstractSocket::wakeOwner(bool wasEmpty)
 {
     if (m_wakeup == nullptr) {
         return VCOM_E_STATE;
     }
-    m_wakeup->wakeup(m_wakeValue, this);
+    if (wasEmpty) {
+        m_wakeup->wakeup(m_wakeValue, this);
+    }
     return VCOM_OK;
 }
 
@@ -176,22 +178,26 @@ i32 VComAbstractSocket::onAccept(i32, u32)
 
 i32 VComAbstractSocket::onReceiveDone(i32 result)
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         m_events.bits |= EVENT_RECEIVE_DONE;
         m_events.receiveResult = result;
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComAbstractSocket::onSendDone(i32 result)
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         m_events.bits |= EVENT_SEND_DONE;
         m_events.sendResult = result;
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 // ----- mapper -----

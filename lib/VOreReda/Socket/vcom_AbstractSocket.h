@@ -105,8 +105,10 @@ protected:
     virtual void closeAndClear();
     // Resets the per-connection state (streams, flags) kept by derived classes.
     virtual void resetConnection() {}
-    // Calls the wake-up target; VCOM_E_STATE without one.
-    i32 wakeOwner();
+    // Calls the wake-up target when the event record was empty before the event now recorded: the owner takes
+    // every bit in one handleEvents, so one wake-up serves all events recorded before it runs. VCOM_E_STATE
+    // without a wake-up target.
+    i32 wakeOwner(bool wasEmpty);
     void takeEvents(VComEventRecord* out);
 
     u32 m_socketId = 0;

@@ -177,14 +177,16 @@ i32 VComTcpServerSocket::armAccept()
 
 i32 VComTcpServerSocket::onAccept(i32 status, u32 childHandle)
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         m_events.bits |= EVENT_ACCEPTED;
         // A failed accept (no slot left, ...) is recorded too, so that the owner arms the next one.
         m_events.acceptHandle = status < 0 ? -1 : static_cast<i32>(childHandle);
         m_events.acceptPeer = m_acceptPeer;
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComTcpServerSocket::handleEvents(IVComCallback* callback)

@@ -67,26 +67,32 @@ u32 VComAbstractTcpSocket::getSendableSize() const
 
 i32 VComAbstractTcpSocket::close()
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         m_events.bits |= EVENT_DISCONNECTED;
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComAbstractTcpSocket::onDisconnect()
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         m_events.bits |= EVENT_DISCONNECTED;
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComAbstractTcpSocket::onSendDone(i32 result)
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         if (result >= 0) {
             const u32 sent = static_cast<u32>(result) < m_chunkRemaining ? static_cast<u32>(result) : m_chunkRemaining;
             m_chunkPointer += sent;
@@ -95,7 +101,7 @@ i32 VComAbstractTcpSocket::onSendDone(i32 result)
         m_events.bits |= EVENT_SEND_DONE;
         m_events.sendResult = result;
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComAbstractTcpSocket::armReceive()
@@ -164,10 +170,12 @@ i32 VComAbstractTcpSocket::flush()
         m_sendBusy = 1;
         return VCOM_IN_PROGRESS;
     }
-    if (rc >= 0) {
-        m_sendBusy = 1;
-    }
     onSendDone(rc);
+    if (rc >= 0) {
+        // Taken at once: onSent still follows from handleEvents, so the caller hears "in progress" as ever.
+        m_sendBusy = 1;
+        return VCOM_IN_PROGRESS;
+    }
     return mapVsockResult(rc);
 }
 
@@ -220,8 +228,10 @@ i32 VComAbstractTcpSocket::receive(u8* buffer, u32 size, u32* got)
     const i32 arm = resumeReceiveCopy();
     const bool more = !m_receiveStream.isEmpty();
     if (arm != VSOCK_OK || more) {
+        bool wasEmpty = false;
         {
             std::lock_guard<std::mutex> guard(socketLock());
+            wasEmpty = m_events.bits == 0;
             if (arm != VSOCK_OK) {
                 m_events.bits |= EVENT_ARM_FAILED;
                 m_events.armFailure = arm;
@@ -230,7 +240,7 @@ i32 VComAbstractTcpSocket::receive(u8* buffer, u32 size, u32* got)
                 m_events.bits |= EVENT_MORE_DATA;
             }
         }
-        wakeOwner();
+        wakeOwner(wasEmpty);
     }
     return more ? VCOM_MORE_DATA : VCOM_OK;
 }
@@ -440,8 +450,10 @@ i32 VComTcpClientSocket::connect(const VComSocketAddress& local, const VComSocke
 
 i32 VComTcpClientSocket::onConnectDone(i32 result)
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         if (result == VSOCK_E_TIMEOUT) {
             m_events.bits |= EVENT_CONNECT_FAILED;
             m_events.failureKind = IVComCallback::FAIL_TIMEOUT;
@@ -452,7 +464,7 @@ i32 VComTcpClientSocket::onConnectDone(i32 result)
             m_events.bits |= EVENT_CONNECTED;
         }
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComTcpClientSocket::handleSocketEvents(IVComCallback* callback, u8 childIndex, const VComEventRecord* events)

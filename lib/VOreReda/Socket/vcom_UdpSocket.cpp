@@ -147,8 +147,10 @@ i32 VComUdpSocket::receive(u8* buffer, u32 size, u32* got)
 
 i32 VComUdpSocket::onReceiveDone(i32 result)
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         // Datagram reports coalesce until the owner handles them; a failure already recorded is kept.
         const bool failureWaiting = (m_events.bits & EVENT_RECEIVE_DONE) != 0 && m_events.receiveResult < 0 &&
                                     m_events.receiveResult != VSOCK_E_PENDING;
@@ -157,17 +159,19 @@ i32 VComUdpSocket::onReceiveDone(i32 result)
             m_events.receiveResult = result;
         }
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComUdpSocket::onSendDone(i32 result)
 {
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> guard(socketLock());
+        wasEmpty = m_events.bits == 0;
         m_events.bits |= EVENT_SEND_DONE;
         m_events.sendResult = result;
     }
-    return wakeOwner();
+    return wakeOwner(wasEmpty);
 }
 
 i32 VComUdpSocket::handleSocketEvents(IVComCallback* callback, u8 childIndex, const VComEventRecord* events)

@@ -47,6 +47,12 @@ constexpr u32 CONN_FAILED = 4;
 constexpr u32 ACC_IDLE = 0;
 constexpr u32 ACC_WAITING = 1;
 
+// Readiness the OS may hold for a slot that no handler has used up yet (Slot::readyMaybe). The poll task sets
+// it for every readiness it is told of; an operation that meets "would block" clears its direction. Sockets are
+// watched edge-triggered, so readiness that came while nothing was armed is only known from here.
+constexpr u32 READY_READ = 1;
+constexpr u32 READY_WRITE = 2;
+
 // One operation record: state, the caller's token, buffer, running count and deadline.
 struct OpRecord
 {
@@ -76,6 +82,9 @@ struct Slot
     VsockSocketAddress* acceptOut;    // caller's output record of the armed accept
     u32 childCount;                   // listener: live children
     i32 listener;                     // child: its listener's handle
+    u32 readyMaybe;                   // READY_* bits
+    i32 stashedError;                 // a receive failure met while arming, for the poll task to report (0 none)
+    bool acceptBackoff;               // the last accept failed for lack of descriptors: retry on the next pass
     // UDP: one datagram buffer and the ring of queued datagrams.
     u32 ringRead;
     u32 ringWrite;
@@ -105,6 +114,11 @@ struct Context
     std::atomic<bool> stopRequested{false};
     std::atomic<u32> pollStatus{0}; // 0 not yet, 1 running, 2 failed to start, 3 stopped
     std::atomic<int> wakeFd{-1};
+    std::atomic<int> epollFd{-1};
+    // Entries (bit per OS socket entry) whose armed operations the poll task is to try without an OS event:
+    // at once (the poll task is woken), or on its next timed pass.
+    std::atomic<u32> recheckNow{0};
+    std::atomic<u32> recheckNextPass{0};
     u16 taskId = 0;
     Slot slots[VSOCK_SLOT_COUNT];
     OsEntry entries[OS_ENTRY_COUNT];
@@ -123,15 +137,18 @@ bool isTransient(int err);
 unsigned toSockaddr(const VsockSocketAddress& in, sockaddr_storage* out);
 void fromSockaddr(const sockaddr_storage& in, VsockSocketAddress* out);
 
-// Wakes the poll task so that it rebuilds its poll set at once.
+// Wakes the poll task from its wait.
 void wakePollTask();
+// Has the poll task try the armed operations of the entry: at once (waking it) or on its next timed pass.
+void requestRecheck(i32 entry, bool now);
+// Adds the socket of an OS entry to the poll task's edge-triggered set; false when the OS refuses.
+bool watchEntry(i32 entry);
+// Closes a descriptor that may be watched (it leaves the set first).
+int closeWatched(int fd);
 
 // Poll-task side, called with the context lock held.
 void clearSlot(Slot& slot);
-void collectInterest(const Slot& slot, bool* read, bool* write, bool* except);
 void dispatchReady(i32 handle, bool readable, bool writable, bool except);
-// Reports a send that the starting call handed to the OS whole; it needs no writability to complete.
-void reportFinishedSend(i32 handle);
 void closeOsEntry(i32 entry);
 
 // Interface listing: the OS interface index of the numbered interface and its IPv4 addresses (at most
