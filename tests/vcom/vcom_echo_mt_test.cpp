@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "vcom_TestSupport.h"
+#include "vdtest_Support.h"
 
 using namespace vcomtest;
 using namespace vsocktest;
@@ -267,4 +270,109 @@ TEST_F(VcomTest, UdpEchoKeepsEveryDatagramIntact)
     EXPECT_EQ(echoedCrc, sentCrc);
     udp.release();
     closeFd(raw);
+}
+
+TEST_F(VcomTest, ServerAndClientClassesEchoAThousandRoundTrips)
+{
+    TestOwner owner;
+    RecordingCallback serverCb;
+    RecordingCallback clientCb;
+    VComTcpServerSocket server(1);
+    VComTcpClientSocket client;
+    ASSERT_EQ(server.initialize(1, &owner), VCOM_OK);
+    ASSERT_EQ(server.listen(VComSocketAddress(VSOCK_FAMILY_IPV4, "127.0.0.1"), 0), VCOM_IN_PROGRESS);
+    ASSERT_EQ(client.initialize(2, &owner), VCOM_OK);
+    client.connect(VComSocketAddress(), VComSocketAddress(VSOCK_FAMILY_IPV4, "127.0.0.1"),
+                   static_cast<u16>(localPort(server.getHandle())));
+    // One owner loop runs both ends, as the application's threads do.
+    auto pump = [&](const std::function<bool()>& pred) {
+        return owner.pumpUntil(
+            {&server}, &serverCb,
+            [&] {
+                client.handleEvents(&clientCb);
+                return pred();
+            },
+            10000);
+    };
+    ASSERT_TRUE(pump([&] { return client.isConnected() && server.getConnectionCount() == 1; }));
+
+    std::vector<u8> echoBacklog;
+    serverCb.m_onReceived = [&](u32, u8 child) {
+        IVCom* socket = server.getSocket(child);
+        u8 piece[4096];
+        u32 n = 0;
+        while (socket != nullptr && socket->receive(piece, sizeof(piece), &n) >= 0 && n > 0) {
+            echoBacklog.insert(echoBacklog.end(), piece, piece + n);
+        }
+        if (socket != nullptr) {
+            pushOut(socket, echoBacklog);
+        }
+    };
+    serverCb.m_onSent = [&](u32, u8 child, i32) {
+        if (IVCom* socket = server.getSocket(child)) {
+            pushOut(socket, echoBacklog);
+        }
+    };
+    std::vector<u8> got;
+    clientCb.m_onReceived = [&](u32, u8) {
+        u8 piece[4096];
+        u32 n = 0;
+        while (client.receive(piece, sizeof(piece), &n) >= 0 && n > 0) {
+            got.insert(got.end(), piece, piece + n);
+        }
+    };
+
+    std::mt19937 rng(2024);
+    for (int trip = 0; trip < 1000; ++trip) {
+        const std::vector<u8> message = pattern(1 + rng() % 15000, static_cast<u32>(trip));
+        got.clear();
+        u32 taken = 0;
+        ASSERT_EQ(client.send(message.data(), static_cast<u32>(message.size()), &taken), VCOM_IN_PROGRESS);
+        ASSERT_EQ(taken, message.size());
+        ASSERT_TRUE(pump([&] { return got.size() >= message.size(); })) << trip;
+        ASSERT_EQ(got, message) << trip;
+    }
+    EXPECT_EQ(clientCb.count(Cb::CommunicationFailed) + serverCb.count(Cb::CommunicationFailed), 0u);
+    client.release();
+    server.release();
+}
+
+TEST_F(VcomTest, OneWakeUpServesEveryEventRecordedBeforeTheOwnerRuns)
+{
+    u16 port = 0;
+    const int listener = rawTcpListen(&port);
+    TestOwner owner;
+    RecordingCallback cb;
+    VComTcpClientSocket client;
+    ASSERT_EQ(client.initialize(5, &owner), VCOM_OK);
+    client.connect(VComSocketAddress(), VComSocketAddress(VSOCK_FAMILY_IPV4, "127.0.0.1"), port);
+    ASSERT_TRUE(owner.pumpUntil({&client}, &cb, [&] { return client.isConnected(); }));
+    const int peer = rawAccept(listener);
+    ASSERT_GE(peer, 0);
+    const u32 before = owner.wakeups();
+
+    // The receive completes on the poll task and wakes the owner once ...
+    ASSERT_TRUE(writeAll(peer, reinterpret_cast<const u8*>("data"), 4));
+    ASSERT_TRUE(vdtest::waitUntil([&] { return owner.wakeups() == before + 1; }));
+    // ... and a send the OS takes at once, still answered 1, is recorded without a second wake-up.
+    const std::vector<u8> message = pattern(64, 9);
+    u32 taken = 0;
+    EXPECT_EQ(client.send(message.data(), 64, &taken), VCOM_IN_PROGRESS);
+    EXPECT_EQ(taken, 64u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(owner.wakeups(), before + 1);
+    EXPECT_EQ(cb.count(Cb::Sent), 0u); // onSent comes from handleEvents only
+
+    // One handleEvents runs both callbacks, on this thread.
+    EXPECT_EQ(client.handleEvents(&cb), VCOM_OK);
+    EXPECT_EQ(cb.count(Cb::Received), 1u);
+    EXPECT_EQ(cb.values(Cb::Sent), (std::vector<i64>{64}));
+    owner.pumpFor({&client}, &cb, 30);
+    EXPECT_EQ(cb.count(Cb::Sent), 1u);
+    std::vector<u8> got(64);
+    ASSERT_TRUE(readExactly(peer, got.data(), 64, 3000));
+    EXPECT_EQ(got, message);
+    client.release();
+    closeFd(peer);
+    closeFd(listener);
 }
