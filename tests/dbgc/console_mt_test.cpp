@@ -1,17 +1,26 @@
 // The TCP console end to end: a loopback client drives a running console thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <netinet/in.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "dbgc_ExpectedHelp.h"
 #include "dbgc_Print.h"
 #include "dbgc_TestSupport.h"
 #include "pyrite_ProductInfo.h"
+#include "tms_ThreadRepository.h"
 
 namespace {
 
@@ -180,6 +189,117 @@ TEST(TcpConsole, StartAndStopTheTcpConsole)
     TestClient client;
     ASSERT_TRUE(client.connectTo(rig.m_thread->getTransport().getBoundPort()));
     EXPECT_TRUE(client.waitFor(BANNER_TAIL + "Top>"));
+}
+
+// 8 threads print 10 000 numbered lines each, with a peer that reads, one that never reads, and none. Every thread
+// finishes and standard output gets every line in each thread's order; a reading peer gets whole lines only, in
+// order (a full ring may drop whole lines), and a module's multi-line output arrives unbroken amid them.
+TEST(TcpConsole, FloodOfPrintsWithAReadingPeerAStalledPeerAndNone)
+{
+    ConsoleRig rig;
+    ASSERT_TRUE(rig.m_ready);
+    DBGC::LowIOEtherServer& transport = rig.m_thread->getTransport();
+    constexpr int THREADS = 8;
+    constexpr int LINES = 10000;
+    const std::string padding(64, '.');
+    const size_t lineLength = 4 + 6 + padding.size() + 1; // "<", mode, thread, ":", number, padding, ">"
+    // Lines of one mode as "<mode><thread>:<number>....>": each thread's numbers must rise; false on a broken line.
+    auto checkLines = [&](const std::string& text, char mode, size_t* count) {
+        std::istringstream lines(text);
+        std::string line;
+        int last[THREADS];
+        std::fill(last, last + THREADS, -1);
+        *count = 0;
+        while (std::getline(lines, line)) {
+            const size_t at = line.find(std::string("<") + mode);
+            if (at == std::string::npos) {
+                continue;
+            }
+            line = line.substr(at);
+            const int thread = line.size() > 2 ? line[2] - '0' : -1;
+            if (line.size() != lineLength || thread < 0 || thread >= THREADS || line[3] != ':' ||
+                line.compare(10, padding.size(), padding) != 0 || line.back() != '>') {
+                ADD_FAILURE() << "broken line: " << line;
+                return false;
+            }
+            const int number = std::stoi(line.substr(4, 6));
+            if (number <= last[thread]) {
+                ADD_FAILURE() << "out of order: " << line;
+                return false;
+            }
+            last[thread] = number;
+            ++*count;
+        }
+        return true;
+    };
+    auto flood = [&](char mode, const std::function<void()>& meanwhile) {
+        testing::internal::CaptureStdout();
+        std::vector<std::thread> printers;
+        for (int t = 0; t < THREADS; ++t) {
+            printers.emplace_back([&, t] {
+                for (int i = 0; i < LINES; ++i) {
+                    dbgc_printf("<%c%d:%06d%s>\n", mode, t, i, padding.c_str());
+                }
+            });
+        }
+        meanwhile();
+        for (std::thread& printer : printers) {
+            printer.join();
+        }
+        const std::string out = testing::internal::GetCapturedStdout();
+        size_t count = 0;
+        EXPECT_TRUE(checkLines(out, mode, &count)) << mode;
+        EXPECT_EQ(count, static_cast<size_t>(THREADS * LINES)) << mode;
+    };
+
+    // A reading peer, which also runs a command with multi-line output meanwhile.
+    std::atomic<bool> printing{true};
+    std::thread reader([&] {
+        while (printing.load()) {
+            rig.m_client.drainFor(20);
+        }
+    });
+    flood('r', [&] { rig.m_client.send("/Thread tlist\r"); });
+    printing = false;
+    reader.join();
+    ASSERT_TRUE(rig.m_client.waitFor("Top>"));
+    rig.m_client.drainFor(200);
+    const std::string received = rig.m_client.take();
+    size_t arrived = 0;
+    EXPECT_TRUE(checkLines(received, 'r', &arrived));
+    EXPECT_GT(arrived, 0u);
+    const size_t header = received.find("  [ ThreadName ] [TaskID]");
+    ASSERT_NE(header, std::string::npos);
+    // The header and one line per thread, with no print between them.
+    std::istringstream block(received.substr(header));
+    std::string line;
+    std::getline(block, line);
+    const size_t threads = TMS::ThreadRepository::snapshot().size();
+    ASSERT_GT(threads, 0u);
+    for (size_t i = 0; i < threads && std::getline(block, line); ++i) {
+        EXPECT_TRUE(line.compare(0, 2, "  ") == 0 && line.find('<') == std::string::npos) << line;
+    }
+
+    // A peer that never reads: the ring fills, the peer is marked stalled and later lines skip it at once.
+    rig.m_client.close();
+    ASSERT_TRUE(dbgctest::waitUntil([&] { return !transport.hasPeer(); }));
+    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ::setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(rig.m_port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_TRUE(dbgctest::waitUntil([&] { return transport.hasPeer(); }));
+    flood('s', [] {});
+    EXPECT_TRUE(transport.isStalled());
+
+    // No peer at all.
+    ::close(stalled);
+    ASSERT_TRUE(dbgctest::waitUntil([&] { return !transport.hasPeer(); }));
+    EXPECT_FALSE(transport.isStalled());
+    flood('n', [] {});
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "dbgc_LowIOEtherServer.h"
 
+#include <cstring>
 #include <new>
 
 #include "dbgc_Result.h"
@@ -31,6 +32,8 @@ void LowIOEtherServer::destroyServer()
     }
     m_accepted = false;
     m_received = false;
+    m_peerConnected.store(false, std::memory_order_release);
+    discardRing();
 }
 
 u32 LowIOEtherServer::open(IDebugConsoleLowIOCallback* callback)
@@ -94,6 +97,23 @@ u32 LowIOEtherServer::read(u8* buffer, u32 size, u32* got)
     return 0;
 }
 
+namespace {
+// The transport whose poll() runs on this thread: the console thread, which drains the ring itself.
+thread_local const LowIOEtherServer* t_polling = nullptr;
+
+class PollingScope
+{
+public:
+    explicit PollingScope(const LowIOEtherServer* transport) : m_previous(t_polling) { t_polling = transport; }
+    ~PollingScope() { t_polling = m_previous; }
+    PollingScope(const PollingScope&) = delete;
+    PollingScope& operator=(const PollingScope&) = delete;
+
+private:
+    const LowIOEtherServer* m_previous;
+};
+} // namespace
+
 u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
 {
     if (written != nullptr) {
@@ -102,58 +122,135 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
     if (data == nullptr || size == 0) {
         return RESULT_FAILED;
     }
-    bool recorded = false;
-    u32 result = RESULT_FAILED;
+    if (!m_peerConnected.load(std::memory_order_acquire)) {
+        return RESULT_FAILED;
+    }
+    // A text goes whole; only one longer than the ring goes in ring-sized parts (the caller writes the rest).
+    const u32 part = size < RING_SIZE ? size : RING_SIZE;
+    const bool consoleThread = t_polling == this;
     for (u32 attempt = 0; attempt < WRITE_ATTEMPTS; ++attempt) {
-        bool done = false;
+        if (!consoleThread && m_stalled.load(std::memory_order_acquire)) {
+            return RESULT_FAILED; // the peer does not take its output: drop at once, no retries
+        }
+        bool taken = false;
+        bool wasEmpty = false;
         {
-            TMS::TMSMutexLocker guard(&m_mutex);
-            VCOM::IVCom* child = peer();
-            if (child == nullptr) {
-                break;
+            std::lock_guard<std::mutex> guard(m_ringLock);
+            if (!m_peerConnected.load(std::memory_order_relaxed)) {
+                return RESULT_FAILED;
             }
-            if (child->getSendableSize() < size) {
-                // The send stream moves on only when completed chunks are taken in: do that here instead of
-                // waiting for the console thread, which may itself be the writer or wait for "DBGC".
-                m_server->handleEvents(this);
-                recorded = recorded || m_accepted || m_received;
-                child = peer();
-                if (child == nullptr) {
-                    break;
-                }
-            }
-            if (child->getSendableSize() >= size) {
-                u32 taken = 0;
-                const i32 rc = child->send(data, size, &taken);
-                if (rc >= 0) {
-                    if (written != nullptr) {
-                        *written = size;
-                    }
-                    result = 0;
-                    done = true;
-                } else if (rc != RESULT_SEND_REFUSED) {
-                    done = true;
-                }
+            if (RING_SIZE - (m_ringHead - m_ringTail) >= part) {
+                const u32 at = m_ringHead % RING_SIZE;
+                const u32 first = part < RING_SIZE - at ? part : RING_SIZE - at;
+                std::memcpy(m_ring + at, data, first);
+                std::memcpy(m_ring, data + first, part - first);
+                wasEmpty = m_ringHead == m_ringTail;
+                m_ringHead += part;
+                taken = true;
             }
         }
-        if (done) {
-            break;
+        if (taken) {
+            if (written != nullptr) {
+                *written = part;
+            }
+            // The console thread drains at the end of its poll; another writer wakes it on the first bytes.
+            IDebugConsoleLowIOCallback* callback = m_callback.load(std::memory_order_acquire);
+            if (wasEmpty && !consoleThread && callback != nullptr) {
+                callback->onWakeup(this);
+            }
+            return 0;
         }
-        // Let the socket layer drain the send stream (the mutex is not held while yielding).
-        ossupport::sleepMilliseconds(0);
-    }
-    if (recorded) {
-        // Events taken in here belong to the console: have its thread poll.
-        IDebugConsoleLowIOCallback* callback = m_callback.load(std::memory_order_acquire);
-        if (callback != nullptr) {
-            callback->onWakeup(this);
+        if (consoleThread) {
+            drainFromWriter();
+        } else {
+            ossupport::sleepMilliseconds(0);
         }
     }
-    return result;
+    if (!consoleThread) {
+        m_stalled.store(true, std::memory_order_release);
+    }
+    return RESULT_FAILED;
+}
+
+void LowIOEtherServer::drainFromWriter()
+{
+    bool recorded = false;
+    {
+        TMS::TMSMutexLocker guard(&m_mutex);
+        if (m_server == nullptr) {
+            return;
+        }
+        // Completed sends come in only through handleEvents; what else it takes in is for the next poll.
+        m_server->handleEvents(this);
+        recorded = m_accepted || m_received;
+        updatePeer();
+        drainLocked();
+    }
+    IDebugConsoleLowIOCallback* callback = m_callback.load(std::memory_order_acquire);
+    if (recorded && callback != nullptr) {
+        callback->onWakeup(this);
+    }
+}
+
+void LowIOEtherServer::discardRing()
+{
+    std::lock_guard<std::mutex> guard(m_ringLock);
+    m_ringTail = m_ringHead;
+    m_stalled.store(false, std::memory_order_release);
+}
+
+void LowIOEtherServer::updatePeer()
+{
+    const bool connected = peer() != nullptr;
+    if (!connected) {
+        // Set first, so that no writer appends after the ring was emptied.
+        m_peerConnected.store(false, std::memory_order_release);
+        discardRing();
+        return;
+    }
+    m_peerConnected.store(true, std::memory_order_release);
+}
+
+void LowIOEtherServer::drainLocked()
+{
+    VCOM::IVCom* child = peer();
+    if (child == nullptr) {
+        return;
+    }
+    for (;;) {
+        const u32 room = child->getSendableSize();
+        u32 tail = 0;
+        u32 count = 0;
+        {
+            std::lock_guard<std::mutex> guard(m_ringLock);
+            tail = m_ringTail;
+            count = m_ringHead - m_ringTail;
+        }
+        const u32 at = tail % RING_SIZE;
+        u32 chunk = count < RING_SIZE - at ? count : RING_SIZE - at;
+        chunk = chunk < room ? chunk : room;
+        if (chunk == 0) {
+            return;
+        }
+        u32 taken = 0;
+        const i32 rc = child->send(m_ring + at, chunk, &taken);
+        if (taken > 0) {
+            std::lock_guard<std::mutex> guard(m_ringLock);
+            m_ringTail += taken;
+            m_stalled.store(false, std::memory_order_release); // room again: writers try once more
+        }
+        if (rc < 0 && rc != RESULT_SEND_REFUSED) {
+            return;
+        }
+        if (taken < chunk) {
+            return;
+        }
+    }
 }
 
 u32 LowIOEtherServer::poll()
 {
+    const PollingScope scope(this);
     bool accepted = false;
     bool received = false;
     IDebugConsoleLowIOCallback* callback = nullptr;
@@ -162,8 +259,10 @@ u32 LowIOEtherServer::poll()
         if (m_server == nullptr) {
             return RESULT_FAILED;
         }
-        // Events recorded by a writer's handleEvents (see write) are handed on here as well.
+        // Completed sends come in here and make room for the ring's next bytes.
         const i32 rc = m_server->handleEvents(this);
+        updatePeer();
+        drainLocked();
         accepted = m_accepted;
         received = m_received;
         m_accepted = false;
@@ -173,13 +272,16 @@ u32 LowIOEtherServer::poll()
             return RESULT_FAILED;
         }
     }
-    if (callback != nullptr) {
+    if (callback != nullptr && (accepted || received)) {
         if (accepted) {
             callback->onConnected(this);
         }
         if (received) {
             callback->onReceive(this);
         }
+        // What the console wrote meanwhile (banner, echo, command output) goes out now.
+        TMS::TMSMutexLocker guard(&m_mutex);
+        drainLocked();
     }
     return 0;
 }

@@ -4,7 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "dbgc_LowIO.h"
 #include "dbgc_Result.h"
@@ -16,31 +18,61 @@ KLIB::KVector<IDebugConsoleLowIO*> gLowIOList(MAX_LOW_IO, KLIB::KAllocator("DBGC
 
 namespace {
 
-constexpr u16 NO_SEMAPHORE = 0;
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
-std::atomic<u16> g_semaphore{NO_SEMAPHORE};
+// "DBGC": a count-1, non-recursive lock on a futex word of its own: 0 free, 1 taken, 2 taken with sleepers.
+// A taker spins briefly before sleeping (a print holds it for a few microseconds), and a release makes a system
+// call only when someone sleeps.
+class PrintLock
+{
+public:
+    void lock()
+    {
+        u32 state = FREE;
+        if (m_word.compare_exchange_strong(state, TAKEN, std::memory_order_acquire, std::memory_order_relaxed)) {
+            return;
+        }
+        for (int spin = 0; spin < SPIN_LIMIT; ++spin) {
+            cpuRelax();
+            state = m_word.load(std::memory_order_relaxed);
+            if (state == FREE &&
+                m_word.compare_exchange_weak(state, TAKEN, std::memory_order_acquire, std::memory_order_relaxed)) {
+                return;
+            }
+        }
+        // Announce a sleeper; whoever takes the word from here on leaves it at 2, so no release misses a wake.
+        while (m_word.exchange(SLEEPERS, std::memory_order_acquire) != FREE) {
+            ::syscall(SYS_futex, reinterpret_cast<u32*>(&m_word), FUTEX_WAIT_PRIVATE, SLEEPERS, nullptr, nullptr, 0);
+        }
+    }
+
+    void unlock()
+    {
+        if (m_word.exchange(FREE, std::memory_order_release) == SLEEPERS) {
+            ::syscall(SYS_futex, reinterpret_cast<u32*>(&m_word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+        }
+    }
+
+private:
+    static constexpr u32 FREE = 0;
+    static constexpr u32 TAKEN = 1;
+    static constexpr u32 SLEEPERS = 2;
+    static constexpr int SPIN_LIMIT = 200;
+
+    std::atomic<u32> m_word{FREE};
+};
+static_assert(sizeof(std::atomic<u32>) == sizeof(u32));
+
+PrintLock g_lock;
+std::atomic<bool> g_created{false};
 std::atomic<bool> g_finalized{false};
-std::mutex g_createLock; // serialises the first creation of "DBGC"
-
-bool takeSemaphore()
-{
-    const u16 id = g_semaphore.load(std::memory_order_acquire);
-    if (id == NO_SEMAPHORE) {
-        return false;
-    }
-    if (ossupport::waitSemaphore(id) != ossupport::OS_OK) {
-        return false;
-    }
-    return true;
-}
-
-void giveSemaphore()
-{
-    const u16 id = g_semaphore.load(std::memory_order_acquire);
-    if (id != NO_SEMAPHORE) {
-        ossupport::signalSemaphore(id);
-    }
-}
 
 // Writes all of text to one transport, repeating for the unwritten rest until a write fails.
 void writeAll(IDebugConsoleLowIO* transport, const char* text, u32 length)
@@ -76,24 +108,10 @@ using namespace DBGC;
 
 bool dbgc_initialize()
 {
-    if (g_finalized.load(std::memory_order_acquire)) {
+    if (g_finalized.load(std::memory_order_acquire) || !ossupport::isInitialized()) {
         return false;
     }
-    if (g_semaphore.load(std::memory_order_acquire) != NO_SEMAPHORE) {
-        return true;
-    }
-    std::lock_guard<std::mutex> guard(g_createLock);
-    if (g_semaphore.load(std::memory_order_acquire) != NO_SEMAPHORE) {
-        return true;
-    }
-    ossupport::SemaphoreRecord record;
-    record.m_initialCount = 1;
-    record.m_name = "DBGC";
-    u16 id = NO_SEMAPHORE;
-    if (ossupport::createSemaphore(&id, &record) != ossupport::OS_OK || id == NO_SEMAPHORE) {
-        return false;
-    }
-    g_semaphore.store(id, std::memory_order_release);
+    g_created.store(true, std::memory_order_release);
     return true;
 }
 
@@ -102,42 +120,42 @@ u32 dbgc_addLowIO(IDebugConsoleLowIO* transport)
     if (transport == nullptr) {
         return RESULT_FAILED;
     }
-    if (!dbgc_initialize() || !takeSemaphore()) {
+    if (!dbgc_initialize()) {
         return 0;
     }
+    g_lock.lock();
     u32 result = RESULT_FAILED;
     if (!g_finalized.load(std::memory_order_acquire) && gLowIOList.size() < MAX_LOW_IO) {
         gLowIOList.push_back(transport);
         result = 0;
     }
-    giveSemaphore();
+    g_lock.unlock();
     return result;
 }
 
 u32 dbgc_finalize()
 {
-    if (g_semaphore.load(std::memory_order_acquire) == NO_SEMAPHORE || g_finalized.load(std::memory_order_acquire)) {
+    if (!g_created.load(std::memory_order_acquire) || g_finalized.load(std::memory_order_acquire)) {
         return RESULT_FAILED;
     }
-    if (!takeSemaphore()) {
-        return RESULT_FAILED;
-    }
+    g_lock.lock();
     const bool already = g_finalized.exchange(true, std::memory_order_acq_rel);
     gLowIOList.clear();
-    giveSemaphore();
+    g_lock.unlock();
     return already ? RESULT_FAILED : 0;
 }
 
 u32 dbgc_puts(const char* text)
 {
-    if (text == nullptr || !dbgc_initialize() || !takeSemaphore()) {
+    if (text == nullptr || !dbgc_initialize()) {
         return 0;
     }
+    g_lock.lock();
     u32 length = 0;
     if (!g_finalized.load(std::memory_order_acquire)) {
         length = putsLocked(text, static_cast<u32>(std::strlen(text)));
     }
-    giveSemaphore();
+    g_lock.unlock();
     return length;
 }
 
@@ -157,29 +175,33 @@ u32 dbgc_printf(const char* format, ...)
         return 0;
     }
     const u32 length = static_cast<u32>(n) < PRINT_BUFFER_SIZE ? static_cast<u32>(n) : PRINT_BUFFER_SIZE - 1;
-    if (!takeSemaphore()) {
-        return 0;
-    }
+    g_lock.lock();
     u32 result = 0;
     if (!g_finalized.load(std::memory_order_acquire)) {
         result = putsLocked(buffer, length);
     }
-    giveSemaphore();
+    g_lock.unlock();
     return result;
 }
 
 u32 dbgc_lock()
 {
-    // After dbgc_finalize the semaphore still exists, so a lock/unlock pair stays balanced.
-    dbgc_initialize();
-    return takeSemaphore() ? 0 : RESULT_FAILED;
+    // After dbgc_finalize the lock still exists, so a lock/unlock pair stays balanced.
+    if (!g_created.load(std::memory_order_acquire) && !dbgc_initialize()) {
+        return RESULT_FAILED;
+    }
+    if (!ossupport::isInitialized()) {
+        return RESULT_FAILED;
+    }
+    g_lock.lock();
+    return 0;
 }
 
 u32 dbgc_unlock()
 {
-    if (g_semaphore.load(std::memory_order_acquire) == NO_SEMAPHORE) {
+    if (!g_created.load(std::memory_order_acquire)) {
         return RESULT_FAILED;
     }
-    giveSemaphore();
+    g_lock.unlock();
     return 0;
 }

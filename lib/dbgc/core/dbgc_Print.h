@@ -1,7 +1,8 @@
 // The program-wide debug print: every line goes to each registered console transport (at most 2) and to
-// standard output, atomically with respect to other debug prints under the semaphore "DBGC".
+// standard output, atomically with respect to other debug prints under the lock "DBGC" (count 1, not
+// recursive, on a futex word of its own: no system call unless a taker has to sleep).
 //
-// Lock order: "DBGC" first, then a transport's own mutex. "DBGC" is not recursive: nothing may call dbgc_printf
+// Lock order: "DBGC" first, then a transport's own locks. "DBGC" is not recursive: nothing may call dbgc_printf
 // or dbgc_puts while holding dbgc_lock.
 #pragma once
 
@@ -21,14 +22,13 @@ constexpr u32 MAX_LOW_IO = 2;
 
 } // namespace DBGC
 
-// False after dbgc_finalize (or while the OS layer cannot give the semaphore); true when "DBGC" exists or was
-// created now.
+// False after dbgc_finalize or while the OS layer is not running; true when "DBGC" exists or was created now.
 bool dbgc_initialize();
 // Registers a transport: 0; 0x80000000 when 2 are registered already or the argument is null. 0 also when the
 // registry cannot be initialised (nothing is registered then).
 u32 dbgc_addLowIO(DBGC::IDebugConsoleLowIO* transport);
-// Under "DBGC": clears the list and marks the print finalised; prints do nothing afterwards. The semaphore is
-// kept so that threads still printing never wait on a deleted one. 0x80000000 when not initialised or already
+// Under "DBGC": clears the list and marks the print finalised; prints do nothing afterwards. The lock is kept
+// so that threads still printing never wait on a deleted one. 0x80000000 when not initialised or already
 // finalised.
 u32 dbgc_finalize();
 // Writes text to every transport and to standard output under "DBGC"; the text length (0 when finalised).
@@ -36,8 +36,8 @@ u32 dbgc_puts(const char* text);
 // printf into a 400-byte per-thread buffer (cut at 399 characters), then as dbgc_puts under "DBGC"; the length
 // written, 0 when the registry is not usable.
 u32 dbgc_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Take and release "DBGC" around multi-line output: 0, or 0x80000000 when the semaphore does not exist (then
-// nothing was taken, and the matching dbgc_unlock is to be skipped).
+// Take and release "DBGC" around multi-line output: 0, or 0x80000000 when it does not exist or the OS layer is
+// not running (then nothing was taken, and the matching dbgc_unlock is to be skipped).
 u32 dbgc_lock();
 u32 dbgc_unlock();
 
