@@ -175,22 +175,9 @@ void recheckEntries(Context& ctx, u32 mask)
     }
 }
 
-// One pass: wait at most 1 ms for readiness (the set is kept by the kernel, filled when a slot opens), then
-// dispatch it, the rechecks asked for, and once per millisecond the rechecks left for the next pass.
-void pollPass(Context& ctx, int epollFd, int wakeFd, ossupport::Timer* nextPass)
+// The readiness of one wait and the rechecks, under the context lock.
+void dispatchPass(Context& ctx, const epoll_event* events, int ready, int wakeFd, u32 later)
 {
-    epoll_event events[EVENT_BATCH];
-    const int timeout = ctx.recheckNow.load(std::memory_order_acquire) != 0 ? 0 : 1;
-    const int ready = ::epoll_wait(epollFd, events, EVENT_BATCH, timeout);
-    u32 later = 0;
-    if (ossupport::checkTimer(nextPass) == ossupport::OS_TIMER_EXPIRED) {
-        later = ctx.recheckNextPass.exchange(0, std::memory_order_acq_rel);
-        ossupport::startTimer(nextPass, 1);
-    }
-    if (ready <= 0 && later == 0 && ctx.recheckNow.load(std::memory_order_acquire) == 0) {
-        return;
-    }
-
     std::lock_guard<std::mutex> guard(ctx.lock);
     for (int i = 0; i < ready; ++i) {
         const u64 token = events[i].data.u64;
@@ -219,8 +206,32 @@ void pollPass(Context& ctx, int epollFd, int wakeFd, ossupport::Timer* nextPass)
     recheckEntries(ctx, ctx.recheckNow.exchange(0, std::memory_order_acq_rel) | later);
 }
 
+// One pass: wait at most 1 ms for readiness (the set is kept by the kernel, filled when a slot opens), then
+// dispatch it, the rechecks asked for, and once per millisecond the rechecks left for the next pass.
+void pollPass(Context& ctx, int epollFd, int wakeFd, ossupport::Timer* nextPass)
+{
+    epoll_event events[EVENT_BATCH];
+    const int timeout = ctx.recheckNow.load(std::memory_order_acquire) != 0 ? 0 : 1;
+    const int ready = ::epoll_wait(epollFd, events, EVENT_BATCH, timeout);
+    u32 later = 0;
+    if (ossupport::checkTimer(nextPass) == ossupport::OS_TIMER_EXPIRED) {
+        later = ctx.recheckNextPass.exchange(0, std::memory_order_acq_rel);
+        ossupport::startTimer(nextPass, 1);
+    }
+    if (ready <= 0 && later == 0 && ctx.recheckNow.load(std::memory_order_acquire) == 0) {
+        return;
+    }
+    dispatchPass(ctx, events, ready, wakeFd, later);
+    if (void (*hook)() = ctx.passHook.load(std::memory_order_acquire)) {
+        hook();
+    }
+}
+
+thread_local bool t_onPollTask = false;
+
 unsigned pollTaskEntry(void* argument)
 {
+    t_onPollTask = true;
     Context& ctx = *static_cast<Context*>(argument);
     const int wakeFd = ctx.wakeFd.load(std::memory_order_acquire);
     const int epollFd = ctx.epollFd.load(std::memory_order_acquire);
@@ -333,6 +344,16 @@ i32 vsockInitialize()
     }
     ctx.layerState.store(LAYER_RUNNING, std::memory_order_release);
     return VSOCK_OK;
+}
+
+void vsockSetPassHook(void (*hook)())
+{
+    context().passHook.store(hook, std::memory_order_release);
+}
+
+bool vsockOnPollTask()
+{
+    return t_onPollTask;
 }
 
 i32 vsockFinalize()

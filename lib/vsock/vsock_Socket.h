@@ -85,6 +85,14 @@ static_assert(sizeof(VsockInterfaceAddress) == 28);
 i32 vsockInitialize();
 i32 vsockFinalize();
 
+// The poll task runs the hook after each pass that handled readiness, with no lock of this layer held. Event
+// callbacks may leave work there that is better done outside the context lock, such as waking an owner thread,
+// which could otherwise preempt the poll task while it holds the lock that the owner needs next. One hook per
+// process; null removes it.
+void vsockSetPassHook(void (*hook)());
+// True on the poll task.
+bool vsockOnPollTask();
+
 // Opens a slot; returns its handle (0..31) or a failure.
 i32 vsockOpen(const VsockOpenParams* params, const VsockOptions* options);
 i32 vsockClose(i32 handle);

@@ -131,7 +131,11 @@ i32 VComAbstractSocket::wakeOwner(bool wasEmpty)
         return VCOM_E_STATE;
     }
     if (wasEmpty) {
-        m_wakeup->wakeup(m_wakeValue, this);
+        if (vsockOnPollTask()) {
+            VComSocketMapper::getInstance()->deferWakeup(this);
+        } else {
+            m_wakeup->wakeup(m_wakeValue, this);
+        }
     }
     return VCOM_OK;
 }
@@ -202,10 +206,56 @@ i32 VComAbstractSocket::onSendDone(i32 result)
 
 // ----- mapper -----
 
+namespace {
+// Wake-ups asked for during the poll task's current pass (only the poll task uses these). A socket is listed
+// once: at most every registered socket.
+thread_local VComAbstractSocket* t_deferred[VComSocketMapper::ENTRY_COUNT];
+thread_local u32 t_deferredCount = 0;
+} // namespace
+
+VComSocketMapper::VComSocketMapper()
+{
+    vsockSetPassHook(&VComSocketMapper::deliverWakeups);
+}
+
 VComSocketMapper* VComSocketMapper::getInstance()
 {
     static VComSocketMapper* instance = new VComSocketMapper(); // never destroyed: the poll task may use it late
     return instance;
+}
+
+void VComSocketMapper::deferWakeup(VComAbstractSocket* socket)
+{
+    for (u32 i = 0; i < t_deferredCount; ++i) {
+        if (t_deferred[i] == socket) {
+            return;
+        }
+    }
+    if (t_deferredCount < ENTRY_COUNT) {
+        t_deferred[t_deferredCount++] = socket;
+    }
+}
+
+void VComSocketMapper::deliverWakeups()
+{
+    if (t_deferredCount == 0) {
+        return;
+    }
+    VComSocketMapper* mapper = getInstance();
+    // Under the mapper lock a registered socket cannot be released, and its wake-up target stays as it is.
+    std::lock_guard<std::mutex> guard(mapper->m_lock);
+    for (u32 d = 0; d < t_deferredCount; ++d) {
+        for (i32 i = 0; i <= mapper->m_highest; ++i) {
+            VComAbstractSocket* socket = mapper->m_entries[i].socket;
+            if (socket == t_deferred[d]) {
+                if (socket->m_wakeup != nullptr) {
+                    socket->m_wakeup->wakeup(socket->m_wakeValue, socket);
+                }
+                break;
+            }
+        }
+    }
+    t_deferredCount = 0;
 }
 
 i32 VComSocketMapper::registerSocket(VComAbstractSocket* socket, i32 handle, i32* index)

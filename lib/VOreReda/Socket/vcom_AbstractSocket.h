@@ -94,6 +94,8 @@ public:
     u16 getBoundPort() const;
 
 protected:
+    friend class VComSocketMapper; // delivers deferred wake-ups
+
     // "SEM_SOCK": one lock shared by every socket, guarding the event records.
     static std::mutex& socketLock();
 

@@ -28,8 +28,15 @@ public:
     // The callback given to vsockOpen (poll task, slot-layer lock held).
     static void eventCallback(i32 handle, const VsockEvent* event);
 
+    // A wake-up of the socket's owner, asked for on the poll task: it is delivered once the pass is over and the
+    // slot layer's lock is free, so that the woken owner does not preempt the poll task while it holds that lock
+    // and then wait for it (the owner's next step re-arms a receive under it).
+    void deferWakeup(VComAbstractSocket* socket);
+
 private:
-    VComSocketMapper() = default;
+    VComSocketMapper();
+    // The slot layer's pass hook: delivers the deferred wake-ups of the pass to sockets still registered.
+    static void deliverWakeups();
 
     struct Entry
     {

@@ -135,7 +135,7 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
         bool taken = false;
         bool wasEmpty = false;
         {
-            std::lock_guard<std::mutex> guard(m_ringLock);
+            FastLockGuard guard(m_ringLock);
             if (!m_peerConnected.load(std::memory_order_relaxed)) {
                 return RESULT_FAILED;
             }
@@ -155,7 +155,8 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
             }
             // The console thread drains at the end of its poll; another writer wakes it on the first bytes.
             IDebugConsoleLowIOCallback* callback = m_callback.load(std::memory_order_acquire);
-            if (wasEmpty && !consoleThread && callback != nullptr) {
+            if (wasEmpty && !consoleThread && callback != nullptr &&
+                !m_drainRequested.exchange(true, std::memory_order_acq_rel)) {
                 callback->onWakeup(this);
             }
             return 0;
@@ -194,7 +195,7 @@ void LowIOEtherServer::drainFromWriter()
 
 void LowIOEtherServer::discardRing()
 {
-    std::lock_guard<std::mutex> guard(m_ringLock);
+    FastLockGuard guard(m_ringLock);
     m_ringTail = m_ringHead;
     m_stalled.store(false, std::memory_order_release);
 }
@@ -222,7 +223,7 @@ void LowIOEtherServer::drainLocked()
         u32 tail = 0;
         u32 count = 0;
         {
-            std::lock_guard<std::mutex> guard(m_ringLock);
+            FastLockGuard guard(m_ringLock);
             tail = m_ringTail;
             count = m_ringHead - m_ringTail;
         }
@@ -235,7 +236,7 @@ void LowIOEtherServer::drainLocked()
         u32 taken = 0;
         const i32 rc = child->send(m_ring + at, chunk, &taken);
         if (taken > 0) {
-            std::lock_guard<std::mutex> guard(m_ringLock);
+            FastLockGuard guard(m_ringLock);
             m_ringTail += taken;
             m_stalled.store(false, std::memory_order_release); // room again: writers try once more
         }
@@ -260,6 +261,7 @@ u32 LowIOEtherServer::poll()
             return RESULT_FAILED;
         }
         // Completed sends come in here and make room for the ring's next bytes.
+        m_drainRequested.store(false, std::memory_order_release);
         const i32 rc = m_server->handleEvents(this);
         updatePeer();
         drainLocked();

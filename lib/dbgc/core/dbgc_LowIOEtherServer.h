@@ -18,8 +18,8 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 
+#include "dbgc_FastLock.h"
 #include "dbgc_LowIO.h"
 #include "klib_Types.h"
 #include "tms_Mutex.h"
@@ -94,11 +94,14 @@ private:
     bool m_accepted = false;
     bool m_received = false;
     std::atomic<bool> m_peerConnected{false};
+    // Set by the writer that woke the console thread for the ring, cleared by that thread before it drains: while
+    // set, further writers need not wake it again.
+    std::atomic<bool> m_drainRequested{false};
     std::atomic<bool> m_stalled{false};
     // The output ring: bytes [m_ringTail, m_ringHead) (running counts) wait for the peer. The indices change
     // under m_ringLock; the bytes between them are written only by the appending writer before it moves the head
     // and read only by the console thread before it moves the tail.
-    std::mutex m_ringLock;
+    FastLock m_ringLock;
     u32 m_ringHead = 0;
     u32 m_ringTail = 0;
     u8 m_ring[RING_SIZE];

@@ -4,10 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
+#include "dbgc_FastLock.h"
 #include "dbgc_LowIO.h"
 #include "dbgc_Result.h"
 #include "os_Tasks.h"
@@ -18,59 +16,7 @@ KLIB::KVector<IDebugConsoleLowIO*> gLowIOList(MAX_LOW_IO, KLIB::KAllocator("DBGC
 
 namespace {
 
-inline void cpuRelax()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
-// "DBGC": a count-1, non-recursive lock on a futex word of its own: 0 free, 1 taken, 2 taken with sleepers.
-// A taker spins briefly before sleeping (a print holds it for a few microseconds), and a release makes a system
-// call only when someone sleeps.
-class PrintLock
-{
-public:
-    void lock()
-    {
-        u32 state = FREE;
-        if (m_word.compare_exchange_strong(state, TAKEN, std::memory_order_acquire, std::memory_order_relaxed)) {
-            return;
-        }
-        for (int spin = 0; spin < SPIN_LIMIT; ++spin) {
-            cpuRelax();
-            state = m_word.load(std::memory_order_relaxed);
-            if (state == FREE &&
-                m_word.compare_exchange_weak(state, TAKEN, std::memory_order_acquire, std::memory_order_relaxed)) {
-                return;
-            }
-        }
-        // Announce a sleeper; whoever takes the word from here on leaves it at 2, so no release misses a wake.
-        while (m_word.exchange(SLEEPERS, std::memory_order_acquire) != FREE) {
-            ::syscall(SYS_futex, reinterpret_cast<u32*>(&m_word), FUTEX_WAIT_PRIVATE, SLEEPERS, nullptr, nullptr, 0);
-        }
-    }
-
-    void unlock()
-    {
-        if (m_word.exchange(FREE, std::memory_order_release) == SLEEPERS) {
-            ::syscall(SYS_futex, reinterpret_cast<u32*>(&m_word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
-        }
-    }
-
-private:
-    static constexpr u32 FREE = 0;
-    static constexpr u32 TAKEN = 1;
-    static constexpr u32 SLEEPERS = 2;
-    static constexpr int SPIN_LIMIT = 200;
-
-    std::atomic<u32> m_word{FREE};
-};
-static_assert(sizeof(std::atomic<u32>) == sizeof(u32));
-
-PrintLock g_lock;
+FastLock g_lock; // "DBGC"
 std::atomic<bool> g_created{false};
 std::atomic<bool> g_finalized{false};
 
@@ -88,16 +34,23 @@ void writeAll(IDebugConsoleLowIO* transport, const char* text, u32 length)
     }
 }
 
-// dbgc_puts without taking "DBGC" (the caller holds it).
-u32 putsLocked(const char* text, u32 length)
+// Writes text to every registered transport and then to standard output, under "DBGC" (standard output's own
+// lock is then never contended by prints).
+u32 printLine(const char* text, u32 length)
 {
-    for (IDebugConsoleLowIO* transport : gLowIOList) {
-        if (transport != nullptr) {
-            writeAll(transport, text, length);
+    g_lock.lock();
+    u32 result = 0;
+    if (!g_finalized.load(std::memory_order_acquire)) {
+        for (IDebugConsoleLowIO* transport : gLowIOList) {
+            if (transport != nullptr) {
+                writeAll(transport, text, length);
+            }
         }
+        std::fwrite(text, 1, length, stdout);
+        result = length;
     }
-    std::fwrite(text, 1, length, stdout);
-    return length;
+    g_lock.unlock();
+    return result;
 }
 
 } // namespace
@@ -150,13 +103,7 @@ u32 dbgc_puts(const char* text)
     if (text == nullptr || !dbgc_initialize()) {
         return 0;
     }
-    g_lock.lock();
-    u32 length = 0;
-    if (!g_finalized.load(std::memory_order_acquire)) {
-        length = putsLocked(text, static_cast<u32>(std::strlen(text)));
-    }
-    g_lock.unlock();
-    return length;
+    return printLine(text, static_cast<u32>(std::strlen(text)));
 }
 
 u32 dbgc_printf(const char* format, ...)
@@ -175,13 +122,7 @@ u32 dbgc_printf(const char* format, ...)
         return 0;
     }
     const u32 length = static_cast<u32>(n) < PRINT_BUFFER_SIZE ? static_cast<u32>(n) : PRINT_BUFFER_SIZE - 1;
-    g_lock.lock();
-    u32 result = 0;
-    if (!g_finalized.load(std::memory_order_acquire)) {
-        result = putsLocked(buffer, length);
-    }
-    g_lock.unlock();
-    return result;
+    return printLine(buffer, length);
 }
 
 u32 dbgc_lock()

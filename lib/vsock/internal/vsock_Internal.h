@@ -119,6 +119,7 @@ struct Context
     // at once (the poll task is woken), or on its next timed pass.
     std::atomic<u32> recheckNow{0};
     std::atomic<u32> recheckNextPass{0};
+    std::atomic<void (*)()> passHook{nullptr};
     u16 taskId = 0;
     Slot slots[VSOCK_SLOT_COUNT];
     OsEntry entries[OS_ENTRY_COUNT];
