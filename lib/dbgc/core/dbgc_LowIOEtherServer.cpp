@@ -100,6 +100,11 @@ u32 LowIOEtherServer::read(u8* buffer, u32 size, u32* got)
 namespace {
 // The transport whose poll() runs on this thread: the console thread, which drains the ring itself.
 thread_local const LowIOEtherServer* t_polling = nullptr;
+// Wake-ups held back on this thread (see beginDeferredWakeups); one per registered transport at most.
+constexpr u32 DEFERRED_MAX = 4;
+thread_local u32 t_deferDepth = 0;
+thread_local LowIOEtherServer* t_deferred[DEFERRED_MAX] = {};
+thread_local u32 t_deferredCount = 0;
 
 class PollingScope
 {
@@ -154,10 +159,8 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
                 *written = part;
             }
             // The console thread drains at the end of its poll; another writer wakes it on the first bytes.
-            IDebugConsoleLowIOCallback* callback = m_callback.load(std::memory_order_acquire);
-            if (wasEmpty && !consoleThread && callback != nullptr &&
-                !m_drainRequested.exchange(true, std::memory_order_acq_rel)) {
-                callback->onWakeup(this);
+            if (wasEmpty && !consoleThread && !m_drainRequested.exchange(true, std::memory_order_acq_rel)) {
+                wakeConsole();
             }
             return 0;
         }
@@ -171,6 +174,45 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
         m_stalled.store(true, std::memory_order_release);
     }
     return RESULT_FAILED;
+}
+
+void LowIOEtherServer::beginDeferredWakeups()
+{
+    ++t_deferDepth;
+}
+
+void LowIOEtherServer::endDeferredWakeups()
+{
+    if (t_deferDepth == 0 || --t_deferDepth != 0) {
+        return;
+    }
+    const u32 count = t_deferredCount;
+    t_deferredCount = 0;
+    for (u32 i = 0; i < count; ++i) {
+        IDebugConsoleLowIOCallback* callback = t_deferred[i]->m_callback.load(std::memory_order_acquire);
+        if (callback != nullptr) {
+            callback->onWakeup(t_deferred[i]);
+        }
+    }
+}
+
+void LowIOEtherServer::wakeConsole()
+{
+    if (t_deferDepth > 0) {
+        for (u32 i = 0; i < t_deferredCount; ++i) {
+            if (t_deferred[i] == this) {
+                return;
+            }
+        }
+        if (t_deferredCount < DEFERRED_MAX) {
+            t_deferred[t_deferredCount++] = this;
+            return;
+        }
+    }
+    IDebugConsoleLowIOCallback* callback = m_callback.load(std::memory_order_acquire);
+    if (callback != nullptr) {
+        callback->onWakeup(this);
+    }
 }
 
 void LowIOEtherServer::drainFromWriter()

@@ -72,6 +72,12 @@ public:
     // True while a peer's writes are dropped at once because the ring stayed full through a whole write.
     bool isStalled() const { return m_stalled.load(std::memory_order_acquire); }
 
+    // Between these, on the calling thread, a write that has to wake the console thread leaves that to the end
+    // call: the debug print brackets its lock with them, so that no printer waits while a wake-up is delivered
+    // (or while the woken console thread preempts the one holding the lock). They nest.
+    static void beginDeferredWakeups();
+    static void endDeferredWakeups();
+
 private:
     // The connected child, or null (caller holds the mutex).
     VCOM::IVCom* peer();
@@ -84,6 +90,8 @@ private:
     void discardRing();
     // The console thread's own write found the ring full: take in completed sends and drain.
     void drainFromWriter();
+    // Asks the console thread to drain the ring (now, or at the end of the deferring scope).
+    void wakeConsole();
 
     u16 m_port;
     char m_address[64] = {};

@@ -7,6 +7,7 @@
 
 #include "dbgc_FastLock.h"
 #include "dbgc_LowIO.h"
+#include "dbgc_LowIOEtherServer.h"
 #include "dbgc_Result.h"
 #include "os_Tasks.h"
 
@@ -38,6 +39,7 @@ void writeAll(IDebugConsoleLowIO* transport, const char* text, u32 length)
 // lock is then never contended by prints).
 u32 printLine(const char* text, u32 length)
 {
+    LowIOEtherServer::beginDeferredWakeups();
     g_lock.lock();
     u32 result = 0;
     if (!g_finalized.load(std::memory_order_acquire)) {
@@ -50,6 +52,7 @@ u32 printLine(const char* text, u32 length)
         result = length;
     }
     g_lock.unlock();
+    LowIOEtherServer::endDeferredWakeups();
     return result;
 }
 
@@ -83,6 +86,7 @@ u32 dbgc_addLowIO(IDebugConsoleLowIO* transport)
         result = 0;
     }
     g_lock.unlock();
+    LowIOEtherServer::endDeferredWakeups();
     return result;
 }
 
