@@ -1,5 +1,6 @@
 // The debug print from 8 threads, without a console peer, with a peer that reads everything and with one that
-// never reads, against plain fprintf to standard output. Run with standard output redirected to /dev/null and the results written with
+// never reads, against plain fprintf to standard output. Run with standard output redirected to /dev/null and the
+// results written with
 // --benchmark_out.
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -122,6 +124,10 @@ void wakePollTask()
     }
 }
 
+namespace {
+thread_local bool t_onPollTask = false;
+} // namespace
+
 void requestRecheck(i32 entry, bool now)
 {
     if (entry < 0 || entry >= static_cast<i32>(OS_ENTRY_COUNT)) {
@@ -133,8 +139,8 @@ void requestRecheck(i32 entry, bool now)
         ctx.recheckNextPass.fetch_or(bit, std::memory_order_acq_rel);
         return;
     }
-    // A bit already set has its wake-up on the way.
-    if ((ctx.recheckNow.fetch_or(bit, std::memory_order_acq_rel) & bit) == 0) {
+    // A bit already set has its wake-up on the way; the poll task itself looks at the mask before it waits.
+    if ((ctx.recheckNow.fetch_or(bit, std::memory_order_acq_rel) & bit) == 0 && !t_onPollTask) {
         wakePollTask();
     }
 }
@@ -160,6 +166,7 @@ namespace {
 
 constexpr u64 WAKE_TOKEN = ~0ull;
 constexpr int EVENT_BATCH = static_cast<int>(OS_ENTRY_COUNT) + 1;
+constexpr u64 SPIN_MICROSECONDS = 50;
 
 // The entries of a recheck mask, each with readiness assumed in every direction (the handlers take "would
 // block" as still pending).
@@ -206,12 +213,13 @@ void dispatchPass(Context& ctx, const epoll_event* events, int ready, int wakeFd
     recheckEntries(ctx, ctx.recheckNow.exchange(0, std::memory_order_acq_rel) | later);
 }
 
-// One pass: wait at most 1 ms for readiness (the set is kept by the kernel, filled when a slot opens), then
-// dispatch it, the rechecks asked for, and once per millisecond the rechecks left for the next pass.
-void pollPass(Context& ctx, int epollFd, int wakeFd, ossupport::Timer* nextPass)
+// One pass: wait at most 1 ms for readiness (the set is kept by the kernel, filled when a slot opens), or only
+// look when `spinning`, then dispatch it, the rechecks asked for, and once per millisecond the rechecks left for
+// the next pass. True when anything was dispatched.
+bool pollPass(Context& ctx, int epollFd, int wakeFd, ossupport::Timer* nextPass, bool spinning)
 {
     epoll_event events[EVENT_BATCH];
-    const int timeout = ctx.recheckNow.load(std::memory_order_acquire) != 0 ? 0 : 1;
+    const int timeout = spinning || ctx.recheckNow.load(std::memory_order_acquire) != 0 ? 0 : 1;
     const int ready = ::epoll_wait(epollFd, events, EVENT_BATCH, timeout);
     u32 later = 0;
     if (ossupport::checkTimer(nextPass) == ossupport::OS_TIMER_EXPIRED) {
@@ -219,15 +227,21 @@ void pollPass(Context& ctx, int epollFd, int wakeFd, ossupport::Timer* nextPass)
         ossupport::startTimer(nextPass, 1);
     }
     if (ready <= 0 && later == 0 && ctx.recheckNow.load(std::memory_order_acquire) == 0) {
-        return;
+        return false;
     }
     dispatchPass(ctx, events, ready, wakeFd, later);
     if (void (*hook)() = ctx.passHook.load(std::memory_order_acquire)) {
         hook();
     }
+    return true;
 }
 
-thread_local bool t_onPollTask = false;
+u64 monotonicMicroseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<u64>(now.tv_sec) * 1000000u + static_cast<u64>(now.tv_nsec) / 1000u;
+}
 
 unsigned pollTaskEntry(void* argument)
 {
@@ -237,6 +251,8 @@ unsigned pollTaskEntry(void* argument)
     const int epollFd = ctx.epollFd.load(std::memory_order_acquire);
     ossupport::Timer nextPass{};
     ossupport::startTimer(&nextPass, 1);
+    bool spinning = false;
+    u64 spinUntil = 0;
     {
         std::lock_guard<std::mutex> guard(ctx.lock);
         for (u32 e = 0; e < OS_ENTRY_COUNT; ++e) {
@@ -253,7 +269,17 @@ unsigned pollTaskEntry(void* argument)
         if (ossupport::waitTaskEvent(&bits, 0, 0) == ossupport::OS_E_END_REQUESTED) {
             break;
         }
-        pollPass(ctx, epollFd, wakeFd, &nextPass);
+        // After readiness the task keeps looking, yielding the processor, for a short while before it sleeps again:
+        // in an exchange the answer usually comes within that time, and it is taken without a wake-up.
+        const bool active = pollPass(ctx, epollFd, wakeFd, &nextPass, spinning);
+        const u64 now = monotonicMicroseconds();
+        if (active) {
+            spinUntil = now + SPIN_MICROSECONDS;
+        }
+        spinning = now < spinUntil;
+        if (spinning && !active) {
+            ::sched_yield();
+        }
     }
 
     ctx.pollStatus.store(3, std::memory_order_release);

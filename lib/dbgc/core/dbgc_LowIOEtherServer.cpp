@@ -152,6 +152,9 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
                 wasEmpty = m_ringHead == m_ringTail;
                 m_ringHead += part;
                 taken = true;
+            } else if (attempt + 1 == WRITE_ATTEMPTS && !consoleThread) {
+                // Set under the ring lock while the ring is full, so that the drain that makes room clears it.
+                m_stalled.store(true, std::memory_order_release);
             }
         }
         if (taken) {
@@ -166,12 +169,9 @@ u32 LowIOEtherServer::write(const u8* data, u32 size, u32* written)
         }
         if (consoleThread) {
             drainFromWriter();
-        } else {
+        } else if (attempt + 1 < WRITE_ATTEMPTS) {
             ossupport::sleepMilliseconds(0);
         }
-    }
-    if (!consoleThread) {
-        m_stalled.store(true, std::memory_order_release);
     }
     return RESULT_FAILED;
 }
