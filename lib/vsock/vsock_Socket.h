@@ -1,8 +1,9 @@
 // VSOCK: the process-wide non-blocking socket slot layer.
 //
-// 32 socket slots are served by one poll task named "VSOCK". Every operation on a handle either completes
-// at once or answers VSOCK_E_PENDING; the outcome of a pending operation is delivered later, on the poll
-// task, to the slot's event callback as a VsockEvent. Callbacks run with the layer's context lock held:
+// 32 socket slots are served by one poll task named "VSOCK", which waits on one edge-triggered epoll set that
+// a socket joins when its slot opens. Every operation on a handle either completes at once or answers
+// VSOCK_E_PENDING; the outcome of a pending operation is delivered later, on the poll task, to the slot's event
+// callback as a VsockEvent. Callbacks run with the layer's context lock held:
 // they must only record the event and wake their owner, never call handle operations of this layer.
 //
 // Only IPv4 sockets can be opened; IPv6 is carried by the address records, the address texts and the
@@ -109,6 +110,9 @@ i32 vsockPeerGone(i32 handle);
 // while pending answers VSOCK_E_TIMEOUT (and drops the operation) once the deadline has passed.
 i32 vsockConnect(i32 handle, const VsockSocketAddress* remote, u32 timeoutMs);
 i32 vsockAccept(i32 handle, VsockSocketAddress* peer, u32 timeoutMs);
+// A send the OS takes whole answers the length at once (no record, no event); else the rest goes from the poll
+// task and one event reports the total. A receive armed while bytes are waiting answers their count at once; end
+// of stream and failures always come as the event.
 i32 vsockSend(i32 handle, const u8* data, u32 length, u32 timeoutMs);
 i32 vsockRecv(i32 handle, u8* buffer, u32 size, u32 timeoutMs);
 i32 vsockSendTo(i32 handle, const u8* data, u32 length, const VsockSocketAddress* destination, u32 timeoutMs);
