@@ -47,12 +47,16 @@ endfunction()
 
 # Discovered tests get their labels from a script that ctest includes after discovery: a label list
 # cannot pass through gtest_discover_tests' PROPERTIES intact.
-# With a resource lock the tests of the target also never run at the same time as others holding it.
+# With a resource lock the tests of the target also never run at the same time as others holding it; TIMEOUT
+# replaces the time limit given at discovery.
 function(vd_label_discovered_tests target labels)
-    cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "" ${ARGN})
+    cmake_parse_arguments(ARG "" "RESOURCE_LOCK;TIMEOUT" "" ${ARGN})
     set(properties "LABELS \"${labels}\"")
     if(ARG_RESOURCE_LOCK)
         string(APPEND properties " RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\"")
+    endif()
+    if(ARG_TIMEOUT)
+        string(APPEND properties " TIMEOUT ${ARG_TIMEOUT}")
     endif()
     set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
     file(WRITE "${script}"
@@ -62,11 +66,13 @@ function(vd_label_discovered_tests target labels)
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
-# vd_add_suite(<label> <file> [TSAN] [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>])
-# One GoogleTest executable; each test case runs as its own process. It links the library named by the label,
-# except for a suite of a PROGRAM: that one is built after the program and finds it through VD_PROGRAM_PATH.
+# vd_add_suite(<label> <file> [TSAN] [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>]
+#              [TIMEOUT <seconds>])
+# One GoogleTest executable; each test case runs as its own process (300 s at most unless TIMEOUT says otherwise).
+# It links the library named by the label, except for a suite of a PROGRAM: that one is built after the program
+# and finds it through VD_PROGRAM_PATH.
 function(vd_add_suite label file)
-    cmake_parse_arguments(ARG "TSAN" "PROGRAM;RESOURCE_LOCK" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "TSAN" "PROGRAM;RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
     if(VD_TSAN_ONLY AND NOT ARG_TSAN)
         return()
     endif()
@@ -96,22 +102,21 @@ function(vd_add_suite label file)
         DISCOVERY_TIMEOUT 60
         WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
         PROPERTIES TIMEOUT 300)
-    vd_label_discovered_tests(${target} "${labels}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+    vd_label_discovered_tests(${target} "${labels}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}" TIMEOUT "${ARG_TIMEOUT}")
 endfunction()
 
-# vd_add_suites(<label> [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>])
+# vd_add_suites(<label> [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>] [TIMEOUT <seconds>])
 # Every *_test.cpp of the calling folder is a suite; *_mt_test.cpp suites are threaded and carry `tsan`.
-# Every other .cpp of the folder's support/ subfolder is linked into each suite. PROGRAM and RESOURCE_LOCK are
-# passed to vd_add_suite (the support library of a program's suites gets VD_PROGRAM_PATH as well).
+# Every other .cpp of the folder's support/ subfolder is linked into each suite. PROGRAM, RESOURCE_LOCK and TIMEOUT
+# are passed to vd_add_suite (the support library of a program's suites gets VD_PROGRAM_PATH as well).
 function(vd_add_suites label)
-    cmake_parse_arguments(ARG "" "PROGRAM;RESOURCE_LOCK" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "PROGRAM;RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
     set(passed "")
-    if(ARG_PROGRAM)
-        list(APPEND passed PROGRAM ${ARG_PROGRAM})
-    endif()
-    if(ARG_RESOURCE_LOCK)
-        list(APPEND passed RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
-    endif()
+    foreach(option PROGRAM RESOURCE_LOCK TIMEOUT)
+        if(ARG_${option})
+            list(APPEND passed ${option} ${ARG_${option}})
+        endif()
+    endforeach()
     file(GLOB support CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp")
     if(support AND NOT TARGET ${label}_testsupport)
         add_library(${label}_testsupport STATIC ${support})

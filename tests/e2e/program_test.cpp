@@ -12,15 +12,8 @@
 
 namespace {
 
+using e2etest::openConsole;
 using e2etest::ProgramRun;
-
-// Connects to the program's debug console, once the program listens on its port (never to another program that
-// may hold the port on a shared machine), and reads the banner up to the first prompt.
-bool openConsole(const ProgramRun& run, dbgctest::TestClient& client, int timeoutMs = 30000)
-{
-    return dbgctest::waitUntil([&] { return run.ownsListener(e2etest::CONSOLE_PORT); }, timeoutMs) &&
-           client.connectTo(e2etest::CONSOLE_PORT) && client.waitFor("Top>");
-}
 
 TEST(Program, ConsoleBannerAndShutdown)
 {

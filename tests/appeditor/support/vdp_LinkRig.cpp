@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
-#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -22,82 +19,6 @@ void setOptions(std::initializer_list<const char*> arguments)
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     CommandLineOptions::getInstance() = CommandLineOptions();
     ASSERT_EQ(CommandLineOptions::getInstance().parse(static_cast<int>(argv.size()), argv.data()), 0u);
-}
-
-// ---- the editor ---------------------------------------------------------------------------------------------------
-
-TestEditor::TestEditor()
-{
-    m_listener = vsocktest::rawTcpListen(&m_port);
-    EXPECT_GE(m_listener, 0);
-}
-
-TestEditor::~TestEditor()
-{
-    vsocktest::closeFd(m_link);
-    vsocktest::closeFd(m_listener);
-}
-
-bool TestEditor::accept(int timeoutMs)
-{
-    m_link = vsocktest::rawAccept(m_listener, timeoutMs);
-    return m_link >= 0;
-}
-
-bool TestEditor::hasCaller(int timeoutMs)
-{
-    return vsocktest::waitReadable(m_listener, timeoutMs);
-}
-
-bool TestEditor::send(const std::string& line)
-{
-    const std::string bytes = line + "\n";
-    return vsocktest::writeAll(m_link, reinterpret_cast<const u8*>(bytes.data()), bytes.size());
-}
-
-std::optional<std::string> TestEditor::nextLine(int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const size_t feed = m_pending.find('\n');
-        if (feed != std::string::npos) {
-            std::string line = m_pending.substr(0, feed);
-            m_pending.erase(0, feed + 1);
-            return line;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0 || !vsocktest::waitReadable(m_link, static_cast<int>(left))) {
-            return std::nullopt;
-        }
-        char chunk[65536];
-        const ssize_t got = recv(m_link, chunk, sizeof(chunk), 0);
-        if (got <= 0) {
-            return std::nullopt;
-        }
-        m_pending.append(chunk, static_cast<size_t>(got));
-    }
-}
-
-std::optional<std::string> TestEditor::nextLineSkipping(const std::string& prefix, int timeoutMs)
-{
-    for (;;) {
-        std::optional<std::string> line = nextLine(timeoutMs);
-        if (!line || line->rfind(prefix, 0) != 0) {
-            return line;
-        }
-    }
-}
-
-void TestEditor::hangUp()
-{
-    vsocktest::closeFd(m_link);
-    m_link = -1;
-}
-
-bool TestEditor::linkClosed(int timeoutMs)
-{
-    return vsocktest::peerClosed(m_link, timeoutMs);
 }
 
 // ---- stand-ins ----------------------------------------------------------------------------------------------------

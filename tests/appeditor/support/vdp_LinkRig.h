@@ -13,42 +13,18 @@
 #include "pyrite_DeviceControlThread.h"
 #include "tms_ThreadTestSupport.h"
 #include "vdp_TestSupport.h"
+#include "vsock_TestSupport.h"
 
 namespace vdptest {
 
 // Sets the options store as the command line "program <arguments...>" would, forgetting earlier options.
 void setOptions(std::initializer_list<const char*> arguments);
 
-// The editor end of the link: listens on 127.0.0.1 at a port of the system's choice, takes one connection and
-// exchanges lines with it.
-class TestEditor
+// The editor end of the link; it waits up to WAIT_MS unless told otherwise.
+class TestEditor : public vsocktest::LinePeer
 {
 public:
-    TestEditor();
-    ~TestEditor();
-    TestEditor(const TestEditor&) = delete;
-    TestEditor& operator=(const TestEditor&) = delete;
-
-    u16 port() const { return m_port; }
-    bool accept(int timeoutMs = WAIT_MS);
-    // True when a connection waits to be accepted within the time.
-    bool hasCaller(int timeoutMs);
-    // Sends the line and a line feed.
-    bool send(const std::string& line);
-    // The next line without its line feed; nothing when none arrives in time or the link closed.
-    std::optional<std::string> nextLine(int timeoutMs = WAIT_MS);
-    // The next line that does not start with the prefix (those are skipped).
-    std::optional<std::string> nextLineSkipping(const std::string& prefix, int timeoutMs = WAIT_MS);
-    // Closes the accepted link.
-    void hangUp();
-    // True when the program closed the link within the time.
-    bool linkClosed(int timeoutMs);
-
-private:
-    int m_listener = -1;
-    int m_link = -1;
-    u16 m_port = 0;
-    std::string m_pending;
+    TestEditor() : vsocktest::LinePeer(WAIT_MS) {}
 };
 
 // A recording stand-in. "Publish" {"Name", "Value"} commits that unsigned system-information value; every other

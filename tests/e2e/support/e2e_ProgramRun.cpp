@@ -159,4 +159,10 @@ std::string ProgramRun::errors() const
     return readWhole(m_folder + "/stderr.txt");
 }
 
+bool openConsole(const ProgramRun& run, dbgctest::TestClient& client, int timeoutMs)
+{
+    return dbgctest::waitUntil([&] { return run.ownsListener(CONSOLE_PORT); }, timeoutMs) &&
+           client.connectTo(CONSOLE_PORT) && client.waitFor("Top>");
+}
+
 } // namespace e2etest

@@ -13,6 +13,10 @@
 
 #include "klib_Types.h"
 
+namespace dbgctest {
+class TestClient;
+}
+
 namespace e2etest {
 
 constexpr u16 CONSOLE_PORT = 50002;
@@ -53,5 +57,9 @@ private:
     int m_exitCode = -1;
     Clock::time_point m_startTime;
 };
+
+// Connects the client to the program's debug console once the program listens on its port (never to another
+// program that may hold the port on a shared machine) and reads the banner up to the first prompt.
+bool openConsole(const ProgramRun& run, dbgctest::TestClient& client, int timeoutMs = 30000);
 
 } // namespace e2etest

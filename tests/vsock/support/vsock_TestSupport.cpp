@@ -287,6 +287,81 @@ bool rawSendTo(int fd, u16 port, const u8* data, size_t length)
     return sendto(fd, data, length, 0, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == static_cast<ssize_t>(length);
 }
 
+LinePeer::LinePeer(int waitMs) : m_waitMs(waitMs)
+{
+    m_listener = rawTcpListen(&m_port);
+    EXPECT_GE(m_listener, 0);
+}
+
+LinePeer::~LinePeer()
+{
+    closeFd(m_link);
+    closeFd(m_listener);
+}
+
+bool LinePeer::accept(int timeoutMs)
+{
+    m_link = rawAccept(m_listener, limit(timeoutMs));
+    return m_link >= 0;
+}
+
+bool LinePeer::hasCaller(int timeoutMs)
+{
+    return waitReadable(m_listener, timeoutMs);
+}
+
+bool LinePeer::send(const std::string& line)
+{
+    const std::string bytes = line + "\n";
+    return writeAll(m_link, reinterpret_cast<const u8*>(bytes.data()), bytes.size());
+}
+
+std::optional<std::string> LinePeer::nextLine(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit(timeoutMs));
+    for (;;) {
+        const size_t feed = m_pending.find('\n');
+        if (feed != std::string::npos) {
+            std::string line = m_pending.substr(0, feed);
+            m_pending.erase(0, feed + 1);
+            return line;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || !waitReadable(m_link, static_cast<int>(left))) {
+            return std::nullopt;
+        }
+        char chunk[65536];
+        const ssize_t got = recv(m_link, chunk, sizeof(chunk), 0);
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        m_pending.append(chunk, static_cast<size_t>(got));
+    }
+}
+
+std::optional<std::string> LinePeer::nextLineSkipping(const std::string& prefix, int timeoutMs)
+{
+    for (;;) {
+        std::optional<std::string> line = nextLine(timeoutMs);
+        if (!line || line->rfind(prefix, 0) != 0) {
+            return line;
+        }
+    }
+}
+
+void LinePeer::hangUp()
+{
+    closeFd(m_link);
+    m_link = -1;
+    m_pending.clear();
+}
+
+bool LinePeer::linkClosed(int timeoutMs)
+{
+    return peerClosed(m_link, timeoutMs);
+}
+
 u16 localPort(i32 handle)
 {
     u32 port = 0;

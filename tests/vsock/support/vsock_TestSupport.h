@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,42 @@ bool peerClosed(int fd, int timeoutMs);
 void closeFd(int fd);
 // Sends a datagram to 127.0.0.1:port.
 bool rawSendTo(int fd, u16 port, const u8* data, size_t length);
+
+// The listening end of a line link (an editor end, for example): listens on 127.0.0.1 at a port of the system's
+// choice, takes one connection and exchanges lines ending in a line feed with it.
+class LinePeer
+{
+public:
+    // Time limits of -1 stand for waitMs.
+    explicit LinePeer(int waitMs = 10000);
+    ~LinePeer();
+    LinePeer(const LinePeer&) = delete;
+    LinePeer& operator=(const LinePeer&) = delete;
+
+    u16 port() const { return m_port; }
+    bool accept(int timeoutMs = -1);
+    // True when a connection waits to be accepted within the time.
+    bool hasCaller(int timeoutMs);
+    // Sends the line and a line feed.
+    bool send(const std::string& line);
+    // The next line without its line feed; nothing when none arrives in time or the link closed.
+    std::optional<std::string> nextLine(int timeoutMs = -1);
+    // The next line that does not start with the prefix (those are skipped).
+    std::optional<std::string> nextLineSkipping(const std::string& prefix, int timeoutMs = -1);
+    // Closes the accepted link and forgets what it left unread; accept takes the next one.
+    void hangUp();
+    // True when the peer closed the link within the time.
+    bool linkClosed(int timeoutMs);
+
+private:
+    int limit(int timeoutMs) const { return timeoutMs < 0 ? m_waitMs : timeoutMs; }
+
+    int m_waitMs;
+    int m_listener = -1;
+    int m_link = -1;
+    u16 m_port = 0;
+    std::string m_pending;
+};
 
 // The local port of a slot (test accessor).
 u16 localPort(i32 handle);
