@@ -502,6 +502,16 @@ i32 openSlotFor(i32 handle, Slot** slot)
     return VSOCK_OK;
 }
 
+// openSlotFor for a connected TCP slot (client or accepted child).
+i32 streamSlotFor(i32 handle, Slot** slot)
+{
+    const i32 rc = openSlotFor(handle, slot);
+    if (rc != VSOCK_OK) {
+        return rc;
+    }
+    return isStreamData(**slot) ? VSOCK_OK : VSOCK_E_OBJ;
+}
+
 } // namespace
 
 void clearSlot(Slot& slot)
@@ -654,12 +664,9 @@ i32 vsockPeerGone(i32 handle)
 {
     Slot* slot = nullptr;
     std::lock_guard<std::mutex> guard(context().lock);
-    const i32 rc = openSlotFor(handle, &slot);
+    const i32 rc = streamSlotFor(handle, &slot);
     if (rc != VSOCK_OK) {
         return rc;
-    }
-    if (!isStreamData(*slot)) {
-        return VSOCK_E_OBJ;
     }
     // Under the lock every byte the poll task has received is already reported; what the socket still holds
     // has not been read by anyone.
@@ -745,12 +752,9 @@ i32 vsockSend(i32 handle, const u8* data, u32 length, u32 timeoutMs)
 {
     Slot* slot = nullptr;
     std::lock_guard<std::mutex> guard(context().lock);
-    const i32 rc = openSlotFor(handle, &slot);
+    const i32 rc = streamSlotFor(handle, &slot);
     if (rc != VSOCK_OK) {
         return rc;
-    }
-    if (!isStreamData(*slot)) {
-        return VSOCK_E_OBJ;
     }
     // The completion reports the total sent as an i32, so a longer send could not be reported.
     if (data == nullptr || length == 0 || length > 0x7FFFFFFFu) {
@@ -784,12 +788,9 @@ i32 vsockRecv(i32 handle, u8* buffer, u32 size, u32 timeoutMs)
 {
     Slot* slot = nullptr;
     std::lock_guard<std::mutex> guard(context().lock);
-    const i32 rc = openSlotFor(handle, &slot);
+    const i32 rc = streamSlotFor(handle, &slot);
     if (rc != VSOCK_OK) {
         return rc;
-    }
-    if (!isStreamData(*slot)) {
-        return VSOCK_E_OBJ;
     }
     if (buffer == nullptr || size == 0) {
         return VSOCK_E_ARG;
