@@ -7,6 +7,7 @@
 
 #include "fcache_BinaryAccessor.h"
 #include "fcache_MBDFAbstractBlock.h"
+#include "pdb_ComponentInfoRepositoryTestHooks.h"
 #include "pdb_ComponentNULL.h"
 #include "pdb_Result.h"
 
@@ -110,6 +111,17 @@ u32 ComponentInfoRepository::getCount() const
     std::shared_lock<std::shared_mutex> guard(m_lock);
     return static_cast<u32>(m_infos.size());
 }
+
+namespace testhooks {
+
+void clearComponentInfos()
+{
+    ComponentInfoRepository& repository = ComponentInfoRepository::getInstance();
+    std::unique_lock<std::shared_mutex> guard(repository.m_lock);
+    repository.m_infos.clear();
+}
+
+} // namespace testhooks
 
 ComponentNULL& ComponentInfoRepository::getNullComponent()
 {

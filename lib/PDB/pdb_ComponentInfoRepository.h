@@ -18,6 +18,10 @@ namespace PDB {
 
 class ComponentNULL;
 
+namespace testhooks {
+void clearComponentInfos();
+}
+
 class ComponentInfoRepository
 {
 public:
@@ -38,6 +42,8 @@ public:
     ComponentInfoRepository& operator=(const ComponentInfoRepository&) = delete;
 
 private:
+    friend void testhooks::clearComponentInfos();
+
     ComponentInfoRepository();
 
     mutable std::shared_mutex m_lock;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,6 +51,14 @@ TMS::AbstractMessage answer(const char* name, i32 result, u32 uniqueId)
     return message;
 }
 
+// Returns once the thread has served every message sent to it before (a "Drain" message is recorded as well).
+void drain(tmstest::RecordingThread& thread)
+{
+    const size_t drained = thread.countOf("msg:Drain");
+    ASSERT_EQ(thread.sendMessageWithWaiting(tmstest::userMessage("Drain")), 0u);
+    ASSERT_TRUE(thread.waitForCount("msg:Drain", drained + 1, vdptest::WAIT_MS));
+}
+
 class ExecutorThreadTest : public ::testing::Test
 {
 protected:
@@ -82,18 +91,21 @@ protected:
 
 TEST_F(ExecutorThreadTest, SubRequestsCompleteByAnswerNameAndKey)
 {
-    m_rig.m_compiler.m_messageHook = [](const TMS::AbstractMessage&) {
-        TMS::ThreadRepository::getThread("VDProtocol")
-            ->sendMessageWithWaiting(answer("Re:getTotalProcessingResourceUsage", 1234, 0));
+    m_rig.m_compiler.m_messageHook = [](const TMS::AbstractMessage& message) {
+        const char* name = message.getValue("CommandName").getString();
+        if (name != nullptr && std::strcmp(name, "getTotalProcessingResourceUsage") == 0) {
+            TMS::ThreadRepository::getThread("VDProtocol")
+                ->sendMessageWithWaiting(answer("Re:getTotalProcessingResourceUsage", 1234, 0));
+        }
     };
     // Two components: the reply follows the second answer and carries its result, then one usage request.
     storeWithPosts("add_cpt_info", "a1", "addComponent", "Re:addComponent", {100, 101});
-    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addComponent", 2));
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addComponent", 2, vdptest::WAIT_MS));
     m_rig.answer(answer("Re:addComponent", 0, 100));
     EXPECT_TRUE(m_rig.lines().empty());
     m_rig.answer(answer("Re:addComponent", 2, 101));
     EXPECT_EQ(m_rig.lines(), std::vector<std::string>{replyLine("add_cpt_info", "a1", "aborted")});
-    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:getTotalProcessingResourceUsage", 1));
+    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:getTotalProcessingResourceUsage", 1, vdptest::WAIT_MS));
 
     // A failing first answer decides the reply.
     storeWithPosts("add_cpt_info", "a2", "addComponent", "Re:addComponent", {200, 201});
@@ -121,8 +133,11 @@ TEST_F(ExecutorThreadTest, SubRequestsCompleteByAnswerNameAndKey)
     EXPECT_EQ(repeated, NG);
     EXPECT_TRUE(m_rig.lines().empty());
     // Each completed component request asked for the usage once (answered, so none waits in the window).
-    EXPECT_TRUE(m_rig.m_compiler.waitForCount("msg:getTotalProcessingResourceUsage", 4));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(m_rig.m_compiler.waitForCount("msg:getTotalProcessingResourceUsage", 4, vdptest::WAIT_MS));
+    // The last answer has been served and whatever it posted has reached the compiler.
+    drain(m_rig.m_compiler);
+    m_rig.m_host.run([] {});
+    drain(m_rig.m_compiler);
     EXPECT_EQ(m_rig.m_compiler.countOf("msg:getTotalProcessingResourceUsage"), 4u);
 }
 
@@ -136,20 +151,20 @@ TEST_F(ExecutorThreadTest, CompileIsAnsweredByItsNotificationOneAtATime)
     };
     m_rig.dispatch(requestLine("set_compile", "c1"));
     m_rig.dispatch(requestLine("set_compile", "c2"));
-    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:startCompile", 1));
+    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:startCompile", 1, vdptest::WAIT_MS));
     EXPECT_TRUE(m_rig.lines().empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    drain(m_rig.m_compiler);
     EXPECT_EQ(m_rig.m_compiler.countOf("msg:startCompile"), 1u); // the second waits for the first's notification
 
     // A progress notification answers without ending the compile.
     m_rig.answer(compileResult(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    drain(m_rig.m_compiler);
     EXPECT_EQ(m_rig.m_compiler.countOf("msg:startCompile"), 1u);
     m_rig.answer(compileResult(0));
     const std::string capacity = R"("cmdinfo":{"info":{"capacity":1333332}},)";
     EXPECT_EQ(m_rig.lines(), (std::vector<std::string>{replyLine("set_compile", "c1", "excuting", capacity.c_str()),
                                                        replyLine("set_compile", "c1", "ok", capacity.c_str())}));
-    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:startCompile", 2));
+    ASSERT_TRUE(m_rig.m_compiler.waitForCount("msg:startCompile", 2, vdptest::WAIT_MS));
 
     // Without a readable capacity the reply still goes out, without it.
     ASSERT_EQ(PDB::ParameterDBCollection::deleteInstance(4), 0);
@@ -174,9 +189,9 @@ TEST_F(ExecutorThreadTest, AbortReachesOnlyASynchronisationThatStaysPendingUntil
     m_rig.dispatch(R"({"abort":{"reqid":"nothing"}})");
     m_rig.dispatch(R"({"abort":{"reqid":"c1"}})");
     m_rig.dispatch(abortLine);
-    ASSERT_TRUE(m_rig.m_sync.waitForCount("msg:abort", 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(m_rig.m_sync.countOf("msg:"), 1u);
+    ASSERT_TRUE(m_rig.m_sync.waitForCount("msg:abort", 1, vdptest::WAIT_MS));
+    drain(m_rig.m_sync);
+    EXPECT_EQ(m_rig.m_sync.countOf("msg:"), 2u); // the abort and the drain
     EXPECT_TRUE(m_rig.lines().empty());
     EXPECT_EQ(pendingCount(), 2u);
 
@@ -214,10 +229,12 @@ TEST_F(ExecutorThreadTest, PostersSendTheirCommandsWithTheirFields)
     EXPECT_EQ(results[1], NG);
     EXPECT_EQ(results[2], 0);
     EXPECT_EQ(results[3], 0);
-    ASSERT_TRUE(tmstest::waitUntil([&] {
-        std::lock_guard<std::mutex> guard(lock);
-        return seen.size() == 2;
-    }));
+    ASSERT_TRUE(tmstest::waitUntil(
+        [&] {
+            std::lock_guard<std::mutex> guard(lock);
+            return seen.size() == 2;
+        },
+        vdptest::WAIT_MS));
     std::lock_guard<std::mutex> guard(lock);
     EXPECT_EQ(seen, (std::vector<std::string>{"CommandName=SetNetworkInfo;FromIPAddress=10.0.0.1;ToIPAddress=10.0.0.2;",
                                               "CommandName=MeterList;"}));
@@ -265,7 +282,7 @@ TEST_F(ExecutorThreadTest, PostsRacingTheReleaseOfTheirTargetEndCleanly)
             }
         });
     });
-    ASSERT_TRUE(m_rig.m_sync.waitForCount("msg:MeterList", 20));
+    ASSERT_TRUE(m_rig.m_sync.waitForCount("msg:MeterList", 20, vdptest::WAIT_MS));
     ASSERT_EQ(m_rig.m_sync.release(), 0u);
     poster.join();
     ASSERT_EQ(results.size(), 400u);
@@ -314,7 +331,7 @@ TEST_F(ExecutorThreadTest, WindowKeepsDeviceControlAnswersWithinTheExecutorQueue
             lines.insert(lines.end(), taken.begin(), taken.end());
             return !lines.empty();
         },
-        10000));
+        vdptest::WAIT_MS));
     EXPECT_EQ(lines, std::vector<std::string>{replyLine("add_cpt_info", "w1", "ok")});
     EXPECT_EQ(received.load(), 30u);
     EXPECT_EQ(m_rig.m_host.getAnswerCount(), 30u);
@@ -349,7 +366,7 @@ TEST_F(ExecutorThreadTest, OnlyAnswersToOutstandingPostsFreeWindowSlots)
         m_rig.m_host.run([&] { queued = m_rig.executor().getPostWindow().getQueuedCount("DeviceControl"); });
         return std::make_pair(static_cast<u32>(m_rig.m_deviceControl.countOf("msg:addConnection")), queued);
     };
-    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 4));
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 4, vdptest::WAIT_MS));
     EXPECT_EQ(sentAndQueued(), std::make_pair(4u, 2u));
 
     // A console's connection (no post of the executor) frees nothing.
@@ -357,10 +374,10 @@ TEST_F(ExecutorThreadTest, OnlyAnswersToOutstandingPostsFreeWindowSlots)
     EXPECT_EQ(sentAndQueued(), std::make_pair(4u, 2u));
     // An answer of an outstanding post frees its slot; so does one the thread drops unhandled.
     m_rig.answer(connection("Re:addConnection", 10));
-    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 5));
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 5, vdptest::WAIT_MS));
     m_rig.m_host.m_answerFilter = [](const TMS::AbstractMessage&) { return false; };
     m_rig.answer(connection("Re:addConnection", 11));
-    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 6));
+    ASSERT_TRUE(m_rig.m_deviceControl.waitForCount("msg:addConnection", 6, vdptest::WAIT_MS));
     EXPECT_EQ(sentAndQueued(), std::make_pair(6u, 0u));
     EXPECT_TRUE(m_rig.lines().empty());
     EXPECT_EQ(pendingCount(), 1u);

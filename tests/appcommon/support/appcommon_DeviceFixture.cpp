@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "pdb_ComponentInfoRepositoryTestHooks.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pyrite_MessageFields.h"
 #include "pyrite_ProductInfo.h"
@@ -230,6 +231,8 @@ void DeviceControlRig::start(const std::set<std::string>& leftOut, const std::st
                                "parameters": [{"strAddress": "/X", "type": "UINT32", "max": "9"}]})");
     }
     fs::copy_file(VD_TESTGAIN_PLUGIN, m_folder / "Component/testgain_1.dll");
+    // The descriptions of an earlier test in this process would stand in for those left out or broken here.
+    PDB::testhooks::clearComponentInfos();
     if (applicationType != nullptr) {
         setApplicationType(applicationType);
     }

@@ -130,7 +130,8 @@ i32 write(u32 db, u32 uid, const char* address, const KVariant& value, u32 x = 0
 KVariant read(u32 db, u32 uid, const char* address);
 
 // The device-control thread under a root thread with the stand-ins "VDProtocol", "Sync", "GUIBridge" and
-// "OSCServer". Each test runs as its own process, so the process-wide state is the test's own.
+// "OSCServer". ctest runs each test as its own process; start() also forgets the component descriptions an earlier
+// test of the same process registered.
 class DeviceControlRig : public ::testing::Test
 {
 protected:
