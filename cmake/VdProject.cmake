@@ -47,13 +47,13 @@ endfunction()
 
 # Discovered tests get their labels from a script that ctest includes after discovery: a label list
 # cannot pass through gtest_discover_tests' PROPERTIES intact.
-# With a resource lock the tests of the target also never run at the same time as others holding it; TIMEOUT
-# replaces the time limit given at discovery.
+# RUN_SERIAL runs each test of the target while no other test runs; TIMEOUT replaces the time limit given at
+# discovery.
 function(vd_label_discovered_tests target labels)
-    cmake_parse_arguments(ARG "" "RESOURCE_LOCK;TIMEOUT" "" ${ARGN})
+    cmake_parse_arguments(ARG "RUN_SERIAL" "TIMEOUT" "" ${ARGN})
     set(properties "LABELS \"${labels}\"")
-    if(ARG_RESOURCE_LOCK)
-        string(APPEND properties " RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\"")
+    if(ARG_RUN_SERIAL)
+        string(APPEND properties " RUN_SERIAL TRUE")
     endif()
     if(ARG_TIMEOUT)
         string(APPEND properties " TIMEOUT ${ARG_TIMEOUT}")
@@ -66,13 +66,12 @@ function(vd_label_discovered_tests target labels)
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
-# vd_add_suite(<label> <file> [TSAN] [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>]
-#              [TIMEOUT <seconds>])
+# vd_add_suite(<label> <file> [TSAN] [RUN_SERIAL] [LIBS <targets...>] [PROGRAM <target>] [TIMEOUT <seconds>])
 # One GoogleTest executable; each test case runs as its own process (300 s at most unless TIMEOUT says otherwise).
 # It links the library named by the label, except for a suite of a PROGRAM: that one is built after the program
 # and finds it through VD_PROGRAM_PATH.
 function(vd_add_suite label file)
-    cmake_parse_arguments(ARG "TSAN" "PROGRAM;RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "TSAN;RUN_SERIAL" "PROGRAM;TIMEOUT" "LIBS" ${ARGN})
     if(VD_TSAN_ONLY AND NOT ARG_TSAN)
         return()
     endif()
@@ -102,17 +101,24 @@ function(vd_add_suite label file)
         DISCOVERY_TIMEOUT 60
         WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
         PROPERTIES TIMEOUT 300)
-    vd_label_discovered_tests(${target} "${labels}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}" TIMEOUT "${ARG_TIMEOUT}")
+    set(serial "")
+    if(ARG_RUN_SERIAL)
+        set(serial RUN_SERIAL)
+    endif()
+    vd_label_discovered_tests(${target} "${labels}" ${serial} TIMEOUT "${ARG_TIMEOUT}")
 endfunction()
 
-# vd_add_suites(<label> [LIBS <targets...>] [PROGRAM <target>] [RESOURCE_LOCK <name>] [TIMEOUT <seconds>])
+# vd_add_suites(<label> [RUN_SERIAL] [LIBS <targets...>] [PROGRAM <target>] [TIMEOUT <seconds>])
 # Every *_test.cpp of the calling folder is a suite; *_mt_test.cpp suites are threaded and carry `tsan`.
-# Every other .cpp of the folder's support/ subfolder is linked into each suite. PROGRAM, RESOURCE_LOCK and TIMEOUT
+# Every other .cpp of the folder's support/ subfolder is linked into each suite. RUN_SERIAL, PROGRAM and TIMEOUT
 # are passed to vd_add_suite (the support library of a program's suites gets VD_PROGRAM_PATH as well).
 function(vd_add_suites label)
-    cmake_parse_arguments(ARG "" "PROGRAM;RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "RUN_SERIAL" "PROGRAM;TIMEOUT" "LIBS" ${ARGN})
     set(passed "")
-    foreach(option PROGRAM RESOURCE_LOCK TIMEOUT)
+    if(ARG_RUN_SERIAL)
+        list(APPEND passed RUN_SERIAL)
+    endif()
+    foreach(option PROGRAM TIMEOUT)
         if(ARG_${option})
             list(APPEND passed ${option} ${ARG_${option}})
         endif()

@@ -1,8 +1,11 @@
 #include "e2e_ProgramRun.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +56,42 @@ bool copyProgramFolder(const fs::path& from, const fs::path& to)
     return !error;
 }
 
+// True when a listener could bind 127.0.0.1:port now, as the program's console does (with SO_REUSEADDR, so
+// connections in TIME_WAIT do not stand in the way).
+bool portBindable(u16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const int on = 1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) == 0 &&
+                       ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
+}
+
+// The lines of the kernel's TCP table whose local port is port: who holds it when the console cannot open.
+std::string portHolders(u16 port)
+{
+    char suffix[8];
+    std::snprintf(suffix, sizeof(suffix), ":%04X ", port);
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    std::string found;
+    while (std::getline(in, line)) {
+        const std::size_t local = line.find(": ");
+        if (local != std::string::npos && line.find(suffix, local + 2) == local + 2 + 8) {
+            found += line + "\n";
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 ProgramRun::ProgramRun(std::vector<std::string> arguments) : m_arguments(std::move(arguments)) {}
@@ -77,6 +116,12 @@ ProgramRun::~ProgramRun()
 
 bool ProgramRun::start()
 {
+    // Another process of the machine may hold the console port for a while (a connection from it as an ephemeral
+    // port): the program would run without its console.
+    if (!dbgctest::waitUntil([] { return portBindable(CONSOLE_PORT); }, 30000)) {
+        ADD_FAILURE() << "port " << CONSOLE_PORT << " stays in use:\n" << portHolders(CONSOLE_PORT);
+        return false;
+    }
     const fs::path program = VD_PROGRAM_PATH;
     m_folder = (fs::temp_directory_path() / "programrun-XXXXXX").string();
     if (::mkdtemp(m_folder.data()) == nullptr || !copyProgramFolder(program.parent_path(), m_folder)) {
@@ -161,8 +206,20 @@ std::string ProgramRun::errors() const
 
 bool openConsole(const ProgramRun& run, dbgctest::TestClient& client, int timeoutMs)
 {
-    return dbgctest::waitUntil([&] { return run.ownsListener(CONSOLE_PORT); }, timeoutMs) &&
-           client.connectTo(CONSOLE_PORT) && client.waitFor("Top>");
+    static constexpr const char* CONSOLE_FAILED = "Cannot initialize 'DebugConsole for TCP Server'";
+    bool failed = false;
+    const bool listening = dbgctest::waitUntil(
+        [&] {
+            failed = run.output().find(CONSOLE_FAILED) != std::string::npos;
+            return failed || run.ownsListener(CONSOLE_PORT);
+        },
+        timeoutMs);
+    if (!listening || failed) {
+        ADD_FAILURE() << "no console on port " << CONSOLE_PORT << "; the port's holders:\n"
+                      << portHolders(CONSOLE_PORT);
+        return false;
+    }
+    return client.connectTo(CONSOLE_PORT) && client.waitFor("Top>");
 }
 
 } // namespace e2etest

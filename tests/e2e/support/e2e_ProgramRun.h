@@ -1,7 +1,7 @@
 // One run of the program binary for the binary tests: the program folder of the build (the binary and its
 // layout) is copied into a fresh temporary folder, and the program is started there headless (no editor) with
 // that folder as its working directory. Standard output and error are captured; a sanitizer report in either
-// fails the test. Runs share the debug console's port 50002, so their suites hold a resource lock.
+// fails the test. Runs share the debug console's port 50002, so their suites run while no other test runs.
 #pragma once
 
 #include <sys/types.h>
