@@ -522,12 +522,18 @@ u32 AbstractThread::waitStatus(u32 status)
 
 u32 AbstractThread::waitStatusEither(u32 first, u32 second)
 {
+    // A thread that is ending or was torn down never comes back to a status before CLOSING: a thread that went
+    // through RUN and on to its end between two looks would otherwise be waited for forever.
+    const bool awaitsLife = first < STATUS_CLOSING && second < STATUS_CLOSING;
+    auto pastReach = [&](u32 status) {
+        return awaitsLife && (status >= STATUS_CLOSING || (status == STATUS_UNINITIALIZED && getTaskId() == NO_ID));
+    };
     u32 current = getStatus();
     if (current == first || current == second) {
         return 0;
     }
-    if (isCallerOwnTask()) {
-        // Nothing could change the status while this thread waits for itself.
+    if (isCallerOwnTask() || pastReach(current)) {
+        // Nothing could change the status while this thread waits for itself; an ending thread stays ending.
         return RESULT_RANGE;
     }
     u32 lastComplaint = getTickCount();
@@ -536,6 +542,9 @@ u32 AbstractThread::waitStatusEither(u32 first, u32 second)
         current = getStatus();
         if (current == first || current == second) {
             return 0;
+        }
+        if (pastReach(current)) {
+            return RESULT_RANGE;
         }
         const u32 now = getTickCount();
         if (now - lastComplaint >= COMPLAINT_MS) {

@@ -112,7 +112,8 @@ public:
     virtual u32 postSystemInfoChanged();
     virtual u32 setStatus(u32 status, const FieldMap& arguments);
     // Waits (10 ms steps, a complaint every 2000 ms) until the status is reached: 0. Called on itself for a
-    // status that is not reached: 0x80000003 at once.
+    // status that is not reached, or for a status before CLOSING while the thread is ending or torn down:
+    // 0x80000003.
     virtual u32 waitStatus(u32 status);
     virtual u32 log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual u32 notifyChildStatus(bool self);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -203,6 +204,35 @@ TEST(ThreadLife, RequestsOnItselfAreAppliedAtOnce)
     EXPECT_EQ(ThreadRepository::getThread("Selfish"), &thread);
     EXPECT_EQ(thread.release(), 0u);
     EXPECT_TRUE(ThreadRepository::getThread("Selfish")->isNull());
+}
+
+// A thread that ends on reaching RUN leaves RUN long before the starter's next look: start and stop must not wait
+// for a status that cannot come any more.
+TEST(ThreadLife, WaitsForAThreadThatEndedMeanwhileReturn)
+{
+    class EndsOnRun : public RecordingThread
+    {
+    public:
+        u32 onChangeStatus(u32 status, const TMS::FieldMap& arguments) override
+        {
+            const u32 result = RecordingThread::onChangeStatus(status, arguments);
+            if (status == TMS::STATUS_RUN) {
+                setUserEvent(1);
+            }
+            return result;
+        }
+    };
+    EndsOnRun thread;
+    thread.m_eventHook = [&](u32) { thread.release(); }; // on its own task: the loop ends after this pass
+    ASSERT_EQ(initializeThread(thread, "Brief"), 0u);
+    auto started = std::async(std::launch::async, [&] { return thread.start(none()); });
+    ASSERT_EQ(started.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(started.get(), 0u);
+    ASSERT_TRUE(statusBecomes(thread, TMS::STATUS_DESTROY));
+    EXPECT_EQ(thread.stop(none()), 0u); // sent; its wait ends at once
+    EXPECT_EQ(thread.waitStatus(TMS::STATUS_RUN), 0x80000003u);
+    EXPECT_EQ(thread.release(), 0u);
+    EXPECT_EQ(thread.waitStatus(TMS::STATUS_STOP), 0x80000003u); // torn down
 }
 
 TEST(ThreadLife, ReleasedThreadCanBeInitialisedAgain)
