@@ -66,6 +66,15 @@ function(vd_label_discovered_tests target labels)
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
+# A suite compiles with the precompiled test-framework headers of vdtest_pch (same compiler, flags and code model);
+# -Winvalid-pch turns a header the compiler cannot use into a warning instead of a silent slow build.
+function(vd_use_test_pch target)
+    if(TARGET vdtest_pch)
+        target_precompile_headers(${target} REUSE_FROM vdtest_pch)
+        target_compile_options(${target} PRIVATE -Winvalid-pch)
+    endif()
+endfunction()
+
 # vd_add_suite(<label> <file> [TSAN] [RUN_SERIAL] [LIBS <targets...>] [PROGRAM <target>] [TIMEOUT <seconds>])
 # One GoogleTest executable; each test case runs as its own process (300 s at most unless TIMEOUT says otherwise).
 # It links the library named by the label, except for a suite of a PROGRAM: that one is built after the program
@@ -85,6 +94,7 @@ function(vd_add_suite label file)
         target_link_libraries(${target} PRIVATE ${label})
     endif()
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} vdtest_common GTest::gmock GTest::gtest_main)
+    vd_use_test_pch(${target})
     if(TARGET ${label}_testsupport)
         target_link_libraries(${target} PRIVATE ${label}_testsupport)
     endif()
@@ -167,6 +177,7 @@ function(vd_add_fuzz label name)
         add_executable(${target} "${source}" "${CMAKE_CURRENT_SOURCE_DIR}/replay_main.cpp")
         target_compile_definitions(${target} PRIVATE VD_FUZZ_CORPUS="${corpus}")
         target_link_libraries(${target} PRIVATE ${label} ${ARG_LIBS} GTest::gtest_main)
+        vd_use_test_pch(${target})
         gtest_discover_tests(${target}
             DISCOVERY_MODE PRE_TEST
             DISCOVERY_TIMEOUT 60
