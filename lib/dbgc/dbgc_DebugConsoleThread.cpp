@@ -29,6 +29,11 @@ DebugConsoleThread::~DebugConsoleThread()
     release();
     dbgc_finalize();
     DataLogger::getInstance().finalize();
+    closeEtherTransport();
+}
+
+void DebugConsoleThread::closeEtherTransport()
+{
     std::lock_guard<std::recursive_mutex> guard(m_console2Lock);
     if (m_console2.isInitialized()) {
         m_console2.finalize();

@@ -44,6 +44,11 @@ public:
     LowIOEtherServer& getTransport() { return m_transport; }
     DebugConsole& getEtherConsole() { return m_console2; }
 
+protected:
+    // Closes the TCP console and its transport, so that the poll task calls into this object no more. A derived
+    // class calls it in its own destructor, before this class's destructor begins (those calls are virtual).
+    void closeEtherTransport();
+
 private:
     LowIOEtherServer m_transport;
     DebugConsole m_console1;

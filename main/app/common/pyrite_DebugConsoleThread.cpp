@@ -9,6 +9,7 @@ PyriteDebugConsoleThread::PyriteDebugConsoleThread(u16 port) : DBGC::DebugConsol
 PyriteDebugConsoleThread::~PyriteDebugConsoleThread()
 {
     release();
+    closeEtherTransport();
 }
 
 u32 PyriteDebugConsoleThread::onChangeSystemInfo()
