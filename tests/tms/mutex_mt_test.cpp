@@ -165,12 +165,7 @@ TEST_F(TMSMutexThreads, AHandOverAfterALayerRestartNeverWakesTheNewOwnerOfTheOld
 
     // Every id down to the old one is taken, then the old one is handed to a new mutex.
     std::vector<u16> taken;
-    ossupport::SemaphoreRecord record;
-    u16 id = 0;
-    while (id != oldId && ossupport::createSemaphore(&id, &record) == 0) {
-        taken.push_back(id);
-    }
-    ASSERT_EQ(id, oldId);
+    ASSERT_TRUE(tmstest::takeSemaphoresUpTo(oldId, taken));
     taken.pop_back();
     ASSERT_EQ(ossupport::deleteSemaphore(oldId), 0u);
     TMSMutex other("Other");
@@ -205,9 +200,7 @@ TEST_F(TMSMutexThreads, AHandOverAfterALayerRestartNeverWakesTheNewOwnerOfTheOld
     EXPECT_EQ(other.getOwner(), 0u);
     EXPECT_EQ(other.getWaiterCount(), 0u);
     EXPECT_EQ(old.getOwner(), 0u);
-    for (u16 each : taken) {
-        ossupport::deleteSemaphore(each);
-    }
+    tmstest::deleteSemaphores(taken);
 }
 
 // More threads than the OS layer has foreign ids: every thread is still told apart, so two of them never hold

@@ -99,12 +99,7 @@ TYPED_TEST_P(MutexContract, AfterALayerRestartTheOldIdIsLeftToItsNewOwner)
     ASSERT_EQ(ossupport::shutdown(), 0u);
     ASSERT_EQ(ossupport::initialize(), 0u);
     std::vector<u16> taken;
-    ossupport::SemaphoreRecord record;
-    u16 id = 0;
-    while (id != oldId && ossupport::createSemaphore(&id, &record) == 0) {
-        taken.push_back(id);
-    }
-    ASSERT_EQ(id, oldId);
+    ASSERT_TRUE(tmstest::takeSemaphoresUpTo(oldId, taken));
 
     ASSERT_EQ(mutex->lock(), 0);
     std::atomic<bool> acquired{false};
@@ -121,9 +116,7 @@ TYPED_TEST_P(MutexContract, AfterALayerRestartTheOldIdIsLeftToItsNewOwner)
     EXPECT_EQ(mutex->unlock(), 0);
     other.join();
     EXPECT_TRUE(acquired.load());
-    for (u16 each : taken) {
-        ossupport::deleteSemaphore(each);
-    }
+    tmstest::deleteSemaphores(taken);
 }
 
 TYPED_TEST_P(MutexContract, ContendedCountingStaysExclusive)
