@@ -37,6 +37,7 @@ TEST(ManagerAccessor, MeterReadsTakeThePoolsLockAgainstTheSyncThread)
     ASSERT_NE(accessor, nullptr);
 
     std::atomic<bool> done{false};
+    std::atomic<u32> writes{0};
     std::atomic<int> failures{0};
     std::thread sync([&] {
         for (u32 round = 0; !done.load(); ++round) {
@@ -44,8 +45,13 @@ TEST(ManagerAccessor, MeterReadsTakeThePoolsLockAgainstTheSyncThread)
             if (pool.writeMeterBytes(2 + round % 2, 0, round % 2, bytes + round % 2, 3) != DADOV_OK) {
                 ++failures;
             }
+            ++writes;
         }
     });
+    // The reads overlap the writes only once both sets were written; a fast reader finishes before then.
+    while (writes.load() < 2) {
+        std::this_thread::yield();
+    }
     u32 sum = 0;
     for (int round = 0; round < 20000; ++round) {
         const u32 x = static_cast<u32>(round) % 4;
