@@ -228,6 +228,8 @@ TEST_F(DeviceControl, ComponentAndConnectionCommands)
     coded.setString("CommandName", "Initialize");
     post(coded);
     m_device.run([](Device&) {});
+    m_bridge.run([] {});
+    m_vdp.run([] {});
     EXPECT_EQ(m_bridge.pending() + m_vdp.pending(), 0u);
 }
 

@@ -228,6 +228,7 @@ TEST_F(NqCommands, SceneAndPresetCommandsCallTheListsWithTheirFields)
         EXPECT_EQ(calls(c.message), c.calls) << text(c.message, "CommandName") << " " << text(c.message, "Operation")
                                              << " " << text(c.message, "Status");
     }
+    m_osc.run([] {});               // a barrier: what the commands sent there has been received
     EXPECT_EQ(m_osc.pending(), 2u); // the store and the recall
 }
 
@@ -252,6 +253,7 @@ TEST_F(NqCommands, StoreAndRecallNotifyTheOscServerAndClearTheEditFlagOnlyWhenTh
         m_scenes.m_result = FAILED;
         markEdited();
         serve(message);
+        m_osc.run([] {});
         EXPECT_EQ(m_osc.pending(), 0u) << c.operation;
         EXPECT_TRUE(edited()) << c.operation;
 

@@ -14,7 +14,7 @@
 namespace vdtest {
 
 // Polls condition every millisecond until it holds or timeoutMs pass; true when it held.
-inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
+inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {

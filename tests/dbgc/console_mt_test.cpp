@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -138,12 +137,8 @@ TEST(TcpConsole, AReconnectRightAfterAHangUpOrResetGetsTheBanner)
             ASSERT_TRUE(passing.connectTo(rig.m_port));
             passing.close();
         }
-        const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(rig.m_client.connectTo(rig.m_port));
         ASSERT_TRUE(rig.m_client.waitFor(BANNER_TAIL + "Top>")) << "cycle " << cycle;
-        if (!reset) {
-            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100)) << "cycle " << cycle;
-        }
         rig.m_client.take();
     }
 }

@@ -316,7 +316,12 @@ bool StandInThread::sawStatus(u32 status)
 
 u32 initializeThread(TMS::AbstractThread& thread, const char* name)
 {
-    return thread.initialize(name, 0, 0, 20000, 20000, 100, 100, TMS::AbstractMessage::emptyFields());
+    const u32 result = thread.initialize(name, 0, 0, 20000, 20000, 100, 100, TMS::AbstractMessage::emptyFields());
+    // The thread takes user messages only from STOP on, which its own task reaches after this returns.
+    if (result == 0 && !waitUntil([&] { return thread.getStatus() >= TMS::STATUS_STOP; }, 60000)) {
+        return 0x80000000u;
+    }
+    return result;
 }
 
 u32 startThread(TMS::AbstractThread& thread)
@@ -357,7 +362,7 @@ std::string ConsoleRig::command(const std::string& line, const std::string& prom
             return b.size() >= echo.size() + prompt.size() && b.compare(0, echo.size(), echo) == 0 &&
                    b.compare(b.size() - prompt.size(), prompt.size(), prompt) == 0;
         },
-        5000);
+        30000);
     std::string all = m_client.take();
     if (all.size() < echo.size() + prompt.size()) {
         return "<timeout:" + all + ">";

@@ -40,11 +40,11 @@ public:
     bool connectTo(u16 port);
     bool send(const std::string& bytes);
     // Receives until the buffer holds text (searching from the start); true when it does within the time.
-    bool waitFor(const std::string& text, int timeoutMs = 5000);
+    bool waitFor(const std::string& text, int timeoutMs = 30000);
     // Receives for ms milliseconds.
     void drainFor(int ms);
     // True when the peer closed the connection within the time.
-    bool waitClosed(int timeoutMs = 5000);
+    bool waitClosed(int timeoutMs = 30000);
     // The received bytes, and taking them (the buffer is emptied).
     const std::string& received() const { return m_buffer; }
     bool isClosed() const { return m_closed; }
@@ -106,7 +106,7 @@ public:
     u32 onChangeStatus(u32 status, const TMS::FieldMap& arguments) override;
 
     std::vector<std::string> messages();
-    bool waitForMessages(size_t count, int timeoutMs = 5000);
+    bool waitForMessages(size_t count, int timeoutMs = 30000);
     bool sawStatus(u32 status);
 
 private:
@@ -115,7 +115,8 @@ private:
     std::vector<u32> m_statuses;
 };
 
-// Initialise a thread with the sizes every test thread uses and (optionally) start it.
+// Initialise a thread with the sizes every test thread uses, waiting until it takes messages, and (optionally)
+// start it.
 u32 initializeThread(TMS::AbstractThread& thread, const char* name);
 u32 startThread(TMS::AbstractThread& thread);
 

@@ -70,7 +70,7 @@ public:
     // Number of records that start with prefix.
     size_t countOf(const std::string& prefix);
     // Waits until countOf(prefix) >= n.
-    bool waitForCount(const std::string& prefix, size_t n, int timeoutMs = 5000);
+    bool waitForCount(const std::string& prefix, size_t n, int timeoutMs = 30000);
 
 private:
     std::mutex m_lock;

@@ -20,7 +20,7 @@ public:
     // Owner loop: wait for a wake-up (at most 10 ms), then run handleEvents of every socket, until pred()
     // holds or the time runs out. Returns pred().
     bool pumpUntil(const std::vector<VCOM::IVCom*>& sockets, VCOM::IVComCallback* callback,
-                   const std::function<bool()>& pred, int timeoutMs = 5000);
+                   const std::function<bool()>& pred, int timeoutMs = 30000);
     // Runs the loop for a fixed time.
     void pumpFor(const std::vector<VCOM::IVCom*>& sockets, VCOM::IVComCallback* callback, int ms);
 

@@ -30,14 +30,14 @@ VsockOpenParams openParams(u32 type, const VsockSocketAddress& local);
 VsockOptions recordingOptions();
 
 // Recorded events. waitEvent removes and returns the first event of the handle and kind.
-bool waitEvent(i32 handle, u32 kind, VsockEvent* out, int timeoutMs = 5000);
+bool waitEvent(i32 handle, u32 kind, VsockEvent* out, int timeoutMs = 30000);
 size_t countEvents(i32 handle, u32 kind);
 void clearEvents();
 
 // Raw blocking sockets on 127.0.0.1.
 int rawTcpListen(u16* port, int backlog = 8);
 int rawTcpConnect(u16 port);
-int rawAccept(int listener, int timeoutMs = 5000);
+int rawAccept(int listener, int timeoutMs = 30000);
 int rawUdp(u16* port);
 // Waits until fd is readable; false on time-out.
 bool waitReadable(int fd, int timeoutMs);
