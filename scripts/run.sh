@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release tree and runs the back-end program with the arguments given, inside its layout (the
-# settings file and userdata/ beside the binary).
+# settings file and userdata/ beside the binary). JOBS sets the build's parallel jobs (default: every core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,7 +8,7 @@ PROGRAM_DIR=build/release/program
 
 bash scripts/deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
+cmake --build --preset release -j "${JOBS:-$(nproc)}"
 
 cd "$PROGRAM_DIR"
 exec "$PWD/virtualVEXA-D" "$@"

@@ -353,7 +353,7 @@ i32 LogicData::assignFrom(const LogicData& source)
 
 const KVariant& LogicData::getValue() const
 {
-    if (m_kind < KIND_NORMALIZED || m_kind > KIND_TEXT) {
+    if (m_kind < KIND_NORMALIZED || m_kind > KIND_TRIGGER) {
         TMS::returnZero();
         return emptyValue();
     }

@@ -62,7 +62,8 @@ public:
     i32 assignFrom(const LogicData& source);
 
     u32 getKind() const { return m_kind; }
-    // Kinds 1 to 7; other kinds give a shared empty value (debug-break hook).
+    // Kinds 1 to 8 (kind 8: the count, empty until the first trigger); other kinds give a shared empty value
+    // (debug-break hook).
     const KVariant& getValue() const;
     const KVariant& getPreviousValue() const { return m_previousValue; }
     const KVariant& getMinValue() const { return m_minValue; }

@@ -1,15 +1,17 @@
 #include "dbgc_Modules.h"
 
+#include <atomic>
 #include <string>
 
 #include "dbgc_HelpText.h"
 #include "dbgc_Result.h"
-#include "pyrite_ProductInfo.h"
 #include "tms_ThreadRepository.h"
 
 namespace DBGC {
 
 namespace {
+
+std::atomic<BannerSource> g_bannerSource{nullptr};
 
 const ModuleEntry MODULES[] = {
     {"Top", &moduleTop, "基本コマンド"},
@@ -134,24 +136,26 @@ u32 getModuleCount()
     return static_cast<u32>(sizeof(MODULES) / sizeof(MODULES[0]));
 }
 
+void setBannerSource(BannerSource source)
+{
+    g_bannerSource.store(source, std::memory_order_release);
+}
+
 void printBanner(DebugConsole& console)
 {
-    PyriteProductInfo& info = PyriteProductInfo::getInstance();
-    const char* product = info.getProductName(0);
-    std::string boot;
-    std::string kernel;
-    std::string program;
-    info.getVersionString(PyriteProductInfo::VERSION_BOOT_LOADER, boot);
-    info.getVersionString(PyriteProductInfo::VERSION_KERNEL, kernel);
-    info.getVersionString(PyriteProductInfo::VERSION_PROGRAM, program);
+    BannerInfo info;
+    const BannerSource source = g_bannerSource.load(std::memory_order_acquire);
+    if (source != nullptr) {
+        source(info);
+    }
 
     ConsoleLock lock(console);
     console.puts("\n");
-    console.printf("== KORVAN %s Debug Monitor\n", product);
+    console.printf("== KORVAN %s Debug Monitor\n", info.m_product.c_str());
     console.puts("==\n");
-    console.printf("== Boot Loader Version : %s\n", boot.c_str());
-    console.printf("== Kernel Version      : %s\n", kernel.c_str());
-    console.printf("== Program Version     : %s\n", program.c_str());
+    console.printf("== Boot Loader Version : %s\n", info.m_bootLoaderVersion.c_str());
+    console.printf("== Kernel Version      : %s\n", info.m_kernelVersion.c_str());
+    console.printf("== Program Version     : %s\n", info.m_programVersion.c_str());
     console.puts("==\n");
     console.puts("== [?]  Help Display\n");
     console.puts("\n");

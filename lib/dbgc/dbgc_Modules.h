@@ -5,6 +5,8 @@
 // database collection (the null database while there is none).
 #pragma once
 
+#include <string>
+
 #include "dbgc_DebugConsole.h"
 #include "klib_Types.h"
 
@@ -23,7 +25,23 @@ constexpr u32 MODULE_PDB = 3;
 const ModuleEntry* getModuleTable();
 u32 getModuleCount();
 
-// The greeting of a new peer, from the product information.
+// The product lines of the banner.
+struct BannerInfo
+{
+    std::string m_product = "---";
+    std::string m_bootLoaderVersion = "------";
+    std::string m_kernelVersion = "------";
+    std::string m_programVersion = "------";
+};
+
+// Fills the product lines; called for every new peer, on the console's thread.
+using BannerSource = void (*)(BannerInfo& info);
+
+// Registers where the banner's product lines come from (the program registers its product information); null
+// leaves the defaults above. Any thread.
+void setBannerSource(BannerSource source);
+
+// The greeting of a new peer, with the product lines of the registered source.
 void printBanner(DebugConsole& console);
 
 i32 moduleTop(DebugConsole& console, u32 count, StringElement words[]);

@@ -1,4 +1,5 @@
-// The debug console thread's switch on "DebugState" and the restart request, under a test root thread.
+// The debug console thread's switch on "DebugState" and its banner from the product information, and the restart
+// request, under a test root thread.
 #include <gtest/gtest.h>
 
 #include "dbgc_TestSupport.h"
@@ -40,6 +41,7 @@ public:
 
 TEST(DebugConsoleThread, DebugStateSwitchesTheTcpConsole)
 {
+    ASSERT_EQ(PyriteProductInfo::getInstance().setVersion(PyriteProductInfo::VERSION_PROGRAM, "V1.23"), 0u);
     TMS::SystemThread root(1);
     PYRITE::PyriteDebugConsoleThread console(0);
     Reporter reporter;
@@ -56,7 +58,8 @@ TEST(DebugConsoleThread, DebugStateSwitchesTheTcpConsole)
     auto expectBanner = [&] {
         dbgctest::TestClient client;
         ASSERT_TRUE(client.connectTo(port()));
-        EXPECT_TRUE(client.waitFor("Debug Monitor"));
+        EXPECT_TRUE(client.waitFor("\n== KORVAN --- Debug Monitor\n==\n== Boot Loader Version : ------\n"
+                                   "== Kernel Version      : ------\n== Program Version     : V1.23\n"));
     };
     // The first report of "DebugState" (0) opens the console.
     ASSERT_TRUE(waitUntil([&] { return port() != 0; }));

@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -54,6 +56,31 @@ void markAndPark()
         ::close(fd);
     }
     pumpMessagesForever();
+}
+
+// The scheduler state of a thread of this process ('S': asleep, as in a blocked write), or 0.
+char threadState(long tid)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t name = line.rfind(')');
+    return name != std::string::npos && name + 2 < line.size() ? line[name + 2] : '\0';
+}
+
+// Holds a crash handler in its report: the dump path becomes a pipe that is full until the test reads it.
+int fullPipeAt(const std::string& path)
+{
+    ::unlink(path.c_str());
+    if (::mkfifo(path.c_str(), 0644) != 0) {
+        std::abort();
+    }
+    const int held = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+    ::fcntl(held, F_SETPIPE_SZ, 4096);
+    const std::string fill(4096, 'x');
+    while (::write(held, fill.data(), fill.size()) > 0) {
+    }
+    return held;
 }
 
 std::string escapedForRegex(const std::string& text)
@@ -214,15 +241,7 @@ TEST_F(CrashHandlerTest, TwoThreadsCrashingTogetherGiveOneReportAndOneMessage)
     EXPECT_EXIT(
         {
             std::snprintf(g_parkedMarker, sizeof(g_parkedMarker), "%s", marker.c_str());
-            ::unlink(dumpPath().c_str());
-            if (::mkfifo(dumpPath().c_str(), 0644) != 0) {
-                std::abort();
-            }
-            const int held = ::open(dumpPath().c_str(), O_RDWR | O_NONBLOCK);
-            ::fcntl(held, F_SETPIPE_SZ, 4096);
-            const std::string fill(4096, 'x');
-            while (::write(held, fill.data(), fill.size()) > 0) {
-            }
+            const int held = fullPipeAt(dumpPath());
             installCrashHandler(m_dir.c_str(), &markAndPark);
             std::thread drainer([&] {
                 tmstest::waitUntil([&] { return ::access(marker.c_str(), F_OK) == 0; }, 10000);
@@ -248,6 +267,29 @@ TEST_F(CrashHandlerTest, TwoThreadsCrashingTogetherGiveOneReportAndOneMessage)
         },
         ::testing::ExitedWithCode(1), onlyMessage());
     EXPECT_TRUE(fswtest::exists(marker));
+}
+
+// A different fatal signal on the thread that is writing the report (held on a full pipe) ends the process with
+// exit code 1; taken for a second crashing thread, it would park the only thread that can end the process.
+TEST_F(CrashHandlerTest, AnotherSignalOnTheHandlingThreadEndsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            (void)fullPipeAt(dumpPath());
+            installCrashHandler(m_dir.c_str(), [] { ::_exit(3); });
+            std::atomic<long> crashing{0};
+            std::thread first([&] {
+                crashing.store(::syscall(SYS_gettid));
+                writeNull();
+            });
+            if (!tmstest::waitUntil([&] { return crashing.load() != 0 && threadState(crashing.load()) == 'S'; },
+                                    60000)) {
+                ::_exit(4);
+            }
+            ::syscall(SYS_tgkill, ::getpid(), crashing.load(), SIGFPE);
+            first.join();
+        },
+        ::testing::ExitedWithCode(1), "^$");
 }
 
 } // namespace

@@ -190,7 +190,7 @@ TEST(PluginAbi, APluginInCReachesEveryAccessorPosition)
         EXPECT_EQ(component.getNumInPort(), 1015u);
         EXPECT_EQ(component.getNumOutPort(), 1016u);
         EXPECT_EQ(component.getDspResourceSize("dsp", 48000, 64, "fixedDelay"), 1021);
-        EXPECT_EQ(component.getLogicComponent().getNumOutputs(), 2u);
+        EXPECT_EQ(component.getLogicComponent().getNumOutputs(), 3u);
 
         ASSERT_EQ(component.beginUseByDSPThread(nullptr), 0);
         EXPECT_EQ(probeValue<u32>(type, "abiProbeUseChecksRun"), 1u);

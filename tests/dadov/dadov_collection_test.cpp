@@ -139,6 +139,7 @@ protected:
         s_folder = new dadovtest::PluginFolder();
         s_folder->add("TestMixer_2.dll");
         s_folder->add("NullCoef_1.dll");
+        s_folder->add("BadJson_1.dll");
     }
     static void TearDownTestSuite()
     {
@@ -427,6 +428,41 @@ TEST_F(CollectionTest, TheProcessingThreadUsesItsComponents)
     }
     EXPECT_EQ(dsp.begin(), 0); // again, without a context: no longer the processing thread
     EXPECT_FALSE(collection().findComponent(2)->isInUse());
+}
+
+// A component of a type without a usable description has no database component, so its use cannot begin and
+// the failure releases it (its own uid is gone). The collection keeps it under the uid it was added with: it is
+// found, removed and destroyed by its last holder, the uid is free again, and the end and finalize go through.
+TEST_F(CollectionTest, AComponentReleasedByAFailedStartOfUseIsStillRemoved)
+{
+    constexpr u32 UID = 40; // no other case puts a database component under it
+    const auto addUndescribed = [] { return collection().addComponent("BadJson", 1, UID, NUM_X, NUM_Y); };
+    ASSERT_EQ(collection().beginByThread(this), 0);
+    int context = 0;
+    Worker dsp;
+    ASSERT_EQ(dsp.begin(&context), 0);
+    ASSERT_EQ(addUndescribed(), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(dsp.update(), 0);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(logictest::countOf(log, format("[E] AudioComponentCollection::updateByThread - AudioComponent[uid:%d] "
+                                             "couldn't begin use.\n",
+                                             UID)),
+              1u);
+    AudioComponent* released = collection().findComponent(UID);
+    ASSERT_NE(released, nullptr);
+    ASSERT_FALSE(released->isInUse());
+    EXPECT_EQ(dsp.run([] { return collection().findComponent(UID) != nullptr ? 1 : 0; }), 1);
+
+    ASSERT_EQ(collection().reqRemoveComponent(UID), 0);
+    EXPECT_EQ(collection().findComponent(UID), nullptr);
+    EXPECT_EQ(collection().getNumComponents(), 1u);
+    EXPECT_EQ(dsp.update(), 0);
+    EXPECT_TRUE(dsp.uids().empty());
+    EXPECT_EQ(collection().getNumComponents(), 0u);
+    EXPECT_EQ(addUndescribed(), 0);
+    EXPECT_EQ(dsp.update(), 0);
+    EXPECT_EQ(dsp.end(), 0);
 }
 
 // finalize returns only once every thread holding components has updated or ended.

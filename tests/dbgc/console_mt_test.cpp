@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "dbgc_ExpectedHelp.h"
+#include "dbgc_Modules.h"
 #include "dbgc_Print.h"
 #include "dbgc_TestSupport.h"
-#include "pyrite_ProductInfo.h"
 
 namespace {
 
@@ -30,9 +30,9 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new dbgcte
 
 const std::string BANNER_TAIL = "==\n== [?]  Help Display\n\n";
 
-std::string banner(const char* boot, const char* kernel, const char* program)
+std::string banner(const char* boot, const char* kernel, const char* program, const char* product = "---")
 {
-    return std::string("\n== KORVAN --- Debug Monitor\n==\n") + "== Boot Loader Version : " + boot + "\n" +
+    return std::string("\n== KORVAN ") + product + " Debug Monitor\n==\n" + "== Boot Loader Version : " + boot + "\n" +
            "== Kernel Version      : " + kernel + "\n" + "== Program Version     : " + program + "\n" + BANNER_TAIL;
 }
 
@@ -49,7 +49,10 @@ bool logHas(TMS::AbstractThread& thread, const std::string& text)
 
 TEST(TcpConsole, BannerAndHelpTextsAreExact)
 {
-    ASSERT_EQ(PyriteProductInfo::getInstance().setVersion(1, "V0.00"), 0u);
+    DBGC::setBannerSource([](DBGC::BannerInfo& info) {
+        info.m_product = "Probe";
+        info.m_bootLoaderVersion = "V0.00";
+    });
     DBGC::DebugConsoleThread thread(0, "127.0.0.1");
     ASSERT_EQ(dbgctest::initializeThread(thread, "DebugConsole"), 0u);
     ASSERT_EQ(dbgctest::startThread(thread), 0u);
@@ -57,7 +60,8 @@ TEST(TcpConsole, BannerAndHelpTextsAreExact)
     TestClient client;
     ASSERT_TRUE(client.connectTo(thread.getTransport().getBoundPort()));
     ASSERT_TRUE(client.waitFor("Top>"));
-    EXPECT_EQ(client.take(), banner("V0.00", "------", "------") + "Top>");
+    EXPECT_EQ(client.take(), banner("V0.00", "------", "------", "Probe") + "Top>");
+    DBGC::setBannerSource(nullptr);
 
     client.send("?\r");
     ASSERT_TRUE(client.waitFor(expected::TOP_HELP + "Top>"));

@@ -123,8 +123,11 @@ TEST(LogicDataKinds, TextCounterAndUnsupportedOperations)
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(counter.trigger(), 0);
     }
+    EXPECT_EQ(counter.getValue().getKind(), KVariant::KIND_UINT32);
+    EXPECT_EQ(counter.getValue().getUInt(), 3u);
     ASSERT_EQ(counter.acknowledge(), 0);
     EXPECT_EQ(counter.getPreviousValue().getUInt(), 3u);
+    EXPECT_EQ(counter.getValue().getUInt(), 0u);
     EXPECT_FALSE(counter.isChanged());
 
     const u64 breaks = TMS::getDebugBreakCount();
@@ -134,7 +137,7 @@ TEST(LogicDataKinds, TextCounterAndUnsupportedOperations)
     EXPECT_EQ(counter.setNormalized(0.5f), code(0x80080000));
     EXPECT_EQ(counter.setText("1"), code(0x80080000));
     EXPECT_EQ(none.trigger(), code(0x80080000));
-    EXPECT_FALSE(counter.getValue().isValid()); // kind 8 has no readable value
+    EXPECT_FALSE(none.getValue().isValid()); // kind 0 has no readable value
     EXPECT_EQ(TMS::getDebugBreakCount(), breaks + 6);
 
     LogicData copy(text);

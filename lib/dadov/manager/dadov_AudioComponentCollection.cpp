@@ -122,6 +122,7 @@ void AudioComponentCollection::resetState()
     // Entries stay allocated (a thread may still hold a reference to its empty list) but leave the table.
     for (auto& [identity, entry] : m_threads) {
         entry.m_list.clear();
+        entry.m_uids.clear();
         entry.m_byUid.clear();
         entry.m_fresh.clear();
         entry.m_callback = nullptr;
@@ -186,7 +187,7 @@ i32 AudioComponentCollection::addComponent(const char* typeName, u32 majorVersio
         // Room for every component in both pending lists, so that requesting removals never allocates.
         m_pendingAdd.reserve(m_components.size() + 1);
         m_pendingRemove.reserve(m_components.size() + 1);
-        m_components.push_back(Record{component, 0, true, false});
+        m_components.push_back(Record{component, uid, 0, true, false});
         try {
             m_recordsByUid.emplace(uid, std::prev(m_components.end()));
         } catch (const std::bad_alloc&) {
@@ -360,14 +361,19 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, v
     clearEntry(*entry);
     try {
         entry->m_list.reserve(m_components.size());
+        entry->m_uids.reserve(m_components.size());
         entry->m_byUid.reserve(m_components.size());
-        for (Record& record : m_components) {
-            entry->m_byUid.emplace(record.m_component->getUniqID(), record.m_component);
-            entry->m_list.push_back(record.m_component);
-            ++record.m_holders;
-        }
         if (context != nullptr) {
-            entry->m_fresh = entry->m_list;
+            entry->m_fresh.reserve(m_components.size());
+        }
+        for (Record& record : m_components) {
+            entry->m_byUid.emplace(record.m_uid, record.m_component);
+            entry->m_list.push_back(record.m_component);
+            entry->m_uids.push_back(record.m_uid);
+            if (context != nullptr) {
+                entry->m_fresh.emplace_back(record.m_uid, record.m_component);
+            }
+            ++record.m_holders;
         }
     } catch (const std::bad_alloc&) {
         clearEntry(*entry);
@@ -389,10 +395,11 @@ i32 AudioComponentCollection::beginByThread(IAudioComponentCallback* callback, v
 
 void AudioComponentCollection::clearEntry(ThreadEntry& entry)
 {
-    for (AudioComponent* component : entry.m_list) {
-        --m_recordsByUid.find(component->getUniqID())->second->m_holders;
+    for (const u32 uid : entry.m_uids) {
+        --m_recordsByUid.find(uid)->second->m_holders;
     }
     entry.m_list.clear();
+    entry.m_uids.clear();
     entry.m_byUid.clear();
     entry.m_fresh.clear();
 }
@@ -413,8 +420,8 @@ i32 AudioComponentCollection::endByThread()
     ThreadEntry* entry = callerEntry(self);
     if (entry != nullptr) {
         if (self == m_dspThread) {
-            for (AudioComponent* component : entry->m_list) {
-                endUse(*component);
+            for (size_t i = 0; i < entry->m_list.size(); ++i) {
+                endUse(*entry->m_list[i], entry->m_uids[i]);
             }
             m_dspThread = 0;
             m_dspContext = nullptr;
@@ -429,11 +436,11 @@ i32 AudioComponentCollection::endByThread()
     return update(self);
 }
 
-void AudioComponentCollection::endUse(AudioComponent& component)
+void AudioComponentCollection::endUse(AudioComponent& component, u32 uid)
 {
     if (component.endUseByDSPThread() != DADOV_OK) {
         KLIB_LOG("[E] AudioComponentCollection::endByThread - AudioComponent[uid:%d] couldn't end use.\n",
-                 static_cast<int>(component.getUniqID()));
+                 static_cast<int>(uid));
     }
 }
 
@@ -475,13 +482,14 @@ i32 AudioComponentCollection::update(u64 identity)
     m_pendingRemove.resize(kept);
 
     if (processing) {
-        for (AudioComponent* component : entry->m_fresh) {
-            const auto held = entry->m_byUid.find(component->getUniqID());
+        for (const auto& [uid, component] : entry->m_fresh) {
+            const auto held = entry->m_byUid.find(uid);
+            // A failed start releases the component; it stays held and is dropped like any other.
             if (held != entry->m_byUid.end() && held->second == component &&
                 component->beginUseByDSPThread(m_dspContext) != DADOV_OK) {
                 KLIB_LOG("[E] AudioComponentCollection::updateByThread - AudioComponent[uid:%d] couldn't begin "
                          "use.\n",
-                         static_cast<int>(component->getUniqID()));
+                         static_cast<int>(uid));
             }
         }
         entry->m_fresh.clear();
@@ -491,7 +499,7 @@ i32 AudioComponentCollection::update(u64 identity)
 
 void AudioComponentCollection::take(ThreadEntry& entry, Record& record, bool processing)
 {
-    const u32 uid = record.m_component->getUniqID();
+    const u32 uid = record.m_uid;
     if (entry.m_byUid.find(uid) != entry.m_byUid.end()) {
         return;
     }
@@ -500,6 +508,7 @@ void AudioComponentCollection::take(ThreadEntry& entry, Record& record, bool pro
         if (processing) {
             entry.m_fresh.reserve(entry.m_fresh.size() + 1);
         }
+        entry.m_uids.reserve(entry.m_uids.size() + 1);
         entry.m_list.push_back(record.m_component);
         try {
             entry.m_byUid.emplace(uid, record.m_component);
@@ -510,25 +519,28 @@ void AudioComponentCollection::take(ThreadEntry& entry, Record& record, bool pro
     } catch (const std::bad_alloc&) {
         return;
     }
+    entry.m_uids.push_back(uid);
     if (processing) {
-        entry.m_fresh.push_back(record.m_component);
+        entry.m_fresh.emplace_back(uid, record.m_component);
     }
     ++record.m_holders;
 }
 
 void AudioComponentCollection::drop(ThreadEntry& entry, Record& record, bool processing)
 {
-    const auto held = entry.m_byUid.find(record.m_component->getUniqID());
+    const auto held = entry.m_byUid.find(record.m_uid);
     if (held == entry.m_byUid.end()) {
         return;
     }
     entry.m_byUid.erase(held);
     // Removals mostly hit recent additions: search from the back, so the shift is as short as the search.
-    const auto at = std::find(entry.m_list.rbegin(), entry.m_list.rend(), record.m_component);
-    entry.m_list.erase(std::next(at).base());
+    const auto at = std::find(entry.m_uids.rbegin(), entry.m_uids.rend(), record.m_uid);
+    const auto index = std::distance(entry.m_uids.begin(), std::next(at).base());
+    entry.m_uids.erase(entry.m_uids.begin() + index);
+    entry.m_list.erase(entry.m_list.begin() + index);
     --record.m_holders;
     if (processing) {
-        endUse(*record.m_component);
+        endUse(*record.m_component, record.m_uid);
     }
 }
 
@@ -538,7 +550,7 @@ void AudioComponentCollection::destroy(RecordList::iterator record)
         // Destroyed before every thread took it: no later update may take it.
         m_pendingAdd.erase(std::find(m_pendingAdd.begin(), m_pendingAdd.end(), record));
     }
-    m_recordsByUid.erase(record->m_component->getUniqID());
+    m_recordsByUid.erase(record->m_uid);
     delete record->m_component;
     m_components.erase(record);
 }

@@ -12,10 +12,13 @@
 // finalize leaves a fresh collection (no threads, no components, no connections) that initialize can start again.
 //
 // Threads are told apart by ossupport::getCurrentThreadIdentity (never reused); log lines print its low 32 bits.
+// Components are known by the uid given to addComponent, not by their own: a component released after it could
+// not begin use forgets its uid, and is still found, removed and destroyed under the one it was added with.
 #pragma once
 
 #include <list>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "dadov_AudioComponent.h"
@@ -104,10 +107,11 @@ public:
     u32 getNumComponents();
 
 private:
-    // A live component: owned here, with the number of thread lists that hold it.
+    // A live component: owned here, with the uid it was added under and the number of thread lists that hold it.
     struct Record
     {
         AudioComponent* m_component = nullptr;
+        u32 m_uid = 0;
         u32 m_holders = 0;
         bool m_inPendingAdd = false;
         bool m_inPendingRemove = false;
@@ -117,9 +121,10 @@ private:
     struct ThreadEntry
     {
         ComponentList m_list;
+        std::vector<u32> m_uids; // the uid of each component of m_list, at the same index
         std::unordered_map<u32, AudioComponent*> m_byUid;
-        // Components taken and not yet offered to the processing thread's use.
-        std::vector<AudioComponent*> m_fresh;
+        // Components taken and not yet offered to the processing thread's use, with their uids.
+        std::vector<std::pair<u32, AudioComponent*>> m_fresh;
         IAudioComponentCallback* m_callback = nullptr;
         bool m_registered = false; // holds a place in the table (from beginByThread until finalize)
         bool m_active = false;     // between beginByThread and endByThread
@@ -135,7 +140,7 @@ private:
     // The processing thread ends the use of what it drops.
     void drop(ThreadEntry& entry, Record& record, bool processing);
     void clearEntry(ThreadEntry& entry);
-    void endUse(AudioComponent& component);
+    void endUse(AudioComponent& component, u32 uid);
     // Destroys a component no thread holds and forgets it everywhere but in the pending-remove list.
     void destroy(RecordList::iterator record);
     void requestRemoveAll(u64 identity);

@@ -2,7 +2,6 @@
 
 #include <execinfo.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os_Memory.h"
 #include "os_Tasks.h"
 #include "pyrite_Result.h"
 
@@ -28,7 +28,8 @@ constexpr int BACKTRACE_DEPTH = 64;
 // Built at installation, read by the handler.
 struct CrashState
 {
-    std::atomic<bool> m_inProgress{false};
+    // The kernel id of the thread that handles the crash; 0 before the first fatal signal.
+    std::atomic<long> m_handlingThread{0};
     bool m_pathReady = false;
     char m_path[CRASH_DUMP_PATH_SIZE] = {};
     char m_message[CRASH_DUMP_PATH_SIZE] = {};
@@ -56,7 +57,7 @@ struct SignalStack
         } else {
             sigaltstack(&m_previous, nullptr);
         }
-        munmap(m_memory, SIGNAL_STACK_SIZE);
+        (void)ossupport::releasePages(m_memory, SIGNAL_STACK_SIZE);
     }
 };
 
@@ -195,9 +196,8 @@ void installSignalStack()
     if (t_signalStack.m_memory != nullptr) {
         return;
     }
-    void* memory =
-        mmap(nullptr, SIGNAL_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (memory == MAP_FAILED) {
+    void* memory = ossupport::reservePages(SIGNAL_STACK_SIZE);
+    if (memory == nullptr) {
         return;
     }
     stack_t stack = {};
@@ -205,7 +205,7 @@ void installSignalStack()
     stack.ss_size = SIGNAL_STACK_SIZE;
     stack_t previous = {};
     if (sigaltstack(&stack, &previous) != 0) {
-        munmap(memory, SIGNAL_STACK_SIZE);
+        (void)ossupport::releasePages(memory, SIGNAL_STACK_SIZE);
         return;
     }
     t_signalStack.m_memory = memory;
@@ -262,8 +262,17 @@ void pumpMessagesForever()
 
 void writeCrashDump(int signal, siginfo_t* info, void*)
 {
-    if (g_crash.m_inProgress.exchange(true, std::memory_order_acq_rel) && g_crash.m_secondHandler != nullptr) {
-        g_crash.m_secondHandler();
+    const long self = syscall(SYS_gettid);
+    long handling = 0;
+    if (!g_crash.m_handlingThread.compare_exchange_strong(handling, self, std::memory_order_acq_rel)) {
+        if (handling == self) {
+            // Another fatal signal while this thread handles the crash: parking would hang the process, and
+            // starting over would truncate the report. What was written stays.
+            _exit(1);
+        }
+        if (g_crash.m_secondHandler != nullptr) {
+            g_crash.m_secondHandler();
+        }
     }
     if (!g_crash.m_pathReady) {
         restoreDefaultAndRaise(signal);

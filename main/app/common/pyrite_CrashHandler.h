@@ -2,11 +2,13 @@
 // escapes a thread ends in SIGABRT) it writes a text report to <executable folder>/userdata/virtualVEXA-D.dmp,
 // replacing an old one (nothing is written when userdata/ is missing), prints the crash message on standard
 // error and ends the process with exit code 1. A second thread that crashes meanwhile parks for good, so there
-// is one report and one message.
+// is one report and one message; a different fatal signal on the handling thread itself ends the process with
+// exit code 1 at once, keeping what the report holds so far.
 //
 // The handler only calls async-signal-safe functions: the path and the message are built at installation, and
 // backtrace() is called there once so that it does not load anything later. Every task of the OS layer gets an
-// alternate signal stack through the layer's thread-start hook, so a stack overflow reaches the handler too.
+// alternate signal stack (pages of the OS layer) through the layer's thread-start hook, so a stack overflow
+// reaches the handler too.
 #pragma once
 
 #include <signal.h>

@@ -1,10 +1,29 @@
 #include "pyrite_DebugConsoleThread.h"
 
+#include "dbgc_Modules.h"
+#include "pyrite_ProductInfo.h"
 #include "pyrite_Result.h"
 
 namespace PYRITE {
 
-PyriteDebugConsoleThread::PyriteDebugConsoleThread(u16 port) : DBGC::DebugConsoleThread(port) {}
+namespace {
+
+// The banner's product lines, read from the product information at each new peer.
+void describeProduct(DBGC::BannerInfo& banner)
+{
+    PyriteProductInfo& info = PyriteProductInfo::getInstance();
+    banner.m_product = info.getProductName(0);
+    info.getVersionString(PyriteProductInfo::VERSION_BOOT_LOADER, banner.m_bootLoaderVersion);
+    info.getVersionString(PyriteProductInfo::VERSION_KERNEL, banner.m_kernelVersion);
+    info.getVersionString(PyriteProductInfo::VERSION_PROGRAM, banner.m_programVersion);
+}
+
+} // namespace
+
+PyriteDebugConsoleThread::PyriteDebugConsoleThread(u16 port) : DBGC::DebugConsoleThread(port)
+{
+    DBGC::setBannerSource(&describeProduct);
+}
 
 PyriteDebugConsoleThread::~PyriteDebugConsoleThread()
 {

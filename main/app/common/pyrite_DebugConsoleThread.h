@@ -1,6 +1,7 @@
 // PyriteDebugConsoleThread: the thread "DebugConsole". It switches the TCP debug console with the system
 // information "DebugState": 1 closes it, any other value opens it. The first report of a value other than 1
-// opens it. Everything runs on the thread's own loop, which owns the console's socket.
+// opens it. Everything runs on the thread's own loop, which owns the console's socket. The console's banner shows
+// the product information.
 #pragma once
 
 #include <atomic>

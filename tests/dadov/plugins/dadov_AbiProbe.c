@@ -9,8 +9,8 @@
  * Coefficient calculation: three arrays (u32, f32, f64 of 2) and two meters ("peak" u32, "gr" f32, 2 each); its
  * set-up (29) calls every position of the manager accessor and, through the logic accessor kept from the logic
  * control's operation 26, every position of that; operation 26 itself checks positions 10 to 31 of the logic
- * accessor while there is no manager accessor. The logic control has one input (kind 2, 0..10) and two outputs
- * (kind 2, 0..10; kind 7).
+ * accessor while there is no manager accessor. The logic control has one input (kind 2, 0..10) and three outputs
+ * (kind 2, 0..10; kind 7; kind 8, whose trigger count reads back as unsigned).
  *
  * Every unused position records that it was called. */
 #include <stddef.h>
@@ -366,7 +366,10 @@ static void checkLogic(Accessor* a)
     expectIn(&g_logicMismatches, 7,
              ((PortTextFn)t[7])(a, 1, "t") == 0 && ((PortDataFn)t[2])(a, 1, &kind, &value, NULL, NULL) == 0 &&
                  kind == 7 && value.type == 7 && strcmp(textBuffer, "t") == 0);
-    expectIn(&g_logicMismatches, 8, ((PortFn)t[8])(a, 0) == 0 && ((PortFn)t[8])(a, 2) == (int32_t)0x80000001u);
+    expectIn(&g_logicMismatches, 8,
+             ((PortFn)t[8])(a, 0) == 0 && ((PortFn)t[8])(a, 2) == 0 && ((PortFn)t[8])(a, 2) == 0 &&
+                 ((PortDataFn)t[2])(a, 2, &kind, &value, NULL, &changed) == 0 && kind == 8 && value.type == 1 &&
+                 (uint32_t)value.value == 2 && changed == 1 && ((PortFn)t[8])(a, 3) == (int32_t)0x80000001u);
     expectIn(&g_logicMismatches, 9, ((RequestFn)t[9])(a) == 0);
     checkReads(a, 9, &g_logicMismatches);
     expectIn(&g_logicMismatches, 23, ((MeterByteFn)t[23])(a, METER_GR, 0, 0, 0) == 254);
@@ -534,7 +537,7 @@ static uint32_t inputCount(Object* self)
 static uint32_t outputCount(Object* self)
 {
     (void)self;
-    return 2;
+    return 3;
 }
 
 static void describePort(VariantType* port, uint32_t kind)
@@ -563,9 +566,10 @@ static int32_t inputPorts(Object* self, uint8_t* ports, uint32_t count)
 static int32_t outputPorts(Object* self, uint8_t* ports, uint32_t count)
 {
     (void)self;
-    if (count == 2) {
+    if (count == 3) {
         describePort((VariantType*)ports, 2);
         describePort((VariantType*)(ports + 116), 7);
+        describePort((VariantType*)(ports + 232), 8);
     }
     return 0;
 }
