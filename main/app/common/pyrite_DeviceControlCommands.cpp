@@ -194,11 +194,16 @@ void PyriteDeviceControlThread::removeDatabaseComponent(u32 uid, const std::stri
         }
     }
     database.unlockWrite();
+    if (removed < 0) {
+        if (own) {
+            log("[E] PyriteDeviceControlThread::onReceiveMessage - Cannot remove the PDB component[%u]!\n", uid);
+        }
+        return;
+    }
+    // As after a parameter change: the memory that keeps the component database is written at a later timer tick.
     const u32 group = CREATION_TABLE[COMPONENT_DB_ID].m_backupGroup;
-    if (removed >= 0 && group >= 1 && group <= BACKUP_COUNT) {
+    if (group >= 1 && group <= BACKUP_COUNT) {
         m_backups[group - 1].requestBackup();
-    } else if (own && removed < 0) {
-        log("[E] PyriteDeviceControlThread::onReceiveMessage - Cannot remove the PDB component[%u]!\n", uid);
     }
 }
 
