@@ -253,6 +253,26 @@ TEST_F(AppThread, SubscriptionsAreOnePerKeyAndSeparatePerThread)
     EXPECT_EQ(m_other.firstScan(), (std::vector<std::string>{"started", change(0, 0, 4, 1, 0, otherKey), "finished"}));
 }
 
+TEST_F(AppThread, ComponentsRemovedElsewhereLeaveTheThreadsRemovedList)
+{
+    PDB::IParameterDB& database = m_first.get();
+    start(m_probe, "Probe");
+    m_probe.run([&] { EXPECT_EQ(m_probe.registerPDBCallback(0, 0), 0u); });
+    // Another thread removes components as the device-control thread does: request, then release its hold (the
+    // probe may have released a component first, which deletes it).
+    for (u32 uid = 1; uid <= 100; ++uid) {
+        ASSERT_EQ(database.addComponent(uid, "Flat", 1, 0, 0, 0), 0);
+        ASSERT_EQ(database.removeComponent(uid), 0);
+        (void)database.releaseComponent(uid);
+    }
+    EXPECT_EQ(database.getComponentCount(), 0u);
+    m_probe.run([&] {
+        PDB::ComponentUIDList removed;
+        ASSERT_EQ(database.getRemovedComponents(removed), 0);
+        EXPECT_TRUE(removed.empty()) << removed.size();
+    });
+}
+
 TEST_F(AppThread, ChangeScanReportsElementSetsOnceAfterPlainParameters)
 {
     PDB::IParameterDB& database = m_first.get();

@@ -20,6 +20,7 @@
 #include "pyrite_DeviceControlThread.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_TestSupport.h"
+#include "tms_ThreadTestHooks.h"
 #include "tms_ThreadTestSupport.h"
 
 namespace {
@@ -231,6 +232,86 @@ TEST_F(DeviceControl, ComponentAndConnectionCommands)
     m_bridge.run([] {});
     m_vdp.run([] {});
     EXPECT_EQ(m_bridge.pending() + m_vdp.pending(), 0u);
+}
+
+TEST_F(DeviceControl, RemovedComponentsLeaveTheComponentDatabaseAndItsBackup)
+{
+    start();
+    const std::string current = m_storage + "/Current/CurrentBackupFile.bup";
+    auto remove = [](u32 uid) {
+        TMS::AbstractMessage message = command("removeComponent");
+        message.setUInt("UniqID", uid);
+        return message;
+    };
+    auto result = [&](const TMS::AbstractMessage& message) {
+        const std::optional<TMS::AbstractMessage> reply = ask(message, m_vdp);
+        return reply ? number(*reply, "Result") : NONE;
+    };
+    m_device.run([](Device& device) { ASSERT_EQ(device.getBackup(0).backup(), 0u); });
+    const auto backupSize = fs::file_size(current);
+    const u32 imageSize = database(AUDIO).getComponentTableSize();
+
+    // A component added again under its uid starts from its defaults; a fixed component under a uid stays.
+    ASSERT_EQ(result(addComponent(100)), 0u);
+    ASSERT_EQ(write(AUDIO, 100, "/Gain", KVariant(-12.5f)), 0);
+    m_device.run([](Device& device) { ASSERT_EQ(device.getBackup(0).backup(), 0u); });
+    ASSERT_EQ(result(remove(100)), 0u);
+    m_device.run([](Device& device) { EXPECT_TRUE(device.getBackup(0).isBackupRequested()); });
+    ASSERT_EQ(result(addComponent(100)), 0u);
+    EXPECT_FLOAT_EQ(read(AUDIO, 100, "/Gain").getFloat(), 0.0f);
+    ASSERT_EQ(result(remove(100)), 0u);
+    ASSERT_EQ(result(addComponent(NQ_VOLATILE)), 0u);
+    ASSERT_EQ(result(remove(NQ_VOLATILE)), 0u);
+    EXPECT_NE(database(AUDIO).getComponentIndex(NQ_VOLATILE), NONE);
+
+    // Fresh uids, on the thread itself: a full queue of the stand-in costs a millisecond, not 100.
+    TMS::testhooks::setSendRetry(60000, 1);
+    constexpr u32 CYCLES = 10000;
+    u32 added = 0;
+    u32 removed = 0;
+    m_device.run([&](Device& device) {
+        for (u32 uid = 1000; uid < 1000 + CYCLES; ++uid) {
+            device.onReceiveMessage(addComponent(uid));
+            added += database(AUDIO).getComponentIndex(uid) != NONE ? 1 : 0;
+            device.onReceiveMessage(remove(uid));
+            removed += database(AUDIO).getComponentIndex(uid) == NONE ? 1 : 0;
+        }
+        ASSERT_EQ(device.getBackup(0).backup(), 0u);
+    });
+    TMS::testhooks::resetSendRetry();
+    EXPECT_EQ(added, CYCLES);
+    EXPECT_EQ(removed, CYCLES);
+    EXPECT_EQ(database(AUDIO).getComponentCount(), 7u);
+    EXPECT_EQ(database(AUDIO).getComponentTableSize(), imageSize);
+    EXPECT_EQ(fs::file_size(current), backupSize);
+}
+
+TEST_F(DeviceControl, StartRemovesTheTemporariesOfInterruptedBackupsOnly)
+{
+    struct Case
+    {
+        const char* path;
+        bool stays;
+    };
+    const Case cases[] = {
+        {"/Current/.CurrentBackupFile.bup.tmp-1f2e3d4c", false},
+        {"/Current/..CurrentBackupFile.bup.tmp-1f2e3d4c.tmp-5a6b7c8d", false},
+        {"/System/.SystemBackupFile.bup.tmp-00000001", false},
+        {"/Current/notes.txt", true},
+        {"/Current/CurrentBackupFile.bup.tmp-1f2e3d4c", true},
+        {"/Current/.CurrentBackupFile.bup.tmp-", true},
+        {"/Current/.CurrentListBackupFile.bup.tmp-1f2e3d4c", true},
+        {"/Current/.other.tmp-1f2e3d4c", true},
+        {"/Snapshot/.CurrentBackupFile.bup.tmp-1f2e3d4c", true},
+    };
+    for (const Case& c : cases) {
+        fs::create_directories(fs::path(m_storage + c.path).parent_path());
+        ASSERT_TRUE(fswtest::writeFile(m_storage + c.path, std::string(4096, 'x'))) << c.path;
+    }
+    start();
+    for (const Case& c : cases) {
+        EXPECT_EQ(fs::exists(m_storage + c.path), c.stays) << c.path;
+    }
 }
 
 TEST_F(DeviceControl, ComponentDefaults)

@@ -3,7 +3,10 @@
 // hands on, its timers, and a 200-component request through the real threads.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -74,6 +77,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return system.seen("VDPState") == 1; }, vdptest::WAIT_MS));
         if (!system.m_realDeviceControl) {
             system.m_standInDeviceControl.publish("PDBState", 1);
+            system.m_standInDeviceControl.publish("ZOVORaState", 3);
         }
         EXPECT_EQ(m_editor.nextLine(), CONNECTED);
     }
@@ -330,6 +334,108 @@ TEST_F(LinkWithDeviceControl, ComponentDefaultsAndSynchronisationsAreCompletedTh
               R"("result":"excuting","to":"editor"}})");
     EXPECT_EQ(m_editor.nextLine(), replyLine("get_sync_device", "y1", "ok"));
     EXPECT_EQ(system.m_sync.countOf("msg:Synchronize"), 1u);
+}
+
+// The device-control thread held before it restores the memories until the test lets it go on.
+class HeldDeviceControl : public PYRITE::PyriteDeviceControlThread
+{
+public:
+    ~HeldDeviceControl() override
+    {
+        letGo();
+        release();
+    }
+    u32 onChangeSystemInfo() override
+    {
+        KVariant state;
+        getSystemInfo(state, "ZOVORaState", 0);
+        if (state.getUInt() == CONFIG_CONSTRUCT) {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_changed.wait_for(guard, std::chrono::milliseconds(vdptest::WAIT_MS), [this] { return m_goOn; });
+        }
+        return PyriteDeviceControlThread::onChangeSystemInfo();
+    }
+    void letGo()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_goOn = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_goOn = false;
+};
+
+TEST_F(LinkWithDeviceControl, AWriteSentAtOnceOnConnectedSurvivesTheRestoreAndARestart)
+{
+    const std::string label = R"("cmdinfo":{"info":{"localLabel":")";
+    auto setLabel = [&](const char* reqId, const std::string& name) {
+        return requestLine("set_dev_label", reqId, label + name + R"("}},)");
+    };
+    auto labelSet = [&](const char* reqId, const std::string& name) {
+        return replyLine("set_dev_label", reqId, "ok", label + name + R"("}},)");
+    };
+    auto deviceName = [] {
+        PDB::IParameterDB& setup = PDB::ParameterDBCollection::getInstance(4);
+        PDB::ParameterAddress address = setup.resolveAddress(0, "/Setup/DeviceName");
+        KVariant value;
+        setup.getValue(value, address, 0, 0, nullptr);
+        return std::string(value.getString() != nullptr ? value.getString() : "<none>");
+    };
+    auto end = [&](LinkSystem& system) {
+        m_editor.hangUp();
+        ASSERT_TRUE(system.ended());
+    };
+    // The memories hold "Old".
+    {
+        LinkSystem system(true);
+        goLive(system);
+        ASSERT_TRUE(m_editor.send(setLabel("l0", "Old")));
+        ASSERT_EQ(m_editor.nextLineSkipping(R"({"notify":)"), labelSet("l0", "Old"));
+        end(system);
+    }
+    // The next start is held before its restore until the product has started and the link thread has answered a
+    // request sent after that: anything it said before the answer went out while the memories were not restored.
+    // The editor writes "New" as soon as it reads "connected".
+    {
+        auto held = std::make_unique<HeldDeviceControl>();
+        HeldDeviceControl& device = *held;
+        LinkSystem system(std::move(held));
+        vdptest::setOptions({"uid=editor-uid", portOption(m_editor.port()).c_str()});
+        system.run();
+        ASSERT_TRUE(m_editor.accept());
+        ASSERT_TRUE(waitUntil([&] { return system.seen("ProductState") == 1; }, vdptest::WAIT_MS));
+        const u32 passes = system.m_link.getLoopCount();
+        ASSERT_TRUE(waitUntil([&] { return system.m_link.getLoopCount() >= passes + 2; }, vdptest::WAIT_MS));
+        bool connected = false;
+        auto readUntil = [&](const std::string& wanted) {
+            for (std::optional<std::string> line = m_editor.nextLine(); line; line = m_editor.nextLine()) {
+                if (*line == CONNECTED) {
+                    connected = true;
+                    EXPECT_TRUE(m_editor.send(setLabel("l1", "New")));
+                }
+                if (*line == wanted) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        ASSERT_TRUE(m_editor.send(requestLine("set_save", "s1")));
+        ASSERT_TRUE(readUntil(replyLine("set_save", "s1", "ok")));
+        device.letGo();
+        ASSERT_TRUE(readUntil(labelSet("l1", "New")));
+        EXPECT_TRUE(connected);
+        EXPECT_EQ(deviceName(), "New");
+        end(system);
+    }
+    {
+        LinkSystem system(true);
+        goLive(system);
+        EXPECT_EQ(deviceName(), "New");
+        end(system);
+    }
 }
 
 } // namespace

@@ -231,6 +231,7 @@ u32 PyriteAppThread::onReceiveEvent(u32 bit)
         onReceiveEvent8();
         break;
     case EVENT_PDB_CONFIG:
+        releaseRemovedComponents();
         onChangePDBConfig();
         break;
     case EVENT_AUDIO_COMPONENTS:
@@ -251,6 +252,21 @@ u32 PyriteAppThread::onReceiveEvent(u32 bit)
         break;
     }
     return PYRITE_OK;
+}
+
+void PyriteAppThread::releaseRemovedComponents()
+{
+    // A database lists each removed component for every subscribed thread until that thread releases it; a thread
+    // that never did would keep a uid for every component ever removed.
+    const PDB::ParameterDBCollection& collection = PDB::ParameterDBCollection::getCollection();
+    PDB::ComponentUIDList removed;
+    for (u32 index = 0; index < collection.getSize(); ++index) {
+        PDB::IParameterDB& database = collection.getEntry(index);
+        (void)database.getRemovedComponents(removed);
+        for (const PDB::ComponentUID uid : removed) {
+            (void)database.releaseComponent(uid);
+        }
+    }
 }
 
 u32 PyriteAppThread::onProductStarted(u32)

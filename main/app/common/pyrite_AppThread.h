@@ -3,8 +3,9 @@
 // system-information items "ProductState", "RunMode" and "PDBState" into calls of its own operations.
 //
 // User events: 0 a parameter changed (onChangePDB), 1..8 onReceiveEvent1..8, 9 a database's configuration
-// changed (onChangePDBConfig), 10 the audio components changed (onUpdateAudioComponents), 11..13 unused (logged),
-// 14 and 15 onReceiveEvent14/15, 16..31 onReceiveUserEvent (16: socket wake-up).
+// changed (the thread releases the components whose removal it was told of, then onChangePDBConfig), 10 the audio
+// components changed (onUpdateAudioComponents), 11..13 unused (logged), 14 and 15 onReceiveEvent14/15, 16..31
+// onReceiveUserEvent (16: socket wake-up).
 //
 // The database and audio-component callbacks are the thread object itself: they only set a user event, so the work runs
 // later on the thread's own task. A database keeps the callback pointer, so the thread must outlive every database it
@@ -84,6 +85,10 @@ public:
     u32 getPDBState() const { return m_pdbState; }
 
 private:
+    // Releases, in every database, the components listed as removed for this thread: they are deleted once no
+    // thread holds them, and the lists stay short.
+    void releaseRemovedComponents();
+
     // PDB::IParameterDBCallback
     i32 onParameterDBChanged() override;
     i32 onParameterChanged() override;

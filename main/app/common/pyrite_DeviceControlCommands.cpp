@@ -159,11 +159,52 @@ u32 PyriteDeviceControlThread::recallComponentDefault(const char* path, const ch
 
 void PyriteDeviceControlThread::removeComponent(const TMS::AbstractMessage& message)
 {
-    const u32 result = static_cast<u32>(collection().reqRemoveComponent(readUInt(message, "UniqID")));
+    const u32 uid = readUInt(message, "UniqID");
+    // The type is read while the component is in this thread's list: the removal may destroy it.
+    std::string type;
+    u32 version = 0;
+    if (const DADOV::AudioComponent* component = collection().findComponent(uid)) {
+        type = component->getTypeName();
+        version = component->getMajorVersion();
+    }
+    const u32 result = static_cast<u32>(collection().reqRemoveComponent(uid));
+    if (!pyriteFailed(result)) {
+        removeDatabaseComponent(uid, type, version);
+    }
     TMS::AbstractMessage reply = makeReply("removeComponent");
     echoText(reply, message, "ComponentName");
     echoUInt(reply, message, "UniqID");
     send(reply, VDPROTOCOL, message, result);
+}
+
+void PyriteDeviceControlThread::removeDatabaseComponent(u32 uid, const std::string& type, u32 version)
+{
+    PDB::IParameterDB& database = LPC::getComponentDB();
+    database.lockWrite();
+    // Only the component that the audio component made: a fixed component under the same uid stays.
+    const u32 index = database.getComponentIndex(uid);
+    const char* name = database.getComponentTypeName(index);
+    const bool own = !type.empty() && name != nullptr && type == name && database.getComponentVersion(index) == version;
+    i32 removed = -1;
+    if (own) {
+        // As "removePDBComponent": request the removal, then drop this thread's hold, which deletes it.
+        removed = database.removeComponent(uid);
+        if (removed >= 0) {
+            database.releaseComponent(uid);
+        }
+    }
+    database.unlockWrite();
+    if (removed < 0) {
+        if (own) {
+            log("[E] PyriteDeviceControlThread::onReceiveMessage - Cannot remove the PDB component[%u]!\n", uid);
+        }
+        return;
+    }
+    // As after a parameter change: the memory that keeps the component database is written at a later timer tick.
+    const u32 group = CREATION_TABLE[COMPONENT_DB_ID].m_backupGroup;
+    if (group >= 1 && group <= BACKUP_COUNT) {
+        m_backups[group - 1].requestBackup();
+    }
 }
 
 void PyriteDeviceControlThread::changeComponentType(const TMS::AbstractMessage& message)

@@ -228,7 +228,10 @@ void PyriteDeviceControlThread::setUpBackups()
         if (m_backups[i].setup(directory.c_str(), BACKUP_FILE_NAMES[i], BACKUP_TAG, 0, groups[i], BACKUP_INTERVAL_MS) !=
             PYRITE_OK) {
             log("[E] PyriteDeviceControlThread::onInitialize - Cannot set up the backup[%s]!\n", BACKUP_FILE_NAMES[i]);
+            continue;
         }
+        // A process that ended during a backup left its temporaries behind; nothing else writes this folder yet.
+        (void)m_backups[i].removeTemporaries();
     }
 }
 

@@ -4,11 +4,12 @@
 // collection, keeps the four memory backups, the scene and preset lists, the project and the parameter-link set,
 // and executes the command messages that other threads post to it.
 //
-// Life: onInitialize creates the databases and components and sets the backups up; entering RUN from STOP
-// subscribes to parameter changes, starts timer 0 (1000 ms) and publishes "PDBState" 1, "DebugState" 0 and
-// "ZOVORaState" 2; "ZOVORaState" 2 restores the backups and builds the lists ("ZOVORaState" 3, state word 1);
-// while idle (state word 1) timer 0 writes the requested backups; onFinalize writes both generations of every
-// backup, stops the collections and deletes the databases ("PDBState" 0 when all of that succeeded).
+// Life: onInitialize creates the databases and components and sets the backups up (removing the temporaries that an
+// interrupted backup left in their folders); entering RUN from STOP subscribes to parameter changes, starts timer 0
+// (1000 ms) and publishes "PDBState" 1, "DebugState" 0 and "ZOVORaState" 2; "ZOVORaState" 2 restores the backups
+// and builds the lists ("ZOVORaState" 3, state word 1); while idle (state word 1) timer 0 writes the requested
+// backups; onFinalize writes both generations of every backup, stops the collections and deletes the databases
+// ("PDBState" 0 when all of that succeeded).
 //
 // Commands (field "CommandName"; a message with another code than 0, or a name not listed, is dropped):
 //   "addComponent" {"ComponentName" text (else no reply), "MajorVersion", "UniqID", "NumX", "NumY",
@@ -17,7 +18,9 @@
 //       the component default <path>/<name>/UserDefault.dat is recalled into the new component: a failed add gives the
 //       add's code, a missing or unreadable default after a good add 0 (logged), a failed recall the recall's code.
 //   "removeComponent" {"ComponentName" text (optional), "UniqID", "Factor"} -> "Re:removeComponent"
-//       {"ComponentName" (empty when absent), "UniqID", "Factor", "Result"} to "VDProtocol".
+//       {"ComponentName" (empty when absent), "UniqID", "Factor", "Result"} to "VDProtocol". A removed component's
+//       parameter-database component of the same type goes with it (a backup is requested), so the memories keep
+//       no values of components that are gone and a component added again under the uid starts from its defaults.
 //   "changeComponentType" {"ComponentName", "UniqID", "Factor"} -> "Re:changeComponentType" {same, "Result"
 //       0x80000000} to "VDProtocol"; nothing changes.
 //   "addConnection", "removeConnection" {"fromUniqId", "fromPortNo", "toUniqId", "toPortNo", "Factor"} ->
@@ -264,6 +267,9 @@ private:
     void loadProjectFile(const char* path);
     void setRemainingCounts(u32 scenes, u32 library);
 
+    // Removes the component-database component uid when it is of that type and version (the one an audio component
+    // made) and requests the backup of the component database.
+    void removeDatabaseComponent(u32 uid, const std::string& type, u32 version);
     // The recall of <path>/<name>/UserDefault.dat into component uid after a good add.
     u32 recallComponentDefault(const char* path, const char* name, u32 uid);
     // The checks of the two default commands: 0, or 0x80000000 with nothing to do.

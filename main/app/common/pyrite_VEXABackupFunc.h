@@ -9,6 +9,9 @@
 // Restore reads the current file, or the ".old" one when the current file is unreadable, and then writes the
 // databases out again so that both generations hold what the databases hold.
 //
+// A process that ends during a backup leaves its temporaries in the folder (up to the size of the file each);
+// removeTemporaries, run once at start, takes them away.
+//
 // Every call runs on one thread (the device-control thread); the databases are locked by the backup file.
 #pragma once
 
@@ -53,6 +56,12 @@ public:
     // 0; PYRITE_E_FAILED without a file name.
     u32 restore();
 
+    // Removes the temporaries that an interrupted backup of this file left in the folder: "." + file name +
+    // ".tmp-" + suffix, and the temporary of the atomic replacement of such a file ("." in front of that name,
+    // ".tmp-" + suffix behind it). Nothing else is touched. 0; PYRITE_E_FAILED when one could not be removed
+    // (logged). A folder that cannot be listed holds none.
+    u32 removeTemporaries();
+
     const std::string& getDirectory() const { return m_directory; }
     const std::string& getFileName() const { return m_fileName; }
     bool isBackupRequested() const { return m_backupRequested; }
@@ -60,6 +69,8 @@ public:
     u32 getInterval() const { return m_interval; }
 
 private:
+    bool isTemporary(const char* name) const;
+
     std::string m_directory;
     std::string m_fileName;
     bool m_backupRequested = false;

@@ -5,6 +5,7 @@
 
 #include "klib_Print.h"
 #include "pyrite_CommandLineOptions.h"
+#include "pyrite_DeviceControlThread.h"
 #include "pyrite_Result.h"
 #include "tms_ThreadRepository.h"
 #include "vcom_SocketAddress.h"
@@ -294,6 +295,9 @@ u32 PyriteClientVDProtocolThread::onChangeSystemInfo()
     if (pyriteFailed(base)) {
         return PYRITE_E_FAILED;
     }
+    if (isSystemInfoDirty("ZOVORaState", 0, true)) {
+        sendConnectedWhenConfigured();
+    }
     KVariant state;
     if (!isSystemInfoDirty("EditorState", 0, true) || pyriteFailed(getSystemInfo(state, "EditorState", 0)) ||
         !m_executor) {
@@ -313,10 +317,24 @@ u32 PyriteClientVDProtocolThread::onChangeSystemInfo()
 
 u32 PyriteClientVDProtocolThread::onProductStarted(u32 runMode)
 {
-    if (runMode == 0 && m_unit && m_executor && m_unit->isConnected()) {
+    m_connectedDue = runMode == 0;
+    sendConnectedWhenConfigured();
+    return PYRITE_OK;
+}
+
+void PyriteClientVDProtocolThread::sendConnectedWhenConfigured()
+{
+    // "connected" lets the editor write. The device-control thread restores the memories after "PDBState" 1 and
+    // only then runs the configuration ("ZOVORaState" 3): a write made before that would be overwritten.
+    KVariant configuration;
+    getSystemInfo(configuration, "ZOVORaState", 0);
+    if (!m_connectedDue || configuration.getUInt() != PyriteDeviceControlThread::CONFIG_RUNNING) {
+        return;
+    }
+    m_connectedDue = false;
+    if (m_unit && m_executor && m_unit->isConnected()) {
         (void)m_executor->sendConnected();
     }
-    return PYRITE_OK;
 }
 
 u32 PyriteClientVDProtocolThread::onChangePDBState(u32 state)

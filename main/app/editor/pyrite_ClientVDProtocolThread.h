@@ -8,6 +8,9 @@
 // fails (a port outside 1..65535, a unit or executor that cannot be made) release "System", once: the program ends.
 // A later STOP -> RUN builds nothing new.
 //
+// "connected": once the product has started ("ProductState" 1, "RunMode" 0) and the device-control thread has
+// restored the memories and runs the configuration ("ZOVORaState" 3), whichever comes last, while the link is up.
+//
 // Work: everything runs on the thread's own task. The socket's wake-up (on the poll task) only sets user event 16,
 // on which the unit runs its socket events and with them the observer callbacks below. Answers of other threads
 // arrive as messages (see the table in the source); they are handled only while "RunMode" is 0. Timer 0 (5000 ms,
@@ -69,6 +72,8 @@ private:
     u32 startLink();
     // Releases "System" once: the program ends.
     void endProgram();
+    // Sends "connected" when it is due and the configuration runs.
+    void sendConnectedWhenConfigured();
     void armMeterTimer(bool oneShot);
     void stopTimer(u32 timerId);
 
@@ -76,6 +81,7 @@ private:
     std::unique_ptr<VDevice::VDProtocolExecutor> m_executor;
     bool m_started = false; // the first STOP -> RUN has been served
     bool m_systemReleased = false;
+    bool m_connectedDue = false; // the product started in run mode 0; "connected" waits for the configuration
 };
 
 } // namespace PYRITE

@@ -61,11 +61,14 @@ void StandIn::publish(const char* name, u32 value)
 
 // ---- the System thread ----------------------------------------------------------------------------------------
 
-LinkSystem::LinkSystem(bool realDeviceControl) : PYRITE::PyriteClientSystemThread(0)
+LinkSystem::LinkSystem(bool realDeviceControl)
+    : LinkSystem(realDeviceControl ? std::make_unique<PYRITE::PyriteDeviceControlThread>() : nullptr)
 {
-    if (realDeviceControl) {
-        m_realDeviceControl = std::make_unique<PYRITE::PyriteDeviceControlThread>();
-    }
+}
+
+LinkSystem::LinkSystem(std::unique_ptr<PYRITE::PyriteDeviceControlThread> deviceControl)
+    : PYRITE::PyriteClientSystemThread(0), m_realDeviceControl(std::move(deviceControl))
+{
 }
 
 LinkSystem::~LinkSystem()

@@ -50,6 +50,8 @@ class LinkSystem : public PYRITE::PyriteClientSystemThread
 {
 public:
     explicit LinkSystem(bool realDeviceControl = false);
+    // With that device-control thread in place of the stand-in.
+    explicit LinkSystem(std::unique_ptr<PYRITE::PyriteDeviceControlThread> deviceControl);
     ~LinkSystem() override;
 
     u32 onInitialize(const TMS::FieldMap& arguments) override;
