@@ -18,10 +18,12 @@ bash scripts/deps.sh
 report=$(mktemp -d)
 status=0
 # Each run gets a network namespace of its own where the machine allows it (root, unshare, ip): the program-binary
-# suites need the fixed console port, which test runs of other checkouts on the machine would otherwise take.
+# suites need the fixed console port, which test runs of other checkouts on the machine would otherwise take. The
+# namespace's own /sys shows its adapters to the suites that compare the adapter list with the kernel's.
 isolate=()
-if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null && command -v ip >/dev/null && unshare -n true 2>/dev/null; then
-  isolate=(unshare -n sh -c 'ip link set lo up && exec "$@"' isolate)
+if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null && command -v ip >/dev/null &&
+  unshare -n -m sh -c 'mount -t sysfs sysfs /sys' 2>/dev/null; then
+  isolate=(unshare -n -m sh -c 'mount -t sysfs sysfs /sys && ip link set lo up && exec "$@"' isolate)
 fi
 for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
