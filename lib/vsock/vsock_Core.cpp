@@ -207,7 +207,8 @@ void dispatchPass(Context& ctx, const epoll_event* events, int ready, int wakeFd
         const bool readable = (ev & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0;
         const bool writable = (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)) != 0;
         Slot& slot = ctx.slots[entry.slot];
-        slot.readyMaybe |= (readable ? READY_READ : 0) | (writable ? READY_WRITE : 0);
+        slot.readyMaybe |= (readable ? READY_READ : 0) | (writable ? READY_WRITE : 0) |
+                           ((ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0 ? READY_END : 0);
         dispatchReady(entry.slot, readable, writable, (ev & (EPOLLERR | EPOLLHUP)) != 0);
     }
     recheckEntries(ctx, ctx.recheckNow.exchange(0, std::memory_order_acq_rel) | later);

@@ -101,6 +101,16 @@ int slotFd(const Slot& slot)
     return context().entries[slot.entry].fd;
 }
 
+// A read that took fewer bytes than asked for emptied the queue: new bytes come with a new edge. An end of stream
+// (or a failure) the poll task was told of may still wait behind those bytes, and no edge follows for it: then
+// the next read is to meet it.
+void clearReadAfterShortRead(Slot& slot)
+{
+    if ((slot.readyMaybe & READY_END) == 0) {
+        slot.readyMaybe &= ~READY_READ;
+    }
+}
+
 bool isStreamData(const Slot& slot)
 {
     return (slot.kind == KIND_CLIENT && slot.conn.state == CONN_DONE) || slot.kind == KIND_CHILD;
@@ -233,7 +243,7 @@ void tcpReadable(i32 handle, Slot& slot)
             return; // still waiting: completing now would read as an orderly close
         }
         if (n > 0 && static_cast<u32>(n) < slot.rx.length) {
-            slot.readyMaybe &= ~READY_READ; // the queue was emptied; new bytes come with a new edge
+            clearReadAfterShortRead(slot);
         }
         result = n >= 0 ? static_cast<i32>(n) : mapErrno(errno);
     }
@@ -805,7 +815,7 @@ i32 vsockRecv(i32 handle, u8* buffer, u32 size, u32 timeoutMs)
         const int err = n < 0 ? errno : 0;
         if (n > 0) {
             if (static_cast<u32>(n) < size) {
-                slot->readyMaybe &= ~READY_READ;
+                clearReadAfterShortRead(*slot);
             }
             return static_cast<i32>(n);
         }

@@ -15,6 +15,7 @@
 #include "vdp_PacketConvertor.h"
 #include "vdp_Result.h"
 #include "vdp_TestSupport.h"
+#include "vdtest_Support.h"
 
 using namespace VDProtocol;
 using namespace vsocktest;
@@ -154,6 +155,57 @@ TEST_F(ClientUnit, FramesLinesInOrder)
     ASSERT_TRUE(pump([&] { return m_observer.m_packets.size() == 6; }));
     pumpFor(50);
     EXPECT_EQ(reqIds(), (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+}
+
+// The editor sends part of a line and ends its stream; the unit reports the close and drops the part, which a later
+// connection does not complete. The end comes with the bytes (both reach the socket layer in one event while a
+// receive waits), or once the bytes were acknowledged (each in an event of its own while the owner is still busy
+// with an earlier line and no receive waits).
+TEST_F(ClientUnit, AnEndOfStreamBehindPartOfALineIsReported)
+{
+    const std::string part = R"({"request":{"cmd":"get_x",)";
+    for (const bool twoSegments : {false, true}) {
+        SCOPED_TRACE(twoSegments ? "end after the bytes" : "end with the bytes");
+        m_observer = Observer();
+        connectUnit();
+        std::vector<std::string> expected;
+        if (twoSegments) {
+            // The owner leaves this line unhandled, so that no receive waits while the rest arrives.
+            const u32 wakeups = m_owner.wakeups();
+            ASSERT_TRUE(write(requestLine("1") + "\n"));
+            ASSERT_TRUE(vdtest::waitUntil([&] { return m_owner.wakeups() > wakeups; }, 60000));
+            expected.push_back("1");
+            ASSERT_TRUE(write(part));
+            ASSERT_TRUE(waitAcknowledged(m_peer));
+            ASSERT_EQ(shutdown(m_peer, SHUT_WR), 0);
+            ASSERT_TRUE(waitAcknowledged(m_peer));
+            PollTaskHold barrier; // both have reached the socket layer
+        } else {
+            PollTaskHold hold;
+            ASSERT_TRUE(write(part));
+            ASSERT_EQ(shutdown(m_peer, SHUT_WR), 0);
+            ASSERT_TRUE(waitAcknowledged(m_peer));
+        }
+        ASSERT_TRUE(pump([&] { return m_observer.m_events.size() == 2; }, 60000));
+        EXPECT_EQ(m_observer.m_events, (std::vector<std::string>{"connected", "disconnected"}));
+        EXPECT_FALSE(m_unit->isConnected());
+
+        closeFd(m_peer);
+        ASSERT_EQ(m_unit->connect(ipv4("127.0.0.1"), m_port), 0);
+        ASSERT_TRUE(pump([&] { return m_unit->isConnected(); }));
+        m_peer = rawAccept(m_listener);
+        ASSERT_GE(m_peer, 0);
+        const std::string rest = R"("reqid":"2"}})";
+        ASSERT_TRUE(write(rest + "\n" + requestLine("3") + "\n"));
+        ASSERT_TRUE(pump([&] { return !m_observer.m_packets.empty() && m_observer.m_packets.back().m_reqId == "3"; }));
+        expected.push_back("3");
+        EXPECT_EQ(reqIds(), expected);
+
+        m_unit = std::make_unique<VDProtocolClientUnit>();
+        closeFd(m_peer);
+        closeFd(m_listener);
+        m_peer = m_listener = -1;
+    }
 }
 
 TEST_F(ClientUnit, LongestLineDecodesLongerLinesAreDropped)

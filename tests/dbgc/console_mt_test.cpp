@@ -19,6 +19,7 @@
 #include "dbgc_Modules.h"
 #include "dbgc_Print.h"
 #include "dbgc_TestSupport.h"
+#include "vsock_TestSupport.h"
 
 namespace {
 
@@ -145,6 +146,22 @@ TEST(TcpConsole, AReconnectRightAfterAHangUpOrResetGetsTheBanner)
         ASSERT_TRUE(rig.m_client.waitFor(BANNER_TAIL + "Top>")) << "cycle " << cycle;
         rig.m_client.take();
     }
+}
+
+// A peer that sends part of a line and shuts its sending side down is closed at once, also when the end arrives
+// together with the bytes.
+TEST(TcpConsole, APeerThatEndsItsStreamMidLineIsClosed)
+{
+    ConsoleRig rig;
+    ASSERT_TRUE(rig.m_ready);
+    {
+        const vsocktest::PollTaskHold hold;
+        ASSERT_TRUE(rig.m_client.send("half a li"));
+        ASSERT_EQ(::shutdown(rig.m_client.descriptor(), SHUT_WR), 0);
+        ASSERT_TRUE(vsocktest::waitAcknowledged(rig.m_client.descriptor()));
+    }
+    EXPECT_TRUE(rig.m_client.waitClosed(60000));
+    EXPECT_TRUE(dbgctest::waitUntil([&] { return !rig.m_thread->getTransport().hasPeer(); }, 60000));
 }
 
 TEST(TcpConsole, DebugPrintReachesThePeer)

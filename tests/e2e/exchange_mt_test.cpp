@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -313,6 +315,25 @@ TEST_F(Exchange, ScriptedExchangeWithTheRealProgram)
     hangUpAndExit(*run);
 
     std::printf("[ timing ] exchange (steps 1-15): %lld ms, step 11: %lld ms\n", exchangeMs, step11Ms);
+}
+
+// The editor sends part of a line and shuts its sending side down at once: the program ends, as it does when a whole
+// line came last. A part larger than the program takes at once carries the end in its last segment; a short part
+// goes in one segment and the end follows in another.
+TEST_F(Exchange, AnEditorThatEndsMidLineEndsTheProgram)
+{
+    const std::string head = R"({"request":{"cmd":"get_dev_info","from":")";
+    for (const size_t length : {size_t{1} << 20, size_t{0}}) {
+        SCOPED_TRACE(length != 0 ? "end in the last segment" : "end in a segment of its own");
+        std::unique_ptr<ProgramRun> run = startProgram();
+        ASSERT_TRUE(connects(*run));
+        const std::string part = head + std::string(length, 'x');
+        const int link = m_editor.link().descriptor();
+        ASSERT_TRUE(vsocktest::writeAll(link, reinterpret_cast<const u8*>(part.data()), part.size()));
+        ASSERT_EQ(::shutdown(link, SHUT_WR), 0);
+        EXPECT_EQ(run->waitForExit(EXIT_TIMEOUT_MS * SLOWDOWN), 0) << run->output();
+        m_editor.link().hangUp();
+    }
 }
 
 // Runs that end without an editor link: nothing listens at the port, and a port out of range.

@@ -52,6 +52,10 @@ constexpr u32 ACC_WAITING = 1;
 // watched edge-triggered, so readiness that came while nothing was armed is only known from here.
 constexpr u32 READY_READ = 1;
 constexpr u32 READY_WRITE = 2;
+// The peer has ended its stream, or the connection failed: set by the poll task from the event, never cleared.
+// Reads no longer block from then on, so a read that empties the queue of bytes still leaves the end (or the
+// failure) behind it, and no later edge will announce that: READY_READ stays set until a read meets it.
+constexpr u32 READY_END = 4;
 
 // One operation record: state, the caller's token, buffer, running count and deadline.
 struct OpRecord

@@ -269,6 +269,9 @@ void VDProtocolClientUnit::onConnectionFailed(u32 socketId, u8 child, u32 reason
 
 void VDProtocolClientUnit::onDisconnected(u32, u8)
 {
+    // An unfinished line ends with the connection: no later connection completes it.
+    m_lineLength = 0;
+    m_discarding = false;
     if (m_observer != nullptr) {
         m_observer->onDisconnected();
     }

@@ -2,8 +2,9 @@
 //
 // Received bytes are framed into lines at the line feed; each line (up to its first NUL) is decoded into a packet
 // and handed to the observer, in order. A line longer than MAX_LINE_LENGTH is dropped up to its line feed with
-// one warning, and the link stays up. Outgoing packets are encoded, terminated with a line feed and queued whole
-// (or not at all) in a 5 MiB send ring, which is flushed as the socket takes data.
+// one warning, and the link stays up; an unfinished line is dropped when the connection ends. Outgoing packets
+// are encoded, terminated with a line feed and queued whole (or not at all) in a 5 MiB send ring, which is
+// flushed as the socket takes data.
 //
 // One thread owns the unit: the socket calls the callback slots from processSocketEvents on that thread, after
 // the wake-up function has signalled it. The unit takes no lock.

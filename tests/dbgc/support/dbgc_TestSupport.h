@@ -48,6 +48,7 @@ public:
     // The received bytes, and taking them (the buffer is emptied).
     const std::string& received() const { return m_buffer; }
     bool isClosed() const { return m_closed; }
+    int descriptor() const { return m_fd; }
     std::string take();
     void close();
     // Closes with a reset instead of an orderly close.

@@ -6,9 +6,12 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <linux/sockios.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -274,6 +277,25 @@ bool peerClosed(int fd, int timeoutMs)
     return false;
 }
 
+bool waitAcknowledged(int fd, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        // Bytes (and the end of stream) written but not acknowledged yet.
+        int outstanding = 0;
+        if (ioctl(fd, SIOCOUTQ, &outstanding) != 0) {
+            return false;
+        }
+        if (outstanding == 0) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        sched_yield(); // no sleep: the caller's next step is to follow the acknowledgement closely
+    }
+}
+
 void closeFd(int fd)
 {
     if (fd >= 0) {
@@ -360,6 +382,94 @@ void LinePeer::hangUp()
 bool LinePeer::linkClosed(int timeoutMs)
 {
     return peerClosed(m_link, timeoutMs);
+}
+
+namespace {
+
+struct HoldState
+{
+    std::mutex lock;
+    std::condition_variable signal;
+    i32 handle = -1;
+    bool held = false;
+    bool released = false;
+};
+
+HoldState& holdState()
+{
+    static HoldState state;
+    return state;
+}
+
+void holdingCallback(i32 handle, const VsockEvent* event)
+{
+    HoldState& state = holdState();
+    std::unique_lock<std::mutex> guard(state.lock);
+    if (handle != state.handle || event->kind != VSOCK_EVENT_DATAGRAM || state.released) {
+        return;
+    }
+    state.held = true;
+    state.signal.notify_all();
+    state.signal.wait(guard, [&] { return state.released; });
+}
+
+} // namespace
+
+PollTaskHold::PollTaskHold(int timeoutMs)
+{
+    HoldState& state = holdState();
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.handle = -1;
+        state.held = false;
+        state.released = false;
+    }
+    // A port of its own, so that the slot receives from its opening on (another may take a free port first).
+    VsockOptions options = recordingOptions();
+    options.callback = &holdingCallback;
+    u16 port = 0;
+    for (int attempt = 0; attempt < 10 && m_handle < 0; ++attempt) {
+        port = freeUdpPort();
+        const VsockOpenParams params = openParams(VSOCK_TYPE_UDP, loopback(port));
+        m_handle = vsockOpen(&params, &options);
+    }
+    u16 senderPort = 0;
+    m_sender = rawUdp(&senderPort);
+    if (m_handle < 0 || m_sender < 0) {
+        ADD_FAILURE() << "no slot or sender for the hold: " << m_handle;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.handle = m_handle;
+    }
+    const u8 byte = 'h';
+    EXPECT_TRUE(rawSendTo(m_sender, port, &byte, 1));
+    std::unique_lock<std::mutex> guard(state.lock);
+    m_held = state.signal.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return state.held; });
+    EXPECT_TRUE(m_held) << "the poll task was not held within " << timeoutMs << " ms";
+}
+
+PollTaskHold::~PollTaskHold()
+{
+    release();
+    if (m_handle >= 0) {
+        vsockClose(m_handle);
+    }
+    closeFd(m_sender);
+    std::lock_guard<std::mutex> guard(holdState().lock);
+    holdState().handle = -1;
+}
+
+void PollTaskHold::release()
+{
+    HoldState& state = holdState();
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.released = true;
+    }
+    state.signal.notify_all();
+    m_held = false;
 }
 
 u16 localPort(i32 handle)

@@ -45,6 +45,9 @@ bool readExactly(int fd, u8* buffer, size_t length, int timeoutMs);
 bool writeAll(int fd, const u8* data, size_t length);
 // True when the peer closed (read gives 0 or a reset) within the time.
 bool peerClosed(int fd, int timeoutMs);
+// True once the other end's kernel has acknowledged every byte fd sent, and its end of stream when it was shut
+// down, within the time: they then wait in the other end's receive queue.
+bool waitAcknowledged(int fd, int timeoutMs = 60000);
 void closeFd(int fd);
 // Sends a datagram to 127.0.0.1:port.
 bool rawSendTo(int fd, u16 port, const u8* data, size_t length);
@@ -61,6 +64,8 @@ public:
     LinePeer& operator=(const LinePeer&) = delete;
 
     u16 port() const { return m_port; }
+    // The accepted link's socket (-1 none).
+    int descriptor() const { return m_link; }
     bool accept(int timeoutMs = -1);
     // True when a connection waits to be accepted within the time.
     bool hasCaller(int timeoutMs);
@@ -83,6 +88,27 @@ private:
     int m_link = -1;
     u16 m_port = 0;
     std::string m_pending;
+};
+
+// Holds the poll task inside an event callback, with the context lock, from construction until release or
+// destruction: what arrives at sockets meanwhile is seen by the poll task only afterwards, in one event per socket.
+// Events are dispatched in the order they came, so a hold is also a barrier: once held, every readiness the
+// kernel reported before has been dispatched. While held, the holding thread must not use the slot layer.
+class PollTaskHold
+{
+public:
+    explicit PollTaskHold(int timeoutMs = 60000);
+    ~PollTaskHold();
+    PollTaskHold(const PollTaskHold&) = delete;
+    PollTaskHold& operator=(const PollTaskHold&) = delete;
+
+    bool held() const { return m_held; }
+    void release();
+
+private:
+    i32 m_handle = -1;
+    int m_sender = -1;
+    bool m_held = false;
 };
 
 // The local port of a slot (test accessor).
