@@ -114,7 +114,6 @@ public:
     // True while a request is stored or a post waits in the window.
     bool isAwaitingAnswers();
     void setAnswerTimeout(u32 timeoutMs) { m_answerTimeoutMs = timeoutMs; }
-    u32 getAnswerTimeout() const { return m_answerTimeoutMs; }
     // {"connected": {"from": identity}}.
     i32 sendConnected();
     // "EditorState" 0..3 -> 0; 4, 5, 8, 9 -> 1; 10 -> 2; anything else -> -1.
