@@ -459,6 +459,40 @@ TEST_F(HandlerTest, SynchronisationNeedsAConnectedDeviceOfTheSameVersion)
     EXPECT_EQ(posted, (std::vector<std::string>{"Synchronize ServerToClient 0000", "Synchronize ClientToServer 0000"}));
 }
 
+TEST_F(HandlerTest, SynchronisationsDoNotPileUp)
+{
+    write("Profile", 0, "/Specification/SyncVersion", KVariant(3u));
+    write("VDeviceSetup", 0, "/Specification/SyncVersion", KVariant(3u));
+    rig().setEditorState(4);
+    const auto pending = [&] {
+        u32 count = 0;
+        rig().m_host.run([&] { count = rig().executor().getPendingRequests().getCount(); });
+        return count;
+    };
+    // While one is pending a second is refused at once; the final answer completes the first.
+    dispatch("get_sync_device", Json::object());
+    EXPECT_TRUE(rig().lines().empty());
+    EXPECT_EQ(ask("set_sync_device", Json::object()).m_result, "ng");
+    EXPECT_EQ(pending(), 1u);
+    TMS::AbstractMessage done = makeMessage("Re:Synchronize", {{"Progress", 100}});
+    done.setInt("Result", 0);
+    rig().answer(done);
+    const Reply completed = take();
+    EXPECT_EQ(completed.m_result, "ok");
+    EXPECT_EQ(completed.m_body["cmd"], "get_sync_device");
+
+    // One whose answer never comes ends with "ng/timeout" at its deadline.
+    dispatch("set_sync_device", Json::object());
+    EXPECT_TRUE(rig().lines().empty());
+    rig().m_host.run([&] {
+        rig().executor().setAnswerTimeout(0);
+        EXPECT_EQ(rig().executor().expireRequests(), 1u);
+    });
+    EXPECT_EQ(take().m_result, "ng/timeout");
+    EXPECT_EQ(pending(), 0u);
+    ASSERT_TRUE(rig().m_sync.waitForCount("msg:Synchronize", 2, vdptest::WAIT_MS));
+}
+
 // ---- component defaults -------------------------------------------------------------------------------------------
 
 TEST_F(HandlerTest, ComponentDefaultsAreAnsweredAfterDeviceControl)

@@ -3,9 +3,13 @@
 // hands on, its timers, and a 200-component request through the real threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,9 +18,11 @@
 #include "dbgc_TestSupport.h"
 #include "fsw_TestSupport.h"
 #include "logic_LogicComponentCollection.h"
+#include "os_TestHooks.h"
 #include "pdb_ParameterDBCollection.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
+#include "tms_ThreadTestHooks.h"
 #include "vdp_ExecutorRig.h"
 #include "vdp_LinkRig.h"
 #include "vdp_MeterContainer.h"
@@ -258,6 +264,137 @@ TEST_F(LinkThread, EditorStateClassTwoRunsTheMeterTimerUntilItChanges)
     }
     VDevice::VDMeterContainer::getInstance().clear();
     EXPECT_EQ(collection.finalize(), 0);
+}
+
+// The link thread waits to post to a full "Sync" while "Sync" is held: answers sent to the link thread meanwhile
+// neither wait nor get lost.
+TEST_F(LinkThread, AnswersNeverWaitOnTheLinkThread)
+{
+    TMS::testhooks::setSendRetry(600, 100); // the link thread may wait up to 60 s for "Sync"
+    struct Hold
+    {
+        std::promise<void> m_release;
+        std::shared_future<void> m_released = m_release.get_future().share();
+        ~Hold() { m_release.set_value(); }
+    };
+    LinkSystem system;
+    auto hold = std::make_unique<Hold>();
+    const std::shared_future<void> released = hold->m_released;
+    system.m_sync.m_messageHook = [released](const TMS::AbstractMessage&) { released.wait(); };
+    goLive(system);
+    const std::string network = R"("cmdinfo":{"info":{"devIpAddr":"10.0.0.2","pcIpAddr":"10.0.0.1"}},)";
+    std::map<std::string, u32> lines; // line kind -> count
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_TRUE(m_editor.send(requestLine("set_net_info", "n" + std::to_string(i), network)));
+    }
+    // "Sync" holds the first post and its queue takes five more: the link thread waits to post the seventh.
+    ASSERT_TRUE(waitUntil([&] { return vdptest::logHolds(system.m_sync, "(call from [VDProtocol]) - Busy!"); },
+                          vdptest::WAIT_MS));
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(system.m_link.sendMessage(answer("Re:Disconnect", 0, {})), 0u) << i;
+    }
+    hold.reset();
+    for (int i = 0; i < 15; ++i) {
+        const std::optional<std::string> line = m_editor.nextLine();
+        ASSERT_TRUE(line) << i;
+        ++lines[line->substr(0, line->find(R"(",")"))];
+    }
+    EXPECT_EQ(lines, (std::map<std::string, u32>{{R"({"notify":{"cmd":"Disconnect)", 8},
+                                                 {R"({"reply":{"cmd":"set_net_info)", 7}}));
+    TMS::testhooks::resetSendRetry();
+}
+
+// Answers that never come, one kind per case: once the clock has passed their deadline, the request they serve is
+// answered "ng/timeout" and the window slot they held lets the next post of their kind go.
+TEST_F(LinkThread, LostAnswersEndTheirRequestAndFreeTheirSlot)
+{
+    struct ClockJumps
+    {
+        ~ClockJumps() { ossupport::testhooks::setMillisecondsOffset(0); }
+        void pastTheDeadline()
+        {
+            ossupport::testhooks::setMillisecondsOffset(ossupport::testhooks::getMillisecondsOffset() +
+                                                        VDevice::VDProtocolExecutor::ANSWER_TIMEOUT_MS + 1000);
+        }
+    } clock;
+    vdptest::ShippedDatabases databases{"VDeviceSetup"};
+    LinkSystem system;
+    // The first "startCompile" and the first usage request are lost, and so are the components below 10; the rest
+    // is answered at once.
+    std::atomic<u32> compiles{0};
+    std::atomic<u32> usages{0};
+    system.m_compiler.m_messageHook = [&](const TMS::AbstractMessage& message) {
+        const std::string name = message.getValue("CommandName").getString();
+        if (name == "startCompile" && ++compiles > 1) {
+            sendToLink(answer("Notify:compileResult", 0, {}));
+        } else if (name == "getTotalProcessingResourceUsage" && ++usages > 1) {
+            sendToLink(answer("Re:getTotalProcessingResourceUsage", 1234, {}));
+        }
+    };
+    system.m_standInDeviceControl.m_messageHook = [](const TMS::AbstractMessage& message) {
+        const std::string name = message.getValue("CommandName").getString();
+        if (name == "addComponent" && message.getValue("UniqID").getUInt() < 10) {
+            return;
+        }
+        TMS::AbstractMessage reply(message);
+        reply.setString("CommandName", ("Re:" + name).c_str());
+        reply.setInt("Result", 0);
+        sendToLink(reply);
+    };
+    goLive(system);
+
+    const auto components = [](std::initializer_list<u32> uids) {
+        std::string list;
+        for (u32 uid : uids) {
+            list += std::string(list.empty() ? "" : ",") + R"({"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#)" +
+                    std::to_string(uid) + R"("})";
+        }
+        return R"("cmdinfo":{"list":[)" + list + "]},";
+    };
+    const std::string connection = R"("cmdinfo":{"list":[{"rx_cpt":"AudioCompo/#11","rx_cpt_port":"0",)"
+                                   R"("tx_cpt":"AudioCompo/#12","tx_cpt_port":"0"}]},)";
+    const struct
+    {
+        const char* m_what;
+        std::vector<std::string> m_requests;      // sent at once
+        std::vector<std::string> m_answered;      // the editor reads these first
+        std::function<bool()> m_lostOnTheirWay;   // the posts whose answers are lost have gone out
+        std::vector<std::string> m_afterDeadline; // then these
+    } cases[] = {
+        {"compile",
+         {requestLine("set_compile", "c1"), requestLine("set_compile", "c2")},
+         {},
+         [&] { return compiles.load() == 1; },
+         {replyLine("set_compile", "c1", "ng/timeout"),
+          replyLine("set_compile", "c2", "ok", R"("cmdinfo":{"info":{"capacity":1333332}},)")}},
+        {"components",
+         {requestLine("add_cpt_info", "a1", components({1, 2, 3, 4})),
+          requestLine("add_cpt_connect", "k1", connection)},
+         {},
+         [&] { return system.m_standInDeviceControl.countOf("msg:addComponent") == 4; },
+         {replyLine("add_cpt_info", "a1", "ng/timeout", components({1, 2, 3, 4})),
+          replyLine("add_cpt_connect", "k1", "ok", connection)}},
+        {"usage",
+         {requestLine("add_cpt_info", "a2", components({20})), requestLine("add_cpt_info", "a3", components({21}))},
+         {replyLine("add_cpt_info", "a2", "ok", components({20})),
+          replyLine("add_cpt_info", "a3", "ok", components({21}))},
+         [&] { return usages.load() == 1; },
+         {R"({"notify":{"cmd":"cpt_resource","cmdinfo":{"info":{"capacity":1333332,"resource":12}},)"
+          R"("from":"editor-uid"}})"}},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& line : c.m_requests) {
+            ASSERT_TRUE(m_editor.send(line)) << c.m_what;
+        }
+        for (const std::string& line : c.m_answered) {
+            EXPECT_EQ(m_editor.nextLine(), line) << c.m_what;
+        }
+        ASSERT_TRUE(waitUntil(c.m_lostOnTheirWay, vdptest::WAIT_MS)) << c.m_what;
+        clock.pastTheDeadline();
+        for (const std::string& line : c.m_afterDeadline) {
+            EXPECT_EQ(m_editor.nextLine(), line) << c.m_what;
+        }
+    }
 }
 
 // The program layout of the real device-control thread in a temporary folder: the shipped component descriptions

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -334,6 +335,100 @@ TEST_F(Exchange, AnEditorThatEndsMidLineEndsTheProgram)
         EXPECT_EQ(run->waitForExit(EXIT_TIMEOUT_MS * SLOWDOWN), 0) << run->output();
         m_editor.link().hangUp();
     }
+}
+
+// About 120 requests of every kind in one write: each gets exactly one reply, and no thread waits on another's full
+// queue until the retry limit (which drops the message, an answer as often as not).
+TEST_F(Exchange, ABurstOfMixedRequestsGetsOneReplyEach)
+{
+    FakeEditor& ed = m_editor;
+    std::unique_ptr<ProgramRun> run = startProgram();
+    ASSERT_TRUE(connects(*run));
+    ASSERT_TRUE(ed.exchange("add_cpt_info", componentList(100, 101)));
+    ASSERT_TRUE(ed.receives(resourceNotify(20)));
+    const std::string copyRequest = R"({"list":[{"prmAddr":"AudioCompo/#100","type":"currentCpt"}]})";
+    ASSERT_TRUE(ed.send(ed.request("getData_copy_paste", copyRequest)));
+    const std::optional<std::string> copy = ed.link().nextLine(LINE_TIMEOUT_MS);
+    ASSERT_TRUE(copy);
+    const nlohmann::json copied = nlohmann::json::parse(*copy, nullptr, false);
+    ASSERT_TRUE(copied.contains("reply")) << *copy;
+    const std::string image = copied["reply"]["cmdinfo"]["list"][0]["d:data"].get<std::string>();
+
+    const std::string connection = R"({"list":[{"rx_cpt":"AudioCompo/#101","rx_cpt_port":"in:0",)"
+                                   R"("tx_cpt":"AudioCompo/#100","tx_cpt_port":"0"}]})";
+    const std::string meter = R"({"info":{"id":"m1"},"list":[{"prmAddr":"AudioCompo/#100"}]})";
+    const std::string gain = R"({"info":{"prmAddr":"AudioCompo/#100/Gain:0:0","prmValue":0.5}})";
+    const std::string gainRead = R"({"list":[{"prmAddr":"AudioCompo/#100/Gain:0:0"}]})";
+    const std::string network = R"({"info":{"devIpAddr":"127.0.0.2","devMacAddr":"","pcIpAddr":"127.0.0.1"}})";
+    const std::string paste =
+        R"({"list":[{"d:data":")" + image + R"(","prmAddr":"AudioCompo/#100","type":"currentCpt"}]})";
+    const struct
+    {
+        const char* m_cmd;
+        std::string m_cmdinfo;
+        int m_count;
+    } kinds[] = {
+        {"set_net_info", network, 8},
+        {"get_sync_device", "", 9},
+        {"set_compile", "", 5},
+        {"add_cpt_connect", connection, 8},
+        {"del_cpt_connect", connection, 8},
+        {"add_cpt_meter", meter, 5},
+        {"del_cpt_meter", meter, 5},
+        {"getData_copy_paste", copyRequest, 8},
+        {"setData_copy_paste", paste, 8},
+        {"set_prm_val", gain, 14},
+        {"getData_prm_val", gainRead, 14},
+        {"del_net_info", "", 3},
+        {"get_dev_info", "", 5},
+    };
+    std::string burst;
+    std::map<std::string, int> replies; // reqid -> replies seen
+    const auto add = [&](const std::string& line) {
+        burst += (burst.empty() ? "" : "\n") + line;
+        replies[nlohmann::json::parse(line)["request"]["reqid"].get<std::string>()] = 0;
+    };
+    // Round by round, each kind while its count lasts, and in the first ten rounds a component added and removed.
+    for (int round = 0; round < 14; ++round) {
+        const std::string uid = std::to_string(200 + round);
+        if (round < 10) {
+            add(ed.request("add_cpt_info", componentList(200 + round, 200 + round)));
+        }
+        for (const auto& kind : kinds) {
+            if (round < kind.m_count) {
+                add(ed.request(kind.m_cmd, kind.m_cmdinfo));
+            }
+        }
+        if (round < 10) {
+            add(ed.request("del_cpt_info", R"({"list":[{"prmAddr":"AudioCompo/#)" + uid + R"("}]})"));
+        }
+    }
+    ASSERT_EQ(replies.size(), 120u);
+    ASSERT_TRUE(ed.send(burst));
+
+    size_t answered = 0;
+    while (answered < replies.size()) {
+        const std::optional<std::string> line = ed.link().nextLine(LINE_TIMEOUT_MS * 3);
+        ASSERT_TRUE(line) << answered << " of " << replies.size() << " answered\n" << run->output();
+        const nlohmann::json packet = nlohmann::json::parse(*line);
+        if (!packet.contains("reply")) {
+            continue;
+        }
+        const auto reply = replies.find(packet["reply"]["reqid"].get<std::string>());
+        ASSERT_NE(reply, replies.end()) << *line;
+        EXPECT_EQ(++reply->second, 1) << *line;
+        answered += reply->second == 1 ? 1 : 0;
+    }
+    // A request after the burst goes to "DeviceControl" behind every post of the burst: no second reply precedes it.
+    ASSERT_TRUE(ed.send(ed.request("add_cpt_info", componentList(300, 300))));
+    const std::string last = ed.reply("add_cpt_info", componentList(300, 300));
+    std::optional<std::string> line;
+    while ((line = ed.link().nextLine(LINE_TIMEOUT_MS)) && *line != last) {
+        EXPECT_EQ(line->find(R"({"reply")"), std::string::npos) << "a second reply: " << *line;
+    }
+    ASSERT_TRUE(line) << "no reply to the request after the burst";
+    EXPECT_EQ(run->output().find("Busy Timeout!"), std::string::npos) << run->output();
+    hangUpAndExit(*run);
 }
 
 // Runs that end without an editor link: nothing listens at the port, and a port out of range.

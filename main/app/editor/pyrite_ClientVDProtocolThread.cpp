@@ -7,6 +7,7 @@
 #include "pyrite_CommandLineOptions.h"
 #include "pyrite_DeviceControlThread.h"
 #include "pyrite_Result.h"
+#include "tms_Result.h"
 #include "tms_ThreadRepository.h"
 #include "vcom_SocketAddress.h"
 #include "vdp_MeterContainer.h"
@@ -153,6 +154,7 @@ u32 PyriteClientVDProtocolThread::startLink()
         log("[E] PyriteClientVDProtocolThread::onChangeStatus - cannot create the executor.\n");
         return PYRITE_E_FAILED;
     }
+    m_executor->setAnswerTimeout(m_answerTimeoutMs);
     const i32 connected = m_unit->connect(address, port);
     if (VDProtocol::failed(connected)) {
         log("[E] PyriteClientVDProtocolThread::onChangeStatus - cannot connect to %s:%u (0x%08X).\n", LINK_ADDRESS,
@@ -246,9 +248,66 @@ u32 PyriteClientVDProtocolThread::onReceiveMessage(const TMS::AbstractMessage& m
     return PYRITE_OK;
 }
 
+u32 PyriteClientVDProtocolThread::sendMessage(const TMS::AbstractMessage& message)
+{
+    const u32 status = getStatus();
+    if (message.getKind() != TMS::MESSAGE_KIND_USER || isCallerOwnTask() || status < TMS::STATUS_STOP ||
+        status >= TMS::STATUS_CLOSING) {
+        return PyriteAppThread::sendMessage(message);
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_inboxLock);
+        if (m_inbox.size() >= INBOX_CAPACITY) {
+            const char* caller = TMS::ThreadRepository::getCurrentThread()->getName();
+            log("[i] AbstractThread[%s]::sendMessage (call from [%s]) - Busy!\n", getName(),
+                caller != nullptr ? caller : "");
+            return TMS::RESULT_FULL;
+        }
+        m_inbox.push_back(message);
+    }
+    (void)setUserEvent(EVENT_INBOX);
+    return PYRITE_OK;
+}
+
+void PyriteClientVDProtocolThread::serveInbox()
+{
+    std::deque<TMS::AbstractMessage> messages;
+    {
+        std::lock_guard<std::mutex> guard(m_inboxLock);
+        messages.swap(m_inbox);
+    }
+    for (const TMS::AbstractMessage& message : messages) {
+        (void)onReceiveMessage(message);
+    }
+}
+
+void PyriteClientVDProtocolThread::setAnswerTimeout(u32 timeoutMs)
+{
+    m_answerTimeoutMs = timeoutMs;
+    if (m_executor) {
+        m_executor->setAnswerTimeout(timeoutMs);
+    }
+}
+
+u32 PyriteClientVDProtocolThread::onAfterEvents()
+{
+    const u32 result = PyriteAppThread::onAfterEvents();
+    const bool running = getTimers().getTimer(EXPIRY_TIMER).isRunning();
+    const bool awaiting = m_executor && m_executor->isAwaitingAnswers();
+    if (awaiting && !running) {
+        (void)getTimers().setTimer(EXPIRY_TIMER, EXPIRY_INTERVAL_MS, false, this);
+        (void)getTimers().getTimer(EXPIRY_TIMER).start();
+    } else if (!awaiting && running) {
+        stopTimer(EXPIRY_TIMER);
+    }
+    return result;
+}
+
 u32 PyriteClientVDProtocolThread::onReceiveUserEvent(u32 eventId)
 {
-    if (eventId == EVENT_SOCKET) {
+    if (eventId == EVENT_INBOX) {
+        serveInbox();
+    } else if (eventId == EVENT_SOCKET) {
         if (m_unit) {
             (void)m_unit->processSocketEvents();
         }
@@ -272,6 +331,8 @@ u32 PyriteClientVDProtocolThread::onTimer(u32 timerId, u32)
     } else if (timerId == METER_TIMER) {
         (void)m_executor->sendMeterNotifications();
         setUserEvent(EVENT_METER_REARM);
+    } else if (timerId == EXPIRY_TIMER) {
+        (void)m_executor->expireRequests();
     }
     return PYRITE_OK;
 }

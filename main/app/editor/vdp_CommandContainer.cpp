@@ -28,7 +28,7 @@ i32 CommandContainer::add(u32& id, const PacketContainer& request)
         ++candidate; // wraps modulo 2^32; at most 100 ids are taken
     }
     m_items.emplace(std::piecewise_construct, std::forward_as_tuple(candidate),
-                    std::forward_as_tuple(candidate, request));
+                    std::forward_as_tuple(candidate, request, readClock()));
     id = candidate;
     return RESULT_OK;
 }
@@ -141,6 +141,31 @@ i32 CommandContainer::findByReqId(u32& id, std::string& cmdInfo, const std::stri
         cmdInfo = std::move(found);
     }
     return result;
+}
+
+i32 CommandContainer::touch(u32 id)
+{
+    const u32 now = readClock();
+    return withItem(id, RESULT_NG, [&](CommandItem& item) {
+        item.m_heardAt = now;
+        return RESULT_OK;
+    });
+}
+
+std::vector<u32> CommandContainer::findStale(u32 timeoutMs)
+{
+    std::vector<u32> stale;
+    TMS::TMSMutexLocker lock(&m_mutex);
+    if (!lock.isLocked()) {
+        return stale;
+    }
+    const u32 now = readClock();
+    for (const auto& [id, item] : m_items) {
+        if (now - item.m_heardAt >= timeoutMs) { // the clock wraps: the age is the unsigned difference
+            stale.push_back(id);
+        }
+    }
+    return stale;
 }
 
 i32 CommandContainer::remove(u32 id)

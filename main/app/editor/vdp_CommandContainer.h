@@ -1,7 +1,8 @@
 // CommandContainer: the editor requests that complete later (a component added by another thread, a compile, a
 // synchronisation), kept until their reply has been sent. Items are found again by request id, by cmdinfo or by
 // the key of a sub-request; each sub-request records its state: 1 while it executes, else the result code of its
-// answer, and 0xFFFFFFFF to leave it out of findBySub. Nothing expires.
+// answer, and 0xFFFFFFFF to leave it out of findBySub. Each item keeps the time it was last heard of (stored or
+// touched), so the executor can give up requests whose answers never come (findStale).
 //
 // Every operation runs under the re-entrant mutex "VDProcContainer". When that mutex could not be created the
 // container does nothing: the changing operations and the finders answer 0x80000000, get gives the empty packet
@@ -10,6 +11,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "klib_Types.h"
 #include "tms_Mutex.h"
@@ -23,11 +25,12 @@ public:
     static constexpr u32 STATE_EXECUTING = 1;
     static constexpr u32 STATE_IGNORED = 0xFFFFFFFF;
 
-    CommandItem(u32 id, const PacketContainer& packet) : m_packet(packet), m_id(id) {}
+    CommandItem(u32 id, const PacketContainer& packet, u32 heardAt) : m_packet(packet), m_id(id), m_heardAt(heardAt) {}
     virtual ~CommandItem() = default;
 
     PacketContainer m_packet;               // a copy of the stored request
     u32 m_id;                               // the id it is stored under
+    u32 m_heardAt;                          // the clock when it was stored or last touched
     std::map<std::string, u32> m_subStates; // sub-request key -> state
 };
 
@@ -62,12 +65,16 @@ public:
     [[nodiscard]] i32 findByReqId(u32& id, std::string& cmdInfo, const std::string& reqId);
     // The stored request, valid until the item is removed; the empty packet for an unknown id.
     const PacketContainer& get(u32 id);
+    // Marks the item as heard of now. 0x80000000 for an unknown id.
+    [[nodiscard]] i32 touch(u32 id);
+    // The ids, in id order, of the items not heard of for timeoutMs or more.
+    std::vector<u32> findStale(u32 timeoutMs);
     // Erases the item; an unknown id is no failure.
     i32 remove(u32 id);
     u32 getCount();
 
 protected:
-    // The millisecond clock the ids come from.
+    // The millisecond clock the ids and the times heard come from.
     virtual u32 readClock() const;
 
 private:

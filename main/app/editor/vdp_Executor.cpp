@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "dbgc_Print.h"
+#include "os_Clock.h"
 #include "vdp_Result.h"
 
 namespace VDevice {
@@ -258,6 +259,48 @@ i32 VDProtocolExecutor::failRequest(u32 requestId, i32 result)
     return replyWith(request, result);
 }
 
+bool VDProtocolExecutor::timeOutRequest(u32 requestId)
+{
+    PacketContainer request;
+    if (!takeRequest(requestId, request)) {
+        return false;
+    }
+    // Its queued posts are dropped, and the answers it still waits for are given up with their slots.
+    m_posts.cancel(requestId);
+    m_posts.forget(requestId);
+    (void)replyWith(std::move(request), VDProtocol::RESULT_TIMEOUT);
+    return true;
+}
+
+u32 VDProtocolExecutor::expireRequests()
+{
+    u32 now = 0;
+    ossupport::getMilliseconds(&now);
+    u32 answered = 0;
+    for (const AwaitedAnswer& lost : m_posts.takeExpired(now, m_answerTimeoutMs)) {
+        DBGC_LOG("[W] VDProtocolExecutor::expireRequests - no '%s' from '%s' within %u ms\n", lost.m_answer.c_str(),
+                 lost.m_target.c_str(), m_answerTimeoutMs);
+        if (lost.m_requestId != 0 && timeOutRequest(lost.m_requestId)) {
+            ++answered;
+        }
+    }
+    // A request with posts in the window is timed by them; one without waits on an answer that no post awaits.
+    for (u32 id : m_requests.findStale(m_answerTimeoutMs)) {
+        if (!m_posts.serves(id) && timeOutRequest(id)) {
+            DBGC_LOG("[W] VDProtocolExecutor::expireRequests - request %u had no answer within %u ms\n", id,
+                     m_answerTimeoutMs);
+            ++answered;
+        }
+    }
+    m_posts.pump();
+    return answered;
+}
+
+bool VDProtocolExecutor::isAwaitingAnswers()
+{
+    return m_requests.getCount() != 0 || m_posts.isBusy();
+}
+
 i32 VDProtocolExecutor::completeSubRequest(const std::string& answer, const std::string& key, i32 result)
 {
     const AnswerRoute* route = findRoute(answer);
@@ -271,6 +314,7 @@ i32 VDProtocolExecutor::completeSubRequest(const std::string& answer, const std:
         m_firstFailures.emplace(id, result); // keeps an earlier failure
     }
     if (m_requests.isExecuting(id)) {
+        (void)m_requests.touch(id);
         return RESULT_OK;
     }
     const auto firstFailure = m_firstFailures.find(id);
@@ -320,6 +364,8 @@ i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
     PacketContainer reply(m_requests.get(id));
     if (result != RESULT_EXECUTING) {
         takeRequest(id, reply);
+    } else {
+        (void)m_requests.touch(id); // still running: its deadline starts again
     }
     reply.setResult(result, progress, "");
     return makeReply(reply);
@@ -333,6 +379,8 @@ i32 VDProtocolExecutor::onCompileResult(i32 result)
         PacketContainer reply(m_requests.get(id));
         if (result != RESULT_EXECUTING) {
             takeRequest(id, reply);
+        } else {
+            (void)m_requests.touch(id);
         }
         reply.m_info.clear();
         KVariant capacity;

@@ -18,6 +18,11 @@
 //
 // Posts to other threads go through the post window (vdp_PostWindow.h): handlers queue them and return; a post
 // that fails, at once or later, ends the request it serves with a failure reply (failRequest).
+//
+// Deadlines: every stored request gets exactly one final reply. A post whose answer has not come within the
+// answer timeout (30 s unless set otherwise) frees its window slot, and its request is answered "ng/timeout"; so is
+// a request that waits on no post and has not been heard of for that long (a "sync_device" whose "Re:Synchronize"
+// never comes). The VDProtocol thread calls expireRequests while anything is awaited (isAwaitingAnswers).
 #pragma once
 
 #include <functional>
@@ -63,6 +68,8 @@ public:
     static constexpr i32 STATE_CLASS_UNKNOWN = -1;
     // The change origin of every write the editor link makes.
     static constexpr u8 EDITOR_ORIGIN = 255;
+    // How long an answer of another thread may take before its request is answered "ng/timeout".
+    static constexpr u32 ANSWER_TIMEOUT_MS = 30000;
 
     // identity: the "uid" option, the "from" of every notification. unit: not owned; null makes every send fail.
     VDProtocolExecutor(const std::string& identity, VDProtocol::VDProtocolClientUnit* unit);
@@ -100,6 +107,13 @@ public:
     // Frees the window slot of a post that this answer message ("CommandName" and its key fields) matches,
     // without handling the answer otherwise (the thread drops answers while "RunMode" is not 0).
     bool releasePostSlot(const TMS::AbstractMessage& answer);
+    // Gives up the answers that have taken the answer timeout or longer (see Deadlines above): each request they
+    // serve, and each stored request without posts that has not been heard of for as long, is answered
+    // "ng/timeout" and removed, and the freed window slots send what waits. The number of requests so answered.
+    u32 expireRequests();
+    // True while a request is stored or a post waits in the window.
+    bool isAwaitingAnswers();
+    void setAnswerTimeout(u32 timeoutMs) { m_answerTimeoutMs = timeoutMs; }
     // {"connected": {"from": identity}}.
     i32 sendConnected();
     // "EditorState" 0..3 -> 0; 4, 5, 8, 9 -> 1; 10 -> 2; anything else -> -1.
@@ -262,7 +276,8 @@ public:
     i32 setNetworkInfo(const PacketContainer& request);
     // "get" / "set" "sync_device": in editor-state class 1 with equal sync versions, "Synchronize" {"Direction"
     // "ServerToClient" / "ClientToServer", "Password"} to "Sync" and the request stays pending until a final
-    // "Re:Synchronize"; otherwise 0x80000000 at once.
+    // "Re:Synchronize"; otherwise 0x80000000 at once. "Sync" runs one synchronisation at a time and its answers
+    // name none, so a request while another is pending is refused at once with 0x80000000 as well.
     i32 getSyncDevice(const PacketContainer& request);
     i32 setSyncDevice(const PacketContainer& request);
 
@@ -332,6 +347,9 @@ private:
     i32 completeSubRequest(const std::string& answer, const std::string& key, i32 result);
     // Copies a stored request and removes it with its recorded failure: false when no request has the id.
     bool takeRequest(u32 requestId, PacketContainer& copy);
+    // Takes a stored request out, drops its queued posts, frees the slots of those sent and replies "ng/timeout":
+    // false when no request has the id.
+    bool timeOutRequest(u32 requestId);
     void onPostFailed(const OutgoingPost& post, i32 result);
     // A post that serves no request; its failure is only reported.
     i32 post(const char* target, const char* command);
@@ -370,6 +388,7 @@ private:
 
     PostWindow m_posts;
     std::map<u32, i32> m_firstFailures; // request id -> the first failing answer's result
+    u32 m_answerTimeoutMs = ANSWER_TIMEOUT_MS;
 };
 
 } // namespace VDevice

@@ -1,8 +1,10 @@
 #include "vdp_PostWindow.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
+#include "os_Clock.h"
 #include "pyrite_MessageFields.h"
 #include "tms_ThreadRepository.h"
 #include "vdp_Result.h"
@@ -59,8 +61,9 @@ bool PostWindow::fits(const std::string& target, const Target& state, const Outg
             continue;
         }
         const auto counted =
-            std::count_if(state.m_outstanding.begin(), state.m_outstanding.end(),
-                          [&](const Sent& sent) { return !rule.m_perAnswer || sent.m_answer == post.m_answer; });
+            std::count_if(state.m_outstanding.begin(), state.m_outstanding.end(), [&](const AwaitedAnswer& sent) {
+                return !rule.m_perAnswer || sent.m_answer == post.m_answer;
+            });
         return static_cast<u32>(counted) < rule.m_limit;
     }
     return true;
@@ -76,7 +79,9 @@ i32 PostWindow::send(Target& state, OutgoingPost& post)
         return result;
     }
     if (!post.m_answer.empty()) {
-        state.m_outstanding.push_back(Sent{post.m_answer, post.m_key});
+        u32 now = 0;
+        ossupport::getMilliseconds(&now);
+        state.m_outstanding.push_back(AwaitedAnswer{post.m_target, post.m_answer, post.m_key, post.m_requestId, now});
     }
     return RESULT_OK;
 }
@@ -107,8 +112,9 @@ bool PostWindow::release(const std::string& answer, const std::string& key)
 {
     for (auto& [target, state] : m_targets) {
         auto& sent = state.m_outstanding;
-        const auto it = std::find_if(sent.begin(), sent.end(),
-                                     [&](const Sent& entry) { return entry.m_answer == answer && entry.m_key == key; });
+        const auto it = std::find_if(sent.begin(), sent.end(), [&](const AwaitedAnswer& entry) {
+            return entry.m_answer == answer && entry.m_key == key;
+        });
         if (it != sent.end()) {
             sent.erase(it);
             pump(target);
@@ -129,6 +135,60 @@ void PostWindow::cancel(u32 requestId)
                                    [&](const OutgoingPost& post) { return post.m_requestId == requestId; }),
                     queue.end());
     }
+}
+
+std::vector<AwaitedAnswer> PostWindow::takeExpired(u32 now, u32 timeoutMs)
+{
+    std::vector<AwaitedAnswer> expired;
+    for (auto& entry : m_targets) {
+        auto& sent = entry.second.m_outstanding;
+        // The clock wraps: the age is the unsigned difference.
+        const auto isExpired = [&](const AwaitedAnswer& awaited) { return now - awaited.m_sentAt >= timeoutMs; };
+        std::copy_if(sent.begin(), sent.end(), std::back_inserter(expired), isExpired);
+        sent.erase(std::remove_if(sent.begin(), sent.end(), isExpired), sent.end());
+    }
+    return expired;
+}
+
+void PostWindow::forget(u32 requestId)
+{
+    if (requestId == 0) {
+        return;
+    }
+    for (auto& entry : m_targets) {
+        auto& sent = entry.second.m_outstanding;
+        sent.erase(std::remove_if(sent.begin(), sent.end(),
+                                  [&](const AwaitedAnswer& awaited) { return awaited.m_requestId == requestId; }),
+                   sent.end());
+    }
+}
+
+void PostWindow::pump()
+{
+    for (auto& entry : m_targets) {
+        pump(entry.first);
+    }
+}
+
+bool PostWindow::serves(u32 requestId) const
+{
+    for (const auto& entry : m_targets) {
+        const Target& state = entry.second;
+        if (std::any_of(state.m_queue.begin(), state.m_queue.end(),
+                        [&](const OutgoingPost& post) { return post.m_requestId == requestId; }) ||
+            std::any_of(state.m_outstanding.begin(), state.m_outstanding.end(),
+                        [&](const AwaitedAnswer& awaited) { return awaited.m_requestId == requestId; })) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PostWindow::isBusy() const
+{
+    return std::any_of(m_targets.begin(), m_targets.end(), [](const auto& entry) {
+        return !entry.second.m_queue.empty() || !entry.second.m_outstanding.empty();
+    });
 }
 
 u32 PostWindow::getQueuedCount(const std::string& target) const

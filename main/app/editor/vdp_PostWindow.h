@@ -1,13 +1,15 @@
 // PostWindow: the executor's outgoing messages to other threads, one FIFO per target thread, with a window of
 // unanswered posts per target.
 //
-// The VDProtocol thread must never wait on a queue that needs its own answers to drain: "DeviceControl" answers
-// every command with waiting into the VDProtocol queue (5 messages), which is not drained while the executor
-// posts. So at most 4 posts to "DeviceControl" are unanswered at a time, and towards "Compiler" (queue of 1) at
-// most one "startCompile" (answered by "Notify:compileResult") and one "getTotalProcessingResourceUsage". A post
-// that does not fit waits in its target's FIFO; each answer that matches an outstanding post (answer name and key)
-// frees that slot and sends what now fits, in order. Posts to other targets, and posts that expect no answer,
-// count against no window but keep their place in their target's FIFO.
+// The window keeps the executor's posts from waiting on the small queues of the threads that answer it: at most 4
+// posts to "DeviceControl" (queue of 5) are unanswered at a time, and towards "Compiler" (queue of 1) at most one
+// "startCompile" (answered by "Notify:compileResult") and one "getTotalProcessingResourceUsage". A post that does
+// not fit waits in its target's FIFO; each answer that matches an outstanding post (answer name and key) frees that
+// slot and sends what now fits, in order. Posts to other targets, and posts that expect no answer, count against
+// no window but keep their place in their target's FIFO.
+//
+// An answer may be lost or never come: takeExpired hands back the posts that have waited for their answer longer
+// than the deadline and frees their slots, so one lost answer never blocks a kind of post for good.
 //
 // Every send goes through sendToThread. Not synchronised: the window belongs to the executor's thread.
 #pragma once
@@ -45,6 +47,16 @@ struct OutgoingPost
     i32 m_failResult = 0; // the failure code its request is answered with; 0: the send's own code
 };
 
+// A sent post still awaiting its answer.
+struct AwaitedAnswer
+{
+    std::string m_target;
+    std::string m_answer;
+    std::string m_key;
+    u32 m_requestId = 0;
+    u32 m_sentAt = 0; // the millisecond clock at the send
+};
+
 class PostWindow
 {
 public:
@@ -64,20 +76,26 @@ public:
     bool release(const std::string& answer, const std::string& key);
     // Drops every queued (not yet sent) post of a request.
     void cancel(u32 requestId);
+    // Frees the slots of the posts that were sent timeoutMs or more before now and hands them back, oldest first
+    // per target. Sends nothing: call pump once their requests are dealt with.
+    std::vector<AwaitedAnswer> takeExpired(u32 now, u32 timeoutMs);
+    // Frees the slots of every outstanding post of a request (its answers are given up). Sends nothing.
+    void forget(u32 requestId);
+    // Sends what fits from every target's FIFO.
+    void pump();
+    // True while a post of the request waits in a FIFO or for its answer.
+    bool serves(u32 requestId) const;
+    // True while any post waits in a FIFO or for its answer.
+    bool isBusy() const;
 
     u32 getQueuedCount(const std::string& target) const;
     u32 getOutstandingCount(const std::string& target) const;
 
 private:
-    struct Sent
-    {
-        std::string m_answer;
-        std::string m_key;
-    };
     struct Target
     {
         std::deque<OutgoingPost> m_queue;
-        std::vector<Sent> m_outstanding; // in send order
+        std::vector<AwaitedAnswer> m_outstanding; // in send order
     };
 
     bool fits(const std::string& target, const Target& state, const OutgoingPost& post) const;
