@@ -117,8 +117,9 @@ ProgramRun::~ProgramRun()
 bool ProgramRun::start()
 {
     // Another process of the machine may hold the console port for a while (a connection from it as an ephemeral
-    // port): the program would run without its console.
-    if (!dbgctest::waitUntil([] { return portBindable(CONSOLE_PORT); }, 30000)) {
+    // port): the program would run without its console. Such a connection that has ended stays in TIME_WAIT for a
+    // minute, and a listener cannot take the port before then.
+    if (!dbgctest::waitUntil([] { return portBindable(CONSOLE_PORT); }, 90000)) {
         ADD_FAILURE() << "port " << CONSOLE_PORT << " stays in use:\n" << portHolders(CONSOLE_PORT);
         return false;
     }
