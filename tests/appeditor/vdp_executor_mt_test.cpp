@@ -1,5 +1,6 @@
 // The executor on its thread among stand-in threads: pending requests completed by their answers, the compile and
-// abort paths, posts to threads that cannot take them, and the posting window towards "DeviceControl".
+// abort paths, posts to threads that cannot take them, the posting window towards "DeviceControl", and the change
+// notices of value writes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 
 #include "dadov_AudioComponentCollection.h"
 #include "logic_LogicComponentCollection.h"
+#include "pdb_ComponentInfoParserJSON.h"
+#include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterDBCollection.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
@@ -426,6 +429,86 @@ TEST_F(ExecutorThreadTest, MeterPassSendsEveryByteOfEveryArrayAndSkipsStaleKeys)
     m_rig.m_host.run([&] { EXPECT_EQ(collection.endByThread(), 0); });
     EXPECT_EQ(collection.finalize(), 0);
     meters.clear();
+}
+
+TEST_F(ExecutorThreadTest, ValueWritesTellTheDatabaseObserversOnceTheLockIsReleased)
+{
+    // Counts the levels held, so that an observer can tell whether it runs under the lock.
+    class DepthMutex : public PDB::IMutex
+    {
+    public:
+        i32 lockRead() override { return lockWrite(); }
+        i32 unlockRead() override { return unlockWrite(); }
+        i32 lockWrite() override
+        {
+            m_mutex.lock();
+            ++m_depth;
+            return 0;
+        }
+        i32 unlockWrite() override
+        {
+            --m_depth;
+            m_mutex.unlock();
+            return 0;
+        }
+        std::atomic<int> m_depth{0};
+
+    private:
+        std::recursive_mutex m_mutex;
+    };
+    // Stands for a thread subscribed to the database: records the lock depth at each change notice.
+    class Observer : public PDB::IParameterDBCallback
+    {
+    public:
+        explicit Observer(const DepthMutex& mutex) : m_mutex(mutex) {}
+        i32 onParameterDBChanged() override { return 0; }
+        i32 onParameterChanged() override
+        {
+            m_depths.push_back(m_mutex.m_depth.load());
+            return 0;
+        }
+        const DepthMutex& m_mutex;
+        std::vector<int> m_depths;
+    };
+
+    static const bool registered = [] {
+        PDB::ComponentInfoRepository::getInstance().registerComponentInfo(PDB::ComponentInfoParserJSON::createFromJson(
+            R"({"component": {"name": "probe", "majorVer": 1, "minX": 1, "minY": 1, "maxX": 4, "maxY": 1},
+                "parameters": [{"attr": {}, "strAddress": "/Cell", "type": "SINT32", "patternX": "*1",
+                                "min": "-100", "max": "100", "def": "0"}]})"));
+        return true;
+    }();
+    (void)registered;
+    DepthMutex mutex;
+    constexpr u32 POSITION = 5;
+    ASSERT_GE(PDB::ParameterDBCollection::createInstance(POSITION, "Probe", &mutex, 0), 0);
+    PDB::IParameterDB& database = PDB::ParameterDBCollection::getInstance(POSITION);
+    Observer observer(mutex);
+    EXPECT_GE(database.addComponent(1, "probe", 1, 4, 1, 0), 0);
+    EXPECT_EQ(database.registerCallback(1, &observer, 0), 0);
+
+    const struct
+    {
+        const char* cmd;
+        const char* cmdInfo;
+    } cases[] = {
+        {"set_prm_val", R"("info":{"prmAddr":"Probe/#1/Cell:0:0","prmValue":5})"},
+        {"set_prm_val", R"("info":{"prmAddr":"Probe/#1/Cell:-1:0","prmValue":6})"},
+        {"setData_prm_val", R"("list":[{"prmAddr":"Probe/#1/Cell:1:0","prmValue":7},)"
+                            R"({"prmAddr":"Probe/#1/Cell:2:0","prmValue":8}])"},
+    };
+    for (const auto& c : cases) {
+        observer.m_depths.clear();
+        m_rig.dispatch(std::string(R"({"request":{"cmd":")") + c.cmd + R"(","cmdinfo":{)" + c.cmdInfo +
+                       R"(},"from":"editor","reqid":"r1","to":"device"}})");
+        const std::vector<std::string> lines = m_rig.lines();
+        ASSERT_EQ(lines.size(), 1u) << c.cmdInfo;
+        EXPECT_NE(lines[0].find(R"("result":"ok")"), std::string::npos) << lines[0];
+        // One notice per request, given with the lock free: a thread woken by it does not block on the lock.
+        EXPECT_EQ(observer.m_depths, std::vector<int>{0}) << c.cmdInfo;
+    }
+    EXPECT_EQ(database.getValueInt(0, 0, 3, 0, nullptr), 6);
+    PDB::ParameterDBCollection::deleteInstance(POSITION);
 }
 
 } // namespace

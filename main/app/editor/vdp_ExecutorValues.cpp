@@ -8,6 +8,7 @@
 #include "pdb_IParameterDB.h"
 #include "pdb_NullMutex.h"
 #include "pdb_ParameterArray.h"
+#include "pdb_ParameterDB.h"
 #include "vdp_Address.h"
 #include "vdp_Executor.h"
 #include "vdp_MeterContainer.h"
@@ -178,10 +179,14 @@ i32 VDProtocolExecutor::setParameterValue(const PacketContainer& request)
 i32 VDProtocolExecutor::setParameterValues(const PacketContainer& request)
 {
     i32 result = RESULT_OK;
-    for (const ArgumentMap& entry : request.m_list) {
-        result = writeParameterEntry(entry);
-        if (VDProtocol::failed(result)) {
-            break;
+    {
+        // The threads that the writes wake are woken once, after the last write.
+        const PDB::DeferredChangeNotices notices;
+        for (const ArgumentMap& entry : request.m_list) {
+            result = writeParameterEntry(entry);
+            if (VDProtocol::failed(result)) {
+                break;
+            }
         }
     }
     return replyWith(request, result);
@@ -211,7 +216,10 @@ i32 VDProtocolExecutor::writeParameterBlock(PDB::IParameterDB& database, u32 uni
                                             u32 y, const KVariant& value)
 {
     // The write lock spans the read, the change and the write-back, so that no other writer's change to an element
-    // outside the selection is written over with the value read before it.
+    // outside the selection is written over with the value read before it. The threads that the write wakes are
+    // woken once the lock is released (declared before it, the notices end after it): woken earlier, they would
+    // only block on it.
+    const PDB::DeferredChangeNotices notices;
     PDB::WriteLock<PDB::IParameterDB> lock(database);
     const u32 component = database.getComponentIndex(uniqueId);
     const u32 blockIndex = database.getBlockIndex(uniqueId, path.c_str());
