@@ -1,6 +1,6 @@
 // The executor on its thread among stand-in threads: pending requests completed by their answers, the compile and
-// abort paths, posts to threads that cannot take them, the posting window towards "DeviceControl", and the change
-// notices of value writes.
+// abort paths, posts to threads that cannot take them, the posting window towards "DeviceControl", the change
+// notices of value writes, and meter notifies that leave room for replies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -509,6 +509,57 @@ TEST_F(ExecutorThreadTest, ValueWritesTellTheDatabaseObserversOnceTheLockIsRelea
     }
     EXPECT_EQ(database.getValueInt(0, 0, 3, 0, nullptr), 6);
     PDB::ParameterDBCollection::deleteInstance(POSITION);
+}
+
+TEST_F(ExecutorThreadTest, MeterNotifiesLeaveTheSendRingToReplies)
+{
+    (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
+    DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
+    ASSERT_EQ(collection.initialize(VDP_METER_PLUGIN_DIR, 4), 0);
+    m_rig.m_host.run([&] {
+        ASSERT_EQ(collection.beginByThread(nullptr), 0);
+        ASSERT_EQ(collection.addComponent("meterpair", 1, 7, 2, 1), 0);
+    });
+    // 5000 subscriptions of the component: each pass queues 5000 meter notifies, about 1 MiB.
+    VDevice::VDMeterContainer& meters = VDevice::VDMeterContainer::getInstance();
+    constexpr u32 KEYS = 5000;
+    for (u32 i = 0; i < KEYS; ++i) {
+        ASSERT_TRUE(meters.addMeter(std::to_string(i), "AudioCompo/#7"));
+    }
+    m_rig.setEditorState(10);
+
+    // The editor reads nothing while passes run until the ring takes no more.
+    m_rig.m_unit.stall(true);
+    u32 queued = 0;
+    for (u32 pass = 0; pass < 20; ++pass) {
+        u32 before = 0;
+        m_rig.m_host.run([&] {
+            before = m_rig.m_unit.getQueuedBytes();
+            EXPECT_EQ(m_rig.executor().sendMeterNotifications(), 0);
+            queued = m_rig.m_unit.getQueuedBytes();
+        });
+        if (queued == before) {
+            break;
+        }
+    }
+    EXPECT_GT(queued, 0u);
+    // A reply of about 100 kB ("getData" "cpt_meter" lists every subscription) still finds room.
+    m_rig.dispatch(requestLine("getData_cpt_meter", "r1"));
+    m_rig.m_unit.stall(false);
+    const std::vector<std::string> lines = m_rig.lines();
+    const std::string reply = lines.empty() ? std::string() : lines.back();
+    EXPECT_EQ(reply.rfind(R"({"reply":{"cmd":"getData_cpt_meter","cmdinfo":{"list":[{"prmAddr":"AudioCompo/#7"})", 0),
+              0u)
+        << reply.substr(0, 300);
+    EXPECT_NE(reply.find(R"("reqid":"r1","result":"ok")"), std::string::npos);
+    // Whole meter lines, then the reply.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind(R"({"notify":{"cmd":"meter")", 0) == 0; }),
+              static_cast<std::ptrdiff_t>(lines.size()) - 1);
+
+    m_rig.m_host.run([&] { EXPECT_EQ(collection.endByThread(), 0); });
+    EXPECT_EQ(collection.finalize(), 0);
+    meters.clear();
 }
 
 } // namespace
