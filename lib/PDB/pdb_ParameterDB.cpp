@@ -122,7 +122,47 @@ private:
     bool m_sourceFirst = false;
 };
 
+// The calling thread's DeferredChangeNotices: how many are alive, and the observers held back, in the order they
+// were first held.
+struct HeldNotices
+{
+    u32 m_depth = 0;
+    std::vector<IParameterDBCallback*> m_observers;
+};
+thread_local HeldNotices t_heldNotices;
+
 } // namespace
+
+DeferredChangeNotices::DeferredChangeNotices()
+{
+    ++t_heldNotices.m_depth;
+}
+
+DeferredChangeNotices::~DeferredChangeNotices()
+{
+    HeldNotices& held = t_heldNotices;
+    if (--held.m_depth != 0) {
+        return;
+    }
+    // With the depth at 0 a callback that writes again tells its observers at once, so the list does not grow here.
+    for (size_t i = 0; i < held.m_observers.size(); ++i) {
+        held.m_observers[i]->onParameterChanged();
+    }
+    held.m_observers.clear();
+}
+
+bool DeferredChangeNotices::isActive()
+{
+    return t_heldNotices.m_depth != 0;
+}
+
+void DeferredChangeNotices::hold(IParameterDBCallback* observer)
+{
+    std::vector<IParameterDBCallback*>& observers = t_heldNotices.m_observers;
+    if (std::find(observers.begin(), observers.end(), observer) == observers.end()) {
+        observers.push_back(observer);
+    }
+}
 
 ParameterDB::ParameterDB() : m_pMutex(&NullMutex::getInstance()) {}
 
@@ -188,8 +228,13 @@ i32 ParameterDB::onComponentChanged()
     if (m_mutedChanges != 0) {
         return 0;
     }
+    const bool deferred = DeferredChangeNotices::isActive();
     for (IParameterDBCallback* observer : m_observers) {
-        observer->onParameterChanged();
+        if (deferred) {
+            DeferredChangeNotices::hold(observer);
+        } else {
+            observer->onParameterChanged();
+        }
     }
     return 0;
 }

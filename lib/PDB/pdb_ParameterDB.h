@@ -8,7 +8,8 @@
 // callbacks run on the changing thread inside the lock, in ascending thread-entry order; they must only set an
 // event and return (never block, never take a lock that anyone holds while calling a database). Lock order is
 // database mutex, then whatever a callback touches. Copies between databases on different mutexes take the two
-// in address order, so two databases copying each other cannot deadlock.
+// in address order, so two databases copying each other cannot deadlock. A writer that holds a
+// DeferredChangeNotices (below) has its value-change callbacks run after its locks are released instead.
 //
 // Threads are told apart by ossupport's process-unique thread identity (never reused), for the owner thread,
 // the thread entries and the reservations.
@@ -283,6 +284,25 @@ private:
     u32 m_mutedChanges = 0;                                     // onComponentChanged tells nobody while above 0
     std::atomic<i32> m_suppressDepth{0};
     std::atomic<i32> m_recallDepth{0};
+};
+
+// While one lives on a thread, the value-change callbacks (onParameterChanged) that the thread's writes to shared
+// databases would run are held back, one per observer, and run when the outermost one ends. A writer declares one
+// before it takes a database lock, so that it ends after the lock is released: an observer's thread, woken by the
+// callback, then does not find the lock it scans under still held by the writer. Not copyable; ends on the thread
+// that made it.
+class DeferredChangeNotices
+{
+public:
+    DeferredChangeNotices();
+    ~DeferredChangeNotices();
+    DeferredChangeNotices(const DeferredChangeNotices&) = delete;
+    DeferredChangeNotices& operator=(const DeferredChangeNotices&) = delete;
+
+    // True while the calling thread holds one.
+    static bool isActive();
+    // Holds the observer's callback back until the outermost one ends (once, however often it is asked).
+    static void hold(IParameterDBCallback* observer);
 };
 
 } // namespace PDB

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "vdp_PacketConvertor.h"
@@ -191,6 +192,60 @@ TEST(PacketConvertor, WritesExactBytes)
     EXPECT_EQ(encode(values), "{\"notify\":{\"cmdinfo\":{\"info\":{\"bad\":\"a\xEF\xBF\xBD\",\"d:data\":\"TWFu\","
                               "\"f\":0.10000000149011612,\"g\":2.0,\"i\":-5,\"s\":\"\xC3\xA9/\\u0001\","
                               "\"u\":4000000000},\"list\":[{\"d:data\":\"\"}]},\"from\":\"\"}}");
+}
+
+TEST(PacketConvertor, SizeBoundOfArgumentsNeverPassesTheWrittenBytes)
+{
+    // The bytes of a map as a list entry of a written line.
+    const auto written = [](const ArgumentMap& map) {
+        PacketContainer packet;
+        packet.m_type = "notify";
+        packet.m_list.resize(1);
+        const size_t none = encode(packet).size(); // the entry written as null
+        packet.m_list[0] = map;
+        return encode(packet).size() - none + 4;
+    };
+    const auto map = [](const std::function<void(ArgumentMap&)>& fill) {
+        ArgumentMap arguments;
+        fill(arguments);
+        return arguments;
+    };
+    const struct
+    {
+        ArgumentMap arguments;
+        bool exact; // no escapes and one-digit numbers
+    } cases[] = {
+        {ArgumentMap(), true},
+        {map([](ArgumentMap& m) { (void)m.setBinary("bin", "x", 1); }), true},
+        {map([](ArgumentMap& m) { (void)m.setString("prmAddr", "AudioCompo/#7"); }), true},
+        {map([](ArgumentMap& m) {
+             (void)m.setInt("i", 5);
+             (void)m.setString("s", "");
+         }),
+         true},
+        {map([](ArgumentMap& m) { (void)m.setBinary("d:data", "Man", 3); }), true},
+        {map([](ArgumentMap& m) { (void)m.setBinary("d:data", "Many", 4); }), true},
+        {map([](ArgumentMap& m) { (void)m.setString("d:data", "not binary"); }), true},
+        {map([](ArgumentMap& m) {
+             (void)m.setInt("i", -12345);
+             (void)m.setUInt("u", 4000000000u);
+             (void)m.setFloat("f", 0.1f);
+         }),
+         false},
+        {map([](ArgumentMap& m) {
+             (void)m.setString("s", std::string("\x01\"\\\xC3\xA9"));
+             (void)m.setString("bad", std::string("a\xFF"));
+         }),
+         false},
+    };
+    for (const auto& c : cases) {
+        const size_t bound = encodedSizeAtLeast(c.arguments);
+        if (c.exact) {
+            EXPECT_EQ(bound, written(c.arguments));
+        } else {
+            EXPECT_LT(bound, written(c.arguments));
+        }
+    }
 }
 
 TEST(PacketConvertor, BinaryArgumentsRoundTrip)

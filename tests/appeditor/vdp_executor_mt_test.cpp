@@ -1,5 +1,6 @@
 // The executor on its thread among stand-in threads: pending requests completed by their answers, the compile and
-// abort paths, posts to threads that cannot take them, and the posting window towards "DeviceControl".
+// abort paths, posts to threads that cannot take them, the posting window towards "DeviceControl", the change
+// notices of value writes, and meter notifies that leave room for replies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 
 #include "dadov_AudioComponentCollection.h"
 #include "logic_LogicComponentCollection.h"
+#include "pdb_ComponentInfoParserJSON.h"
+#include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterDBCollection.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
@@ -422,6 +425,137 @@ TEST_F(ExecutorThreadTest, MeterPassSendsEveryByteOfEveryArrayAndSkipsStaleKeys)
     EXPECT_EQ(m_rig.lines(),
               std::vector<std::string>{meterLine(R"({"index":0,"value":"00"},{"index":1,"value":"00"},)"
                                                  R"({"index":0,"value":"00"},{"index":1,"value":"00"})")});
+
+    m_rig.m_host.run([&] { EXPECT_EQ(collection.endByThread(), 0); });
+    EXPECT_EQ(collection.finalize(), 0);
+    meters.clear();
+}
+
+TEST_F(ExecutorThreadTest, ValueWritesTellTheDatabaseObserversOnceTheLockIsReleased)
+{
+    // Counts the levels held, so that an observer can tell whether it runs under the lock.
+    class DepthMutex : public PDB::IMutex
+    {
+    public:
+        i32 lockRead() override { return lockWrite(); }
+        i32 unlockRead() override { return unlockWrite(); }
+        i32 lockWrite() override
+        {
+            m_mutex.lock();
+            ++m_depth;
+            return 0;
+        }
+        i32 unlockWrite() override
+        {
+            --m_depth;
+            m_mutex.unlock();
+            return 0;
+        }
+        std::atomic<int> m_depth{0};
+
+    private:
+        std::recursive_mutex m_mutex;
+    };
+    // Stands for a thread subscribed to the database: records the lock depth at each change notice.
+    class Observer : public PDB::IParameterDBCallback
+    {
+    public:
+        explicit Observer(const DepthMutex& mutex) : m_mutex(mutex) {}
+        i32 onParameterDBChanged() override { return 0; }
+        i32 onParameterChanged() override
+        {
+            m_depths.push_back(m_mutex.m_depth.load());
+            return 0;
+        }
+        const DepthMutex& m_mutex;
+        std::vector<int> m_depths;
+    };
+
+    static const bool registered = [] {
+        PDB::ComponentInfoRepository::getInstance().registerComponentInfo(PDB::ComponentInfoParserJSON::createFromJson(
+            R"({"component": {"name": "probe", "majorVer": 1, "minX": 1, "minY": 1, "maxX": 4, "maxY": 1},
+                "parameters": [{"attr": {}, "strAddress": "/Cell", "type": "SINT32", "patternX": "*1",
+                                "min": "-100", "max": "100", "def": "0"}]})"));
+        return true;
+    }();
+    (void)registered;
+    DepthMutex mutex;
+    constexpr u32 POSITION = 5;
+    ASSERT_GE(PDB::ParameterDBCollection::createInstance(POSITION, "Probe", &mutex, 0), 0);
+    PDB::IParameterDB& database = PDB::ParameterDBCollection::getInstance(POSITION);
+    Observer observer(mutex);
+    EXPECT_GE(database.addComponent(1, "probe", 1, 4, 1, 0), 0);
+    EXPECT_EQ(database.registerCallback(1, &observer, 0), 0);
+
+    const struct
+    {
+        const char* cmd;
+        const char* cmdInfo;
+    } cases[] = {
+        {"set_prm_val", R"("info":{"prmAddr":"Probe/#1/Cell:0:0","prmValue":5})"},
+        {"set_prm_val", R"("info":{"prmAddr":"Probe/#1/Cell:-1:0","prmValue":6})"},
+        {"setData_prm_val", R"("list":[{"prmAddr":"Probe/#1/Cell:1:0","prmValue":7},)"
+                            R"({"prmAddr":"Probe/#1/Cell:2:0","prmValue":8}])"},
+    };
+    for (const auto& c : cases) {
+        observer.m_depths.clear();
+        m_rig.dispatch(std::string(R"({"request":{"cmd":")") + c.cmd + R"(","cmdinfo":{)" + c.cmdInfo +
+                       R"(},"from":"editor","reqid":"r1","to":"device"}})");
+        const std::vector<std::string> lines = m_rig.lines();
+        ASSERT_EQ(lines.size(), 1u) << c.cmdInfo;
+        EXPECT_NE(lines[0].find(R"("result":"ok")"), std::string::npos) << lines[0];
+        // One notice per request, given with the lock free: a thread woken by it does not block on the lock.
+        EXPECT_EQ(observer.m_depths, std::vector<int>{0}) << c.cmdInfo;
+    }
+    EXPECT_EQ(database.getValueInt(0, 0, 3, 0, nullptr), 6);
+    PDB::ParameterDBCollection::deleteInstance(POSITION);
+}
+
+TEST_F(ExecutorThreadTest, MeterNotifiesLeaveTheSendRingToReplies)
+{
+    (void)LogicCtrl::LogicComponentCollection::getInstance().initialize();
+    DADOV::AudioComponentCollection& collection = DADOV::AudioComponentCollection::getInstance();
+    ASSERT_EQ(collection.initialize(VDP_METER_PLUGIN_DIR, 4), 0);
+    m_rig.m_host.run([&] {
+        ASSERT_EQ(collection.beginByThread(nullptr), 0);
+        ASSERT_EQ(collection.addComponent("meterpair", 1, 7, 2, 1), 0);
+    });
+    // 5000 subscriptions of the component: each pass queues 5000 meter notifies, about 1 MiB.
+    VDevice::VDMeterContainer& meters = VDevice::VDMeterContainer::getInstance();
+    constexpr u32 KEYS = 5000;
+    for (u32 i = 0; i < KEYS; ++i) {
+        ASSERT_TRUE(meters.addMeter(std::to_string(i), "AudioCompo/#7"));
+    }
+    m_rig.setEditorState(10);
+
+    // The editor reads nothing while passes run until the ring takes no more.
+    m_rig.m_unit.stall(true);
+    u32 queued = 0;
+    for (u32 pass = 0; pass < 20; ++pass) {
+        u32 before = 0;
+        m_rig.m_host.run([&] {
+            before = m_rig.m_unit.getQueuedBytes();
+            EXPECT_EQ(m_rig.executor().sendMeterNotifications(), 0);
+            queued = m_rig.m_unit.getQueuedBytes();
+        });
+        if (queued == before) {
+            break;
+        }
+    }
+    EXPECT_GT(queued, 0u);
+    // A reply of about 100 kB ("getData" "cpt_meter" lists every subscription) still finds room.
+    m_rig.dispatch(requestLine("getData_cpt_meter", "r1"));
+    m_rig.m_unit.stall(false);
+    const std::vector<std::string> lines = m_rig.lines();
+    const std::string reply = lines.empty() ? std::string() : lines.back();
+    EXPECT_EQ(reply.rfind(R"({"reply":{"cmd":"getData_cpt_meter","cmdinfo":{"list":[{"prmAddr":"AudioCompo/#7"})", 0),
+              0u)
+        << reply.substr(0, 300);
+    EXPECT_NE(reply.find(R"("reqid":"r1","result":"ok")"), std::string::npos);
+    // Whole meter lines, then the reply.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind(R"({"notify":{"cmd":"meter")", 0) == 0; }),
+              static_cast<std::ptrdiff_t>(lines.size()) - 1);
 
     m_rig.m_host.run([&] { EXPECT_EQ(collection.endByThread(), 0); });
     EXPECT_EQ(collection.finalize(), 0);

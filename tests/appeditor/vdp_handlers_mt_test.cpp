@@ -274,6 +274,68 @@ TEST_F(HandlerTest, RangeChecksAndFixedLists)
               (Json{{{"prmAddr", "AudioCompo/#30000/Lebel:0:0"}, {"type", "parameter"}}}));
 }
 
+TEST_F(HandlerTest, RepliesThatCannotBeQueuedWholeGoWithoutInfoAndListAsLimitOver)
+{
+    const auto requestLine = [](const char* cmd, const std::string& reqId, const Json& cmdInfo) {
+        return Json{
+            {"request", {{"cmd", cmd}, {"cmdinfo", cmdInfo}, {"from", "editor"}, {"reqid", reqId}, {"to", "device"}}}}
+            .dump();
+    };
+    const auto limitOver = [](const char* cmd, const std::string& reqId) {
+        return std::string(R"({"reply":{"cmd":")") + cmd +
+               R"(","from":"device","message":"","progress":"100","reqid":")" + reqId +
+               R"(","result":"ng/limit_over","to":"editor"}})";
+    };
+    const std::string longText(1000, 'x');
+
+    // A reply longer than the whole send ring: 48 ranges of 64 texts of 1000 characters, about 6 MiB of maps.
+    static const bool registered = [] {
+        PDB::ComponentInfoRepository::getInstance().registerComponentInfo(PDB::ComponentInfoParserJSON::createFromJson(
+            R"({"component": {"name": "notes", "majorVer": 1, "minX": 1, "minY": 1, "maxX": 8, "maxY": 8},
+                "parameters": [{"attr": {}, "strAddress": "/Text", "type": "STRING", "patternX": "*1",
+                                "patternY": "*1", "max": "1000"}]})"));
+        return true;
+    }();
+    (void)registered;
+    m_device.addDatabaseComponent("notes", 300, 8, 8);
+    for (u32 x = 0; x < 8; ++x) {
+        for (u32 y = 0; y < 8; ++y) {
+            write("AudioCompo", 300, "/Text", KVariant(longText.c_str()), x, y);
+        }
+    }
+    const Json range = {{"prmAddr", "AudioCompo/#300/Text:-1:-1"}};
+    rig().dispatch(requestLine("getData_prm_val", "big", {{"info", {{"id", 1}}}, {"list", Json(48, range)}}));
+    EXPECT_EQ(rig().lines(), std::vector<std::string>{limitOver("getData_prm_val", "big")});
+
+    // Replies that find the ring full while the editor does not read: the first ones fit whole, the others go
+    // without their lists.
+    constexpr u32 METERS = 1000; // about 1 MiB of meter addresses
+    for (u32 i = 0; i < METERS; ++i) {
+        ASSERT_TRUE(
+            VDevice::VDMeterContainer::getInstance().addMeter(std::to_string(i), "AudioCompo/#100/" + longText));
+    }
+    rig().m_unit.stall(true);
+    constexpr u32 REPLIES = 7;
+    for (u32 i = 0; i < REPLIES; ++i) {
+        rig().dispatch(requestLine("getData_cpt_meter", std::to_string(i), Json::object()));
+    }
+    rig().m_unit.stall(false);
+    const std::vector<std::string> lines = rig().lines();
+    ASSERT_EQ(lines.size(), REPLIES);
+    const size_t whole = VDProtocol::VDProtocolClientUnit::BUFFER_SIZE / (lines[0].size() + 1);
+    ASSERT_GT(whole, 0u);
+    ASSERT_LT(whole, REPLIES);
+    for (u32 i = 0; i < REPLIES; ++i) {
+        if (i < whole) {
+            const Json reply = Json::parse(lines[i])["reply"];
+            EXPECT_EQ(reply.value("result", ""), "ok") << i;
+            EXPECT_EQ(reply["cmdinfo"]["list"].size(), METERS) << i;
+        } else {
+            EXPECT_EQ(lines[i], limitOver("getData_cpt_meter", std::to_string(i)));
+        }
+    }
+}
+
 // ---- device information and settings ------------------------------------------------------------------------------
 
 TEST_F(HandlerTest, DeviceInformationAddsTheRealDeviceWhenConnected)

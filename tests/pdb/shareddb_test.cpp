@@ -1,11 +1,15 @@
 // Shared parameter database: initialisation, observers and their added/removed lists, the reservation protocol
 // with removal requests, uid generation, change scans, address records that outlive their component, counted
-// brackets, and "#CT1" imports that must change nothing when refused.
+// brackets, "#CT1" imports that must change nothing when refused, and value notices held back until a writer's
+// locks are released.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "compo_TestTypes.h"
 #include "pdb_NullMutex.h"
@@ -480,4 +484,88 @@ TEST_F(SharedDB, SuccessfulImportsTellTheObservers)
     EXPECT_EQ(second.dbChanged.load(), 1);
     EXPECT_EQ(fresh.importComponentTable(empty.data(), 11, 9, 0xFF), static_cast<i32>(0x80000001u));
     EXPECT_EQ(second.dbChanged.load(), 1);
+}
+
+TEST_F(SharedDB, DeferredNoticesReachEachObserverOnceAfterTheLocksAreReleased)
+{
+    // Counts the levels the calling thread holds, so that an observer can tell whether it runs under the lock.
+    class DepthMutex : public IMutex
+    {
+    public:
+        i32 lockRead() override { return lockWrite(); }
+        i32 unlockRead() override { return unlockWrite(); }
+        i32 lockWrite() override
+        {
+            m_mutex.lock();
+            ++m_depth;
+            return 0;
+        }
+        i32 unlockWrite() override
+        {
+            --m_depth;
+            m_mutex.unlock();
+            return 0;
+        }
+        std::atomic<int> m_depth{0};
+
+    private:
+        std::recursive_mutex m_mutex;
+    };
+    // Records the lock depth at each notice.
+    class DepthObserver : public IParameterDBCallback
+    {
+    public:
+        explicit DepthObserver(const DepthMutex& mutex) : m_mutex(mutex) {}
+        i32 onParameterDBChanged() override { return 0; }
+        i32 onParameterChanged() override
+        {
+            m_depths.push_back(m_mutex.m_depth.load());
+            return 0;
+        }
+        const DepthMutex& m_mutex;
+        std::vector<int> m_depths;
+    };
+
+    DepthMutex depthMutex;
+    ASSERT_EQ(db.initialize(3, "Shared", &depthMutex), 0);
+    ParameterDB second;
+    ASSERT_EQ(second.initialize(4, "Second", &depthMutex), 0);
+    addGain(0x21);
+    ASSERT_EQ(second.addComponent(0x22, "Gain", 1, 0, 0, 0), 0);
+    DepthObserver mine(depthMutex);
+    DepthObserver other(depthMutex);
+    ASSERT_EQ(db.registerCallback(1, &mine, 0), 0);
+    ASSERT_EQ(second.registerCallback(1, &mine, 0), 0);
+    Worker worker;
+    worker.run([&] { ASSERT_EQ(db.registerCallback(2, &other, 0), 0); });
+    ParameterAddress level = db.resolveAddress(0x21, "/Level");
+    ParameterAddress otherLevel = second.resolveAddress(0x22, "/Level");
+
+    // Without notices held, each write tells the observers inside its lock.
+    EXPECT_EQ(db.setValueInt(level, 0, 0, 5, 0), 0);
+    EXPECT_EQ(mine.m_depths, (std::vector<int>{1}));
+    EXPECT_EQ(other.m_depths, (std::vector<int>{1}));
+
+    // Held: every write under the lock, in either database and inside nested holders, gives one notice per
+    // observer, once the outermost holder ends after the lock.
+    mine.m_depths.clear();
+    other.m_depths.clear();
+    {
+        const DeferredChangeNotices outer;
+        EXPECT_TRUE(DeferredChangeNotices::isActive());
+        WriteLock<IParameterDB> lock(db);
+        {
+            const DeferredChangeNotices inner;
+            EXPECT_EQ(db.setValueInt(level, 1, 0, 6, 0), 0);
+        }
+        EXPECT_EQ(second.setValueInt(otherLevel, 2, 1, 7, 0), 0);
+        EXPECT_EQ(db.setValueInt(level, 3, 1, 8, 0), 0);
+        worker.run([&] { EXPECT_FALSE(DeferredChangeNotices::isActive()); });
+        EXPECT_TRUE(mine.m_depths.empty());
+        EXPECT_TRUE(other.m_depths.empty());
+    }
+    EXPECT_FALSE(DeferredChangeNotices::isActive());
+    EXPECT_EQ(mine.m_depths, (std::vector<int>{0}));
+    EXPECT_EQ(other.m_depths, (std::vector<int>{0}));
+    EXPECT_EQ(swapAndScan(db, 0).size(), 3u); // the changes themselves are marked as ever
 }

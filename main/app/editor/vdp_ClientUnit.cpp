@@ -130,6 +130,12 @@ u32 VDProtocolClientUnit::getQueuedBytes() const
 
 i32 VDProtocolClientUnit::sendPacket(const PacketContainer& packet)
 {
+    const i32 result = queuePacket(packet, 0);
+    return result == RESULT_LIMIT_OVER ? mapSocketError(static_cast<i32>(0x80000002u)) : result;
+}
+
+i32 VDProtocolClientUnit::queuePacket(const PacketContainer& packet, u32 keepFree)
+{
     if (!m_socket || !m_sendStorage) {
         return RESULT_NOT_READY;
     }
@@ -139,8 +145,11 @@ i32 VDProtocolClientUnit::sendPacket(const PacketContainer& packet)
     m_line += '\n';
     // A line enters the ring whole or not at all, so the stream stays line-aligned.
     const u32 free = klib_ringBufferGetFree(&m_sendRing);
-    if (ringFailed(free) || m_line.size() > free) {
+    if (ringFailed(free)) {
         return mapSocketError(static_cast<i32>(0x80000002u));
+    }
+    if (m_line.size() > free || free - m_line.size() < keepFree) {
+        return RESULT_LIMIT_OVER;
     }
     u32 written = 0;
     const u32 result = klib_ringBufferWrite(static_cast<u32>(m_line.size()), m_line.data(), &written, &m_sendRing);

@@ -4,7 +4,8 @@
 // and handed to the observer, in order. A line longer than MAX_LINE_LENGTH is dropped up to its line feed with
 // one warning, and the link stays up; an unfinished line is dropped when the connection ends. Outgoing packets
 // are encoded, terminated with a line feed and queued whole (or not at all) in a 5 MiB send ring, which is
-// flushed as the socket takes data.
+// flushed as the socket takes data; a line may also be queued only while it leaves a given part of the ring free
+// (queuePacket), so that lines of less weight leave room for others.
 //
 // One thread owns the unit: the socket calls the callback slots from processSocketEvents on that thread, after
 // the wake-up function has signalled it. The unit takes no lock.
@@ -67,6 +68,9 @@ public:
     // Queues the packet's line and flushes: 0; 0x80000003 before initialize; 0x8000000F when it cannot be
     // encoded or does not fit whole into the free ring (nothing is queued then).
     [[nodiscard]] i32 sendPacket(const PacketContainer& packet);
+    // The same, but the line is queued only when at least keepFree bytes of the ring stay free behind it; a line
+    // that does not fit so gives 0x80000007 (nothing is queued), one that cannot be encoded 0x8000000F.
+    [[nodiscard]] i32 queuePacket(const PacketContainer& packet, u32 keepFree);
     // Hands the socket what its send stream takes (at most SEND_CHUNK bytes): 0 when the ring is empty, 4 when
     // bytes remain (also while not connected: they wait), 0x80000004 when the socket took fewer bytes than were
     // taken out of the ring, 0x80000003 before initialize.

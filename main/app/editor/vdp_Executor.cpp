@@ -195,7 +195,38 @@ i32 VDProtocolExecutor::makeReply(PacketContainer&& reply)
     }
     reply.m_type = "reply";
     reply.m_from.swap(reply.m_to);
-    return m_unit->sendPacket(reply);
+    const i32 queued = m_unit->queuePacket(reply, 0);
+    if (queued != VDProtocol::RESULT_LIMIT_OVER) {
+        return queued;
+    }
+    // Without its info and list the reply is short: the editor learns that its request was served, though not what
+    // it asked for.
+    reply.m_info.clear();
+    reply.m_list.clear();
+    reply.setResult(VDProtocol::RESULT_LIMIT_OVER, FULL_PROGRESS, "");
+    const i32 stripped = m_unit->queuePacket(reply, 0);
+    if (stripped == VDProtocol::RESULT_LIMIT_OVER) {
+        DBGC_LOG("[E] VDProtocolExecutor::makeReply - no room for the reply to '%s'\n", reply.getCommandText().c_str());
+        return VDProtocol::RESULT_SOCKET_ERROR;
+    }
+    return stripped;
+}
+
+i32 VDProtocolExecutor::replyLimitOver(PacketContainer&& reply)
+{
+    reply.m_info.clear();
+    reply.m_list.clear();
+    return replyWith(std::move(reply), VDProtocol::RESULT_LIMIT_OVER);
+}
+
+bool VDProtocolExecutor::ReplyRoom::take(size_t bytes)
+{
+    if (m_full || bytes > m_left) {
+        m_full = true;
+        return false;
+    }
+    m_left -= bytes;
+    return true;
 }
 
 i32 VDProtocolExecutor::replyWith(const PacketContainer& request, i32 result)
@@ -222,6 +253,16 @@ i32 VDProtocolExecutor::sendNotify(PacketContainer&& packet)
     packet.m_type = "notify";
     packet.m_from = m_identity;
     return m_unit->sendPacket(packet);
+}
+
+i32 VDProtocolExecutor::queueNotify(PacketContainer&& packet, u32 keepFree)
+{
+    if (m_unit == nullptr) {
+        return RESULT_NG;
+    }
+    packet.m_type = "notify";
+    packet.m_from = m_identity;
+    return m_unit->queuePacket(packet, keepFree);
 }
 
 i32 VDProtocolExecutor::sendConnected()

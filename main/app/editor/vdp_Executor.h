@@ -61,6 +61,25 @@ public:
         Handler m_handler;
     };
 
+    // The room of a reply's list in the client unit's send ring, taken entry by entry with a lower bound of each
+    // entry's bytes (VDProtocol::encodedSizeAtLeast and a separator): a list that would pass the ring stops
+    // growing, since its reply could never be queued.
+    class ReplyRoom
+    {
+    public:
+        // Counts one more entry: false, and nothing counted, when it does not fit any more (full from then on).
+        bool take(size_t bytes);
+        bool isFull() const { return m_full; }
+
+    private:
+        size_t m_left = VDProtocol::VDProtocolClientUnit::BUFFER_SIZE;
+        bool m_full = false;
+    };
+
+    // Meter notifies are queued only while this much of the send ring stays free behind them: a front end that
+    // reads slowly loses meter values, not replies.
+    static constexpr u32 METER_KEEPS_FREE = VDProtocol::VDProtocolClientUnit::BUFFER_SIZE / 2;
+
     // The editor-state classes.
     static constexpr i32 STATE_CLASS_OFFLINE = 0;
     static constexpr i32 STATE_CLASS_CONNECTED = 1;
@@ -130,12 +149,15 @@ public:
     // "prm_val" with one list entry: the parameter's description arguments, "prmStr", "prmAddr" and "cptName".
     i32 onParameterChanged(PDB::IParameterDB& database, u32 componentIndex, u32 blockIndex, u32 x, u32 y);
     // Timer 1: in class 2 one "meter" notify per subscribed component (sendMeterNotify, first set). A key that
-    // fails is skipped; the first failure is returned, else 0. Outside class 2: 0, nothing sent.
+    // fails is skipped; the first failure is returned, else 0. Outside class 2: 0, nothing sent. Meter notifies
+    // give way to replies: while less than METER_KEEPS_FREE bytes of the send ring are free the pass sends
+    // nothing, and it ends at the first notify that would leave less free (0 either way).
     i32 sendMeterNotifications();
     // "meter" {"prmAddr": key, "type": "#Ar1"} with one list entry {"index", "value": "%02X"} per byte of every
     // array of the component's first (secondSet 0) or second meter set, "index" counting from 0 in each array.
     // The arrays are copied under the meter pool's lock. 0x80000000 for a component that is not in this thread's
-    // list or a set without arrays; the address reader's code for a key that is no component address.
+    // list or a set without arrays; the address reader's code for a key that is no component address; 0x80000007
+    // (nothing sent) when the notify would leave less than METER_KEEPS_FREE bytes of the send ring free.
     i32 sendMeterNotify(const std::string& meterKey, u8 secondSet);
 
     // ---- dispatch by command (each returns 0) -------------------------------------------------------------------
@@ -150,10 +172,15 @@ public:
     // ---- sending ------------------------------------------------------------------------------------------------
 
     // The request copied whole, type "reply", from and to swapped, sent: the send's result (0x80000000 without a
-    // client unit). Callers set result, progress and message first.
+    // client unit). Callers set result, progress and message first. A reply whose line does not fit whole into
+    // the free part of the send ring goes without its info and list, with 0x80000007 ("ng/limit_over"),
+    // progress 100 and message "" (0x8000000F and an "[E]" line when even that does not fit).
     i32 makeReply(const PacketContainer& request);
     // The same on a reply built by its handler, without the copy.
     i32 makeReply(PacketContainer&& reply);
+    // The reply without its info and list, with 0x80000007, progress 100 and message "": for a reply whose list
+    // outgrew its ReplyRoom.
+    i32 replyLimitOver(PacketContainer&& reply);
     // The request copied with result, progress 100 and message "", then makeReply.
     i32 replyWith(const PacketContainer& request, i32 result);
     i32 replyWith(PacketContainer&& reply, i32 result);
@@ -231,7 +258,8 @@ public:
     // "getData" "prm_info" / "prm_val": the list becomes one map per element read (description arguments,
     // "prmStr", "prmAddr" as received, "cptName"). x and y of -1 read every element of that axis, x outer; any
     // other negative index is 0x80000000, an element the block lacks 0x80000001. The first failing entry ends
-    // the list; maps already read stay in the reply.
+    // the list; maps already read stay in the reply. A list that outgrows its ReplyRoom ends there, and the reply
+    // goes as replyLimitOver.
     i32 readParameters(const PacketContainer& request);
     // "set" "prm_val" {"prmAddr", "prmValue"}: a text is display text and goes through the parameter's
     // expression, other kinds are written as they are (origin 255). A negative x or y writes every element of
@@ -284,11 +312,14 @@ public:
     // ---- copy and paste (vdp_ExecutorSnapshot.cpp) -----------------------------------------------------------
 
     // "getData" "copy_paste": the list becomes one map {"prmAddr", "type", "d:data"} per entry, "d:data" the
-    // snapshot image ("VEXA_SNAPSHOT", 1, 1) of the component ("currentCpt") or parameter ("currentPrm").
+    // snapshot image ("VEXA_SNAPSHOT", 1, 1) of the component ("currentCpt") or parameter ("currentPrm"). Images
+    // that outgrow the reply's ReplyRoom end the list, and the reply goes as replyLimitOver.
     i32 copySnapshot(const PacketContainer& request);
     // "setData" "copy_paste": each entry's image is imported and recalled.
     i32 pasteSnapshot(const PacketContainer& request);
-    // The images of copySnapshot appended to list: 0 or the first failing entry's code.
+    // The images of copySnapshot appended to list: 0 or the first failing entry's code. An image that would make
+    // the list outgrow room is not made: 0x80000007, and room reports full.
+    i32 copySnapshots(const PacketContainer& request, std::vector<VDProtocol::ArgumentMap>& list, ReplyRoom& room);
     i32 copySnapshots(const PacketContainer& request, std::vector<VDProtocol::ArgumentMap>& list);
     // The recalls of pasteSnapshot: 0 or the first failing entry's code. An image must hold exactly the item its
     // entry names; every record is decoded into a private copy of the databases first, so an image that fails
@@ -358,12 +389,15 @@ private:
         std::function<i32(const VDProtocol::ArgumentMap& entry, std::string& key, TMS::AbstractMessage& message)>;
     // The shared steps of the list handlers: store, answer an empty list, read and post every entry.
     i32 postListEntries(const PacketContainer& request, const char* answer, const EntryReader& readEntry);
+    // sendNotify, but queued only while keepFree bytes of the send ring stay free behind it (else 0x80000007).
+    i32 queueNotify(PacketContainer&& packet, u32 keepFree);
     // Takes a stored request out and replies with result; its posts already queued still go (unlike failRequest).
     i32 answerRequest(u32 requestId, i32 result);
     i32 editMeters(const PacketContainer& request, bool add);
 
-    // Appends the maps of one "getData" "prm_val" entry.
-    i32 readParameterEntry(const VDProtocol::ArgumentMap& entry, std::vector<VDProtocol::ArgumentMap>& list);
+    // Appends the maps of one "getData" "prm_val" entry while room takes them (else 0x80000007, room full).
+    i32 readParameterEntry(const VDProtocol::ArgumentMap& entry, std::vector<VDProtocol::ArgumentMap>& list,
+                           ReplyRoom& room);
     // Writes one "prmAddr" / "prmValue" entry.
     i32 writeParameterEntry(const VDProtocol::ArgumentMap& entry);
     // Every element of the selected axes of one block (a negative x or y: the whole axis).

@@ -5,6 +5,7 @@
 
 #include "pdb_IParameterDB.h"
 #include "pdb_NullMutex.h"
+#include "pdb_ParameterDB.h"
 #include "pdb_ParameterDBCollection.h"
 #include "vdp_Address.h"
 #include "vdp_Executor.h"
@@ -92,6 +93,9 @@ i32 VDProtocolExecutor::readDeviceSetting(KVariant& out, const DeviceSettingItem
 i32 VDProtocolExecutor::writeDeviceSetting(const std::string& databaseName, u32 componentId,
                                            const std::string& parameterAddress, u32 x, u32 y, const KVariant& value)
 {
+    // The threads that the write wakes are woken once the database lock is released (the notices end after the
+    // lock that withSetting takes): woken earlier, they would only block on it.
+    const PDB::DeferredChangeNotices notices;
     return withSetting<Writing>(
         databaseName, componentId, parameterAddress, [&](PDB::IParameterDB& database, u32 component, u32 block) {
             if (value.getKind() != KVariant::KIND_STRING) {
@@ -115,6 +119,7 @@ i32 VDProtocolExecutor::writeDeviceSetting(const DeviceSettingItem& row, const K
 i32 VDProtocolExecutor::writeDeviceSettingArray(const std::string& databaseName, u32 componentId,
                                                 const std::string& parameterAddress, const KVariant& value)
 {
+    const PDB::DeferredChangeNotices notices;
     return withSetting<Writing>(
         databaseName, componentId, parameterAddress, [&](PDB::IParameterDB& database, u32 component, u32 block) {
             const PDB::ParameterInfo& info = *database.getParameterInfo(component, block);

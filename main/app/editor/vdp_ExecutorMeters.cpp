@@ -53,11 +53,20 @@ i32 VDProtocolExecutor::sendMeterNotifications()
     if (getEditorStateClass() != STATE_CLASS_SYNCHRONIZED) {
         return RESULT_OK;
     }
+    // While the editor has not read what waits in the send ring, new meter values would only take the room that
+    // replies need: the pass is dropped.
+    if (m_unit != nullptr &&
+        VDProtocol::VDProtocolClientUnit::BUFFER_SIZE - m_unit->getQueuedBytes() < METER_KEEPS_FREE) {
+        return RESULT_OK;
+    }
     // A key whose component is gone fails alone: the keys after it are still sent, and the pass reports the first
-    // failure.
+    // failure. The first notify that finds no room ends the pass.
     i32 firstFailure = RESULT_OK;
     for (const std::string& key : VDMeterContainer::getInstance().getMeterKeys()) {
         const i32 result = sendMeterNotify(key, 0);
+        if (result == VDProtocol::RESULT_LIMIT_OVER) {
+            break;
+        }
         if (VDProtocol::failed(result) && firstFailure == RESULT_OK) {
             firstFailure = result;
         }
@@ -117,7 +126,7 @@ i32 VDProtocolExecutor::sendMeterNotify(const std::string& meterKey, u8 secondSe
         }
         begin = end;
     }
-    return sendNotify(std::move(notify));
+    return queueNotify(std::move(notify), METER_KEEPS_FREE);
 }
 
 } // namespace VDevice

@@ -1,5 +1,6 @@
 // The executor's copy and paste: a component or one parameter as a snapshot image for the editor, and such an
 // image recalled into the databases again.
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -78,7 +79,11 @@ i32 VDProtocolExecutor::copySnapshot(const PacketContainer& request)
 {
     PacketContainer reply(request);
     reply.m_list.clear();
-    const i32 result = copySnapshots(request, reply.m_list);
+    ReplyRoom room;
+    const i32 result = copySnapshots(request, reply.m_list, room);
+    if (room.isFull()) {
+        return replyLimitOver(std::move(reply));
+    }
     return replyWith(std::move(reply), result);
 }
 
@@ -88,6 +93,12 @@ i32 VDProtocolExecutor::pasteSnapshot(const PacketContainer& request)
 }
 
 i32 VDProtocolExecutor::copySnapshots(const PacketContainer& request, std::vector<ArgumentMap>& list)
+{
+    ReplyRoom room;
+    return copySnapshots(request, list, room);
+}
+
+i32 VDProtocolExecutor::copySnapshots(const PacketContainer& request, std::vector<ArgumentMap>& list, ReplyRoom& room)
 {
     for (const ArgumentMap& entry : request.m_list) {
         PDB::SnapshotContentsList contents;
@@ -100,6 +111,15 @@ i32 VDProtocolExecutor::copySnapshots(const PacketContainer& request, std::vecto
             return result;
         }
         const u64 size = snapshot.getFileSize();
+        // The entry's map, as a lower bound of its line: the two texts and the image as base64. An image that
+        // the reply could not carry is not made.
+        ArgumentMap copy;
+        (void)copy.setString("prmAddr", entry.getString("prmAddr"));
+        (void)copy.setString("type", entry.getString("type"));
+        const u64 base64 = (size + 2) / 3 * 4;
+        if (!room.take(VDProtocol::encodedSizeAtLeast(copy) + std::strlen(VDProtocol::BINARY_ARGUMENT) + 6 + base64)) {
+            return VDProtocol::RESULT_LIMIT_OVER;
+        }
         if (size == 0 || size > KVariant::MAX_BINARY_SIZE) {
             return RESULT_NG;
         }
@@ -111,9 +131,6 @@ i32 VDProtocolExecutor::copySnapshots(const PacketContainer& request, std::vecto
         if (VDProtocol::failed(result)) {
             return result;
         }
-        ArgumentMap copy;
-        (void)copy.setString("prmAddr", entry.getString("prmAddr"));
-        (void)copy.setString("type", entry.getString("type"));
         if (VDProtocol::failed(copy.setBinary(VDProtocol::BINARY_ARGUMENT, image.get(), static_cast<u32>(size)))) {
             return VDProtocol::RESULT_MEMORY_SHORTAGE;
         }

@@ -1,5 +1,6 @@
 // The executor's parameter handlers: descriptions and values read and written by editor address, range checks,
 // component defaults, the meter list and the fixed parameter-set answers.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
@@ -8,9 +9,11 @@
 #include "pdb_IParameterDB.h"
 #include "pdb_NullMutex.h"
 #include "pdb_ParameterArray.h"
+#include "pdb_ParameterDB.h"
 #include "vdp_Address.h"
 #include "vdp_Executor.h"
 #include "vdp_MeterContainer.h"
+#include "vdp_PacketConvertor.h"
 #include "vdp_Result.h"
 
 namespace VDevice {
@@ -24,6 +27,7 @@ namespace {
 
 constexpr u32 NO_INDEX = 0xFFFFFFFFu;
 constexpr u32 EVERY_INDEX = 0xFFFFFFFFu; // an index of -1: every element of that axis
+constexpr size_t MAX_RESERVED_MAPS = 4096;
 
 bool isNegative(u32 index)
 {
@@ -74,17 +78,21 @@ PacketContainer replyWithoutList(const PacketContainer& request)
 i32 VDProtocolExecutor::readParameters(const PacketContainer& request)
 {
     PacketContainer reply = replyWithoutList(request);
+    ReplyRoom room;
     i32 result = RESULT_OK;
     for (const ArgumentMap& entry : request.m_list) {
-        result = readParameterEntry(entry, reply.m_list);
+        result = readParameterEntry(entry, reply.m_list, room);
         if (VDProtocol::failed(result)) {
             break;
         }
     }
+    if (room.isFull()) {
+        return replyLimitOver(std::move(reply));
+    }
     return replyWith(std::move(reply), result);
 }
 
-i32 VDProtocolExecutor::readParameterEntry(const ArgumentMap& entry, std::vector<ArgumentMap>& list)
+i32 VDProtocolExecutor::readParameterEntry(const ArgumentMap& entry, std::vector<ArgumentMap>& list, ReplyRoom& room)
 {
     const char* text = entry.getString("prmAddr");
     if (text == nullptr) {
@@ -140,6 +148,10 @@ i32 VDProtocolExecutor::readParameterEntry(const ArgumentMap& entry, std::vector
         (void)map.setString("prmStr", shown != nullptr ? std::string(shown) : std::string());
         (void)map.setString("prmAddr", address);
         (void)map.setString("cptName", componentName);
+        if (!room.take(VDProtocol::encodedSizeAtLeast(map) + 1)) {
+            list.pop_back();
+            return VDProtocol::RESULT_LIMIT_OVER;
+        }
         return RESULT_OK;
     };
     if (single) {
@@ -149,7 +161,9 @@ i32 VDProtocolExecutor::readParameterEntry(const ArgumentMap& entry, std::vector
     const u32 endX = target.m_x == EVERY_INDEX ? info.getCountX() : target.m_x + 1;
     const u32 firstY = target.m_y == EVERY_INDEX ? 0 : target.m_y;
     const u32 endY = target.m_y == EVERY_INDEX ? info.getCountY() : target.m_y + 1;
-    list.reserve(list.size() + static_cast<size_t>(endX - firstX) * (endY - firstY));
+    // Reserved ahead only as far as a reply could carry the maps: a block may hold many more.
+    const size_t elements = static_cast<size_t>(endX - firstX) * (endY - firstY);
+    list.reserve(list.size() + std::min(elements, MAX_RESERVED_MAPS));
     for (u32 x = firstX; x < endX; ++x) {
         for (u32 y = firstY; y < endY; ++y) {
             if (!block.isValidIndex(x, y)) {
@@ -178,10 +192,14 @@ i32 VDProtocolExecutor::setParameterValue(const PacketContainer& request)
 i32 VDProtocolExecutor::setParameterValues(const PacketContainer& request)
 {
     i32 result = RESULT_OK;
-    for (const ArgumentMap& entry : request.m_list) {
-        result = writeParameterEntry(entry);
-        if (VDProtocol::failed(result)) {
-            break;
+    {
+        // The threads that the writes wake are woken once, after the last write.
+        const PDB::DeferredChangeNotices notices;
+        for (const ArgumentMap& entry : request.m_list) {
+            result = writeParameterEntry(entry);
+            if (VDProtocol::failed(result)) {
+                break;
+            }
         }
     }
     return replyWith(request, result);
@@ -211,7 +229,10 @@ i32 VDProtocolExecutor::writeParameterBlock(PDB::IParameterDB& database, u32 uni
                                             u32 y, const KVariant& value)
 {
     // The write lock spans the read, the change and the write-back, so that no other writer's change to an element
-    // outside the selection is written over with the value read before it.
+    // outside the selection is written over with the value read before it. The threads that the write wakes are
+    // woken once the lock is released (declared before it, the notices end after it): woken earlier, they would
+    // only block on it.
+    const PDB::DeferredChangeNotices notices;
     PDB::WriteLock<PDB::IParameterDB> lock(database);
     const u32 component = database.getComponentIndex(uniqueId);
     const u32 blockIndex = database.getBlockIndex(uniqueId, path.c_str());

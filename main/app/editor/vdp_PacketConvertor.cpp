@@ -561,6 +561,27 @@ i32 packetToJson(const PacketContainer& packet, JsonValue& json)
     return result == RESULT_OK ? RESULT_OK : RESULT_NG;
 }
 
+size_t encodedSizeAtLeast(const ArgumentMap& arguments)
+{
+    size_t size = 0;
+    for (const auto& [name, value] : arguments.getEntries()) {
+        if (!isWritable(name, value)) {
+            continue;
+        }
+        size += name.size() + 4; // the opening brace or a comma, the quoted name and the colon
+        if (name == BINARY_ARGUMENT) {
+            const size_t bytes = value.getKind() == KVariant::KIND_BINARY ? value.getBinarySize() : 0;
+            size += (bytes + 2) / 3 * 4 + 2;
+        } else if (value.getKind() == KVariant::KIND_STRING) {
+            const char* text = value.getString();
+            size += (text != nullptr ? std::strlen(text) : 0) + 2;
+        } else {
+            size += 1;
+        }
+    }
+    return size == 0 ? 4 : size + 1; // "null", or the closing brace
+}
+
 i32 decodePacket(const char* text, size_t length, PacketContainer& packet)
 {
     if (text == nullptr || nestsDeeperThan(text, length, MAX_JSON_DEPTH)) {

@@ -49,6 +49,9 @@ bool jsonToAbortPacket(const JsonValue& json, PacketContainer& packet);
 // One member per writable entry, in name order; null when no entry is writable. 0, or 0x80000000 (no memory).
 [[nodiscard]] i32 argumentsToJson(const ArgumentMap& arguments, JsonValue& json);
 [[nodiscard]] i32 packetToJson(const PacketContainer& packet, JsonValue& json);
+// A lower bound of the bytes the arguments take in a written line (their object, or null): exact but for escapes
+// in texts and the digits of numbers, which count one byte each. A list entry adds one separator to it.
+size_t encodedSizeAtLeast(const ArgumentMap& arguments);
 
 // The member of an object, or a shared null value when the key is missing or the value is no object.
 const JsonValue& getJsonChild(const JsonValue& value, const char* key);

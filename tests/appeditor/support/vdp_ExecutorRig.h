@@ -3,6 +3,7 @@
 // (queue 1), "Sync" (queue 5), and "VDProtocol", which runs the executor and hands it every answer).
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <initializer_list>
@@ -22,15 +23,18 @@
 
 namespace vdptest {
 
-// A connected socket that takes every byte and keeps it.
+// A connected socket that takes every byte and keeps it; while stalled it takes nothing, as for an editor that
+// does not read.
 class CaptureSocket : public VCOM::VComTcpClientSocket
 {
 public:
     bool isConnected() const override { return true; }
-    u32 getSendableSize() const override { return VCOM::STREAM_SIZE; }
+    u32 getSendableSize() const override { return m_stalled.load() ? 0 : VCOM::STREAM_SIZE; }
     i32 send(const u8* data, u32 length, u32* taken) override;
     // The bytes sent since the last take.
     std::string take();
+
+    std::atomic<bool> m_stalled{false};
 
 private:
     std::mutex m_lock;
@@ -43,8 +47,10 @@ class CaptureUnit : public VDProtocol::VDProtocolClientUnit
 public:
     CaptureUnit();
     // The lines sent since the last call, without their line feeds. Call it on the thread that sends, or once that
-    // thread is idle.
+    // thread is idle, and not while stalled.
     std::vector<std::string> takeLines();
+    // Stalls or frees the socket.
+    void stall(bool stalled) { m_socket->m_stalled.store(stalled); }
 
 protected:
     VCOM::VComTcpClientSocket* createSocket() override;
