@@ -1,3 +1,4 @@
+// The audio component collection with registered threads that the test steps one call at a time (Worker).
 #include <gtest/gtest.h>
 
 #include <condition_variable>
