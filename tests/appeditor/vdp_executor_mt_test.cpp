@@ -17,6 +17,7 @@
 #include "pdb_ComponentInfoParserJSON.h"
 #include "pdb_ComponentInfoRepository.h"
 #include "pdb_ParameterDBCollection.h"
+#include "pdb_TestSupport.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
 #include "tms_ThreadTestHooks.h"
@@ -433,44 +434,6 @@ TEST_F(ExecutorThreadTest, MeterPassSendsEveryByteOfEveryArrayAndSkipsStaleKeys)
 
 TEST_F(ExecutorThreadTest, ValueWritesTellTheDatabaseObserversOnceTheLockIsReleased)
 {
-    // Counts the levels held, so that an observer can tell whether it runs under the lock.
-    class DepthMutex : public PDB::IMutex
-    {
-    public:
-        i32 lockRead() override { return lockWrite(); }
-        i32 unlockRead() override { return unlockWrite(); }
-        i32 lockWrite() override
-        {
-            m_mutex.lock();
-            ++m_depth;
-            return 0;
-        }
-        i32 unlockWrite() override
-        {
-            --m_depth;
-            m_mutex.unlock();
-            return 0;
-        }
-        std::atomic<int> m_depth{0};
-
-    private:
-        std::recursive_mutex m_mutex;
-    };
-    // Stands for a thread subscribed to the database: records the lock depth at each change notice.
-    class Observer : public PDB::IParameterDBCallback
-    {
-    public:
-        explicit Observer(const DepthMutex& mutex) : m_mutex(mutex) {}
-        i32 onParameterDBChanged() override { return 0; }
-        i32 onParameterChanged() override
-        {
-            m_depths.push_back(m_mutex.m_depth.load());
-            return 0;
-        }
-        const DepthMutex& m_mutex;
-        std::vector<int> m_depths;
-    };
-
     static const bool registered = [] {
         PDB::ComponentInfoRepository::getInstance().registerComponentInfo(PDB::ComponentInfoParserJSON::createFromJson(
             R"({"component": {"name": "probe", "majorVer": 1, "minX": 1, "minY": 1, "maxX": 4, "maxY": 1},
@@ -479,11 +442,11 @@ TEST_F(ExecutorThreadTest, ValueWritesTellTheDatabaseObserversOnceTheLockIsRelea
         return true;
     }();
     (void)registered;
-    DepthMutex mutex;
+    pdbtest::DepthMutex mutex;
     constexpr u32 POSITION = 5;
     ASSERT_GE(PDB::ParameterDBCollection::createInstance(POSITION, "Probe", &mutex, 0), 0);
     PDB::IParameterDB& database = PDB::ParameterDBCollection::getInstance(POSITION);
-    Observer observer(mutex);
+    pdbtest::DepthObserver observer(mutex);
     EXPECT_GE(database.addComponent(1, "probe", 1, 4, 1, 0), 0);
     EXPECT_EQ(database.registerCallback(1, &observer, 0), 0);
 

@@ -15,6 +15,7 @@
 #include "pdb_NullMutex.h"
 #include "pdb_ParameterDB.h"
 #include "pdb_SimpleReadWriteMutex.h"
+#include "pdb_TestSupport.h"
 #include "shareddb_Fixture.h"
 
 using namespace PDB;
@@ -488,43 +489,8 @@ TEST_F(SharedDB, SuccessfulImportsTellTheObservers)
 
 TEST_F(SharedDB, DeferredNoticesReachEachObserverOnceAfterTheLocksAreReleased)
 {
-    // Counts the levels the calling thread holds, so that an observer can tell whether it runs under the lock.
-    class DepthMutex : public IMutex
-    {
-    public:
-        i32 lockRead() override { return lockWrite(); }
-        i32 unlockRead() override { return unlockWrite(); }
-        i32 lockWrite() override
-        {
-            m_mutex.lock();
-            ++m_depth;
-            return 0;
-        }
-        i32 unlockWrite() override
-        {
-            --m_depth;
-            m_mutex.unlock();
-            return 0;
-        }
-        std::atomic<int> m_depth{0};
-
-    private:
-        std::recursive_mutex m_mutex;
-    };
-    // Records the lock depth at each notice.
-    class DepthObserver : public IParameterDBCallback
-    {
-    public:
-        explicit DepthObserver(const DepthMutex& mutex) : m_mutex(mutex) {}
-        i32 onParameterDBChanged() override { return 0; }
-        i32 onParameterChanged() override
-        {
-            m_depths.push_back(m_mutex.m_depth.load());
-            return 0;
-        }
-        const DepthMutex& m_mutex;
-        std::vector<int> m_depths;
-    };
+    using pdbtest::DepthMutex;
+    using pdbtest::DepthObserver;
 
     DepthMutex depthMutex;
     ASSERT_EQ(db.initialize(3, "Shared", &depthMutex), 0);
