@@ -543,7 +543,7 @@ TEST_F(HandlerTest, SynchronisationsDoNotPileUp)
     EXPECT_EQ(completed.m_result, "ok");
     EXPECT_EQ(completed.m_body["cmd"], "get_sync_device");
 
-    // One whose answer never comes ends with "ng/timeout" at its deadline.
+    // One whose answer never comes ends with "ng/timeout" at its deadline, and "Sync" is asked to stop it.
     dispatch("set_sync_device", Json::object());
     EXPECT_TRUE(rig().lines().empty());
     rig().m_host.run([&] {
@@ -553,6 +553,7 @@ TEST_F(HandlerTest, SynchronisationsDoNotPileUp)
     EXPECT_EQ(take().m_result, "ng/timeout");
     EXPECT_EQ(pending(), 0u);
     ASSERT_TRUE(rig().m_sync.waitForCount("msg:Synchronize", 2, vdptest::WAIT_MS));
+    EXPECT_TRUE(rig().m_sync.waitForCount("msg:abort", 1, vdptest::WAIT_MS));
 }
 
 // ---- component defaults -------------------------------------------------------------------------------------------

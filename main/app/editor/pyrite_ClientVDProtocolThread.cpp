@@ -7,7 +7,6 @@
 #include "pyrite_CommandLineOptions.h"
 #include "pyrite_DeviceControlThread.h"
 #include "pyrite_Result.h"
-#include "tms_Result.h"
 #include "tms_ThreadRepository.h"
 #include "vcom_SocketAddress.h"
 #include "vdp_MeterContainer.h"
@@ -248,39 +247,6 @@ u32 PyriteClientVDProtocolThread::onReceiveMessage(const TMS::AbstractMessage& m
     return PYRITE_OK;
 }
 
-u32 PyriteClientVDProtocolThread::sendMessage(const TMS::AbstractMessage& message)
-{
-    const u32 status = getStatus();
-    if (message.getKind() != TMS::MESSAGE_KIND_USER || isCallerOwnTask() || status < TMS::STATUS_STOP ||
-        status >= TMS::STATUS_CLOSING) {
-        return PyriteAppThread::sendMessage(message);
-    }
-    {
-        std::lock_guard<std::mutex> guard(m_inboxLock);
-        if (m_inbox.size() >= INBOX_CAPACITY) {
-            const char* caller = TMS::ThreadRepository::getCurrentThread()->getName();
-            log("[i] AbstractThread[%s]::sendMessage (call from [%s]) - Busy!\n", getName(),
-                caller != nullptr ? caller : "");
-            return TMS::RESULT_FULL;
-        }
-        m_inbox.push_back(message);
-    }
-    (void)setUserEvent(EVENT_INBOX);
-    return PYRITE_OK;
-}
-
-void PyriteClientVDProtocolThread::serveInbox()
-{
-    std::deque<TMS::AbstractMessage> messages;
-    {
-        std::lock_guard<std::mutex> guard(m_inboxLock);
-        messages.swap(m_inbox);
-    }
-    for (const TMS::AbstractMessage& message : messages) {
-        (void)onReceiveMessage(message);
-    }
-}
-
 void PyriteClientVDProtocolThread::setAnswerTimeout(u32 timeoutMs)
 {
     m_answerTimeoutMs = timeoutMs;
@@ -305,9 +271,7 @@ u32 PyriteClientVDProtocolThread::onAfterEvents()
 
 u32 PyriteClientVDProtocolThread::onReceiveUserEvent(u32 eventId)
 {
-    if (eventId == EVENT_INBOX) {
-        serveInbox();
-    } else if (eventId == EVENT_SOCKET) {
+    if (eventId == EVENT_SOCKET) {
         if (m_unit) {
             (void)m_unit->processSocketEvents();
         }

@@ -1,4 +1,4 @@
-// PyriteClientVDProtocolThread: the thread "VDProtocol" (stage 3, queue of 5 messages). It owns the link to the
+// PyriteClientVDProtocolThread: the thread "VDProtocol" (stage 3, queue of 1000 messages). It owns the link to the
 // editor: a client unit that connects to the editor on 127.0.0.1 at the "port" option, and the command executor
 // that turns the editor's requests into messages to other threads and their answers into replies.
 //
@@ -18,18 +18,16 @@
 // interval) sends the meter notifications while the editor-state class is 2 and re-arms itself through user event
 // 17; timer 2 (1000 ms, running while the executor awaits answers) gives up answers that are overdue.
 //
-// Messages from other threads do not wait in the thread's queue of 5: the thread itself posts with waiting to
-// "Sync", "DeviceControl" and "Compiler", which answer it with waiting, so a full queue on both sides would hold
-// both threads until the retry limit and drop the messages. They go into an inbox without that limit and are
-// handled, in arrival order, on user event 18. System messages (start, stop, release) still use the queue.
+// The queue is large: the thread posts with waiting to "Sync", "DeviceControl" and "Compiler", which answer it with
+// waiting, and with a small queue on both sides each could hold the other until the retry limit, which drops the
+// message, an answer as often as not. The answers are bounded by what the executor has posted; the capacity only
+// bounds what a runaway sender can queue.
 //
 // End: onFinalize closes the unit on the thread's own task, so no socket event reaches the thread after its loop;
 // the destructor only frees the unit and the executor.
 #pragma once
 
-#include <deque>
 #include <memory>
-#include <mutex>
 
 #include "pyrite_AppThread.h"
 #include "vcom_Interfaces.h"
@@ -43,7 +41,7 @@ class PyriteClientVDProtocolThread : public PyriteAppThread,
                                      private VDProtocol::IVDProtocolConnectObserver
 {
 public:
-    static constexpr u32 QUEUE_CAPACITY = 5;
+    static constexpr u32 QUEUE_CAPACITY = 1000;
     static constexpr const char* LINK_ADDRESS = "127.0.0.1";
     static constexpr u32 DETECT_TIMER = 0;
     static constexpr u32 DETECT_INTERVAL_MS = 5000;
@@ -51,9 +49,6 @@ public:
     static constexpr u32 EVENT_METER_REARM = 17;
     static constexpr u32 EXPIRY_TIMER = 2;
     static constexpr u32 EXPIRY_INTERVAL_MS = 1000;
-    static constexpr u32 EVENT_INBOX = 18;
-    // Answers are bounded by what the executor has posted; the limit only bounds the memory a runaway sender takes.
-    static constexpr u32 INBOX_CAPACITY = 1000;
 
     PyriteClientVDProtocolThread();
     ~PyriteClientVDProtocolThread() override;
@@ -69,9 +64,6 @@ public:
     u32 onChangePDBParam(PDB::IParameterDB* database, u32 component, u32 parameter, u32 x, u32 y, u32 key) override;
     // Arms the expiry timer while the executor awaits answers and stops it when nothing is awaited.
     u32 onAfterEvents() override;
-    // A user message from another task goes into the inbox (0; 0x80000008 with a "Busy!" line when the inbox is
-    // full) while the thread is between STOP and CLOSING; anything else as the base sends it.
-    u32 sendMessage(const TMS::AbstractMessage& message) override;
 
     // The answer timeout of the executor (also one made later); ANSWER_TIMEOUT_MS unless set.
     void setAnswerTimeout(u32 timeoutMs);
@@ -96,8 +88,6 @@ private:
     void sendConnectedWhenConfigured();
     void armMeterTimer(bool oneShot);
     void stopTimer(u32 timerId);
-    // Hands every message of the inbox to onReceiveMessage, in arrival order.
-    void serveInbox();
 
     std::unique_ptr<VDProtocol::VDProtocolClientUnit> m_unit;
     std::unique_ptr<VDevice::VDProtocolExecutor> m_executor;
@@ -105,9 +95,6 @@ private:
     bool m_systemReleased = false;
     bool m_connectedDue = false; // the product started in run mode 0; "connected" waits for the configuration
     u32 m_answerTimeoutMs = VDevice::VDProtocolExecutor::ANSWER_TIMEOUT_MS;
-
-    std::mutex m_inboxLock;
-    std::deque<TMS::AbstractMessage> m_inbox;
 };
 
 } // namespace PYRITE

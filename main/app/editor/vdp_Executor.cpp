@@ -306,9 +306,13 @@ bool VDProtocolExecutor::timeOutRequest(u32 requestId)
     if (!takeRequest(requestId, request)) {
         return false;
     }
-    // Its queued posts are dropped, and the answers it still waits for are given up with their slots.
+    // Its queued posts are dropped, and the answers it still waits for are given up with their slots. A
+    // synchronisation given up on is asked to stop, as an abort from the editor would.
     m_posts.cancel(requestId);
     m_posts.forget(requestId);
+    if (request.m_cmdInfo == "sync_device") {
+        post("Sync", "abort");
+    }
     (void)replyWith(std::move(request), VDProtocol::RESULT_TIMEOUT);
     return true;
 }
