@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds presets and runs their suites several times with twice as many tests at once as there are cores, then
 # lists every test that failed at least once. Exits non-zero when one did.
-#   bash scripts/stress.sh [preset ...]   presets: default and tsan when none is given
+#   bash scripts/stress.sh [preset ...]   presets: default and tsan when none is given; optimized builds the
+#                                         suites with -O2, where tests that count rounds instead of waiting break
 #   RUNS   runs per preset (default 10)
 #   JOBS   cores to build with (default: every core); tests run at twice that
 set -euo pipefail

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -241,8 +242,13 @@ TEST(ThreadLogRace, ATornDownThreadIsNeverReadAfterItIsGone)
             }
         }
     });
+    // Until the churn thread has lived 100 times and a print has met a living victim: how many rounds that takes
+    // depends on how much CPU each side gets, so the bound is time.
     size_t printed = 0;
-    for (int round = 0; round < 1000 || (lifetimes.load() < 100 && round < 1000000); ++round) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int round = 0;
+         round < 1000 || ((lifetimes.load() < 100 || printed == 0) && std::chrono::steady_clock::now() < deadline);
+         ++round) {
         console.execute("/thread tlog Victim");
         const std::string output = transport.takeOutput();
         printed += output.find("[THREAD:Victim]") != std::string::npos ? 1 : 0;

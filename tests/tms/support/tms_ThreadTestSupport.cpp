@@ -48,9 +48,7 @@ RecordingThread::~RecordingThread()
 u32 RecordingThread::onInitialize(const TMS::FieldMap& arguments)
 {
     TMS::AbstractThread::onInitialize(arguments);
-    if (m_initializeHook) {
-        m_initializeHook();
-    }
+    m_initializeHook();
     return 0;
 }
 
@@ -63,38 +61,33 @@ u32 RecordingThread::onChangeStatus(u32 status, const TMS::FieldMap& arguments)
 
 u32 RecordingThread::onChangeChildStatus()
 {
+    m_childHook();
     record("child");
-    if (m_childHook) {
-        m_childHook();
-    }
     return 0;
 }
 
 u32 RecordingThread::onChangeSystemInfo()
 {
+    m_systemInfoHook();
     record("sysinfo");
-    if (m_systemInfoHook) {
-        m_systemInfoHook();
-    }
     return 0;
 }
 
 u32 RecordingThread::onReceiveEvent(u32 bit)
 {
-    record("event:" + std::to_string(bit) + "@" + std::to_string(getLoopCount()));
-    if (m_eventHook) {
-        m_eventHook(bit);
-    }
+    const std::string text = "event:" + std::to_string(bit) + "@" + std::to_string(getLoopCount());
+    m_eventHook(bit);
+    record(text);
     return 0;
 }
 
 u32 RecordingThread::onReceiveMessage(const TMS::AbstractMessage& message)
 {
     const char* command = message.getValue("CommandName").getString();
-    record(std::string("msg:") + (command != nullptr ? command : "?") + "@" + std::to_string(getLoopCount()));
-    if (m_messageHook) {
-        m_messageHook(message);
-    }
+    const std::string text =
+        std::string("msg:") + (command != nullptr ? command : "?") + "@" + std::to_string(getLoopCount());
+    m_messageHook(message);
+    record(text);
     return 0;
 }
 
@@ -107,10 +100,8 @@ u32 RecordingThread::onFinalize()
 
 u32 RecordingThread::onTimer(u32 timerId, u32 count)
 {
+    m_timerHook(timerId, count);
     record("timer:" + std::to_string(timerId) + ":" + std::to_string(count));
-    if (m_timerHook) {
-        m_timerHook(timerId, count);
-    }
     return 0;
 }
 
@@ -148,9 +139,7 @@ HookedSystemThread::~HookedSystemThread()
 
 u32 HookedSystemThread::onInitialize(const TMS::FieldMap& arguments)
 {
-    if (m_initializeHook) {
-        m_initializeHook();
-    }
+    m_initializeHook();
     return TMS::SystemThread::onInitialize(arguments);
 }
 

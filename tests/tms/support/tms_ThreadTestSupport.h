@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -37,24 +38,57 @@ private:
     bool m_open = false;
 };
 
+// A hook a test may set while the thread that calls it runs: setting and taking the function share a lock, and the
+// call itself runs outside it (hooks may block on purpose).
+template <typename Signature> class Hook;
+template <typename... Args> class Hook<void(Args...)>
+{
+public:
+    Hook& operator=(std::function<void(Args...)> function)
+    {
+        auto kept = function ? std::make_shared<const std::function<void(Args...)>>(std::move(function)) : nullptr;
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_function = std::move(kept);
+        return *this;
+    }
+    explicit operator bool() const { return current() != nullptr; }
+    void operator()(Args... arguments) const
+    {
+        if (const auto function = current()) {
+            (*function)(arguments...);
+        }
+    }
+
+private:
+    std::shared_ptr<const std::function<void(Args...)>> current() const
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_function;
+    }
+
+    mutable std::mutex m_lock;
+    std::shared_ptr<const std::function<void(Args...)>> m_function;
+};
+
 // The sizes every test thread uses: 20000-byte stack and heap, 100 log lines.
 u32 initializeThread(TMS::AbstractThread& thread, const char* name, u32 tickInterval = 0, u8 stage = 0);
 
 // A thread that records its handler calls as texts ("status:RUN", "event:3", "msg:ping@7" with the loop count,
-// "child", "sysinfo", "timer:1:4", "finalize") and runs optional hooks on its own task. Hooks are set before
-// initialize.
+// "child", "sysinfo", "timer:1:4", "finalize") and runs optional hooks on its own task. A call is recorded once its
+// hook has returned, so a wait for a record also sees what the hook did; a test that must know that the thread is
+// inside a hook has the hook tell it.
 class RecordingThread : public TMS::AbstractThread
 {
 public:
     explicit RecordingThread(u32 queueCapacity = 5) : TMS::AbstractThread(queueCapacity) {}
     ~RecordingThread() override;
 
-    std::function<void()> m_initializeHook;
-    std::function<void(const TMS::AbstractMessage&)> m_messageHook;
-    std::function<void(u32)> m_eventHook;
-    std::function<void()> m_childHook;
-    std::function<void()> m_systemInfoHook;
-    std::function<void(u32, u32)> m_timerHook;
+    Hook<void()> m_initializeHook;
+    Hook<void(const TMS::AbstractMessage&)> m_messageHook;
+    Hook<void(u32)> m_eventHook;
+    Hook<void()> m_childHook;
+    Hook<void()> m_systemInfoHook;
+    Hook<void(u32, u32)> m_timerHook;
 
     u32 onInitialize(const TMS::FieldMap& arguments) override;
     u32 onChangeStatus(u32 status, const TMS::FieldMap& arguments) override;
@@ -88,7 +122,7 @@ public:
 
     u32 onInitialize(const TMS::FieldMap& arguments) override;
 
-    std::function<void()> m_initializeHook;
+    Hook<void()> m_initializeHook;
 };
 
 // A user message "CommandName" = command, from the calling thread.
