@@ -1,5 +1,7 @@
 #include "tms_ThreadTestSupport.h"
 
+#include <algorithm>
+
 #include "tms_TestSupport.h"
 
 namespace tmstest {
@@ -61,33 +63,35 @@ u32 RecordingThread::onChangeStatus(u32 status, const TMS::FieldMap& arguments)
 
 u32 RecordingThread::onChangeChildStatus()
 {
+    const size_t entry = begin("child");
     m_childHook();
-    record("child");
+    finish(entry);
     return 0;
 }
 
 u32 RecordingThread::onChangeSystemInfo()
 {
+    const size_t entry = begin("sysinfo");
     m_systemInfoHook();
-    record("sysinfo");
+    finish(entry);
     return 0;
 }
 
 u32 RecordingThread::onReceiveEvent(u32 bit)
 {
-    const std::string text = "event:" + std::to_string(bit) + "@" + std::to_string(getLoopCount());
+    const size_t entry = begin("event:" + std::to_string(bit) + "@" + std::to_string(getLoopCount()));
     m_eventHook(bit);
-    record(text);
+    finish(entry);
     return 0;
 }
 
 u32 RecordingThread::onReceiveMessage(const TMS::AbstractMessage& message)
 {
     const char* command = message.getValue("CommandName").getString();
-    const std::string text =
-        std::string("msg:") + (command != nullptr ? command : "?") + "@" + std::to_string(getLoopCount());
+    const size_t entry =
+        begin(std::string("msg:") + (command != nullptr ? command : "?") + "@" + std::to_string(getLoopCount()));
     m_messageHook(message);
-    record(text);
+    finish(entry);
     return 0;
 }
 
@@ -100,36 +104,56 @@ u32 RecordingThread::onFinalize()
 
 u32 RecordingThread::onTimer(u32 timerId, u32 count)
 {
+    const size_t entry = begin("timer:" + std::to_string(timerId) + ":" + std::to_string(count));
     m_timerHook(timerId, count);
-    record("timer:" + std::to_string(timerId) + ":" + std::to_string(count));
+    finish(entry);
     return 0;
 }
 
 void RecordingThread::record(const std::string& text)
 {
+    finish(begin(text));
+}
+
+size_t RecordingThread::begin(const std::string& text)
+{
     std::lock_guard<std::mutex> guard(m_lock);
-    m_records.push_back(text);
+    m_records.push_back(Record{text, false});
+    return m_records.size() - 1;
+}
+
+void RecordingThread::finish(size_t entry)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_records[entry].m_done = true;
 }
 
 std::vector<std::string> RecordingThread::records()
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_records;
+    std::vector<std::string> texts;
+    for (const Record& entry : m_records) {
+        texts.push_back(entry.m_text);
+    }
+    return texts;
+}
+
+size_t RecordingThread::count(const std::string& prefix, bool doneOnly)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return static_cast<size_t>(std::count_if(m_records.begin(), m_records.end(), [&](const Record& entry) {
+        return entry.m_text.rfind(prefix, 0) == 0 && (entry.m_done || !doneOnly);
+    }));
 }
 
 size_t RecordingThread::countOf(const std::string& prefix)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    size_t count = 0;
-    for (const std::string& text : m_records) {
-        count += text.rfind(prefix, 0) == 0 ? 1 : 0;
-    }
-    return count;
+    return count(prefix, false);
 }
 
 bool RecordingThread::waitForCount(const std::string& prefix, size_t n, int timeoutMs)
 {
-    return waitUntil([&] { return countOf(prefix) >= n; }, timeoutMs);
+    return waitUntil([&] { return count(prefix, true) >= n; }, timeoutMs);
 }
 
 HookedSystemThread::~HookedSystemThread()

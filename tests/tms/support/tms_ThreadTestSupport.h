@@ -12,6 +12,7 @@
 
 #include "tms_AbstractThread.h"
 #include "tms_SystemThread.h"
+#include "tms_ThreadTestHooks.h"
 #include "tms_ThreadRepository.h"
 
 namespace tmstest {
@@ -74,9 +75,10 @@ private:
 u32 initializeThread(TMS::AbstractThread& thread, const char* name, u32 tickInterval = 0, u8 stage = 0);
 
 // A thread that records its handler calls as texts ("status:RUN", "event:3", "msg:ping@7" with the loop count,
-// "child", "sysinfo", "timer:1:4", "finalize") and runs optional hooks on its own task. A call is recorded once its
-// hook has returned, so a wait for a record also sees what the hook did; a test that must know that the thread is
-// inside a hook has the hook tell it.
+// "child", "sysinfo", "timer:1:4", "finalize") and runs optional hooks on its own task. A call is recorded as its
+// hook starts, so records and countOf see it before anything the hook does; waitForCount counts a call only once
+// its hook has returned, so a wait for a record also sees what the hook did. A test that must know that the thread
+// is inside a hook has the hook tell it.
 class RecordingThread : public TMS::AbstractThread
 {
 public:
@@ -101,14 +103,25 @@ public:
 
     void record(const std::string& text);
     std::vector<std::string> records();
-    // Number of records that start with prefix.
+    // Number of records that start with prefix, those whose hook still runs included.
     size_t countOf(const std::string& prefix);
-    // Waits until countOf(prefix) >= n.
+    // Waits until n records that start with prefix are in and their hooks have returned.
     bool waitForCount(const std::string& prefix, size_t n, int timeoutMs = 30000);
 
 private:
+    struct Record
+    {
+        std::string m_text;
+        bool m_done; // its hook has returned
+    };
+
+    // Records a call whose hook is about to run; finish marks the hook as returned.
+    size_t begin(const std::string& text);
+    void finish(size_t entry);
+    size_t count(const std::string& prefix, bool doneOnly);
+
     std::mutex m_lock;
-    std::vector<std::string> m_records;
+    std::vector<Record> m_records;
 };
 
 // A System thread whose initialise hook runs on its own task before its start walk can begin: a test makes and adds
@@ -123,6 +136,16 @@ public:
     u32 onInitialize(const TMS::FieldMap& arguments) override;
 
     Hook<void()> m_initializeHook;
+};
+
+// Sets the send retry of every thread for its scope; the defaults come back also when an assertion ends the test.
+class SendRetryScope
+{
+public:
+    SendRetryScope(u32 attempts, u32 intervalMs) { TMS::testhooks::setSendRetry(attempts, intervalMs); }
+    ~SendRetryScope() { TMS::testhooks::resetSendRetry(); }
+    SendRetryScope(const SendRetryScope&) = delete;
+    SendRetryScope& operator=(const SendRetryScope&) = delete;
 };
 
 // A user message "CommandName" = command, from the calling thread.
