@@ -51,8 +51,9 @@ public:
 };
 
 // Observer of a database. Both notifications carry nothing: the observer asks the database what changed
-// (getAddedComponents, getRemovedComponents, findNextChange). They run inside the database's lock, on the
-// thread that made the change.
+// (getAddedComponents, getRemovedComponents, findNextChange). They run on the thread that made the change, inside
+// the database's lock, except onParameterChanged for a writer that holds a ParameterDB DeferredChangeNotices: that
+// one runs once after the writer's locks are released, and only while the observer is still registered.
 class IParameterDBCallback
 {
 public:

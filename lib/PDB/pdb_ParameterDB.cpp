@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <new>
 
 #include "os_Tasks.h"
@@ -122,16 +123,31 @@ private:
     bool m_sourceFirst = false;
 };
 
+// An observer held back, with the observer lists of the databases that held it.
+struct HeldObserver
+{
+    IParameterDBCallback* m_observer = nullptr;
+    std::vector<std::shared_ptr<ObserverList>> m_lists;
+};
+
 // The calling thread's DeferredChangeNotices: how many are alive, and the observers held back, in the order they
 // were first held.
 struct HeldNotices
 {
     u32 m_depth = 0;
-    std::vector<IParameterDBCallback*> m_observers;
+    std::vector<HeldObserver> m_observers;
 };
 thread_local HeldNotices t_heldNotices;
 
 } // namespace
+
+// The registered observers of one database as held notices check them; changed under the database's lock and
+// its own.
+struct ObserverList
+{
+    std::mutex m_mutex;
+    std::vector<IParameterDBCallback*> m_observers;
+};
 
 DeferredChangeNotices::DeferredChangeNotices()
 {
@@ -144,11 +160,20 @@ DeferredChangeNotices::~DeferredChangeNotices()
     if (--held.m_depth != 0) {
         return;
     }
-    // With the depth at 0 a callback that writes again tells its observers at once, so the list does not grow here.
-    for (size_t i = 0; i < held.m_observers.size(); ++i) {
-        held.m_observers[i]->onParameterChanged();
-    }
+    // Taken out first: a callback that holds notices again starts a list of its own.
+    const std::vector<HeldObserver> observers = std::move(held.m_observers);
     held.m_observers.clear();
+    for (const HeldObserver& entry : observers) {
+        for (const std::shared_ptr<ObserverList>& list : entry.m_lists) {
+            // Called under the list's lock: the observer cannot leave the database (and go) while it runs.
+            const std::lock_guard<std::mutex> lock(list->m_mutex);
+            if (std::find(list->m_observers.begin(), list->m_observers.end(), entry.m_observer) !=
+                list->m_observers.end()) {
+                entry.m_observer->onParameterChanged();
+                break;
+            }
+        }
+    }
 }
 
 bool DeferredChangeNotices::isActive()
@@ -156,15 +181,19 @@ bool DeferredChangeNotices::isActive()
     return t_heldNotices.m_depth != 0;
 }
 
-void DeferredChangeNotices::hold(IParameterDBCallback* observer)
+void DeferredChangeNotices::hold(const std::shared_ptr<ObserverList>& list, IParameterDBCallback* observer)
 {
-    std::vector<IParameterDBCallback*>& observers = t_heldNotices.m_observers;
-    if (std::find(observers.begin(), observers.end(), observer) == observers.end()) {
-        observers.push_back(observer);
+    std::vector<HeldObserver>& observers = t_heldNotices.m_observers;
+    const auto held = std::find_if(observers.begin(), observers.end(),
+                                   [observer](const HeldObserver& entry) { return entry.m_observer == observer; });
+    if (held == observers.end()) {
+        observers.push_back(HeldObserver{observer, {list}});
+    } else if (std::find(held->m_lists.begin(), held->m_lists.end(), list) == held->m_lists.end()) {
+        held->m_lists.push_back(list);
     }
 }
 
-ParameterDB::ParameterDB() : m_pMutex(&NullMutex::getInstance()) {}
+ParameterDB::ParameterDB() : m_pMutex(&NullMutex::getInstance()), m_observerList(std::make_shared<ObserverList>()) {}
 
 ParameterDB::~ParameterDB()
 {
@@ -231,7 +260,7 @@ i32 ParameterDB::onComponentChanged()
     const bool deferred = DeferredChangeNotices::isActive();
     for (IParameterDBCallback* observer : m_observers) {
         if (deferred) {
-            DeferredChangeNotices::hold(observer);
+            DeferredChangeNotices::hold(m_observerList, observer);
         } else {
             observer->onParameterChanged();
         }
@@ -254,6 +283,8 @@ void ParameterDB::rebuildObservers()
             m_observers.push_back(entry.callback);
         }
     }
+    const std::lock_guard<std::mutex> lock(m_observerList->m_mutex);
+    m_observerList->m_observers = m_observers;
 }
 
 i32 ParameterDB::lockRead()
@@ -596,7 +627,7 @@ void ParameterDB::removeAllLocked(bool forgetObservers)
         m_filters.clear();
         m_hints.clear();
         m_threads.clear();
-        m_observers.clear();
+        rebuildObservers();
     } else {
         for (auto& [thread, entry] : m_threads) {
             entry.added.clear();

@@ -6,10 +6,12 @@
 // it up before it returns; getDBId, getName, hasOwnerThread, getComponent and the strategy/recall queries take
 // none. The mutex must be recursive: operations call other locking operations while they hold it. Observer
 // callbacks run on the changing thread inside the lock, in ascending thread-entry order; they must only set an
-// event and return (never block, never take a lock that anyone holds while calling a database). Lock order is
-// database mutex, then whatever a callback touches. Copies between databases on different mutexes take the two
-// in address order, so two databases copying each other cannot deadlock. A writer that holds a
-// DeferredChangeNotices (below) has its value-change callbacks run after its locks are released instead.
+// event and return (never block, never take a lock that anyone holds while calling a database). A writer that
+// holds a DeferredChangeNotices (below) has its value-change callbacks run after its locks are released instead,
+// each under the lock of the database's observer list and only while the observer is still registered there.
+// Lock order is database mutex, then observer-list lock, then whatever a callback touches. Copies between
+// databases on different mutexes take the two in address order, so two databases copying each other cannot
+// deadlock.
 //
 // Threads are told apart by ossupport's process-unique thread identity (never reused), for the owner thread,
 // the thread entries and the reservations.
@@ -47,6 +49,7 @@
 namespace PDB {
 
 class Component;
+struct ObserverList;
 
 class ParameterDB final : public IParameterDB, public IComponentCallback
 {
@@ -70,7 +73,7 @@ public:
     IMutex& getMutex() const { return *m_pMutex.load(std::memory_order_acquire); }
 
     // IComponentCallback: onParameterChanged of every thread entry's callback (no lock: it runs inside the
-    // write that caused it).
+    // write that caused it), held back while the thread holds a DeferredChangeNotices.
     i32 onComponentChanged() override;
 
     i32 lockRead() override;
@@ -284,6 +287,9 @@ private:
     u32 m_mutedChanges = 0;                                     // onComponentChanged tells nobody while above 0
     std::atomic<i32> m_suppressDepth{0};
     std::atomic<i32> m_recallDepth{0};
+    // A copy of m_observers for held notices, under a lock of its own; it outlives the database (emptied then) for
+    // notices still held.
+    std::shared_ptr<ObserverList> m_observerList;
 };
 
 // While one lives on a thread, the value-change callbacks (onParameterChanged) that the thread's writes to shared
@@ -301,8 +307,14 @@ public:
 
     // True while the calling thread holds one.
     static bool isActive();
-    // Holds the observer's callback back until the outermost one ends (once, however often it is asked).
-    static void hold(IParameterDBCallback* observer);
+
+private:
+    friend class ParameterDB;
+
+    // Holds the observer's callback back until the outermost one ends (once, however often it is asked). It runs
+    // then only when the observer is still in the list of a database that held it, under that list's lock, so an
+    // observer that has left every such database is not called (and may be gone).
+    static void hold(const std::shared_ptr<ObserverList>& list, IParameterDBCallback* observer);
 };
 
 } // namespace PDB

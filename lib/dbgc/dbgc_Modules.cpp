@@ -136,9 +136,9 @@ u32 getModuleCount()
     return static_cast<u32>(sizeof(MODULES) / sizeof(MODULES[0]));
 }
 
-void setBannerSource(BannerSource source)
+BannerSource setBannerSource(BannerSource source)
 {
-    g_bannerSource.store(source, std::memory_order_release);
+    return g_bannerSource.exchange(source, std::memory_order_acq_rel);
 }
 
 void printBanner(DebugConsole& console)

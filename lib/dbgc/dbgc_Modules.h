@@ -38,8 +38,8 @@ struct BannerInfo
 using BannerSource = void (*)(BannerInfo& info);
 
 // Registers where the banner's product lines come from (the program registers its product information); null
-// leaves the defaults above. Any thread.
-void setBannerSource(BannerSource source);
+// leaves the defaults above. Any thread. The source registered before.
+BannerSource setBannerSource(BannerSource source);
 
 // The greeting of a new peer, with the product lines of the registered source.
 void printBanner(DebugConsole& console);

@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -13,6 +14,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "fsw_Internal.h"
 #include "fsw_api.h"
@@ -63,6 +66,40 @@ std::string uniqueSuffix()
     klib_snprintf(text, sizeof text, nullptr, "%x-%x-%08x", static_cast<u32>(::getpid()), counter.fetch_add(1) + 1,
                   noise);
     return text;
+}
+
+// How much of a target name a temporary with a suffix of that size keeps: all of it, unless the temporary would
+// pass the 255-byte limit of a name component; then its start, cut before a UTF-8 continuation byte.
+size_t keptLength(std::string_view name, size_t suffixSize)
+{
+    constexpr size_t kNameMax = 255;
+    const size_t fixed = 1 + std::strlen(kTempMarker) + suffixSize;
+    if (fixed + name.size() <= kNameMax) {
+        return name.size();
+    }
+    size_t keep = fixed < kNameMax ? kNameMax - fixed : 0;
+    while (keep > 1 && (static_cast<u8>(name[keep]) & 0xC0) == 0x80) {
+        --keep;
+    }
+    return keep;
+}
+
+// Whether candidate is "." + the kept start of name + ".tmp-" + a suffix of the characters uniqueSuffix writes,
+// or with nested, that form of such a name.
+bool isTempOf(std::string_view candidate, std::string_view name, bool nested)
+{
+    const size_t marker = candidate.rfind(kTempMarker);
+    if (candidate.size() < 2 || candidate[0] != '.' || marker == std::string_view::npos || marker < 2) {
+        return false;
+    }
+    const std::string_view suffix = candidate.substr(marker + std::strlen(kTempMarker));
+    const auto suffixChar = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '-'; };
+    if (suffix.empty() || !std::all_of(suffix.begin(), suffix.end(), suffixChar)) {
+        return false;
+    }
+    const std::string_view middle = candidate.substr(1, marker - 1);
+    const size_t kept = keptLength(name, suffix.size());
+    return (kept > 0 && middle == name.substr(0, kept)) || (nested && isTempOf(middle, name, false));
 }
 
 void discard(FswReplace* replace)
@@ -299,19 +336,61 @@ u32 fsw_makeReplaceTempName(char* out, u32 size, const char* name)
     if (out == nullptr || size < 256 || name == nullptr || name[0] == 0) {
         return FSW_E_BAD_ARGUMENT;
     }
-    constexpr size_t kNameMax = 255;
     const std::string suffix = uniqueSuffix();
-    const size_t fixed = 1 + std::strlen(kTempMarker) + suffix.size();
-    size_t keep = std::strlen(name);
-    if (fixed + keep > kNameMax) {
-        keep = kNameMax - fixed;
-        while (keep > 1 && (static_cast<u8>(name[keep]) & 0xC0) == 0x80) {
-            --keep;
-        }
-    }
-    const std::string temp = "." + std::string(name, keep) + kTempMarker + suffix;
+    const std::string temp = "." + std::string(name, keptLength(name, suffix.size())) + kTempMarker + suffix;
     std::memcpy(out, temp.c_str(), temp.size() + 1);
     return FSW_OK;
+}
+
+bool fsw_isReplaceTempOf(const char* candidate, const char* name, bool nested)
+{
+    return candidate != nullptr && name != nullptr && isTempOf(candidate, name, nested);
+}
+
+u32 fsw_removeReplaceTemps(const char* targetPath, bool nested)
+{
+    u32 result = fsw_checkPath(targetPath);
+    if (result != FSW_OK) {
+        return result;
+    }
+    FswDir* folder = nullptr;
+    try {
+        const std::string target = targetPath;
+        const size_t slash = target.rfind('/');
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        const std::string prefix = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+        if (name.empty() || fsw_openDir(&folder, prefix.empty() ? "." : prefix.c_str()) != FSW_OK) {
+            return FSW_OK;
+        }
+        std::vector<std::string> found;
+        const char* entry = nullptr;
+        u32 type = FSW_ENTRY_UNKNOWN;
+        while (fsw_readDirEntry(folder, &entry, &type) == FSW_OK) {
+            if (isTempOf(entry, name, nested)) {
+                found.push_back(prefix + entry);
+            }
+        }
+        fsw_closeDir(folder);
+        folder = nullptr;
+        for (const std::string& path : found) {
+            if (fsw_getEntryType(&type, path.c_str()) != FSW_OK || type == FSW_ENTRY_FOLDER) {
+                continue;
+            }
+            const u32 removed = fsw_remove(path.c_str());
+            if (removed == FSW_OK) {
+                KLIB_LOG("[i] fsw_removeReplaceTemps - removed the leftover temporary %s\n", path.c_str());
+            } else {
+                KLIB_LOG("[E] fsw_removeReplaceTemps - cannot remove %s\n", path.c_str());
+                result = result == FSW_OK ? removed : result;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        if (folder != nullptr) {
+            fsw_closeDir(folder);
+        }
+        return FSW_E_NO_MEMORY;
+    }
+    return result;
 }
 
 bool fsw_isReplaceTempName(const char* name)

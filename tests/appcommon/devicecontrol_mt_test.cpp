@@ -20,7 +20,6 @@
 #include "pyrite_DeviceControlThread.h"
 #include "pyrite_ProductInfo.h"
 #include "tms_TestSupport.h"
-#include "tms_ThreadTestHooks.h"
 #include "tms_ThreadTestSupport.h"
 
 namespace {
@@ -265,7 +264,7 @@ TEST_F(DeviceControl, RemovedComponentsLeaveTheComponentDatabaseAndItsBackup)
     EXPECT_NE(database(AUDIO).getComponentIndex(NQ_VOLATILE), NONE);
 
     // Fresh uids, on the thread itself: a full queue of the stand-in costs a millisecond, not 100.
-    TMS::testhooks::setSendRetry(60000, 1);
+    const tmstest::SendRetryScope fastRetry(60000, 1);
     constexpr u32 CYCLES = 10000;
     u32 added = 0;
     u32 removed = 0;
@@ -278,7 +277,6 @@ TEST_F(DeviceControl, RemovedComponentsLeaveTheComponentDatabaseAndItsBackup)
         }
         ASSERT_EQ(device.getBackup(0).backup(), 0u);
     });
-    TMS::testhooks::resetSendRetry();
     EXPECT_EQ(added, CYCLES);
     EXPECT_EQ(removed, CYCLES);
     EXPECT_EQ(database(AUDIO).getComponentCount(), 7u);
@@ -286,7 +284,8 @@ TEST_F(DeviceControl, RemovedComponentsLeaveTheComponentDatabaseAndItsBackup)
     EXPECT_EQ(fs::file_size(current), backupSize);
 }
 
-TEST_F(DeviceControl, StartRemovesTheTemporariesOfInterruptedBackupsOnly)
+// The backups remove their leftovers at start, the component default and the database image before they write.
+TEST_F(DeviceControl, WritersRemoveTheirOwnLeftoverTemporariesOnly)
 {
     struct Case
     {
@@ -303,12 +302,22 @@ TEST_F(DeviceControl, StartRemovesTheTemporariesOfInterruptedBackupsOnly)
         {"/Current/.CurrentListBackupFile.bup.tmp-1f2e3d4c", true},
         {"/Current/.other.tmp-1f2e3d4c", true},
         {"/Snapshot/.CurrentBackupFile.bup.tmp-1f2e3d4c", true},
+        {"/defaults/testgain/.UserDefault.dat.tmp-1f2e3d4c", false},
+        {"/defaults/testgain/..UserDefault.dat.tmp-1f2e3d4c.tmp-5a6b7c8d", true},
+        {"/images/.static.pdb.tmp-1f2e3d4c", false},
+        {"/images/.other.pdb.tmp-1f2e3d4c", true},
     };
     for (const Case& c : cases) {
         fs::create_directories(fs::path(m_storage + c.path).parent_path());
         ASSERT_TRUE(fswtest::writeFile(m_storage + c.path, std::string(4096, 'x'))) << c.path;
     }
     start();
+    ASSERT_TRUE(ask(addComponent(100), m_vdp));
+    ASSERT_TRUE(ask(defaultCommand("setComponentDefault", "testgain", m_storage + "/defaults", 100), m_vdp));
+    TMS::AbstractMessage save = command("SaveProject");
+    save.setUInt("PDBID", STATIC_SETUP);
+    save.setString("FilePath", (m_storage + "/images/static.pdb").c_str());
+    serve(save);
     for (const Case& c : cases) {
         EXPECT_EQ(fs::exists(m_storage + c.path), c.stays) << c.path;
     }

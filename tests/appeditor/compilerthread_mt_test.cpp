@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
@@ -149,6 +150,14 @@ protected:
 
 TEST_F(CompilerThreadTest, CompileWithoutComponentsWritesAllFourFiles)
 {
+    // Leftovers of an ended process: the temporaries of its own files go, anything else stays.
+    const std::pair<const char*, bool> leftovers[] = {{".CompileResult.json.tmp-1f2e3d4c", false},
+                                                      {".ComponentDB.json.tmp-00000001", false},
+                                                      {".notes.json.tmp-1f2e3d4c", true}};
+    std::filesystem::create_directories(configFile(""));
+    for (const auto& [name, stays] : leftovers) {
+        ASSERT_TRUE(fswtest::writeFile(configFile(name), "x")) << name;
+    }
     start();
     EXPECT_EQ(compile(), 0u);
     for (const char* name : FILES) {
@@ -156,6 +165,9 @@ TEST_F(CompilerThreadTest, CompileWithoutComponentsWritesAllFourFiles)
         ASSERT_TRUE(text.has_value()) << name;
         PDB::JsonValue document;
         EXPECT_EQ(PDB::JsonAdapter::parse(text->c_str(), document), 0) << name;
+    }
+    for (const auto& [name, stays] : leftovers) {
+        EXPECT_EQ(std::filesystem::exists(configFile(name)), stays) << name;
     }
 }
 

@@ -37,6 +37,19 @@ std::string banner(const char* boot, const char* kernel, const char* program, co
            "== Kernel Version      : " + kernel + "\n" + "== Program Version     : " + program + "\n" + BANNER_TAIL;
 }
 
+// Registers a banner source for its scope; the previous one comes back also when an assertion ends the test.
+class BannerSourceScope
+{
+public:
+    explicit BannerSourceScope(DBGC::BannerSource source) : m_previous(DBGC::setBannerSource(source)) {}
+    ~BannerSourceScope() { DBGC::setBannerSource(m_previous); }
+    BannerSourceScope(const BannerSourceScope&) = delete;
+    BannerSourceScope& operator=(const BannerSourceScope&) = delete;
+
+private:
+    DBGC::BannerSource m_previous;
+};
+
 bool logHas(TMS::AbstractThread& thread, const std::string& text)
 {
     char line[TMS::ThreadLogger::LINE_SIZE];
@@ -50,7 +63,7 @@ bool logHas(TMS::AbstractThread& thread, const std::string& text)
 
 TEST(TcpConsole, BannerAndHelpTextsAreExact)
 {
-    DBGC::setBannerSource([](DBGC::BannerInfo& info) {
+    const BannerSourceScope probe([](DBGC::BannerInfo& info) {
         info.m_product = "Probe";
         info.m_bootLoaderVersion = "V0.00";
     });
@@ -62,7 +75,6 @@ TEST(TcpConsole, BannerAndHelpTextsAreExact)
     ASSERT_TRUE(client.connectTo(thread.getTransport().getBoundPort()));
     ASSERT_TRUE(client.waitFor("Top>"));
     EXPECT_EQ(client.take(), banner("V0.00", "------", "------", "Probe") + "Top>");
-    DBGC::setBannerSource(nullptr);
 
     client.send("?\r");
     ASSERT_TRUE(client.waitFor(expected::TOP_HELP + "Top>"));

@@ -161,6 +161,7 @@ TEST_F(FswSeam, ReplacementTakesNamesUpToTheComponentLimit)
     const std::string tempName = temp.substr(temp.rfind('/') + 1);
     EXPECT_LE(tempName.size(), 255u);
     EXPECT_TRUE(fsw_isReplaceTempName(tempName.c_str()));
+    EXPECT_TRUE(fsw_isReplaceTempOf(tempName.c_str(), name.c_str(), false)) << "its leftover is found again";
     const size_t marker = tempName.find(".tmp-");
     ASSERT_NE(marker, std::string::npos);
     EXPECT_EQ(name.compare(0, marker - 1, tempName, 1, marker - 1), 0) << "a prefix of the target name";

@@ -1,7 +1,7 @@
 // Shared parameter database: initialisation, observers and their added/removed lists, the reservation protocol
 // with removal requests, uid generation, change scans, address records that outlive their component, counted
 // brackets, "#CT1" imports that must change nothing when refused, and value notices held back until a writer's
-// locks are released.
+// locks are released, and only for observers still registered then.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -534,4 +534,33 @@ TEST_F(SharedDB, DeferredNoticesReachEachObserverOnceAfterTheLocksAreReleased)
     EXPECT_EQ(mine.m_depths, (std::vector<int>{0}));
     EXPECT_EQ(other.m_depths, (std::vector<int>{0}));
     EXPECT_EQ(swapAndScan(db, 0).size(), 3u); // the changes themselves are marked as ever
+}
+
+TEST_F(SharedDB, HeldNoticesReachOnlyObserversStillRegistered)
+{
+    ParameterDB second;
+    ASSERT_EQ(second.initialize(4, "Second", nullptr), 0);
+    addGain(0x21);
+    ASSERT_EQ(second.addComponent(0x22, "Gain", 1, 0, 0, 0), 0);
+    CountingObserver observer;
+    ASSERT_EQ(db.registerCallback(1, &observer, 0), 0);
+    ASSERT_EQ(second.registerCallback(1, &observer, 0), 0);
+    ParameterAddress level = db.resolveAddress(0x21, "/Level");
+    ParameterAddress otherLevel = second.resolveAddress(0x22, "/Level");
+
+    // Held by both databases, it leaves one of them and is told once through the other.
+    {
+        const DeferredChangeNotices notices;
+        ASSERT_EQ(db.setValueInt(level, 0, 0, 5, 0), 0);
+        ASSERT_EQ(second.setValueInt(otherLevel, 0, 0, 5, 0), 0);
+        ASSERT_EQ(db.removeAllComponents(), 0);
+    }
+    EXPECT_EQ(observer.parameterChanged.load(), 1);
+    // Held by one database only, it leaves that one and is not told.
+    {
+        const DeferredChangeNotices notices;
+        ASSERT_EQ(second.setValueInt(otherLevel, 0, 0, 6, 0), 0);
+        ASSERT_EQ(second.removeAllComponents(), 0);
+    }
+    EXPECT_EQ(observer.parameterChanged.load(), 1);
 }

@@ -6,6 +6,7 @@
 #include "dadov_AudioComponentCollection.h"
 #include "dbgc_Print.h"
 #include "fcache_BinaryAccessor.h"
+#include "fsw_api.h"
 #include "lpc_Parameter.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pdb_PresetData.h"
@@ -293,6 +294,9 @@ void PyriteDeviceControlThread::setComponentDefault(const TMS::AbstractMessage& 
                 preset.initialize(BACKUP_TAG, DEFAULT_KIND, DEFAULT_VERSION, DEFAULT_TITLE, contents, folder.c_str());
         }
         if (step >= 0) {
+            // The folder comes with the command: what a replacement of the file left when the process ended goes
+            // first.
+            (void)fsw_removeReplaceTemps((folder + "/" + DEFAULT_FILE_NAME).c_str(), false);
             step = preset.save(DEFAULT_FILE_NAME);
         }
         result = static_cast<u32>(step < 0 ? step : 0);
@@ -410,6 +414,8 @@ void PyriteDeviceControlThread::saveProject(const TMS::AbstractMessage& message)
         log("[E] PyriteDeviceControlThread::onReceiveMessage - Cannot export the PDB[%s]!\n", path);
         return;
     }
+    // The file comes with the command: what a replacement of it left when the process ended goes first.
+    (void)fsw_removeReplaceTemps(path, false);
     FILECACHE::FileAccessor file;
     u32 put = 0;
     if (file.beginReplace(path) < 0 || file.write(image.data(), size, &put) < 0 || put != size ||

@@ -27,7 +27,8 @@
 //       "Re:<command>" {the four, "Factor", "Result"} to "VDProtocol".
 //   "setComponentDefault", "removeComponentDefault" {"ComponentName", "ComponentDefaultPath", "UniqID", "Factor"}
 //       -> "Re:<command>" {"ComponentName", "UniqID", "Factor", "ComponentDefaultPath", "Result"} to
-//       "VDProtocol": writes or deletes <path>/<name>/UserDefault.dat (a missing file is 0 for the delete).
+//       "VDProtocol": writes or deletes <path>/<name>/UserDefault.dat (a missing file is 0 for the delete); a write
+//       first removes the temporaries that an unfinished replacement of that file left beside it.
 //       0x80000000 for an empty name or path, a name that is "." or ".." or holds "/" or "\", or a name other than
 //       the type name of component UniqID; nothing is touched then.
 //   "addPDBComponent" {"UniqId", "ComponentName", "Version", "NumX", "NumY"}, "removePDBComponent" {"UniqId"}:
@@ -37,8 +38,9 @@
 //   "Initialize" {"Target"} -> "Re:Initialize" {"Target", "Result"} and "Backup" {"Target", "Reason"} ->
 //       "Re:Backup" {"Target", "Reason", "Result"}, both to "GUIBridge" (no such thread: the replies are lost).
 //   "SaveProject" {"PDBID", "FilePath"}: the binary image of database PDBID replaces the file (nothing is written
-//       when the image cannot be made). "LoadProject" {"PDBID", "FilePath"}: imports such a file into the
-//       database, then posts {"CommandName" "Connect"} to "Sync" whatever the outcome.
+//       when the image cannot be made; otherwise an unfinished replacement's temporaries beside it go first).
+//       "LoadProject" {"PDBID", "FilePath"}: imports such a file into the database, then posts {"CommandName"
+//       "Connect"} to "Sync" whatever the outcome.
 // "Factor" is echoed as a signed integer (0 when absent), the other integers as unsigned values, "Result" as an
 // unsigned result code.
 //

@@ -1,7 +1,6 @@
 #include "pyrite_VEXABackupFunc.h"
 
 #include <cstring>
-#include <string_view>
 
 #include "fsw_api.h"
 #include "klib_Print.h"
@@ -144,46 +143,15 @@ u32 VEXABackupFunc::restore()
     return PYRITE_OK;
 }
 
-bool VEXABackupFunc::isTemporary(const char* name) const
-{
-    if (!fsw_isReplaceTempName(name)) {
-        return false;
-    }
-    // backup() writes "." + file name + ".tmp-" + suffix; the database export writes that file through an atomic
-    // replacement, whose own temporary puts one more "." in front.
-    const std::string prefix = "." + m_fileName + ".tmp-";
-    const std::string_view listed(name);
-    return listed.starts_with(prefix) || listed.starts_with("." + prefix);
-}
-
 u32 VEXABackupFunc::removeTemporaries()
 {
-    FswDir* folder = nullptr;
-    if (m_fileName.empty() || m_directory.empty() || fsw_openDir(&folder, m_directory.c_str()) != FSW_OK) {
+    if (m_fileName.empty() || m_directory.empty()) {
         return PYRITE_OK;
     }
-    std::vector<std::string> found;
-    const char* name = nullptr;
-    u32 type = FSW_ENTRY_UNKNOWN;
-    while (fsw_readDirEntry(folder, &name, &type) == FSW_OK) {
-        if (type != FSW_ENTRY_FOLDER && isTemporary(name)) {
-            found.emplace_back(name);
-        }
-    }
-    fsw_closeDir(folder);
-    u32 result = PYRITE_OK;
-    for (const std::string& temporary : found) {
-        if (fsw_remove(makeFilePath(temporary.c_str()).c_str()) == FSW_OK) {
-            KLIB_LOG("[i] VEXABackupFunc::removeTemporaries - Removed the temporary file[%s] of an interrupted "
-                     "backup.\n",
-                     temporary.c_str());
-        } else {
-            KLIB_LOG("[E] VEXABackupFunc::removeTemporaries - Cannot remove the temporary file[%s]!\n",
-                     temporary.c_str());
-            result = PYRITE_E_FAILED;
-        }
-    }
-    return result;
+    // backup() writes "." + file name + ".tmp-" + suffix; the database export writes that file through an atomic
+    // replacement, whose own temporary is nested in that way once more.
+    return fsw_removeReplaceTemps(makeFilePath(m_fileName.c_str()).c_str(), true) == FSW_OK ? PYRITE_OK
+                                                                                            : PYRITE_E_FAILED;
 }
 
 } // namespace PYRITE

@@ -69,8 +69,6 @@ public:
     u32 getInterval() const { return m_interval; }
 
 private:
-    bool isTemporary(const char* name) const;
-
     std::string m_directory;
     std::string m_fileName;
     bool m_backupRequested = false;

@@ -7,6 +7,7 @@
 #include "dadov_AudioConfigDB.h"
 #include "dadov_AudioConfigParserJSON.h"
 #include "fcache_BinaryAccessor.h"
+#include "fsw_api.h"
 #include "pyrite_ProductInfo.h"
 #include "pyrite_VEXACompilerAPI.h"
 
@@ -98,6 +99,13 @@ u32 VEXACompilerThread::startCompile()
     const std::string connectionDB = VEXACompilerAPI::createConnectionDB();
     const std::string dspSystemDB = VEXACompilerAPI::createDspSystemDB();
     const std::string inputDirectory = compileDirectory();
+    if (!m_leftoversRemoved) {
+        m_leftoversRemoved = true;
+        for (const char* name :
+             {"/ComponentDB.json", "/ConnectionDB.json", "/DspSystemDB.json", "/CompileResult.json"}) {
+            (void)fsw_removeReplaceTemps((inputDirectory + name).c_str(), false);
+        }
+    }
     (void)replaceFile(inputDirectory + "/ComponentDB.json", componentDB);
     (void)replaceFile(inputDirectory + "/ConnectionDB.json", connectionDB);
     (void)replaceFile(inputDirectory + "/DspSystemDB.json", dspSystemDB);

@@ -13,7 +13,8 @@
 //
 // The files go to storage path row 1 (the storage base + "/Config"), each replaced atomically: an input document
 // that cannot be written is skipped (the compiler takes the texts), while a "CompileResult.json" that cannot be
-// written fails the compile and leaves the previous file as it was.
+// written fails the compile and leaves the previous file as it was. The first compile removes what replacements of
+// these four files that an ended process never finished left in the folder.
 #pragma once
 
 #include <string>
@@ -44,6 +45,7 @@ private:
     static TMS::AbstractMessage answer(const char* command);
 
     Compiler::CompilerForNativeCPU m_compiler;
+    bool m_leftoversRemoved = false;
 };
 
 } // namespace PYRITE

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "os_TestHooks.h"
 #include "pdb_ComponentInfoRepositoryTestHooks.h"
 #include "pdb_ParameterDBCollection.h"
 #include "pyrite_MessageFields.h"
@@ -200,6 +201,12 @@ KVariant read(u32 db, u32 uid, const char* address)
     KVariant value;
     database(db).getValue(value, resolved, 0, 0, nullptr);
     return value;
+}
+
+void DeviceControlRig::TearDown()
+{
+    m_root.release();
+    ossupport::testhooks::setMillisecondsOffset(0);
 }
 
 void DeviceControlRig::setApplicationType(const char* type)

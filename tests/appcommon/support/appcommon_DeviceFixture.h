@@ -144,7 +144,8 @@ protected:
                const char* applicationType = nullptr);
     // Loads a settings file with that application type (the storage paths are set again).
     void setApplicationType(const char* type);
-    void TearDown() override { m_root.release(); }
+    // Releases the threads, then sets the clock right again (tests move it with setClock), whatever the outcome.
+    void TearDown() override;
 
     // Sends a command to the device-control thread and takes the stand-in's next message.
     std::optional<TMS::AbstractMessage> ask(const TMS::AbstractMessage& message, StandIn& to);
