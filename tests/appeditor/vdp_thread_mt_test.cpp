@@ -22,7 +22,6 @@
 #include "pdb_ParameterDBCollection.h"
 #include "tms_TestSupport.h"
 #include "tms_ThreadRepository.h"
-#include "tms_ThreadTestHooks.h"
 #include "vdp_ExecutorRig.h"
 #include "vdp_LinkRig.h"
 #include "vdp_MeterContainer.h"
@@ -70,6 +69,56 @@ void sendToLink(const TMS::AbstractMessage& message)
     ASSERT_EQ(TMS::ThreadRepository::getThread("VDProtocol")->sendMessageWithWaiting(message), 0u);
 }
 
+constexpr u32 TIMEOUT_MS = VDevice::VDProtocolExecutor::ANSWER_TIMEOUT_MS;
+
+// Moves the process's millisecond clock forward; back to the real clock at the end of the scope.
+struct ClockJumps
+{
+    ~ClockJumps() { ossupport::testhooks::setMillisecondsOffset(0); }
+    void by(u32 ms) { ossupport::testhooks::setMillisecondsOffset(ossupport::testhooks::getMillisecondsOffset() + ms); }
+};
+
+// An editor request: its command, reqid and cmdinfo member.
+struct Request
+{
+    const char* m_cmd;
+    const char* m_reqId;
+    std::string m_cmdInfo;
+};
+
+// A "cmdinfo" list of testgain components with these uids.
+std::string components(std::initializer_list<u32> uids)
+{
+    std::string list;
+    for (u32 uid : uids) {
+        list += std::string(list.empty() ? "" : ",") + R"({"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#)" +
+                std::to_string(uid) + R"("})";
+    }
+    return R"("cmdinfo":{"list":[)" + list + "]},";
+}
+
+const std::string CONNECTION = R"("cmdinfo":{"list":[{"rx_cpt":"AudioCompo/#11","rx_cpt_port":"0",)"
+                               R"("tx_cpt":"AudioCompo/#12","tx_cpt_port":"0"}]},)";
+const std::string CAPACITY = R"("cmdinfo":{"info":{"capacity":1333332}},)";
+
+// What the real thread answers to a message of the executor: "Compiler" "Re:startCompile" and then the compile's
+// result, or the resource usage; "DeviceControl" "Re:" with the message's fields and result 0.
+void answerLikeTheThread(const TMS::AbstractMessage& message, i32 compileResult)
+{
+    const std::string name = message.getValue("CommandName").getString();
+    if (name == "startCompile") {
+        sendToLink(answer("Re:startCompile", 0, {}));
+        sendToLink(answer("Notify:compileResult", compileResult, {}));
+    } else if (name == "getTotalProcessingResourceUsage") {
+        sendToLink(answer("Re:getTotalProcessingResourceUsage", 1234, {}));
+    } else {
+        TMS::AbstractMessage reply(message);
+        reply.setString("CommandName", ("Re:" + name).c_str());
+        reply.setInt("Result", 0);
+        sendToLink(reply);
+    }
+}
+
 class LinkThread : public ::testing::Test
 {
 protected:
@@ -86,6 +135,22 @@ protected:
             system.m_standInDeviceControl.publish("ZOVORaState", 3);
         }
         EXPECT_EQ(m_editor.nextLine(), CONNECTED);
+    }
+    void send(const std::vector<Request>& requests)
+    {
+        for (const Request& request : requests) {
+            ASSERT_TRUE(m_editor.send(requestLine(request.m_cmd, request.m_reqId, request.m_cmdInfo)));
+        }
+    }
+    // The next replies, notifications skipped: one per request with that result ("ok" of a compile carries the
+    // capacity).
+    void expect(const std::vector<Request>& requests, const char* result)
+    {
+        for (const Request& request : requests) {
+            const bool compile = std::string(request.m_cmd) == "set_compile" && std::string(result) == "ok";
+            EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":)"),
+                      replyLine(request.m_cmd, request.m_reqId, result, compile ? CAPACITY : request.m_cmdInfo));
+        }
     }
     // A message through the link thread's queue whose effect the editor sees: everything queued before it has
     // been served once the line arrives.
@@ -167,10 +232,13 @@ TEST_F(LinkThread, AnswersAreDroppedWhileRunModeIsNotZero)
     // RunMode 0 again: the product "starts" once more, and the dropped answer would have been served before.
     system.m_sync.publish("RunMode", 0);
     EXPECT_EQ(m_editor.nextLine(), CONNECTED);
+    // The dropped answer freed its post's slot; the same answer again completes nothing, and the next request is
+    // answered by its own answer.
     sendToLink(answer("Re:addComponent", 0, {{"UniqID", 100}}));
-    EXPECT_EQ(m_editor.nextLine(),
-              replyLine("add_cpt_info", "a1", "ok",
-                        R"("cmdinfo":{"list":[{"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#100"}]},)"));
+    ASSERT_TRUE(m_editor.send(requestLine("add_cpt_info", "a2", components({101}))));
+    ASSERT_TRUE(system.m_standInDeviceControl.waitForCount("msg:addComponent", 2, vdptest::WAIT_MS));
+    sendToLink(answer("Re:addComponent", 0, {{"UniqID", 101}}));
+    EXPECT_EQ(m_editor.nextLine(), replyLine("add_cpt_info", "a2", "ok", components({101})));
 }
 
 TEST_F(LinkThread, DetectTimerAndTheNetworkInformationDelete)
@@ -266,57 +334,84 @@ TEST_F(LinkThread, EditorStateClassTwoRunsTheMeterTimerUntilItChanges)
     EXPECT_EQ(collection.finalize(), 0);
 }
 
-// The link thread waits to post to a full "Sync" while "Sync" is held: answers sent to the link thread meanwhile
-// neither wait nor get lost.
-TEST_F(LinkThread, AnswersNeverWaitOnTheLinkThread)
+// One target thread stuck: the requests that need it end with one "ng/timeout" each at their deadline, the rest
+// is answered at once, and the link thread never waits on the stuck queue. Once the thread goes on, the late
+// answers complete nothing: the requests sent meanwhile are answered by their own answers.
+TEST_F(LinkThread, AStuckThreadHoldsUpOnlyTheRequestsThatNeedIt)
 {
-    TMS::testhooks::setSendRetry(600, 100); // the link thread may wait up to 60 s for "Sync"
-    struct Hold
-    {
-        std::promise<void> m_release;
-        std::shared_future<void> m_released = m_release.get_future().share();
-        ~Hold() { m_release.set_value(); }
-    };
-    LinkSystem system;
-    auto hold = std::make_unique<Hold>();
-    const std::shared_future<void> released = hold->m_released;
-    system.m_sync.m_messageHook = [released](const TMS::AbstractMessage&) { released.wait(); };
-    goLive(system);
     const std::string network = R"("cmdinfo":{"info":{"devIpAddr":"10.0.0.2","pcIpAddr":"10.0.0.1"}},)";
-    std::map<std::string, u32> lines; // line kind -> count
-    for (int i = 0; i < 7; ++i) {
-        ASSERT_TRUE(m_editor.send(requestLine("set_net_info", "n" + std::to_string(i), network)));
+    std::vector<Request> networks;
+    for (const char* reqId : {"p1", "p2", "p3", "p4", "p5", "p6", "p7"}) {
+        networks.push_back({"set_net_info", reqId, network});
     }
-    // "Sync" holds the first post and its queue takes five more: the link thread waits to post the seventh.
-    ASSERT_TRUE(waitUntil([&] { return vdptest::logHolds(system.m_sync, "(call from [VDProtocol]) - Busy!"); },
-                          vdptest::WAIT_MS));
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(system.m_link.sendMessage(answer("Re:Disconnect", 0, {})), 0u) << i;
+    const struct
+    {
+        const char* m_target;
+        std::vector<Request> m_held;                         // need the stuck thread: "ng/timeout" at their deadline
+        std::vector<Request> m_probes;                       // answered "ok" at once
+        std::vector<Request> m_next;                         // sent after the deadline, "ok" once the thread goes on
+        std::vector<std::pair<std::string, size_t>> m_taken; // what the thread has taken in the end
+    } cases[] = {
+        {"DeviceControl",
+         {{"add_cpt_info", "h1", components({1})},
+          {"del_cpt_info", "h2", components({2})},
+          {"add_cpt_connect", "h3", CONNECTION}},
+         {{"set_save", "p1", ""}, {"set_compile", "p2", ""}},
+         {{"add_cpt_info", "n1", components({5})}, {"del_cpt_info", "n2", components({6})}},
+         {{"msg:addComponent", 2}, {"msg:removeComponent", 2}, {"msg:addConnection", 1}}},
+        {"Compiler",
+         {{"set_compile", "h1", ""}, {"set_compile", "h2", ""}},
+         {{"set_save", "p1", ""}, {"add_cpt_info", "p2", components({3})}},
+         {{"set_compile", "n1", ""}},
+         {{"msg:startCompile", 2}}},
+        {"Sync", {}, networks, {}, {{"msg:SetNetworkInfo", 7}}},
+    };
+    vdptest::ShippedDatabases databases{"VDeviceSetup"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_target);
+        ClockJumps clock;
+        LinkSystem system;
+        tmstest::Latch goOn;
+        struct OpenAtEnd
+        {
+            tmstest::Latch& m_latch;
+            ~OpenAtEnd() { m_latch.open(); }
+        } openAtEnd{goOn};
+        vdptest::StandIn& stuck = std::string(c.m_target) == "DeviceControl" ? system.m_standInDeviceControl
+                                  : std::string(c.m_target) == "Compiler"    ? system.m_compiler
+                                                                             : system.m_sync;
+        const auto serve = [](const TMS::AbstractMessage& message) { answerLikeTheThread(message, 0); };
+        system.m_standInDeviceControl.m_messageHook = serve;
+        system.m_compiler.m_messageHook = serve;
+        // The results of what the thread took while stuck are failures: they must not end a later request.
+        stuck.m_messageHook = [&](const TMS::AbstractMessage& message) {
+            const bool late = !goOn.isOpen();
+            goOn.wait();
+            if (&stuck != &system.m_sync) {
+                answerLikeTheThread(message, late ? VDProtocol::RESULT_NG : 0);
+            }
+        };
+        goLive(system);
+        send(c.m_held);
+        send(c.m_probes);
+        expect(c.m_probes, "ok");
+        clock.by(TIMEOUT_MS + 1000);
+        expect(c.m_held, "ng/timeout");
+        send(c.m_next);
+        EXPECT_FALSE(vdptest::logHolds(stuck, "Busy"));
+        goOn.open();
+        expect(c.m_next, "ok");
+        for (const auto& [taken, count] : c.m_taken) {
+            EXPECT_TRUE(stuck.waitForCount(taken, count, vdptest::WAIT_MS)) << taken;
+        }
     }
-    hold.reset();
-    for (int i = 0; i < 15; ++i) {
-        const std::optional<std::string> line = m_editor.nextLine();
-        ASSERT_TRUE(line) << i;
-        ++lines[line->substr(0, line->find(R"(",")"))];
-    }
-    EXPECT_EQ(lines, (std::map<std::string, u32>{{R"({"notify":{"cmd":"Disconnect)", 8},
-                                                 {R"({"reply":{"cmd":"set_net_info)", 7}}));
-    TMS::testhooks::resetSendRetry();
 }
 
-// Answers that never come, one kind per case: once the clock has passed their deadline, the request they serve is
-// answered "ng/timeout" and the window slot they held lets the next post of their kind go.
-TEST_F(LinkThread, LostAnswersEndTheirRequestAndFreeTheirSlot)
+// Answers that never come: the requests waiting on them end with "ng/timeout" at their deadline, those queued
+// behind them as well; once the lost-answer limit has passed, the next compile, connection edit and usage go.
+TEST_F(LinkThread, LostAnswersEndTheirRequestsAndFreeTheirSlotsInTheEnd)
 {
-    struct ClockJumps
-    {
-        ~ClockJumps() { ossupport::testhooks::setMillisecondsOffset(0); }
-        void pastTheDeadline()
-        {
-            ossupport::testhooks::setMillisecondsOffset(ossupport::testhooks::getMillisecondsOffset() +
-                                                        VDevice::VDProtocolExecutor::ANSWER_TIMEOUT_MS + 1000);
-        }
-    } clock;
+    ClockJumps clock;
     vdptest::ShippedDatabases databases{"VDeviceSetup"};
     LinkSystem system;
     // The first "startCompile" and the first usage request are lost, and so are the components below 10; the rest
@@ -325,75 +420,107 @@ TEST_F(LinkThread, LostAnswersEndTheirRequestAndFreeTheirSlot)
     std::atomic<u32> usages{0};
     system.m_compiler.m_messageHook = [&](const TMS::AbstractMessage& message) {
         const std::string name = message.getValue("CommandName").getString();
-        if (name == "startCompile" && ++compiles > 1) {
-            sendToLink(answer("Notify:compileResult", 0, {}));
-        } else if (name == "getTotalProcessingResourceUsage" && ++usages > 1) {
-            sendToLink(answer("Re:getTotalProcessingResourceUsage", 1234, {}));
+        if ((name == "startCompile" && ++compiles > 1) || (name == "getTotalProcessingResourceUsage" && ++usages > 1)) {
+            answerLikeTheThread(message, 0);
         }
     };
     system.m_standInDeviceControl.m_messageHook = [](const TMS::AbstractMessage& message) {
-        const std::string name = message.getValue("CommandName").getString();
-        if (name == "addComponent" && message.getValue("UniqID").getUInt() < 10) {
-            return;
+        if (message.getValue("UniqID").getUInt() >= 10 || message.getValue("toUniqId").isValid()) {
+            answerLikeTheThread(message, 0);
         }
-        TMS::AbstractMessage reply(message);
-        reply.setString("CommandName", ("Re:" + name).c_str());
-        reply.setInt("Result", 0);
-        sendToLink(reply);
     };
     goLive(system);
 
-    const auto components = [](std::initializer_list<u32> uids) {
-        std::string list;
-        for (u32 uid : uids) {
-            list += std::string(list.empty() ? "" : ",") + R"({"cptName":"testgain:1:1x1","prmAddr":"AudioCompo/#)" +
-                    std::to_string(uid) + R"("})";
-        }
-        return R"("cmdinfo":{"list":[)" + list + "]},";
-    };
-    const std::string connection = R"("cmdinfo":{"list":[{"rx_cpt":"AudioCompo/#11","rx_cpt_port":"0",)"
-                                   R"("tx_cpt":"AudioCompo/#12","tx_cpt_port":"0"}]},)";
+    const std::string resource = R"({"notify":{"cmd":"cpt_resource","cmdinfo":{"info":{"capacity":1333332,)"
+                                 R"("resource":12}},"from":"editor-uid"}})";
     const struct
     {
         const char* m_what;
-        std::vector<std::string> m_requests;      // sent at once
-        std::vector<std::string> m_answered;      // the editor reads these first
-        std::function<bool()> m_lostOnTheirWay;   // the posts whose answers are lost have gone out
-        std::vector<std::string> m_afterDeadline; // then these
+        std::vector<Request> m_answered;        // answered "ok" at once
+        std::vector<Request> m_lost;            // then these, "ng/timeout" at their deadline
+        std::function<bool()> m_lostOnTheirWay; // the posts whose answers are lost have gone out
+        std::vector<Request> m_next;            // sent after the lost-answer limit, "ok"
+        std::vector<std::string> m_notified;    // and then these
     } cases[] = {
         {"compile",
-         {requestLine("set_compile", "c1"), requestLine("set_compile", "c2")},
          {},
+         {{"set_compile", "c1", ""}, {"set_compile", "c2", ""}},
          [&] { return compiles.load() == 1; },
-         {replyLine("set_compile", "c1", "ng/timeout"),
-          replyLine("set_compile", "c2", "ok", R"("cmdinfo":{"info":{"capacity":1333332}},)")}},
+         {{"set_compile", "c3", ""}},
+         {}},
         {"components",
-         {requestLine("add_cpt_info", "a1", components({1, 2, 3, 4})),
-          requestLine("add_cpt_connect", "k1", connection)},
          {},
+         {{"add_cpt_info", "a1", components({1, 2, 3, 4})}, {"add_cpt_connect", "k1", CONNECTION}},
          [&] { return system.m_standInDeviceControl.countOf("msg:addComponent") == 4; },
-         {replyLine("add_cpt_info", "a1", "ng/timeout", components({1, 2, 3, 4})),
-          replyLine("add_cpt_connect", "k1", "ok", connection)}},
+         {{"add_cpt_connect", "k2", CONNECTION}},
+         {}},
+        // The lost component shows when the deadline pass has given up the usage request as well.
         {"usage",
-         {requestLine("add_cpt_info", "a2", components({20})), requestLine("add_cpt_info", "a3", components({21}))},
-         {replyLine("add_cpt_info", "a2", "ok", components({20})),
-          replyLine("add_cpt_info", "a3", "ok", components({21}))},
+         {{"add_cpt_info", "a2", components({20})}, {"add_cpt_info", "a3", components({21})}},
+         {{"add_cpt_info", "a4", components({5})}},
          [&] { return usages.load() == 1; },
-         {R"({"notify":{"cmd":"cpt_resource","cmdinfo":{"info":{"capacity":1333332,"resource":12}},)"
-          R"("from":"editor-uid"}})"}},
+         {},
+         {resource}},
     };
     for (const auto& c : cases) {
-        for (const std::string& line : c.m_requests) {
-            ASSERT_TRUE(m_editor.send(line)) << c.m_what;
+        SCOPED_TRACE(c.m_what);
+        send(c.m_answered);
+        expect(c.m_answered, "ok");
+        // Every request has been dispatched once the reply to one sent after them is in.
+        send(c.m_lost);
+        send({{"set_save", "b", ""}});
+        expect({{"set_save", "b", ""}}, "ok");
+        ASSERT_TRUE(waitUntil(c.m_lostOnTheirWay, vdptest::WAIT_MS));
+        clock.by(TIMEOUT_MS + 1000);
+        expect(c.m_lost, "ng/timeout");
+        clock.by(TIMEOUT_MS * VDevice::VDProtocolExecutor::LATE_ANSWER_FACTOR + 1000);
+        send(c.m_next);
+        expect(c.m_next, "ok");
+        for (const std::string& line : c.m_notified) {
+            EXPECT_EQ(m_editor.nextLine(), line);
         }
-        for (const std::string& line : c.m_answered) {
-            EXPECT_EQ(m_editor.nextLine(), line) << c.m_what;
-        }
-        ASSERT_TRUE(waitUntil(c.m_lostOnTheirWay, vdptest::WAIT_MS)) << c.m_what;
-        clock.pastTheDeadline();
-        for (const std::string& line : c.m_afterDeadline) {
-            EXPECT_EQ(m_editor.nextLine(), line) << c.m_what;
-        }
+    }
+}
+
+// Progress keeps a request alive: an answer to one of its posts, or the compiler taking a compile, starts its
+// deadline again. A request sent with it that hears nothing shows when a deadline pass has run.
+TEST_F(LinkThread, ProgressKeepsARequestAlivePastItsFirstDeadline)
+{
+    ClockJumps clock;
+    vdptest::ShippedDatabases databases{"VDeviceSetup"};
+    LinkSystem system;
+    goLive(system);
+    const struct
+    {
+        std::string m_request;
+        const char* m_posted; // what the stand-in takes, m_count times, once both requests are posted
+        size_t m_count;
+        vdptest::StandIn* m_target;
+        TMS::AbstractMessage m_progress;
+        TMS::AbstractMessage m_final;
+        std::string m_reply;
+    } cases[] = {
+        {requestLine("add_cpt_info", "a1", components({31, 32})), "msg:addComponent", 3, &system.m_standInDeviceControl,
+         answer("Re:addComponent", 0, {{"UniqID", 31}}), answer("Re:addComponent", 0, {{"UniqID", 32}}),
+         replyLine("add_cpt_info", "a1", "ok", components({31, 32}))},
+        {requestLine("set_compile", "c1"), "msg:startCompile", 1, &system.m_compiler, answer("Re:startCompile", 0, {}),
+         answer("Notify:compileResult", 0, {}), replyLine("set_compile", "c1", "ok", CAPACITY)},
+    };
+    u32 silentUid = 90;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_request);
+        const size_t posted = c.m_target->countOf(c.m_posted);
+        const std::string silent = components({silentUid++});
+        ASSERT_TRUE(m_editor.send(requestLine("add_cpt_info", "s", silent)));
+        ASSERT_TRUE(m_editor.send(c.m_request));
+        ASSERT_TRUE(c.m_target->waitForCount(c.m_posted, posted + c.m_count, vdptest::WAIT_MS));
+        clock.by(TIMEOUT_MS - 5000);
+        sendToLink(c.m_progress);
+        barrier();
+        clock.by(10000);
+        EXPECT_EQ(m_editor.nextLine(), replyLine("add_cpt_info", "s", "ng/timeout", silent));
+        sendToLink(c.m_final);
+        EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":{"cmd":"cpt_resource")"), c.m_reply);
     }
 }
 
@@ -505,7 +632,8 @@ private:
     bool m_goOn = false;
 };
 
-TEST_F(LinkWithDeviceControl, AWriteSentAtOnceOnConnectedSurvivesTheRestoreAndARestart)
+// A request that comes before "connected" is held and carried out after the restore: its "ok" stays true.
+TEST_F(LinkWithDeviceControl, AWriteSentBeforeConnectedSurvivesTheRestoreAndARestart)
 {
     const std::string label = R"("cmdinfo":{"info":{"localLabel":")";
     auto setLabel = [&](const char* reqId, const std::string& name) {
@@ -533,9 +661,7 @@ TEST_F(LinkWithDeviceControl, AWriteSentAtOnceOnConnectedSurvivesTheRestoreAndAR
         ASSERT_EQ(m_editor.nextLineSkipping(R"({"notify":)"), labelSet("l0", "Old"));
         end(system);
     }
-    // The next start is held before its restore until the product has started and the link thread has answered a
-    // request sent after that: anything it said before the answer went out while the memories were not restored.
-    // The editor writes "New" as soon as it reads "connected".
+    // The next start is held before its restore while the editor writes "New", the moment the link is up.
     {
         auto held = std::make_unique<HeldDeviceControl>();
         HeldDeviceControl& device = *held;
@@ -543,27 +669,14 @@ TEST_F(LinkWithDeviceControl, AWriteSentAtOnceOnConnectedSurvivesTheRestoreAndAR
         vdptest::setOptions({"uid=editor-uid", portOption(m_editor.port()).c_str()});
         system.run();
         ASSERT_TRUE(m_editor.accept());
-        ASSERT_TRUE(waitUntil([&] { return system.seen("ProductState") == 1; }, vdptest::WAIT_MS));
-        const u32 passes = system.m_link.getLoopCount();
-        ASSERT_TRUE(waitUntil([&] { return system.m_link.getLoopCount() >= passes + 2; }, vdptest::WAIT_MS));
-        bool connected = false;
-        auto readUntil = [&](const std::string& wanted) {
-            for (std::optional<std::string> line = m_editor.nextLine(); line; line = m_editor.nextLine()) {
-                if (*line == CONNECTED) {
-                    connected = true;
-                    EXPECT_TRUE(m_editor.send(setLabel("l1", "New")));
-                }
-                if (*line == wanted) {
-                    return true;
-                }
-            }
-            return false;
-        };
+        ASSERT_TRUE(m_editor.send(setLabel("l1", "New")));
         ASSERT_TRUE(m_editor.send(requestLine("set_save", "s1")));
-        ASSERT_TRUE(readUntil(replyLine("set_save", "s1", "ok")));
+        ASSERT_TRUE(waitUntil([&] { return system.seen("ProductState") == 1; }, vdptest::WAIT_MS));
+        EXPECT_FALSE(m_editor.nextLine(200)); // nothing is answered before "connected"
         device.letGo();
-        ASSERT_TRUE(readUntil(labelSet("l1", "New")));
-        EXPECT_TRUE(connected);
+        EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":)"), CONNECTED);
+        EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":)"), labelSet("l1", "New"));
+        EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":)"), replyLine("set_save", "s1", "ok"));
         EXPECT_EQ(deviceName(), "New");
         end(system);
     }

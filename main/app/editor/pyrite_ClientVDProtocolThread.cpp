@@ -41,6 +41,7 @@ constexpr MessageRoute kMessageRoutes[] = {
     {"Re:addConnection", Route::EXECUTOR},       {"Re:removeConnection", Route::EXECUTOR},
     {"Re:setComponentDefault", Route::EXECUTOR}, {"Re:removeComponentDefault", Route::EXECUTOR},
     {"Notify:compileResult", Route::EXECUTOR},   {"Re:getTotalProcessingResourceUsage", Route::EXECUTOR},
+    {"Re:startCompile", Route::EXECUTOR},
 };
 
 const MessageRoute* findMessageRoute(const char* name)
@@ -195,6 +196,7 @@ void PyriteClientVDProtocolThread::onConnected()
 {
     setSystemInfo("VDPState", 0, KVariant(VDP_STATE_READY));
     commitSystemInfo();
+    sendConnectedWhenConfigured(); // the configuration may have been running before the link was up
 }
 
 void PyriteClientVDProtocolThread::onConnectionFailed(u32 errorCode, u8)
@@ -210,7 +212,25 @@ void PyriteClientVDProtocolThread::onDisconnected()
 
 void PyriteClientVDProtocolThread::onReceivePacket(const VDProtocol::PacketContainer& packet)
 {
-    if (m_executor) {
+    if (!m_executor) {
+        return;
+    }
+    if (m_requestsOpen) {
+        m_executor->dispatchPacket(packet);
+    } else if (m_held.size() < MAX_HELD_PACKETS) {
+        m_held.push_back(packet); // carried out once "connected" has gone: the restore would undo it
+    } else if (packet.m_type == "request") {
+        log("[E] PyriteClientVDProtocolThread::onReceivePacket - too many requests before \"connected\".\n");
+        (void)m_executor->replyWith(packet, VDProtocol::RESULT_NG);
+    }
+}
+
+void PyriteClientVDProtocolThread::openRequests()
+{
+    m_requestsOpen = true;
+    std::deque<VDProtocol::PacketContainer> held;
+    held.swap(m_held);
+    for (const VDProtocol::PacketContainer& packet : held) {
         m_executor->dispatchPacket(packet);
     }
 }
@@ -258,14 +278,8 @@ void PyriteClientVDProtocolThread::setAnswerTimeout(u32 timeoutMs)
 u32 PyriteClientVDProtocolThread::onAfterEvents()
 {
     const u32 result = PyriteAppThread::onAfterEvents();
-    const bool running = getTimers().getTimer(EXPIRY_TIMER).isRunning();
-    const bool awaiting = m_executor && m_executor->isAwaitingAnswers();
-    if (awaiting && !running) {
-        (void)getTimers().setTimer(EXPIRY_TIMER, EXPIRY_INTERVAL_MS, false, this);
-        (void)getTimers().getTimer(EXPIRY_TIMER).start();
-    } else if (!awaiting && running) {
-        stopTimer(EXPIRY_TIMER);
-    }
+    keepTimer(EXPIRY_TIMER, EXPIRY_INTERVAL_MS, m_executor && m_executor->isAwaitingAnswers());
+    keepTimer(RETRY_TIMER, RETRY_INTERVAL_MS, m_executor && m_executor->hasBlockedPosts());
     return result;
 }
 
@@ -297,6 +311,8 @@ u32 PyriteClientVDProtocolThread::onTimer(u32 timerId, u32)
         setUserEvent(EVENT_METER_REARM);
     } else if (timerId == EXPIRY_TIMER) {
         (void)m_executor->expireRequests();
+    } else if (timerId == RETRY_TIMER) {
+        m_executor->retryPosts();
     }
     return PYRITE_OK;
 }
@@ -306,6 +322,17 @@ void PyriteClientVDProtocolThread::armMeterTimer(bool oneShot)
     stopTimer(METER_TIMER);
     (void)getTimers().setTimer(METER_TIMER, VDevice::VDMeterContainer::getInstance().getInterval(), oneShot, this);
     (void)getTimers().getTimer(METER_TIMER).start();
+}
+
+void PyriteClientVDProtocolThread::keepTimer(u32 timerId, u32 intervalMs, bool wanted)
+{
+    const bool running = getTimers().getTimer(timerId).isRunning();
+    if (wanted && !running) {
+        (void)getTimers().setTimer(timerId, intervalMs, false, this);
+        (void)getTimers().getTimer(timerId).start();
+    } else if (!wanted && running) {
+        stopTimer(timerId);
+    }
 }
 
 void PyriteClientVDProtocolThread::stopTimer(u32 timerId)
@@ -343,6 +370,9 @@ u32 PyriteClientVDProtocolThread::onChangeSystemInfo()
 u32 PyriteClientVDProtocolThread::onProductStarted(u32 runMode)
 {
     m_connectedDue = runMode == 0;
+    if (!m_connectedDue && m_executor && !m_requestsOpen) {
+        openRequests(); // no "connected" follows in this run mode
+    }
     sendConnectedWhenConfigured();
     return PYRITE_OK;
 }
@@ -353,13 +383,13 @@ void PyriteClientVDProtocolThread::sendConnectedWhenConfigured()
     // only then runs the configuration ("ZOVORaState" 3): a write made before that would be overwritten.
     KVariant configuration;
     getSystemInfo(configuration, "ZOVORaState", 0);
-    if (!m_connectedDue || configuration.getUInt() != PyriteDeviceControlThread::CONFIG_RUNNING) {
+    if (!m_connectedDue || configuration.getUInt() != PyriteDeviceControlThread::CONFIG_RUNNING || !m_unit ||
+        !m_executor || !m_unit->isConnected()) {
         return;
     }
     m_connectedDue = false;
-    if (m_unit && m_executor && m_unit->isConnected()) {
-        (void)m_executor->sendConnected();
-    }
+    (void)m_executor->sendConnected();
+    openRequests();
 }
 
 u32 PyriteClientVDProtocolThread::onChangePDBState(u32 state)

@@ -10,23 +10,27 @@
 //
 // "connected": once the product has started ("ProductState" 1, "RunMode" 0) and the device-control thread has
 // restored the memories and runs the configuration ("ZOVORaState" 3), whichever comes last, while the link is up.
+// Packets that arrive before it are held (up to MAX_HELD_PACKETS; a request beyond them is answered 0x80000000)
+// and carried out in order right after it: a write made before the restore would be answered "ok" and then
+// overwritten. In a run mode other than 0 no "connected" follows, and the held packets are carried out at the start.
 //
 // Work: everything runs on the thread's own task. The socket's wake-up (on the poll task) only sets user event 16,
 // on which the unit runs its socket events and with them the observer callbacks below. Answers of other threads
 // arrive as messages (see the table in the source); they are handled only while "RunMode" is 0. Timer 0 (5000 ms,
 // armed by "DetectStart", stopped by "DetectStop") posts the network addresses while offline; timer 1 (the meter
 // interval) sends the meter notifications while the editor-state class is 2 and re-arms itself through user event
-// 17; timer 2 (1000 ms, running while the executor awaits answers) gives up answers that are overdue.
+// 17; timer 2 (1000 ms, running while the executor awaits answers) gives up answers that are overdue; timer 3
+// (20 ms, running while a target's full queue holds posts back) sends them once the target takes messages again.
 //
-// The queue is large: the thread posts with waiting to "Sync", "DeviceControl" and "Compiler", which answer it with
-// waiting, and with a small queue on both sides each could hold the other until the retry limit, which drops the
-// message, an answer as often as not. The answers are bounded by what the executor has posted; the capacity only
-// bounds what a runaway sender can queue.
+// The queue is large: "Sync", "DeviceControl" and "Compiler" answer the thread with waiting, and it never waits on
+// them (its posts to a full queue stay in the executor), so their answers never wait long. The answers are bounded
+// by what the executor has posted; the capacity only bounds what a runaway sender can queue.
 //
 // End: onFinalize closes the unit on the thread's own task, so no socket event reaches the thread after its loop;
 // the destructor only frees the unit and the executor.
 #pragma once
 
+#include <deque>
 #include <memory>
 
 #include "pyrite_AppThread.h"
@@ -49,6 +53,9 @@ public:
     static constexpr u32 EVENT_METER_REARM = 17;
     static constexpr u32 EXPIRY_TIMER = 2;
     static constexpr u32 EXPIRY_INTERVAL_MS = 1000;
+    static constexpr u32 RETRY_TIMER = 3;
+    static constexpr u32 RETRY_INTERVAL_MS = 20;
+    static constexpr size_t MAX_HELD_PACKETS = 100;
 
     PyriteClientVDProtocolThread();
     ~PyriteClientVDProtocolThread() override;
@@ -84,9 +91,13 @@ private:
     u32 startLink();
     // Releases "System" once: the program ends.
     void endProgram();
-    // Sends "connected" when it is due and the configuration runs.
+    // Sends "connected" when it is due, the configuration runs and the link is up, then carries out what was held.
     void sendConnectedWhenConfigured();
+    // Carries out the held packets; later ones are dispatched as they come.
+    void openRequests();
     void armMeterTimer(bool oneShot);
+    // Starts the periodic timer while wanted, stops it when not.
+    void keepTimer(u32 timerId, u32 intervalMs, bool wanted);
     void stopTimer(u32 timerId);
 
     std::unique_ptr<VDProtocol::VDProtocolClientUnit> m_unit;
@@ -94,6 +105,8 @@ private:
     bool m_started = false; // the first STOP -> RUN has been served
     bool m_systemReleased = false;
     bool m_connectedDue = false; // the product started in run mode 0; "connected" waits for the configuration
+    bool m_requestsOpen = false; // "connected" has gone (or none is coming): packets are dispatched as they come
+    std::deque<VDProtocol::PacketContainer> m_held;
     u32 m_answerTimeoutMs = VDevice::VDProtocolExecutor::ANSWER_TIMEOUT_MS;
 };
 

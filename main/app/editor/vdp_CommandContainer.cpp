@@ -152,6 +152,16 @@ i32 CommandContainer::touch(u32 id)
     });
 }
 
+i32 CommandContainer::extend(u32 id, u32 timeoutMs)
+{
+    const u32 now = readClock();
+    return withItem(id, RESULT_NG, [&](CommandItem& item) {
+        item.m_heardAt = now;
+        item.m_timeoutMs = timeoutMs;
+        return RESULT_OK;
+    });
+}
+
 std::vector<u32> CommandContainer::findStale(u32 timeoutMs)
 {
     std::vector<u32> stale;
@@ -161,7 +171,8 @@ std::vector<u32> CommandContainer::findStale(u32 timeoutMs)
     }
     const u32 now = readClock();
     for (const auto& [id, item] : m_items) {
-        if (now - item.m_heardAt >= timeoutMs) { // the clock wraps: the age is the unsigned difference
+        // The clock wraps: the age is the unsigned difference.
+        if (now - item.m_heardAt >= (item.m_timeoutMs != 0 ? item.m_timeoutMs : timeoutMs)) {
             stale.push_back(id);
         }
     }

@@ -31,6 +31,7 @@ public:
     PacketContainer m_packet;               // a copy of the stored request
     u32 m_id;                               // the id it is stored under
     u32 m_heardAt;                          // the clock when it was stored or last touched
+    u32 m_timeoutMs = 0;                    // its own time-out (extend); 0: the one findStale is given
     std::map<std::string, u32> m_subStates; // sub-request key -> state
 };
 
@@ -67,7 +68,9 @@ public:
     const PacketContainer& get(u32 id);
     // Marks the item as heard of now. 0x80000000 for an unknown id.
     [[nodiscard]] i32 touch(u32 id);
-    // The ids, in id order, of the items not heard of for timeoutMs or more.
+    // Marks the item as heard of now and gives it a time-out of its own. 0x80000000 for an unknown id.
+    [[nodiscard]] i32 extend(u32 id, u32 timeoutMs);
+    // The ids, in id order, of the items not heard of for timeoutMs (or their own time-out) or more.
     std::vector<u32> findStale(u32 timeoutMs);
     // Erases the item; an unknown id is no failure.
     i32 remove(u32 id);

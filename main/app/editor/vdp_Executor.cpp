@@ -300,18 +300,28 @@ i32 VDProtocolExecutor::failRequest(u32 requestId, i32 result)
     return replyWith(request, result);
 }
 
-bool VDProtocolExecutor::timeOutRequest(u32 requestId)
+bool VDProtocolExecutor::isStored(u32 requestId)
+{
+    return !m_requests.get(requestId).m_reqId.empty(); // stored requests have a reqid
+}
+
+bool VDProtocolExecutor::timeOutRequest(u32 requestId, u32 now)
 {
     PacketContainer request;
     if (!takeRequest(requestId, request)) {
         return false;
     }
-    // Its queued posts are dropped, and the answers it still waits for are given up with their slots. A
-    // synchronisation given up on is asked to stop, as an abort from the editor would.
+    // Its queued posts are dropped; those sent are given up on, so that their answers, should they still come,
+    // complete nothing else. A synchronisation given up on is asked to stop, as an abort from the editor would;
+    // while "Sync" still runs it, its remaining answers belong to no request.
     m_posts.cancel(requestId);
-    m_posts.forget(requestId);
+    m_posts.expire(requestId, now);
     if (request.m_cmdInfo == "sync_device") {
         post("Sync", "abort");
+        if (isSynchronizing()) {
+            m_syncAnswerOwed = true;
+            m_syncOwedSince = now;
+        }
     }
     (void)replyWith(std::move(request), VDProtocol::RESULT_TIMEOUT);
     return true;
@@ -322,20 +332,28 @@ u32 VDProtocolExecutor::expireRequests()
     u32 now = 0;
     ossupport::getMilliseconds(&now);
     u32 answered = 0;
-    for (const AwaitedAnswer& lost : m_posts.takeExpired(now, m_answerTimeoutMs)) {
-        DBGC_LOG("[W] VDProtocolExecutor::expireRequests - no '%s' from '%s' within %u ms\n", lost.m_answer.c_str(),
-                 lost.m_target.c_str(), m_answerTimeoutMs);
-        if (lost.m_requestId != 0 && timeOutRequest(lost.m_requestId)) {
+    // A request is timed from its arrival or its last progress, whether its posts were sent or still wait.
+    for (u32 id : m_requests.findStale(m_answerTimeoutMs)) {
+        const std::string cmdInfo = m_requests.get(id).m_cmdInfo;
+        if (timeOutRequest(id, now)) {
+            DBGC_LOG("[W] VDProtocolExecutor::expireRequests - request %u (%s) had no answer in time\n", id,
+                     cmdInfo.c_str());
             ++answered;
         }
     }
-    // A request with posts in the window is timed by them; one without waits on an answer that no post awaits.
-    for (u32 id : m_requests.findStale(m_answerTimeoutMs)) {
-        if (!m_posts.serves(id) && timeOutRequest(id)) {
-            DBGC_LOG("[W] VDProtocolExecutor::expireRequests - request %u had no answer within %u ms\n", id,
-                     m_answerTimeoutMs);
-            ++answered;
-        }
+    // Posts that serve no stored request are timed from their send.
+    for (const AwaitedAnswer& overdue : m_posts.expireOverdue(
+             now, m_answerTimeoutMs, [this](u32 requestId) { return requestId != 0 && isStored(requestId); })) {
+        DBGC_LOG("[W] VDProtocolExecutor::expireRequests - no '%s' from '%s' within %u ms\n", overdue.m_answer.c_str(),
+                 overdue.m_target.c_str(), m_answerTimeoutMs);
+    }
+    const u32 lostAfter = m_answerTimeoutMs * LATE_ANSWER_FACTOR;
+    for (const AwaitedAnswer& lost : m_posts.forgetLost(now, lostAfter)) {
+        DBGC_LOG("[W] VDProtocolExecutor::expireRequests - '%s' from '%s' taken as lost\n", lost.m_answer.c_str(),
+                 lost.m_target.c_str());
+    }
+    if (m_syncAnswerOwed && now - m_syncOwedSince >= lostAfter) {
+        m_syncAnswerOwed = false;
     }
     m_posts.pump();
     return answered;
@@ -343,23 +361,35 @@ u32 VDProtocolExecutor::expireRequests()
 
 bool VDProtocolExecutor::isAwaitingAnswers()
 {
-    return m_requests.getCount() != 0 || m_posts.isBusy();
+    return m_requests.getCount() != 0 || m_posts.isBusy() || m_syncAnswerOwed;
 }
 
-i32 VDProtocolExecutor::completeSubRequest(const std::string& answer, const std::string& key, i32 result)
+i32 VDProtocolExecutor::onSubRequestAnswer(const std::string& answer, const std::string& key, i32 result)
+{
+    const PostWindow::Matched matched = m_posts.take(answer, key, true);
+    i32 sent = RESULT_NG;
+    if (matched.m_match == PostWindow::Match::LATE) {
+        DBGC_LOG("[i] VDProtocolExecutor - late '%s' for %s dropped\n", answer.c_str(), key.c_str());
+    } else if (matched.m_match == PostWindow::Match::LIVE) {
+        sent = completeSubRequest(matched.m_requestId, answer, key, result);
+    }
+    m_posts.pump();
+    return sent;
+}
+
+i32 VDProtocolExecutor::completeSubRequest(u32 id, const std::string& answer, const std::string& key, i32 result)
 {
     const AnswerRoute* route = findRoute(answer);
-    u32 id = 0;
+    // The post was made for this request and key; the request may have been answered meanwhile.
     if (route == nullptr || route->m_command == nullptr ||
-        m_requests.findExecutingSub(id, route->m_command, route->m_cmdInfo, key) != RESULT_OK) {
+        m_requests.setSub(id, key, static_cast<u32>(result)) != RESULT_OK) {
         return RESULT_NG;
     }
-    (void)m_requests.setSub(id, key, static_cast<u32>(result));
     if (VDProtocol::failed(result)) {
         m_firstFailures.emplace(id, result); // keeps an earlier failure
     }
     if (m_requests.isExecuting(id)) {
-        (void)m_requests.touch(id);
+        (void)m_requests.touch(id); // progress: its deadline starts again
         return RESULT_OK;
     }
     const auto firstFailure = m_firstFailures.find(id);
@@ -375,10 +405,7 @@ i32 VDProtocolExecutor::completeSubRequest(const std::string& answer, const std:
 
 i32 VDProtocolExecutor::onComponentReply(const std::string& answer, i32 result, u32 uniqueId)
 {
-    const std::string key = std::to_string(uniqueId);
-    const i32 sent = completeSubRequest(answer, key, result);
-    m_posts.release(answer, key);
-    return sent;
+    return onSubRequestAnswer(answer, std::to_string(uniqueId), result);
 }
 
 i32 VDProtocolExecutor::onChangeComponentTypeReply(i32 result, u32 uniqueId)
@@ -394,14 +421,17 @@ i32 VDProtocolExecutor::onComponentDefaultReply(const std::string& answer, i32 r
 i32 VDProtocolExecutor::onConnectionReply(const std::string& answer, i32 result, u32 toUniqId, u32 toPortNo,
                                           u32 fromUniqId, u32 fromPortNo)
 {
-    const std::string key = makeConnectionKey(toUniqId, toPortNo, fromUniqId, fromPortNo);
-    const i32 sent = completeSubRequest(answer, key, result);
-    m_posts.release(answer, key);
-    return sent;
+    return onSubRequestAnswer(answer, makeConnectionKey(toUniqId, toPortNo, fromUniqId, fromPortNo), result);
 }
 
 i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
 {
+    if (m_syncAnswerOwed) {
+        // An answer of the synchronisation given up on: it completes no later request.
+        m_syncAnswerOwed = result == RESULT_EXECUTING;
+        DBGC_LOG("[i] VDProtocolExecutor - late synchronisation answer (%d) dropped\n", result);
+        return RESULT_NG;
+    }
     u32 id = 0;
     if (m_requests.findByCmdInfo(id, "sync_device") != RESULT_OK) {
         return RESULT_NG;
@@ -418,11 +448,15 @@ i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
 
 i32 VDProtocolExecutor::onCompileResult(i32 result)
 {
-    u32 id = 0;
+    const bool final = result != RESULT_EXECUTING;
+    const PostWindow::Matched matched = m_posts.take(kCompileAnswer, "", final);
     i32 sent = RESULT_NG;
-    if (m_requests.findByCmdInfo(id, "compile") == RESULT_OK) {
+    if (matched.m_match == PostWindow::Match::LATE) {
+        DBGC_LOG("[i] VDProtocolExecutor::onCompileResult - late result (%d) dropped\n", result);
+    } else if (matched.m_match == PostWindow::Match::LIVE && isStored(matched.m_requestId)) {
+        const u32 id = matched.m_requestId;
         PacketContainer reply(m_requests.get(id));
-        if (result != RESULT_EXECUTING) {
+        if (final) {
             takeRequest(id, reply);
         } else {
             (void)m_requests.touch(id);
@@ -439,15 +473,25 @@ i32 VDProtocolExecutor::onCompileResult(i32 result)
         reply.setResult(result, FULL_PROGRESS, "");
         sent = makeReply(reply);
     }
-    if (result != RESULT_EXECUTING) {
-        m_posts.release(kCompileAnswer, ""); // the compile has ended: the next "startCompile" may go
-    }
+    m_posts.pump(); // a compile that has ended lets the next "startCompile" go
     return sent;
+}
+
+i32 VDProtocolExecutor::onCompileStarted()
+{
+    // The compiler has taken the compile: from now on it is timed by the compile's own limit.
+    const PostWindow::Matched matched = m_posts.take(kCompileAnswer, "", false);
+    if (matched.m_match != PostWindow::Match::LIVE || !isStored(matched.m_requestId)) {
+        return RESULT_NG;
+    }
+    return m_requests.extend(matched.m_requestId, m_answerTimeoutMs * COMPILE_FACTOR);
 }
 
 i32 VDProtocolExecutor::onResourceUsageReply(u32 usage)
 {
-    m_posts.release(kUsageAnswer, "");
+    // A late usage is still the usage: it is notified like any other.
+    (void)m_posts.take(kUsageAnswer, "", true);
+    m_posts.pump();
     KVariant capacity;
     const i32 read = readDeviceSetting(capacity, findDeviceSetting("VDeviceCapacity"));
     if (VDProtocol::failed(read)) {
@@ -494,6 +538,9 @@ i32 VDProtocolExecutor::onAnswer(const TMS::AbstractMessage& answer)
     if (name == kCompileAnswer) {
         return onCompileResult(result);
     }
+    if (name == "Re:startCompile") {
+        return onCompileStarted();
+    }
     if (name == kUsageAnswer) {
         return onResourceUsageReply(field("Result"));
     }
@@ -517,7 +564,9 @@ bool VDProtocolExecutor::releasePostSlot(const TMS::AbstractMessage& answer)
         key = makeConnectionKey(answer.getValue("toUniqId").getUInt(), answer.getValue("toPortNo").getUInt(),
                                 answer.getValue("fromUniqId").getUInt(), answer.getValue("fromPortNo").getUInt());
     }
-    return m_posts.release(route->m_answer, key);
+    const bool taken = m_posts.take(route->m_answer, key, true).m_match != PostWindow::Match::NONE;
+    m_posts.pump();
+    return taken;
 }
 
 std::string VDProtocolExecutor::makeConnectionKey(u32 toUniqId, u32 toPortNo, u32 fromUniqId, u32 fromPortNo)
@@ -581,6 +630,9 @@ i32 VDProtocolExecutor::postNetworkInfo(const std::string& pcAddress, const std:
 
 i32 VDProtocolExecutor::postResourceUsageRequest()
 {
+    if (m_posts.hasQueued("Compiler", kUsageAnswer)) {
+        return RESULT_OK; // the one waiting reports the usage as it is when it is served
+    }
     OutgoingPost outgoing;
     outgoing.m_target = "Compiler";
     outgoing.m_message = makeCommandMessage("getTotalProcessingResourceUsage");
@@ -642,8 +694,24 @@ i32 VDProtocolExecutor::getEditorStateClass()
     return ok ? classifyEditorState(state) : STATE_CLASS_UNKNOWN;
 }
 
+bool VDProtocolExecutor::isSynchronizingState(u32 value)
+{
+    return value >= SYNC_STATE_FIRST && value <= SYNC_STATE_LAST;
+}
+
+bool VDProtocolExecutor::isSynchronizing()
+{
+    const TMS::ThreadHandle sync = findRunningThread("Sync");
+    KVariant value;
+    return sync && (sync->getSystemInfo(value, "EditorState", 0) & 0x80000000u) == 0 &&
+           isSynchronizingState(value.getUInt());
+}
+
 i32 VDProtocolExecutor::onEditorStateChanged(u32 value)
 {
+    if (!isSynchronizingState(value)) {
+        m_syncAnswerOwed = false; // "Sync" has left the synchronisation: no answer of it is still to come
+    }
     const i32 stateClass = classifyEditorState(value);
     if (stateClass == m_editorStateClass) {
         return RESULT_OK;

@@ -12,17 +12,22 @@
 //
 // Pending requests: requests whose work completes on other threads are kept in the command container with one
 // sub-request per posted command (key: the unique id in decimal, or "to:port/from:port" for a connection; state
-// 1 while executing, else the answer's result). An answer completes the oldest sub-request with its key that is
-// still executing in a request chosen by the answer's name (command and cmdinfo, see completeSubRequest). The
-// reply goes out with the last answer and carries the first failing answer's result, else the last one's.
+// 1 while executing, else the answer's result). An answer completes the sub-request of the post it answers: the
+// oldest post awaiting that answer name and key (see PostWindow). The reply goes out with the last answer and
+// carries the first failing answer's result, else the last one's.
 //
-// Posts to other threads go through the post window (vdp_PostWindow.h): handlers queue them and return; a post
-// that fails, at once or later, ends the request it serves with a failure reply (failRequest).
+// Posts to other threads go through the post window (vdp_PostWindow.h): handlers queue them and return, and no
+// send waits on a full queue; a post that fails, at once or later, ends the request it serves with a failure reply
+// (failRequest).
 //
-// Deadlines: every stored request gets exactly one final reply. A post whose answer has not come within the
-// answer timeout (30 s unless set otherwise) frees its window slot, and its request is answered "ng/timeout"; so is
-// a request that waits on no post and has not been heard of for that long (a "sync_device" whose "Re:Synchronize"
-// never comes). The VDProtocol thread calls expireRequests while anything is awaited (isAwaitingAnswers).
+// Deadlines: every stored request gets exactly one final reply. A request not heard of within the answer timeout
+// (30 s unless set otherwise) from its arrival or its last progress (an answer of one of its posts, a progress
+// "Re:Synchronize") is answered "ng/timeout" (0x80000008), whether its posts were sent or still wait. A compile
+// the compiler has taken ("Re:startCompile") is timed by COMPILE_FACTOR times the answer timeout instead. Posts of
+// a request given up on are dropped if queued and given up on if sent: their late answers complete nothing. A
+// synchronisation given up on is asked to stop; while "Sync" still runs it, its answers are dropped and a new
+// "sync_device" is refused. The VDProtocol thread calls expireRequests while anything is awaited
+// (isAwaitingAnswers) and retryPosts while a target holds posts back (hasBlockedPosts).
 #pragma once
 
 #include <functional>
@@ -89,6 +94,13 @@ public:
     static constexpr u8 EDITOR_ORIGIN = 255;
     // How long an answer of another thread may take before its request is answered "ng/timeout".
     static constexpr u32 ANSWER_TIMEOUT_MS = 30000;
+    // A compile the compiler has taken may run this many answer timeouts (10 minutes by default).
+    static constexpr u32 COMPILE_FACTOR = 20;
+    // An answer given up on is still awaited (and swallowed) for this many answer timeouts; then it counts as lost.
+    static constexpr u32 LATE_ANSWER_FACTOR = 10;
+    // The "EditorState" values of "Sync" while it runs a synchronisation (an "abort" acts on them).
+    static constexpr u32 SYNC_STATE_FIRST = 4;
+    static constexpr u32 SYNC_STATE_LAST = 9;
 
     // identity: the "uid" option, the "from" of every notification. unit: not owned; null makes every send fail.
     VDProtocolExecutor(const std::string& identity, VDProtocol::VDProtocolClientUnit* unit);
@@ -110,12 +122,16 @@ public:
     // "Re:setComponentDefault" / "Re:removeComponentDefault".
     i32 onComponentDefaultReply(const std::string& answer, i32 result, u32 uniqueId);
     // "Re:Synchronize" and "Re:Asynchronous": answers the first pending "sync_device" request with the progress
-    // (at most 100); a result other than 1 (executing) removes it. 0x80000000 when none is pending.
+    // (at most 100); a result other than 1 (executing) removes it. 0x80000000 when none is pending, and for the
+    // answers of a synchronisation given up on (dropped).
     i32 onSyncProgress(i32 result, u32 progress);
-    // "Notify:compileResult": answers the first pending "compile" with info {"capacity": "VDeviceCapacity"} (no
-    // info when that cannot be read); a result other than 1 removes it and lets the next queued "startCompile" go.
-    // 0x80000000 when none is pending.
+    // "Notify:compileResult": answers the compile whose "startCompile" it answers with info {"capacity":
+    // "VDeviceCapacity"} (no info when that cannot be read); a result other than 1 removes it and lets the next
+    // queued "startCompile" go. 0x80000000 when no compile awaits it (a late result is dropped).
     i32 onCompileResult(i32 result);
+    // "Re:startCompile": the compiler has taken the awaited compile, which is timed by its own limit from now on.
+    // 0x80000000 when no pending compile awaits it.
+    i32 onCompileStarted();
     // "Re:getTotalProcessingResourceUsage": notify "cpt_resource" {"capacity", "resource": usage / 100}.
     i32 onResourceUsageReply(u32 usage);
     // "Re:Disconnect": notify "Disconnect" with the result, progress 100. Returns 0.
@@ -126,12 +142,17 @@ public:
     // Frees the window slot of a post that this answer message ("CommandName" and its key fields) matches,
     // without handling the answer otherwise (the thread drops answers while "RunMode" is not 0).
     bool releasePostSlot(const TMS::AbstractMessage& answer);
-    // Gives up the answers that have taken the answer timeout or longer (see Deadlines above): each request they
-    // serve, and each stored request without posts that has not been heard of for as long, is answered
-    // "ng/timeout" and removed, and the freed window slots send what waits. The number of requests so answered.
+    // Gives up what has waited too long (see Deadlines above): each request not heard of in time is answered
+    // "ng/timeout" and removed, posts of no stored request are given up on after the answer timeout from their
+    // send, and answers given up on are forgotten after LATE_ANSWER_FACTOR timeouts. Then sends what waits. The
+    // number of requests answered.
     u32 expireRequests();
-    // True while a request is stored or a post waits in the window.
+    // True while a request is stored, a post waits in the window or a late answer is still expected.
     bool isAwaitingAnswers();
+    // True while a target whose queue was full holds back posts: call retryPosts soon.
+    bool hasBlockedPosts() const { return m_posts.isBlocked(); }
+    // Sends the posts that now fit and that their targets take.
+    void retryPosts() { m_posts.pump(); }
     void setAnswerTimeout(u32 timeoutMs) { m_answerTimeoutMs = timeoutMs; }
     // {"connected": {"from": identity}}.
     i32 sendConnected();
@@ -305,7 +326,8 @@ public:
     // "get" / "set" "sync_device": in editor-state class 1 with equal sync versions, "Synchronize" {"Direction"
     // "ServerToClient" / "ClientToServer", "Password"} to "Sync" and the request stays pending until a final
     // "Re:Synchronize"; otherwise 0x80000000 at once. "Sync" runs one synchronisation at a time and its answers
-    // name none, so a request while another is pending is refused at once with 0x80000000 as well.
+    // name none, so a request while another is pending, or while "Sync" still ends one given up on, is refused at
+    // once with 0x80000000 as well.
     i32 getSyncDevice(const PacketContainer& request);
     i32 setSyncDevice(const PacketContainer& request);
 
@@ -374,13 +396,19 @@ private:
     // Calls the handler of the first row of this command whose cmdinfo matches. Returns 0.
     i32 dispatchCommand(std::string_view command, const PacketContainer& request);
     void abortRequest(const PacketContainer& abort);
-    // Completes the sub-request that an answer names (see the table in the source).
-    i32 completeSubRequest(const std::string& answer, const std::string& key, i32 result);
+    // An answer of a sub-request post: completes the sub-request of the post it answers, drops a late one.
+    i32 onSubRequestAnswer(const std::string& answer, const std::string& key, i32 result);
+    // Sets the sub-request's result and replies once the request has every answer.
+    i32 completeSubRequest(u32 id, const std::string& answer, const std::string& key, i32 result);
+    bool isStored(u32 requestId);
     // Copies a stored request and removes it with its recorded failure: false when no request has the id.
     bool takeRequest(u32 requestId, PacketContainer& copy);
-    // Takes a stored request out, drops its queued posts, frees the slots of those sent and replies "ng/timeout":
-    // false when no request has the id.
-    bool timeOutRequest(u32 requestId);
+    // Takes a stored request out, drops its queued posts, gives up those sent and replies "ng/timeout": false
+    // when no request has the id.
+    bool timeOutRequest(u32 requestId, u32 now);
+    // "EditorState" values of a running synchronisation; whether "Sync" is in one now.
+    static bool isSynchronizingState(u32 value);
+    bool isSynchronizing();
     void onPostFailed(const OutgoingPost& post, i32 result);
     // A post that serves no request; its failure is only reported.
     i32 post(const char* target, const char* command);
@@ -423,6 +451,8 @@ private:
     PostWindow m_posts;
     std::map<u32, i32> m_firstFailures; // request id -> the first failing answer's result
     u32 m_answerTimeoutMs = ANSWER_TIMEOUT_MS;
+    bool m_syncAnswerOwed = false; // a synchronisation given up on may still answer
+    u32 m_syncOwedSince = 0;
 };
 
 } // namespace VDevice

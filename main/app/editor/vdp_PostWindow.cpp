@@ -6,6 +6,8 @@
 
 #include "os_Clock.h"
 #include "pyrite_MessageFields.h"
+#include "tms_MessageStream.h"
+#include "tms_Result.h"
 #include "tms_ThreadRepository.h"
 #include "vdp_Result.h"
 
@@ -41,7 +43,19 @@ TMS::ThreadHandle findRunningThread(const char* threadName)
 
 i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message)
 {
-    return static_cast<i32>(PYRITE::sendToListener(threadName, message));
+    const TMS::ThreadHandle thread = findRunningThread(threadName);
+    if (!thread) {
+        return VDProtocol::RESULT_NG;
+    }
+    // A full queue is seen before the send, so that a post retried until its target takes it again leaves no
+    // "Busy!" line in the target's log each time. A message to the calling thread itself is handled at once.
+    if (!thread->isCallerOwnTask()) {
+        TMS::ThreadMessageStream& stream = thread->getMessageStream();
+        if (stream.getCount() >= stream.getCapacity()) {
+            return static_cast<i32>(TMS::RESULT_FULL);
+        }
+    }
+    return static_cast<i32>(thread->sendMessage(message));
 }
 
 TMS::AbstractMessage makeCommandMessage(const char* command)
@@ -72,6 +86,10 @@ bool PostWindow::fits(const std::string& target, const Target& state, const Outg
 i32 PostWindow::send(Target& state, OutgoingPost& post)
 {
     const i32 result = sendToThread(post.m_target.c_str(), post.m_message);
+    state.m_blocked = result == static_cast<i32>(TMS::RESULT_FULL);
+    if (state.m_blocked) {
+        return result;
+    }
     if (VDProtocol::failed(result)) {
         if (m_onFailure) {
             m_onFailure(post, result);
@@ -81,7 +99,8 @@ i32 PostWindow::send(Target& state, OutgoingPost& post)
     if (!post.m_answer.empty()) {
         u32 now = 0;
         ossupport::getMilliseconds(&now);
-        state.m_outstanding.push_back(AwaitedAnswer{post.m_target, post.m_answer, post.m_key, post.m_requestId, now});
+        state.m_outstanding.push_back(
+            AwaitedAnswer{post.m_target, post.m_answer, post.m_key, post.m_requestId, now, false});
     }
     return RESULT_OK;
 }
@@ -90,11 +109,23 @@ i32 PostWindow::submit(OutgoingPost post)
 {
     const std::string target = post.m_target;
     Target& state = m_targets[target];
+    if (state.m_queue.size() >= MAX_QUEUED) {
+        const i32 busy = static_cast<i32>(TMS::RESULT_FULL);
+        if (m_onFailure) {
+            m_onFailure(post, busy);
+        }
+        return busy;
+    }
     if (!state.m_queue.empty() || !fits(target, state, post)) {
         state.m_queue.push_back(std::move(post));
         return RESULT_OK;
     }
-    return send(state, post);
+    const i32 sent = send(state, post);
+    if (state.m_blocked) {
+        state.m_queue.push_back(std::move(post));
+        return RESULT_OK;
+    }
+    return sent;
 }
 
 void PostWindow::pump(const std::string& target)
@@ -105,23 +136,31 @@ void PostWindow::pump(const std::string& target)
         OutgoingPost post = std::move(state.m_queue.front());
         state.m_queue.pop_front();
         (void)send(state, post);
-    }
-}
-
-bool PostWindow::release(const std::string& answer, const std::string& key)
-{
-    for (auto& [target, state] : m_targets) {
-        auto& sent = state.m_outstanding;
-        const auto it = std::find_if(sent.begin(), sent.end(), [&](const AwaitedAnswer& entry) {
-            return entry.m_answer == answer && entry.m_key == key;
-        });
-        if (it != sent.end()) {
-            sent.erase(it);
-            pump(target);
-            return true;
+        if (state.m_blocked) {
+            state.m_queue.push_front(std::move(post));
+            return;
         }
     }
-    return false;
+    state.m_blocked = false;
+}
+
+PostWindow::Matched PostWindow::take(const std::string& answer, const std::string& key, bool final)
+{
+    for (auto& entry : m_targets) {
+        auto& sent = entry.second.m_outstanding;
+        const auto it = std::find_if(sent.begin(), sent.end(), [&](const AwaitedAnswer& awaited) {
+            return awaited.m_answer == answer && awaited.m_key == key;
+        });
+        if (it == sent.end()) {
+            continue;
+        }
+        const Matched matched{it->m_expired ? Match::LATE : Match::LIVE, it->m_expired ? 0 : it->m_requestId};
+        if (final) {
+            sent.erase(it);
+        }
+        return matched;
+    }
+    return Matched{};
 }
 
 void PostWindow::cancel(u32 requestId)
@@ -137,30 +176,50 @@ void PostWindow::cancel(u32 requestId)
     }
 }
 
-std::vector<AwaitedAnswer> PostWindow::takeExpired(u32 now, u32 timeoutMs)
-{
-    std::vector<AwaitedAnswer> expired;
-    for (auto& entry : m_targets) {
-        auto& sent = entry.second.m_outstanding;
-        // The clock wraps: the age is the unsigned difference.
-        const auto isExpired = [&](const AwaitedAnswer& awaited) { return now - awaited.m_sentAt >= timeoutMs; };
-        std::copy_if(sent.begin(), sent.end(), std::back_inserter(expired), isExpired);
-        sent.erase(std::remove_if(sent.begin(), sent.end(), isExpired), sent.end());
-    }
-    return expired;
-}
-
-void PostWindow::forget(u32 requestId)
+void PostWindow::expire(u32 requestId, u32 now)
 {
     if (requestId == 0) {
         return;
     }
     for (auto& entry : m_targets) {
-        auto& sent = entry.second.m_outstanding;
-        sent.erase(std::remove_if(sent.begin(), sent.end(),
-                                  [&](const AwaitedAnswer& awaited) { return awaited.m_requestId == requestId; }),
-                   sent.end());
+        for (AwaitedAnswer& awaited : entry.second.m_outstanding) {
+            if (awaited.m_requestId == requestId && !awaited.m_expired) {
+                awaited.m_expired = true;
+                awaited.m_since = now;
+            }
+        }
     }
+}
+
+std::vector<AwaitedAnswer> PostWindow::expireOverdue(u32 now, u32 timeoutMs,
+                                                     const std::function<bool(u32)>& isTimedByRequest)
+{
+    std::vector<AwaitedAnswer> expired;
+    for (auto& entry : m_targets) {
+        for (AwaitedAnswer& awaited : entry.second.m_outstanding) {
+            // The clock wraps: the age is the unsigned difference.
+            if (!awaited.m_expired && now - awaited.m_since >= timeoutMs && !isTimedByRequest(awaited.m_requestId)) {
+                awaited.m_expired = true;
+                awaited.m_since = now;
+                expired.push_back(awaited);
+            }
+        }
+    }
+    return expired;
+}
+
+std::vector<AwaitedAnswer> PostWindow::forgetLost(u32 now, u32 limitMs)
+{
+    std::vector<AwaitedAnswer> lost;
+    for (auto& entry : m_targets) {
+        auto& sent = entry.second.m_outstanding;
+        const auto isLost = [&](const AwaitedAnswer& awaited) {
+            return awaited.m_expired && now - awaited.m_since >= limitMs;
+        };
+        std::copy_if(sent.begin(), sent.end(), std::back_inserter(lost), isLost);
+        sent.erase(std::remove_if(sent.begin(), sent.end(), isLost), sent.end());
+    }
+    return lost;
 }
 
 void PostWindow::pump()
@@ -170,25 +229,24 @@ void PostWindow::pump()
     }
 }
 
-bool PostWindow::serves(u32 requestId) const
-{
-    for (const auto& entry : m_targets) {
-        const Target& state = entry.second;
-        if (std::any_of(state.m_queue.begin(), state.m_queue.end(),
-                        [&](const OutgoingPost& post) { return post.m_requestId == requestId; }) ||
-            std::any_of(state.m_outstanding.begin(), state.m_outstanding.end(),
-                        [&](const AwaitedAnswer& awaited) { return awaited.m_requestId == requestId; })) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool PostWindow::isBusy() const
 {
     return std::any_of(m_targets.begin(), m_targets.end(), [](const auto& entry) {
         return !entry.second.m_queue.empty() || !entry.second.m_outstanding.empty();
     });
+}
+
+bool PostWindow::isBlocked() const
+{
+    return std::any_of(m_targets.begin(), m_targets.end(),
+                       [](const auto& entry) { return entry.second.m_blocked && !entry.second.m_queue.empty(); });
+}
+
+bool PostWindow::hasQueued(const std::string& target, const std::string& answer) const
+{
+    const auto it = m_targets.find(target);
+    return it != m_targets.end() && std::any_of(it->second.m_queue.begin(), it->second.m_queue.end(),
+                                                [&](const OutgoingPost& post) { return post.m_answer == answer; });
 }
 
 u32 PostWindow::getQueuedCount(const std::string& target) const

@@ -1,17 +1,24 @@
 // PostWindow: the executor's outgoing messages to other threads, one FIFO per target thread, with a window of
 // unanswered posts per target.
 //
-// The window keeps the executor's posts from waiting on the small queues of the threads that answer it: at most 4
+// The window keeps the executor's posts from flooding the small queues of the threads that answer it: at most 4
 // posts to "DeviceControl" (queue of 5) are unanswered at a time, and towards "Compiler" (queue of 1) at most one
 // "startCompile" (answered by "Notify:compileResult") and one "getTotalProcessingResourceUsage". A post that does
-// not fit waits in its target's FIFO; each answer that matches an outstanding post (answer name and key) frees that
+// not fit waits in its target's FIFO; each answer that matches an awaited post (answer name and key) frees that
 // slot and sends what now fits, in order. Posts to other targets, and posts that expect no answer, count against
 // no window but keep their place in their target's FIFO.
 //
-// An answer may be lost or never come: takeExpired hands back the posts that have waited for their answer longer
-// than the deadline and frees their slots, so one lost answer never blocks a kind of post for good.
+// Sending never waits: a post whose target's queue is full stays at the head of its FIFO, the target counts as
+// blocked, and pump sends it once the target takes messages again. So a stuck thread holds back only the posts
+// meant for it, never the thread that owns the window.
 //
-// Every send goes through sendToThread. Not synchronised: the window belongs to the executor's thread.
+// An answer may come late. A post given up on (expire) stays awaited as expired: its answer, when it comes, is
+// swallowed instead of completing a later post of the same answer and key, and its slot stays taken until then, so
+// a slow target is never sent more than its window. Answers of one target come in the order of its posts, so an
+// answer always belongs to the oldest awaited post that it matches. An expired post whose answer has not come
+// within the lost-answer limit is forgotten (forgetLost), so a lost answer never blocks a kind of post for good.
+//
+// Not synchronised: the window belongs to the executor's thread.
 #pragma once
 
 #include <deque>
@@ -27,8 +34,9 @@
 
 namespace VDevice {
 
-// Looks the thread up by name and sends the message with waiting (TMS retries a full queue). The send's result;
-// 0x80000000 when no thread of that name runs its message loop (none registered, or below STOP).
+// Looks the thread up by name and queues the message without waiting. The send's result; 0x80000008 (nothing
+// queued, nothing logged) while the target's queue is full; 0x80000000 when no thread of that name runs its
+// message loop (none registered, or below STOP).
 [[nodiscard]] i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message);
 // A handle on the registered thread of that name when it is at least in STOP, else an empty handle. Hold it only
 // for the look-up at hand (see TMS::ThreadHandle).
@@ -54,7 +62,8 @@ struct AwaitedAnswer
     std::string m_answer;
     std::string m_key;
     u32 m_requestId = 0;
-    u32 m_sentAt = 0; // the millisecond clock at the send
+    u32 m_since = 0;        // the millisecond clock at the send, or when it was given up on
+    bool m_expired = false; // given up on: its answer is swallowed
 };
 
 class PostWindow
@@ -62,33 +71,54 @@ class PostWindow
 public:
     static constexpr u32 DEVICE_CONTROL_WINDOW = 4;
     static constexpr u32 COMPILER_WINDOW = 1; // per answer kind
+    // Posts that may wait in one target's FIFO; a post beyond them fails with 0x80000008.
+    static constexpr u32 MAX_QUEUED = 1000;
+
+    // What an answer met in the window.
+    enum class Match {
+        NONE, // no awaited post: the answer is no answer of a post
+        LIVE, // the answer of an awaited post (of m_requestId)
+        LATE, // the answer of a post given up on: to be swallowed
+    };
+    struct Matched
+    {
+        Match m_match = Match::NONE;
+        u32 m_requestId = 0;
+    };
 
     // Called for every post whose send failed, also one sent at once from submit.
     using FailureHandler = std::function<void(const OutgoingPost& post, i32 result)>;
 
     explicit PostWindow(FailureHandler onFailure);
 
-    // Sends the post now when its target's FIFO is empty and a slot is free; otherwise queues it. 0 when sent or
-    // queued; the send's failure code (after the failure handler ran) when sending now failed.
+    // Sends the post now when its target's FIFO is empty, a slot is free and the target takes it; otherwise queues
+    // it. 0 when sent or queued; the failure code (after the failure handler ran) when sending now failed or the
+    // FIFO is full.
     i32 submit(OutgoingPost post);
-    // Frees the slot of the oldest outstanding post awaiting this answer and key, then sends what fits from that
-    // target's FIFO: true; false (nothing freed) when no outstanding post matches.
-    bool release(const std::string& answer, const std::string& key);
+    // Finds the oldest awaited post of this answer and key. A final answer frees its slot; a progress answer
+    // (final false) leaves it awaited. Sends nothing: call pump once the answer is dealt with.
+    Matched take(const std::string& answer, const std::string& key, bool final);
     // Drops every queued (not yet sent) post of a request.
     void cancel(u32 requestId);
-    // Frees the slots of the posts that were sent timeoutMs or more before now and hands them back, oldest first
-    // per target. Sends nothing: call pump once their requests are dealt with.
-    std::vector<AwaitedAnswer> takeExpired(u32 now, u32 timeoutMs);
-    // Frees the slots of every outstanding post of a request (its answers are given up). Sends nothing.
-    void forget(u32 requestId);
+    // Gives up every awaited post of a request (see above).
+    void expire(u32 requestId, u32 now);
+    // Gives up the live posts sent timeoutMs or more before now whose request is not timed by itself (see
+    // isTimedByRequest) and hands them back.
+    std::vector<AwaitedAnswer> expireOverdue(u32 now, u32 timeoutMs, const std::function<bool(u32)>& isTimedByRequest);
+    // Forgets the posts given up on limitMs or more before now whose answer never came, freeing their slots, and
+    // hands them back. Sends nothing.
+    std::vector<AwaitedAnswer> forgetLost(u32 now, u32 limitMs);
     // Sends what fits from every target's FIFO.
     void pump();
-    // True while a post of the request waits in a FIFO or for its answer.
-    bool serves(u32 requestId) const;
     // True while any post waits in a FIFO or for its answer.
     bool isBusy() const;
+    // True while a target whose queue was full holds back a queued post: pump soon.
+    bool isBlocked() const;
+    // True while a post of the target awaiting this answer waits in the FIFO, not yet sent.
+    bool hasQueued(const std::string& target, const std::string& answer) const;
 
     u32 getQueuedCount(const std::string& target) const;
+    // Awaited posts of the target, those given up on included (their slots are still taken).
     u32 getOutstandingCount(const std::string& target) const;
 
 private:
@@ -96,10 +126,12 @@ private:
     {
         std::deque<OutgoingPost> m_queue;
         std::vector<AwaitedAnswer> m_outstanding; // in send order
+        bool m_blocked = false;                   // its queue was full at the last try
     };
 
     bool fits(const std::string& target, const Target& state, const OutgoingPost& post) const;
-    // Sends one post: 0 or the send's failure (the failure handler has run then).
+    // Sends one post: 0, 0x80000008 for a full target queue (nothing else happens), or the send's failure (the
+    // failure handler has run then).
     i32 send(Target& state, OutgoingPost& post);
     void pump(const std::string& target);
 
