@@ -233,12 +233,15 @@ TEST_F(LinkThread, AnswersAreDroppedWhileRunModeIsNotZero)
     system.m_sync.publish("RunMode", 0);
     EXPECT_EQ(m_editor.nextLine(), CONNECTED);
     // The dropped answer freed its post's slot; the same answer again completes nothing, and the next request is
-    // answered by its own answer.
+    // answered by its own answer. The first one ends at its deadline.
     sendToLink(answer("Re:addComponent", 0, {{"UniqID", 100}}));
     ASSERT_TRUE(m_editor.send(requestLine("add_cpt_info", "a2", components({101}))));
     ASSERT_TRUE(system.m_standInDeviceControl.waitForCount("msg:addComponent", 2, vdptest::WAIT_MS));
     sendToLink(answer("Re:addComponent", 0, {{"UniqID", 101}}));
     EXPECT_EQ(m_editor.nextLine(), replyLine("add_cpt_info", "a2", "ok", components({101})));
+    ClockJumps clock;
+    clock.by(TIMEOUT_MS + 1000);
+    EXPECT_EQ(m_editor.nextLine(), replyLine("add_cpt_info", "a1", "ng/timeout", components({100})));
 }
 
 TEST_F(LinkThread, DetectTimerAndTheNetworkInformationDelete)
@@ -357,7 +360,7 @@ TEST_F(LinkThread, AStuckThreadHoldsUpOnlyTheRequestsThatNeedIt)
           {"del_cpt_info", "h2", components({2})},
           {"add_cpt_connect", "h3", CONNECTION}},
          {{"set_save", "p1", ""}, {"set_compile", "p2", ""}},
-         {{"add_cpt_info", "n1", components({5})}, {"del_cpt_info", "n2", components({6})}},
+         {{"add_cpt_info", "n1", components({1})}, {"del_cpt_info", "n2", components({2})}},
          {{"msg:addComponent", 2}, {"msg:removeComponent", 2}, {"msg:addConnection", 1}}},
         {"Compiler",
          {{"set_compile", "h1", ""}, {"set_compile", "h2", ""}},
@@ -398,12 +401,16 @@ TEST_F(LinkThread, AStuckThreadHoldsUpOnlyTheRequestsThatNeedIt)
         clock.by(TIMEOUT_MS + 1000);
         expect(c.m_held, "ng/timeout");
         send(c.m_next);
+        send({{"set_save", "b", ""}}); // every request has been dispatched once its reply is in
+        expect({{"set_save", "b", ""}}, "ok");
         EXPECT_FALSE(vdptest::logHolds(stuck, "Busy"));
         goOn.open();
         expect(c.m_next, "ok");
         for (const auto& [taken, count] : c.m_taken) {
             EXPECT_TRUE(stuck.waitForCount(taken, count, vdptest::WAIT_MS)) << taken;
         }
+        m_editor.hangUp(); // what is still under way is no line of the next case
+        EXPECT_TRUE(system.ended());
     }
 }
 
@@ -482,8 +489,9 @@ TEST_F(LinkThread, LostAnswersEndTheirRequestsAndFreeTheirSlotsInTheEnd)
     }
 }
 
-// Progress keeps a request alive: an answer to one of its posts, or the compiler taking a compile, starts its
-// deadline again. A request sent with it that hears nothing shows when a deadline pass has run.
+// Progress keeps a request alive: an answer to one of its posts starts its deadline again, and a compile the
+// compiler has taken runs under its own longer limit. A request sent with it that hears nothing shows when a
+// deadline pass has run.
 TEST_F(LinkThread, ProgressKeepsARequestAlivePastItsFirstDeadline)
 {
     ClockJumps clock;
@@ -497,14 +505,15 @@ TEST_F(LinkThread, ProgressKeepsARequestAlivePastItsFirstDeadline)
         size_t m_count;
         vdptest::StandIn* m_target;
         TMS::AbstractMessage m_progress;
+        u32 m_after; // how long after the progress the request is still alive
         TMS::AbstractMessage m_final;
         std::string m_reply;
     } cases[] = {
         {requestLine("add_cpt_info", "a1", components({31, 32})), "msg:addComponent", 3, &system.m_standInDeviceControl,
-         answer("Re:addComponent", 0, {{"UniqID", 31}}), answer("Re:addComponent", 0, {{"UniqID", 32}}),
+         answer("Re:addComponent", 0, {{"UniqID", 31}}), 10000, answer("Re:addComponent", 0, {{"UniqID", 32}}),
          replyLine("add_cpt_info", "a1", "ok", components({31, 32}))},
         {requestLine("set_compile", "c1"), "msg:startCompile", 1, &system.m_compiler, answer("Re:startCompile", 0, {}),
-         answer("Notify:compileResult", 0, {}), replyLine("set_compile", "c1", "ok", CAPACITY)},
+         2 * TIMEOUT_MS, answer("Notify:compileResult", 0, {}), replyLine("set_compile", "c1", "ok", CAPACITY)},
     };
     u32 silentUid = 90;
     for (const auto& c : cases) {
@@ -517,7 +526,7 @@ TEST_F(LinkThread, ProgressKeepsARequestAlivePastItsFirstDeadline)
         clock.by(TIMEOUT_MS - 5000);
         sendToLink(c.m_progress);
         barrier();
-        clock.by(10000);
+        clock.by(c.m_after);
         EXPECT_EQ(m_editor.nextLine(), replyLine("add_cpt_info", "s", "ng/timeout", silent));
         sendToLink(c.m_final);
         EXPECT_EQ(m_editor.nextLineSkipping(R"({"notify":{"cmd":"cpt_resource")"), c.m_reply);

@@ -59,6 +59,13 @@ const AnswerRoute* findRoute(const std::string& answer)
     return nullptr;
 }
 
+u32 clockNow()
+{
+    u32 now = 0;
+    ossupport::getMilliseconds(&now);
+    return now;
+}
+
 constexpr const char* kCompileAnswer = "Notify:compileResult";
 constexpr const char* kUsageAnswer = "Re:getTotalProcessingResourceUsage";
 
@@ -134,7 +141,12 @@ const VDProtocolExecutor::DispatchRow VDProtocolExecutor::s_dispatchTable[] = {
 
 VDProtocolExecutor::VDProtocolExecutor(const std::string& identity, VDProtocol::VDProtocolClientUnit* unit)
     : m_identity(identity), m_unit(unit),
-      m_posts([this](const OutgoingPost& failed, i32 result) { onPostFailed(failed, result); })
+      m_posts([this](const OutgoingPost& failed, i32 result) { onPostFailed(failed, result); },
+              [this](const OutgoingPost& sent) {
+                  if (sent.m_requestId != 0) {
+                      (void)m_requests.touch(sent.m_requestId); // its turn has come: its deadline starts now
+                  }
+              })
 {
 }
 
@@ -297,6 +309,7 @@ i32 VDProtocolExecutor::failRequest(u32 requestId, i32 result)
         return RESULT_NG;
     }
     m_posts.cancel(requestId);
+    m_posts.detach(requestId); // the answers of those sent complete nothing
     return replyWith(request, result);
 }
 
@@ -314,11 +327,12 @@ bool VDProtocolExecutor::timeOutRequest(u32 requestId, u32 now)
     // Its queued posts are dropped; those sent are given up on, so that their answers, should they still come,
     // complete nothing else. A synchronisation given up on is asked to stop, as an abort from the editor would;
     // while "Sync" still runs it, its remaining answers belong to no request.
+    const bool sent = !m_posts.hasQueued(requestId);
     m_posts.cancel(requestId);
     m_posts.expire(requestId, now);
     if (request.m_cmdInfo == "sync_device") {
         post("Sync", "abort");
-        if (isSynchronizing()) {
+        if (sent && isSynchronizing()) {
             m_syncAnswerOwed = true;
             m_syncOwedSince = now;
         }
@@ -329,13 +343,21 @@ bool VDProtocolExecutor::timeOutRequest(u32 requestId, u32 now)
 
 u32 VDProtocolExecutor::expireRequests()
 {
-    u32 now = 0;
-    ossupport::getMilliseconds(&now);
+    const u32 now = clockNow();
+    const u32 lostAfter = m_answerTimeoutMs * LATE_ANSWER_FACTOR;
+    for (const AwaitedAnswer& lost : m_posts.forgetLost(now, lostAfter, m_answerTimeoutMs * COMPILE_FACTOR)) {
+        DBGC_LOG("[W] VDProtocolExecutor::expireRequests - '%s' from '%s' taken as lost\n", lost.m_answer.c_str(),
+                 lost.m_target.c_str());
+    }
+    if (m_syncAnswerOwed && now - m_syncOwedSince >= lostAfter) {
+        m_syncAnswerOwed = false;
+    }
+    // A request is timed from its arrival, the send of its post or its last progress, whether its posts were sent
+    // or still wait; only one whose posts wait their turn behind live work is not.
     u32 answered = 0;
-    // A request is timed from its arrival or its last progress, whether its posts were sent or still wait.
     for (u32 id : m_requests.findStale(m_answerTimeoutMs)) {
         const std::string cmdInfo = m_requests.get(id).m_cmdInfo;
-        if (timeOutRequest(id, now)) {
+        if (!m_posts.waitsItsTurn(id) && timeOutRequest(id, now)) {
             DBGC_LOG("[W] VDProtocolExecutor::expireRequests - request %u (%s) had no answer in time\n", id,
                      cmdInfo.c_str());
             ++answered;
@@ -346,14 +368,6 @@ u32 VDProtocolExecutor::expireRequests()
              now, m_answerTimeoutMs, [this](u32 requestId) { return requestId != 0 && isStored(requestId); })) {
         DBGC_LOG("[W] VDProtocolExecutor::expireRequests - no '%s' from '%s' within %u ms\n", overdue.m_answer.c_str(),
                  overdue.m_target.c_str(), m_answerTimeoutMs);
-    }
-    const u32 lostAfter = m_answerTimeoutMs * LATE_ANSWER_FACTOR;
-    for (const AwaitedAnswer& lost : m_posts.forgetLost(now, lostAfter)) {
-        DBGC_LOG("[W] VDProtocolExecutor::expireRequests - '%s' from '%s' taken as lost\n", lost.m_answer.c_str(),
-                 lost.m_target.c_str());
-    }
-    if (m_syncAnswerOwed && now - m_syncOwedSince >= lostAfter) {
-        m_syncAnswerOwed = false;
     }
     m_posts.pump();
     return answered;
@@ -366,7 +380,7 @@ bool VDProtocolExecutor::isAwaitingAnswers()
 
 i32 VDProtocolExecutor::onSubRequestAnswer(const std::string& answer, const std::string& key, i32 result)
 {
-    const PostWindow::Matched matched = m_posts.take(answer, key, true);
+    const PostWindow::Matched matched = m_posts.take(answer, key, true, clockNow());
     i32 sent = RESULT_NG;
     if (matched.m_match == PostWindow::Match::LATE) {
         DBGC_LOG("[i] VDProtocolExecutor - late '%s' for %s dropped\n", answer.c_str(), key.c_str());
@@ -449,7 +463,7 @@ i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
 i32 VDProtocolExecutor::onCompileResult(i32 result)
 {
     const bool final = result != RESULT_EXECUTING;
-    const PostWindow::Matched matched = m_posts.take(kCompileAnswer, "", final);
+    const PostWindow::Matched matched = m_posts.take(kCompileAnswer, "", final, clockNow());
     i32 sent = RESULT_NG;
     if (matched.m_match == PostWindow::Match::LATE) {
         DBGC_LOG("[i] VDProtocolExecutor::onCompileResult - late result (%d) dropped\n", result);
@@ -480,7 +494,7 @@ i32 VDProtocolExecutor::onCompileResult(i32 result)
 i32 VDProtocolExecutor::onCompileStarted()
 {
     // The compiler has taken the compile: from now on it is timed by the compile's own limit.
-    const PostWindow::Matched matched = m_posts.take(kCompileAnswer, "", false);
+    const PostWindow::Matched matched = m_posts.take(kCompileAnswer, "", false, clockNow());
     if (matched.m_match != PostWindow::Match::LIVE || !isStored(matched.m_requestId)) {
         return RESULT_NG;
     }
@@ -490,7 +504,7 @@ i32 VDProtocolExecutor::onCompileStarted()
 i32 VDProtocolExecutor::onResourceUsageReply(u32 usage)
 {
     // A late usage is still the usage: it is notified like any other.
-    (void)m_posts.take(kUsageAnswer, "", true);
+    (void)m_posts.take(kUsageAnswer, "", true, clockNow());
     m_posts.pump();
     KVariant capacity;
     const i32 read = readDeviceSetting(capacity, findDeviceSetting("VDeviceCapacity"));
@@ -564,7 +578,10 @@ bool VDProtocolExecutor::releasePostSlot(const TMS::AbstractMessage& answer)
         key = makeConnectionKey(answer.getValue("toUniqId").getUInt(), answer.getValue("toPortNo").getUInt(),
                                 answer.getValue("fromUniqId").getUInt(), answer.getValue("fromPortNo").getUInt());
     }
-    const bool taken = m_posts.take(route->m_answer, key, true).m_match != PostWindow::Match::NONE;
+    // A compile that still runs keeps its slot.
+    const bool final =
+        std::string(route->m_answer) != kCompileAnswer || answer.getValue("Result").getInt() != RESULT_EXECUTING;
+    const bool taken = m_posts.take(route->m_answer, key, final, clockNow()).m_match != PostWindow::Match::NONE;
     m_posts.pump();
     return taken;
 }
@@ -624,25 +641,28 @@ i32 VDProtocolExecutor::postNetworkInfo(const std::string& pcAddress, const std:
     outgoing.m_message = makeCommandMessage("SetNetworkInfo");
     outgoing.m_message.setString("FromIPAddress", pcAddress.c_str());
     outgoing.m_message.setString("ToIPAddress", deviceAddress.c_str());
+    outgoing.m_coalesce = true; // the newest addresses are what counts
     queuePost(std::move(outgoing));
     return RESULT_OK;
 }
 
 i32 VDProtocolExecutor::postResourceUsageRequest()
 {
-    if (m_posts.hasQueued("Compiler", kUsageAnswer)) {
-        return RESULT_OK; // the one waiting reports the usage as it is when it is served
-    }
     OutgoingPost outgoing;
     outgoing.m_target = "Compiler";
     outgoing.m_message = makeCommandMessage("getTotalProcessingResourceUsage");
     outgoing.m_answer = kUsageAnswer;
+    outgoing.m_coalesce = true; // one waiting reports the usage as it is when it is served
     return VDProtocol::failed(queuePost(std::move(outgoing))) ? RESULT_NG : RESULT_OK;
 }
 
 i32 VDProtocolExecutor::postMeterList()
 {
-    return VDProtocol::failed(post("Sync", "MeterList")) ? RESULT_NG : RESULT_OK;
+    OutgoingPost outgoing;
+    outgoing.m_target = "Sync";
+    outgoing.m_message = makeCommandMessage("MeterList");
+    outgoing.m_coalesce = true; // "Sync" reads the list when it takes the message
+    return VDProtocol::failed(queuePost(std::move(outgoing))) ? RESULT_NG : RESULT_OK;
 }
 
 i32 VDProtocolExecutor::startCompile(const PacketContainer& request)

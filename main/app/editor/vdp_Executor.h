@@ -21,13 +21,15 @@
 // (failRequest).
 //
 // Deadlines: every stored request gets exactly one final reply. A request not heard of within the answer timeout
-// (30 s unless set otherwise) from its arrival or its last progress (an answer of one of its posts, a progress
-// "Re:Synchronize") is answered "ng/timeout" (0x80000008), whether its posts were sent or still wait. A compile
-// the compiler has taken ("Re:startCompile") is timed by COMPILE_FACTOR times the answer timeout instead. Posts of
-// a request given up on are dropped if queued and given up on if sent: their late answers complete nothing. A
-// synchronisation given up on is asked to stop; while "Sync" still runs it, its answers are dropped and a new
-// "sync_device" is refused. The VDProtocol thread calls expireRequests while anything is awaited
-// (isAwaitingAnswers) and retryPosts while a target holds posts back (hasBlockedPosts).
+// (30 s unless set otherwise) from its arrival, the send of its post or its last progress (an answer of one of its
+// posts, a progress "Re:Synchronize") is answered "ng/timeout" (0x80000008), whether its posts were sent or still
+// wait; only a request whose posts wait their turn behind live work (see PostWindow::waitsItsTurn) is not. A
+// compile the compiler has taken ("Re:startCompile") is timed by COMPILE_FACTOR times the answer timeout instead.
+// Posts of a request given up on are dropped if queued and given up on if sent: their late answers complete
+// nothing. A synchronisation given up on after its "Synchronize" went out is asked to stop; while "Sync" still
+// runs it, its answers are dropped and a new "sync_device" is refused. A request answered otherwise before its
+// answers came lets its posts go on serving nothing. The VDProtocol thread calls expireRequests while anything is
+// awaited (isAwaitingAnswers) and retryPosts while a target holds posts back (hasBlockedPosts).
 #pragma once
 
 #include <functional>
@@ -98,8 +100,9 @@ public:
     static constexpr u32 COMPILE_FACTOR = 20;
     // An answer given up on is still awaited (and swallowed) for this many answer timeouts; then it counts as lost.
     static constexpr u32 LATE_ANSWER_FACTOR = 10;
-    // The "EditorState" values of "Sync" while it runs a synchronisation (an "abort" acts on them).
-    static constexpr u32 SYNC_STATE_FIRST = 4;
+    // The "EditorState" values of "Sync" while it runs a synchronisation (from sending the client type to the
+    // directory sync; 4 is the idle state an "abort" goes back to).
+    static constexpr u32 SYNC_STATE_FIRST = 5;
     static constexpr u32 SYNC_STATE_LAST = 9;
 
     // identity: the "uid" option, the "from" of every notification. unit: not owned; null makes every send fail.

@@ -158,6 +158,7 @@ i32 VDProtocolExecutor::answerRequest(u32 requestId, i32 result)
     if (!takeRequest(requestId, request)) {
         return RESULT_NG;
     }
+    m_posts.detach(requestId); // what it posted still goes, and its answers complete nothing
     return replyWith(request, result);
 }
 

@@ -197,6 +197,7 @@ i32 VDProtocolExecutor::setNetworkInfo(const PacketContainer& request)
     networkInfo.m_message = makeCommandMessage("SetNetworkInfo");
     networkInfo.m_message.setString("FromIPAddress", pcAddress);
     networkInfo.m_message.setString("ToIPAddress", deviceAddress);
+    networkInfo.m_coalesce = true;
     if (VDProtocol::failed(queuePost(std::move(networkInfo))) ||
         VDProtocol::failed(post("VDProtocol", "DetectStart"))) {
         return replyWith(request, RESULT_NG);

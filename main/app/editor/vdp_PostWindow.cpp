@@ -30,6 +30,28 @@ constexpr WindowRule kWindowRules[] = {
     {"Compiler", true, PostWindow::COMPILER_WINDOW},
 };
 
+const WindowRule* findRule(const std::string& target)
+{
+    for (const WindowRule& rule : kWindowRules) {
+        if (target == rule.m_target) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+// Whether an awaited post takes a slot that the post needs (every awaited post of a target without a window).
+bool holdsSlotOf(const WindowRule* rule, const AwaitedAnswer& awaited, const OutgoingPost& post)
+{
+    return rule == nullptr || !rule->m_perAnswer || awaited.m_answer == post.m_answer;
+}
+
+std::string commandOf(const OutgoingPost& post)
+{
+    const char* command = post.m_message.getValue("CommandName").getString();
+    return command != nullptr ? command : "";
+}
+
 } // namespace
 
 TMS::ThreadHandle findRunningThread(const char* threadName)
@@ -63,24 +85,20 @@ TMS::AbstractMessage makeCommandMessage(const char* command)
     return PYRITE::makeCommand(command);
 }
 
-PostWindow::PostWindow(FailureHandler onFailure) : m_onFailure(std::move(onFailure)) {}
+PostWindow::PostWindow(FailureHandler onFailure, SentHandler onSent)
+    : m_onFailure(std::move(onFailure)), m_onSent(std::move(onSent))
+{
+}
 
 bool PostWindow::fits(const std::string& target, const Target& state, const OutgoingPost& post) const
 {
-    if (post.m_answer.empty()) {
+    const WindowRule* rule = findRule(target);
+    if (post.m_answer.empty() || rule == nullptr) {
         return true;
     }
-    for (const WindowRule& rule : kWindowRules) {
-        if (target != rule.m_target) {
-            continue;
-        }
-        const auto counted =
-            std::count_if(state.m_outstanding.begin(), state.m_outstanding.end(), [&](const AwaitedAnswer& sent) {
-                return !rule.m_perAnswer || sent.m_answer == post.m_answer;
-            });
-        return static_cast<u32>(counted) < rule.m_limit;
-    }
-    return true;
+    const auto counted = std::count_if(state.m_outstanding.begin(), state.m_outstanding.end(),
+                                       [&](const AwaitedAnswer& sent) { return holdsSlotOf(rule, sent, post); });
+    return static_cast<u32>(counted) < rule->m_limit;
 }
 
 i32 PostWindow::send(Target& state, OutgoingPost& post)
@@ -100,7 +118,10 @@ i32 PostWindow::send(Target& state, OutgoingPost& post)
         u32 now = 0;
         ossupport::getMilliseconds(&now);
         state.m_outstanding.push_back(
-            AwaitedAnswer{post.m_target, post.m_answer, post.m_key, post.m_requestId, now, false});
+            AwaitedAnswer{post.m_target, post.m_answer, post.m_key, post.m_requestId, now, false, false});
+    }
+    if (m_onSent) {
+        m_onSent(post);
     }
     return RESULT_OK;
 }
@@ -109,12 +130,23 @@ i32 PostWindow::submit(OutgoingPost post)
 {
     const std::string target = post.m_target;
     Target& state = m_targets[target];
-    if (state.m_queue.size() >= MAX_QUEUED) {
-        const i32 busy = static_cast<i32>(TMS::RESULT_FULL);
-        if (m_onFailure) {
-            m_onFailure(post, busy);
+    if (post.m_requestId == 0) {
+        const std::string command = commandOf(post);
+        const auto same = std::find_if(state.m_queue.begin(), state.m_queue.end(), [&](const OutgoingPost& queued) {
+            return post.m_coalesce && queued.m_coalesce && commandOf(queued) == command;
+        });
+        if (same != state.m_queue.end()) {
+            *same = std::move(post);
+            return RESULT_OK;
         }
-        return busy;
+        const auto unowned = std::count_if(state.m_queue.begin(), state.m_queue.end(),
+                                           [](const OutgoingPost& queued) { return queued.m_requestId == 0; });
+        if (static_cast<u32>(unowned) >= MAX_QUEUED) {
+            if (m_onFailure) {
+                m_onFailure(post, VDProtocol::RESULT_NG);
+            }
+            return VDProtocol::RESULT_NG;
+        }
     }
     if (!state.m_queue.empty() || !fits(target, state, post)) {
         state.m_queue.push_back(std::move(post));
@@ -144,7 +176,7 @@ void PostWindow::pump(const std::string& target)
     state.m_blocked = false;
 }
 
-PostWindow::Matched PostWindow::take(const std::string& answer, const std::string& key, bool final)
+PostWindow::Matched PostWindow::take(const std::string& answer, const std::string& key, bool final, u32 now)
 {
     for (auto& entry : m_targets) {
         auto& sent = entry.second.m_outstanding;
@@ -157,6 +189,9 @@ PostWindow::Matched PostWindow::take(const std::string& answer, const std::strin
         const Matched matched{it->m_expired ? Match::LATE : Match::LIVE, it->m_expired ? 0 : it->m_requestId};
         if (final) {
             sent.erase(it);
+        } else if (it->m_expired) {
+            it->m_since = now; // its work runs: the answer is still to come
+            it->m_progress = true;
         }
         return matched;
     }
@@ -191,6 +226,21 @@ void PostWindow::expire(u32 requestId, u32 now)
     }
 }
 
+void PostWindow::detach(u32 requestId)
+{
+    if (requestId == 0) {
+        return;
+    }
+    for (auto& entry : m_targets) {
+        for (OutgoingPost& post : entry.second.m_queue) {
+            post.m_requestId = post.m_requestId == requestId ? 0 : post.m_requestId;
+        }
+        for (AwaitedAnswer& awaited : entry.second.m_outstanding) {
+            awaited.m_requestId = awaited.m_requestId == requestId ? 0 : awaited.m_requestId;
+        }
+    }
+}
+
 std::vector<AwaitedAnswer> PostWindow::expireOverdue(u32 now, u32 timeoutMs,
                                                      const std::function<bool(u32)>& isTimedByRequest)
 {
@@ -208,13 +258,13 @@ std::vector<AwaitedAnswer> PostWindow::expireOverdue(u32 now, u32 timeoutMs,
     return expired;
 }
 
-std::vector<AwaitedAnswer> PostWindow::forgetLost(u32 now, u32 limitMs)
+std::vector<AwaitedAnswer> PostWindow::forgetLost(u32 now, u32 limitMs, u32 progressLimitMs)
 {
     std::vector<AwaitedAnswer> lost;
     for (auto& entry : m_targets) {
         auto& sent = entry.second.m_outstanding;
         const auto isLost = [&](const AwaitedAnswer& awaited) {
-            return awaited.m_expired && now - awaited.m_since >= limitMs;
+            return awaited.m_expired && now - awaited.m_since >= (awaited.m_progress ? progressLimitMs : limitMs);
         };
         std::copy_if(sent.begin(), sent.end(), std::back_inserter(lost), isLost);
         sent.erase(std::remove_if(sent.begin(), sent.end(), isLost), sent.end());
@@ -242,11 +292,40 @@ bool PostWindow::isBlocked() const
                        [](const auto& entry) { return entry.second.m_blocked && !entry.second.m_queue.empty(); });
 }
 
-bool PostWindow::hasQueued(const std::string& target, const std::string& answer) const
+bool PostWindow::hasQueued(u32 requestId) const
 {
-    const auto it = m_targets.find(target);
-    return it != m_targets.end() && std::any_of(it->second.m_queue.begin(), it->second.m_queue.end(),
-                                                [&](const OutgoingPost& post) { return post.m_answer == answer; });
+    return std::any_of(m_targets.begin(), m_targets.end(), [&](const auto& entry) {
+        return std::any_of(entry.second.m_queue.begin(), entry.second.m_queue.end(),
+                           [&](const OutgoingPost& post) { return post.m_requestId == requestId; });
+    });
+}
+
+bool PostWindow::waitsItsTurn(u32 requestId) const
+{
+    if (requestId == 0) {
+        return false;
+    }
+    bool queued = false;
+    for (const auto& [target, state] : m_targets) {
+        const WindowRule* rule = findRule(target);
+        if (std::any_of(state.m_outstanding.begin(), state.m_outstanding.end(),
+                        [&](const AwaitedAnswer& awaited) { return awaited.m_requestId == requestId; })) {
+            return false;
+        }
+        for (const OutgoingPost& post : state.m_queue) {
+            if (post.m_requestId != requestId) {
+                continue;
+            }
+            queued = true;
+            if (state.m_blocked ||
+                std::any_of(state.m_outstanding.begin(), state.m_outstanding.end(), [&](const AwaitedAnswer& awaited) {
+                    return awaited.m_expired && holdsSlotOf(rule, awaited, post);
+                })) {
+                return false;
+            }
+        }
+    }
+    return queued;
 }
 
 u32 PostWindow::getQueuedCount(const std::string& target) const

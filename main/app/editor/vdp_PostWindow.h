@@ -16,7 +16,12 @@
 // swallowed instead of completing a later post of the same answer and key, and its slot stays taken until then, so
 // a slow target is never sent more than its window. Answers of one target come in the order of its posts, so an
 // answer always belongs to the oldest awaited post that it matches. An expired post whose answer has not come
-// within the lost-answer limit is forgotten (forgetLost), so a lost answer never blocks a kind of post for good.
+// within the lost-answer limit is forgotten (forgetLost), so a lost answer never blocks a kind of post for good; a
+// progress answer of an expired post shows that its work runs and gives it the longer limit.
+//
+// Posts that serve no request repeat (the network addresses every 5 s, the meter list, the usage): one marked
+// m_coalesce takes the place of a post of the same command that still waits in the FIFO, and at most MAX_QUEUED
+// posts that serve no request wait for one target. Posts of requests are bounded by the stored requests.
 //
 // Not synchronised: the window belongs to the executor's thread.
 #pragma once
@@ -35,8 +40,9 @@
 namespace VDevice {
 
 // Looks the thread up by name and queues the message without waiting. The send's result; 0x80000008 (nothing
-// queued, nothing logged) while the target's queue is full; 0x80000000 when no thread of that name runs its
-// message loop (none registered, or below STOP).
+// queued) while the target's queue is full, seen before the send so that the target logs no "Busy!" line unless
+// its queue filled in between; 0x80000000 when no thread of that name runs its message loop (none registered, or
+// below STOP).
 [[nodiscard]] i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message);
 // A handle on the registered thread of that name when it is at least in STOP, else an empty handle. Hold it only
 // for the look-up at hand (see TMS::ThreadHandle).
@@ -49,10 +55,11 @@ struct OutgoingPost
 {
     std::string m_target; // thread name
     TMS::AbstractMessage m_message;
-    std::string m_answer; // the answer that frees its slot; empty when none is awaited
-    std::string m_key;    // the answer's key ("" when the answer carries none)
-    u32 m_requestId = 0;  // the pending request it serves; 0 for none
-    i32 m_failResult = 0; // the failure code its request is answered with; 0: the send's own code
+    std::string m_answer;    // the answer that frees its slot; empty when none is awaited
+    std::string m_key;       // the answer's key ("" when the answer carries none)
+    u32 m_requestId = 0;     // the pending request it serves; 0 for none
+    i32 m_failResult = 0;    // the failure code its request is answered with; 0: the send's own code
+    bool m_coalesce = false; // serving no request, it replaces a queued post of the same command
 };
 
 // A sent post still awaiting its answer.
@@ -62,8 +69,9 @@ struct AwaitedAnswer
     std::string m_answer;
     std::string m_key;
     u32 m_requestId = 0;
-    u32 m_since = 0;        // the millisecond clock at the send, or when it was given up on
-    bool m_expired = false; // given up on: its answer is swallowed
+    u32 m_since = 0;         // the millisecond clock at the send, or when it was given up on or last heard of
+    bool m_expired = false;  // given up on: its answer is swallowed
+    bool m_progress = false; // given up on, but a progress answer came since: the longer lost-answer limit
 };
 
 class PostWindow
@@ -71,7 +79,7 @@ class PostWindow
 public:
     static constexpr u32 DEVICE_CONTROL_WINDOW = 4;
     static constexpr u32 COMPILER_WINDOW = 1; // per answer kind
-    // Posts that may wait in one target's FIFO; a post beyond them fails with 0x80000008.
+    // Posts serving no request that may wait in one target's FIFO; one beyond them fails with 0x80000000.
     static constexpr u32 MAX_QUEUED = 1000;
 
     // What an answer met in the window.
@@ -88,34 +96,42 @@ public:
 
     // Called for every post whose send failed, also one sent at once from submit.
     using FailureHandler = std::function<void(const OutgoingPost& post, i32 result)>;
+    // Called for every post that has gone out.
+    using SentHandler = std::function<void(const OutgoingPost& post)>;
 
-    explicit PostWindow(FailureHandler onFailure);
+    explicit PostWindow(FailureHandler onFailure, SentHandler onSent = nullptr);
 
     // Sends the post now when its target's FIFO is empty, a slot is free and the target takes it; otherwise queues
-    // it. 0 when sent or queued; the failure code (after the failure handler ran) when sending now failed or the
-    // FIFO is full.
+    // it (or lets it take the place of one it coalesces with). 0 when sent or queued; the failure code (after the
+    // failure handler ran) when sending now failed or too many posts serving no request wait.
     i32 submit(OutgoingPost post);
     // Finds the oldest awaited post of this answer and key. A final answer frees its slot; a progress answer
     // (final false) leaves it awaited. Sends nothing: call pump once the answer is dealt with.
-    Matched take(const std::string& answer, const std::string& key, bool final);
+    Matched take(const std::string& answer, const std::string& key, bool final, u32 now);
     // Drops every queued (not yet sent) post of a request.
     void cancel(u32 requestId);
     // Gives up every awaited post of a request (see above).
     void expire(u32 requestId, u32 now);
+    // Lets every post of a request, queued or awaited, serve no request any more: their answers complete nothing.
+    void detach(u32 requestId);
     // Gives up the live posts sent timeoutMs or more before now whose request is not timed by itself (see
     // isTimedByRequest) and hands them back.
     std::vector<AwaitedAnswer> expireOverdue(u32 now, u32 timeoutMs, const std::function<bool(u32)>& isTimedByRequest);
-    // Forgets the posts given up on limitMs or more before now whose answer never came, freeing their slots, and
-    // hands them back. Sends nothing.
-    std::vector<AwaitedAnswer> forgetLost(u32 now, u32 limitMs);
+    // Forgets the posts given up on limitMs (progressLimitMs after a progress answer) or more before now whose
+    // answer never came, freeing their slots, and hands them back. Sends nothing.
+    std::vector<AwaitedAnswer> forgetLost(u32 now, u32 limitMs, u32 progressLimitMs);
     // Sends what fits from every target's FIFO.
     void pump();
     // True while any post waits in a FIFO or for its answer.
     bool isBusy() const;
     // True while a target whose queue was full holds back a queued post: pump soon.
     bool isBlocked() const;
-    // True while a post of the target awaiting this answer waits in the FIFO, not yet sent.
-    bool hasQueued(const std::string& target, const std::string& answer) const;
+    // True while a post of the request waits in a FIFO, not yet sent.
+    bool hasQueued(u32 requestId) const;
+    // True while the request has posts waiting in FIFOs only behind the window slots of live posts of other work,
+    // at targets that take messages: it waits its turn, not on a stuck thread. False for a request with a post
+    // sent, or none queued.
+    bool waitsItsTurn(u32 requestId) const;
 
     u32 getQueuedCount(const std::string& target) const;
     // Awaited posts of the target, those given up on included (their slots are still taken).
@@ -136,6 +152,7 @@ private:
     void pump(const std::string& target);
 
     FailureHandler m_onFailure;
+    SentHandler m_onSent;
     std::map<std::string, Target, std::less<>> m_targets;
 };
 

@@ -12,8 +12,8 @@
 
 #include "tms_AbstractThread.h"
 #include "tms_SystemThread.h"
-#include "tms_ThreadTestHooks.h"
 #include "tms_ThreadRepository.h"
+#include "tms_ThreadTestHooks.h"
 
 namespace tmstest {
 
