@@ -652,7 +652,6 @@ i32 VDProtocolExecutor::postResourceUsageRequest()
     outgoing.m_target = "Compiler";
     outgoing.m_message = makeCommandMessage("getTotalProcessingResourceUsage");
     outgoing.m_answer = kUsageAnswer;
-    outgoing.m_coalesce = true; // one waiting reports the usage as it is when it is served
     return VDProtocol::failed(queuePost(std::move(outgoing))) ? RESULT_NG : RESULT_OK;
 }
 

@@ -19,9 +19,10 @@
 // within the lost-answer limit is forgotten (forgetLost), so a lost answer never blocks a kind of post for good; a
 // progress answer of an expired post shows that its work runs and gives it the longer limit.
 //
-// Posts that serve no request repeat (the network addresses every 5 s, the meter list, the usage): one marked
-// m_coalesce takes the place of a post of the same command that still waits in the FIFO, and at most MAX_QUEUED
-// posts that serve no request wait for one target. Posts of requests are bounded by the stored requests.
+// Posts that serve no request may repeat while their target is stuck (the network addresses every 5 s, the meter
+// list): one marked m_coalesce takes the place of a post of the same command that still waits in the FIFO, and at
+// most MAX_QUEUED posts that serve no request wait for one target. Posts of requests are bounded by the stored
+// requests.
 //
 // Not synchronised: the window belongs to the executor's thread.
 #pragma once
