@@ -110,18 +110,6 @@ i32 CommandContainer::findBySub(u32& id, const std::string& cmdInfo, const std::
     });
 }
 
-i32 CommandContainer::findExecutingSub(u32& id, const std::string& command, const std::string& cmdInfo,
-                                       const std::string& key)
-{
-    return findFirst(id, [&](const CommandItem& item) {
-        if (item.m_packet.m_command != command || item.m_packet.m_cmdInfo != cmdInfo) {
-            return false;
-        }
-        const auto sub = item.m_subStates.find(key);
-        return sub != item.m_subStates.end() && sub->second == CommandItem::STATE_EXECUTING;
-    });
-}
-
 i32 CommandContainer::findByCmdInfo(u32& id, const std::string& cmdInfo)
 {
     return findFirst(id, [&](const CommandItem& item) { return item.m_packet.m_cmdInfo == cmdInfo; });

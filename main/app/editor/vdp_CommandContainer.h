@@ -57,9 +57,6 @@ public:
     bool isExecuting(u32 id);
     // The first item in id order whose cmdinfo matches and whose key has a state other than 0xFFFFFFFF.
     [[nodiscard]] i32 findBySub(u32& id, const std::string& cmdInfo, const std::string& key);
-    // The first item in id order whose command and cmdinfo match and whose key is still executing (state 1).
-    [[nodiscard]] i32 findExecutingSub(u32& id, const std::string& command, const std::string& cmdInfo,
-                                       const std::string& key);
     // The first item in id order whose cmdinfo matches.
     [[nodiscard]] i32 findByCmdInfo(u32& id, const std::string& cmdInfo);
     // The first item in id order whose reqid matches, with its cmdinfo.

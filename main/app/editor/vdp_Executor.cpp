@@ -327,12 +327,13 @@ bool VDProtocolExecutor::timeOutRequest(u32 requestId, u32 now)
     // Its queued posts are dropped; those sent are given up on, so that their answers, should they still come,
     // complete nothing else. A synchronisation given up on is asked to stop, as an abort from the editor would;
     // while "Sync" still runs it, its remaining answers belong to no request.
-    const bool sent = !m_posts.hasQueued(requestId);
+    const bool synchronizing = request.m_cmdInfo == "sync_device";
+    const bool synchronizeSent = synchronizing && !m_posts.hasQueued(requestId);
     m_posts.cancel(requestId);
     m_posts.expire(requestId, now);
-    if (request.m_cmdInfo == "sync_device") {
+    if (synchronizing) {
         post("Sync", "abort");
-        if (sent && isSynchronizing()) {
+        if (synchronizeSent && isSynchronizing()) {
             m_syncAnswerOwed = true;
             m_syncOwedSince = now;
         }
@@ -701,16 +702,22 @@ i32 VDProtocolExecutor::classifyEditorState(u32 value)
     }
 }
 
-i32 VDProtocolExecutor::getEditorStateClass()
+bool VDProtocolExecutor::readEditorState(u32& state)
 {
     const TMS::ThreadHandle sync = findRunningThread("Sync");
     KVariant value;
     if (!sync || (sync->getSystemInfo(value, "EditorState", 0) & 0x80000000u) != 0) {
-        return STATE_CLASS_UNKNOWN;
+        return false;
     }
     bool ok = false;
-    const u32 state = value.getUInt(&ok);
-    return ok ? classifyEditorState(state) : STATE_CLASS_UNKNOWN;
+    state = value.getUInt(&ok);
+    return ok;
+}
+
+i32 VDProtocolExecutor::getEditorStateClass()
+{
+    u32 state = 0;
+    return readEditorState(state) ? classifyEditorState(state) : STATE_CLASS_UNKNOWN;
 }
 
 bool VDProtocolExecutor::isSynchronizingState(u32 value)
@@ -720,10 +727,8 @@ bool VDProtocolExecutor::isSynchronizingState(u32 value)
 
 bool VDProtocolExecutor::isSynchronizing()
 {
-    const TMS::ThreadHandle sync = findRunningThread("Sync");
-    KVariant value;
-    return sync && (sync->getSystemInfo(value, "EditorState", 0) & 0x80000000u) == 0 &&
-           isSynchronizingState(value.getUInt());
+    u32 state = 0;
+    return readEditorState(state) && isSynchronizingState(state);
 }
 
 i32 VDProtocolExecutor::onEditorStateChanged(u32 value)

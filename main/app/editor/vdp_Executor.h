@@ -412,6 +412,8 @@ private:
     // "EditorState" values of a running synchronisation; whether "Sync" is in one now.
     static bool isSynchronizingState(u32 value);
     bool isSynchronizing();
+    // The "EditorState" that "Sync" sees: false when it cannot be read.
+    bool readEditorState(u32& state);
     void onPostFailed(const OutgoingPost& post, i32 result);
     // A post that serves no request; its failure is only reported.
     i32 post(const char* target, const char* command);

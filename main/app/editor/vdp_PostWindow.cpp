@@ -130,14 +130,16 @@ i32 PostWindow::submit(OutgoingPost post)
 {
     const std::string target = post.m_target;
     Target& state = m_targets[target];
-    if (post.m_requestId == 0) {
-        const std::string command = commandOf(post);
-        const auto same = std::find_if(state.m_queue.begin(), state.m_queue.end(), [&](const OutgoingPost& queued) {
-            return post.m_coalesce && queued.m_coalesce && commandOf(queued) == command;
-        });
-        if (same != state.m_queue.end()) {
-            *same = std::move(post);
-            return RESULT_OK;
+    if (post.m_requestId == 0 && !state.m_queue.empty()) {
+        if (post.m_coalesce) {
+            const std::string command = commandOf(post);
+            const auto same = std::find_if(state.m_queue.begin(), state.m_queue.end(), [&](const OutgoingPost& queued) {
+                return queued.m_coalesce && commandOf(queued) == command;
+            });
+            if (same != state.m_queue.end()) {
+                *same = std::move(post);
+                return RESULT_OK;
+            }
         }
         const auto unowned = std::count_if(state.m_queue.begin(), state.m_queue.end(),
                                            [](const OutgoingPost& queued) { return queued.m_requestId == 0; });
