@@ -168,8 +168,9 @@ TEST_F(OsTasks, WaitReturnsTheWholeWordAndClearsIt)
         receivedResult = waitTaskEvent(&bits, 0x80000, OS_WAIT_FOREVER);
         received = bits;
         bits = 99;
-        pollResult = waitTaskEvent(&bits, 0xFFFFFFFF, 0);
-        pollBits = bits;
+        const u32 polled = waitTaskEvent(&bits, 0xFFFFFFFF, 0);
+        pollBits = bits; // before the result the test waits for
+        pollResult = polled;
     };
     const TaskRecord record = taskRecord("Waiter");
     u16 id = 0;
