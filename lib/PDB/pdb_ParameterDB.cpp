@@ -160,7 +160,8 @@ DeferredChangeNotices::~DeferredChangeNotices()
     if (--held.m_depth != 0) {
         return;
     }
-    // Taken out first: a callback that holds notices again starts a list of its own.
+    // Taken out first, so that the list is empty again before any callback runs. Each callback runs under its
+    // observer list's lock, which is not re-entrant: what it may not do is written at registerCallback.
     const std::vector<HeldObserver> observers = std::move(held.m_observers);
     held.m_observers.clear();
     for (const HeldObserver& entry : observers) {

@@ -245,12 +245,15 @@ bool fsw_isReplaceTempName(const char* name);
 // 0; FSW_E_BAD_ARGUMENT for a null or empty name, or an output smaller than 256 bytes.
 u32 fsw_makeReplaceTempName(char* out, u32 size, const char* name);
 // True when `candidate` has the form fsw_makeReplaceTempName gives for `name`: "." + name (cut as that function
-// cuts a long one) + ".tmp-" + a suffix of lowercase hexadecimal digits and "-". With `nested`, also that form of
-// such a name (the temporary of a replacement of a temporary, kept uncut). False for null arguments.
+// cuts a long one) + ".tmp-" + the suffix it writes, exactly: the writer's process id, a counter (both lowercase
+// hexadecimal without leading zeros) and eight lowercase hexadecimal digits, joined by "-". With `nested`, also
+// that form of such a name (the temporary of a replacement of a temporary, kept uncut). False for null arguments.
 bool fsw_isReplaceTempOf(const char* candidate, const char* name, bool nested);
 // Removes what replacements of targetPath that a stopped process never finished left: the files in its folder whose
 // names are temporaries of its name, as fsw_isReplaceTempOf tells with `nested` (a replacement through a final
-// symbolic link writes beside the file it points to; that folder is not looked at). Nothing else is touched.
+// symbolic link writes beside the file it points to; that folder is not looked at). A temporary whose process id
+// (either one of a nested name) names a running process other than this one is another writer's live work and
+// stays. Nothing else is touched.
 // Each removal is logged ("[i]"), each failure too ("[E]"). For a writer at its start, before it replaces the
 // target again and while no replacement of it runs. 0, also for a folder that is missing or cannot be listed;
 // else the first failure's code (fsw_checkPath's for a bad path).

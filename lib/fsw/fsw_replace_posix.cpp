@@ -1,5 +1,6 @@
 // File API on POSIX: atomic replacement of a file, copy and move.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -84,22 +85,76 @@ size_t keptLength(std::string_view name, size_t suffixSize)
     return keep;
 }
 
-// Whether candidate is "." + the kept start of name + ".tmp-" + a suffix of the characters uniqueSuffix writes,
-// or with nested, that form of such a name.
-bool isTempOf(std::string_view candidate, std::string_view name, bool nested)
+// Reads one lowercase hexadecimal field of uniqueSuffix from the start of text: 1 to 8 digits as "%x" writes them
+// (no leading zero but in "0" itself), or exactly 8 with fixed. Advances text past it.
+bool readHexField(std::string_view& text, bool fixed, u32& value)
+{
+    size_t digits = 0;
+    value = 0;
+    while (digits < text.size() && digits < 8) {
+        const char c = text[digits];
+        const bool decimal = c >= '0' && c <= '9';
+        if (!decimal && !(c >= 'a' && c <= 'f')) {
+            break;
+        }
+        value = value << 4 | static_cast<u32>(decimal ? c - '0' : c - 'a' + 10);
+        ++digits;
+    }
+    const bool wellFormed =
+        fixed ? digits == 8
+              : digits > 0 && (text[0] != '0' || digits == 1) && (digits == text.size() || text[digits] == '-');
+    text.remove_prefix(digits);
+    return wellFormed;
+}
+
+// Whether suffix is exactly what uniqueSuffix writes ("%x-%x-%08x": process id, counter, noise); pid gets the
+// process id.
+bool readSuffix(std::string_view suffix, u32& pid)
+{
+    u32 counter = 0;
+    u32 noise = 0;
+    if (!readHexField(suffix, false, pid) || pid == 0 || suffix.empty() || suffix[0] != '-') {
+        return false;
+    }
+    suffix.remove_prefix(1);
+    if (!readHexField(suffix, false, counter) || suffix.empty() || suffix[0] != '-') {
+        return false;
+    }
+    suffix.remove_prefix(1);
+    return readHexField(suffix, true, noise) && suffix.empty();
+}
+
+// Whether candidate is "." + the kept start of name + ".tmp-" + a suffix that uniqueSuffix writes, or with nested,
+// that form of such a name. The process ids of the suffixes are added to writers.
+bool isTempOf(std::string_view candidate, std::string_view name, bool nested, std::vector<u32>* writers = nullptr)
 {
     const size_t marker = candidate.rfind(kTempMarker);
     if (candidate.size() < 2 || candidate[0] != '.' || marker == std::string_view::npos || marker < 2) {
         return false;
     }
     const std::string_view suffix = candidate.substr(marker + std::strlen(kTempMarker));
-    const auto suffixChar = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '-'; };
-    if (suffix.empty() || !std::all_of(suffix.begin(), suffix.end(), suffixChar)) {
+    u32 pid = 0;
+    if (!readSuffix(suffix, pid)) {
         return false;
     }
     const std::string_view middle = candidate.substr(1, marker - 1);
     const size_t kept = keptLength(name, suffix.size());
-    return (kept > 0 && middle == name.substr(0, kept)) || (nested && isTempOf(middle, name, false));
+    if (!(kept > 0 && middle == name.substr(0, kept)) && !(nested && isTempOf(middle, name, false, writers))) {
+        return false;
+    }
+    if (writers != nullptr) {
+        writers->push_back(pid);
+    }
+    return true;
+}
+
+// Whether pid names a running process other than this one (one that the caller may not signal runs as well).
+bool isOtherLiveProcess(u32 pid)
+{
+    if (pid > static_cast<u32>(INT_MAX) || static_cast<pid_t>(pid) == ::getpid()) {
+        return false; // no process has such an id; this process's own replacements are over (see the header)
+    }
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 void discard(FswReplace* replace)
@@ -365,8 +420,12 @@ u32 fsw_removeReplaceTemps(const char* targetPath, bool nested)
         std::vector<std::string> found;
         const char* entry = nullptr;
         u32 type = FSW_ENTRY_UNKNOWN;
+        std::vector<u32> writers;
         while (fsw_readDirEntry(folder, &entry, &type) == FSW_OK) {
-            if (isTempOf(entry, name, nested)) {
+            writers.clear();
+            // The temporary of a writer that still runs is its live work, not a leftover.
+            if (isTempOf(entry, name, nested, &writers) &&
+                std::none_of(writers.begin(), writers.end(), isOtherLiveProcess)) {
                 found.push_back(prefix + entry);
             }
         }

@@ -293,19 +293,19 @@ TEST_F(DeviceControl, WritersRemoveTheirOwnLeftoverTemporariesOnly)
         bool stays;
     };
     const Case cases[] = {
-        {"/Current/.CurrentBackupFile.bup.tmp-1f2e3d4c", false},
-        {"/Current/..CurrentBackupFile.bup.tmp-1f2e3d4c.tmp-5a6b7c8d", false},
-        {"/System/.SystemBackupFile.bup.tmp-00000001", false},
+        {"/Current/.CurrentBackupFile.bup.tmp-7ffffff0-1-1f2e3d4c", false},
+        {"/Current/..CurrentBackupFile.bup.tmp-7ffffff0-1-1f2e3d4c.tmp-7ffffff0-2-5a6b7c8d", false},
+        {"/System/.SystemBackupFile.bup.tmp-7ffffff0-1-00000001", false},
         {"/Current/notes.txt", true},
-        {"/Current/CurrentBackupFile.bup.tmp-1f2e3d4c", true},
+        {"/Current/CurrentBackupFile.bup.tmp-7ffffff0-1-1f2e3d4c", true},
         {"/Current/.CurrentBackupFile.bup.tmp-", true},
-        {"/Current/.CurrentListBackupFile.bup.tmp-1f2e3d4c", true},
-        {"/Current/.other.tmp-1f2e3d4c", true},
-        {"/Snapshot/.CurrentBackupFile.bup.tmp-1f2e3d4c", true},
-        {"/defaults/testgain/.UserDefault.dat.tmp-1f2e3d4c", false},
-        {"/defaults/testgain/..UserDefault.dat.tmp-1f2e3d4c.tmp-5a6b7c8d", true},
-        {"/images/.static.pdb.tmp-1f2e3d4c", false},
-        {"/images/.other.pdb.tmp-1f2e3d4c", true},
+        {"/Current/.CurrentListBackupFile.bup.tmp-7ffffff0-1-1f2e3d4c", true},
+        {"/Current/.other.tmp-7ffffff0-1-1f2e3d4c", true},
+        {"/Snapshot/.CurrentBackupFile.bup.tmp-7ffffff0-1-1f2e3d4c", true},
+        {"/defaults/testgain/.UserDefault.dat.tmp-7ffffff0-1-1f2e3d4c", false},
+        {"/defaults/testgain/..UserDefault.dat.tmp-7ffffff0-1-1f2e3d4c.tmp-7ffffff0-2-5a6b7c8d", true},
+        {"/images/.static.pdb.tmp-7ffffff0-1-1f2e3d4c", false},
+        {"/images/.other.pdb.tmp-7ffffff0-1-1f2e3d4c", true},
     };
     for (const Case& c : cases) {
         fs::create_directories(fs::path(m_storage + c.path).parent_path());

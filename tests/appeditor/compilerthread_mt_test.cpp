@@ -151,9 +151,9 @@ protected:
 TEST_F(CompilerThreadTest, CompileWithoutComponentsWritesAllFourFiles)
 {
     // Leftovers of an ended process: the temporaries of its own files go, anything else stays.
-    const std::pair<const char*, bool> leftovers[] = {{".CompileResult.json.tmp-1f2e3d4c", false},
-                                                      {".ComponentDB.json.tmp-00000001", false},
-                                                      {".notes.json.tmp-1f2e3d4c", true}};
+    const std::pair<const char*, bool> leftovers[] = {{".CompileResult.json.tmp-7ffffff0-1-1f2e3d4c", false},
+                                                      {".ComponentDB.json.tmp-7ffffff0-2-00000001", false},
+                                                      {".notes.json.tmp-7ffffff0-3-1f2e3d4c", true}};
     std::filesystem::create_directories(configFile(""));
     for (const auto& [name, stays] : leftovers) {
         ASSERT_TRUE(fswtest::writeFile(configFile(name), "x")) << name;

@@ -1,7 +1,7 @@
 // The sync thread against a scripted device unit, under a root thread that records every "EditorState" it
 // publishes, beside stand-in "DeviceControl" and "VDProtocol" threads that record what they receive. The
-// stand-in "DeviceControl" answers "PrepareToSync" and "isSameConfig" as the real one does; the test plays the
-// device's events.
+// stand-in "DeviceControl" answers "PrepareToSync" and "isSameConfig" as the real one does; "VDProtocol" hands the
+// answers to the editor link's executor when a test gives it one; the test plays the device's events.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,7 +24,9 @@
 #include "pyrite_ProductInfo.h"
 #include "tms_SystemThread.h"
 #include "tms_ThreadTestSupport.h"
+#include "vdp_ExecutorRig.h"
 #include "vdp_MeterContainer.h"
+#include "vdp_PacketConvertor.h"
 #include "vdp_TestSupport.h"
 #include "vdtest_Support.h"
 #include "vsock_TestSupport.h"
@@ -214,7 +216,7 @@ protected:
     SyncThread()
     {
         m_deviceControl.m_messageHook = [this](const TMS::AbstractMessage& message) { onDeviceControl(message); };
-        m_vdProtocol.m_messageHook = [this](const TMS::AbstractMessage& message) {
+        m_vdProtocol.m_answerHook = [this](const TMS::AbstractMessage& message) {
             m_journal.add("VDP:" + text(message.getValue("CommandName")) + " " + number(message.getValue("Result")) +
                           " " + number(message.getValue("Progress")));
         };
@@ -343,7 +345,7 @@ protected:
     const std::string m_group = vsocktest::testMulticastGroup();
     const u16 m_port = vsocktest::freeUdpPort();
     tmstest::RecordingThread m_deviceControl;
-    tmstest::RecordingThread m_vdProtocol;
+    vdptest::HostThread m_vdProtocol;
     Sync m_sync{m_script, m_group.c_str(), m_port};
     Root m_root{m_journal};
 };
@@ -560,6 +562,98 @@ TEST_F(SyncThread, CapacityBelowTheProfileClearsTheClientType)
     EXPECT_EQ(events().back(), "ClearClientType||240");
     EXPECT_FALSE(m_sync.getMeterClient().isOpen());
     EXPECT_TRUE(m_journal.with("DC:Synchronize Synchronized").empty());
+}
+
+// The editor link gives up a "sync_device" that hears nothing; "Sync" ignores "Synchronize" and names no request in
+// its answers. While a synchronisation runs, the one given up on asks "Sync" to stop: "Sync" goes back to state 4 at
+// once and reports the device's answer later, and until it has come a retry is refused. In the idle state 4 there
+// is nothing to stop, so nothing is asked of the device and a retry goes. The device answers every
+// "AbortSynchronize"; no retry is ever completed as "aborted".
+TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
+{
+    vdptest::CaptureUnit unit;
+    VDevice::VDProtocolExecutor executor("editor-uid", &unit);
+    struct Attach
+    {
+        vdptest::HostThread& m_host;
+        ~Attach()
+        {
+            m_host.run([&] { m_host.m_executor = nullptr; });
+        }
+    } attach{m_vdProtocol};
+    m_vdProtocol.run([&] { m_vdProtocol.m_executor = &executor; });
+    const auto dispatch = [&](const std::string& line) {
+        VDProtocol::PacketContainer packet;
+        ASSERT_EQ(VDProtocol::decodePacket(line, packet), 0) << line;
+        m_vdProtocol.run([&] { executor.dispatchPacket(packet); });
+    };
+    const auto request = [&](const char* cmd, const char* reqId) {
+        dispatch(std::string(R"({"request":{"cmd":")") + cmd + R"(","from":"editor","reqid":")" + reqId +
+                 R"(","to":"editor-uid"}})");
+    };
+    const auto reply = [](const char* cmd, const char* reqId, const char* result, const char* progress = "100") {
+        return std::string(R"({"reply":{"cmd":")") + cmd + R"(","from":"editor-uid","message":"","progress":")" +
+               progress + R"(","reqid":")" + reqId + R"(","result":")" + result + R"(","to":"editor"}})";
+    };
+    const auto replies = [&] {
+        std::vector<std::string> taken;
+        m_vdProtocol.run([&] { taken = unit.takeLines(); });
+        std::erase_if(taken, [](const std::string& line) { return line.rfind(R"({"reply":)", 0) != 0; });
+        return taken;
+    };
+    const auto giveUp = [&] {
+        m_vdProtocol.run([&] {
+            executor.setAnswerTimeout(0);
+            EXPECT_EQ(executor.expireRequests(), 1u);
+            executor.setAnswerTimeout(VDevice::VDProtocolExecutor::ANSWER_TIMEOUT_MS);
+        });
+    };
+    // The device answers each "AbortSynchronize" sent so far; returns once "Sync" has reported every answer.
+    size_t answered = 0;
+    const auto answerAborts = [&] {
+        for (; answered < sentNamed("AbortSynchronize").size(); ++answered) {
+            m_script.deliverEvent(PYRITE::SYNC_EVENT_CODE, "onSyncAborted", "");
+            ASSERT_TRUE(waitUntil([&] { return m_journal.with("VDP:Re:Synchronize 2 ").size() == answered + 1; }));
+        }
+    };
+
+    // Resting in state 4 (no direction, as the editor link connects): nothing to stop. An abort from the editor
+    // reaches the device all the same, and its answer, later than the deadline, is owed.
+    send("SetNetworkInfo", {{"FromIPAddress", HERE}, {"ToIPAddress", HERE}});
+    ASSERT_TRUE(waitState(Sync::STATE_TEMPORARY_SYNCED));
+    request("get_sync_device", "s1");
+    giveUp();
+    send("Asynchronous"); // what was posted to "Sync" before it has been handled once its answer is in
+    ASSERT_TRUE(m_journal.waitFor("VDP:Re:Asynchronous 0i 100i"));
+    EXPECT_TRUE(sentNamed("AbortSynchronize").empty());
+    request("get_sync_device", "s2");
+    dispatch(R"({"abort":{"reqid":"s2"}})");
+    ASSERT_TRUE(waitUntil([&] { return sentNamed("AbortSynchronize").size() == 1; }));
+    giveUp();
+    request("get_sync_device", "s3");
+    answerAborts();
+    EXPECT_EQ(replies(), (std::vector<std::string>{reply("get_sync_device", "s1", "ng/timeout"),
+                                                   reply("get_sync_device", "s2", "ng/timeout"),
+                                                   reply("get_sync_device", "s3", "ng")}));
+
+    // A synchronisation runs (state 5): the one given up on stops it; the device's answer is owed to it.
+    m_prepareAnswers = 1;
+    startSync("ClientToServer");
+    ASSERT_TRUE(waitUntil([&] { return sentNamed(PYRITE::EVENT_SET_CLIENT_TYPE).size() == 1; }));
+    request("set_sync_device", "s4");
+    giveUp();
+    ASSERT_TRUE(waitState(Sync::STATE_TEMPORARY_SYNCED));
+    ASSERT_TRUE(waitUntil([&] { return sentNamed("AbortSynchronize").size() == 2; }));
+    m_vdProtocol.run([&] { (void)executor.onEditorStateChanged(Sync::STATE_TEMPORARY_SYNCED); }); // as the link does
+    request("set_sync_device", "s5");
+    answerAborts();
+    request("set_sync_device", "s6");
+    send("Re:PrepareToSync"); // "Sync" starts again on its own: its answers complete the request now pending
+    ASSERT_TRUE(waitState(Sync::STATE_CLIENT_TYPE));
+    ASSERT_TRUE(waitUntil([&] { return m_journal.with("VDP:Re:Synchronize 1 16").size() == 2; }));
+    EXPECT_EQ(replies(), (std::vector<std::string>{reply("set_sync_device", "s4", "ng/timeout"),
+                                                   reply("set_sync_device", "s5", "ng"),
+                                                   reply("set_sync_device", "s6", "excuting", "16")}));
 }
 
 } // namespace

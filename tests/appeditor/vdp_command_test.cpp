@@ -45,7 +45,7 @@ protected:
 
 } // namespace
 
-TEST_F(CommandContainerTest, IdsFollowTheClockAndStepPastIdsInUse)
+TEST_F(CommandContainerTest, IdsFollowTheClockAndStepPastZeroAndIdsInUse)
 {
     StillClockContainer container(1000);
     u32 id = 0;
@@ -64,11 +64,15 @@ TEST_F(CommandContainerTest, IdsFollowTheClockAndStepPastIdsInUse)
     EXPECT_EQ(id, 1042u);
     EXPECT_EQ(container.get(1042).m_reqId, "again");
 
+    // 0 marks a post of no request: the ids step past it, also when the clock reads 0.
     StillClockContainer wrapping(0xFFFFFFFF);
     ASSERT_EQ(wrapping.add(id, request("1", "x")), 0);
     EXPECT_EQ(id, 0xFFFFFFFFu);
     ASSERT_EQ(wrapping.add(id, request("2", "x")), 0);
-    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(id, 1u);
+    wrapping.m_now = 0;
+    ASSERT_EQ(wrapping.add(id, request("3", "x")), 0);
+    EXPECT_EQ(id, 2u);
 
     // The real clock gives distinct ids as well.
     CommandContainer live;

@@ -299,6 +299,50 @@ TEST_F(ExecutorThreadTest, PostsRacingTheReleaseOfTheirTargetEndCleanly)
     EXPECT_EQ(results.back(), NG);
 }
 
+// While "Sync" is stuck, newer addresses drop the older ones still queued and go last: "Sync" takes what the editor
+// asked for in its order.
+TEST_F(ExecutorThreadTest, PostsToAStuckSyncKeepTheEditorsOrder)
+{
+    tmstest::Latch goOn;
+    std::mutex lock;
+    std::vector<std::string> taken;
+    m_rig.m_sync.m_messageHook = [&](const TMS::AbstractMessage& message) {
+        goOn.wait();
+        const char* to = message.getValue("ToIPAddress").getString();
+        std::lock_guard<std::mutex> guard(lock);
+        taken.push_back(std::string(message.getValue("CommandName").getString()) + (to != nullptr ? " " : "") +
+                        (to != nullptr ? to : ""));
+    };
+    struct OpenAtEnd
+    {
+        tmstest::Latch& m_latch;
+        ~OpenAtEnd() { m_latch.open(); }
+    } openAtEnd{goOn};
+    const auto addresses = [](const char* device) {
+        return std::string(R"({"request":{"cmd":"set_net_info","cmdinfo":{"info":{"devIpAddr":")") + device +
+               R"(","pcIpAddr":"127.0.0.1"}},"from":"editor","reqid":"n","to":"device"}})";
+    };
+    // One in the hook and a full queue: what follows waits in the executor.
+    for (int i = 0; i < 6; ++i) {
+        m_rig.dispatch(requestLine("del_net_info", "d"));
+    }
+    m_rig.dispatch(addresses("127.0.0.2"));
+    m_rig.dispatch(requestLine("del_net_info", "d"));
+    m_rig.dispatch(addresses("127.0.0.3"));
+    goOn.open();
+    ASSERT_TRUE(tmstest::waitUntil(
+        [&] {
+            m_rig.m_host.run([&] { m_rig.executor().retryPosts(); });
+            std::lock_guard<std::mutex> guard(lock);
+            return taken.size() >= 8;
+        },
+        vdptest::WAIT_MS));
+    drain(m_rig.m_sync);
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(taken, (std::vector<std::string>{"Disconnect", "Disconnect", "Disconnect", "Disconnect", "Disconnect",
+                                               "Disconnect", "Disconnect", "SetNetworkInfo 127.0.0.3", "Drain"}));
+}
+
 bool logHas(TMS::AbstractThread& thread, const std::string& text)
 {
     TMS::ThreadLogger& logger = thread.getLogger();

@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -175,6 +179,83 @@ TEST_F(FswSeam, ReplacementTakesNamesUpToTheComponentLimit)
     char out[256];
     EXPECT_EQ(fsw_makeReplaceTempName(out, sizeof out, ""), 0x8000f000u);
     EXPECT_EQ(fsw_makeReplaceTempName(out, 255, "a"), 0x8000f000u);
+}
+
+// The clean-up of leftovers takes only names of the exact form the writer makes, and only those of writers that are
+// gone: a replacement that another process still runs keeps its temporary.
+TEST_F(FswSeam, LeftoverCleanUpRemovesOnlyTheTemporariesOfWritersThatAreGone)
+{
+    // The other writer: a child that begins a replacement, tells its temporary and waits to be killed.
+    struct Writer
+    {
+        ~Writer() { end(); }
+        void end()
+        {
+            if (m_pid > 0) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, nullptr, 0);
+                m_pid = -1;
+            }
+        }
+        pid_t m_pid = -1;
+    } writer;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const std::string target = dir / "notes.json";
+    writer.m_pid = ::fork();
+    ASSERT_GE(writer.m_pid, 0);
+    if (writer.m_pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        FswReplace* replace = nullptr;
+        const std::string temp = fsw_replaceBegin(&replace, target.c_str()) == 0 ? fsw_replaceTempPath(replace) : "";
+        (void)!::write(ready[1], temp.c_str(), temp.size() + 1);
+        for (;;) {
+            ::pause();
+        }
+    }
+    char live[512] = {};
+    ASSERT_GT(::read(ready[0], live, sizeof live), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    const auto hex = [](long value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%lx", value);
+        return std::string(text);
+    };
+    const std::string gone = "7ffffff0"; // above every process id the kernel hands out
+    const struct
+    {
+        std::string m_name;
+        bool m_stays;
+    } cases[] = {
+        {".notes.json.tmp-" + hex(::getpid()) + "-1-0000abcd", false}, // this process: no replacement of it runs
+        {".notes.json.tmp-" + gone + "-2-1f2e3d4c", false},
+        {"..notes.json.tmp-" + gone + "-1-1f2e3d4c.tmp-" + gone + "-2-1f2e3d4c", false},
+        {"..notes.json.tmp-" + hex(::getppid()) + "-1-1f2e3d4c.tmp-" + gone + "-2-1f2e3d4c", true},
+        {".notes.json.tmp-" + hex(::getppid()) + "-3-1f2e3d4c", true},
+        {".notes.json.tmp-cafe", true},
+        {".notes.json.tmp-" + gone + "-02-1f2e3d4c", true},
+        {".notes.json.tmp-0" + gone + "-2-1f2e3d4c", true},
+        {".notes.json.tmp-" + gone + "-2-1f2e3d4", true},
+        {".notes.json.tmp-" + gone + "-2-1f2e3d4c0", true},
+        {".notes.json.tmp-" + gone + "-2-1F2E3D4C", true},
+        {".notes.json.tmp-" + gone + "0-2-1f2e3d4c", true},
+        {".notes.json.tmp-" + gone + "-2-1f2e3d4c-", true},
+        {".other.json.tmp-" + gone + "-2-1f2e3d4c", true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(fswtest::writeFile(dir / c.m_name, "x")) << c.m_name;
+    }
+    EXPECT_EQ(fsw_removeReplaceTemps(target.c_str(), true), 0u);
+    for (const auto& c : cases) {
+        EXPECT_EQ(::access((dir / c.m_name).c_str(), F_OK) == 0, c.m_stays) << c.m_name;
+    }
+    EXPECT_EQ(::access(live, F_OK), 0) << "the live writer's temporary stays";
+
+    writer.end();
+    EXPECT_EQ(fsw_removeReplaceTemps(target.c_str(), false), 0u);
+    EXPECT_NE(::access(live, F_OK), 0) << "once its writer is gone it is a leftover";
 }
 
 TEST_F(FswSeam, ReplacementRefusesWhatAnInPlaceWriteWouldRefuse)

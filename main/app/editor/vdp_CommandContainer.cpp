@@ -24,8 +24,9 @@ i32 CommandContainer::add(u32& id, const PacketContainer& request)
         return RESULT_NG;
     }
     u32 candidate = readClock();
-    while (m_items.count(candidate) != 0) {
-        ++candidate; // wraps modulo 2^32; at most 100 ids are taken
+    // 0 marks a post that serves no request: no request has it. Wraps modulo 2^32; at most 100 ids are taken.
+    while (candidate == 0 || m_items.count(candidate) != 0) {
+        ++candidate;
     }
     m_items.emplace(std::piecewise_construct, std::forward_as_tuple(candidate),
                     std::forward_as_tuple(candidate, request, readClock()));

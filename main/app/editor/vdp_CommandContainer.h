@@ -46,7 +46,7 @@ public:
     CommandContainer(const CommandContainer&) = delete;
     CommandContainer& operator=(const CommandContainer&) = delete;
 
-    // Stores a copy of a request under a new id: the millisecond clock, stepped past ids in use. Refused for a
+    // Stores a copy of a request under a new id: the millisecond clock, stepped past 0 and ids in use. Refused for a
     // request without reqid or cmdinfo, and when 100 items are stored.
     [[nodiscard]] i32 add(u32& id, const PacketContainer& request);
     // Sets the key's state to 1 (executing), creating the key. 0x80000000 for an unknown id.

@@ -187,6 +187,7 @@ void VDProtocolExecutor::abortRequest(const PacketContainer& abort)
     // its final "Re:Synchronize".
     if (cmdInfo == "sync_device") {
         post("Sync", "abort");
+        m_syncAbortPosted = true;
     }
 }
 
@@ -325,19 +326,19 @@ bool VDProtocolExecutor::timeOutRequest(u32 requestId, u32 now)
         return false;
     }
     // Its queued posts are dropped; those sent are given up on, so that their answers, should they still come,
-    // complete nothing else. A synchronisation given up on is asked to stop, as an abort from the editor would;
-    // while "Sync" still runs it, its remaining answers belong to no request.
-    const bool synchronizing = request.m_cmdInfo == "sync_device";
-    const bool synchronizeSent = synchronizing && !m_posts.hasQueued(requestId);
-    m_posts.cancel(requestId);
-    m_posts.expire(requestId, now);
-    if (synchronizing) {
-        post("Sync", "abort");
-        if (synchronizeSent && isSynchronizing()) {
+    // complete nothing else. A synchronisation that "Sync" runs is asked to stop (see the header).
+    if (request.m_cmdInfo == "sync_device") {
+        const bool stop = !m_posts.hasQueued(requestId) && isSynchronizing();
+        if (stop) {
+            post("Sync", "abort");
+        }
+        if (stop || m_syncAbortPosted) {
             m_syncAnswerOwed = true;
             m_syncOwedSince = now;
         }
     }
+    m_posts.cancel(requestId);
+    m_posts.expire(requestId, now);
     (void)replyWith(std::move(request), VDProtocol::RESULT_TIMEOUT);
     return true;
 }
@@ -442,7 +443,7 @@ i32 VDProtocolExecutor::onConnectionReply(const std::string& answer, i32 result,
 i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
 {
     if (m_syncAnswerOwed) {
-        // An answer of the synchronisation given up on: it completes no later request.
+        // An answer of the synchronisation given up on: it completes no later request. Its final one ends the debt.
         m_syncAnswerOwed = result == RESULT_EXECUTING;
         DBGC_LOG("[i] VDProtocolExecutor - late synchronisation answer (%d) dropped\n", result);
         return RESULT_NG;
@@ -601,7 +602,7 @@ i32 VDProtocolExecutor::queuePost(OutgoingPost outgoing)
 }
 
 i32 VDProtocolExecutor::postSubRequest(u32 requestId, const std::string& key, const char* target,
-                                       TMS::AbstractMessage message, const char* answer, i32 failResult)
+                                       TMS::AbstractMessage message, const char* answer)
 {
     (void)m_requests.markSub(requestId, key);
     OutgoingPost outgoing;
@@ -610,7 +611,6 @@ i32 VDProtocolExecutor::postSubRequest(u32 requestId, const std::string& key, co
     outgoing.m_answer = answer;
     outgoing.m_key = key;
     outgoing.m_requestId = requestId;
-    outgoing.m_failResult = failResult;
     return queuePost(std::move(outgoing));
 }
 
@@ -620,7 +620,7 @@ void VDProtocolExecutor::onPostFailed(const OutgoingPost& failed, i32 result)
     DBGC_LOG("[E] VDProtocolExecutor - cannot post '%s' to '%s' (0x%08X)\n", command != nullptr ? command : "",
              failed.m_target.c_str(), static_cast<u32>(result));
     if (failed.m_requestId != 0) {
-        failRequest(failed.m_requestId, failed.m_failResult != RESULT_OK ? failed.m_failResult : result);
+        failRequest(failed.m_requestId, result);
     }
 }
 
@@ -733,9 +733,6 @@ bool VDProtocolExecutor::isSynchronizing()
 
 i32 VDProtocolExecutor::onEditorStateChanged(u32 value)
 {
-    if (!isSynchronizingState(value)) {
-        m_syncAnswerOwed = false; // "Sync" has left the synchronisation: no answer of it is still to come
-    }
     const i32 stateClass = classifyEditorState(value);
     if (stateClass == m_editorStateClass) {
         return RESULT_OK;

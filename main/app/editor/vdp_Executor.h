@@ -26,10 +26,17 @@
 // wait; only a request whose posts wait their turn behind live work (see PostWindow::waitsItsTurn) is not. A
 // compile the compiler has taken ("Re:startCompile") is timed by COMPILE_FACTOR times the answer timeout instead.
 // Posts of a request given up on are dropped if queued and given up on if sent: their late answers complete
-// nothing. A synchronisation given up on after its "Synchronize" went out is asked to stop; while "Sync" still
-// runs it, its answers are dropped and a new "sync_device" is refused. A request answered otherwise before its
-// answers came lets its posts go on serving nothing. The VDProtocol thread calls expireRequests while anything is
-// awaited (isAwaitingAnswers) and retryPosts while a target holds posts back (hasBlockedPosts).
+// nothing. A request answered otherwise before its answers came lets its posts go on serving nothing. The
+// VDProtocol thread calls expireRequests while anything is awaited (isAwaitingAnswers) and retryPosts while a target
+// holds posts back (hasBlockedPosts).
+//
+// Synchronisations: "Sync" ignores "Synchronize" and names no request in its answers. One given up on while "Sync"
+// runs a synchronisation (EditorState 5 to 9) after its "Synchronize" went out is asked to stop ("abort"); "Sync"
+// then goes back to state 4 at once and reports the device's answer later ("Re:Synchronize" with Result 2). In
+// the idle state 4 nothing runs that could be stopped, and no "abort" goes (the device would only answer it).
+// Once an "abort" went for a request given up on, from the editor or from the deadline, the next final answer is
+// owed to it, whatever the EditorState does meanwhile: it is swallowed, and until it comes (or for at most
+// LATE_ANSWER_FACTOR answer timeouts) a new "sync_device" is refused.
 #pragma once
 
 #include <functional>
@@ -217,13 +224,13 @@ public:
     // ---- posts ----------------------------------------------------------------------------------------------------
 
     // Submits a post to the window. A failing send, at once or later, ends post.m_requestId (if any) through
-    // failRequest with post.m_failResult (0: the send's code) and drops its queued posts. 0 when sent or queued;
-    // the failure code when sending at once failed (the request is answered then).
+    // failRequest with 0x80000000 and drops its queued posts. 0 when sent or queued; 0x80000000 when sending at
+    // once failed (the request is answered then).
     i32 queuePost(OutgoingPost post);
     // One command of a stored request: marks its sub-request key as executing and queues the post, which awaits
-    // answer with that key; a failed post ends the request with failResult. queuePost's result.
+    // answer with that key; a failed post ends the request. queuePost's result.
     i32 postSubRequest(u32 requestId, const std::string& key, const char* target, TMS::AbstractMessage message,
-                       const char* answer, i32 failResult = VDProtocol::RESULT_NG);
+                       const char* answer);
     // Takes a pending request out of the store and replies with result, progress 100, message "". 0x80000000
     // when no request has the id.
     i32 failRequest(u32 requestId, i32 result);
@@ -456,8 +463,9 @@ private:
     PostWindow m_posts;
     std::map<u32, i32> m_firstFailures; // request id -> the first failing answer's result
     u32 m_answerTimeoutMs = ANSWER_TIMEOUT_MS;
-    bool m_syncAnswerOwed = false; // a synchronisation given up on may still answer
+    bool m_syncAnswerOwed = false; // the final answer of a synchronisation given up on is still to come
     u32 m_syncOwedSince = 0;
+    bool m_syncAbortPosted = false; // the editor has aborted the pending synchronisation
 };
 
 } // namespace VDevice

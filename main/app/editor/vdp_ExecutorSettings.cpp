@@ -235,7 +235,7 @@ i32 VDProtocolExecutor::startSynchronize(const PacketContainer& request, const c
     synchronize.m_message.setString("Direction", direction);
     synchronize.m_message.setString("Password", SYNC_PASSWORD);
     synchronize.m_requestId = id;
-    synchronize.m_failResult = RESULT_NG;
+    m_syncAbortPosted = false;
     return queuePost(std::move(synchronize));
 }
 

@@ -63,21 +63,25 @@ TMS::ThreadHandle findRunningThread(const char* threadName)
     return thread;
 }
 
-i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message)
+SendStatus sendToThread(const char* threadName, const TMS::AbstractMessage& message)
 {
     const TMS::ThreadHandle thread = findRunningThread(threadName);
     if (!thread) {
-        return VDProtocol::RESULT_NG;
+        return SendStatus::REFUSED;
     }
     // A full queue is seen before the send, so that a post retried until its target takes it again leaves no
     // "Busy!" line in the target's log each time. A message to the calling thread itself is handled at once.
     if (!thread->isCallerOwnTask()) {
         TMS::ThreadMessageStream& stream = thread->getMessageStream();
         if (stream.getCount() >= stream.getCapacity()) {
-            return static_cast<i32>(TMS::RESULT_FULL);
+            return SendStatus::QUEUE_FULL;
         }
     }
-    return static_cast<i32>(thread->sendMessage(message));
+    const u32 sent = thread->sendMessage(message);
+    if (sent == TMS::RESULT_FULL) {
+        return SendStatus::QUEUE_FULL;
+    }
+    return (sent & TMS::RESULT_FAILED) != 0 ? SendStatus::REFUSED : SendStatus::TAKEN;
 }
 
 TMS::AbstractMessage makeCommandMessage(const char* command)
@@ -101,18 +105,15 @@ bool PostWindow::fits(const std::string& target, const Target& state, const Outg
     return static_cast<u32>(counted) < rule->m_limit;
 }
 
-i32 PostWindow::send(Target& state, OutgoingPost& post)
+SendStatus PostWindow::send(Target& state, OutgoingPost& post)
 {
-    const i32 result = sendToThread(post.m_target.c_str(), post.m_message);
-    state.m_blocked = result == static_cast<i32>(TMS::RESULT_FULL);
-    if (state.m_blocked) {
-        return result;
+    const SendStatus status = sendToThread(post.m_target.c_str(), post.m_message);
+    state.m_blocked = status == SendStatus::QUEUE_FULL;
+    if (status == SendStatus::REFUSED && m_onFailure) {
+        m_onFailure(post, VDProtocol::RESULT_NG);
     }
-    if (VDProtocol::failed(result)) {
-        if (m_onFailure) {
-            m_onFailure(post, result);
-        }
-        return result;
+    if (status != SendStatus::TAKEN) {
+        return status;
     }
     if (!post.m_answer.empty()) {
         u32 now = 0;
@@ -123,7 +124,7 @@ i32 PostWindow::send(Target& state, OutgoingPost& post)
     if (m_onSent) {
         m_onSent(post);
     }
-    return RESULT_OK;
+    return status;
 }
 
 i32 PostWindow::submit(OutgoingPost post)
@@ -132,13 +133,14 @@ i32 PostWindow::submit(OutgoingPost post)
     Target& state = m_targets[target];
     if (post.m_requestId == 0 && !state.m_queue.empty()) {
         if (post.m_coalesce) {
+            // The older one goes and this one joins the end: whatever was queued after the older one still goes
+            // first, as it was asked for first.
             const std::string command = commandOf(post);
             const auto same = std::find_if(state.m_queue.begin(), state.m_queue.end(), [&](const OutgoingPost& queued) {
                 return queued.m_coalesce && commandOf(queued) == command;
             });
             if (same != state.m_queue.end()) {
-                *same = std::move(post);
-                return RESULT_OK;
+                state.m_queue.erase(same);
             }
         }
         const auto unowned = std::count_if(state.m_queue.begin(), state.m_queue.end(),
@@ -154,12 +156,11 @@ i32 PostWindow::submit(OutgoingPost post)
         state.m_queue.push_back(std::move(post));
         return RESULT_OK;
     }
-    const i32 sent = send(state, post);
-    if (state.m_blocked) {
+    const SendStatus sent = send(state, post);
+    if (sent == SendStatus::QUEUE_FULL) {
         state.m_queue.push_back(std::move(post));
-        return RESULT_OK;
     }
-    return sent;
+    return sent == SendStatus::REFUSED ? VDProtocol::RESULT_NG : RESULT_OK;
 }
 
 void PostWindow::pump(const std::string& target)
@@ -169,8 +170,7 @@ void PostWindow::pump(const std::string& target)
     while (!state.m_queue.empty() && fits(target, state, state.m_queue.front())) {
         OutgoingPost post = std::move(state.m_queue.front());
         state.m_queue.pop_front();
-        (void)send(state, post);
-        if (state.m_blocked) {
+        if (send(state, post) == SendStatus::QUEUE_FULL) {
             state.m_queue.push_front(std::move(post));
             return;
         }

@@ -20,9 +20,9 @@
 // progress answer of an expired post shows that its work runs and gives it the longer limit.
 //
 // Posts that serve no request may repeat while their target is stuck (the network addresses every 5 s, the meter
-// list): one marked m_coalesce takes the place of a post of the same command that still waits in the FIFO, and at
-// most MAX_QUEUED posts that serve no request wait for one target. Posts of requests are bounded by the stored
-// requests.
+// list): one marked m_coalesce drops a post of the same command that still waits in the FIFO and joins the end, so
+// it never overtakes what was queued after the post it replaces. At most MAX_QUEUED posts that serve no request
+// wait for one target. Posts of requests are bounded by the stored requests.
 //
 // Not synchronised: the window belongs to the executor's thread.
 #pragma once
@@ -40,11 +40,18 @@
 
 namespace VDevice {
 
-// Looks the thread up by name and queues the message without waiting. The send's result; 0x80000008 (nothing
-// queued) while the target's queue is full, seen before the send so that the target logs no "Busy!" line unless
-// its queue filled in between; 0x80000000 when no thread of that name runs its message loop (none registered, or
-// below STOP).
-[[nodiscard]] i32 sendToThread(const char* threadName, const TMS::AbstractMessage& message);
+// What one send did: the target took the message; its queue was full and nothing was queued; or no thread of that
+// name runs its message loop (none registered, or below STOP) or the send failed otherwise.
+enum class SendStatus {
+    TAKEN,
+    QUEUE_FULL,
+    REFUSED,
+};
+
+// Looks the thread up by name and queues the message without waiting. A full queue is seen before the send, so
+// that the target logs no "Busy!" line unless its queue filled in between. The thread system's own codes stay
+// here: its queue-full code has the number of "ng/timeout".
+[[nodiscard]] SendStatus sendToThread(const char* threadName, const TMS::AbstractMessage& message);
 // A handle on the registered thread of that name when it is at least in STOP, else an empty handle. Hold it only
 // for the look-up at hand (see TMS::ThreadHandle).
 TMS::ThreadHandle findRunningThread(const char* threadName);
@@ -59,7 +66,6 @@ struct OutgoingPost
     std::string m_answer;    // the answer that frees its slot; empty when none is awaited
     std::string m_key;       // the answer's key ("" when the answer carries none)
     u32 m_requestId = 0;     // the pending request it serves; 0 for none
-    i32 m_failResult = 0;    // the failure code its request is answered with; 0: the send's own code
     bool m_coalesce = false; // serving no request, it replaces a queued post of the same command
 };
 
@@ -95,7 +101,7 @@ public:
         u32 m_requestId = 0;
     };
 
-    // Called for every post whose send failed, also one sent at once from submit.
+    // Called for every post whose send failed, also one sent at once from submit; result is 0x80000000.
     using FailureHandler = std::function<void(const OutgoingPost& post, i32 result)>;
     // Called for every post that has gone out.
     using SentHandler = std::function<void(const OutgoingPost& post)>;
@@ -103,8 +109,8 @@ public:
     explicit PostWindow(FailureHandler onFailure, SentHandler onSent = nullptr);
 
     // Sends the post now when its target's FIFO is empty, a slot is free and the target takes it; otherwise queues
-    // it (or lets it take the place of one it coalesces with). 0 when sent or queued; the failure code (after the
-    // failure handler ran) when sending now failed or too many posts serving no request wait.
+    // it (after dropping a queued one it coalesces with). 0 when sent or queued; 0x80000000 (after the failure
+    // handler ran) when sending now failed or too many posts serving no request wait.
     i32 submit(OutgoingPost post);
     // Finds the oldest awaited post of this answer and key. A final answer frees its slot; a progress answer
     // (final false) leaves it awaited. Sends nothing: call pump once the answer is dealt with.
@@ -147,9 +153,9 @@ private:
     };
 
     bool fits(const std::string& target, const Target& state, const OutgoingPost& post) const;
-    // Sends one post: 0, 0x80000008 for a full target queue (nothing else happens), or the send's failure (the
-    // failure handler has run then).
-    i32 send(Target& state, OutgoingPost& post);
+    // Sends one post; a full target queue marks the target blocked and nothing else happens, a failure runs the
+    // failure handler.
+    SendStatus send(Target& state, OutgoingPost& post);
     void pump(const std::string& target);
 
     FailureHandler m_onFailure;

@@ -74,6 +74,7 @@ HostThread::HostThread() : tmstest::RecordingThread(5)
             return;
         }
         ++m_answers;
+        m_answerHook(message);
         if (m_executor == nullptr) {
             return;
         }

@@ -68,7 +68,10 @@ public:
     HostThread();
     ~HostThread() override;
 
+    // Set and read on this thread (run).
     VDevice::VDProtocolExecutor* m_executor = nullptr;
+    // Sees every answer first, with or without an executor.
+    tmstest::Hook<void(const TMS::AbstractMessage&)> m_answerHook;
     // Runs before an answer is handed over; returning false drops it.
     std::function<bool(const TMS::AbstractMessage&)> m_answerFilter;
 
