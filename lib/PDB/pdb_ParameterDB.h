@@ -88,10 +88,11 @@ public:
     u32 getDBId() const override;
     const char* getName() const override;
     // A key registered already changes nothing. The calling thread's first key creates its thread entry, whose
-    // added list then names every component present. The callback must only set an event and return: besides the
-    // database's lock (see above), its onParameterChanged may run from an ending DeferredChangeNotices under the
-    // lock of this database's observer list, so it must not write to this database, register or remove an
-    // observer of it, or wait on a thread that does either: each takes that lock again and deadlocks.
+    // added list then names every component present. The callback must only set an event and return: besides
+    // inside the database's lock (see above), its onParameterChanged may run from an ending DeferredChangeNotices
+    // under the lock of this database's observer list. There it must not register or remove an observer of this
+    // database, nor end notices it holds itself (both take that lock again), nor write to the database or wait on a
+    // thread that does (writers take the database's lock before the list's).
     i32 registerCallback(u32 key, IParameterDBCallback* callback, ParameterFilter filter) override;
     u32 getCallbackIndex(u32 key) const override;
     // The index-taking change operations give 0x80000000 for an index that no key was registered with.

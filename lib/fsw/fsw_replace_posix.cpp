@@ -107,13 +107,14 @@ bool readHexField(std::string_view& text, bool fixed, u32& value)
     return wellFormed;
 }
 
-// Whether suffix is exactly what uniqueSuffix writes ("%x-%x-%08x": process id, counter, noise); pid gets the
-// process id.
+// Whether suffix is exactly what uniqueSuffix writes ("%x-%x-%08x": a process id, the counter, noise); pid gets
+// the process id.
 bool readSuffix(std::string_view suffix, u32& pid)
 {
     u32 counter = 0;
     u32 noise = 0;
-    if (!readHexField(suffix, false, pid) || pid == 0 || suffix.empty() || suffix[0] != '-') {
+    if (!readHexField(suffix, false, pid) || pid == 0 || pid > static_cast<u32>(INT_MAX) || suffix.empty() ||
+        suffix[0] != '-') {
         return false;
     }
     suffix.remove_prefix(1);
@@ -148,11 +149,12 @@ bool isTempOf(std::string_view candidate, std::string_view name, bool nested, st
     return true;
 }
 
-// Whether pid names a running process other than this one (one that the caller may not signal runs as well).
+// Whether pid (at most INT_MAX) names a running process other than this one (one that the caller may not signal
+// runs as well).
 bool isOtherLiveProcess(u32 pid)
 {
-    if (pid > static_cast<u32>(INT_MAX) || static_cast<pid_t>(pid) == ::getpid()) {
-        return false; // no process has such an id; this process's own replacements are over (see the header)
+    if (static_cast<pid_t>(pid) == ::getpid()) {
+        return false; // this process's own replacements are over (see the header)
     }
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }

@@ -564,11 +564,11 @@ TEST_F(SyncThread, CapacityBelowTheProfileClearsTheClientType)
     EXPECT_TRUE(m_journal.with("DC:Synchronize Synchronized").empty());
 }
 
-// The editor link gives up a "sync_device" that hears nothing; "Sync" ignores "Synchronize" and names no request in
-// its answers. While a synchronisation runs, the one given up on asks "Sync" to stop: "Sync" goes back to state 4 at
-// once and reports the device's answer later, and until it has come a retry is refused. In the idle state 4 there
-// is nothing to stop, so nothing is asked of the device and a retry goes. The device answers every
-// "AbortSynchronize"; no retry is ever completed as "aborted".
+// The editor link's executor on "VDProtocol" against the real thread, whose answers name no request: a request
+// given up on, aborted, or ended by a failed step completes nothing later. "Sync" ignores "Synchronize"; it takes an
+// "abort" in states 4 to 9 by going back to state 4 at once (from where it starts again on its own once
+// "DeviceControl" answers "PrepareToSync") and the device answers each "AbortSynchronize" later. Until that answer
+// has come a retry is refused; one after it is answered by the synchronisation that runs.
 TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
 {
     vdptest::CaptureUnit unit;
@@ -608,19 +608,29 @@ TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
             executor.setAnswerTimeout(VDevice::VDProtocolExecutor::ANSWER_TIMEOUT_MS);
         });
     };
+    // The "EditorState" as the executor reads it.
+    const auto seen = [&](u32 state) {
+        return waitUntil([&] {
+            KVariant value;
+            return m_sync.getSystemInfo(value, "EditorState", 0) == 0 && value.getUInt() == state;
+        });
+    };
+    const auto reported = [&](const std::string& entry, size_t count) {
+        return waitUntil([&] { return m_journal.with("VDP:Re:Synchronize " + entry).size() == count; });
+    };
     // The device answers each "AbortSynchronize" sent so far; returns once "Sync" has reported every answer.
     size_t answered = 0;
     const auto answerAborts = [&] {
         for (; answered < sentNamed("AbortSynchronize").size(); ++answered) {
             m_script.deliverEvent(PYRITE::SYNC_EVENT_CODE, "onSyncAborted", "");
-            ASSERT_TRUE(waitUntil([&] { return m_journal.with("VDP:Re:Synchronize 2 ").size() == answered + 1; }));
+            ASSERT_TRUE(reported("2 ", answered + 1));
         }
     };
 
     // Resting in state 4 (no direction, as the editor link connects): nothing to stop. An abort from the editor
     // reaches the device all the same, and its answer, later than the deadline, is owed.
     send("SetNetworkInfo", {{"FromIPAddress", HERE}, {"ToIPAddress", HERE}});
-    ASSERT_TRUE(waitState(Sync::STATE_TEMPORARY_SYNCED));
+    ASSERT_TRUE(seen(Sync::STATE_TEMPORARY_SYNCED));
     request("get_sync_device", "s1");
     giveUp();
     send("Asynchronous"); // what was posted to "Sync" before it has been handled once its answer is in
@@ -628,6 +638,7 @@ TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
     EXPECT_TRUE(sentNamed("AbortSynchronize").empty());
     request("get_sync_device", "s2");
     dispatch(R"({"abort":{"reqid":"s2"}})");
+    dispatch(R"({"abort":{"reqid":"s2"}})"); // one abort is enough
     ASSERT_TRUE(waitUntil([&] { return sentNamed("AbortSynchronize").size() == 1; }));
     giveUp();
     request("get_sync_device", "s3");
@@ -636,24 +647,35 @@ TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
                                                    reply("get_sync_device", "s2", "ng/timeout"),
                                                    reply("get_sync_device", "s3", "ng")}));
 
-    // A synchronisation runs (state 5): the one given up on stops it; the device's answer is owed to it.
-    m_prepareAnswers = 1;
-    startSync("ClientToServer");
-    ASSERT_TRUE(waitUntil([&] { return sentNamed(PYRITE::EVENT_SET_CLIENT_TYPE).size() == 1; }));
+    // A synchronisation runs (state 5): the one given up on stops it, "Sync" starts again on its own, and then the
+    // device answers the abort.
+    m_prepareAnswers = 1000; // the stand-in answers every "PrepareToSync" from here, as the real thread does
+    startSync("ServerToClient");
+    ASSERT_TRUE(reported("1 16", 1));
+    ASSERT_TRUE(seen(Sync::STATE_CLIENT_TYPE));
     request("set_sync_device", "s4");
     giveUp();
-    ASSERT_TRUE(waitState(Sync::STATE_TEMPORARY_SYNCED));
-    ASSERT_TRUE(waitUntil([&] { return sentNamed("AbortSynchronize").size() == 2; }));
+    ASSERT_TRUE(reported("1 16", 2));
     m_vdProtocol.run([&] { (void)executor.onEditorStateChanged(Sync::STATE_TEMPORARY_SYNCED); }); // as the link does
     request("set_sync_device", "s5");
     answerAborts();
+    // The run that "Sync" started answers the next request. Its failed step (another configuration) aborts on its
+    // own, whose answer is owed as well; the run after it answers the next.
     request("set_sync_device", "s6");
-    send("Re:PrepareToSync"); // "Sync" starts again on its own: its answers complete the request now pending
-    ASSERT_TRUE(waitState(Sync::STATE_CLIENT_TYPE));
-    ASSERT_TRUE(waitUntil([&] { return m_journal.with("VDP:Re:Synchronize 1 16").size() == 2; }));
-    EXPECT_EQ(replies(), (std::vector<std::string>{reply("set_sync_device", "s4", "ng/timeout"),
-                                                   reply("set_sync_device", "s5", "ng"),
-                                                   reply("set_sync_device", "s6", "excuting", "16")}));
+    answerEvent(PYRITE::EVENT_SET_CLIENT_TYPE, "onSetClientType", "HASH:1", 2);
+    ASSERT_TRUE(reported("1 16", 3));
+    request("set_sync_device", "s7");
+    answerAborts();
+    request("set_sync_device", "s8");
+    m_sameConfig = true;
+    answerEvent(PYRITE::EVENT_SET_CLIENT_TYPE, "onSetClientType", "HASH:1", 3);
+    ASSERT_TRUE(reported("0 100", 1));
+    EXPECT_EQ(replies(), (std::vector<std::string>{
+                             reply("set_sync_device", "s4", "ng/timeout"), reply("set_sync_device", "s5", "ng"),
+                             reply("set_sync_device", "s6", "ng/unmatched_config", "0"),
+                             reply("set_sync_device", "s7", "ng"), reply("set_sync_device", "s8", "excuting", "64"),
+                             reply("set_sync_device", "s8", "excuting", "80"), reply("set_sync_device", "s8", "ok")}));
+    EXPECT_EQ(sentNamed("AbortSynchronize").size(), 3u);
 }
 
 } // namespace

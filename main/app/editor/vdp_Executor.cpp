@@ -183,11 +183,10 @@ void VDProtocolExecutor::abortRequest(const PacketContainer& abort)
     if (m_requests.findByReqId(id, cmdInfo, abort.m_reqId) != RESULT_OK) {
         return;
     }
-    // A compile is not aborted from the editor link; a synchronisation is asked to stop and stays pending until
-    // its final "Re:Synchronize".
-    if (cmdInfo == "sync_device") {
-        post("Sync", "abort");
-        m_syncAbortPosted = true;
+    // A compile is not aborted from the editor link; a synchronisation is asked to stop (once) and stays pending
+    // until its final "Re:Synchronize" or its deadline.
+    if (cmdInfo == "sync_device" && !m_syncAbortPosted) {
+        m_syncAbortPosted = post("Sync", "abort") == RESULT_OK;
     }
 }
 
@@ -326,16 +325,16 @@ bool VDProtocolExecutor::timeOutRequest(u32 requestId, u32 now)
         return false;
     }
     // Its queued posts are dropped; those sent are given up on, so that their answers, should they still come,
-    // complete nothing else. A synchronisation that "Sync" runs is asked to stop (see the header).
+    // complete nothing else. A synchronisation that "Sync" runs is asked to stop; the device's answer to the abort
+    // is owed (see the header).
     if (request.m_cmdInfo == "sync_device") {
-        const bool stop = !m_posts.hasQueued(requestId) && isSynchronizing();
-        if (stop) {
-            post("Sync", "abort");
+        if (!m_syncAbortPosted && !m_posts.hasQueued(requestId) && isSynchronizing()) {
+            m_syncAbortPosted = post("Sync", "abort") == RESULT_OK;
         }
-        if (stop || m_syncAbortPosted) {
-            m_syncAnswerOwed = true;
-            m_syncOwedSince = now;
+        if (m_syncAbortPosted && getEditorStateClass() != STATE_CLASS_OFFLINE) {
+            oweSyncAnswer(now);
         }
+        m_syncAbortPosted = false;
     }
     m_posts.cancel(requestId);
     m_posts.expire(requestId, now);
@@ -351,8 +350,10 @@ u32 VDProtocolExecutor::expireRequests()
         DBGC_LOG("[W] VDProtocolExecutor::expireRequests - '%s' from '%s' taken as lost\n", lost.m_answer.c_str(),
                  lost.m_target.c_str());
     }
-    if (m_syncAnswerOwed && now - m_syncOwedSince >= lostAfter) {
-        m_syncAnswerOwed = false;
+    if (m_syncAnswersOwed != 0 && now - m_syncOwedSince >= lostAfter) {
+        DBGC_LOG("[W] VDProtocolExecutor::expireRequests - %u synchronisation answers taken as lost\n",
+                 m_syncAnswersOwed);
+        m_syncAnswersOwed = 0;
     }
     // A request is timed from its arrival, the send of its post or its last progress, whether its posts were sent
     // or still wait; only one whose posts wait their turn behind live work is not.
@@ -377,7 +378,7 @@ u32 VDProtocolExecutor::expireRequests()
 
 bool VDProtocolExecutor::isAwaitingAnswers()
 {
-    return m_requests.getCount() != 0 || m_posts.isBusy() || m_syncAnswerOwed;
+    return m_requests.getCount() != 0 || m_posts.isBusy() || m_syncAnswersOwed != 0;
 }
 
 i32 VDProtocolExecutor::onSubRequestAnswer(const std::string& answer, const std::string& key, i32 result)
@@ -440,13 +441,34 @@ i32 VDProtocolExecutor::onConnectionReply(const std::string& answer, i32 result,
     return onSubRequestAnswer(answer, makeConnectionKey(toUniqId, toPortNo, fromUniqId, fromPortNo), result);
 }
 
+void VDProtocolExecutor::oweSyncAnswer(u32 now)
+{
+    ++m_syncAnswersOwed;
+    m_syncOwedSince = now;
+}
+
 i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
 {
-    if (m_syncAnswerOwed) {
-        // An answer of the synchronisation given up on: it completes no later request. Its final one ends the debt.
-        m_syncAnswerOwed = result == RESULT_EXECUTING;
+    const u32 now = clockNow();
+    // A failed step stops the synchronisation with an abort of "Sync"'s own, whose answer comes later (the capacity
+    // check clears the client type instead).
+    const bool abortFollows = VDProtocol::failed(result) && result != VDProtocol::RESULT_CAPACITY_OVER;
+    if (m_syncAnswersOwed != 0) {
+        // An answer of a synchronisation given up on: it completes no later request.
         DBGC_LOG("[i] VDProtocolExecutor - late synchronisation answer (%d) dropped\n", result);
+        if (result == RESULT_OK) {
+            m_syncAnswersOwed = 0; // "Sync" finished first: an abort it takes now is ignored
+        } else if (result == VDProtocol::RESULT_ABORTED) {
+            --m_syncAnswersOwed;
+        }
+        m_syncOwedSince = now;
+        if (abortFollows) {
+            oweSyncAnswer(now);
+        }
         return RESULT_NG;
+    }
+    if (abortFollows) {
+        oweSyncAnswer(now);
     }
     u32 id = 0;
     if (m_requests.findByCmdInfo(id, "sync_device") != RESULT_OK) {
@@ -455,6 +477,11 @@ i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
     PacketContainer reply(m_requests.get(id));
     if (result != RESULT_EXECUTING) {
         takeRequest(id, reply);
+        // The editor's abort not answered by this: "Sync" takes it in state 4 now and the device answers it later.
+        if (m_syncAbortPosted && result != RESULT_OK && result != VDProtocol::RESULT_ABORTED) {
+            oweSyncAnswer(now);
+        }
+        m_syncAbortPosted = false;
     } else {
         (void)m_requests.touch(id); // still running: its deadline starts again
     }
@@ -734,6 +761,9 @@ bool VDProtocolExecutor::isSynchronizing()
 i32 VDProtocolExecutor::onEditorStateChanged(u32 value)
 {
     const i32 stateClass = classifyEditorState(value);
+    if (stateClass == STATE_CLASS_OFFLINE) {
+        m_syncAnswersOwed = 0; // the device link has gone: nothing it was asked can be answered any more
+    }
     if (stateClass == m_editorStateClass) {
         return RESULT_OK;
     }

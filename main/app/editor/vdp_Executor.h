@@ -30,13 +30,17 @@
 // VDProtocol thread calls expireRequests while anything is awaited (isAwaitingAnswers) and retryPosts while a target
 // holds posts back (hasBlockedPosts).
 //
-// Synchronisations: "Sync" ignores "Synchronize" and names no request in its answers. One given up on while "Sync"
-// runs a synchronisation (EditorState 5 to 9) after its "Synchronize" went out is asked to stop ("abort"); "Sync"
-// then goes back to state 4 at once and reports the device's answer later ("Re:Synchronize" with Result 2). In
-// the idle state 4 nothing runs that could be stopped, and no "abort" goes (the device would only answer it).
-// Once an "abort" went for a request given up on, from the editor or from the deadline, the next final answer is
-// owed to it, whatever the EditorState does meanwhile: it is swallowed, and until it comes (or for at most
-// LATE_ANSWER_FACTOR answer timeouts) a new "sync_device" is refused.
+// Synchronisations: "Sync" ignores "Synchronize" and names no request in its answers. A request given up on while
+// "Sync" runs a synchronisation (EditorState 5 to 9) after its "Synchronize" went out asks it to stop ("abort",
+// at most one per request, the editor's included). "Sync" acts on an "abort" in states 4 to 9: back to state 4 at
+// once (from where it may start again on its own) and "AbortSynchronize" to the device, whose answer it reports
+// later ("Re:Synchronize" Result 2). A failed step of "Sync" ends the same way after its failure result. In state 4
+// "Sync" rests, so no "abort" goes there at the deadline. The executor counts the Result 2 answers that belong to no
+// request: that of an "abort" for a request given up on (or answered by another result first), and that of each
+// failed step's own abort. While any is owed, whatever the EditorState does in states 4 to 10, every answer of
+// "Sync" is swallowed and a new "sync_device" is refused; a Result 0 ("Sync" finished, an "abort" after it is
+// ignored), the device link going (states 0 to 3) and LATE_ANSWER_FACTOR answer timeouts without an answer end
+// the debt.
 #pragma once
 
 #include <functional>
@@ -108,7 +112,7 @@ public:
     // An answer given up on is still awaited (and swallowed) for this many answer timeouts; then it counts as lost.
     static constexpr u32 LATE_ANSWER_FACTOR = 10;
     // The "EditorState" values of "Sync" while it runs a synchronisation (from sending the client type to the
-    // directory sync; 4 is the idle state an "abort" goes back to).
+    // directory sync; 4 is the resting state an "abort" goes back to).
     static constexpr u32 SYNC_STATE_FIRST = 5;
     static constexpr u32 SYNC_STATE_LAST = 9;
 
@@ -132,8 +136,8 @@ public:
     // "Re:setComponentDefault" / "Re:removeComponentDefault".
     i32 onComponentDefaultReply(const std::string& answer, i32 result, u32 uniqueId);
     // "Re:Synchronize" and "Re:Asynchronous": answers the first pending "sync_device" request with the progress
-    // (at most 100); a result other than 1 (executing) removes it. 0x80000000 when none is pending, and for the
-    // answers of a synchronisation given up on (dropped).
+    // (at most 100); a result other than 1 (executing) removes it. 0x80000000 when none is pending, and while an
+    // answer of a synchronisation given up on is owed (dropped; see Synchronisations above).
     i32 onSyncProgress(i32 result, u32 progress);
     // "Notify:compileResult": answers the compile whose "startCompile" it answers with info {"capacity":
     // "VDeviceCapacity"} (no info when that cannot be read); a result other than 1 removes it and lets the next
@@ -448,6 +452,8 @@ private:
     // One setting from info[infoKey]: the writer's result, 0x80000000 without the key.
     i32 writeSettingFrom(const PacketContainer& request, const char* infoKey, const char* itemKey);
     i32 startSynchronize(const PacketContainer& request, const char* direction);
+    // One more Result 2 of "Sync" that belongs to no request.
+    void oweSyncAnswer(u32 now);
 
     // In this order (the texts outlive the store and the converter).
     std::string m_componentDefaultDirectory;
@@ -463,9 +469,9 @@ private:
     PostWindow m_posts;
     std::map<u32, i32> m_firstFailures; // request id -> the first failing answer's result
     u32 m_answerTimeoutMs = ANSWER_TIMEOUT_MS;
-    bool m_syncAnswerOwed = false; // the final answer of a synchronisation given up on is still to come
-    u32 m_syncOwedSince = 0;
-    bool m_syncAbortPosted = false; // the editor has aborted the pending synchronisation
+    u32 m_syncAnswersOwed = 0;      // Result 2 answers of "Sync" still to come that belong to no request
+    u32 m_syncOwedSince = 0;        // the clock when the debt last grew or an owed answer came
+    bool m_syncAbortPosted = false; // an "abort" went for the pending synchronisation, not yet accounted for
 };
 
 } // namespace VDevice

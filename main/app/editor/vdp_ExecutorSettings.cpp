@@ -224,7 +224,7 @@ i32 VDProtocolExecutor::startSynchronize(const PacketContainer& request, const c
     // One synchronisation at a time: its answers could not tell two pending requests apart.
     u32 id = 0;
     if (getEditorStateClass() != STATE_CLASS_CONNECTED || compareSyncVersions() != RESULT_OK ||
-        m_requests.findByCmdInfo(id, "sync_device") == RESULT_OK || m_syncAnswerOwed ||
+        m_requests.findByCmdInfo(id, "sync_device") == RESULT_OK || m_syncAnswersOwed != 0 ||
         m_requests.add(id, request) != RESULT_OK) {
         return replyWith(request, RESULT_NG);
     }

@@ -66,7 +66,7 @@ struct OutgoingPost
     std::string m_answer;    // the answer that frees its slot; empty when none is awaited
     std::string m_key;       // the answer's key ("" when the answer carries none)
     u32 m_requestId = 0;     // the pending request it serves; 0 for none
-    bool m_coalesce = false; // serving no request, it replaces a queued post of the same command
+    bool m_coalesce = false; // serving no request, it drops a queued post of the same command and goes last
 };
 
 // A sent post still awaiting its answer.
