@@ -601,6 +601,7 @@ TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
         std::erase_if(taken, [](const std::string& line) { return line.rfind(R"({"reply":)", 0) != 0; });
         return taken;
     };
+    // A zero timeout is also a zero lost-answer limit: give up only while nothing is owed.
     const auto giveUp = [&] {
         m_vdProtocol.run([&] {
             executor.setAnswerTimeout(0);
@@ -622,6 +623,7 @@ TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
     size_t answered = 0;
     const auto answerAborts = [&] {
         for (; answered < sentNamed("AbortSynchronize").size(); ++answered) {
+            heard();
             m_script.deliverEvent(PYRITE::SYNC_EVENT_CODE, "onSyncAborted", "");
             ASSERT_TRUE(reported("2 ", answered + 1));
         }
@@ -631,9 +633,11 @@ TEST_F(SyncThread, ASynchronisationGivenUpOnCompletesNoLaterRequest)
     // reaches the device all the same, and its answer, later than the deadline, is owed.
     send("SetNetworkInfo", {{"FromIPAddress", HERE}, {"ToIPAddress", HERE}});
     ASSERT_TRUE(seen(Sync::STATE_TEMPORARY_SYNCED));
+    heard();
+    ASSERT_TRUE(m_deviceControl.waitForCount("msg:PrepareToSync", 1)); // its answer is on its way to "Sync"
     request("get_sync_device", "s1");
     giveUp();
-    send("Asynchronous"); // what was posted to "Sync" before it has been handled once its answer is in
+    send("Asynchronous"); // what reached "Sync" before it has been handled once its answer is in
     ASSERT_TRUE(m_journal.waitFor("VDP:Re:Asynchronous 0i 100i"));
     EXPECT_TRUE(sentNamed("AbortSynchronize").empty());
     request("get_sync_device", "s2");

@@ -325,8 +325,8 @@ bool VDProtocolExecutor::timeOutRequest(u32 requestId, u32 now)
         return false;
     }
     // Its queued posts are dropped; those sent are given up on, so that their answers, should they still come,
-    // complete nothing else. A synchronisation that "Sync" runs is asked to stop; the device's answer to the abort
-    // is owed (see the header).
+    // complete nothing else. A synchronisation that "Sync" runs is asked to stop, unless an abort went for it
+    // already; the answer of either abort belongs to no request, unless the device link has gone (see the header).
     if (request.m_cmdInfo == "sync_device") {
         if (!m_syncAbortPosted && !m_posts.hasQueued(requestId) && isSynchronizing()) {
             m_syncAbortPosted = post("Sync", "abort") == RESULT_OK;
@@ -450,18 +450,20 @@ void VDProtocolExecutor::oweSyncAnswer(u32 now)
 i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
 {
     const u32 now = clockNow();
-    // A failed step stops the synchronisation with an abort of "Sync"'s own, whose answer comes later (the capacity
-    // check clears the client type instead).
-    const bool abortFollows = VDProtocol::failed(result) && result != VDProtocol::RESULT_CAPACITY_OVER;
+    const auto linkUp = [this] { return getEditorStateClass() != STATE_CLASS_OFFLINE; };
+    // After a failed step "Sync" has sent an abort of its own, whose answer comes later: not so after the capacity
+    // check (it clears the client type instead), nor once the device link has gone.
+    const bool abortFollows = VDProtocol::failed(result) && result != VDProtocol::RESULT_CAPACITY_OVER && linkUp();
     if (m_syncAnswersOwed != 0) {
-        // An answer of a synchronisation given up on: it completes no later request.
+        // An answer while one that belongs to no request is still to come: it completes no request.
         DBGC_LOG("[i] VDProtocolExecutor - late synchronisation answer (%d) dropped\n", result);
         if (result == RESULT_OK) {
-            m_syncAnswersOwed = 0; // "Sync" finished first: an abort it takes now is ignored
+            // A run has finished: every abort "Sync" took was answered before this, and one it takes now is ignored.
+            m_syncAnswersOwed = 0;
         } else if (result == VDProtocol::RESULT_ABORTED) {
             --m_syncAnswersOwed;
+            m_syncOwedSince = now;
         }
-        m_syncOwedSince = now;
         if (abortFollows) {
             oweSyncAnswer(now);
         }
@@ -477,8 +479,9 @@ i32 VDProtocolExecutor::onSyncProgress(i32 result, u32 progress)
     PacketContainer reply(m_requests.get(id));
     if (result != RESULT_EXECUTING) {
         takeRequest(id, reply);
-        // The editor's abort not answered by this: "Sync" takes it in state 4 now and the device answers it later.
-        if (m_syncAbortPosted && result != RESULT_OK && result != VDProtocol::RESULT_ABORTED) {
+        // The editor's abort, when this is not its answer: "Sync" took it, or takes it now, in states 4 to 9, and
+        // its Result 2 belongs to no request. After a finished run it is ignored.
+        if (m_syncAbortPosted && result != RESULT_OK && result != VDProtocol::RESULT_ABORTED && linkUp()) {
             oweSyncAnswer(now);
         }
         m_syncAbortPosted = false;
@@ -762,7 +765,9 @@ i32 VDProtocolExecutor::onEditorStateChanged(u32 value)
 {
     const i32 stateClass = classifyEditorState(value);
     if (stateClass == STATE_CLASS_OFFLINE) {
-        m_syncAnswersOwed = 0; // the device link has gone: nothing it was asked can be answered any more
+        // The device link has gone: no abort sent through it is answered any more.
+        m_syncAnswersOwed = 0;
+        m_syncAbortPosted = false;
     }
     if (stateClass == m_editorStateClass) {
         return RESULT_OK;

@@ -32,15 +32,16 @@
 //
 // Synchronisations: "Sync" ignores "Synchronize" and names no request in its answers. A request given up on while
 // "Sync" runs a synchronisation (EditorState 5 to 9) after its "Synchronize" went out asks it to stop ("abort",
-// at most one per request, the editor's included). "Sync" acts on an "abort" in states 4 to 9: back to state 4 at
-// once (from where it may start again on its own) and "AbortSynchronize" to the device, whose answer it reports
-// later ("Re:Synchronize" Result 2). A failed step of "Sync" ends the same way after its failure result. In state 4
-// "Sync" rests, so no "abort" goes there at the deadline. The executor counts the Result 2 answers that belong to no
-// request: that of an "abort" for a request given up on (or answered by another result first), and that of each
-// failed step's own abort. While any is owed, whatever the EditorState does in states 4 to 10, every answer of
-// "Sync" is swallowed and a new "sync_device" is refused; a Result 0 ("Sync" finished, an "abort" after it is
-// ignored), the device link going (states 0 to 3) and LATE_ANSWER_FACTOR answer timeouts without an answer end
-// the debt.
+// at most one per request, the editor's included). "Sync" takes an "abort" in states 4 to 9: back to state 4 at
+// once (from where it starts again on its own when a direction is set) and "AbortSynchronize" to the device, whose
+// answer it reports later ("Re:Synchronize" Result 2). A failed step of "Sync" sends an abort of its own before its
+// failure result (not the capacity check, which clears the client type instead). No "abort" goes at the deadline
+// in state 4. The executor counts the Result 2 answers that belong to no request: that of an abort for a request
+// given up on, or answered by a failure first, and that of each failed step's own abort. While any is owed, every
+// answer of "Sync" is swallowed and a new "sync_device" is refused, whatever the EditorState does in states 4 to
+// 10. A Result 0 (a run has finished: the aborts "Sync" took were answered before it, and one it takes now is
+// ignored), the device link going (states 0 to 3) and LATE_ANSWER_FACTOR answer timeouts without an owed answer
+// end the debt.
 #pragma once
 
 #include <functional>
@@ -340,8 +341,8 @@ public:
     // "get" / "set" "sync_device": in editor-state class 1 with equal sync versions, "Synchronize" {"Direction"
     // "ServerToClient" / "ClientToServer", "Password"} to "Sync" and the request stays pending until a final
     // "Re:Synchronize"; otherwise 0x80000000 at once. "Sync" runs one synchronisation at a time and its answers
-    // name none, so a request while another is pending, or while "Sync" still ends one given up on, is refused at
-    // once with 0x80000000 as well.
+    // name none, so a request while another is pending, or while an answer that belongs to no request is owed
+    // (see Synchronisations above), is refused at once with 0x80000000 as well.
     i32 getSyncDevice(const PacketContainer& request);
     i32 setSyncDevice(const PacketContainer& request);
 
