@@ -1,4 +1,4 @@
-// File API against the bare system calls: piecewise writes, write-through cost and copy.
+// File API against the bare system calls: piecewise writes, write-through cost, copy and new small files.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -173,6 +173,40 @@ void BM_PosixCopy64K(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
 }
 
+// Many small new files, as an extraction writes them: the replacement without syncs against create, write and
+// rename. Each file is removed again in both loops, so the folder stays small.
+void BM_FswReplaceNew1K(benchmark::State& state)
+{
+    const std::string path = scratch() + "/fsw_new";
+    for (auto _ : state) {
+        FswReplace* replace = nullptr;
+        u32 put = 0;
+        if (fsw_replaceBeginUnsynced(&replace, path.c_str()) != FSW_OK ||
+            fsw_write(piece().data(), &put, kPiece, fsw_replaceHandle(replace)) != FSW_OK ||
+            fsw_replaceCommit(replace) != FSW_OK) {
+            state.SkipWithError("replacement failed");
+            break;
+        }
+        ::unlink(path.c_str());
+    }
+}
+
+void BM_PosixCreateRenameNew1K(benchmark::State& state)
+{
+    const std::string temp = scratch() + "/.posix_new.tmp";
+    const std::string path = scratch() + "/posix_new";
+    for (auto _ : state) {
+        const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        benchmark::DoNotOptimize(::write(fd, piece().data(), kPiece));
+        ::close(fd);
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            state.SkipWithError("rename failed");
+            break;
+        }
+        ::unlink(path.c_str());
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_FswWrite1K)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -181,3 +215,5 @@ BENCHMARK(BM_PosixWrite1KDsync)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_FswWrite1KThenFlush)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FswCopy)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3);
 BENCHMARK(BM_PosixCopy64K)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3);
+BENCHMARK(BM_FswReplaceNew1K)->Unit(benchmark::kMicrosecond)->Repetitions(3);
+BENCHMARK(BM_PosixCreateRenameNew1K)->Unit(benchmark::kMicrosecond)->Repetitions(3);

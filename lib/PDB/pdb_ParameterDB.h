@@ -90,9 +90,10 @@ public:
     // A key registered already changes nothing. The calling thread's first key creates its thread entry, whose
     // added list then names every component present. The callback must only set an event and return: besides
     // inside the database's lock (see above), its onParameterChanged may run from an ending DeferredChangeNotices
-    // under the lock of this database's observer list. There it must not register or remove an observer of this
-    // database, nor end notices it holds itself (both take that lock again), nor write to the database or wait on a
-    // thread that does (writers take the database's lock before the list's).
+    // under the lock of this database's observer list, which is not re-entrant. There it must not register or
+    // remove an observer of this database, nor end notices it holds itself (both take that lock again), nor write
+    // to the database or wait on a thread that does: registration and removal take the database's lock and then
+    // the list's, and a callback that takes the database's lock under the list's inverts that order.
     i32 registerCallback(u32 key, IParameterDBCallback* callback, ParameterFilter filter) override;
     u32 getCallbackIndex(u32 key) const override;
     // The index-taking change operations give 0x80000000 for an index that no key was registered with.

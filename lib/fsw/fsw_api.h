@@ -124,8 +124,8 @@ u32 fsw_remove(const char* path);
 [[nodiscard]] u32 fsw_move(const char* from, const char* to);
 
 // Copies a file, replacing the destination atomically: on any failure the destination stays byte-identical and
-// no temporary file remains. The copy gets the source's permission bits. A source that fsw_open refuses (a
-// folder, pipe or socket) gives its code.
+// no temporary file remains. The copy gets the source's permission bits; until then it is readable by its owner
+// alone. A source that fsw_open refuses (a folder, pipe or socket) gives its code.
 [[nodiscard]] u32 fsw_copy(const char* from, const char* to);
 
 // Attribute word of the entry (following symbolic links); 0x01 alone when no other bit applies.
@@ -218,9 +218,10 @@ u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure = nullptr, void*
 // ---------------------------------------------------------------------------------------------------------------
 // Atomic replacement
 //
-// begin creates a hidden temporary "." + name + ".tmp-" + unique suffix in the target's folder and opens it
-// read-write; write the new content through fsw_replaceHandle. commit fsyncs, gives the temporary the old target's
-// permission bits (or those set with fsw_replaceSetMode), renames it over the target and fsyncs the folder. abort,
+// begin creates a hidden temporary "." + name + ".tmp-" + unique suffix in the target's folder, readable by its
+// owner alone, and opens it read-write; write the new content through fsw_replaceHandle. commit fsyncs, gives the
+// temporary the old target's permission bits (or those set with fsw_replaceSetMode; for a new file 0666 less the
+// umask, or owner-only when the umask cannot be read), renames it over the target and fsyncs the folder. abort,
 // and any failure in commit before the rename, closes and removes the temporary, so the old target stays
 // byte-identical. Once the rename succeeded commit returns 0: a folder sync that fails twice is logged as a
 // warning ("[W] fsw_replaceCommit - folder sync failed for <target>"), the target being the complete new file. commit
@@ -254,7 +255,8 @@ bool fsw_isReplaceTempOf(const char* candidate, const char* name, bool nested);
 // symbolic link writes beside the file it points to; that folder is not looked at). A temporary whose process id
 // (either one of a nested name) names a running process other than this one is another writer's live work and
 // stays. Nothing else is touched.
-// Each removal is logged ("[i]"), each failure too ("[E]"). For a writer at its start, before it replaces the
-// target again and while no replacement of it runs. 0, also for a folder that is missing or cannot be listed;
-// else the first failure's code (fsw_checkPath's for a bad path).
+// Each removal is logged ("[i]"), each failure too ("[E]"); a leftover already gone (another clean-up took it)
+// counts as removed. For a writer at its start, before it replaces the target again and while no replacement of it
+// runs. 0, also for a folder that is missing or cannot be listed; else the first failure's code (fsw_checkPath's
+// for a bad path).
 u32 fsw_removeReplaceTemps(const char* targetPath, bool nested);

@@ -159,6 +159,39 @@ bool isOtherLiveProcess(u32 pid)
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
+// The process's file-creation mask, as /proc tells it: umask() reads it only by setting it, for every thread at once.
+// False when it cannot be read.
+bool readUmask(mode_t& mask)
+{
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char text[512]; // "Umask:" is the second line
+    size_t size = 0;
+    while (size < sizeof text - 1) {
+        const ssize_t got = ::read(fd, text + size, sizeof text - 1 - size);
+        if (got > 0) {
+            size += static_cast<size_t>(got);
+        } else if (got == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(fd);
+    text[size] = 0;
+    const char* field = std::strstr(text, "\nUmask:");
+    if (field == nullptr) {
+        return false;
+    }
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(field + 7, &end, 8);
+    if (end == field + 7 || value > 0777) {
+        return false;
+    }
+    mask = static_cast<mode_t>(value);
+    return true;
+}
+
 void discard(FswReplace* replace)
 {
     int fd;
@@ -221,7 +254,9 @@ u32 replaceBegin(FswReplace** out, const char* targetPath, bool unsynced)
                 return FSW_E_INVALID_NAME;
             }
             replace->temp = prefix + tempName;
-            fd = sysOpen(replace->temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+            // Owner-only until commit gives it the final mode: the new content of a private file is never
+            // readable by others while it is written.
+            fd = sysOpen(replace->temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
             error = fd < 0 ? errno : 0;
             if (fd < 0 && error != EEXIST) {
                 break;
@@ -349,6 +384,13 @@ u32 fsw_replaceCommit(FswReplace* replace)
             replace->mode = st.st_mode & 07777;
         }
     }
+    mode_t mask = 0;
+    if (result == FSW_OK && !replace->modeSet && readUmask(mask)) {
+        // A new file (or a replaced non-regular entry) gets what creating it in place would give; with the mask
+        // unknown it stays readable by its owner alone.
+        replace->modeSet = true;
+        replace->mode = 0666 & ~mask;
+    }
     if (result == FSW_OK && replace->modeSet && sysFchmod(fd, replace->mode) != 0) {
         result = fsw_fromErrno(errno);
     }
@@ -440,7 +482,7 @@ u32 fsw_removeReplaceTemps(const char* targetPath, bool nested)
             const u32 removed = fsw_remove(path.c_str());
             if (removed == FSW_OK) {
                 KLIB_LOG("[i] fsw_removeReplaceTemps - removed the leftover temporary %s\n", path.c_str());
-            } else {
+            } else if (removed != FSW_E_NOT_FOUND) { // a leftover already gone was removed by another clean-up
                 KLIB_LOG("[E] fsw_removeReplaceTemps - cannot remove %s\n", path.c_str());
                 result = result == FSW_OK ? removed : result;
             }

@@ -100,6 +100,18 @@ ssize_t readThenFail(int fd, void* buffer, size_t size)
     return -1;
 }
 
+// Counts writes into a regular file that group or others may read.
+int g_exposedWrites = 0;
+
+ssize_t writeCountingExposure(int fd, const void* buffer, size_t size)
+{
+    struct stat st
+    {
+    };
+    g_exposedWrites += ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0;
+    return ::write(fd, buffer, size);
+}
+
 class FswSeam : public ::testing::Test
 {
 protected:
@@ -113,7 +125,9 @@ TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
 {
     const std::string target = dir / "data.bin";
     ASSERT_TRUE(fswtest::writeFile(target, "old"));
-    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    g_exposedWrites = 0;
+    fsw_setSystemCalls(nullptr, &writeCountingExposure, nullptr);
 
     FswReplace* replace = nullptr;
     ASSERT_EQ(fsw_replaceBegin(&replace, target.c_str()), 0u);
@@ -128,7 +142,8 @@ TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
     EXPECT_EQ(fswtest::readFile(target), "old") << "the target is untouched until commit";
     EXPECT_EQ(fsw_replaceCommit(replace), 0u);
     EXPECT_EQ(fswtest::readFile(target), "new content");
-    EXPECT_EQ(permissions(target), 0640u) << "the old target's mode bits carry over";
+    EXPECT_EQ(permissions(target), 0600u) << "the old target's mode bits carry over";
+    EXPECT_EQ(g_exposedWrites, 0) << "a private file's new content is never readable by others";
     EXPECT_TRUE(strayNames(dir.path(), {"data.bin"}).empty());
 
     ASSERT_EQ(fsw_replaceBegin(&replace, target.c_str()), 0u);
@@ -137,10 +152,13 @@ TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
     EXPECT_EQ(fswtest::readFile(target), "new content");
     EXPECT_TRUE(strayNames(dir.path(), {"data.bin"}).empty());
 
-    // A new target is created.
+    // A new target is created, with what creating it in place would give.
+    const mode_t mask = ::umask(027);
     ASSERT_EQ(fsw_replaceBegin(&replace, (dir / "fresh").c_str()), 0u);
     EXPECT_EQ(fsw_replaceCommit(replace), 0u);
+    ::umask(mask);
     EXPECT_EQ(fswtest::readFile(dir / "fresh"), "");
+    EXPECT_EQ(permissions(dir / "fresh"), 0640u);
 
     EXPECT_FALSE(fsw_isReplaceTempName("data.tmp-1"));
     EXPECT_FALSE(fsw_isReplaceTempName(".data.tmp-"));
@@ -255,6 +273,23 @@ TEST_F(FswSeam, LeftoverCleanUpRemovesOnlyTheTemporariesOfWritersThatAreGone)
     writer.end();
     EXPECT_EQ(fsw_removeReplaceTemps(target.c_str(), false), 0u);
     EXPECT_NE(::access(live, F_OK), 0) << "once its writer is gone it is a leftover";
+
+    // Another clean-up removes the leftover first; only another failure counts.
+    FswSystemCalls calls = fsw_realSystemCalls();
+    for (const int error : {ENOENT, EIO}) {
+        static int s_error;
+        s_error = error;
+        calls.unlink = [](int dirFd, const char* path, int flags) {
+            if (s_error == ENOENT) {
+                ::unlinkat(dirFd, path, flags); // the other clean-up
+            }
+            errno = s_error;
+            return -1;
+        };
+        fsw_setSystemCallTable(&calls);
+        ASSERT_TRUE(fswtest::writeFile(dir / cases[1].m_name, "x"));
+        EXPECT_EQ(fsw_removeReplaceTemps(target.c_str(), false), error == ENOENT ? 0u : 0x8000ffffu) << error;
+    }
 }
 
 TEST_F(FswSeam, ReplacementRefusesWhatAnInPlaceWriteWouldRefuse)
@@ -303,12 +338,15 @@ TEST_F(FswSeam, CopyReplacesTheDestinationAndCarriesTheSourceMode)
     const std::string to = dir / "to";
     const std::string content = fswtest::pattern(700 * 1024 + 3, 1);
     ASSERT_TRUE(fswtest::writeFile(from, content));
-    ASSERT_EQ(::chmod(from.c_str(), 0604), 0);
+    ASSERT_EQ(::chmod(from.c_str(), 0600), 0);
     ASSERT_TRUE(fswtest::writeFile(to, "old destination"));
     EXPECT_EQ(fsw_copy(from.c_str(), to.c_str()), 0u);
     EXPECT_EQ(fswtest::readFile(to), content);
-    EXPECT_EQ(permissions(to), 0604u);
+    EXPECT_EQ(permissions(to), 0600u);
+    g_exposedWrites = 0;
+    fsw_setSystemCalls(nullptr, &writeCountingExposure, nullptr);
     EXPECT_EQ(fsw_copy(from.c_str(), (dir / "empty-src").c_str()), 0u);
+    EXPECT_EQ(g_exposedWrites, 0) << "a private file is copied to a new name without others seeing it";
     EXPECT_TRUE(strayNames(dir.path(), {"from", "to", "empty-src"}).empty());
 
     EXPECT_EQ(fsw_copy(dir.path().c_str(), (dir / "x").c_str()), 0x80000005u);
