@@ -181,10 +181,17 @@ void BM_FswReplaceNew1K(benchmark::State& state)
     for (auto _ : state) {
         FswReplace* replace = nullptr;
         u32 put = 0;
-        if (fsw_replaceBeginUnsynced(&replace, path.c_str()) != FSW_OK ||
-            fsw_write(piece().data(), &put, kPiece, fsw_replaceHandle(replace)) != FSW_OK ||
-            fsw_replaceCommit(replace) != FSW_OK) {
-            state.SkipWithError("replacement failed");
+        if (fsw_replaceBeginUnsynced(&replace, path.c_str()) != FSW_OK) {
+            state.SkipWithError("begin failed");
+            break;
+        }
+        if (fsw_write(piece().data(), &put, kPiece, fsw_replaceHandle(replace)) != FSW_OK) {
+            fsw_replaceAbort(replace);
+            state.SkipWithError("write failed");
+            break;
+        }
+        if (fsw_replaceCommit(replace) != FSW_OK) {
+            state.SkipWithError("commit failed");
             break;
         }
         ::unlink(path.c_str());

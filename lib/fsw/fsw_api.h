@@ -220,8 +220,9 @@ u32 fsw_removeTree(const char* path, FswRemoveFailure onFailure = nullptr, void*
 //
 // begin creates a hidden temporary "." + name + ".tmp-" + unique suffix in the target's folder, readable by its
 // owner alone, and opens it read-write; write the new content through fsw_replaceHandle. commit fsyncs, gives the
-// temporary the old target's permission bits (or those set with fsw_replaceSetMode; for a new file 0666 less the
-// umask, or owner-only when the umask cannot be read), renames it over the target and fsyncs the folder. abort,
+// temporary the old target's permission bits (or those set with fsw_replaceSetMode; for a new file what creating it
+// in place gives, 0666 less the umask or what the folder's default ACL says, and owner-only where that cannot be
+// told), renames it over the target and fsyncs the folder. abort,
 // and any failure in commit before the rename, closes and removes the temporary, so the old target stays
 // byte-identical. Once the rename succeeded commit returns 0: a folder sync that fails twice is logged as a
 // warning ("[W] fsw_replaceCommit - folder sync failed for <target>"), the target being the complete new file. commit

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -160,10 +161,13 @@ bool isOtherLiveProcess(u32 pid)
 }
 
 // The process's file-creation mask, as /proc tells it: umask() reads it only by setting it, for every thread at once.
-// False when it cannot be read.
+// The process's own status lacks it once the first thread has ended, the thread's does not. False when unreadable.
 bool readUmask(mode_t& mask)
 {
-    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    int fd = ::open("/proc/thread-self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
         return false;
     }
@@ -189,6 +193,47 @@ bool readUmask(mode_t& mask)
         return false;
     }
     mask = static_cast<mode_t>(value);
+    return true;
+}
+
+// The permission bits that open() with 0666 gives a file it creates in folder: from the folder's default ACL where
+// it has one (the umask does not apply then), else 0666 less the umask. False when they cannot be told.
+bool createdMode(const std::string& folder, mode_t& mode)
+{
+    constexpr const char* kDefaultAcl = "system.posix_acl_default";
+    const ssize_t size = ::getxattr(folder.c_str(), kDefaultAcl, nullptr, 0);
+    if (size <= 0) {
+        mode_t mask = 0;
+        if ((size == 0 || errno == ENODATA || errno == ENOTSUP) && readUmask(mask)) {
+            mode = 0666 & ~mask;
+            return true;
+        }
+        return false;
+    }
+    // A version word (2), then entries of a 16-bit tag, 16-bit permissions and a 32-bit id, all little-endian.
+    std::vector<u8> acl(static_cast<size_t>(size));
+    if (::getxattr(folder.c_str(), kDefaultAcl, acl.data(), acl.size()) != size || size < 4 || acl[0] != 2) {
+        return false;
+    }
+    unsigned owner = 0;
+    unsigned group = 0;
+    unsigned other = 0;
+    int groupClass = -1; // the mask entry where there is one
+    for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        const unsigned tag = acl[at] | acl[at + 1] << 8;
+        const unsigned permissions = acl[at + 2] & 7u;
+        if (tag == 0x01) {
+            owner = permissions;
+        } else if (tag == 0x04) {
+            group = permissions;
+        } else if (tag == 0x10) {
+            groupClass = static_cast<int>(permissions);
+        } else if (tag == 0x20) {
+            other = permissions;
+        }
+    }
+    const unsigned groupBits = groupClass >= 0 ? static_cast<unsigned>(groupClass) : group;
+    mode = static_cast<mode_t>((owner & 6) << 6 | (groupBits & 6) << 3 | (other & 6));
     return true;
 }
 
@@ -384,12 +429,10 @@ u32 fsw_replaceCommit(FswReplace* replace)
             replace->mode = st.st_mode & 07777;
         }
     }
-    mode_t mask = 0;
-    if (result == FSW_OK && !replace->modeSet && readUmask(mask)) {
-        // A new file (or a replaced non-regular entry) gets what creating it in place would give; with the mask
-        // unknown it stays readable by its owner alone.
-        replace->modeSet = true;
-        replace->mode = 0666 & ~mask;
+    if (result == FSW_OK && !replace->modeSet) {
+        // A new file (or a replaced non-regular entry) gets what creating it in place would give; where that cannot
+        // be told, it stays readable by its owner alone.
+        replace->modeSet = createdMode(replace->folder, replace->mode);
     }
     if (result == FSW_OK && replace->modeSet && sysFchmod(fd, replace->mode) != 0) {
         result = fsw_fromErrno(errno);

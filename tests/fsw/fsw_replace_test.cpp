@@ -7,6 +7,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -125,7 +126,8 @@ TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
 {
     const std::string target = dir / "data.bin";
     ASSERT_TRUE(fswtest::writeFile(target, "old"));
-    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0700), 0);
+    const mode_t mask = ::umask(022);
     g_exposedWrites = 0;
     fsw_setSystemCalls(nullptr, &writeCountingExposure, nullptr);
 
@@ -142,7 +144,7 @@ TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
     EXPECT_EQ(fswtest::readFile(target), "old") << "the target is untouched until commit";
     EXPECT_EQ(fsw_replaceCommit(replace), 0u);
     EXPECT_EQ(fswtest::readFile(target), "new content");
-    EXPECT_EQ(permissions(target), 0600u) << "the old target's mode bits carry over";
+    EXPECT_EQ(permissions(target), 0700u) << "the old target's mode bits carry over";
     EXPECT_EQ(g_exposedWrites, 0) << "a private file's new content is never readable by others";
     EXPECT_TRUE(strayNames(dir.path(), {"data.bin"}).empty());
 
@@ -152,13 +154,26 @@ TEST_F(FswSeam, ReplacementWritesAHiddenTemporaryAndCommitsAtomically)
     EXPECT_EQ(fswtest::readFile(target), "new content");
     EXPECT_TRUE(strayNames(dir.path(), {"data.bin"}).empty());
 
-    // A new target is created, with what creating it in place would give.
-    const mode_t mask = ::umask(027);
-    ASSERT_EQ(fsw_replaceBegin(&replace, (dir / "fresh").c_str()), 0u);
-    EXPECT_EQ(fsw_replaceCommit(replace), 0u);
+    // A new target gets what creating it in place gives: 0666 less the umask, or what a default ACL of its folder
+    // says (entries of tag, permissions and id, little-endian; -1 for no id).
+    ::umask(027);
+    ASSERT_EQ(::mkdir((dir / "acl").c_str(), 0755), 0);
+    const char acl[] = "\2\0\0\0"                   // version
+                       "\1\0\7\0\377\377\377\377"   // owner
+                       "\2\0\6\0\376\377\0\0"       // user 65534
+                       "\4\0\4\0\377\377\377\377"   // owning group
+                       "\20\0\6\0\377\377\377\377"  // mask
+                       "\40\0\0\0\377\377\377\377"; // others
+    // Where the file system takes no ACL the folder stays plain.
+    (void)::setxattr((dir / "acl").c_str(), "system.posix_acl_default", acl, sizeof acl - 1, 0);
+    for (const std::string& folder : {dir.path(), dir / "acl"}) {
+        ASSERT_EQ(fsw_replaceBegin(&replace, (folder + "/fresh").c_str()), 0u);
+        EXPECT_EQ(fsw_replaceCommit(replace), 0u);
+        EXPECT_EQ(fswtest::readFile(folder + "/fresh"), "");
+        ASSERT_TRUE(fswtest::writeFile(folder + "/in-place", ""));
+        EXPECT_EQ(permissions(folder + "/fresh"), permissions(folder + "/in-place")) << folder;
+    }
     ::umask(mask);
-    EXPECT_EQ(fswtest::readFile(dir / "fresh"), "");
-    EXPECT_EQ(permissions(dir / "fresh"), 0640u);
 
     EXPECT_FALSE(fsw_isReplaceTempName("data.tmp-1"));
     EXPECT_FALSE(fsw_isReplaceTempName(".data.tmp-"));
@@ -288,7 +303,10 @@ TEST_F(FswSeam, LeftoverCleanUpRemovesOnlyTheTemporariesOfWritersThatAreGone)
         };
         fsw_setSystemCallTable(&calls);
         ASSERT_TRUE(fswtest::writeFile(dir / cases[1].m_name, "x"));
+        testing::internal::CaptureStdout();
         EXPECT_EQ(fsw_removeReplaceTemps(target.c_str(), false), error == ENOENT ? 0u : 0x8000ffffu) << error;
+        const bool logged = testing::internal::GetCapturedStdout().find("[E]") != std::string::npos;
+        EXPECT_EQ(logged, error != ENOENT) << error;
     }
 }
 
@@ -338,14 +356,16 @@ TEST_F(FswSeam, CopyReplacesTheDestinationAndCarriesTheSourceMode)
     const std::string to = dir / "to";
     const std::string content = fswtest::pattern(700 * 1024 + 3, 1);
     ASSERT_TRUE(fswtest::writeFile(from, content));
-    ASSERT_EQ(::chmod(from.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(from.c_str(), 0700), 0);
     ASSERT_TRUE(fswtest::writeFile(to, "old destination"));
     EXPECT_EQ(fsw_copy(from.c_str(), to.c_str()), 0u);
     EXPECT_EQ(fswtest::readFile(to), content);
-    EXPECT_EQ(permissions(to), 0600u);
+    EXPECT_EQ(permissions(to), 0700u);
+    const mode_t mask = ::umask(022);
     g_exposedWrites = 0;
     fsw_setSystemCalls(nullptr, &writeCountingExposure, nullptr);
     EXPECT_EQ(fsw_copy(from.c_str(), (dir / "empty-src").c_str()), 0u);
+    ::umask(mask);
     EXPECT_EQ(g_exposedWrites, 0) << "a private file is copied to a new name without others seeing it";
     EXPECT_TRUE(strayNames(dir.path(), {"from", "to", "empty-src"}).empty());
 
