@@ -200,26 +200,26 @@ bool readUmask(mode_t& mask)
 // it has one (the umask does not apply then), else 0666 less the umask. False when they cannot be told.
 bool createdMode(const std::string& folder, mode_t& mode)
 {
-    constexpr const char* kDefaultAcl = "system.posix_acl_default";
-    const ssize_t size = ::getxattr(folder.c_str(), kDefaultAcl, nullptr, 0);
-    if (size <= 0) {
+    // A version word (2), then entries of a 16-bit tag, 16-bit permissions and a 32-bit id, all little-endian. A
+    // larger ACL than this holds leaves the mode untold.
+    u8 acl[4 + 8 * 512];
+    const ssize_t size = ::getxattr(folder.c_str(), "system.posix_acl_default", acl, sizeof acl);
+    if (size < 0) {
         mode_t mask = 0;
-        if ((size == 0 || errno == ENODATA || errno == ENOTSUP) && readUmask(mask)) {
+        if ((errno == ENODATA || errno == ENOTSUP) && readUmask(mask)) {
             mode = 0666 & ~mask;
             return true;
         }
         return false;
     }
-    // A version word (2), then entries of a 16-bit tag, 16-bit permissions and a 32-bit id, all little-endian.
-    std::vector<u8> acl(static_cast<size_t>(size));
-    if (::getxattr(folder.c_str(), kDefaultAcl, acl.data(), acl.size()) != size || size < 4 || acl[0] != 2) {
+    if (size < 4 || (size - 4) % 8 != 0 || acl[0] != 2 || acl[1] != 0 || acl[2] != 0 || acl[3] != 0) {
         return false;
     }
     unsigned owner = 0;
     unsigned group = 0;
     unsigned other = 0;
     int groupClass = -1; // the mask entry where there is one
-    for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
+    for (size_t at = 4; at < static_cast<size_t>(size); at += 8) {
         const unsigned tag = acl[at] | acl[at + 1] << 8;
         const unsigned permissions = acl[at + 2] & 7u;
         if (tag == 0x01) {
